@@ -1,19 +1,18 @@
 # Test helpers shared by every layer.
-#
-# korvane_add_test(<target> [LABELS ...] [TIMEOUT s])
-#   Registers a test executable with ctest. Native executables run directly;
-#   Windows ones run under wine64 in the build tree's own prefix, so a user's
-#   ~/.wine is never touched. The prefix is prepared (and the filter pack
-#   registered in it) by the "wine_prefix" fixture before any Windows test.
 
 set(KORVANE_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix used by the tests of this build tree")
 
 if(KORVANE_TESTS AND NOT TARGET gtest)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
+
+# Test streams made by ffmpeg (scripts/make-test-material.sh) into the build tree, once per
+# tree. Tests find the folder in the environment variable KORVANE_MATERIAL (a Z:\ path for
+# Windows tests).
+set(KORVANE_MATERIAL_DIR "${CMAKE_BINARY_DIR}/material")
+string(REPLACE "/" "\\" KORVANE_MATERIAL_DIR_WINE "Z:${KORVANE_MATERIAL_DIR}")
 
 function(korvane_wine_environment out)
   set(${out}
@@ -23,8 +22,13 @@ function(korvane_wine_environment out)
       PARENT_SCOPE)
 endfunction()
 
+# korvane_add_test(<target> [MATERIAL] [TIMEOUT s] [LABELS ...] [ARGS ...])
+#   Registers a test executable with ctest. Native executables run directly; Windows ones
+#   run under wine64 in the build tree's own prefix, so a user's ~/.wine is never touched.
+#   The prefix is prepared (and the filter pack registered in it) by the "wine_prefix"
+#   fixture. MATERIAL: the test reads the ffmpeg-made streams.
 function(korvane_add_test target)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "LABELS;ARGS" ${ARGN})
+  cmake_parse_arguments(ARG "MATERIAL" "TIMEOUT" "LABELS;ARGS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
@@ -33,19 +37,34 @@ function(korvane_add_test target)
   if(ARG_LABELS)
     set_tests_properties(${target} PROPERTIES LABELS "${ARG_LABELS}")
   endif()
+  set(fixtures "")
+  if(ARG_MATERIAL)
+    list(APPEND fixtures test_material)
+  endif()
   if(WIN32)
     korvane_wine_environment(env)
-    set_tests_properties(${target} PROPERTIES
-      ENVIRONMENT "${env}"
-      FIXTURES_REQUIRED wine_prefix
-      # Dialog tests share one display and one wineserver: run them one at a time.
-      RESOURCE_LOCK wine_desktop)
+    list(APPEND env "KORVANE_MATERIAL=${KORVANE_MATERIAL_DIR_WINE}")
+    list(APPEND fixtures wine_prefix)
+    # Windows tests share one display and one wineserver: run them one at a time.
+    set_tests_properties(${target} PROPERTIES RESOURCE_LOCK wine_desktop)
+  else()
+    set(env "KORVANE_MATERIAL=${KORVANE_MATERIAL_DIR}")
+  endif()
+  set_tests_properties(${target} PROPERTIES ENVIRONMENT "${env}")
+  if(fixtures)
+    set_tests_properties(${target} PROPERTIES FIXTURES_REQUIRED "${fixtures}")
   endif()
 endfunction()
 
 # DLLs that the prefix fixture registers with regsvr32 (the filter pack, test filters).
 function(korvane_register_in_prefix target)
   set_property(GLOBAL APPEND PROPERTY KORVANE_PREFIX_DLLS "$<TARGET_FILE:${target}>")
+endfunction()
+
+function(korvane_add_material_fixture)
+  add_test(NAME test_material
+           COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/make-test-material.sh ${KORVANE_MATERIAL_DIR})
+  set_tests_properties(test_material PROPERTIES FIXTURES_SETUP test_material TIMEOUT 600)
 endfunction()
 
 # Called once at the end of the top-level CMakeLists.txt.
