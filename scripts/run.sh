@@ -5,7 +5,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 bash scripts/setup.sh
-cmake --preset win64 -DKORVANE_TESTS=OFF >/dev/null
+cmake --preset win64 >/dev/null
 cmake --build --preset win64 -j "$(nproc)" --target KorvaneConverter KorvaneFilters
 
 source scripts/wine-session.sh
