@@ -1,0 +1,116 @@
+// MPEG-2 program stream writer: the multiplexer's core.
+//
+// Takes elementary packets per stream (payload bytes with their PTS/DTS) and writes a standard
+// MPEG-2 program stream: a pack header before every PES packet (monotonic SCR, a fixed mux
+// rate), a system header in the first pack listing every stream with its buffer bound, each
+// input packet as one PES packet (split only if it exceeds the PES length limit) with its
+// original PTS/DTS and no scrambling bits, and the program end code at the end.
+//
+// Streams are interleaved by time: packets wait in per-stream queues and the earliest (by
+// DTS, else PTS) is written once every stream still open has something queued, or when the
+// queues exceed maxQueuedBytes. Output reaches the sink in writes of about outputChunkBytes.
+// No exceptions escape; no global state; not internally locked (the multiplexer filter
+// serialises its input pins' calls).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "media/Io.h"
+#include "media/MpegStreams.h"
+
+namespace korvane::media {
+
+struct WriterStreamConfig {
+    StreamKey key;                       // substreamId for private stream 1 (AC-3: 0x80-0x87)
+    StreamKind kind = StreamKind::Other;
+    uint32_t bufferBoundBytes = 0;       // P-STD buffer bound; 0 chooses one by kind
+};
+
+struct ElementaryPacket {
+    const uint8_t* payload = nullptr;    // elementary stream bytes (no substream header)
+    size_t payloadSize = 0;
+    bool hasPts = false;
+    bool hasDts = false;
+    int64_t pts = 0;                     // 33-bit, 90 kHz
+    int64_t dts = 0;
+    // The DVD-style substream header for private stream 1 as read (4 bytes), kept as it was;
+    // when absent the writer makes one (substream id, frame count, first access unit).
+    uint8_t substreamHeader[4] = {0, 0, 0, 0};
+    uint8_t substreamHeaderSize = 0;
+};
+
+struct WriterOptions {
+    size_t outputChunkBytes = size_t(256) << 10;
+    size_t maxQueuedBytes = size_t(8) << 20;
+    // program_mux_rate in units of 50 bytes/s (default 10.08 Mbit/s, DVD's maximum; raised
+    // automatically to cover the bit rate actually written so far).
+    uint32_t muxRate = 25200;
+    // How far the SCR runs ahead of the earliest decode time it carries (90 kHz units).
+    int64_t decodeDelay = 45000;
+};
+
+struct WriterStats {
+    uint64_t packetsIn = 0;
+    uint64_t pesPacketsOut = 0;
+    uint64_t packsOut = 0;
+    uint64_t bytesOut = 0;
+    size_t peakQueuedBytes = 0;
+};
+
+class ProgramStreamWriter {
+public:
+    explicit ProgramStreamWriter(ByteSink& sink, const WriterOptions& options = {});
+    ~ProgramStreamWriter();
+    ProgramStreamWriter(const ProgramStreamWriter&) = delete;
+    ProgramStreamWriter& operator=(const ProgramStreamWriter&) = delete;
+
+    // Declares a stream; all streams come before the first packet. Returns its index, or -1
+    // (see ErrorText) for a duplicate key or a call after writing started.
+    int AddStream(const WriterStreamConfig& config);
+    // Queues one packet (its bytes are copied as needed) and writes what interleaving allows.
+    bool WritePacket(int stream, const ElementaryPacket& packet);
+    // No more packets for this stream: the others no longer wait for it.
+    bool EndOfStream(int stream);
+    // Writes everything still queued, the program end code, and flushes the sink.
+    bool Finish();
+
+    bool Failed() const { return !error_.empty(); }
+    const std::string& ErrorText() const { return error_; }
+    const WriterStats& Stats() const { return stats_; }
+    size_t QueuedBytes() const { return queuedBytes_; }
+
+private:
+    struct Stream;
+    bool Fail(const std::string& text);
+    bool Drain(bool all);
+    bool EmitFront(Stream& stream);
+    void WritePackHeader(int64_t scrBase);
+    void WriteSystemHeader();
+    bool FlushOutput(bool force);
+    uint8_t* Reserve(size_t bytes);
+
+    ByteSink& sink_;
+    WriterOptions options_;
+    std::vector<std::unique_ptr<Stream>> streams_;
+    std::vector<uint8_t> out_;
+    size_t outUsed_ = 0;
+    size_t queuedBytes_ = 0;
+    bool started_ = false;
+    bool finished_ = false;
+    bool systemHeaderWritten_ = false;
+    bool haveScr_ = false;
+    int64_t lastScr_ = 0;          // unwrapped, 90 kHz
+    uint64_t bytesAtLastScr_ = 0;
+    bool haveReference_ = false;
+    int64_t reference_ = 0;        // first timestamp seen, to unwrap every stream against
+    uint32_t muxRate_ = 0;
+    std::string error_;
+    WriterStats stats_;
+};
+
+}  // namespace korvane::media

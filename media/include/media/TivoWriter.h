@@ -1,0 +1,38 @@
+// Wrapping an MPEG stream into a .TiVo container with plain XML chunks, the way a TiVo lays
+// one out, so the program can be tried (and tested) without a recorder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "media/Io.h"
+
+namespace korvane::media {
+
+struct TivoWrapOptions {
+    std::string title = "Korvane test recording";
+    std::string episode;
+    std::string description;
+    std::string channel;
+    // Chunk ids and order as seen in a real file: the license chunk (id 3) first, then the
+    // two metadata chunks (ids 1 and 2), all written as plain XML.
+    bool includeLicenseChunk = true;
+    // Header flags: the transport-stream bit is set from the payload; these are the others.
+    uint16_t otherFlags = 0x0D;
+    // Round the MPEG offset up to this (a TiVo uses multiples of 1024; at least 10240).
+    uint32_t offsetAlignment = 1024;
+    uint32_t minimumOffset = 10240;
+};
+
+// The container head (header, chunks, padding) for a payload of the given kind; the payload
+// itself follows it directly. Useful for tests that build files in memory.
+std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& options = {});
+
+// Copies inputPath (a program stream or transport stream, recognised by its bytes) into a
+// new .TiVo file at outputPath. Paths go through std::fopen, so "Z:\..." works under Wine.
+// False with *error naming the file and the fault.
+bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath,
+                    std::string* error, const TivoWrapOptions& options = {});
+
+}  // namespace korvane::media
