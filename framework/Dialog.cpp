@@ -1,0 +1,169 @@
+#include "framework/Dialog.h"
+
+#include "framework/HandleMap.h"
+#include "framework/WinApp.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+// The dialog whose window DialogBoxParamA is creating: its first messages (WM_SETFONT)
+// arrive before WM_INITDIALOG hands over the object.
+thread_local CDialog* t_creating = nullptr;
+
+// Messages whose result a dialog procedure returns itself instead of through DWLP_MSGRESULT.
+bool ReturnsResultDirectly(UINT message) {
+    switch (message) {
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_COMPAREITEM:
+    case WM_VKEYTOITEM:
+    case WM_CHARTOITEM:
+    case WM_QUERYDRAGICON:
+    case WM_INITDIALOG:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+HWND CDataExchange::ControlHandle(int id) const {
+    HWND control = ::GetDlgItem(m_pDlgWnd->m_hWnd, id);
+    if (!control) throw std::logic_error("dialog data exchange: no control with id " + std::to_string(id));
+    return control;
+}
+
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
+    if (control.m_hWnd) return;
+    control.Attach(pDX->ControlHandle(id));
+    if (CDialog* dialog = dynamic_cast<CDialog*>(pDX->m_pDlgWnd)) dialog->RememberBoundControl(&control);
+}
+
+void DDX_Text(CDataExchange* pDX, int id, CString& value) {
+    HWND control = pDX->ControlHandle(id);
+    if (pDX->Saving()) {
+        CWnd::FromHandle(control)->GetWindowText(value);
+    } else {
+        ::SetWindowTextA(control, value);
+    }
+}
+
+void DDX_Check(CDataExchange* pDX, int id, int& value) {
+    HWND control = pDX->ControlHandle(id);
+    if (pDX->Saving()) {
+        value = static_cast<int>(::SendMessageA(control, BM_GETCHECK, 0, 0));
+    } else {
+        ::SendMessageA(control, BM_SETCHECK, static_cast<WPARAM>(value), 0);
+    }
+}
+
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
+    ON_COMMAND(IDOK, OnOK)
+    ON_COMMAND(IDCANCEL, OnCancel)
+    ON_MESSAGE(WM_COMMANDHELP, OnCommandHelp)
+END_MESSAGE_MAP()
+
+CDialog::CDialog(UINT templateId, CWnd* parent) : m_pParentWnd(parent), m_templateId(templateId) {}
+
+CDialog::~CDialog() {
+    ReleaseControls();
+}
+
+INT_PTR CDialog::DoModal() {
+    HWND owner = m_pParentWnd ? m_pParentWnd->m_hWnd : AfxGetSafeOwner();
+    HINSTANCE instance = AfxGetApp() && AfxGetApp()->m_hInstance ? AfxGetApp()->m_hInstance : ::GetModuleHandleA(nullptr);
+    CDialog* outer = t_creating;
+    t_creating = this;
+    INT_PTR result = ::DialogBoxParamA(instance, MAKEINTRESOURCEA(m_templateId), owner, &CDialog::DialogProc,
+                                       reinterpret_cast<LPARAM>(this));
+    t_creating = outer;
+    ReleaseControls();
+    Detach();
+    return result;
+}
+
+void CDialog::EndDialog(int result) {
+    ::EndDialog(m_hWnd, result);
+}
+
+BOOL CDialog::OnInitDialog() {
+    UpdateData(FALSE);
+    if (HWND help = ::GetDlgItem(m_hWnd, ID_HELP)) {
+        bool enabled = AfxGetApp() && AfxGetApp()->HelpEnabled();
+        ::ShowWindow(help, enabled ? SW_SHOW : SW_HIDE);
+    }
+    return TRUE;
+}
+
+void CDialog::OnOK() {
+    UpdateData(TRUE);
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
+
+LRESULT CDialog::OnCommandHelp(WPARAM, LPARAM lParam) {
+    DWORD_PTR context = lParam ? static_cast<DWORD_PTR>(lParam) : HID_BASE_RESOURCE + m_templateId;
+    CWnd* mainWnd = AfxGetMainWnd();
+    (mainWnd && mainWnd->m_hWnd ? mainWnd : this)->WinHelp(context, HELP_CONTEXT);
+    return TRUE;
+}
+
+void CDialog::RememberBoundControl(CWnd* control) {
+    m_boundControls.push_back(control);
+}
+
+void CDialog::ReleaseControls() {
+    for (CWnd* control : m_boundControls) control->Detach();
+    m_boundControls.clear();
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    ::fw::HandlerScope scope;
+    CDialog* dialog = dynamic_cast<CDialog*>(CWnd::FromHandlePermanent(hWnd));
+    if (!dialog && t_creating && !t_creating->m_hWnd) {
+        dialog = t_creating;
+        dialog->Attach(hWnd);
+    }
+    if (!dialog) return FALSE;
+    INT_PTR handled;
+    try {
+        handled = dialog->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        // Nothing may unwind through the dialog manager: the dialog ends as if it could not run.
+        ::EndDialog(hWnd, -1);
+        handled = TRUE;
+    }
+    if (message == WM_NCDESTROY) {
+        dialog->ReleaseControls();
+        dialog->Detach();
+    }
+    return handled;
+}
+
+INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) return OnInitDialog();
+
+    bool savedDefault = m_defaultRequested;
+    m_defaultRequested = false;
+    LRESULT result = 0;
+    bool handled = Dispatch(message, wParam, lParam, &result);
+    if (!handled && message == WM_COMMAND && AfxGetApp()) handled = AfxGetApp()->Dispatch(message, wParam, lParam, &result);
+    if (m_defaultRequested) handled = false;
+    m_defaultRequested = savedDefault;
+
+    if (!handled) return FALSE;
+    if (ReturnsResultDirectly(message)) return static_cast<INT_PTR>(result);
+    if (m_hWnd) ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+    return TRUE;
+}

@@ -1,0 +1,397 @@
+#include "framework/Wnd.h"
+
+#include "framework/Dialog.h"
+#include "framework/Font.h"
+#include "framework/HandleMap.h"
+#include "framework/WinApp.h"
+
+#include <memory>
+#include <unordered_map>
+
+namespace fw {
+namespace {
+
+thread_local std::unordered_map<HWND, CWnd*> t_permanent;
+thread_local std::unordered_map<HWND, std::unique_ptr<CWnd>> t_temporary;
+thread_local int t_handlerDepth = 0;
+
+}  // namespace
+
+void MapPermanent(HWND hWnd, CWnd* wnd) {
+    t_permanent[hWnd] = wnd;
+}
+
+void UnmapPermanent(HWND hWnd) {
+    t_permanent.erase(hWnd);
+}
+
+CWnd* LookupPermanent(HWND hWnd) {
+    auto it = t_permanent.find(hWnd);
+    return it == t_permanent.end() ? nullptr : it->second;
+}
+
+HandlerScope::HandlerScope() {
+    ++t_handlerDepth;
+}
+
+HandlerScope::~HandlerScope() {
+    if (--t_handlerDepth == 0) {
+        // Detach first so that deleting them never touches the windows.
+        for (auto& entry : t_temporary) entry.second->m_hWnd = nullptr;
+        t_temporary.clear();
+    }
+}
+
+}  // namespace fw
+
+BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
+    ON_WM_HELPINFO()
+END_MESSAGE_MAP()
+
+CWnd::~CWnd() {
+    if (m_hWnd && ::fw::LookupPermanent(m_hWnd) == this) ::fw::UnmapPermanent(m_hWnd);
+}
+
+CWnd* CWnd::FromHandle(HWND hWnd) {
+    if (!hWnd) return nullptr;
+    if (CWnd* permanent = ::fw::LookupPermanent(hWnd)) return permanent;
+    auto& slot = ::fw::t_temporary[hWnd];
+    if (!slot) {
+        slot = std::make_unique<CWnd>();
+        slot->m_hWnd = hWnd;
+    }
+    return slot.get();
+}
+
+CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
+    return hWnd ? ::fw::LookupPermanent(hWnd) : nullptr;
+}
+
+BOOL CWnd::Attach(HWND hWnd) {
+    if (!hWnd || m_hWnd || ::fw::LookupPermanent(hWnd)) return FALSE;
+    m_hWnd = hWnd;
+    ::fw::MapPermanent(hWnd, this);
+    return TRUE;
+}
+
+HWND CWnd::Detach() {
+    HWND hWnd = m_hWnd;
+    if (hWnd && ::fw::LookupPermanent(hWnd) == this) ::fw::UnmapPermanent(hWnd);
+    m_hWnd = nullptr;
+    return hWnd;
+}
+
+void CWnd::SetWindowText(const char* text) {
+    ::SetWindowTextA(m_hWnd, text ? text : "");
+}
+
+void CWnd::GetWindowText(CString& text) const {
+    int length = ::GetWindowTextLengthA(m_hWnd);
+    char* buffer = text.GetBuffer(length);
+    int got = ::GetWindowTextA(m_hWnd, buffer, length + 1);
+    text.ReleaseBuffer(got);
+}
+
+int CWnd::GetWindowTextLength() const {
+    return ::GetWindowTextLengthA(m_hWnd);
+}
+
+void CWnd::SetDlgItemText(int id, const char* text) {
+    ::SetDlgItemTextA(m_hWnd, id, text ? text : "");
+}
+
+CString CWnd::GetDlgItemText(int id) const {
+    CString text;
+    if (HWND item = ::GetDlgItem(m_hWnd, id)) CWnd::FromHandle(item)->GetWindowText(text);
+    return text;
+}
+
+BOOL CWnd::EnableWindow(BOOL enable) {
+    return ::EnableWindow(m_hWnd, enable);
+}
+
+BOOL CWnd::IsWindowEnabled() const {
+    return ::IsWindowEnabled(m_hWnd);
+}
+
+BOOL CWnd::ShowWindow(int showCommand) {
+    return ::ShowWindow(m_hWnd, showCommand);
+}
+
+BOOL CWnd::IsWindowVisible() const {
+    return ::IsWindowVisible(m_hWnd);
+}
+
+BOOL CWnd::IsIconic() const {
+    return ::IsIconic(m_hWnd);
+}
+
+void CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
+    ::MoveWindow(m_hWnd, x, y, width, height, repaint);
+}
+
+void CWnd::MoveWindow(const RECT* rect, BOOL repaint) {
+    MoveWindow(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, repaint);
+}
+
+void CWnd::GetClientRect(RECT* rect) const {
+    ::GetClientRect(m_hWnd, rect);
+}
+
+void CWnd::GetWindowRect(RECT* rect) const {
+    ::GetWindowRect(m_hWnd, rect);
+}
+
+DWORD CWnd::GetStyle() const {
+    return static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE));
+}
+
+DWORD CWnd::GetExStyle() const {
+    return static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE));
+}
+
+int CWnd::GetDlgCtrlID() const {
+    return ::GetDlgCtrlID(m_hWnd);
+}
+
+CWnd* CWnd::GetDlgItem(int id) const {
+    return FromHandle(::GetDlgItem(m_hWnd, id));
+}
+
+CWnd* CWnd::GetParent() const {
+    return FromHandle(::GetParent(m_hWnd));
+}
+
+CWnd* CWnd::SetFocus() {
+    return FromHandle(::SetFocus(m_hWnd));
+}
+
+void CWnd::Invalidate(BOOL erase) {
+    ::InvalidateRect(m_hWnd, nullptr, erase);
+}
+
+void CWnd::UpdateWindow() {
+    ::UpdateWindow(m_hWnd);
+}
+
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
+    return ::SendMessageA(m_hWnd, message, wParam, lParam);
+}
+
+BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
+    return ::PostMessageA(m_hWnd, message, wParam, lParam);
+}
+
+int CWnd::MessageBox(const char* text, const char* caption, UINT type) const {
+    if (!caption) caption = AfxGetApp() ? AfxGetApp()->m_strAppName : "";
+    return ::MessageBoxA(m_hWnd, text, caption, type);
+}
+
+void CWnd::SetFont(CFont* font, BOOL redraw) {
+    SetFont(font ? font->GetSafeHandle() : nullptr, redraw);
+}
+
+void CWnd::SetFont(HFONT font, BOOL redraw) {
+    ::SendMessageA(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), MAKELPARAM(redraw, 0));
+}
+
+HFONT CWnd::GetFont() const {
+    return reinterpret_cast<HFONT>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
+}
+
+HICON CWnd::SetIcon(HICON icon, BOOL big) {
+    return reinterpret_cast<HICON>(
+        ::SendMessageA(m_hWnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
+}
+
+HMENU CWnd::GetSystemMenu(BOOL revert) const {
+    return ::GetSystemMenu(m_hWnd, revert);
+}
+
+UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapse, TIMERPROC proc) {
+    return ::SetTimer(m_hWnd, id, elapse, proc);
+}
+
+BOOL CWnd::KillTimer(UINT_PTR id) {
+    return ::KillTimer(m_hWnd, id);
+}
+
+HDC CWnd::GetDC() const {
+    return ::GetDC(m_hWnd);
+}
+
+int CWnd::ReleaseDC(HDC dc) const {
+    return ::ReleaseDC(m_hWnd, dc);
+}
+
+BOOL CWnd::UpdateData(BOOL saveAndValidate) {
+    CDataExchange dx(this, saveAndValidate ? DataDirection::FromControls : DataDirection::ToControls);
+    DoDataExchange(&dx);
+    return TRUE;
+}
+
+void CWnd::DoDataExchange(CDataExchange*) {}
+
+LRESULT CWnd::Default() {
+    m_defaultRequested = true;
+    return 0;
+}
+
+BOOL CWnd::OnHelpInfo(HELPINFO*) {
+    CWnd* mainWnd = AfxGetMainWnd();
+    bool modifier = ::GetKeyState(VK_SHIFT) < 0 || ::GetKeyState(VK_CONTROL) < 0 || ::GetKeyState(VK_MENU) < 0;
+    if (!(GetStyle() & WS_CHILD) && mainWnd && mainWnd->m_hWnd && !modifier) {
+        mainWnd->SendMessage(WM_COMMAND, ID_HELP);
+        return TRUE;
+    }
+    Default();
+    return FALSE;
+}
+
+void CWnd::WinHelp(DWORD_PTR data, UINT command) {
+    CWinApp* app = AfxGetApp();
+    HWND topLevel = ::GetAncestor(m_hWnd, GA_ROOT);
+    if (!::WinHelpA(topLevel ? topLevel : m_hWnd, app ? static_cast<const char*>(app->m_strHelpFilePath) : "", command, data))
+        AfxMessageBox("Failed to launch help.");
+}
+
+namespace {
+
+// Offers WM_COMMANDHELP to the window and then its parents or owners; true once one answers.
+bool OfferCommandHelp(HWND hWnd) {
+    for (; hWnd; hWnd = ::GetParent(hWnd)) {
+        if (::SendMessageA(hWnd, WM_COMMANDHELP, 0, 0)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void CWnd::OnHelp() {
+    if (!OfferCommandHelp(::GetCapture())) OfferCommandHelp(::GetFocus());
+}
+
+int CButton::GetCheck() const {
+    return static_cast<int>(::SendMessageA(m_hWnd, BM_GETCHECK, 0, 0));
+}
+
+void CButton::SetCheck(int check) {
+    ::SendMessageA(m_hWnd, BM_SETCHECK, static_cast<WPARAM>(check), 0);
+}
+
+HICON CStatic::SetIcon(HICON icon) {
+    return reinterpret_cast<HICON>(::SendMessageA(m_hWnd, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0));
+}
+
+HICON CStatic::GetIcon() const {
+    return reinterpret_cast<HICON>(::SendMessageA(m_hWnd, STM_GETICON, 0, 0));
+}
+
+void CEdit::SetSel(int start, int end, BOOL noScroll) {
+    ::SendMessageA(m_hWnd, EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(end));
+    if (!noScroll) ::SendMessageA(m_hWnd, EM_SCROLLCARET, 0, 0);
+}
+
+void CEdit::LimitText(int maxChars) {
+    ::SendMessageA(m_hWnd, EM_LIMITTEXT, static_cast<WPARAM>(maxChars), 0);
+}
+
+int CListCtrl::InsertColumn(int column, const char* heading, int format, int width) {
+    LVCOLUMNA col{};
+    col.mask = LVCF_FMT | LVCF_TEXT | LVCF_SUBITEM;
+    col.fmt = format;
+    col.pszText = const_cast<char*>(heading);
+    col.iSubItem = column;
+    if (width != -1) {
+        col.mask |= LVCF_WIDTH;
+        col.cx = width;
+    }
+    return static_cast<int>(::SendMessageA(m_hWnd, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col)));
+}
+
+int CListCtrl::GetColumnWidth(int column) const {
+    return static_cast<int>(::SendMessageA(m_hWnd, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+}
+
+BOOL CListCtrl::SetColumnWidth(int column, int width) {
+    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(width, 0)));
+}
+
+int CListCtrl::GetItemCount() const {
+    return static_cast<int>(::SendMessageA(m_hWnd, LVM_GETITEMCOUNT, 0, 0));
+}
+
+int CListCtrl::InsertItem(int item, const char* text) {
+    LVITEMA row{};
+    row.mask = LVIF_TEXT;
+    row.iItem = item;
+    row.pszText = const_cast<char*>(text);
+    return static_cast<int>(::SendMessageA(m_hWnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
+}
+
+BOOL CListCtrl::SetItemText(int item, int subItem, const char* text) {
+    LVITEMA row{};
+    row.iSubItem = subItem;
+    row.pszText = const_cast<char*>(text);
+    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_SETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&row)));
+}
+
+CString CListCtrl::GetItemText(int item, int subItem) const {
+    // LVM_GETITEMTEXT gives no length: grow the buffer until the text fits with room to spare.
+    CString text;
+    for (int size = 256;; size *= 2) {
+        LVITEMA row{};
+        row.iSubItem = subItem;
+        row.cchTextMax = size;
+        row.pszText = text.GetBuffer(size);
+        row.pszText[0] = '\0';
+        int got = static_cast<int>(::SendMessageA(m_hWnd, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&row)));
+        if (got < size - 1 || size >= (1 << 20)) {
+            text.ReleaseBuffer(-1);
+            return text;
+        }
+    }
+}
+
+BOOL CListCtrl::DeleteItem(int item) {
+    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_DELETEITEM, static_cast<WPARAM>(item), 0));
+}
+
+BOOL CListCtrl::DeleteAllItems() {
+    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_DELETEALLITEMS, 0, 0));
+}
+
+int CListCtrl::GetNextItem(int start, int flags) const {
+    return static_cast<int>(::SendMessageA(m_hWnd, LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
+}
+
+UINT CListCtrl::GetSelectedCount() const {
+    return static_cast<UINT>(::SendMessageA(m_hWnd, LVM_GETSELECTEDCOUNT, 0, 0));
+}
+
+BOOL CListCtrl::SetItemState(int item, UINT state, UINT mask) {
+    LVITEMA row{};
+    row.state = state;
+    row.stateMask = mask;
+    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&row)));
+}
+
+UINT CListCtrl::GetItemState(int item, UINT mask) const {
+    return static_cast<UINT>(::SendMessageA(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(item), static_cast<LPARAM>(mask)));
+}
+
+void CProgressCtrl::SetRange(short lower, short upper) {
+    ::SendMessageA(m_hWnd, PBM_SETRANGE, 0, MAKELPARAM(lower, upper));
+}
+
+void CProgressCtrl::SetRange32(int lower, int upper) {
+    ::SendMessageA(m_hWnd, PBM_SETRANGE32, static_cast<WPARAM>(lower), static_cast<LPARAM>(upper));
+}
+
+int CProgressCtrl::SetPos(int pos) {
+    return static_cast<int>(::SendMessageA(m_hWnd, PBM_SETPOS, static_cast<WPARAM>(pos), 0));
+}
+
+int CProgressCtrl::GetPos() const {
+    return static_cast<int>(::SendMessageA(m_hWnd, PBM_GETPOS, 0, 0));
+}

@@ -1,0 +1,148 @@
+// CWnd and the control wrappers: thin objects over an HWND.
+//
+// A window object is "permanent" while it is attached to its handle (a running dialog, or
+// a control bound by DDX_Control); FromHandle returns that object. For any other handle it
+// returns a temporary object owned by the framework, valid until the outermost message
+// handler on this thread returns (or, outside any handler, until the next one does).
+#pragma once
+
+#include "framework/MessageMap.h"
+#include "framework/String.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+class CDataExchange;
+class CFont;
+
+class CWnd : public CCmdTarget {
+public:
+    CWnd() = default;
+    ~CWnd() override;
+
+    HWND m_hWnd = nullptr;
+
+    static CWnd* FromHandle(HWND hWnd);           // null for a null handle
+    static CWnd* FromHandlePermanent(HWND hWnd);  // null unless attached
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    operator HWND() const { return m_hWnd; }
+
+    // Binds the object to an existing window (not subclassed: messages still go to the
+    // window's own procedure). Returns FALSE when the handle is null or already attached.
+    BOOL Attach(HWND hWnd);
+    HWND Detach();
+
+    // Text
+    void SetWindowText(const char* text);
+    void GetWindowText(CString& text) const;
+    int GetWindowTextLength() const;
+    void SetDlgItemText(int id, const char* text);
+    CString GetDlgItemText(int id) const;
+
+    // State and placement
+    BOOL EnableWindow(BOOL enable = TRUE);
+    BOOL IsWindowEnabled() const;
+    BOOL ShowWindow(int showCommand);
+    BOOL IsWindowVisible() const;
+    BOOL IsIconic() const;
+    void MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE);
+    void MoveWindow(const RECT* rect, BOOL repaint = TRUE);
+    void GetClientRect(RECT* rect) const;
+    void GetWindowRect(RECT* rect) const;
+    DWORD GetStyle() const;
+    DWORD GetExStyle() const;
+    int GetDlgCtrlID() const;
+    CWnd* GetDlgItem(int id) const;
+    CWnd* GetParent() const;
+    CWnd* SetFocus();
+    void Invalidate(BOOL erase = TRUE);
+    void UpdateWindow();
+
+    // Messages
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    // A null caption means the application's name.
+    int MessageBox(const char* text, const char* caption = nullptr, UINT type = MB_OK) const;
+
+    // Fonts, icons, menus, timers, device contexts
+    void SetFont(CFont* font, BOOL redraw = TRUE);
+    void SetFont(HFONT font, BOOL redraw = TRUE);
+    HFONT GetFont() const;
+    HICON SetIcon(HICON icon, BOOL big);
+    HMENU GetSystemMenu(BOOL revert) const;
+    UINT_PTR SetTimer(UINT_PTR id, UINT elapse, TIMERPROC proc);
+    BOOL KillTimer(UINT_PTR id);
+    HDC GetDC() const;
+    int ReleaseDC(HDC dc) const;
+
+    // Data exchange between member variables and controls.
+    // saveAndValidate TRUE: controls -> members; FALSE: members -> controls.
+    BOOL UpdateData(BOOL saveAndValidate = TRUE);
+    virtual void DoDataExchange(CDataExchange* pDX);
+
+    // Called from inside a handler: let the window's default processing handle the current
+    // message as well. In a dialog that runs after the handler returns, and the handler's
+    // own result is not used; returns 0.
+    LRESULT Default();
+
+    // Help: F1 (WM_HELP) in a top-level window, with no Shift, Ctrl or Alt held, sends the
+    // application's ID_HELP command to the main window; otherwise default processing.
+    BOOL OnHelpInfo(HELPINFO* info);
+
+    // The framework's window help: WinHelpA on the top-level window with the application's
+    // help file; "Failed to launch help." when it fails.
+    virtual void WinHelp(DWORD_PTR data, UINT command = HELP_CONTEXT);
+    // Finds the help context (from the capture window, then the focus window, each with
+    // their parents) and starts window help with it.
+    void OnHelp();
+
+protected:
+    // Set while a handler of this window runs; see Default().
+    bool m_defaultRequested = false;
+
+    DECLARE_MESSAGE_MAP()
+};
+
+class CButton : public CWnd {
+public:
+    int GetCheck() const;
+    void SetCheck(int check);
+};
+
+class CStatic : public CWnd {
+public:
+    HICON SetIcon(HICON icon);
+    HICON GetIcon() const;
+};
+
+class CEdit : public CWnd {
+public:
+    void SetSel(int start, int end, BOOL noScroll = FALSE);
+    void LimitText(int maxChars);
+};
+
+class CListCtrl : public CWnd {
+public:
+    int InsertColumn(int column, const char* heading, int format = LVCFMT_LEFT, int width = -1);
+    int GetColumnWidth(int column) const;
+    BOOL SetColumnWidth(int column, int width);
+    int GetItemCount() const;
+    // Inserts a row with text only; returns the index it got (sorted lists place it), -1 on failure.
+    int InsertItem(int item, const char* text);
+    BOOL SetItemText(int item, int subItem, const char* text);
+    CString GetItemText(int item, int subItem) const;
+    BOOL DeleteItem(int item);
+    BOOL DeleteAllItems();
+    int GetNextItem(int start, int flags) const;  // LVNI_SELECTED etc.; -1 when none
+    UINT GetSelectedCount() const;
+    BOOL SetItemState(int item, UINT state, UINT mask);
+    UINT GetItemState(int item, UINT mask) const;
+};
+
+class CProgressCtrl : public CWnd {
+public:
+    void SetRange(short lower, short upper);
+    void SetRange32(int lower, int upper);
+    int SetPos(int pos);
+    int GetPos() const;
+};
