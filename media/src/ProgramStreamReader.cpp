@@ -1,13 +1,310 @@
 #include "media/ProgramStreamReader.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace korvane::media {
 
 const char* const kEncryptedPayloadText = "The MPEG payload is encrypted, needs the Media Access Key.";
 
-ProgramStreamReader::ProgramStreamReader() = default;
-bool ProgramStreamReader::Feed(const uint8_t*, size_t, PacketHandler&) { return false; }
-bool ProgramStreamReader::Finish(PacketHandler&) { return false; }
-void ProgramStreamReader::Reset() {}
-std::string ProgramStreamReader::ErrorText() const { return {}; }
+namespace {
+
+// The longest unit we ever need whole: a PES packet (6 + 65535 bytes) plus the next start
+// code prefix that vouches for its length field.
+constexpr size_t kMaxUnit = 6 + 65535 + 3;
+
+inline bool IsStartCodePrefix(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
+
+// Start codes of the system layer (0xB9 end, 0xBA pack, 0xBB system header, then stream ids).
+inline bool IsSystemCode(uint8_t code) { return code >= 0xB9; }
+
+inline int64_t ReadTimestamp(const uint8_t* p) {
+    return (int64_t(p[0] >> 1) & 7) << 30 | int64_t(p[1]) << 22 | int64_t(p[2] >> 1) << 15 |
+           int64_t(p[3]) << 7 | int64_t(p[4] >> 1);
+}
+
+inline bool HasElementaryPayload(uint8_t id) {
+    return id == kPrivateStream1 || (id >= 0xC0 && id <= 0xEF);
+}
+
+// First offset >= from where "00 00 01 <system code>" starts, or npos. Scans with memchr for
+// the 01 byte, so long stretches of damage cost little.
+size_t FindSystemStartCode(const uint8_t* p, size_t size, size_t from) {
+    if (size < 4) return std::string::npos;
+    size_t i = from + 2;
+    while (i + 1 < size) {
+        const void* hit = std::memchr(p + i, 1, size - 1 - i);
+        if (!hit) break;
+        i = static_cast<const uint8_t*>(hit) - p;
+        if (p[i - 1] == 0 && p[i - 2] == 0 && IsSystemCode(p[i + 1])) return i - 2;
+        ++i;
+    }
+    return std::string::npos;
+}
+
+}  // namespace
+
+ProgramStreamReader::ProgramStreamReader() { carry_.reserve(kMaxUnit + 64); }
+
+void ProgramStreamReader::Reset() {
+    carry_.clear();
+    carryOffset_ = 0;
+    status_ = ReaderStatus::Ok;
+    stats_ = ReaderStats{};
+    inDamage_ = false;
+    haveScr_ = false;
+    scrBase_ = 0;
+    scrExtension_ = 0;
+    rawAc3_ = -1;
+}
+
+std::string ProgramStreamReader::ErrorText() const {
+    return status_ == ReaderStatus::Encrypted ? kEncryptedPayloadText : "";
+}
+
+bool ProgramStreamReader::Feed(const uint8_t* data, size_t size, PacketHandler& handler) {
+    if (status_ != ReaderStatus::Ok) return false;
+    uint64_t dataOffset = stats_.bytesIn;
+    stats_.bytesIn += size;
+    if (!carry_.empty()) {
+        // Complete the unit left from the last chunk in the carry buffer; once parsing has
+        // passed the carried bytes, continue straight in the caller's data.
+        size_t old = carry_.size();
+        size_t take = std::min(size, kMaxUnit + 16);
+        carry_.insert(carry_.end(), data, data + take);
+        size_t used = ParseBuffer(carry_.data(), carry_.size(), carryOffset_, false, handler);
+        if (status_ != ReaderStatus::Ok) return false;
+        if (used < old) {
+            carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(used));
+            carryOffset_ += used;
+            if (take == size) return true;
+            // A unit can never need more than kMaxUnit bytes, so this is unreachable; drop the
+            // carry rather than loop if it ever happens.
+            carry_.clear();
+            used = old;
+        } else {
+            carry_.clear();
+        }
+        data += used - old;
+        size -= used - old;
+        dataOffset += used - old;
+    }
+    size_t used = ParseBuffer(data, size, dataOffset, false, handler);
+    if (status_ != ReaderStatus::Ok) return false;
+    carry_.assign(data + used, data + size);
+    carryOffset_ = dataOffset + used;
+    return true;
+}
+
+bool ProgramStreamReader::Finish(PacketHandler& handler) {
+    if (status_ != ReaderStatus::Ok) return false;
+    if (!carry_.empty()) ParseBuffer(carry_.data(), carry_.size(), carryOffset_, true, handler);
+    carry_.clear();
+    return status_ == ReaderStatus::Ok;
+}
+
+size_t ProgramStreamReader::ParseBuffer(const uint8_t* data, size_t size, uint64_t base, bool atEnd,
+                                        PacketHandler& handler) {
+    size_t pos = 0;
+    while (pos < size && status_ == ReaderStatus::Ok) {
+        size_t used = 0;
+        unitOffset_ = base + pos;
+        Parse r = ParseUnit(data + pos, size - pos, atEnd, &used, handler);
+        if (r == Parse::Done) {
+            pos += used;
+            inDamage_ = false;
+            continue;
+        }
+        if (r == Parse::NeedMore) break;
+        size_t skip = Resync(data + pos, size - pos, atEnd);
+        if (skip == 0) break;
+        pos += skip;
+    }
+    return pos;
+}
+
+size_t ProgramStreamReader::Resync(const uint8_t* p, size_t avail, bool atEnd) {
+    size_t next = FindSystemStartCode(p, avail, 1);
+    size_t skip;
+    if (next != std::string::npos) {
+        skip = next;
+    } else if (atEnd) {
+        skip = avail;
+    } else {
+        // Keep the last bytes: they may begin a start code completed by the next chunk.
+        skip = avail > 3 ? avail - 3 : 0;
+        if (skip == 0) return 0;
+    }
+    if (!inDamage_) {
+        inDamage_ = true;
+        ++stats_.damageEvents;
+    }
+    stats_.bytesSkipped += skip;
+    return skip;
+}
+
+ProgramStreamReader::Parse ProgramStreamReader::ParseUnit(const uint8_t* p, size_t avail, bool atEnd,
+                                                          size_t* used, PacketHandler& handler) {
+    if (avail < 4) return atEnd ? Parse::Damaged : Parse::NeedMore;
+    if (!IsStartCodePrefix(p) || !IsSystemCode(p[3])) return Parse::Damaged;
+    uint8_t code = p[3];
+    if (code == 0xB9) {
+        ++stats_.endCodes;
+        *used = 4;
+        return Parse::Done;
+    }
+    if (code == 0xBA) {
+        if (avail < 12) return atEnd ? Parse::Damaged : Parse::NeedMore;
+        if ((p[4] & 0xC0) == 0x40) {
+            if (avail < 14) return atEnd ? Parse::Damaged : Parse::NeedMore;
+            bool markers = (p[4] & 0x04) && (p[6] & 0x04) && (p[8] & 0x04) && (p[9] & 0x01) &&
+                           (p[12] & 0x03) == 0x03;
+            if (!markers) return Parse::Damaged;
+            size_t total = 14 + (p[13] & 0x07);
+            if (avail < total) return atEnd ? Parse::Damaged : Parse::NeedMore;
+            scrBase_ = (int64_t(p[4] >> 3) & 7) << 30 | (int64_t(p[4]) & 3) << 28 | int64_t(p[5]) << 20 |
+                       int64_t(p[6] >> 3) << 15 | (int64_t(p[6]) & 3) << 13 | int64_t(p[7]) << 5 |
+                       int64_t(p[8] >> 3);
+            scrExtension_ = (p[8] & 3) << 7 | p[9] >> 1;
+            *used = total;
+        } else if ((p[4] & 0xF0) == 0x20) {
+            bool markers = (p[4] & 0x01) && (p[6] & 0x01) && (p[8] & 0x01) && (p[9] & 0x80) && (p[11] & 0x01);
+            if (!markers) return Parse::Damaged;
+            scrBase_ = ReadTimestamp(p + 4);
+            scrExtension_ = 0;
+            *used = 12;
+        } else {
+            return Parse::Damaged;
+        }
+        haveScr_ = true;
+        ++stats_.packs;
+        return Parse::Done;
+    }
+    // Every other system code carries a 16-bit length.
+    if (avail < 6) return atEnd ? Parse::Damaged : Parse::NeedMore;
+    size_t length = size_t(p[4]) << 8 | p[5];
+    if (length == 0) return Parse::Damaged;
+    size_t total = 6 + length;
+    if (avail < total + 3) {
+        if (!atEnd) return Parse::NeedMore;
+        if (avail < total) {
+            ++stats_.truncatedPackets;
+            return Parse::Damaged;
+        }
+    } else if (!IsStartCodePrefix(p + total)) {
+        // No start code where the next unit should begin: either damage follows this unit or
+        // its length field is too large. A system start code inside the claimed span settles
+        // it for the latter (elementary streams never contain one, except by rare chance in
+        // audio).
+        size_t inner = FindSystemStartCode(p, total, 4);
+        if (inner != std::string::npos) return Parse::Damaged;
+    }
+    *used = total;
+    if (code == 0xBB) {
+        ++stats_.systemHeaders;
+        return Parse::Done;
+    }
+    if (!HasElementaryPayload(code)) {
+        ++stats_.otherPackets;
+        return Parse::Done;
+    }
+    return ParsePes(p, total, atEnd, used, handler);
+}
+
+ProgramStreamReader::Parse ProgramStreamReader::ParsePes(const uint8_t* p, size_t total, bool,
+                                                         size_t* used, PacketHandler& handler) {
+    PesPacket packet;
+    packet.key.streamId = p[3];
+    packet.offset = unitOffset_;
+    const uint8_t* body = p + 6;
+    const uint8_t* end = p + total;
+    const uint8_t* payload;
+    if ((body[0] & 0xC0) == 0x80) {
+        if (end - body < 3) return Parse::Damaged;
+        if ((body[0] & 0x30) != 0) {
+            status_ = ReaderStatus::Encrypted;
+            return Parse::Done;
+        }
+        uint8_t flags = body[1];
+        size_t headerLength = body[2];
+        if (size_t(end - body) < 3 + headerLength) return Parse::Damaged;
+        unsigned ptsDts = flags >> 6;
+        if (ptsDts == 2) {
+            if (headerLength < 5) return Parse::Damaged;
+            packet.hasPts = true;
+            packet.pts = ReadTimestamp(body + 3);
+        } else if (ptsDts == 3) {
+            if (headerLength < 10) return Parse::Damaged;
+            packet.hasPts = packet.hasDts = true;
+            packet.pts = ReadTimestamp(body + 3);
+            packet.dts = ReadTimestamp(body + 8);
+        }
+        payload = body + 3 + headerLength;
+    } else {
+        packet.mpeg1 = true;
+        const uint8_t* q = body;
+        int stuffing = 0;
+        while (q < end && *q == 0xFF && stuffing < 16) {
+            ++q;
+            ++stuffing;
+        }
+        if (q < end && (*q & 0xC0) == 0x40) q += 2;
+        if (q >= end) return Parse::Damaged;
+        if ((*q & 0xF0) == 0x20) {
+            if (end - q < 5) return Parse::Damaged;
+            packet.hasPts = true;
+            packet.pts = ReadTimestamp(q);
+            q += 5;
+        } else if ((*q & 0xF0) == 0x30) {
+            if (end - q < 10) return Parse::Damaged;
+            packet.hasPts = packet.hasDts = true;
+            packet.pts = ReadTimestamp(q);
+            packet.dts = ReadTimestamp(q + 5);
+            q += 10;
+        } else if (*q == 0x0F) {
+            ++q;
+        } else {
+            return Parse::Damaged;
+        }
+        payload = q;
+    }
+    if (packet.key.streamId == kPrivateStream1) {
+        if (payload == end) {
+            ++stats_.otherPackets;
+            return Parse::Done;
+        }
+        if (rawAc3_ < 0) rawAc3_ = (end - payload >= 2 && payload[0] == 0x0B && payload[1] == 0x77) ? 1 : 0;
+        if (rawAc3_ == 1) {
+            packet.key.substreamId = kRawAc3Substream;
+        } else {
+            uint8_t sub = payload[0];
+            packet.key.substreamId = sub;
+            // AC-3 and DTS substreams carry a frame count and a first access unit pointer.
+            size_t headerSize = (sub >= 0x80 && sub <= 0x8F) ? 4 : 1;
+            if (size_t(end - payload) < headerSize) return Parse::Damaged;
+            std::memcpy(packet.substreamHeader, payload, headerSize);
+            packet.substreamHeaderSize = static_cast<uint8_t>(headerSize);
+            payload += headerSize;
+        }
+    }
+    packet.kind = ClassifyStream(packet.key);
+    packet.payload = payload;
+    packet.payloadSize = static_cast<size_t>(end - payload);
+    packet.hasScr = haveScr_;
+    packet.scrBase = scrBase_;
+    packet.scrExtension = scrExtension_;
+    *used = total;
+    Deliver(packet, handler);
+    return Parse::Done;
+}
+
+bool ProgramStreamReader::Deliver(PesPacket& packet, PacketHandler& handler) {
+    ++stats_.pesPackets;
+    if (!handler.OnPacket(packet)) {
+        status_ = ReaderStatus::Stopped;
+        return false;
+    }
+    return true;
+}
 
 }  // namespace korvane::media

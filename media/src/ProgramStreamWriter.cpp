@@ -1,15 +1,397 @@
 #include "media/ProgramStreamWriter.h"
 
-namespace korvane::media {
+#include <algorithm>
+#include <cstring>
+#include <limits>
 
-struct ProgramStreamWriter::Stream {};
+namespace korvane::media {
+namespace {
+
+constexpr size_t kPackHeaderSize = 14;
+// PES_packet_length counts 3 header bytes, up to 10 timestamp bytes, up to 4 substream
+// header bytes and the payload, and cannot exceed 65535.
+constexpr size_t kMaxPiece = 65535 - 3 - 10 - 4;
+// Sort key of a packet that comes before its stream's first timestamp: as early as possible.
+constexpr int64_t kEarly = std::numeric_limits<int64_t>::min() / 4;
+
+void PutTimestamp(uint8_t* q, unsigned prefix, int64_t ts) {
+    ts &= kTimestampMask;
+    q[0] = static_cast<uint8_t>(prefix << 4 | ((ts >> 29) & 0x0E) | 1);
+    q[1] = static_cast<uint8_t>(ts >> 22);
+    q[2] = static_cast<uint8_t>(((ts >> 14) & 0xFE) | 1);
+    q[3] = static_cast<uint8_t>(ts >> 7);
+    q[4] = static_cast<uint8_t>(((ts << 1) & 0xFE) | 1);
+}
+
+uint32_t DefaultBufferBound(StreamKind kind) {
+    switch (kind) {
+    case StreamKind::Video: return 232 * 1024;
+    case StreamKind::MpegAudio: return 4 * 1024;
+    case StreamKind::Ac3: return 4 * 1024;
+    case StreamKind::Other: break;
+    }
+    return 16 * 1024;
+}
+
+}  // namespace
+
+struct ProgramStreamWriter::QueuedPacket {
+    size_t offset = 0;  // in the stream's arena
+    size_t size = 0;
+    int64_t key = 0;    // unwrapped DTS, else PTS, else the stream's last timestamp
+    uint64_t seq = 0;   // arrival order, to break ties
+    bool hasPts = false;
+    bool hasDts = false;
+    int64_t pts = 0;
+    int64_t dts = 0;
+    uint8_t sub[4] = {0, 0, 0, 0};
+    uint8_t subSize = 0;
+};
+
+struct ProgramStreamWriter::Stream {
+    WriterStreamConfig config;
+    bool ended = false;
+    bool seen = false;          // a timestamped packet has arrived
+    int64_t lastKey = 0;        // unwrapped sort key of the last timestamped packet
+    bool haveRaw = false;
+    int64_t lastRaw = 0;        // last raw key, to follow the 33-bit wrap
+    std::deque<QueuedPacket> queue;
+    std::vector<uint8_t> arena; // payloads of the queued packets, in order
+};
 
 ProgramStreamWriter::ProgramStreamWriter(ByteSink& sink, const WriterOptions& options)
-    : sink_(sink), options_(options) {}
+    : sink_(sink), options_(options), muxRate_(options.muxRate ? options.muxRate : 25200) {
+    if (muxRate_ > 0x3FFFFF) muxRate_ = 0x3FFFFF;
+    out_.resize(options_.outputChunkBytes + 2 * 65536);
+}
+
 ProgramStreamWriter::~ProgramStreamWriter() = default;
-int ProgramStreamWriter::AddStream(const WriterStreamConfig&) { return -1; }
-bool ProgramStreamWriter::WritePacket(int, const ElementaryPacket&) { return false; }
-bool ProgramStreamWriter::EndOfStream(int) { return false; }
-bool ProgramStreamWriter::Finish() { return false; }
+
+bool ProgramStreamWriter::Fail(const std::string& text) {
+    if (error_.empty()) error_ = text;
+    return false;
+}
+
+int ProgramStreamWriter::AddStream(const WriterStreamConfig& config) {
+    if (started_) {
+        Fail("Streams must be added before the first packet is written.");
+        return -1;
+    }
+    uint8_t id = config.key.streamId;
+    if (id != kPrivateStream1 && !(id >= 0xC0 && id <= 0xEF)) {
+        Fail("Stream id " + std::to_string(id) + " cannot carry an elementary stream.");
+        return -1;
+    }
+    for (const auto& s : streams_) {
+        if (s->config.key == config.key) {
+            Fail("Stream id " + std::to_string(id) + " substream " + std::to_string(config.key.substreamId) +
+                 " was added twice.");
+            return -1;
+        }
+    }
+    auto stream = std::make_unique<Stream>();
+    stream->config = config;
+    if (id != kPrivateStream1) stream->config.key.substreamId = 0;
+    if (stream->config.bufferBoundBytes == 0) stream->config.bufferBoundBytes = DefaultBufferBound(config.kind);
+    streams_.push_back(std::move(stream));
+    return static_cast<int>(streams_.size() - 1);
+}
+
+bool ProgramStreamWriter::WritePacket(int index, const ElementaryPacket& packet) {
+    if (Failed()) return false;
+    if (index < 0 || static_cast<size_t>(index) >= streams_.size()) return Fail("No stream has the index " + std::to_string(index) + ".");
+    Stream& s = *streams_[static_cast<size_t>(index)];
+    if (s.ended || finished_) return Fail("A packet arrived after the end of its stream.");
+    started_ = true;
+    ++stats_.packetsIn;
+
+    QueuedPacket q;
+    q.size = packet.payloadSize;
+    q.seq = stats_.packetsIn;
+    q.hasPts = packet.hasPts;
+    q.hasDts = packet.hasDts;
+    q.pts = packet.pts & kTimestampMask;
+    q.dts = packet.dts & kTimestampMask;
+    q.subSize = std::min<uint8_t>(packet.substreamHeaderSize, 4);
+    std::memcpy(q.sub, packet.substreamHeader, q.subSize);
+    if (packet.hasPts || packet.hasDts) {
+        int64_t raw = packet.hasDts ? q.dts : q.pts;
+        if (!haveReference_) {
+            haveReference_ = true;
+            reference_ = raw;
+        }
+        int64_t key = s.haveRaw ? s.lastKey + TimestampDelta(s.lastRaw, raw) : reference_ + TimestampDelta(reference_, raw);
+        s.haveRaw = true;
+        s.lastRaw = raw;
+        s.lastKey = key;
+        s.seen = true;
+        q.key = key;
+    } else {
+        q.key = s.seen ? s.lastKey : kEarly;
+    }
+
+    // What this packet's timestamp now allows of the others goes first.
+    if (!Drain(false)) return false;
+
+    bool direct = s.queue.empty();
+    for (const auto& other : streams_) {
+        if (!direct) break;
+        if (other.get() == &s) continue;
+        if (!other->queue.empty()) {
+            direct = other->queue.front().key > q.key;
+        } else if (!other->ended) {
+            direct = other->seen && other->lastKey >= q.key;
+        }
+    }
+    if (direct) return EmitPacket(s, q, packet.payload) && FlushOutput(false);
+
+    q.offset = s.arena.size();
+    s.arena.insert(s.arena.end(), packet.payload, packet.payload + packet.payloadSize);
+    s.queue.push_back(q);
+    queuedBytes_ += q.size;
+    stats_.peakQueuedBytes = std::max(stats_.peakQueuedBytes, queuedBytes_);
+    return Drain(false);
+}
+
+bool ProgramStreamWriter::EndOfStream(int index) {
+    if (Failed()) return false;
+    if (index < 0 || static_cast<size_t>(index) >= streams_.size()) return Fail("No stream has the index " + std::to_string(index) + ".");
+    streams_[static_cast<size_t>(index)]->ended = true;
+    return Drain(false);
+}
+
+bool ProgramStreamWriter::Finish() {
+    if (finished_) return !Failed();
+    if (Failed()) return false;
+    for (auto& s : streams_) s->ended = true;
+    if (!Drain(true)) return false;
+    finished_ = true;
+    if (!systemHeaderWritten_) {
+        WritePackHeader(0);
+        WriteSystemHeader();
+    }
+    uint8_t* q = Reserve(4);
+    q[0] = 0;
+    q[1] = 0;
+    q[2] = 1;
+    q[3] = 0xB9;
+    outUsed_ += 4;
+    return FlushOutput(true);
+}
+
+bool ProgramStreamWriter::Drain(bool all) {
+    for (;;) {
+        Stream* best = nullptr;
+        for (auto& s : streams_) {
+            if (s->queue.empty()) continue;
+            const QueuedPacket& f = s->queue.front();
+            if (!best || f.key < best->queue.front().key ||
+                (f.key == best->queue.front().key && f.seq < best->queue.front().seq))
+                best = s.get();
+        }
+        if (!best) return true;
+        if (!all && queuedBytes_ <= options_.maxQueuedBytes) {
+            // Wait while an open stream with nothing queued could still send an earlier packet.
+            int64_t key = best->queue.front().key;
+            for (auto& s : streams_) {
+                if (s.get() != best && !s->ended && s->queue.empty() && (!s->seen || s->lastKey < key)) return true;
+            }
+        }
+        if (!EmitFront(*best) || !FlushOutput(false)) return false;
+    }
+}
+
+bool ProgramStreamWriter::EmitFront(Stream& s) {
+    QueuedPacket q = s.queue.front();
+    s.queue.pop_front();
+    queuedBytes_ -= q.size;
+    bool ok = EmitPacket(s, q, s.arena.data() + q.offset);
+    if (s.queue.empty()) {
+        s.arena.clear();
+    } else {
+        size_t head = s.queue.front().offset;
+        if (head >= (size_t(1) << 20) && head * 2 >= s.arena.size()) {
+            s.arena.erase(s.arena.begin(), s.arena.begin() + static_cast<std::ptrdiff_t>(head));
+            for (QueuedPacket& p : s.queue) p.offset -= head;
+        }
+    }
+    return ok;
+}
+
+bool ProgramStreamWriter::EmitPacket(Stream& s, const QueuedPacket& q, const uint8_t* payload) {
+    const bool privateStream = s.config.key.streamId == kPrivateStream1;
+    const bool ac3 = privateStream && s.config.kind == StreamKind::Ac3;
+    size_t done = 0;
+    bool first = true;
+    do {
+        size_t piece = std::min(q.size - done, kMaxPiece);
+        const uint8_t* data = payload + done;
+
+        // The SCR runs decodeDelay ahead of the decode time it carries, never backwards, and
+        // never faster than the mux rate allows for the bytes since the last pack.
+        int64_t scr;
+        int64_t txTime = static_cast<int64_t>((bytesGenerated_ - bytesAtLastScr_) * 1800 / muxRate_);
+        int64_t desired = q.key != kEarly ? q.key - options_.decodeDelay : (haveScr_ ? lastScr_ : 0);
+        if (!haveScr_) {
+            scr = std::max<int64_t>(desired, 0);
+            haveScr_ = true;
+        } else {
+            scr = std::max(desired, lastScr_ + txTime);
+            if (q.key != kEarly && scr > desired + options_.decodeDelay && muxRate_ < 0x3FFFFF)
+                muxRate_ = std::min<uint32_t>(0x3FFFFF, muxRate_ + muxRate_ / 2);
+        }
+        lastScr_ = scr;
+        bytesAtLastScr_ = bytesGenerated_;
+        WritePackHeader(scr);
+        if (!systemHeaderWritten_) WriteSystemHeader();
+
+        uint8_t sub[4];
+        size_t subSize = 0;
+        if (privateStream) {
+            if (first && q.subSize == 4 && ac3) {
+                std::memcpy(sub, q.sub, 4);
+                subSize = 4;
+            } else if (ac3) {
+                unsigned frames = 0;
+                size_t firstUnit = 0;
+                for (size_t i = 0; i + 1 < piece; ++i) {
+                    if (data[i] == 0x0B && data[i + 1] == 0x77) {
+                        if (frames++ == 0) firstUnit = i + 1;
+                    }
+                }
+                sub[1] = static_cast<uint8_t>(std::min(frames, 255u));
+                sub[2] = static_cast<uint8_t>(firstUnit >> 8);
+                sub[3] = static_cast<uint8_t>(firstUnit);
+                subSize = 4;
+            } else if (first && q.subSize > 0) {
+                std::memcpy(sub, q.sub, q.subSize);
+                subSize = q.subSize;
+            } else {
+                subSize = 1;
+            }
+            sub[0] = s.config.key.substreamId;
+        }
+
+        bool pts = first && q.hasPts;
+        bool dts = pts && q.hasDts && q.dts != q.pts;
+        size_t headerData = pts ? (dts ? 10 : 5) : 0;
+        size_t length = 3 + headerData + subSize + piece;
+        uint8_t* o = Reserve(6 + length);
+        o[0] = 0;
+        o[1] = 0;
+        o[2] = 1;
+        o[3] = s.config.key.streamId;
+        o[4] = static_cast<uint8_t>(length >> 8);
+        o[5] = static_cast<uint8_t>(length);
+        o[6] = 0x81;  // MPEG-2 syntax, not scrambled, original
+        o[7] = static_cast<uint8_t>(pts ? (dts ? 0xC0 : 0x80) : 0x00);
+        o[8] = static_cast<uint8_t>(headerData);
+        uint8_t* w = o + 9;
+        if (pts) {
+            PutTimestamp(w, dts ? 3 : 2, q.pts);
+            w += 5;
+            if (dts) {
+                PutTimestamp(w, 1, q.dts);
+                w += 5;
+            }
+        }
+        std::memcpy(w, sub, subSize);
+        w += subSize;
+        std::memcpy(w, data, piece);
+        outUsed_ += 6 + length;
+        bytesGenerated_ += 6 + length;
+        ++stats_.pesPacketsOut;
+        done += piece;
+        first = false;
+    } while (done < q.size);
+    return true;
+}
+
+void ProgramStreamWriter::WritePackHeader(int64_t scr) {
+    scr &= kTimestampMask;
+    uint8_t* o = Reserve(kPackHeaderSize);
+    o[0] = 0;
+    o[1] = 0;
+    o[2] = 1;
+    o[3] = 0xBA;
+    o[4] = static_cast<uint8_t>(0x44 | ((scr >> 27) & 0x38) | ((scr >> 28) & 0x03));
+    o[5] = static_cast<uint8_t>(scr >> 20);
+    o[6] = static_cast<uint8_t>(((scr >> 12) & 0xF8) | 0x04 | ((scr >> 13) & 0x03));
+    o[7] = static_cast<uint8_t>(scr >> 5);
+    o[8] = static_cast<uint8_t>(((scr << 3) & 0xF8) | 0x04);  // SCR extension 0
+    o[9] = 0x01;
+    o[10] = static_cast<uint8_t>(muxRate_ >> 14);
+    o[11] = static_cast<uint8_t>(muxRate_ >> 6);
+    o[12] = static_cast<uint8_t>(((muxRate_ << 2) & 0xFC) | 0x03);
+    o[13] = 0xF8;  // no stuffing
+    outUsed_ += kPackHeaderSize;
+    bytesGenerated_ += kPackHeaderSize;
+    ++stats_.packsOut;
+}
+
+void ProgramStreamWriter::WriteSystemHeader() {
+    systemHeaderWritten_ = true;
+    struct Bound {
+        uint8_t id;
+        uint32_t bytes;
+    };
+    std::vector<Bound> bounds;
+    unsigned audio = 0, video = 0;
+    for (const auto& s : streams_) {
+        const WriterStreamConfig& c = s->config;
+        if (c.kind == StreamKind::Video) ++video;
+        if (c.kind == StreamKind::MpegAudio || c.kind == StreamKind::Ac3) ++audio;
+        auto same = std::find_if(bounds.begin(), bounds.end(), [&](const Bound& b) { return b.id == c.key.streamId; });
+        if (same == bounds.end()) {
+            bounds.push_back({c.key.streamId, c.bufferBoundBytes});
+        } else {
+            same->bytes = std::max(same->bytes, c.bufferBoundBytes);
+        }
+    }
+    size_t length = 6 + 3 * bounds.size();
+    uint8_t* o = Reserve(6 + length);
+    o[0] = 0;
+    o[1] = 0;
+    o[2] = 1;
+    o[3] = 0xBB;
+    o[4] = static_cast<uint8_t>(length >> 8);
+    o[5] = static_cast<uint8_t>(length);
+    // The mux rate may be raised later, so the bound is the largest the field can hold.
+    const uint32_t rateBound = 0x3FFFFF;
+    o[6] = static_cast<uint8_t>(0x80 | ((rateBound >> 15) & 0x7F));
+    o[7] = static_cast<uint8_t>(rateBound >> 7);
+    o[8] = static_cast<uint8_t>(((rateBound << 1) & 0xFE) | 0x01);
+    o[9] = static_cast<uint8_t>(std::min(audio, 63u) << 2);  // not fixed rate, not constrained
+    o[10] = static_cast<uint8_t>(0x20 | std::min(video, 31u));
+    o[11] = 0x7F;
+    uint8_t* w = o + 12;
+    for (const Bound& b : bounds) {
+        bool large = b.id >= 0xE0 || b.bytes > 8191u * 128u;
+        uint32_t units = large ? (b.bytes + 1023) / 1024 : (b.bytes + 127) / 128;
+        units = std::min(units, 8191u);
+        w[0] = b.id;
+        w[1] = static_cast<uint8_t>(0xC0 | (large ? 0x20 : 0) | (units >> 8));
+        w[2] = static_cast<uint8_t>(units);
+        w += 3;
+    }
+    outUsed_ += 6 + length;
+    bytesGenerated_ += 6 + length;
+}
+
+uint8_t* ProgramStreamWriter::Reserve(size_t bytes) {
+    if (outUsed_ + bytes > out_.size()) {
+        FlushOutput(true);
+        if (bytes > out_.size()) out_.resize(bytes);
+    }
+    return out_.data() + outUsed_;
+}
+
+bool ProgramStreamWriter::FlushOutput(bool force) {
+    if (outUsed_ == 0 || (!force && outUsed_ < options_.outputChunkBytes)) return !Failed();
+    if (!sink_.Write(out_.data(), outUsed_)) Fail("The program stream could not be written.");
+    stats_.bytesOut += outUsed_;
+    outUsed_ = 0;
+    return !Failed();
+}
 
 }  // namespace korvane::media

@@ -1,13 +1,155 @@
 #include "media/TivoContainer.h"
 
-namespace korvane::media {
+#include <algorithm>
+#include <cstring>
+#include <memory>
 
-TivoStatus ParseTivo(ByteSource&, TivoFile*, std::string*, const TivoParseOptions&) {
-    return TivoStatus::ReadFailed;
+namespace korvane::media {
+namespace {
+
+// Metadata chunks are a few KiB; anything far larger is a damaged size field, and reading
+// it would only exhaust memory.
+constexpr uint64_t kMaxChunkData = uint64_t(16) << 20;
+
+inline uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+inline uint32_t Be32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
-TivoStatus ParseTivoFile(const std::string&, TivoFile*, std::string*, const TivoParseOptions&) {
-    return TivoStatus::ReadFailed;
+
+TivoStatus Fail(TivoStatus status, const std::string& text, std::string* error) {
+    if (error) *error = text;
+    return status;
 }
-const char* TivoStatusName(TivoStatus) { return ""; }
+
+}  // namespace
+
+const char* TivoStatusName(TivoStatus status) {
+    switch (status) {
+    case TivoStatus::Ok: return "ok";
+    case TivoStatus::ReadFailed: return "read failed";
+    case TivoStatus::NotTivo: return "not a TiVo file";
+    case TivoStatus::TruncatedHeader: return "truncated header";
+    case TivoStatus::BadChunk: return "bad chunk";
+    case TivoStatus::UnknownChunkType: return "unknown chunk type";
+    case TivoStatus::ChunkPastMpegOffset: return "chunk past the MPEG offset";
+    case TivoStatus::OffsetBeyondEnd: return "MPEG offset beyond the end of the file";
+    case TivoStatus::EmptyPayload: return "empty MPEG payload";
+    case TivoStatus::UnknownPayloadKind: return "unknown payload kind";
+    }
+    return "unknown status";
+}
+
+TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, const TivoParseOptions& options) {
+    *file = TivoFile{};
+    file->fileSize = source.Size();
+    uint8_t head[kTivoHeaderSize];
+    size_t got = source.ReadAt(0, head, sizeof head);
+    if (source.Failed()) return Fail(TivoStatus::ReadFailed, "The file header could not be read.", error);
+    if (std::memcmp(head, "TiVo", std::min<size_t>(got, 4)) != 0 || got == 0)
+        return Fail(TivoStatus::NotTivo, "Not a TiVo file: it does not start with \"TiVo\".", error);
+    if (got < kTivoHeaderSize)
+        return Fail(TivoStatus::TruncatedHeader,
+                    "Truncated TiVo header: the file has " + std::to_string(got) + " bytes, the header needs 16.",
+                    error);
+    TivoHeader& h = file->header;
+    h.reserved4 = Be16(head + 4);
+    h.flags = Be16(head + 6);
+    h.reserved8 = Be16(head + 8);
+    h.mpegOffset = Be32(head + 10);
+    h.chunkCount = Be16(head + 14);
+    file->flagSaysTransport = (h.flags & kTivoFlagTransportStream) != 0;
+    if (h.mpegOffset > file->fileSize)
+        return Fail(TivoStatus::OffsetBeyondEnd,
+                    "The MPEG offset " + std::to_string(h.mpegOffset) + " lies beyond the end of the file (" +
+                        std::to_string(file->fileSize) + " bytes).",
+                    error);
+    if (h.mpegOffset < kTivoHeaderSize)
+        return Fail(TivoStatus::ChunkPastMpegOffset,
+                    "The MPEG offset " + std::to_string(h.mpegOffset) + " lies inside the 16-byte header.", error);
+
+    uint64_t pos = kTivoHeaderSize;
+    for (unsigned i = 0; i < h.chunkCount; ++i) {
+        std::string which = "Chunk " + std::to_string(i + 1) + " of " + std::to_string(h.chunkCount);
+        if (pos + kTivoChunkHeaderSize > h.mpegOffset)
+            return Fail(TivoStatus::ChunkPastMpegOffset,
+                        which + " at offset " + std::to_string(pos) + " runs past the MPEG offset " +
+                            std::to_string(h.mpegOffset) + ".",
+                        error);
+        uint8_t ch[kTivoChunkHeaderSize];
+        if (source.ReadAt(pos, ch, sizeof ch) != sizeof ch)
+            return Fail(source.Failed() ? TivoStatus::ReadFailed : TivoStatus::TruncatedHeader,
+                        which + ": its header could not be read.", error);
+        TivoChunk chunk;
+        chunk.chunkSize = Be32(ch);
+        chunk.dataSize = Be32(ch + 4);
+        chunk.id = Be16(ch + 8);
+        chunk.type = Be16(ch + 10);
+        chunk.fileOffset = pos;
+        if (uint64_t(chunk.chunkSize) < kTivoChunkHeaderSize + uint64_t(chunk.dataSize))
+            return Fail(TivoStatus::BadChunk,
+                        which + " is smaller (" + std::to_string(chunk.chunkSize) + " bytes) than its header and " +
+                            std::to_string(chunk.dataSize) + " bytes of data.",
+                        error);
+        if (chunk.type != kTivoChunkPlainXml && chunk.type != kTivoChunkEncryptedXml)
+            return Fail(TivoStatus::UnknownChunkType,
+                        which + " has the unknown type " + std::to_string(chunk.type) + ".", error);
+        if (pos + chunk.chunkSize > h.mpegOffset)
+            return Fail(TivoStatus::ChunkPastMpegOffset,
+                        which + " (" + std::to_string(chunk.chunkSize) + " bytes at offset " + std::to_string(pos) +
+                            ") runs past the MPEG offset " + std::to_string(h.mpegOffset) + ".",
+                        error);
+        if (chunk.dataSize > kMaxChunkData)
+            return Fail(TivoStatus::BadChunk,
+                        which + " claims " + std::to_string(chunk.dataSize) + " bytes of data, far more than metadata needs.",
+                        error);
+        if (options.readChunkData && chunk.dataSize != 0) {
+            chunk.data.resize(chunk.dataSize);
+            if (source.ReadAt(pos + kTivoChunkHeaderSize, chunk.data.data(), chunk.dataSize) != chunk.dataSize)
+                return Fail(source.Failed() ? TivoStatus::ReadFailed : TivoStatus::TruncatedHeader,
+                            which + ": its data could not be read.", error);
+        }
+        pos += chunk.chunkSize;
+        file->chunks.push_back(std::move(chunk));
+    }
+
+    file->payloadOffset = h.mpegOffset;
+    file->payloadSize = file->fileSize - h.mpegOffset;
+    if (file->payloadSize == 0)
+        return Fail(TivoStatus::EmptyPayload,
+                    "The file ends at the MPEG offset " + std::to_string(h.mpegOffset) + ": there is no MPEG payload.",
+                    error);
+
+    size_t window = static_cast<size_t>(std::min<uint64_t>(file->payloadSize, std::max<size_t>(options.probeBytes, 4096)));
+    std::unique_ptr<uint8_t[]> probe(new uint8_t[window]);
+    size_t read = source.ReadAt(file->payloadOffset, probe.get(), window);
+    if (read != window) return Fail(TivoStatus::ReadFailed, "The start of the MPEG payload could not be read.", error);
+    PayloadSniff sniff = SniffPayload(probe.get(), window);
+    if (sniff.kind == PayloadKind::Unknown)
+        return Fail(TivoStatus::UnknownPayloadKind,
+                    "The payload at offset " + std::to_string(file->payloadOffset) +
+                        " is neither an MPEG program stream (no pack header) nor a transport stream (no 0x47 every 188 bytes).",
+                    error);
+    file->payloadKind = sniff.kind;
+    file->payloadSyncOffset = sniff.syncOffset;
+    if (sniff.kind == PayloadKind::ProgramStream) {
+        file->probe = ProbeProgramStream(probe.get(), window);
+        file->scrambled = file->probe.scrambled;
+    } else {
+        file->scrambled = sniff.scrambled;
+    }
+    return TivoStatus::Ok;
+}
+
+TivoStatus ParseTivoFile(const std::string& path, TivoFile* file, std::string* error, const TivoParseOptions& options) {
+    FileByteSource source;
+    std::string text;
+    if (!source.Open(path, &text)) {
+        *file = TivoFile{};
+        return Fail(TivoStatus::ReadFailed, text, error);
+    }
+    TivoStatus status = ParseTivo(source, file, &text, options);
+    if (status != TivoStatus::Ok && error) *error = "\"" + path + "\": " + text;
+    return status;
+}
 
 }  // namespace korvane::media

@@ -1,10 +1,147 @@
 #include "media/TivoWriter.h"
 
-namespace korvane::media {
+#include <cstdio>
+#include <memory>
 
-std::vector<uint8_t> BuildTivoHead(bool, const TivoWrapOptions&) { return {}; }
-bool WrapMpegInTivo(const std::string&, const std::string&, std::string*, const TivoWrapOptions&) {
-    return false;
+#include "media/StreamProbe.h"
+#include "media/TivoContainer.h"
+
+namespace korvane::media {
+namespace {
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+void PutBe16(std::vector<uint8_t>& out, uint16_t v) {
+    out.push_back(static_cast<uint8_t>(v >> 8));
+    out.push_back(static_cast<uint8_t>(v));
+}
+
+void PutBe32(std::vector<uint8_t>& out, uint32_t v) {
+    PutBe16(out, static_cast<uint16_t>(v >> 16));
+    PutBe16(out, static_cast<uint16_t>(v));
+}
+
+void AppendChunk(std::vector<uint8_t>& out, uint16_t id, const std::string& xml) {
+    uint32_t dataSize = static_cast<uint32_t>(xml.size());
+    uint32_t chunkSize = (static_cast<uint32_t>(kTivoChunkHeaderSize) + dataSize + 3) & ~3u;
+    PutBe32(out, chunkSize);
+    PutBe32(out, dataSize);
+    PutBe16(out, id);
+    PutBe16(out, kTivoChunkPlainXml);
+    out.insert(out.end(), xml.begin(), xml.end());
+    out.resize(out.size() + (chunkSize - kTivoChunkHeaderSize - dataSize), 0);
+}
+
+std::string LicenseXml() {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+           "<license xmlns=\"http://www.tivo.com/developer/xml/license-1.0\">"
+           "<notice>Made by Korvane for testing; not a recording.</notice>"
+           "<date>2026-01-01T00:00:00Z</date>"
+           "<fingerprint>00000000000000000000000000000000000000000000000000000000000000000000000000000000</fingerprint>"
+           "<salt>00000000000000000000000000000000</salt>"
+           "</license>\n";
+}
+
+std::string ShowingXml(const TivoWrapOptions& o, bool withSeriesId) {
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<TvBusMarshalledStruct:TvBusEnvelope xmlns:xs=\"http://www.w3.org/2001/XMLSchema-instance\" "
+        "xmlns:TvBusMarshalledStruct=\"http://tivo.com/developer/xml/idl/TvBusMarshalledStruct\" "
+        "xs:schemaLocation=\"http://tivo.com/developer/xml/idl/TvBusMarshalledStruct TvBusMarshalledStruct.xsd\" "
+        "xs:type=\"TvBusMarshalledStruct:TvBusEnvelope\">"
+        "<showing><program>"
+        "<title>" + Escape(o.title) + "</title>"
+        "<episodeTitle>" + Escape(o.episode) + "</episodeTitle>"
+        "<description>" + Escape(o.description) + "</description>";
+    if (withSeriesId) xml += "<series><uniqueId>SH0000000000</uniqueId></series>";
+    xml += "</program><channel><callsign>" + Escape(o.channel) + "</callsign></channel></showing>"
+           "</TvBusMarshalledStruct:TvBusEnvelope>\n";
+    return xml;
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& options) {
+    std::vector<uint8_t> chunks;
+    uint16_t count = 0;
+    if (options.includeLicenseChunk) {
+        AppendChunk(chunks, 3, LicenseXml());
+        ++count;
+    }
+    AppendChunk(chunks, 1, ShowingXml(options, false));
+    AppendChunk(chunks, 2, ShowingXml(options, true));
+    count += 2;
+
+    uint32_t align = options.offsetAlignment ? options.offsetAlignment : 1;
+    uint64_t end = kTivoHeaderSize + chunks.size();
+    uint64_t offset = (end + align - 1) / align * align;
+    if (offset < options.minimumOffset) offset = options.minimumOffset;
+
+    std::vector<uint8_t> head;
+    for (char c : {'T', 'i', 'V', 'o'}) head.push_back(static_cast<uint8_t>(c));
+    PutBe16(head, 0);
+    PutBe16(head, static_cast<uint16_t>((options.otherFlags & ~kTivoFlagTransportStream) |
+                                        (transportStream ? kTivoFlagTransportStream : 0)));
+    PutBe16(head, 0);
+    PutBe32(head, static_cast<uint32_t>(offset));
+    PutBe16(head, count);
+    head.insert(head.end(), chunks.begin(), chunks.end());
+    head.resize(static_cast<size_t>(offset), 0);
+    return head;
+}
+
+bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath, std::string* error,
+                    const TivoWrapOptions& options) {
+    FileByteSource in;
+    if (!in.Open(inputPath, error)) return false;
+    constexpr size_t kBlock = size_t(1) << 20;
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kBlock]);
+    size_t first = in.ReadAt(0, buffer.get(), kBlock);
+    if (in.Failed()) {
+        if (error) *error = "Cannot read \"" + inputPath + "\".";
+        return false;
+    }
+    PayloadSniff sniff = SniffPayload(buffer.get(), first);
+    if (sniff.kind == PayloadKind::Unknown) {
+        if (error) *error = "\"" + inputPath + "\" is neither an MPEG program stream nor a transport stream.";
+        return false;
+    }
+    FileByteSink out;
+    if (!out.Open(outputPath, error)) return false;
+    std::vector<uint8_t> head = BuildTivoHead(sniff.kind == PayloadKind::TransportStream, options);
+    bool ok = out.Write(head.data(), head.size());
+    uint64_t pos = 0;
+    size_t n = first;
+    while (ok && n > 0) {
+        ok = out.Write(buffer.get(), n);
+        pos += n;
+        n = in.ReadAt(pos, buffer.get(), kBlock);
+    }
+    if (ok && (in.Failed() || pos != in.Size())) {
+        if (error) *error = "Cannot read \"" + inputPath + "\".";
+        out.Close(nullptr);
+        std::remove(outputPath.c_str());
+        return false;
+    }
+    std::string closeError;
+    if (!out.Close(&closeError) || !ok) {
+        if (error) *error = closeError.empty() ? "Cannot write \"" + outputPath + "\"." : closeError;
+        std::remove(outputPath.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace korvane::media

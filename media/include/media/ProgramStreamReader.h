@@ -88,7 +88,7 @@ public:
 
 private:
     enum class Parse { Done, NeedMore, Damaged };
-    size_t ParseBuffer(const uint8_t* data, size_t size, bool atEnd, PacketHandler& handler);
+    size_t ParseBuffer(const uint8_t* data, size_t size, uint64_t base, bool atEnd, PacketHandler& handler);
     Parse ParseUnit(const uint8_t* p, size_t avail, bool atEnd, size_t* used, PacketHandler& handler);
     Parse ParsePes(const uint8_t* p, size_t avail, bool atEnd, size_t* used, PacketHandler& handler);
     size_t Resync(const uint8_t* p, size_t avail, bool atEnd);
@@ -96,6 +96,7 @@ private:
 
     std::vector<uint8_t> carry_;   // an incomplete unit left over from the previous chunk
     uint64_t carryOffset_ = 0;     // stream offset of carry_[0]
+    uint64_t unitOffset_ = 0;      // stream offset of the unit being parsed
     ReaderStatus status_ = ReaderStatus::Ok;
     ReaderStats stats_;
     bool inDamage_ = false;        // counting one damaged stretch as one event

@@ -47,8 +47,8 @@ struct ElementaryPacket {
 struct WriterOptions {
     size_t outputChunkBytes = size_t(256) << 10;
     size_t maxQueuedBytes = size_t(8) << 20;
-    // program_mux_rate in units of 50 bytes/s (default 10.08 Mbit/s, DVD's maximum; raised
-    // automatically to cover the bit rate actually written so far).
+    // program_mux_rate in units of 50 bytes/s to start with (10.08 Mbit/s, DVD's maximum);
+    // raised by half whenever the stream's bit rate leaves the SCR behind its timestamps.
     uint32_t muxRate = 25200;
     // How far the SCR runs ahead of the earliest decode time it carries (90 kHz units).
     int64_t decodeDelay = 45000;
@@ -86,9 +86,11 @@ public:
 
 private:
     struct Stream;
+    struct QueuedPacket;
     bool Fail(const std::string& text);
     bool Drain(bool all);
     bool EmitFront(Stream& stream);
+    bool EmitPacket(Stream& stream, const QueuedPacket& packet, const uint8_t* payload);
     void WritePackHeader(int64_t scrBase);
     void WriteSystemHeader();
     bool FlushOutput(bool force);
@@ -106,6 +108,7 @@ private:
     bool haveScr_ = false;
     int64_t lastScr_ = 0;          // unwrapped, 90 kHz
     uint64_t bytesAtLastScr_ = 0;
+    uint64_t bytesGenerated_ = 0;  // every byte produced, flushed or not
     bool haveReference_ = false;
     int64_t reference_ = 0;        // first timestamp seen, to unwrap every stream against
     uint32_t muxRate_ = 0;

@@ -23,7 +23,8 @@ constexpr size_t kDefaultProbeBytes = size_t(8) << 20;
 struct PayloadSniff {
     PayloadKind kind = PayloadKind::Unknown;
     size_t syncOffset = 0;   // where the first pack header / first of a run of TS packets starts
-    bool scrambled = false;  // a scrambled PES packet or TS packet seen in the data
+    bool scrambled = false;  // transport streams: a TS packet with scrambling bits (program
+                             // streams: see ProbeResult::scrambled)
 };
 
 // Looks for a pack start code 00 00 01 BA (validated by its marker bits) or for 0x47 every
