@@ -1,5 +1,5 @@
-// The program's entry point. It sits alone in this file so that only executables that
-// have no main() of their own pull it from the library.
+// The program's entry point (the object library korvane_winmain): executables with a
+// main() of their own, like the tests, leave it out.
 #include "framework/WinApp.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
