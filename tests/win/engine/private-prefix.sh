@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# A Wine prefix of the engine tests' own, where the test filter DLL also takes the fixed
+# file-dump class (which in the shared prefix belongs to the filter pack).
+#   private-prefix.sh start PREFIX TESTFILTERS_DLL   -- prepare, register, resident wineserver
+#   private-prefix.sh stop PREFIX                    -- end that prefix's wineserver
+set -euo pipefail
+command=$1 prefix=$2
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=/usr/lib/wine/wine64
+here=$(cd "$(dirname "$0")" && pwd)
+
+case $command in
+start)
+  dll=$3
+  mkdir -p "$prefix"
+  # A resident server with its own stdio keeps ctest from waiting on pipes that Wine's
+  # helpers would otherwise inherit from each test.
+  setsid wineserver -p </dev/null >/dev/null 2>&1 &
+  sleep 0.5
+  bash "$here/../../../scripts/wine-prefix.sh" "$prefix"
+  winpath="Z:${dll//\//\\}"
+  "$wine" regsvr32 /s "$winpath" </dev/null >/dev/null 2>&1
+  "$wine" regsvr32 /s /n /i:fixed "$winpath" </dev/null >/dev/null 2>&1
+  setsid "$wine" explorer.exe </dev/null >/dev/null 2>&1 &
+  sleep 0.5
+  ;;
+stop)
+  wineserver -k >/dev/null 2>&1 || true
+  ;;
+*)
+  echo "usage: $0 start PREFIX DLL | stop PREFIX" >&2
+  exit 2
+  ;;
+esac

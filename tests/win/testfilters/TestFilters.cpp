@@ -1,0 +1,648 @@
+// Minimal DirectShow filters that misbehave on purpose, for the engine's tests. Just enough
+// of IBaseFilter, IPin and the enumerators for Wine's filter graph manager: no samples flow.
+#include "TestFilterIds.h"
+
+#include <initguid.h>
+#include <strmif.h>
+#include <control.h>
+#include <evcode.h>
+#include <uuids.h>
+#include <vfwmsgs.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+std::atomic<long> liveObjects{0};
+std::atomic<long> serverLocks{0};
+HMODULE thisModule = nullptr;
+
+namespace {
+
+// {36A5F770-FE4C-11CE-A8ED-00AA002FEAB5}
+const CLSID kFileDumpClass = {0x36A5F770, 0xFE4C, 0x11CE, {0xA8, 0xED, 0x00, 0xAA, 0x00, 0x2F, 0xEA, 0xB5}};
+
+AM_MEDIA_TYPE* CopyMediaType(const AM_MEDIA_TYPE& source) {
+    auto* copy = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    if (!copy)
+        return nullptr;
+    *copy = source;
+    copy->pUnk = nullptr;
+    copy->cbFormat = 0;
+    copy->pbFormat = nullptr;
+    return copy;
+}
+
+AM_MEDIA_TYPE StreamType(const GUID& subtype) {
+    AM_MEDIA_TYPE type = {};
+    type.majortype = MEDIATYPE_Stream;
+    type.subtype = subtype;
+    type.bFixedSizeSamples = TRUE;
+    type.lSampleSize = 1;
+    type.formattype = FORMAT_None;
+    return type;
+}
+
+enum class Acceptance { All, None, SFalse, OnlyA, OnlyB };
+
+struct DumpSettings {
+    DWORD createFails = 0, noSink = 0, nameFails = 0, refuseInput = 0, joinFails = 0;
+    DWORD chunks = 0, chunkBytes = 0, intervalMs = 0, errorHr = 0, neverComplete = 0;
+
+    static DumpSettings Read() {
+        DumpSettings s;
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kStandInDumpKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return s;
+        auto read = [key](const char* name, DWORD& value) {
+            DWORD size = sizeof value;
+            DWORD type = 0;
+            DWORD data = 0;
+            if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) == ERROR_SUCCESS &&
+                type == REG_DWORD)
+                value = data;
+        };
+        read("createFails", s.createFails);
+        read("noSink", s.noSink);
+        read("nameFails", s.nameFails);
+        read("refuseInput", s.refuseInput);
+        read("joinFails", s.joinFails);
+        read("chunks", s.chunks);
+        read("chunkBytes", s.chunkBytes);
+        read("intervalMs", s.intervalMs);
+        read("errorHr", s.errorHr);
+        read("neverComplete", s.neverComplete);
+        RegCloseKey(key);
+        return s;
+    }
+};
+
+class TestFilter;
+
+class MediaTypeEnum final : public IEnumMediaTypes {
+public:
+    explicit MediaTypeEnum(std::vector<AM_MEDIA_TYPE> types, size_t position = 0)
+        : types_(std::move(types)), position_(position) { ++liveObjects; }
+    ~MediaTypeEnum() { --liveObjects; }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IEnumMediaTypes) {
+            *out = static_cast<IEnumMediaTypes*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
+        ULONG n = 0;
+        while (n < count && position_ < types_.size())
+            types[n++] = CopyMediaType(types_[position_++]);
+        if (fetched)
+            *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG count) override {
+        position_ += count;
+        return position_ <= types_.size() ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(IEnumMediaTypes** out) override {
+        *out = new MediaTypeEnum(types_, position_);
+        return S_OK;
+    }
+
+private:
+    std::atomic<ULONG> refs_{1};
+    std::vector<AM_MEDIA_TYPE> types_;
+    size_t position_;
+};
+
+class TestPin final : public IPin {
+public:
+    TestPin(TestFilter* filter, PIN_DIRECTION direction, std::wstring name, Acceptance acceptance,
+            std::vector<AM_MEDIA_TYPE> offered)
+        : filter_(filter), direction_(direction), name_(std::move(name)), acceptance_(acceptance),
+          offered_(std::move(offered)) { ++liveObjects; }
+    ~TestPin() {
+        if (peer_)
+            peer_->Release();
+        --liveObjects;
+    }
+
+    bool Connected() const { return peer_ != nullptr; }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IPin) {
+            *out = static_cast<IPin*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Pins live exactly as long as their filter.
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override {
+        if (!receivePin)
+            return E_POINTER;
+        if (direction_ != PINDIR_OUTPUT)
+            return E_UNEXPECTED;
+        if (peer_)
+            return VFW_E_ALREADY_CONNECTED;
+        for (const AM_MEDIA_TYPE& offered : offered_) {
+            if (type && type->majortype != GUID_NULL && type->majortype != offered.majortype)
+                continue;
+            if (type && type->subtype != GUID_NULL && type->subtype != offered.subtype)
+                continue;
+            if (SUCCEEDED(receivePin->ReceiveConnection(this, &offered))) {
+                peer_ = receivePin;
+                peer_->AddRef();
+                type_ = offered;
+                return S_OK;
+            }
+        }
+        return VFW_E_NO_ACCEPTABLE_TYPES;
+    }
+    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP Disconnect() override {
+        if (!peer_)
+            return S_FALSE;
+        peer_->Release();
+        peer_ = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP ConnectedTo(IPin** pin) override {
+        if (!pin)
+            return E_POINTER;
+        *pin = peer_;
+        if (!peer_)
+            return VFW_E_NOT_CONNECTED;
+        peer_->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override {
+        if (!peer_)
+            return VFW_E_NOT_CONNECTED;
+        *type = type_;
+        type->pUnk = nullptr;
+        type->cbFormat = 0;
+        type->pbFormat = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override {
+        *direction = direction_;
+        return S_OK;
+    }
+    STDMETHODIMP QueryId(LPWSTR* id) override {
+        const size_t bytes = (name_.size() + 1) * sizeof(wchar_t);
+        *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+        if (!*id)
+            return E_OUTOFMEMORY;
+        std::memcpy(*id, name_.c_str(), bytes);
+        return S_OK;
+    }
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override {
+        switch (acceptance_) {
+        case Acceptance::All: return S_OK;
+        case Acceptance::None: return VFW_E_TYPE_NOT_ACCEPTED;
+        case Acceptance::SFalse: return S_FALSE;
+        case Acceptance::OnlyA: return type->subtype == kSubtypeA ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+        case Acceptance::OnlyB: return type->subtype == kSubtypeB ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+        }
+        return E_UNEXPECTED;
+    }
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override {
+        *types = new MediaTypeEnum(offered_);
+        return S_OK;
+    }
+    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP EndOfStream() override { return S_OK; }
+    STDMETHODIMP BeginFlush() override { return S_OK; }
+    STDMETHODIMP EndFlush() override { return S_OK; }
+    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+
+private:
+    TestFilter* filter_;
+    PIN_DIRECTION direction_;
+    std::wstring name_;
+    Acceptance acceptance_;
+    std::vector<AM_MEDIA_TYPE> offered_;
+    IPin* peer_ = nullptr;
+    AM_MEDIA_TYPE type_ = {};
+};
+
+class PinEnum final : public IEnumPins {
+public:
+    explicit PinEnum(std::vector<IPin*> pins, size_t position = 0) : pins_(std::move(pins)), position_(position) {
+        for (IPin* pin : pins_)
+            pin->AddRef();
+        ++liveObjects;
+    }
+    ~PinEnum() {
+        for (IPin* pin : pins_)
+            pin->Release();
+        --liveObjects;
+    }
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IEnumPins) {
+            *out = static_cast<IEnumPins*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
+        ULONG n = 0;
+        while (n < count && position_ < pins_.size()) {
+            pins[n] = pins_[position_++];
+            pins[n++]->AddRef();
+        }
+        if (fetched)
+            *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG count) override {
+        position_ += count;
+        return position_ <= pins_.size() ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(IEnumPins** out) override {
+        *out = new PinEnum(pins_, position_);
+        return S_OK;
+    }
+
+private:
+    std::atomic<ULONG> refs_{1};
+    std::vector<IPin*> pins_;
+    size_t position_;
+};
+
+class TestFilter final : public IBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
+public:
+    TestFilter(const CLSID& classId, int kind) : classId_(classId), kind_(kind) {
+        ++liveObjects;
+        stopWriting_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        const AM_MEDIA_TYPE a = StreamType(kSubtypeA);
+        const AM_MEDIA_TYPE b = StreamType(kSubtypeB);
+        switch (kind) {
+        case kNoPins: break;
+        case kPass:
+        case kJoinFails:
+        case kRunFails: AddInput(Acceptance::All); AddOutput({a}); break;
+        case kMuxLike: growing_ = Acceptance::All; AddInput(Acceptance::All); AddOutput({a}); break;
+        case kRefuseInput: AddInput(Acceptance::None); AddOutput({a}); break;
+        case kSFalseInput: AddInput(Acceptance::SFalse); AddOutput({a}); break;
+        case kSecondInput: AddInput(Acceptance::None); AddInput(Acceptance::All); AddOutput({a}); break;
+        case kNoTypesOutput: AddOutput({}); break;
+        case kTwoOutputs: AddInput(Acceptance::All); AddOutput({a}); AddOutput({b}); break;
+        case kAcceptsOnlyA: growing_ = Acceptance::OnlyA; AddInput(Acceptance::OnlyA); break;
+        case kAcceptsOnlyB: growing_ = Acceptance::OnlyB; AddInput(Acceptance::OnlyB); break;
+        default:  // the stand-in file dump
+            dump_ = DumpSettings::Read();
+            AddInput(dump_.refuseInput ? Acceptance::None : Acceptance::All);
+            break;
+        }
+    }
+    ~TestFilter() {
+        StopWriting();
+        CloseHandle(stopWriting_);
+        for (TestPin* pin : pins_)
+            delete pin;
+        if (clock_)
+            clock_->Release();
+        --liveObjects;
+    }
+
+    bool IsDump() const { return classId_ == kFileDumpClass; }
+
+    // A multiplexer-like filter offers a new free input once all of its inputs are taken.
+    void OnInputConnected() {
+        if (growing_ == Acceptance::None)
+            return;
+        for (TestPin* pin : pins_) {
+            PIN_DIRECTION direction;
+            pin->QueryDirection(&direction);
+            if (direction == PINDIR_INPUT && !pin->Connected())
+                return;
+        }
+        AddInput(growing_);
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IBaseFilter || iid == IID_IMediaFilter || iid == IID_IPersist)
+            *out = static_cast<IBaseFilter*>(this);
+        else if (iid == IID_IFileSinkFilter && IsDump() && !dump_.noSink)
+            *out = static_cast<IFileSinkFilter*>(this);
+        else if (iid == IID_IAMFilterMiscFlags && IsDump())
+            *out = static_cast<IAMFilterMiscFlags*>(this);
+        else {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    STDMETHODIMP GetClassID(CLSID* classId) override {
+        *classId = classId_;
+        return S_OK;
+    }
+    STDMETHODIMP Stop() override {
+        StopWriting();
+        state_ = State_Stopped;
+        return S_OK;
+    }
+    STDMETHODIMP Pause() override {
+        state_ = State_Paused;
+        return S_OK;
+    }
+    STDMETHODIMP Run(REFERENCE_TIME) override {
+        if (kind_ == kRunFails)
+            return E_FAIL;
+        if (IsDump() && !writer_) {
+            ResetEvent(stopWriting_);
+            AddRef();  // the writer's own reference, dropped when Stop has joined it
+            writer_ = CreateThread(nullptr, 0, WriterThread, this, 0, nullptr);
+            if (!writer_) {
+                Release();
+                return E_FAIL;
+            }
+        }
+        state_ = State_Running;
+        return S_OK;
+    }
+    STDMETHODIMP GetState(DWORD, FILTER_STATE* state) override {
+        *state = state_;
+        return S_OK;
+    }
+    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override {
+        if (clock)
+            clock->AddRef();
+        if (clock_)
+            clock_->Release();
+        clock_ = clock;
+        return S_OK;
+    }
+    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override {
+        *clock = clock_;
+        if (clock_)
+            clock_->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP EnumPins(IEnumPins** pins) override {
+        *pins = new PinEnum(std::vector<IPin*>(pins_.begin(), pins_.end()));
+        return S_OK;
+    }
+    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override {
+        for (TestPin* candidate : pins_) {
+            LPWSTR name = nullptr;
+            candidate->QueryId(&name);
+            const bool match = name && std::wcscmp(name, id) == 0;
+            CoTaskMemFree(name);
+            if (match) {
+                *pin = candidate;
+                candidate->AddRef();
+                return S_OK;
+            }
+        }
+        *pin = nullptr;
+        return VFW_E_NOT_FOUND;
+    }
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override {
+        std::memset(info, 0, sizeof *info);
+        wcsncpy(info->achName, name_.c_str(), MAX_FILTER_NAME - 1);
+        info->pGraph = graph_;
+        if (graph_)
+            graph_->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override {
+        if (graph && (kind_ == kJoinFails || (IsDump() && dump_.joinFails)))
+            return E_FAIL;
+        // Weak references: the graph owns its filters, not the other way round.
+        graph_ = graph;
+        name_ = name ? name : L"";
+        events_ = nullptr;
+        IMediaEventSink* sink = nullptr;
+        if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
+            events_ = sink;
+            sink->Release();
+        }
+        return S_OK;
+    }
+    STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
+
+    STDMETHODIMP SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE*) override {
+        if (dump_.nameFails)
+            return E_ACCESSDENIED;
+        if (!fileName)
+            return E_POINTER;
+        fileName_ = fileName;
+        return S_OK;
+    }
+    STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override {
+        const size_t bytes = (fileName_.size() + 1) * sizeof(wchar_t);
+        *fileName = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
+        if (!*fileName)
+            return E_OUTOFMEMORY;
+        std::memcpy(*fileName, fileName_.c_str(), bytes);
+        if (type)
+            std::memset(type, 0, sizeof *type);
+        return S_OK;
+    }
+
+    STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
+
+private:
+    void AddInput(Acceptance acceptance) {
+        pins_.push_back(new TestPin(this, PINDIR_INPUT, L"In" + std::to_wstring(pins_.size()), acceptance, {}));
+    }
+    void AddOutput(std::vector<AM_MEDIA_TYPE> offered) {
+        pins_.push_back(new TestPin(this, PINDIR_OUTPUT, L"Out" + std::to_wstring(pins_.size()), Acceptance::None,
+                                    std::move(offered)));
+    }
+
+    void StopWriting() {
+        if (!writer_)
+            return;
+        SetEvent(stopWriting_);
+        WaitForSingleObject(writer_, INFINITE);
+        CloseHandle(writer_);
+        writer_ = nullptr;
+        Release();
+    }
+
+    static DWORD WINAPI WriterThread(LPVOID parameter) {
+        static_cast<TestFilter*>(parameter)->Write();
+        return 0;
+    }
+
+    // Stands in for a stream: the output grows chunk by chunk, then the graph hears the end.
+    void Write() {
+        HANDLE file = CreateFileW(fileName_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        std::vector<char> chunk(dump_.chunkBytes, 'K');
+        for (DWORD i = 0; i < dump_.chunks; ++i) {
+            if (WaitForSingleObject(stopWriting_, dump_.intervalMs) != WAIT_TIMEOUT)
+                break;
+            DWORD written = 0;
+            if (file != INVALID_HANDLE_VALUE && !chunk.empty())
+                WriteFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &written, nullptr);
+        }
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        if (WaitForSingleObject(stopWriting_, 0) != WAIT_TIMEOUT || !events_)
+            return;
+        if (dump_.errorHr)
+            events_->Notify(EC_ERRORABORT, static_cast<LONG_PTR>(static_cast<HRESULT>(dump_.errorHr)), 0);
+        if (!dump_.neverComplete)
+            events_->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+    }
+
+    std::atomic<ULONG> refs_{1};
+    CLSID classId_;
+    int kind_;
+    std::vector<TestPin*> pins_;
+    Acceptance growing_ = Acceptance::None;
+    FILTER_STATE state_ = State_Stopped;
+    IReferenceClock* clock_ = nullptr;
+    IFilterGraph* graph_ = nullptr;
+    IMediaEventSink* events_ = nullptr;
+    std::wstring name_;
+    std::wstring fileName_;
+    DumpSettings dump_;
+    HANDLE stopWriting_ = nullptr;
+    HANDLE writer_ = nullptr;
+};
+
+STDMETHODIMP_(ULONG) TestPin::AddRef() { return filter_->AddRef(); }
+STDMETHODIMP_(ULONG) TestPin::Release() { return filter_->Release(); }
+
+STDMETHODIMP TestPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
+    if (!connector || !type)
+        return E_POINTER;
+    if (direction_ != PINDIR_INPUT)
+        return E_UNEXPECTED;
+    if (peer_)
+        return VFW_E_ALREADY_CONNECTED;
+    if (FAILED(QueryAccept(type)))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    peer_ = connector;
+    peer_->AddRef();
+    type_ = *type;
+    type_.pUnk = nullptr;
+    type_.cbFormat = 0;
+    type_.pbFormat = nullptr;
+    filter_->OnInputConnected();
+    return S_OK;
+}
+
+STDMETHODIMP TestPin::QueryPinInfo(PIN_INFO* info) {
+    info->pFilter = filter_;
+    filter_->AddRef();
+    info->dir = direction_;
+    wcsncpy(info->achName, name_.c_str(), MAX_PIN_NAME - 1);
+    info->achName[MAX_PIN_NAME - 1] = L'\0';
+    return S_OK;
+}
+
+class Factory final : public IClassFactory {
+public:
+    Factory(const CLSID& classId, int kind) : classId_(classId), kind_(kind) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *out = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        *out = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        if (kind_ == kFailCreate)
+            return E_OUTOFMEMORY;
+        if (classId_ == kFileDumpClass && DumpSettings::Read().createFails)
+            return E_OUTOFMEMORY;
+        auto* filter = new TestFilter(classId_, kind_);
+        HRESULT hr = filter->QueryInterface(iid, out);
+        filter->Release();
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL lock) override {
+        if (lock)
+            ++serverLocks;
+        else
+            --serverLocks;
+        return S_OK;
+    }
+
+private:
+    std::atomic<ULONG> refs_{1};
+    CLSID classId_;
+    int kind_;
+};
+
+}  // namespace
+
+HRESULT CreateTestFilterFactory(const CLSID& classId, REFIID iid, void** out) {
+    *out = nullptr;
+    int kind = 0;
+    if (classId == kFileDumpClass) {
+        kind = 0;
+    } else {
+        CLSID base = TestFilterClass(kFailCreate);
+        base.Data4[7] = classId.Data4[7];
+        if (base != classId || classId.Data4[7] < kFailCreate || classId.Data4[7] > kLastTestFilterKind)
+            return CLASS_E_CLASSNOTAVAILABLE;
+        kind = classId.Data4[7];
+    }
+    auto* factory = new Factory(classId, kind);
+    HRESULT hr = factory->QueryInterface(iid, out);
+    factory->Release();
+    return hr;
+}
+
+const CLSID& FileDumpClassId() { return kFileDumpClass; }
