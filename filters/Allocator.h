@@ -1,0 +1,97 @@
+// Our own memory allocator for the pins between our filters. Wine's CLSID_MemoryAllocator
+// waits on a kernel semaphore for every buffer (a wineserver round trip each time); this one
+// waits on an SRW lock and a condition variable, which Wine runs on futexes. It also counts
+// its samples, so the test hook sees buffers that were never returned.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+#include <vector>
+
+#include "ObjectCount.h"
+
+namespace korvane::filters {
+
+class Allocator;
+
+class Sample final : public IMediaSample, private Counted<ObjectKind::Sample> {
+public:
+    Sample(Allocator* owner, BYTE* buffer, LONG size);
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP GetPointer(BYTE** buffer) override;
+    STDMETHODIMP_(LONG) GetSize() override;
+    STDMETHODIMP GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) override;
+    STDMETHODIMP SetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) override;
+    STDMETHODIMP IsSyncPoint() override;
+    STDMETHODIMP SetSyncPoint(BOOL value) override;
+    STDMETHODIMP IsPreroll() override;
+    STDMETHODIMP SetPreroll(BOOL value) override;
+    STDMETHODIMP_(LONG) GetActualDataLength() override;
+    STDMETHODIMP SetActualDataLength(LONG length) override;
+    STDMETHODIMP GetMediaType(AM_MEDIA_TYPE** type) override;
+    STDMETHODIMP SetMediaType(AM_MEDIA_TYPE* type) override;
+    STDMETHODIMP IsDiscontinuity() override;
+    STDMETHODIMP SetDiscontinuity(BOOL value) override;
+    STDMETHODIMP GetMediaTime(LONGLONG* start, LONGLONG* end) override;
+    STDMETHODIMP SetMediaTime(LONGLONG* start, LONGLONG* end) override;
+
+    // Called by the allocator when it hands the sample out.
+    void Reset();
+
+private:
+    friend class Allocator;
+    ~Sample();
+
+    Allocator* owner_;
+    LONG refs_ = 0;
+    BYTE* buffer_;
+    LONG size_;
+    LONG actual_ = 0;
+    bool hasTime_ = false, hasStop_ = false, sync_ = false, preroll_ = false,
+         discontinuity_ = false, hasMediaTime_ = false;
+    REFERENCE_TIME start_ = 0, stop_ = 0;
+    LONGLONG mediaStart_ = 0, mediaStop_ = 0;
+    AM_MEDIA_TYPE* type_ = nullptr;
+};
+
+class Allocator final : public IMemAllocator, private Counted<ObjectKind::Allocator> {
+public:
+    Allocator();
+    Allocator(const Allocator&) = delete;
+    Allocator& operator=(const Allocator&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override;
+    STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* props) override;
+    STDMETHODIMP Commit() override;
+    STDMETHODIMP Decommit() override;
+    STDMETHODIMP GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end,
+                           DWORD flags) override;
+    STDMETHODIMP ReleaseBuffer(IMediaSample* sample) override;
+
+private:
+    friend class Sample;
+    ~Allocator();
+    void ReturnSample(Sample* sample);
+    void FreeBuffersLocked();  // only when every sample is home
+
+    LONG refs_ = 1;
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    CONDITION_VARIABLE returned_ = CONDITION_VARIABLE_INIT;  // a sample came home or decommit
+    ALLOCATOR_PROPERTIES props_{};
+    bool propsSet_ = false;
+    bool committed_ = false;
+    std::vector<Sample*> all_;   // every sample made at Commit
+    std::vector<Sample*> free_;  // samples at home
+    BYTE* memory_ = nullptr;
+};
+
+}  // namespace korvane::filters

@@ -1,0 +1,246 @@
+// The filter and pin base the four filters plug into, after the shape of Wine's strmbase.
+//
+// Locks, per filter:
+//   stateLock_   guards state, graph, clock and the pin list. Taken by the graph's calls
+//                (Stop/Pause/Run, JoinFilterGraph, EnumPins, Connect...) on the application's
+//                thread. Never held while a sample is delivered or an event is sent.
+//   streamLock_  serialises the data path of a filter (Receive, EndOfStream, flushing) with
+//                the teardown of what that path uses (files, parsers). Stop takes it after the
+//                state has changed, so a Receive in progress finishes first; downstream
+//                filters have already stopped (the graph stops them first), so that Receive
+//                returns quickly.
+// Pins are part of their filter: they share its reference count. Pins removed from a filter
+// (dynamic pins of the multiplexer and demultiplexer) are kept until the filter dies, so a
+// reference someone still holds stays valid.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+#include <amvideo.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MediaTypes.h"
+#include "ObjectCount.h"
+#include "Sync.h"
+
+namespace korvane::filters {
+
+class BaseFilter;
+class Allocator;
+
+class BasePin : public IPin, private Counted<ObjectKind::Pin> {
+public:
+    BasePin(BaseFilter* filter, PIN_DIRECTION direction, std::wstring name);
+    virtual ~BasePin();
+    BasePin(const BasePin&) = delete;
+    BasePin& operator=(const BasePin&) = delete;
+
+    // IUnknown: delegated to the filter.
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IPin
+    STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP Disconnect() override;
+    STDMETHODIMP ConnectedTo(IPin** pin) override;
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override;
+    STDMETHODIMP QueryId(LPWSTR* id) override;
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
+    STDMETHODIMP QueryInternalConnections(IPin** pins, ULONG* count) override;
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
+    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
+    // What a pin accepts and offers. S_OK accepts; anything else refuses.
+    virtual HRESULT CheckMediaType(const AM_MEDIA_TYPE* mt) = 0;
+    // Preferred type number index; VFW_S_NO_MORE_ITEMS past the last one.
+    virtual HRESULT GetMediaType(int index, AM_MEDIA_TYPE* mt);
+    // Called with the filter's state lock held, after the type is agreed.
+    virtual HRESULT CheckConnect(IPin* peer);
+    virtual HRESULT CompleteConnect(IPin* peer);
+    virtual void BreakConnect();
+
+    BaseFilter* Filter() const { return filter_; }
+    PIN_DIRECTION Direction() const { return direction_; }
+    const std::wstring& Name() const { return name_; }
+    bool IsConnected() const { return peer_ != nullptr; }
+    IPin* Peer() const { return peer_; }
+    const AM_MEDIA_TYPE* ConnectedType() const { return connectedType_.Get(); }
+
+protected:
+    BaseFilter* filter_;
+    PIN_DIRECTION direction_;
+    std::wstring name_;
+    IPin* peer_ = nullptr;  // one reference while connected; written under the state lock
+    MediaType connectedType_;
+
+private:
+    HRESULT TryConnection(IPin* receivePin, const AM_MEDIA_TYPE* mt);
+};
+
+// An output pin that delivers through the peer's IMemInputPin with an allocator of ours.
+class OutputPin : public BasePin {
+public:
+    OutputPin(BaseFilter* filter, std::wstring name, LONG buffers, LONG bufferSize);
+    ~OutputPin() override;
+
+    HRESULT CompleteConnect(IPin* peer) override;
+    void BreakConnect() override;
+
+    // Streaming side; safe without the state lock while the filter is active.
+    HRESULT GetDeliveryBuffer(IMediaSample** sample);
+    HRESULT Deliver(IMediaSample* sample);
+    HRESULT DeliverEndOfStream();
+    HRESULT DeliverBeginFlush();
+    HRESULT DeliverEndFlush();
+
+    // Called by the filter on Pause from stopped and on Stop.
+    HRESULT Active();
+    void Inactive();
+
+    LONG BufferSize() const { return bufferSize_; }
+
+private:
+    LONG buffers_;
+    LONG bufferSize_;
+    IMemInputPin* memInput_ = nullptr;  // peer's transport while connected
+    IMemAllocator* allocator_ = nullptr;
+};
+
+// An input pin that receives samples through IMemInputPin.
+class InputPin : public BasePin, public IMemInputPin {
+public:
+    InputPin(BaseFilter* filter, std::wstring name);
+    ~InputPin() override;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return BasePin::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return BasePin::Release(); }
+
+    // IMemInputPin
+    STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
+    STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
+    STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
+    STDMETHODIMP Receive(IMediaSample* sample) override;
+    STDMETHODIMP ReceiveMultiple(IMediaSample** samples, long count, long* processed) override;
+    STDMETHODIMP ReceiveCanBlock() override;
+
+    // IPin data path
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
+    STDMETHODIMP Disconnect() override;
+
+    // The filter's handlers, called with the filter's stream lock held, after the checks
+    // that every receive needs (state, flushing, end of stream already seen).
+    virtual HRESULT OnReceive(IMediaSample* sample) = 0;
+    virtual HRESULT OnEndOfStream() = 0;
+    virtual void OnBeginFlush() {}
+    virtual void OnEndFlush() {}
+
+    // Refuses pull-mode (IAsyncReader) peers: they never push a sample, so connecting
+    // to one would leave a graph that runs forever.
+    HRESULT CheckConnect(IPin* peer) override;
+
+    // Back to the start of a stream; the filter calls it when it pauses from stopped.
+    void ResetStream();
+    bool EndOfStreamSeen() const { return endOfStream_; }
+
+private:
+    IMemAllocator* allocator_ = nullptr;  // the one NotifyAllocator named
+    volatile bool flushing_ = false;      // written by BeginFlush/EndFlush
+    bool endOfStream_ = false;            // written under the stream lock
+};
+
+class BaseFilter : public IBaseFilter, private Counted<ObjectKind::Filter> {
+public:
+    BaseFilter(const CLSID& clsid);
+    virtual ~BaseFilter();
+    BaseFilter(const BaseFilter&) = delete;
+    BaseFilter& operator=(const BaseFilter&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IPersist
+    STDMETHODIMP GetClassID(CLSID* clsid) override;
+    // IMediaFilter
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Run(REFERENCE_TIME start) override;
+    STDMETHODIMP GetState(DWORD timeout, FILTER_STATE* state) override;
+    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override;
+    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override;
+    // IBaseFilter
+    STDMETHODIMP EnumPins(IEnumPins** pins) override;
+    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override;
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override;
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
+    STDMETHODIMP QueryVendorInfo(LPWSTR* info) override;
+
+    // Interfaces beyond IBaseFilter that a filter exposes.
+    virtual HRESULT QueryExtraInterface(REFIID iid, void** out);
+
+    CriticalSection& StateLock() { return stateLock_; }
+    CriticalSection& StreamLock() { return streamLock_; }
+    FILTER_STATE State() const { return state_; }
+
+    // Sends an event to the graph. Never call it with a lock of ours held: the graph may be
+    // inside our Stop, holding its own lock, waiting for ours.
+    void NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2);
+    // For code that holds a lock of ours: the event is sent by the next FlushEvents, which
+    // the base calls after every Receive, EndOfStream and Run once its locks are released.
+    void QueueEvent(long code, LONG_PTR param1, LONG_PTR param2);
+    void FlushEvents();
+
+    // Pin list; the state lock must be held. Versions let enumerators notice changes.
+    std::vector<BasePin*> Pins();
+    LONG PinVersion() const { return pinVersion_; }
+    void AddPin(std::unique_ptr<BasePin> pin);
+    void RetirePin(BasePin* pin);
+
+protected:
+    // Hooks called with the state lock held. OnPause runs on every Pause (fromStopped tells
+    // whether streaming starts); OnStop after the output pins are inactive.
+    virtual HRESULT OnPause(bool fromStopped);
+    virtual HRESULT OnRun(REFERENCE_TIME start);
+    virtual void OnStop();
+    // Called after OnStop with no lock held: joining threads belongs here.
+    virtual void AfterStop() {}
+
+private:
+    LONG refs_ = 1;
+    CLSID clsid_;
+    CriticalSection stateLock_;
+    CriticalSection streamLock_;
+    volatile FILTER_STATE state_ = State_Stopped;  // written under the state lock
+    IFilterGraph* graph_ = nullptr;           // not referenced: the graph holds us
+    IMediaEventSink* eventSink_ = nullptr;    // not referenced, for the same reason
+    std::wstring name_;
+    IReferenceClock* clock_ = nullptr;        // one reference
+    std::vector<std::unique_ptr<BasePin>> pins_;
+    std::vector<std::unique_ptr<BasePin>> retired_;
+    LONG pinVersion_ = 1;
+    struct PendingEvent {
+        long code;
+        LONG_PTR param1, param2;
+    };
+    SRWLOCK eventLock_ = SRWLOCK_INIT;
+    std::vector<PendingEvent> pendingEvents_;  // written by QueueEvent, drained by FlushEvents
+};
+
+// Helper: fills mt with a copy of a static type description plus a format block.
+HRESULT MakeMediaType(AM_MEDIA_TYPE* mt, const GUID& major, const GUID& sub, const GUID& format,
+                      const void* formatBlock, ULONG formatSize);
+
+}  // namespace korvane::filters

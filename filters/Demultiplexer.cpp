@@ -1,0 +1,308 @@
+#include "Demultiplexer.h"
+
+#include <evcode.h>
+#include <uuids.h>
+#include <vfwmsgs.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "Formats.h"
+#include "Guids.h"
+#include "media/PacketFraming.h"
+#include "media/ProgramStreamReader.h"
+
+namespace korvane::filters {
+namespace {
+
+// One output sample per stream per input sample; video takes most of an input sample.
+constexpr LONG kOutputBuffers = 3;
+constexpr LONG kOutputBufferSize = (1 << 20) + (64 << 10);
+
+class Demultiplexer;
+
+class DemuxInput final : public InputPin {
+public:
+    explicit DemuxInput(Demultiplexer* demux);
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* mt) override {
+        return AsStreamList(mt) ? S_OK : S_FALSE;
+    }
+    HRESULT CompleteConnect(IPin* peer) override;
+    void BreakConnect() override;
+    HRESULT OnReceive(IMediaSample* sample) override;
+    HRESULT OnEndOfStream() override;
+    void OnBeginFlush() override;
+    void OnEndFlush() override;
+
+private:
+    Demultiplexer* demux_;
+};
+
+class DemuxOutput final : public OutputPin {
+public:
+    DemuxOutput(BaseFilter* filter, std::wstring name, const ListedStream& stream)
+        : OutputPin(filter, std::move(name), kOutputBuffers, kOutputBufferSize), stream_(stream) {}
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* mt) override {
+        const PacketStreamFormat* f = AsPacketStream(mt);
+        return f && KeyOf(f->stream) == KeyOf(stream_) ? S_OK : S_FALSE;
+    }
+    HRESULT GetMediaType(int index, AM_MEDIA_TYPE* mt) override {
+        if (index != 0)
+            return VFW_S_NO_MORE_ITEMS;
+        return MakePacketStreamType(mt, stream_);
+    }
+
+    const ListedStream& Stream() const { return stream_; }
+
+    // Streaming state, under the filter's stream lock.
+    IMediaSample* pending = nullptr;  // the sample being filled
+    BYTE* buffer = nullptr;
+    LONG used = 0;
+
+private:
+    ListedStream stream_;
+};
+
+std::wstring PinName(const ListedStream& s) {
+    wchar_t text[32];
+    switch (static_cast<media::StreamKind>(s.kind)) {
+    case media::StreamKind::Video:
+        wsprintfW(text, L"Video %02X", s.streamId);
+        break;
+    case media::StreamKind::MpegAudio:
+        wsprintfW(text, L"Audio %02X", s.streamId);
+        break;
+    case media::StreamKind::Ac3:
+        wsprintfW(text, L"AC-3 %02X.%02X", s.streamId, s.substreamId);
+        break;
+    default:
+        wsprintfW(text, L"Stream %02X.%02X", s.streamId, s.substreamId);
+        break;
+    }
+    return text;
+}
+
+// Streaming state (reader_, outputs' pending samples, ended_, counters) is written under the
+// stream lock by the streaming thread that calls Receive.
+class Demultiplexer final : public BaseFilter, private media::PacketHandler {
+public:
+    Demultiplexer() : BaseFilter(CLSID_KorvaneDemultiplexer) {
+        auto in = std::make_unique<DemuxInput>(this);
+        input_ = in.get();
+        AddPin(std::move(in));
+    }
+
+    // State lock held: the source's stream list becomes our output pins.
+    HRESULT MakeOutputs(const StreamListFormat& list) {
+        RemoveOutputs();
+        for (uint32_t i = 0; i < list.streamCount; ++i)
+            AddPin(std::make_unique<DemuxOutput>(this, PinName(list.streams[i]), list.streams[i]));
+        return S_OK;
+    }
+
+    void RemoveOutputs() {
+        for (BasePin* pin : Pins())
+            if (pin->Direction() == PINDIR_OUTPUT)
+                RetirePin(pin);
+    }
+
+    HRESULT Receive(IMediaSample* sample) {
+        if (ended_)
+            return S_FALSE;
+        BYTE* data = nullptr;
+        HRESULT hr = sample->GetPointer(&data);
+        if (FAILED(hr))
+            return hr;
+        deliverResult_ = S_OK;
+        bool ok = reader_.Feed(data, static_cast<size_t>(sample->GetActualDataLength()), *this);
+        if (ok && deliverResult_ == S_OK)
+            DeliverPending();
+        if (!ok && reader_.Status() == media::ReaderStatus::Encrypted)
+            return Abort(KORVANE_E_ENCRYPTED);
+        if (deliverResult_ != S_OK)
+            return StopDelivering();
+        return S_OK;
+    }
+
+    HRESULT EndOfStream() {
+        if (ended_)
+            return S_OK;
+        deliverResult_ = S_OK;
+        bool ok = reader_.Finish(*this);
+        if (!ok && reader_.Status() == media::ReaderStatus::Encrypted)
+            return Abort(KORVANE_E_ENCRYPTED);
+        if (deliverResult_ == S_OK)
+            DeliverPending();
+        EndOutputs();
+        return S_OK;
+    }
+
+    void BeginFlush() {
+        for (DemuxOutput* out : Outputs())
+            if (out->IsConnected())
+                out->DeliverBeginFlush();
+    }
+
+    void EndFlush() {
+        DropPending();
+        reader_.Reset();
+        ended_ = false;
+        for (DemuxOutput* out : Outputs())
+            if (out->IsConnected())
+                out->DeliverEndFlush();
+    }
+
+protected:
+    HRESULT OnPause(bool fromStopped) override {
+        if (fromStopped) {
+            AutoLock stream(StreamLock());
+            reader_.Reset();
+            ended_ = false;
+            unlistedPackets_ = 0;
+            streaming_.clear();
+            for (DemuxOutput* out : Outputs())
+                if (out->IsConnected())
+                    streaming_[KeyOf(out->Stream())] = out;
+        }
+        return S_OK;
+    }
+
+    void OnStop() override {
+        AutoLock stream(StreamLock());
+        DropPending();
+        streaming_.clear();
+    }
+
+private:
+    std::vector<DemuxOutput*> Outputs() {
+        std::vector<DemuxOutput*> outs;
+        for (BasePin* pin : Pins())
+            if (pin->Direction() == PINDIR_OUTPUT)
+                outs.push_back(static_cast<DemuxOutput*>(pin));
+        return outs;
+    }
+
+    bool OnPacket(const media::PesPacket& packet) override {
+        auto it = streaming_.find(packet.key);
+        if (it == streaming_.end()) {
+            // A stream the source did not list (it began after the probed start) or one
+            // nobody connected: skipped, and counted.
+            ++unlistedPackets_;
+            return true;
+        }
+        DemuxOutput* out = it->second;
+        const size_t need = media::FramedSize(packet.payloadSize);
+        if (out->pending && static_cast<size_t>(out->BufferSize() - out->used) < need) {
+            if (!DeliverOne(out))
+                return false;
+        }
+        if (!out->pending) {
+            HRESULT hr = out->GetDeliveryBuffer(&out->pending);
+            if (FAILED(hr)) {
+                out->pending = nullptr;
+                deliverResult_ = hr;
+                return false;
+            }
+            out->pending->GetPointer(&out->buffer);
+            out->used = 0;
+        }
+        size_t written = media::WriteFrame(packet, out->buffer + out->used, out->BufferSize() - out->used);
+        if (written == 0) {
+            ++oversizedPackets_;  // larger than a whole sample: cannot be a valid PES payload
+            return true;
+        }
+        out->used += static_cast<LONG>(written);
+        return true;
+    }
+
+    bool DeliverOne(DemuxOutput* out) {
+        out->pending->SetActualDataLength(out->used);
+        HRESULT hr = out->Deliver(out->pending);
+        out->pending->Release();
+        out->pending = nullptr;
+        if (hr != S_OK) {
+            deliverResult_ = hr;
+            return false;
+        }
+        return true;
+    }
+
+    // Every stream's packets from one input sample go out together, so the multiplexer
+    // sees the streams side by side in time.
+    void DeliverPending() {
+        for (auto& entry : streaming_)
+            if (entry.second->pending && !DeliverOne(entry.second))
+                return;
+    }
+
+    void DropPending() {
+        for (DemuxOutput* out : Outputs()) {
+            if (out->pending)
+                out->pending->Release();
+            out->pending = nullptr;
+        }
+    }
+
+    void EndOutputs() {
+        ended_ = true;
+        DropPending();
+        for (auto& entry : streaming_)
+            entry.second->DeliverEndOfStream();
+    }
+
+    HRESULT StopDelivering() {
+        HRESULT hr = deliverResult_;
+        if (hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED) {
+            DropPending();  // stopping
+            return hr;
+        }
+        if (FAILED(hr))
+            QueueEvent(EC_ERRORABORT, hr, 0);
+        EndOutputs();
+        return S_FALSE;
+    }
+
+    HRESULT Abort(HRESULT hr) {
+        QueueEvent(EC_ERRORABORT, hr, 0);
+        EndOutputs();
+        return S_FALSE;
+    }
+
+    DemuxInput* input_;
+    media::ProgramStreamReader reader_;
+    std::map<media::StreamKey, DemuxOutput*> streaming_;  // connected outputs while active
+    HRESULT deliverResult_ = S_OK;
+    bool ended_ = false;
+    uint64_t unlistedPackets_ = 0;
+    uint64_t oversizedPackets_ = 0;
+};
+
+DemuxInput::DemuxInput(Demultiplexer* demux) : InputPin(demux, L"Input"), demux_(demux) {}
+
+HRESULT DemuxInput::CompleteConnect(IPin*) {
+    const StreamListFormat* list = AsStreamList(ConnectedType());
+    return list ? demux_->MakeOutputs(*list) : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+void DemuxInput::BreakConnect() { demux_->RemoveOutputs(); }
+HRESULT DemuxInput::OnReceive(IMediaSample* sample) { return demux_->Receive(sample); }
+HRESULT DemuxInput::OnEndOfStream() { return demux_->EndOfStream(); }
+void DemuxInput::OnBeginFlush() { demux_->BeginFlush(); }
+void DemuxInput::OnEndFlush() { demux_->EndFlush(); }
+
+}  // namespace
+
+HRESULT CreateDemultiplexer(IUnknown* outer, REFIID iid, void** out) {
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    auto* demux = new (std::nothrow) Demultiplexer();
+    if (!demux)
+        return E_OUTOFMEMORY;
+    HRESULT hr = demux->QueryInterface(iid, out);
+    demux->Release();
+    return hr;
+}
+
+}  // namespace korvane::filters

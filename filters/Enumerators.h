@@ -1,0 +1,64 @@
+// IEnumPins and IEnumMediaTypes over the base's pins.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+#include <vector>
+
+#include "ObjectCount.h"
+
+namespace korvane::filters {
+
+class BaseFilter;
+class BasePin;
+
+class PinEnumerator final : public IEnumPins, private Counted<ObjectKind::Enumerator> {
+public:
+    // Takes a snapshot of the filter's pins; Next answers VFW_E_ENUM_OUT_OF_SYNC once the
+    // filter's pin list has changed, until Reset takes a new snapshot.
+    static HRESULT Create(BaseFilter* filter, ULONG position, IEnumPins** out);
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override;
+    STDMETHODIMP Skip(ULONG count) override;
+    STDMETHODIMP Reset() override;
+    STDMETHODIMP Clone(IEnumPins** out) override;
+
+private:
+    explicit PinEnumerator(BaseFilter* filter);
+    ~PinEnumerator();
+    void Snapshot();
+
+    LONG refs_ = 1;
+    BaseFilter* filter_;  // one reference
+    std::vector<BasePin*> pins_;
+    LONG version_ = 0;
+    ULONG position_ = 0;
+};
+
+class MediaTypeEnumerator final : public IEnumMediaTypes, private Counted<ObjectKind::Enumerator> {
+public:
+    static HRESULT Create(BasePin* pin, ULONG position, IEnumMediaTypes** out);
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override;
+    STDMETHODIMP Skip(ULONG count) override;
+    STDMETHODIMP Reset() override;
+    STDMETHODIMP Clone(IEnumMediaTypes** out) override;
+
+private:
+    explicit MediaTypeEnumerator(BasePin* pin);
+    ~MediaTypeEnumerator();
+    ULONG Count();
+
+    LONG refs_ = 1;
+    BasePin* pin_;  // one reference (the filter's)
+    ULONG position_ = 0;
+};
+
+}  // namespace korvane::filters

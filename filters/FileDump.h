@@ -1,0 +1,11 @@
+// The file dump: writes whatever reaches its one input pin to the file that
+// IFileSinkFilter::SetFileName named. It is the graph's renderer.
+#pragma once
+
+#include "BaseFilter.h"
+
+namespace korvane::filters {
+
+HRESULT CreateFileDump(IUnknown* outer, REFIID iid, void** out);
+
+}  // namespace korvane::filters

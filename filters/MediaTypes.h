@@ -1,0 +1,38 @@
+// AM_MEDIA_TYPE helpers: deep copies with task memory, as COM callers free them.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+namespace korvane::filters {
+
+// Copies src into dst (format block and pUnk included). dst must not own anything.
+HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE* src);
+// Frees what mt owns and zeroes it; mt itself stays.
+void FreeMediaTypeContents(AM_MEDIA_TYPE* mt);
+// A task-memory copy that the caller frees with DeleteMediaType-style code.
+AM_MEDIA_TYPE* CreateMediaTypeCopy(const AM_MEDIA_TYPE* src);
+void DeleteMediaType(AM_MEDIA_TYPE* mt);
+// Same major type, subtype, format type and format bytes.
+bool MediaTypesEqual(const AM_MEDIA_TYPE* a, const AM_MEDIA_TYPE* b);
+
+// An owning AM_MEDIA_TYPE value.
+class MediaType {
+public:
+    MediaType() { ZeroMemory(&mt_, sizeof(mt_)); }
+    ~MediaType() { FreeMediaTypeContents(&mt_); }
+    MediaType(const MediaType&) = delete;
+    MediaType& operator=(const MediaType&) = delete;
+    HRESULT Set(const AM_MEDIA_TYPE* src) {
+        FreeMediaTypeContents(&mt_);
+        return CopyMediaType(&mt_, src);
+    }
+    void Clear() { FreeMediaTypeContents(&mt_); }
+    AM_MEDIA_TYPE* Get() { return &mt_; }
+    const AM_MEDIA_TYPE* Get() const { return &mt_; }
+
+private:
+    AM_MEDIA_TYPE mt_;
+};
+
+}  // namespace korvane::filters

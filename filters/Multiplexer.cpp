@@ -1,0 +1,231 @@
+#include "Multiplexer.h"
+
+#include <evcode.h>
+#include <uuids.h>
+#include <vfwmsgs.h>
+
+#include <memory>
+#include <string>
+
+#include "Formats.h"
+#include "Guids.h"
+#include "SampleSink.h"
+#include "media/PacketFraming.h"
+#include "media/ProgramStreamWriter.h"
+
+namespace korvane::filters {
+namespace {
+
+constexpr LONG kOutputBuffers = 3;
+constexpr LONG kOutputBufferSize = 1 << 20;
+
+class Multiplexer;
+
+class MuxInput final : public InputPin {
+public:
+    MuxInput(Multiplexer* mux, std::wstring name);
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* mt) override;
+    HRESULT CompleteConnect(IPin* peer) override;
+    HRESULT OnReceive(IMediaSample* sample) override;
+    HRESULT OnEndOfStream() override;
+
+    int writerStream = -1;  // stream lock: the writer's index while streaming
+    bool ended = false;     // stream lock
+
+private:
+    Multiplexer* mux_;
+};
+
+class MuxOutput final : public OutputPin {
+public:
+    explicit MuxOutput(BaseFilter* filter) : OutputPin(filter, L"Output", kOutputBuffers, kOutputBufferSize) {}
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* mt) override {
+        return IsEqualGUID(mt->majortype, MEDIATYPE_Stream) && IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_PROGRAM)
+                   ? S_OK
+                   : S_FALSE;
+    }
+    HRESULT GetMediaType(int index, AM_MEDIA_TYPE* mt) override {
+        if (index != 0)
+            return VFW_S_NO_MORE_ITEMS;
+        return MakeMediaType(mt, MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_PROGRAM, FORMAT_None, nullptr, 0);
+    }
+};
+
+// Streaming state (sink_, writer_, openInputs_, finished_) lives under the stream lock;
+// every input pin's Receive and EndOfStream take it, so the writer sees one caller at a time.
+class Multiplexer final : public BaseFilter {
+public:
+    Multiplexer() : BaseFilter(CLSID_KorvaneMultiplexer) {
+        auto out = std::make_unique<MuxOutput>(this);
+        output_ = out.get();
+        AddPin(std::move(out));
+        AddInput();
+    }
+
+    // State lock held (called from a pin's CompleteConnect).
+    void EnsureFreeInput() {
+        for (BasePin* pin : Pins())
+            if (pin->Direction() == PINDIR_INPUT && !pin->IsConnected())
+                return;
+        AddInput();
+    }
+
+    // State lock held: another connected input carrying the same stream?
+    bool StreamTaken(const MuxInput* asking, const ListedStream& stream) {
+        for (BasePin* pin : Pins()) {
+            if (pin == asking || pin->Direction() != PINDIR_INPUT || !pin->IsConnected())
+                continue;
+            const PacketStreamFormat* f = AsPacketStream(pin->ConnectedType());
+            if (f && KeyOf(f->stream) == KeyOf(stream))
+                return true;
+        }
+        return false;
+    }
+
+    HRESULT Receive(MuxInput* pin, IMediaSample* sample) {
+        if (finished_)
+            return S_FALSE;
+        if (!writer_ || pin->writerStream < 0 || pin->ended)
+            return VFW_E_WRONG_STATE;
+        BYTE* data = nullptr;
+        HRESULT hr = sample->GetPointer(&data);
+        if (FAILED(hr))
+            return hr;
+        const uint8_t* cursor = data;
+        const uint8_t* end = data + sample->GetActualDataLength();
+        media::ElementaryPacket packet;
+        while (cursor < end) {
+            if (!media::ReadFrame(&cursor, end, &packet))
+                return Abort(VFW_E_INVALIDMEDIATYPE);
+            if (!writer_->WritePacket(pin->writerStream, packet))
+                return WriterFailed();
+        }
+        return S_OK;
+    }
+
+    HRESULT EndOfStream(MuxInput* pin) {
+        if (finished_ || !writer_ || pin->writerStream < 0 || pin->ended)
+            return S_OK;
+        pin->ended = true;
+        if (!writer_->EndOfStream(pin->writerStream))
+            return WriterFailed();
+        if (--openInputs_ == 0)
+            return FinishStream();
+        return S_OK;
+    }
+
+protected:
+    HRESULT OnPause(bool fromStopped) override {
+        if (!fromStopped)
+            return S_OK;
+        AutoLock stream(StreamLock());
+        finished_ = false;
+        openInputs_ = 0;
+        sink_ = std::make_unique<SampleSink>(output_);
+        writer_ = std::make_unique<media::ProgramStreamWriter>(*sink_, WriterOptionsForUs());
+        for (BasePin* pin : Pins()) {
+            if (pin->Direction() != PINDIR_INPUT)
+                continue;
+            auto* input = static_cast<MuxInput*>(pin);
+            input->writerStream = -1;
+            input->ended = false;
+            const PacketStreamFormat* f = pin->IsConnected() ? AsPacketStream(pin->ConnectedType()) : nullptr;
+            if (!f)
+                continue;
+            media::WriterStreamConfig config;
+            config.key = KeyOf(f->stream);
+            config.kind = static_cast<media::StreamKind>(f->stream.kind);
+            input->writerStream = writer_->AddStream(config);
+            if (input->writerStream < 0)
+                return E_FAIL;
+            ++openInputs_;
+        }
+        // Nothing will ever arrive: end the output at once so the graph can complete.
+        if (openInputs_ == 0 && output_->IsConnected())
+            return FinishStream();
+        return S_OK;
+    }
+
+    void OnStop() override {
+        AutoLock stream(StreamLock());
+        writer_.reset();
+        sink_.reset();
+    }
+
+private:
+    static media::WriterOptions WriterOptionsForUs() {
+        media::WriterOptions options;
+        options.outputChunkBytes = kOutputBufferSize;
+        return options;
+    }
+
+    void AddInput() { AddPin(std::make_unique<MuxInput>(this, L"Input " + std::to_wstring(++inputsMade_))); }
+
+    HRESULT FinishStream() {
+        finished_ = true;
+        if (!writer_->Finish() || !sink_->Flush())
+            return WriterFailed();
+        output_->DeliverEndOfStream();
+        return S_OK;
+    }
+
+    HRESULT WriterFailed() {
+        // Downstream refusing more data (S_FALSE) or stopping is its business; anything
+        // else is a failure of ours that the application must hear about.
+        HRESULT sinkResult = sink_->Result();
+        if (sinkResult == S_FALSE || sinkResult == VFW_E_WRONG_STATE || sinkResult == VFW_E_NOT_COMMITTED) {
+            finished_ = true;
+            return S_FALSE;
+        }
+        return Abort(FAILED(sinkResult) ? sinkResult : E_FAIL);
+    }
+
+    HRESULT Abort(HRESULT hr) {
+        QueueEvent(EC_ERRORABORT, hr, 0);
+        if (!finished_) {
+            finished_ = true;
+            output_->DeliverEndOfStream();
+        }
+        return S_FALSE;
+    }
+
+    MuxOutput* output_;
+    int inputsMade_ = 0;
+    std::unique_ptr<SampleSink> sink_;
+    std::unique_ptr<media::ProgramStreamWriter> writer_;
+    int openInputs_ = 0;
+    bool finished_ = false;  // the output has ended; further input is refused
+};
+
+MuxInput::MuxInput(Multiplexer* mux, std::wstring name) : InputPin(mux, std::move(name)), mux_(mux) {}
+
+HRESULT MuxInput::CheckMediaType(const AM_MEDIA_TYPE* mt) {
+    const PacketStreamFormat* f = AsPacketStream(mt);
+    if (!f)
+        return S_FALSE;
+    AutoLock lock(filter_->StateLock());
+    return mux_->StreamTaken(this, f->stream) ? S_FALSE : S_OK;
+}
+
+HRESULT MuxInput::CompleteConnect(IPin*) {
+    mux_->EnsureFreeInput();
+    return S_OK;
+}
+
+HRESULT MuxInput::OnReceive(IMediaSample* sample) { return mux_->Receive(this, sample); }
+HRESULT MuxInput::OnEndOfStream() { return mux_->EndOfStream(this); }
+
+}  // namespace
+
+HRESULT CreateMultiplexer(IUnknown* outer, REFIID iid, void** out) {
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    auto* mux = new (std::nothrow) Multiplexer();
+    if (!mux)
+        return E_OUTOFMEMORY;
+    HRESULT hr = mux->QueryInterface(iid, out);
+    mux->Release();
+    return hr;
+}
+
+}  // namespace korvane::filters

@@ -1,0 +1,58 @@
+#include "SampleSink.h"
+
+#include <cstring>
+
+namespace korvane::filters {
+
+bool SampleSink::Write(const uint8_t* data, size_t size) {
+    if (result_ != S_OK)
+        return false;
+    while (size > 0) {
+        if (!current_) {
+            HRESULT hr = pin_->GetDeliveryBuffer(&current_);
+            if (FAILED(hr)) {
+                current_ = nullptr;
+                result_ = hr;
+                return false;
+            }
+            current_->GetPointer(&buffer_);
+            capacity_ = current_->GetSize();
+            used_ = 0;
+        }
+        size_t n = std::min(size, static_cast<size_t>(capacity_ - used_));
+        std::memcpy(buffer_ + used_, data, n);
+        used_ += static_cast<LONG>(n);
+        data += n;
+        size -= n;
+        if (used_ == capacity_ && !DeliverCurrent())
+            return false;
+    }
+    return true;
+}
+
+bool SampleSink::Flush() {
+    if (result_ != S_OK)
+        return false;
+    return current_ ? DeliverCurrent() : true;
+}
+
+void SampleSink::Discard() {
+    if (current_)
+        current_->Release();
+    current_ = nullptr;
+}
+
+bool SampleSink::DeliverCurrent() {
+    current_->SetActualDataLength(used_);
+    current_->SetSyncPoint(TRUE);
+    HRESULT hr = pin_->Deliver(current_);
+    current_->Release();
+    current_ = nullptr;
+    if (hr != S_OK) {
+        result_ = hr;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace korvane::filters

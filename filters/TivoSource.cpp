@@ -1,0 +1,298 @@
+#include "TivoSource.h"
+
+#include <evcode.h>
+#include <uuids.h>
+#include <vfwmsgs.h>
+
+#include <string>
+
+#include "Formats.h"
+#include "Guids.h"
+#include "media/Io.h"
+#include "media/TivoContainer.h"
+
+namespace korvane::filters {
+namespace {
+
+// Wine spends about 90 microseconds per sample and hop; 1 MiB samples make that negligible.
+constexpr LONG kSourceBuffers = 3;
+constexpr LONG kSourceBufferSize = 1 << 20;
+
+// media's ByteSource over a Win32 handle, so wide paths open as they are.
+class HandleByteSource final : public media::ByteSource {
+public:
+    explicit HandleByteSource(HANDLE file) : file_(file) {
+        LARGE_INTEGER size;
+        if (GetFileSizeEx(file_, &size))
+            size_ = static_cast<uint64_t>(size.QuadPart);
+        else
+            failed_ = true;
+    }
+    uint64_t Size() const override { return size_; }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
+        size_t total = 0;
+        while (total < size) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset + total);
+            at.OffsetHigh = static_cast<DWORD>((offset + total) >> 32);
+            DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - total, 1u << 30));
+            DWORD got = 0;
+            if (!ReadFile(file_, static_cast<BYTE*>(buffer) + total, chunk, &got, &at)) {
+                if (GetLastError() != ERROR_HANDLE_EOF)
+                    failed_ = true;
+                break;
+            }
+            if (got == 0)
+                break;
+            total += got;
+        }
+        return total;
+    }
+    bool Failed() const override { return failed_; }
+
+private:
+    HANDLE file_;
+    uint64_t size_ = 0;
+    bool failed_ = false;
+};
+
+class TivoSource;
+
+class SourceOutput final : public OutputPin {
+public:
+    SourceOutput(TivoSource* source, BaseFilter* filter);
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* mt) override;
+    HRESULT GetMediaType(int index, AM_MEDIA_TYPE* mt) override;
+
+private:
+    TivoSource* source_;
+};
+
+class TivoSource final : public BaseFilter, public IFileSourceFilter {
+public:
+    TivoSource() : BaseFilter(CLSID_KorvaneTivoSource) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return BaseFilter::QueryInterface(iid, out); }
+    STDMETHODIMP_(ULONG) AddRef() override { return BaseFilter::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return BaseFilter::Release(); }
+
+    HRESULT QueryExtraInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IFileSourceFilter)) {
+            *out = static_cast<IFileSourceFilter*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+
+    // IFileSourceFilter. Everything that can be wrong with the file is found here, so the
+    // application hears of it when it adds the source, before any output exists.
+    STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) override {
+        if (!fileName)
+            return E_POINTER;
+        AutoLock lock(StateLock());
+        if (file_ != INVALID_HANDLE_VALUE)
+            return E_UNEXPECTED;
+        HANDLE file = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return HRESULT_FROM_WIN32(GetLastError());
+        HandleByteSource source(file);
+        media::TivoFile tivo;
+        std::string error;
+        media::TivoParseOptions options;
+        options.readChunkData = false;
+        media::TivoStatus status = media::ParseTivo(source, &tivo, &error, options);
+        HRESULT hr = S_OK;
+        if (status == media::TivoStatus::ReadFailed)
+            hr = HRESULT_FROM_WIN32(ERROR_READ_FAULT);
+        else if (status != media::TivoStatus::Ok)
+            hr = VFW_E_INVALID_FILE_FORMAT;
+        else if (tivo.scrambled)
+            hr = KORVANE_E_ENCRYPTED;
+        else if (tivo.payloadKind == media::PayloadKind::ProgramStream)
+            hr = DescribeStreams(tivo);
+        if (FAILED(hr)) {
+            OutputDebugStringA(("KorvaneFilters: " + (error.empty() ? std::string("no elementary streams") : error) +
+                                "\n").c_str());
+            CloseHandle(file);
+            return hr;
+        }
+        file_ = file;
+        fileName_ = fileName;
+        payloadOffset_ = tivo.payloadOffset;
+        payloadSize_ = tivo.payloadSize;
+        transport_ = tivo.payloadKind == media::PayloadKind::TransportStream;
+        auto pin = std::make_unique<SourceOutput>(this, this);
+        output_ = pin.get();
+        AddPin(std::move(pin));
+        return S_OK;
+    }
+
+    STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mt) override {
+        if (!fileName)
+            return E_POINTER;
+        *fileName = nullptr;
+        AutoLock lock(StateLock());
+        if (file_ == INVALID_HANDLE_VALUE)
+            return E_FAIL;
+        const size_t bytes = (fileName_.size() + 1) * sizeof(WCHAR);
+        *fileName = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
+        if (!*fileName)
+            return E_OUTOFMEMORY;
+        CopyMemory(*fileName, fileName_.c_str(), bytes);
+        if (mt)
+            return GetOutputType(mt);
+        return S_OK;
+    }
+
+    HRESULT GetOutputType(AM_MEDIA_TYPE* mt) {
+        if (transport_)
+            return MakeMediaType(mt, MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_TRANSPORT, FORMAT_None, nullptr, 0);
+        return MakeStreamListType(mt, streams_);
+    }
+
+protected:
+    HRESULT OnPause(bool fromStopped) override {
+        if (!fromStopped || !output_ || !output_->IsConnected())
+            return S_OK;
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(payloadOffset_);
+        if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN))
+            return HRESULT_FROM_WIN32(GetLastError());
+        stopping_ = false;
+        thread_ = CreateThread(nullptr, 0, &TivoSource::StreamingThread, this, 0, nullptr);
+        return thread_ ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    }
+
+    void OnStop() override { stopping_ = true; }
+
+    // The state lock is free here: the thread never takes it, but joining under it would
+    // still block every other call on the filter for as long as the thread takes to notice.
+    void AfterStop() override { JoinThread(); }
+
+private:
+    ~TivoSource() override {
+        stopping_ = true;
+        JoinThread();
+        if (file_ != INVALID_HANDLE_VALUE)
+            CloseHandle(file_);
+    }
+
+    void JoinThread() {
+        HANDLE thread = InterlockedExchangePointer(&thread_, nullptr);
+        if (thread) {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        }
+    }
+
+    HRESULT DescribeStreams(const media::TivoFile& tivo) {
+        ZeroMemory(&streams_, sizeof(streams_));
+        streams_.size = sizeof(streams_);
+        streams_.payloadSize = tivo.payloadSize;
+        for (const auto& s : tivo.probe.streams) {
+            if (streams_.streamCount == kMaxListedStreams)
+                break;
+            ListedStream& l = streams_.streams[streams_.streamCount++];
+            l.streamId = s.key.streamId;
+            l.substreamId = s.key.substreamId;
+            l.kind = static_cast<uint8_t>(s.kind);
+        }
+        return streams_.streamCount ? S_OK : VFW_E_INVALID_FILE_FORMAT;
+    }
+
+    static DWORD WINAPI StreamingThread(void* self) {
+        static_cast<TivoSource*>(self)->Stream();
+        return 0;
+    }
+
+    // Runs without any lock of ours; Stop decommits the allocator (waking GetBuffer) and
+    // sets stopping_, then joins.
+    void Stream() {
+        uint64_t remaining = payloadSize_;
+        HRESULT endResult = S_OK;
+        while (!stopping_) {
+            if (remaining == 0)
+                break;
+            IMediaSample* sample = nullptr;
+            HRESULT hr = output_->GetDeliveryBuffer(&sample);
+            if (FAILED(hr))
+                return;  // decommitted: we are being stopped
+            BYTE* buffer = nullptr;
+            sample->GetPointer(&buffer);
+            DWORD want = static_cast<DWORD>(std::min<uint64_t>(remaining, static_cast<uint64_t>(sample->GetSize())));
+            DWORD got = 0;
+            if (!ReadFile(file_, buffer, want, &got, nullptr)) {
+                sample->Release();
+                endResult = HRESULT_FROM_WIN32(GetLastError());
+                break;
+            }
+            if (got == 0) {  // the file shrank since Load: deliver what there was
+                sample->Release();
+                break;
+            }
+            remaining -= got;
+            sample->SetActualDataLength(static_cast<LONG>(got));
+            sample->SetSyncPoint(TRUE);
+            hr = output_->Deliver(sample);
+            sample->Release();
+            if (hr == S_FALSE)
+                break;  // downstream wants no more; it still needs the end of stream
+            if (FAILED(hr)) {
+                if (stopping_ || hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED)
+                    return;  // the graph is stopping, downstream first
+                endResult = hr;
+                break;
+            }
+        }
+        if (stopping_)
+            return;
+        if (FAILED(endResult))
+            NotifyEvent(EC_ERRORABORT, endResult, 0);
+        output_->DeliverEndOfStream();
+    }
+
+    friend class SourceOutput;
+    SourceOutput* output_ = nullptr;         // made by Load
+    HANDLE file_ = INVALID_HANDLE_VALUE;     // Load; read only by the streaming thread
+    std::wstring fileName_;
+    uint64_t payloadOffset_ = 0;
+    uint64_t payloadSize_ = 0;
+    bool transport_ = false;
+    StreamListFormat streams_{};
+    HANDLE thread_ = nullptr;                // started by Pause, joined by Stop
+    volatile bool stopping_ = false;         // set by Stop, read by the streaming thread
+};
+
+SourceOutput::SourceOutput(TivoSource* source, BaseFilter* filter)
+    : OutputPin(filter, L"Output", kSourceBuffers, kSourceBufferSize), source_(source) {}
+
+HRESULT SourceOutput::CheckMediaType(const AM_MEDIA_TYPE* mt) {
+    MediaType ours;
+    if (FAILED(source_->GetOutputType(ours.Get())))
+        return S_FALSE;
+    return MediaTypesEqual(mt, ours.Get()) ? S_OK : S_FALSE;
+}
+
+HRESULT SourceOutput::GetMediaType(int index, AM_MEDIA_TYPE* mt) {
+    if (index != 0)
+        return VFW_S_NO_MORE_ITEMS;
+    return source_->GetOutputType(mt);
+}
+
+}  // namespace
+
+HRESULT CreateTivoSource(IUnknown* outer, REFIID iid, void** out) {
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    auto* source = new (std::nothrow) TivoSource();
+    if (!source)
+        return E_OUTOFMEMORY;
+    HRESULT hr = source->QueryInterface(iid, out);
+    source->Release();
+    return hr;
+}
+
+}  // namespace korvane::filters
