@@ -1,0 +1,135 @@
+#include "DialogScript.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+DialogScript* g_script = nullptr;
+
+std::map<UINT_PTR, std::function<void()>>& PendingActions() {
+    static std::map<UINT_PTR, std::function<void()>> actions;
+    return actions;
+}
+
+void CALLBACK RunPending(HWND, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(nullptr, id);
+    auto it = PendingActions().find(id);
+    if (it == PendingActions().end()) return;
+    std::function<void()> action = std::move(it->second);
+    PendingActions().erase(it);
+    action();
+}
+
+std::string ClassOf(HWND window) {
+    char name[64] = {};
+    ::GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+}  // namespace
+
+std::string WindowText(HWND window) {
+    char text[2048] = {};
+    ::GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string QuestionText(HWND dialog) {
+    HWND choiceButton = ::GetDlgItem(dialog, 1006);
+    HWND choiceText = ::GetDlgItem(dialog, 1007);
+    if (choiceButton && choiceText && ClassOf(choiceButton) == "Button") return WindowText(choiceText);
+    return WindowText(::GetDlgItem(dialog, 0xFFFF));
+}
+
+HWND FindChildByText(HWND dialog, const char* text) {
+    struct Search {
+        const char* text;
+        HWND found;
+    } search{text, nullptr};
+    ::EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            if (WindowText(child) != s->text) return TRUE;
+            s->found = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void ClickButton(HWND dialog, const char* text) {
+    HWND button = FindChildByText(dialog, text);
+    if (!button) {
+        ADD_FAILURE() << "no button \"" << text << "\" in \"" << WindowText(dialog) << "\"";
+        return;
+    }
+    ::PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+void After(UINT delayMs, std::function<void()> action) {
+    const UINT_PTR id = ::SetTimer(nullptr, 0, delayMs, &RunPending);
+    ASSERT_NE(0u, id);
+    PendingActions()[id] = std::move(action);
+}
+
+DialogScript::DialogScript() {
+    g_script = this;
+    m_hook = ::SetWindowsHookExA(WH_CBT, &DialogScript::CbtProc, nullptr, ::GetCurrentThreadId());
+    EXPECT_NE(nullptr, m_hook);
+}
+
+DialogScript::~DialogScript() {
+    if (m_hook) ::UnhookWindowsHookEx(m_hook);
+    g_script = nullptr;
+}
+
+void DialogScript::Expect(const std::string& caption, Handler handler) {
+    m_expected.emplace_back(caption, std::move(handler));
+}
+
+void DialogScript::Answer(const std::string& caption, const std::string& button) {
+    Expect(caption, [button](HWND dialog) { ClickButton(dialog, button.c_str()); });
+}
+
+void DialogScript::Watch(const std::string& caption, Handler handler) {
+    m_watched.emplace_back(caption, std::move(handler));
+}
+
+LRESULT CALLBACK DialogScript::CbtProc(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE && g_script) g_script->OnActivate(reinterpret_cast<HWND>(wParam));
+    // A later window may get the same handle value.
+    if (code == HCBT_DESTROYWND && g_script) g_script->m_handled.erase(reinterpret_cast<HWND>(wParam));
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void DialogScript::OnActivate(HWND window) {
+    if (ClassOf(window) != "#32770") return;
+    const std::string caption = WindowText(window);
+    for (auto& watched : m_watched) {
+        if (watched.first == caption) {
+            watched.second(window);
+            return;
+        }
+    }
+    // A dialog activates again whenever a box on top of it closes: answer each one once.
+    if (!m_handled.insert(window).second) return;
+    seen.push_back({caption, QuestionText(window)});
+    if (!m_expected.empty() && m_expected.front().first == caption) {
+        Handler handler = std::move(m_expected.front().second);
+        m_expected.pop_front();
+        handler(window);
+        return;
+    }
+    unexpected.push_back(caption);
+    // Get out of the box the way that ends a batch soonest, so the test fails instead of hanging.
+    for (const char* button : {"&Abort", "&Cancel", "&No", "No", "OK"}) {
+        if (HWND b = FindChildByText(window, button)) {
+            ::PostMessageA(b, BM_CLICK, 0, 0);
+            return;
+        }
+    }
+}
