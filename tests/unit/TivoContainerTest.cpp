@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "PsBuilder.h"
+#include "media/TivoContainer.h"
+#include "media/TivoWriter.h"
+
+using namespace korvane::media;
+using namespace korvane::test;
+
+namespace {
+
+Bytes SmallProgramStream(bool scrambled = false) {
+    Bytes s;
+    for (int i = 0; i < 20; ++i) {
+        Append(s, PackHeader(i * 1000));
+        Append(s, Pes({0xE0, Filler(3000, 1), true, false, 1000 + i * 3600, 0, scrambled}));
+        Append(s, Pes({0xC0, Filler(500, 2), true, false, 1000 + i * 3600}));
+    }
+    return s;
+}
+
+Bytes TivoFileBytes(const Bytes& payload, bool transport = false) {
+    Bytes f = BuildTivoHead(transport);
+    Append(f, payload);
+    return f;
+}
+
+void PutBe32(Bytes& b, size_t at, uint32_t v) {
+    b[at] = static_cast<uint8_t>(v >> 24);
+    b[at + 1] = static_cast<uint8_t>(v >> 16);
+    b[at + 2] = static_cast<uint8_t>(v >> 8);
+    b[at + 3] = static_cast<uint8_t>(v);
+}
+
+struct Parsed {
+    TivoStatus status;
+    TivoFile file;
+    std::string error;
+};
+
+Parsed Parse(const Bytes& b) {
+    Parsed p;
+    MemoryByteSource source(b.data(), b.size());
+    p.status = ParseTivo(source, &p.file, &p.error);
+    return p;
+}
+
+}  // namespace
+
+TEST(TivoContainer, ParsesWhatTheWrapperWrites) {
+    Bytes payload = SmallProgramStream();
+    Parsed p = Parse(TivoFileBytes(payload));
+    ASSERT_EQ(p.status, TivoStatus::Ok) << p.error;
+    EXPECT_EQ(p.file.header.mpegOffset % 1024, 0u);
+    EXPECT_GE(p.file.header.mpegOffset, 10240u);
+    EXPECT_EQ(p.file.payloadOffset, p.file.header.mpegOffset);
+    EXPECT_EQ(p.file.payloadSize, payload.size());
+    EXPECT_EQ(p.file.payloadKind, PayloadKind::ProgramStream);
+    EXPECT_FALSE(p.file.flagSaysTransport);
+    EXPECT_FALSE(p.file.scrambled);
+    ASSERT_EQ(p.file.chunks.size(), 3u);
+    EXPECT_EQ(p.file.chunks[0].id, 3);
+    EXPECT_EQ(p.file.chunks[1].id, 1);
+    EXPECT_TRUE(p.file.chunks[1].IsPlainXml());
+    EXPECT_NE(p.file.chunks[0].Text().find("http://www.tivo.com/developer/xml/license-1.0"), std::string::npos);
+    EXPECT_NE(p.file.chunks[1].Text().find("<title>Korvane test recording</title>"), std::string::npos);
+    ASSERT_EQ(p.file.probe.streams.size(), 2u);
+    EXPECT_EQ(p.file.probe.streams[0].kind, StreamKind::Video);
+    EXPECT_EQ(p.file.probe.streams[1].kind, StreamKind::MpegAudio);
+}
+
+TEST(TivoContainer, NamesEveryMalformedHeader) {
+    Bytes good = TivoFileBytes(SmallProgramStream());
+    auto expect = [](const Bytes& b, TivoStatus status, const char* words) {
+        Parsed p = Parse(b);
+        EXPECT_EQ(p.status, status) << p.error;
+        EXPECT_NE(p.error.find(words), std::string::npos) << p.error;
+    };
+    expect(Bytes{}, TivoStatus::NotTivo, "Not a TiVo file");
+    expect(Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, TivoStatus::NotTivo, "Not a TiVo file");
+    expect(Bytes(good.begin(), good.begin() + 9), TivoStatus::TruncatedHeader, "Truncated TiVo header");
+
+    Bytes beyond = good;
+    PutBe32(beyond, 10, static_cast<uint32_t>(good.size() + 1));
+    expect(beyond, TivoStatus::OffsetBeyondEnd, "beyond the end of the file");
+
+    Bytes inside = good;
+    PutBe32(inside, 10, 8);
+    expect(inside, TivoStatus::ChunkPastMpegOffset, "inside the 16-byte header");
+
+    Bytes longChunk = good;
+    PutBe32(longChunk, 16, 20000);  // first chunk size beyond the MPEG offset
+    expect(longChunk, TivoStatus::ChunkPastMpegOffset, "runs past the MPEG offset");
+
+    Bytes tooMany = good;
+    tooMany[14] = 0x0F;  // 3840 chunks cannot fit before the offset
+    expect(tooMany, TivoStatus::BadChunk, "Chunk 4 of 3843 is smaller");
+
+    Bytes small = good;
+    PutBe32(small, 16, 8);  // chunk size smaller than its own header
+    expect(small, TivoStatus::BadChunk, "smaller");
+
+    Bytes type = good;
+    type[16 + 11] = 7;
+    expect(type, TivoStatus::UnknownChunkType, "unknown type 7");
+
+    Bytes empty = BuildTivoHead(false);
+    expect(empty, TivoStatus::EmptyPayload, "no MPEG payload");
+
+    Bytes noise = BuildTivoHead(false);
+    Append(noise, Filler(100000, 5));
+    expect(noise, TivoStatus::UnknownPayloadKind, "neither an MPEG program stream");
+
+    // Cut inside the chunks: the offset check names the end of the file first.
+    expect(Bytes(good.begin(), good.begin() + 100), TivoStatus::OffsetBeyondEnd, "beyond the end");
+}
+
+TEST(TivoContainer, ToleratesDamageBeforeThePayloadSyncs) {
+    Bytes payload = Filler(5000, 3);
+    Append(payload, SmallProgramStream());
+    Parsed p = Parse(TivoFileBytes(payload));
+    ASSERT_EQ(p.status, TivoStatus::Ok) << p.error;
+    EXPECT_EQ(p.file.payloadKind, PayloadKind::ProgramStream);
+    EXPECT_EQ(p.file.payloadSyncOffset, 5000u);
+    EXPECT_EQ(p.file.probe.streams.size(), 2u);
+}
+
+TEST(TivoContainer, DetectsAScrambledProgramStream) {
+    Parsed p = Parse(TivoFileBytes(SmallProgramStream(true)));
+    ASSERT_EQ(p.status, TivoStatus::Ok) << p.error;
+    EXPECT_TRUE(p.file.scrambled);
+    EXPECT_TRUE(p.file.probe.scrambled);
+}
+
+TEST(TivoContainer, RecognisesATransportStreamByItsBytes) {
+    Bytes ts;
+    for (int i = 0; i < 50; ++i) {
+        Bytes packet(188, 0xFF);
+        packet[0] = 0x47;
+        packet[1] = 0x01;
+        packet[2] = 0x00;
+        packet[3] = static_cast<uint8_t>(0x10 | (i & 15) | (i == 30 ? 0xC0 : 0));
+        Append(ts, packet);
+    }
+    Bytes damaged = Filler(77, 1);
+    Append(damaged, ts);
+    // The flag says program stream; the bytes win.
+    Parsed p = Parse(TivoFileBytes(damaged, false));
+    ASSERT_EQ(p.status, TivoStatus::Ok) << p.error;
+    EXPECT_EQ(p.file.payloadKind, PayloadKind::TransportStream);
+    EXPECT_FALSE(p.file.flagSaysTransport);
+    EXPECT_EQ(p.file.payloadSyncOffset, 77u);
+    EXPECT_TRUE(p.file.scrambled);
+    EXPECT_EQ((p.file.header.flags & kTivoFlagTransportStream), 0);
+    Bytes t = TivoFileBytes(ts, true);
+    EXPECT_NE(t[7] & kTivoFlagTransportStream, 0);
+}
+
+TEST(TivoContainer, WrapsAndOpensFilesByPath) {
+    std::string dir = ::testing::TempDir();
+    std::string mpg = dir + "korvane_wrap_in.mpg", tivo = dir + "korvane_wrap_out.TiVo";
+    Bytes payload = SmallProgramStream();
+    {
+        std::ofstream(mpg, std::ios::binary).write(reinterpret_cast<const char*>(payload.data()), payload.size());
+    }
+    std::string error;
+    TivoWrapOptions options;
+    options.title = "A & B <test>";
+    ASSERT_TRUE(WrapMpegInTivo(mpg, tivo, &error, options)) << error;
+    TivoFile file;
+    ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
+    EXPECT_EQ(file.payloadSize, payload.size());
+    EXPECT_NE(file.chunks[1].Text().find("<title>A &amp; B &lt;test&gt;</title>"), std::string::npos);
+
+    EXPECT_EQ(ParseTivoFile(dir + "korvane_missing.TiVo", &file, &error), TivoStatus::ReadFailed);
+    EXPECT_NE(error.find("korvane_missing.TiVo"), std::string::npos);
+    EXPECT_EQ(ParseTivoFile(mpg, &file, &error), TivoStatus::NotTivo);
+    EXPECT_NE(error.find("korvane_wrap_in.mpg"), std::string::npos);
+    EXPECT_FALSE(WrapMpegInTivo(tivo + ".nope", tivo, &error));
+    EXPECT_FALSE(WrapMpegInTivo(mpg, dir + "no/such/folder/x.TiVo", &error));
+    EXPECT_NE(error.find("Cannot create"), std::string::npos);
+    {
+        std::ofstream(mpg, std::ios::binary) << "plain text, not MPEG";
+    }
+    EXPECT_FALSE(WrapMpegInTivo(mpg, tivo, &error));
+    EXPECT_NE(error.find("neither an MPEG program stream nor a transport stream"), std::string::npos);
+    std::remove(mpg.c_str());
+    std::remove(tivo.c_str());
+}

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "Collect.h"
+#include "PsBuilder.h"
+#include "media/PacketFraming.h"
+#include "media/ProgramStreamWriter.h"
+
+using namespace korvane::media;
+using namespace korvane::test;
+
+namespace {
+
+ElementaryPacket Packet(const Bytes& payload, bool pts = false, int64_t ptsValue = 0, bool dts = false,
+                        int64_t dtsValue = 0) {
+    ElementaryPacket e;
+    e.payload = payload.data();
+    e.payloadSize = payload.size();
+    e.hasPts = pts;
+    e.pts = ptsValue;
+    e.hasDts = dts;
+    e.dts = dtsValue;
+    return e;
+}
+
+struct Written {
+    Bytes bytes;
+    std::vector<Seen> packets;
+    ReaderStats stats;
+};
+
+Written ReadBack(MemoryByteSink& sink) {
+    Written w;
+    w.bytes = sink.Bytes();
+    ProgramStreamReader reader;
+    w.packets = ReadAll(w.bytes, 0, &reader);
+    w.stats = reader.Stats();
+    return w;
+}
+
+}  // namespace
+
+TEST(ProgramStreamWriter, WritesAStandardStreamThatReadsBackUnchanged) {
+    MemoryByteSink sink;
+    ProgramStreamWriter writer(sink);
+    int v = writer.AddStream({{0xE0, 0}, StreamKind::Video});
+    int a = writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
+    int d = writer.AddStream({{0xBD, 0x80}, StreamKind::Ac3});
+    ASSERT_EQ(v, 0);
+    ASSERT_EQ(a, 1);
+    ASSERT_EQ(d, 2);
+    Bytes v1 = Filler(5000, 1), v2 = Filler(3000, 2), a1 = Filler(700, 3), d1 = Filler(600, 4);
+    ElementaryPacket dp = Packet(d1, true, 9000);
+    uint8_t sub[4] = {0x80, 0x03, 0x00, 0x05};
+    std::memcpy(dp.substreamHeader, sub, 4);
+    dp.substreamHeaderSize = 4;
+    ASSERT_TRUE(writer.WritePacket(v, Packet(v1, true, 12000, true, 9000)));
+    ASSERT_TRUE(writer.WritePacket(v, Packet(v2)));
+    ASSERT_TRUE(writer.WritePacket(a, Packet(a1, true, 9100)));
+    ASSERT_TRUE(writer.WritePacket(d, dp));
+    ASSERT_TRUE(writer.Finish());
+
+    Written w = ReadBack(sink);
+    ASSERT_EQ(w.packets.size(), 4u);
+    // By time: video (DTS 9000) and its untimed continuation, then AC-3 (9000 < 9100), then MP2.
+    EXPECT_EQ(w.packets[0].payload, v1);
+    EXPECT_EQ(w.packets[0].pts, 12000);
+    EXPECT_EQ(w.packets[0].dts, 9000);
+    EXPECT_EQ(w.packets[1].payload, v2);
+    EXPECT_FALSE(w.packets[1].hasPts);
+    EXPECT_EQ(w.packets[2].key.substreamId, 0x80);
+    EXPECT_EQ(w.packets[2].payload, d1);
+    EXPECT_EQ(w.packets[2].substreamHeader, (Bytes{0x80, 0x03, 0x00, 0x05}));
+    EXPECT_EQ(w.packets[3].payload, a1);
+    EXPECT_EQ(w.packets[3].pts, 9100);
+    EXPECT_EQ(w.stats.damageEvents, 0u);
+    EXPECT_EQ(w.stats.systemHeaders, 1u);
+    EXPECT_EQ(w.stats.endCodes, 1u);
+    EXPECT_EQ(w.stats.packs, 4u);
+    // System header right after the first pack header, listing 0xBD once.
+    ASSERT_GT(w.bytes.size(), 14u + 6u + 12u + 9u);
+    EXPECT_EQ(w.bytes[17], 0xBB);
+    EXPECT_EQ(size_t(w.bytes[18]) << 8 | w.bytes[19], 6u + 3u * 3u);
+    for (size_t i = 0; i + 7 <= w.bytes.size(); ++i) {
+        bool pes = w.bytes[i] == 0 && w.bytes[i + 1] == 0 && w.bytes[i + 2] == 1 &&
+                   (w.bytes[i + 3] == 0xBD || w.bytes[i + 3] >= 0xC0);
+        if (pes) {
+            EXPECT_EQ(w.bytes[i + 6] & 0x30, 0) << "scrambling bits at " << i;
+        }
+    }
+    // SCRs never go backwards.
+    for (size_t i = 1; i < w.packets.size(); ++i) EXPECT_GE(w.packets[i].scr, w.packets[i - 1].scr);
+}
+
+TEST(ProgramStreamWriter, InterleavesByTimeWithinBoundedMemory) {
+    MemoryByteSink sink;
+    WriterOptions options;
+    options.maxQueuedBytes = 64 * 1024;
+    ProgramStreamWriter writer(sink, options);
+    int v = writer.AddStream({{0xE0, 0}, StreamKind::Video});
+    int a = writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
+    // Each pin delivers a second's worth in one batch, video first, as DirectShow pins may.
+    Bytes payload = Filler(1000, 1);
+    for (int i = 0; i < 25; ++i) ASSERT_TRUE(writer.WritePacket(v, Packet(payload, true, 90000 + i * 3600)));
+    for (int i = 0; i < 40; ++i) ASSERT_TRUE(writer.WritePacket(a, Packet(payload, true, 90000 + i * 2160)));
+    ASSERT_TRUE(writer.Finish());
+    EXPECT_LE(writer.Stats().peakQueuedBytes, options.maxQueuedBytes + payload.size());
+    Written w = ReadBack(sink);
+    ASSERT_EQ(w.packets.size(), 65u);
+    for (size_t i = 1; i < w.packets.size(); ++i) EXPECT_GE(w.packets[i].pts, w.packets[i - 1].pts) << i;
+
+    // A stream that never sends holds the others back only up to the bound.
+    MemoryByteSink sink2;
+    ProgramStreamWriter stalled(sink2, options);
+    v = stalled.AddStream({{0xE0, 0}, StreamKind::Video});
+    stalled.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(stalled.WritePacket(v, Packet(payload, true, i * 3600)));
+    EXPECT_LE(stalled.QueuedBytes(), options.maxQueuedBytes);
+    EXPECT_GT(stalled.Stats().pesPacketsOut, 100u);
+}
+
+TEST(ProgramStreamWriter, SplitsOversizedPacketsAndFollowsTheTimestampWrap) {
+    MemoryByteSink sink;
+    ProgramStreamWriter writer(sink);
+    int v = writer.AddStream({{0xE0, 0}, StreamKind::Video});
+    int a = writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
+    const int64_t nearWrap = kTimestampWrap - 4000;
+    Bytes big = Filler(150000, 1), small = Filler(100, 2);
+    ASSERT_TRUE(writer.WritePacket(v, Packet(big, true, nearWrap)));
+    ASSERT_TRUE(writer.WritePacket(a, Packet(small, true, 1000)));  // after the wrap: later, not earlier
+    ASSERT_TRUE(writer.WritePacket(v, Packet(small, true, 2000)));
+    ASSERT_TRUE(writer.Finish());
+    Written w = ReadBack(sink);
+    ASSERT_EQ(w.packets.size(), 5u);
+    Bytes joined;
+    for (int i = 0; i < 3; ++i) Append(joined, w.packets[i].payload);
+    EXPECT_EQ(joined, big);
+    EXPECT_EQ(w.packets[0].pts, nearWrap);
+    EXPECT_FALSE(w.packets[1].hasPts);
+    EXPECT_EQ(w.packets[3].pts, 1000);
+    EXPECT_EQ(w.packets[4].pts, 2000);
+}
+
+TEST(ProgramStreamWriter, MakesASubstreamHeaderForRawAc3) {
+    MemoryByteSink sink;
+    ProgramStreamWriter writer(sink);
+    int d = writer.AddStream({{0xBD, 0x81}, StreamKind::Ac3});
+    Bytes frames = Filler(1000, 1);
+    frames[10] = 0x0B, frames[11] = 0x77, frames[600] = 0x0B, frames[601] = 0x77;
+    ASSERT_TRUE(writer.WritePacket(d, Packet(frames, true, 5)));
+    ASSERT_TRUE(writer.Finish());
+    Written w = ReadBack(sink);
+    ASSERT_EQ(w.packets.size(), 1u);
+    EXPECT_EQ(w.packets[0].substreamHeader, (Bytes{0x81, 2, 0, 11}));
+    EXPECT_EQ(w.packets[0].payload, frames);
+}
+
+TEST(ProgramStreamWriter, RefusesMisuseWithClearErrors) {
+    MemoryByteSink sink;
+    ProgramStreamWriter writer(sink);
+    EXPECT_EQ(writer.AddStream({{0xBE, 0}, StreamKind::Other}), -1);
+    EXPECT_NE(writer.ErrorText().find("cannot carry"), std::string::npos);
+
+    ProgramStreamWriter w2(sink);
+    int v = w2.AddStream({{0xE0, 0}, StreamKind::Video});
+    EXPECT_EQ(w2.AddStream({{0xE0, 0}, StreamKind::Video}), -1);
+    EXPECT_NE(w2.ErrorText().find("twice"), std::string::npos);
+
+    ProgramStreamWriter w3(sink);
+    v = w3.AddStream({{0xE0, 0}, StreamKind::Video});
+    Bytes p = Filler(10, 1);
+    ASSERT_TRUE(w3.WritePacket(v, Packet(p, true, 1)));
+    EXPECT_EQ(w3.AddStream({{0xC0, 0}, StreamKind::MpegAudio}), -1);
+    EXPECT_NE(w3.ErrorText().find("before the first packet"), std::string::npos);
+
+    ProgramStreamWriter w4(sink);
+    v = w4.AddStream({{0xE0, 0}, StreamKind::Video});
+    ASSERT_TRUE(w4.EndOfStream(v));
+    EXPECT_FALSE(w4.WritePacket(v, Packet(p)));
+    EXPECT_FALSE(w4.WritePacket(7, Packet(p)));
+}
+
+TEST(ProgramStreamWriter, ReportsASinkFailure) {
+    struct FullDisk : ByteSink {
+        bool Write(const uint8_t*, size_t) override { return false; }
+    } full;
+    WriterOptions options;
+    options.outputChunkBytes = 4096;
+    ProgramStreamWriter writer(full, options);
+    int v = writer.AddStream({{0xE0, 0}, StreamKind::Video});
+    Bytes p = Filler(5000, 1);
+    EXPECT_FALSE(writer.WritePacket(v, Packet(p, true, 1)) && writer.Finish());
+    EXPECT_TRUE(writer.Failed());
+    EXPECT_NE(writer.ErrorText().find("could not be written"), std::string::npos);
+}
+
+TEST(PacketFraming, CarriesPacketsThroughOneBuffer) {
+    Bytes a = Filler(300, 1), b = Filler(20, 2);
+    PesPacket pa;
+    pa.payload = a.data();
+    pa.payloadSize = a.size();
+    pa.hasPts = pa.hasDts = true;
+    pa.pts = kTimestampMask;
+    pa.dts = 7;
+    PesPacket pb;
+    pb.payload = b.data();
+    pb.payloadSize = b.size();
+    pb.substreamHeaderSize = 4;
+    pb.substreamHeader[0] = 0x80;
+    Bytes buffer(FramedSize(a.size()) + FramedSize(b.size()));
+    EXPECT_EQ(WriteFrame(pa, buffer.data(), 10), 0u);
+    size_t n = WriteFrame(pa, buffer.data(), buffer.size());
+    n += WriteFrame(pb, buffer.data() + n, buffer.size() - n);
+    ASSERT_EQ(n, buffer.size());
+    const uint8_t* cursor = buffer.data();
+    ElementaryPacket e;
+    ASSERT_TRUE(ReadFrame(&cursor, buffer.data() + n, &e));
+    EXPECT_EQ(Bytes(e.payload, e.payload + e.payloadSize), a);
+    EXPECT_TRUE(e.hasPts && e.hasDts);
+    EXPECT_EQ(e.pts, kTimestampMask);
+    EXPECT_EQ(e.dts, 7);
+    ASSERT_TRUE(ReadFrame(&cursor, buffer.data() + n, &e));
+    EXPECT_EQ(Bytes(e.payload, e.payload + e.payloadSize), b);
+    EXPECT_EQ(e.substreamHeaderSize, 4);
+    EXPECT_EQ(e.substreamHeader[0], 0x80);
+    EXPECT_FALSE(ReadFrame(&cursor, buffer.data() + n, &e));
+    // A frame cut short or a damaged record is refused.
+    cursor = buffer.data();
+    EXPECT_FALSE(ReadFrame(&cursor, buffer.data() + 100, &e));
+    buffer[0] ^= 0xFF;
+    EXPECT_FALSE(ReadFrame(&cursor, buffer.data() + n, &e));
+}
