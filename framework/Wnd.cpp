@@ -250,9 +250,14 @@ BOOL CWnd::OnHelpInfo(HELPINFO*) {
 
 void CWnd::WinHelp(DWORD_PTR data, UINT command) {
     CWinApp* app = AfxGetApp();
+    const char* helpFile = app ? static_cast<const char*>(app->m_strHelpFilePath) : "";
     HWND topLevel = ::GetAncestor(m_hWnd, GA_ROOT);
-    if (!::WinHelpA(topLevel ? topLevel : m_hWnd, app ? static_cast<const char*>(app->m_strHelpFilePath) : "", command, data))
-        AfxMessageBox("Failed to launch help.");
+    // Given a missing file, WinHelpA starts the help viewer only for it to ask the user where
+    // the file is (Wine's winhlp32 does, and the call waits): a help file that is not there
+    // is a failure to launch help.
+    bool launched = ::GetFileAttributesA(helpFile) != INVALID_FILE_ATTRIBUTES &&
+                    ::WinHelpA(topLevel ? topLevel : m_hWnd, helpFile, command, data);
+    if (!launched) AfxMessageBox("Failed to launch help.");
 }
 
 namespace {

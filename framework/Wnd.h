@@ -90,7 +90,7 @@ public:
     BOOL OnHelpInfo(HELPINFO* info);
 
     // The framework's window help: WinHelpA on the top-level window with the application's
-    // help file; "Failed to launch help." when it fails.
+    // help file; "Failed to launch help." when it fails or the file does not exist.
     virtual void WinHelp(DWORD_PTR data, UINT command = HELP_CONTEXT);
     // Finds the help context (from the capture window, then the focus window, each with
     // their parents) and starts window help with it.
