@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace korvane::media {
 namespace {
@@ -31,7 +32,22 @@ std::string Reason() {
     return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
 }
 
+constexpr std::align_val_t kPageAlignment{4096};
+
 }  // namespace
+
+AlignedBuffer::~AlignedBuffer() {
+    if (data_) ::operator delete[](data_, kPageAlignment);
+}
+
+void AlignedBuffer::Resize(size_t size) {
+    if (size == size_) return;
+    if (data_) ::operator delete[](data_, kPageAlignment);
+    data_ = nullptr;
+    size_ = 0;
+    if (size) data_ = static_cast<uint8_t*>(::operator new[](size, kPageAlignment));
+    size_ = size;
+}
 
 size_t MemoryByteSource::ReadAt(uint64_t offset, void* buffer, size_t size) {
     if (offset >= size_) return 0;
@@ -97,6 +113,8 @@ bool FileByteSink::Open(const std::string& path, std::string* error) {
         if (error) *error = "Cannot create \"" + path + "\"" + Reason() + ".";
         return false;
     }
+    // Callers write large pieces; stdio's buffer would only split them.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
     path_ = path;
     failed_ = false;
     return true;

@@ -62,7 +62,7 @@ struct ProgramStreamWriter::Stream {
 ProgramStreamWriter::ProgramStreamWriter(ByteSink& sink, const WriterOptions& options)
     : sink_(sink), options_(options), muxRate_(options.muxRate ? options.muxRate : 25200) {
     if (muxRate_ > 0x3FFFFF) muxRate_ = 0x3FFFFF;
-    out_.resize(options_.outputChunkBytes + 2 * 65536);
+    out_.Resize(options_.outputChunkBytes + 2 * 65536);
 }
 
 ProgramStreamWriter::~ProgramStreamWriter() = default;
@@ -379,16 +379,16 @@ void ProgramStreamWriter::WriteSystemHeader() {
 }
 
 uint8_t* ProgramStreamWriter::Reserve(size_t bytes) {
-    if (outUsed_ + bytes > out_.size()) {
+    if (outUsed_ + bytes > out_.Size()) {
         FlushOutput(true);
-        if (bytes > out_.size()) out_.resize(bytes);
+        if (bytes > out_.Size()) out_.Resize(bytes);
     }
-    return out_.data() + outUsed_;
+    return out_.Data() + outUsed_;
 }
 
 bool ProgramStreamWriter::FlushOutput(bool force) {
     if (outUsed_ == 0 || (!force && outUsed_ < options_.outputChunkBytes)) return !Failed();
-    if (!sink_.Write(out_.data(), outUsed_)) Fail("The program stream could not be written.");
+    if (!sink_.Write(out_.Data(), outUsed_)) Fail("The program stream could not be written.");
     stats_.bytesOut += outUsed_;
     outUsed_ = 0;
     return !Failed();

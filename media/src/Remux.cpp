@@ -73,9 +73,15 @@ bool RemuxProgramStream(ByteSource& source, uint64_t offset, ByteSink& sink, Rem
     size_t chunk = options.readChunkBytes ? options.readChunkBytes : size_t(1) << 20;
     size_t probeBytes = options.probeBytes ? options.probeBytes : kDefaultProbeBytes;
     size_t window = static_cast<size_t>(std::min<uint64_t>(size, probeBytes));
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[std::max(window, chunk)]);
-    if (source.ReadAt(offset, buffer.get(), window) != window) return fail("The program stream could not be read.");
-    ProbeResult probe = ProbeProgramStream(buffer.get(), window);
+    AlignedBuffer buffer(chunk);
+    StreamProber prober;
+    for (size_t done = 0; done < window;) {
+        size_t want = std::min(chunk, window - done);
+        if (source.ReadAt(offset + done, buffer.Data(), want) != want) return fail("The program stream could not be read.");
+        prober.Feed(buffer.Data(), want);
+        done += want;
+    }
+    ProbeResult probe = prober.Finish();
     if (probe.scrambled) return fail(kEncryptedPayloadText);
 
     ProgramStreamWriter writer(sink, options.writer);
@@ -91,10 +97,10 @@ bool RemuxProgramStream(ByteSource& source, uint64_t offset, ByteSink& sink, Rem
     uint64_t pos = 0;
     while (pos < size) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(chunk, size - pos));
-        size_t got = source.ReadAt(offset + pos, buffer.get(), want);
+        size_t got = source.ReadAt(offset + pos, buffer.Data(), want);
         if (got != want) return fail("The program stream could not be read.");
         pos += got;
-        if (!reader.Feed(buffer.get(), got, handler)) break;
+        if (!reader.Feed(buffer.Data(), got, handler)) break;
     }
     if (reader.Status() == ReaderStatus::Ok) reader.Finish(handler);
     st.reader = reader.Stats();

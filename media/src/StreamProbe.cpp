@@ -60,35 +60,6 @@ size_t FindTs(const uint8_t* data, size_t size) {
     return std::string::npos;
 }
 
-class ProbeCollector final : public PacketHandler {
-public:
-    explicit ProbeCollector(std::vector<ProbedStream>& streams) : streams_(streams) {}
-    bool OnPacket(const PesPacket& packet) override {
-        for (ProbedStream& s : streams_) {
-            if (s.key == packet.key) {
-                ++s.packets;
-                if (!s.hasPts && packet.hasPts) {
-                    s.hasPts = true;
-                    s.firstPts = packet.pts;
-                }
-                return true;
-            }
-        }
-        ProbedStream s;
-        s.key = packet.key;
-        s.kind = packet.kind;
-        s.hasPts = packet.hasPts;
-        s.firstPts = packet.pts;
-        s.packets = 1;
-        s.firstOffset = packet.offset;
-        streams_.push_back(s);
-        return true;
-    }
-
-private:
-    std::vector<ProbedStream>& streams_;
-};
-
 }  // namespace
 
 PayloadSniff SniffPayload(const uint8_t* data, size_t size) {
@@ -113,14 +84,38 @@ PayloadSniff SniffPayload(const uint8_t* data, size_t size) {
     return sniff;
 }
 
-ProbeResult ProbeProgramStream(const uint8_t* data, size_t size) {
+bool StreamProber::Collector::OnPacket(const PesPacket& packet) {
+    for (ProbedStream& s : streams) {
+        if (s.key == packet.key) {
+            ++s.packets;
+            if (!s.hasPts && packet.hasPts) {
+                s.hasPts = true;
+                s.firstPts = packet.pts;
+            }
+            return true;
+        }
+    }
+    ProbedStream s;
+    s.key = packet.key;
+    s.kind = packet.kind;
+    s.hasPts = packet.hasPts;
+    s.firstPts = packet.pts;
+    s.packets = 1;
+    s.firstOffset = packet.offset;
+    streams.push_back(s);
+    return true;
+}
+
+StreamProber::StreamProber() = default;
+
+void StreamProber::Feed(const uint8_t* data, size_t size) { reader_.Feed(data, size, collector_); }
+
+ProbeResult StreamProber::Finish() {
+    reader_.Finish(collector_);
     ProbeResult result;
-    ProbeCollector collector(result.streams);
-    ProgramStreamReader reader;
-    reader.Feed(data, size, collector);
-    reader.Finish(collector);
-    result.scrambled = reader.Status() == ReaderStatus::Encrypted;
-    result.stats = reader.Stats();
+    result.streams = std::move(collector_.streams);
+    result.scrambled = reader_.Status() == ReaderStatus::Encrypted;
+    result.stats = reader_.Stats();
     auto rank = [](StreamKind k) {
         switch (k) {
         case StreamKind::Video: return 0;
@@ -136,6 +131,12 @@ ProbeResult ProbeProgramStream(const uint8_t* data, size_t size) {
                          return ra != rb ? ra < rb : a.key < b.key;
                      });
     return result;
+}
+
+ProbeResult ProbeProgramStream(const uint8_t* data, size_t size) {
+    StreamProber prober;
+    prober.Feed(data, size);
+    return prober.Finish();
 }
 
 }  // namespace korvane::media

@@ -10,6 +10,27 @@
 
 namespace korvane::media {
 
+// A heap buffer aligned to a page: the kernel copies file data into and out of aligned
+// buffers markedly faster. Not copyable; contents are uninitialised.
+class AlignedBuffer {
+public:
+    AlignedBuffer() = default;
+    explicit AlignedBuffer(size_t size) { Resize(size); }
+    ~AlignedBuffer();
+    AlignedBuffer(const AlignedBuffer&) = delete;
+    AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+
+    // Discards the contents.
+    void Resize(size_t size);
+    uint8_t* Data() { return data_; }
+    const uint8_t* Data() const { return data_; }
+    size_t Size() const { return size_; }
+
+private:
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
 // Random-access input. ReadAt returns the number of bytes read: fewer than asked only at the
 // end of the data or on a read error (then Failed() tells which).
 class ByteSource {
@@ -73,7 +94,8 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-// A file created (or truncated) with std::fopen.
+// A file created (or truncated) with std::fopen, unbuffered: every Write goes straight to the
+// file, so write in large pieces.
 class FileByteSink final : public ByteSink {
 public:
     FileByteSink() = default;

@@ -45,7 +45,7 @@ struct ElementaryPacket {
 };
 
 struct WriterOptions {
-    size_t outputChunkBytes = size_t(256) << 10;
+    size_t outputChunkBytes = size_t(1) << 20;
     size_t maxQueuedBytes = size_t(8) << 20;
     // program_mux_rate in units of 50 bytes/s to start with (10.08 Mbit/s, DVD's maximum);
     // raised by half whenever the stream's bit rate leaves the SCR behind its timestamps.
@@ -99,7 +99,7 @@ private:
     ByteSink& sink_;
     WriterOptions options_;
     std::vector<std::unique_ptr<Stream>> streams_;
-    std::vector<uint8_t> out_;
+    AlignedBuffer out_;
     size_t outUsed_ = 0;
     size_t queuedBytes_ = 0;
     bool started_ = false;

@@ -48,6 +48,26 @@ struct ProbeResult {
     ReaderStats stats;
 };
 
+// The same probe fed in pieces (a source reading the start of the payload in chunks).
+class StreamProber {
+public:
+    StreamProber();
+    StreamProber(const StreamProber&) = delete;
+    StreamProber& operator=(const StreamProber&) = delete;
+    void Feed(const uint8_t* data, size_t size);
+    // Sorts and returns what was found; the prober is spent afterwards.
+    ProbeResult Finish();
+
+private:
+    class Collector final : public PacketHandler {
+    public:
+        bool OnPacket(const PesPacket& packet) override;
+        std::vector<ProbedStream> streams;
+    };
+    Collector collector_;
+    ProgramStreamReader reader_;
+};
+
 // Reads a program stream from the start of the given bytes (the whole buffer is the window:
 // pass kDefaultProbeBytes or the whole payload if shorter). Never fails: damage is skipped.
 ProbeResult ProbeProgramStream(const uint8_t* data, size_t size);
