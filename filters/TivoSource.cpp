@@ -86,13 +86,15 @@ public:
         return E_NOINTERFACE;
     }
 
-    // IFileSourceFilter. Everything that can be wrong with the file is found here, so the
-    // application hears of it when it adds the source, before any output exists.
+    // IFileSourceFilter. A file that cannot be opened or read fails here. A file that opens
+    // but cannot be converted (not a TiVo container, damaged header, nothing or scrambled
+    // data after it) loads, and its output pin offers no media type, so connecting the
+    // source fails instead: Wine 8's AddSourceFilter leaks the filter when Load fails.
     STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) override {
         if (!fileName)
             return E_POINTER;
         AutoLock lock(StateLock());
-        if (file_ != INVALID_HANDLE_VALUE)
+        if (output_)
             return E_UNEXPECTED;
         HANDLE file = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -104,22 +106,27 @@ public:
         media::TivoParseOptions options;
         options.readChunkData = false;
         media::TivoStatus status = media::ParseTivo(source, &tivo, &error, options);
-        HRESULT hr = S_OK;
-        if (status == media::TivoStatus::ReadFailed)
-            hr = HRESULT_FROM_WIN32(ERROR_READ_FAULT);
-        else if (status != media::TivoStatus::Ok)
-            hr = VFW_E_INVALID_FILE_FORMAT;
-        else if (tivo.scrambled)
-            hr = KORVANE_E_ENCRYPTED;
-        else if (tivo.payloadKind == media::PayloadKind::ProgramStream)
-            hr = DescribeStreams(tivo);
-        if (FAILED(hr)) {
-            OutputDebugStringA(("KorvaneFilters: " + (error.empty() ? std::string("no elementary streams") : error) +
-                                "\n").c_str());
+        if (status == media::TivoStatus::ReadFailed) {
             CloseHandle(file);
-            return hr;
+            return HRESULT_FROM_WIN32(ERROR_READ_FAULT);
+        }
+        HRESULT unusable = S_OK;
+        if (status != media::TivoStatus::Ok) {
+            unusable = VFW_E_INVALID_FILE_FORMAT;
+        } else if (tivo.scrambled) {
+            unusable = KORVANE_E_ENCRYPTED;
+            error = media::kEncryptedPayloadText;
+        } else if (tivo.payloadKind == media::PayloadKind::ProgramStream && FAILED(DescribeStreams(tivo))) {
+            unusable = VFW_E_INVALID_FILE_FORMAT;
+            error = "no elementary streams in the MPEG payload";
+        }
+        if (FAILED(unusable)) {
+            OutputDebugStringA(("KorvaneFilters: " + error + "\n").c_str());
+            CloseHandle(file);
+            file = INVALID_HANDLE_VALUE;
         }
         file_ = file;
+        unusable_ = unusable;
         fileName_ = fileName;
         payloadOffset_ = tivo.payloadOffset;
         payloadSize_ = tivo.payloadSize;
@@ -135,19 +142,21 @@ public:
             return E_POINTER;
         *fileName = nullptr;
         AutoLock lock(StateLock());
-        if (file_ == INVALID_HANDLE_VALUE)
-            return E_FAIL;
+        if (!output_)
+            return S_OK;  // nothing loaded: a null name, as Wine's own sources answer
         const size_t bytes = (fileName_.size() + 1) * sizeof(WCHAR);
         *fileName = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
         if (!*fileName)
             return E_OUTOFMEMORY;
         CopyMemory(*fileName, fileName_.c_str(), bytes);
-        if (mt)
-            return GetOutputType(mt);
+        if (mt && FAILED(GetOutputType(mt)))
+            ZeroMemory(mt, sizeof(*mt));
         return S_OK;
     }
 
     HRESULT GetOutputType(AM_MEDIA_TYPE* mt) {
+        if (FAILED(unusable_))
+            return unusable_;
         if (transport_)
             return MakeMediaType(mt, MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_TRANSPORT, FORMAT_None, nullptr, 0);
         return MakeStreamListType(mt, streams_);
@@ -155,7 +164,7 @@ public:
 
 protected:
     HRESULT OnPause(bool fromStopped) override {
-        if (!fromStopped || !output_ || !output_->IsConnected())
+        if (!fromStopped || !output_ || !output_->IsConnected() || FAILED(unusable_))
             return S_OK;
         LARGE_INTEGER at;
         at.QuadPart = static_cast<LONGLONG>(payloadOffset_);
@@ -261,6 +270,7 @@ private:
     uint64_t payloadOffset_ = 0;
     uint64_t payloadSize_ = 0;
     bool transport_ = false;
+    HRESULT unusable_ = S_OK;                // why a loaded file cannot be delivered
     StreamListFormat streams_{};
     HANDLE thread_ = nullptr;                // started by Pause, joined by Stop
     volatile bool stopping_ = false;         // set by Stop, read by the streaming thread
