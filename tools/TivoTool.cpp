@@ -87,10 +87,10 @@ int Remux(int argc, char** argv) {
         std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
         return 1;
     }
-    std::printf("%u streams, %" PRIu64 " packets in, %" PRIu64 " out, %" PRIu64 " dropped, %" PRIu64
-                " damaged stretches (%" PRIu64 " bytes skipped)\n",
-                stats.streams, stats.reader.pesPackets, stats.writer.pesPacketsOut, stats.droppedPackets,
-                stats.reader.damageEvents, stats.reader.bytesSkipped);
+    std::printf("%u streams, %" PRIu64 " packets in, %" PRIu64 " out (%" PRIu64 " held back to interleave), %" PRIu64
+                " dropped, %" PRIu64 " damaged stretches (%" PRIu64 " bytes skipped)\n",
+                stats.streams, stats.reader.pesPackets, stats.writer.pesPacketsOut, stats.writer.queuedPackets,
+                stats.droppedPackets, stats.reader.damageEvents, stats.reader.bytesSkipped);
     return 0;
 }
 

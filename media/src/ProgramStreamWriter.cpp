@@ -140,7 +140,7 @@ bool ProgramStreamWriter::WritePacket(int index, const ElementaryPacket& packet)
         if (!other->queue.empty()) {
             direct = other->queue.front().key > q.key;
         } else if (!other->ended) {
-            direct = other->seen && other->lastKey >= q.key;
+            direct = other->seen && other->lastKey + options_.interleaveTolerance >= q.key;
         }
     }
     if (direct) return EmitPacket(s, q, packet.payload) && FlushOutput(false);
@@ -148,6 +148,7 @@ bool ProgramStreamWriter::WritePacket(int index, const ElementaryPacket& packet)
     q.offset = s.arena.size();
     s.arena.insert(s.arena.end(), packet.payload, packet.payload + packet.payloadSize);
     s.queue.push_back(q);
+    ++stats_.queuedPackets;
     queuedBytes_ += q.size;
     stats_.peakQueuedBytes = std::max(stats_.peakQueuedBytes, queuedBytes_);
     return Drain(false);
@@ -194,7 +195,9 @@ bool ProgramStreamWriter::Drain(bool all) {
             // Wait while an open stream with nothing queued could still send an earlier packet.
             int64_t key = best->queue.front().key;
             for (auto& s : streams_) {
-                if (s.get() != best && !s->ended && s->queue.empty() && (!s->seen || s->lastKey < key)) return true;
+                if (s.get() != best && !s->ended && s->queue.empty() &&
+                    (!s->seen || s->lastKey + options_.interleaveTolerance < key))
+                    return true;
             }
         }
         if (!EmitFront(*best) || !FlushOutput(false)) return false;

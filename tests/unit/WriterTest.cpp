@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "Collect.h"
@@ -43,7 +44,9 @@ Written ReadBack(MemoryByteSink& sink) {
 
 TEST(ProgramStreamWriter, WritesAStandardStreamThatReadsBackUnchanged) {
     MemoryByteSink sink;
-    ProgramStreamWriter writer(sink);
+    WriterOptions strict;
+    strict.interleaveTolerance = 0;
+    ProgramStreamWriter writer(sink, strict);
     int v = writer.AddStream({{0xE0, 0}, StreamKind::Video});
     int a = writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
     int d = writer.AddStream({{0xBD, 0x80}, StreamKind::Ac3});
@@ -94,25 +97,44 @@ TEST(ProgramStreamWriter, WritesAStandardStreamThatReadsBackUnchanged) {
 }
 
 TEST(ProgramStreamWriter, InterleavesByTimeWithinBoundedMemory) {
+    // Each pin delivers a second's worth in one batch, video first, as DirectShow pins may.
+    Bytes payload = Filler(1000, 1);
+    for (int64_t tolerance : {int64_t(0), WriterOptions{}.interleaveTolerance}) {
+        MemoryByteSink sink;
+        WriterOptions options;
+        options.maxQueuedBytes = 64 * 1024;
+        options.interleaveTolerance = tolerance;
+        ProgramStreamWriter writer(sink, options);
+        int v = writer.AddStream({{0xE0, 0}, StreamKind::Video});
+        int a = writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
+        for (int i = 0; i < 25; ++i) ASSERT_TRUE(writer.WritePacket(v, Packet(payload, true, 90000 + i * 3600)));
+        for (int i = 0; i < 40; ++i) ASSERT_TRUE(writer.WritePacket(a, Packet(payload, true, 90000 + i * 2160)));
+        ASSERT_TRUE(writer.Finish());
+        EXPECT_LE(writer.Stats().peakQueuedBytes, options.maxQueuedBytes + payload.size());
+        Written w = ReadBack(sink);
+        ASSERT_EQ(w.packets.size(), 65u);
+        int64_t latest = 0;
+        for (size_t i = 0; i < w.packets.size(); ++i) {
+            EXPECT_GE(w.packets[i].pts + tolerance, latest) << "packet " << i << " tolerance " << tolerance;
+            latest = std::max(latest, w.packets[i].pts);
+        }
+    }
+
     MemoryByteSink sink;
     WriterOptions options;
     options.maxQueuedBytes = 64 * 1024;
-    ProgramStreamWriter writer(sink, options);
-    int v = writer.AddStream({{0xE0, 0}, StreamKind::Video});
-    int a = writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
-    // Each pin delivers a second's worth in one batch, video first, as DirectShow pins may.
-    Bytes payload = Filler(1000, 1);
-    for (int i = 0; i < 25; ++i) ASSERT_TRUE(writer.WritePacket(v, Packet(payload, true, 90000 + i * 3600)));
-    for (int i = 0; i < 40; ++i) ASSERT_TRUE(writer.WritePacket(a, Packet(payload, true, 90000 + i * 2160)));
-    ASSERT_TRUE(writer.Finish());
-    EXPECT_LE(writer.Stats().peakQueuedBytes, options.maxQueuedBytes + payload.size());
-    Written w = ReadBack(sink);
-    ASSERT_EQ(w.packets.size(), 65u);
-    for (size_t i = 1; i < w.packets.size(); ++i) EXPECT_GE(w.packets[i].pts, w.packets[i - 1].pts) << i;
+    // Already interleaved input passes straight through.
+    ProgramStreamWriter through(sink, options);
+    int v = through.AddStream({{0xE0, 0}, StreamKind::Video});
+    int a = through.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(through.WritePacket(v, Packet(payload, true, 30000 + i * 3600)));
+        ASSERT_TRUE(through.WritePacket(a, Packet(payload, true, i * 3600)));
+    }
+    EXPECT_LE(through.Stats().queuedPackets, 1u);
 
     // A stream that never sends holds the others back only up to the bound.
-    MemoryByteSink sink2;
-    ProgramStreamWriter stalled(sink2, options);
+    ProgramStreamWriter stalled(sink, options);
     v = stalled.AddStream({{0xE0, 0}, StreamKind::Video});
     stalled.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
     for (int i = 0; i < 200; ++i) ASSERT_TRUE(stalled.WritePacket(v, Packet(payload, true, i * 3600)));

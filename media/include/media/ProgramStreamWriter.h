@@ -6,9 +6,12 @@
 // input packet as one PES packet (split only if it exceeds the PES length limit) with its
 // original PTS/DTS and no scrambling bits, and the program end code at the end.
 //
-// Streams are interleaved by time: packets wait in per-stream queues and the earliest (by
-// DTS, else PTS) is written once every stream still open has something queued, or when the
-// queues exceed maxQueuedBytes. Output reaches the sink in writes of about outputChunkBytes.
+// Streams are interleaved by time (DTS, else PTS): a packet is written once no open stream
+// can still send an earlier one, judged by the last timestamp each stream sent, give or take
+// interleaveTolerance; until then it waits in its stream's queue (copied), and the queues
+// never exceed maxQueuedBytes. Input that is already interleaved, as a demultiplexer delivers
+// it, passes straight through without being copied. Output reaches the sink in writes of
+// about outputChunkBytes.
 // No exceptions escape; no global state; not internally locked (the multiplexer filter
 // serialises its input pins' calls).
 #pragma once
@@ -50,6 +53,10 @@ struct WriterOptions {
     // program_mux_rate in units of 50 bytes/s to start with (10.08 Mbit/s, DVD's maximum);
     // raised by half whenever the stream's bit rate leaves the SCR behind its timestamps.
     uint32_t muxRate = 25200;
+    // How much earlier than a packet just written another stream's next packet may still be
+    // (90 kHz units). 0 orders strictly by time; the default keeps a demultiplexer's own
+    // interleaving, where video runs up to about half a second ahead of audio.
+    int64_t interleaveTolerance = 63000;
     // How far the SCR runs ahead of the earliest decode time it carries (90 kHz units).
     int64_t decodeDelay = 45000;
 };
@@ -57,6 +64,7 @@ struct WriterOptions {
 struct WriterStats {
     uint64_t packetsIn = 0;
     uint64_t pesPacketsOut = 0;
+    uint64_t queuedPackets = 0;     // packets that had to wait (and be copied) for interleaving
     uint64_t packsOut = 0;
     uint64_t bytesOut = 0;
     size_t peakQueuedBytes = 0;
