@@ -1,0 +1,628 @@
+// The real main window, run modally in-process, driven through its controls, the real
+// open-file dialog, the About box and the help path.
+#include "app/ConverterApp.h"
+#include "res/resource.h"
+#include "ui/main/ConverterDlg.h"
+#include "ui/main/SourceList.h"
+
+#include "ModalDriver.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+#include <dlgs.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+// The program's application object: it handles ID_HELP, names the help file after this
+// executable and is what the main window's help goes to.
+CConverterApp theApp;
+
+namespace {
+
+using Step = std::function<void(HWND)>;
+
+// Runs the main window: `scenario` gets its handle once it is up; every other dialog goes to
+// `other`. The scenario ends the window itself (or the test's checks fail on the result).
+template <class Dialog = CConverterDlg>
+INT_PTR RunMainWindow(const Step& scenario, const Step& other = nullptr, Dialog* dlg = nullptr) {
+    Dialog local;
+    Dialog& window = dlg ? *dlg : local;
+    bool started = false;
+    ModalDriver driver([&](HWND dialog) {
+        if (!started && WindowText(dialog) == "Korvane Converter") {
+            started = true;
+            scenario(dialog);
+        } else if (other) {
+            other(dialog);
+        }
+    });
+    theApp.m_pMainWnd = &window;
+    INT_PTR result = window.DoModal();
+    theApp.m_pMainWnd = nullptr;
+    EXPECT_TRUE(started) << "the main window never showed";
+    return result;
+}
+
+HWND Item(HWND dialog, int id) {
+    return ::GetDlgItem(dialog, id);
+}
+
+bool Enabled(HWND dialog, int id) {
+    return ::IsWindowEnabled(Item(dialog, id)) != FALSE;
+}
+
+// Runs this thread's messages through the dialog manager for about ms milliseconds, as
+// the modal loop would: keyboard input reaches the dialog's keyboard interface.
+void PumpDialog(HWND dialog, DWORD ms) {
+    DWORD start = ::GetTickCount();
+    MSG msg;
+    while (::GetTickCount() - start < ms) {
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (::IsWindow(dialog) && ::IsDialogMessageA(dialog, &msg)) continue;
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        }
+        ::Sleep(5);
+    }
+}
+
+// A key pressed and released as real input, to the active window.
+void PressKey(HWND window, WORD key) {
+    ::SetForegroundWindow(window);
+    INPUT keys[2] = {};
+    keys[0].type = keys[1].type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[1].ki.wVk = key;
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(2, keys, sizeof(INPUT));
+}
+
+CListCtrl* List(HWND dialog) {
+    return static_cast<CListCtrl*>(CWnd::FromHandlePermanent(Item(dialog, IDC_FILE_LIST)));
+}
+
+std::vector<CString> Column(HWND dialog, int column) {
+    std::vector<CString> cells;
+    CListCtrl* list = List(dialog);
+    for (int row = 0; row < list->GetItemCount(); ++row) cells.push_back(list->GetItemText(row, column));
+    return cells;
+}
+
+// The edit box of the open-file dialog's file name field.
+HWND FileNameField(HWND fileDialog) {
+    HWND field = Item(fileDialog, edt1);
+    if (field && ::IsWindowVisible(field)) return field;
+    HWND combo = Item(fileDialog, cmb13);
+    HWND edit = combo ? ::FindWindowExA(combo, nullptr, "Edit", nullptr) : nullptr;
+    return edit ? edit : combo;
+}
+
+// What the open-file dialog showed, and what the test typed into it.
+struct FileDialogVisit {
+    CString title;
+    CString folder;
+};
+
+// Answers the open-file dialog with `typed` (names in quotes, relative to its folder), or
+// cancels it when typed is null.
+Step AnswerFileDialog(const char* typed, FileDialogVisit* visit) {
+    return [typed, visit](HWND dialog) {
+        if (visit) {
+            visit->title = WindowText(dialog);
+            char folder[MAX_PATH] = "";
+            ::SendMessageA(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
+            visit->folder = folder;
+        }
+        if (!typed) {
+            ::PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            return;
+        }
+        ::SetWindowTextA(FileNameField(dialog), typed);
+        ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(Item(dialog, IDOK)));
+    };
+}
+
+CString CurrentDirectory() {
+    char path[MAX_PATH] = "";
+    ::GetCurrentDirectoryA(MAX_PATH, path);
+    return path;
+}
+
+LOGFONTA FontOf(HWND control) {
+    LOGFONTA font{};
+    HFONT handle = reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0));
+    ::GetObjectA(handle, sizeof font, &font);
+    return font;
+}
+
+}  // namespace
+
+TEST(MainWindow, StateRightAfterStart) {
+    CString startDir = CurrentDirectory();
+    int focusedId = 0;
+    RunMainWindow([&](HWND w) {
+        EXPECT_STREQ("Korvane Converter", WindowText(w));
+        EXPECT_STREQ("0 Files Selected", WindowText(Item(w, IDC_COUNT_LABEL)));
+        EXPECT_EQ(BST_CHECKED, ::SendMessageA(Item(w, IDC_SAME_FOLDER), BM_GETCHECK, 0, 0));
+        EXPECT_STREQ(startDir, WindowText(Item(w, IDC_OUTPUT_FOLDER)));
+        EXPECT_FALSE(Enabled(w, IDC_OUTPUT_FOLDER));
+        EXPECT_FALSE(Enabled(w, IDC_OUTPUT_FOLDER_LABEL));
+        EXPECT_FALSE(Enabled(w, IDC_BROWSE));
+        EXPECT_FALSE(Enabled(w, IDC_REMOVE));
+        EXPECT_TRUE(Enabled(w, IDC_ADD));
+        EXPECT_TRUE(::IsWindowVisible(Item(w, ID_HELP)));
+        EXPECT_EQ(0, List(w)->GetItemCount());
+        focusedId = ::GetDlgCtrlID(::GetFocus());
+
+        // Columns and their first widths.
+        const char* headings[3] = {"File Name", "Path", "Size"};
+        const int widths[3] = {130, 120, 100};
+        const int formats[3] = {LVCFMT_LEFT, LVCFMT_LEFT, LVCFMT_RIGHT};
+        for (int column = 0; column < 3; ++column) {
+            char heading[64] = "";
+            LVCOLUMNA col{};
+            col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+            col.pszText = heading;
+            col.cchTextMax = sizeof heading;
+            ASSERT_TRUE(::SendMessageA(Item(w, IDC_FILE_LIST), LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&col)));
+            EXPECT_STREQ(headings[column], heading);
+            EXPECT_EQ(widths[column], col.cx);
+            EXPECT_EQ(formats[column], col.fmt & LVCFMT_JUSTIFYMASK);
+        }
+
+        // The system menu ends with a separator, About and Help.
+        HMENU menu = ::GetSystemMenu(w, FALSE);
+        int count = ::GetMenuItemCount(menu);
+        ASSERT_GE(count, 3);
+        EXPECT_EQ(static_cast<UINT>(MF_SEPARATOR), ::GetMenuState(menu, count - 3, MF_BYPOSITION) & MF_SEPARATOR);
+        char text[64] = "";
+        ::GetMenuStringA(menu, count - 2, text, sizeof text, MF_BYPOSITION);
+        EXPECT_STREQ("&About Korvane...", text);
+        EXPECT_EQ(static_cast<UINT>(IDM_ABOUT), ::GetMenuItemID(menu, count - 2));
+        ::GetMenuStringA(menu, count - 1, text, sizeof text, MF_BYPOSITION);
+        EXPECT_STREQ("&Help\tF1", text);
+        EXPECT_EQ(static_cast<UINT>(IDM_HELP), ::GetMenuItemID(menu, count - 1));
+
+        // Icons, the drag icon and the semi-bold group captions.
+        HICON icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_CONVERTER));
+        ASSERT_NE(nullptr, icon);
+        EXPECT_EQ(reinterpret_cast<LRESULT>(icon), ::SendMessageA(w, WM_GETICON, ICON_BIG, 0));
+        EXPECT_EQ(reinterpret_cast<LRESULT>(icon), ::SendMessageA(w, WM_GETICON, ICON_SMALL, 0));
+        EXPECT_EQ(reinterpret_cast<LRESULT>(icon), ::SendMessageA(w, WM_QUERYDRAGICON, 0, 0));
+        for (int group : {IDC_INPUT_GROUP, IDC_OUTPUT_GROUP}) {
+            LOGFONTA font = FontOf(Item(w, group));
+            EXPECT_EQ(600, font.lfWeight);
+            EXPECT_EQ(-11, font.lfHeight);
+            EXPECT_STREQ("MS Sans Serif", font.lfFaceName);
+        }
+        ::PostMessageA(w, WM_CLOSE, 0, 0);
+    });
+    EXPECT_EQ(IDOK, focusedId);  // the first tab stop, "&Convert!"
+}
+
+TEST(MainWindow, TemplateHasTheLayoutAndStyles) {
+    RunMainWindow([](HWND w) {
+        // Rectangles in dialog units, converted as the dialog manager does.
+        struct Expected {
+            int id;
+            RECT units;
+        };
+        // x, y, width, height: the dialog manager converts each of them on its own.
+        const Expected controls[] = {{IDOK, {175, 216, 50, 18}},         {IDC_EXIT, {227, 216, 50, 18}},
+                                     {IDC_ADD, {183, 129, 43, 14}},      {IDC_REMOVE, {228, 129, 43, 14}},
+                                     {IDC_FILE_LIST, {13, 27, 258, 99}}, {IDC_SAME_FOLDER, {13, 164, 258, 11}},
+                                     {IDC_OUTPUT_FOLDER, {13, 190, 211, 13}}, {IDC_BROWSE, {227, 189, 44, 14}},
+                                     {IDC_COUNT_LABEL, {178, 18, 93, 8}}, {IDC_INPUT_GROUP, {7, 7, 270, 142}},
+                                     {IDC_OUTPUT_GROUP, {7, 153, 270, 56}}, {IDC_OUTPUT_FOLDER_LABEL, {13, 180, 80, 8}},
+                                     {ID_HELP, {7, 216, 50, 18}}};
+        for (const Expected& c : controls) {
+            RECT expected = c.units;
+            ::MapDialogRect(w, &expected);
+            RECT actual;
+            ::GetWindowRect(Item(w, c.id), &actual);
+            ::MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&actual), 2);
+            EXPECT_EQ(expected.left, actual.left) << c.id;
+            EXPECT_EQ(expected.top, actual.top) << c.id;
+            EXPECT_EQ(expected.right, actual.right - actual.left) << c.id;
+            EXPECT_EQ(expected.bottom, actual.bottom - actual.top) << c.id;
+        }
+        LONG style = ::GetWindowLongA(w, GWL_STYLE);
+        EXPECT_TRUE(style & WS_MINIMIZEBOX);
+        EXPECT_TRUE(style & WS_SYSMENU);
+        EXPECT_TRUE(::GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+        LONG listStyle = ::GetWindowLongA(Item(w, IDC_FILE_LIST), GWL_STYLE);
+        EXPECT_EQ(LVS_REPORT, listStyle & LVS_TYPEMASK);
+        EXPECT_TRUE(listStyle & LVS_SORTASCENDING);
+        EXPECT_TRUE(listStyle & LVS_SHOWSELALWAYS);
+        EXPECT_FALSE(listStyle & LVS_SINGLESEL);
+        EXPECT_EQ(BS_DEFPUSHBUTTON, ::GetWindowLongA(Item(w, IDOK), GWL_STYLE) & BS_TYPEMASK);
+        // Tab order is template order: Convert, Exit, Add, then the list (Remove is disabled).
+        HWND next = ::GetNextDlgTabItem(w, Item(w, IDOK), FALSE);
+        EXPECT_EQ(IDC_EXIT, ::GetDlgCtrlID(next));
+        next = ::GetNextDlgTabItem(w, next, FALSE);
+        EXPECT_EQ(IDC_ADD, ::GetDlgCtrlID(next));
+        next = ::GetNextDlgTabItem(w, next, FALSE);
+        EXPECT_EQ(IDC_FILE_LIST, ::GetDlgCtrlID(next));
+        ::PostMessageA(w, WM_CLOSE, 0, 0);
+    });
+}
+
+TEST(MainWindow, AddThroughTheOpenFileDialogSortsSkipsDuplicatesAndFitsColumns) {
+    TestFolder first("add1");
+    TestFolder second("add2");
+    first.AddFile("c.TiVo", 1048576);
+    first.AddFile("A.TiVo", 1023);
+    first.AddFile("b.TiVo", 125952);
+    second.AddFile("A.TiVo", 2048);
+    second.AddFile("d.TiVo", 0);
+    CString savedDir = CurrentDirectory();
+
+    FileDialogVisit visits[3];
+    int visit = 0;
+    CString dirAfterFirstAdd;
+    std::vector<CString> names, folders, sizes;
+    int widths[3] = {0, 0, 0};
+    CString label;
+    bool removeEnabled = true;
+    int dialogsSeen = 0;
+    const char* answers[3] = {"\"c.TiVo\" \"A.TiVo\" \"b.TiVo\"", "\"a.tivo\"", "\"A.TiVo\" \"d.TiVo\""};
+
+    ::SetCurrentDirectoryA(first.Path());
+    RunMainWindow(
+        [&](HWND w) {
+            ClickNow(w, IDC_ADD);
+            dirAfterFirstAdd = CurrentDirectory();
+            ClickNow(w, IDC_ADD);  // the same file again, in another letter case
+            ::SetCurrentDirectoryA(second.Path());
+            ClickNow(w, IDC_ADD);
+            names = Column(w, 0);
+            folders = Column(w, 1);
+            sizes = Column(w, 2);
+            for (int column = 0; column < 3; ++column) widths[column] = List(w)->GetColumnWidth(column);
+            label = WindowText(Item(w, IDC_COUNT_LABEL));
+            removeEnabled = Enabled(w, IDC_REMOVE);
+
+            // The widths follow the widest cell of each column.
+            HWND list = Item(w, IDC_FILE_LIST);
+            int widestName = 0, widestFolder = 0, widestSize = 0;
+            for (size_t row = 0; row < names.size(); ++row) {
+                widestName = std::max(widestName, TextWidthInList(list, names[row]) + 8);
+                widestFolder = std::max(widestFolder, TextWidthInList(list, folders[row]) + 12);
+                widestSize = std::max(widestSize, TextWidthInList(list, sizes[row]) + 12);
+            }
+            EXPECT_EQ(widestName, widths[0]);
+            EXPECT_EQ(widestFolder, widths[1]);
+            EXPECT_EQ(widestSize, widths[2]);
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        [&](HWND dialog) {
+            ++dialogsSeen;
+            if (visit < 3) {
+                AnswerFileDialog(answers[visit], &visits[visit])(dialog);
+                ++visit;
+            } else {
+                ::PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            }
+        });
+    ::SetCurrentDirectoryA(savedDir);
+
+    EXPECT_EQ(3, dialogsSeen);  // three open-file dialogs, no message box
+    EXPECT_STREQ("Select TiVo Files to Convert", visits[0].title);
+    EXPECT_EQ(0, visits[0].folder.CompareNoCase(first.Path()));
+    EXPECT_EQ(0, dirAfterFirstAdd.CompareNoCase(first.Path()));  // not restored: the next Add starts there
+    EXPECT_EQ(0, visits[1].folder.CompareNoCase(first.Path()));
+    EXPECT_EQ(0, visits[2].folder.CompareNoCase(second.Path()));
+
+    ASSERT_EQ(5u, names.size());
+    // Sorted by name; two files called A.TiVo from two folders are two rows.
+    EXPECT_EQ(0, names[0].CompareNoCase("A.TiVo"));
+    EXPECT_EQ(0, names[1].CompareNoCase("A.TiVo"));
+    EXPECT_STREQ("b.TiVo", names[2]);
+    EXPECT_STREQ("c.TiVo", names[3]);
+    EXPECT_STREQ("d.TiVo", names[4]);
+    EXPECT_NE(0, folders[0].CompareNoCase(folders[1]));
+    for (int row : {2, 3}) EXPECT_EQ(0, folders[row].CompareNoCase(first.Path()));
+    EXPECT_EQ(0, folders[4].CompareNoCase(second.Path()));
+    EXPECT_STREQ("123 KB", sizes[2]);
+    EXPECT_STREQ("1,024 KB", sizes[3]);
+    EXPECT_STREQ("0 KB", sizes[4]);
+    EXPECT_STREQ("5 Files Selected", label);
+    EXPECT_FALSE(removeEnabled);
+    EXPECT_LT(widths[0], 130);  // narrower than the heading "File Name" column started with
+}
+
+TEST(MainWindow, CancelledAddChangesNothingAndSaysNothing) {
+    TestFolder folder("cancel");
+    folder.AddFile("x.TiVo", 10);
+    CString savedDir = CurrentDirectory();
+    ::SetCurrentDirectoryA(folder.Path());
+    int dialogsSeen = 0;
+    CString label;
+    int rows = -1;
+    int widthBefore = 0, widthAfter = 0;
+    RunMainWindow(
+        [&](HWND w) {
+            widthBefore = List(w)->GetColumnWidth(0);
+            ClickNow(w, IDC_ADD);
+            rows = List(w)->GetItemCount();
+            label = WindowText(Item(w, IDC_COUNT_LABEL));
+            widthAfter = List(w)->GetColumnWidth(0);
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        [&](HWND dialog) {
+            ++dialogsSeen;
+            AnswerFileDialog(nullptr, nullptr)(dialog);
+        });
+    EXPECT_EQ(0, CurrentDirectory().CompareNoCase(folder.Path()));
+    ::SetCurrentDirectoryA(savedDir);
+    EXPECT_EQ(1, dialogsSeen);
+    EXPECT_EQ(0, rows);
+    EXPECT_STREQ("0 Files Selected", label);
+    EXPECT_EQ(widthBefore, widthAfter);
+}
+
+TEST(MainWindow, RemoveDeletesEverySelectedRowAndTracksTheButton) {
+    RunMainWindow([](HWND w) {
+        CListCtrl* list = List(w);
+        const char* paths[] = {"C:\\r\\1.TiVo", "C:\\r\\2.TiVo", "C:\\r\\3.TiVo", "C:\\r\\4.TiVo", "C:\\r\\5.TiVo"};
+        for (const char* path : paths) AddFileRow(*list, path);
+        ::SendMessageA(w, WM_COMMAND, MAKEWPARAM(IDC_REMOVE, BN_CLICKED), 0);  // nothing selected: refresh only
+        EXPECT_EQ(5, list->GetItemCount());
+        EXPECT_STREQ("5 Files Selected", WindowText(Item(w, IDC_COUNT_LABEL)));
+        int fitted = list->GetColumnWidth(0);
+        EXPECT_NE(130, fitted);
+
+        // Selecting enables Remove; clearing the selection disables it again.
+        list->SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
+        EXPECT_TRUE(Enabled(w, IDC_REMOVE));
+        list->SetItemState(1, 0, LVIS_SELECTED);
+        EXPECT_FALSE(Enabled(w, IDC_REMOVE));
+
+        // Rows 0, 2 and 4: not adjacent.
+        for (int row : {0, 2, 4}) list->SetItemState(row, LVIS_SELECTED, LVIS_SELECTED);
+        EXPECT_TRUE(Enabled(w, IDC_REMOVE));
+        ClickNow(w, IDC_REMOVE);
+        ASSERT_EQ(2, list->GetItemCount());
+        EXPECT_STREQ("2.TiVo", list->GetItemText(0, 0));
+        EXPECT_STREQ("4.TiVo", list->GetItemText(1, 0));
+        EXPECT_FALSE(Enabled(w, IDC_REMOVE));
+        EXPECT_STREQ("2 Files Selected", WindowText(Item(w, IDC_COUNT_LABEL)));
+
+        // Removing every row leaves the widths as they were.
+        list->SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+        list->SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
+        int widths[3] = {list->GetColumnWidth(0), list->GetColumnWidth(1), list->GetColumnWidth(2)};
+        ClickNow(w, IDC_REMOVE);
+        EXPECT_EQ(0, list->GetItemCount());
+        EXPECT_STREQ("0 Files Selected", WindowText(Item(w, IDC_COUNT_LABEL)));
+        EXPECT_FALSE(Enabled(w, IDC_REMOVE));
+        for (int column = 0; column < 3; ++column) EXPECT_EQ(widths[column], list->GetColumnWidth(column));
+        ::PostMessageA(w, WM_CLOSE, 0, 0);
+    });
+}
+
+TEST(MainWindow, SameFolderBoxSwitchesTheOutputControls) {
+    RunMainWindow([](HWND w) {
+        ::SetWindowTextA(Item(w, IDC_OUTPUT_FOLDER), "D:\\Out");
+        ClickNow(w, IDC_SAME_FOLDER);
+        EXPECT_EQ(BST_UNCHECKED, ::SendMessageA(Item(w, IDC_SAME_FOLDER), BM_GETCHECK, 0, 0));
+        EXPECT_TRUE(Enabled(w, IDC_OUTPUT_FOLDER));
+        EXPECT_TRUE(Enabled(w, IDC_OUTPUT_FOLDER_LABEL));
+        EXPECT_TRUE(Enabled(w, IDC_BROWSE));
+        ClickNow(w, IDC_SAME_FOLDER);
+        EXPECT_FALSE(Enabled(w, IDC_OUTPUT_FOLDER));
+        EXPECT_FALSE(Enabled(w, IDC_OUTPUT_FOLDER_LABEL));
+        EXPECT_FALSE(Enabled(w, IDC_BROWSE));
+        EXPECT_STREQ("D:\\Out", WindowText(Item(w, IDC_OUTPUT_FOLDER)));
+        ::PostMessageA(w, WM_CLOSE, 0, 0);
+    });
+}
+
+TEST(MainWindow, EscapeDoesNothingWhileExitAndCloseCancel) {
+    bool stillOpen = false;
+    INT_PTR result = RunMainWindow([&](HWND w) {
+        PressKey(w, VK_ESCAPE);
+        PumpDialog(w, 300);
+        ::SendMessageA(w, WM_COMMAND, IDCANCEL, 0);  // what Escape becomes in the dialog manager
+        stillOpen = ::IsWindowVisible(w) != FALSE;
+        ClickNow(w, IDC_EXIT);
+    });
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(IDCANCEL, result);
+
+    EXPECT_EQ(IDCANCEL, RunMainWindow([](HWND w) { ::PostMessageA(w, WM_CLOSE, 0, 0); }));
+    // The caption's close box and Alt+F4 arrive as the system command SC_CLOSE.
+    EXPECT_EQ(IDCANCEL, RunMainWindow([](HWND w) { ::PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0); }));
+}
+
+TEST(MainWindow, EnterRunsConvertWhichAsksForFilesFirst) {
+    CString text, caption;
+    HWND owner = nullptr, mainWindow = nullptr;
+    RunMainWindow(
+        [&](HWND w) {
+            mainWindow = w;
+            ::SetFocus(Item(w, IDC_FILE_LIST));
+            PressKey(w, VK_RETURN);
+            PumpDialog(w, 500);
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        [&](HWND box) {
+            text = MessageBoxText(box);
+            caption = WindowText(box);
+            owner = ::GetWindow(box, GW_OWNER);
+            ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+        });
+    EXPECT_STREQ("Please select at least one TiVo file to convert.", text);
+    EXPECT_STREQ("Nothing to do", caption);
+    EXPECT_EQ(mainWindow, owner);
+}
+
+namespace {
+
+// How the About box is to be closed.
+enum class AboutClose { OkButton, Escape, Enter };
+
+struct AboutVisit {
+    CString caption, title, version;
+    LOGFONTA titleFont{}, versionFont{};
+    HWND owner = nullptr;
+    bool iconShown = false;
+    DWORD openMs = 0;
+};
+
+AboutVisit OpenAbout(AboutClose how) {
+    AboutVisit seen;
+    HWND mainWindow = nullptr;
+    RunMainWindow(
+        [&](HWND w) {
+            mainWindow = w;
+            DWORD start = ::GetTickCount();
+            ::SendMessageA(w, WM_SYSCOMMAND, IDM_ABOUT, 0);  // returns once the box has closed
+            seen.openMs = ::GetTickCount() - start;
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        [&](HWND about) {
+            seen.caption = WindowText(about);
+            seen.title = WindowText(Item(about, IDC_ABOUT_TITLE));
+            seen.version = WindowText(Item(about, IDC_ABOUT_VERSION));
+            seen.titleFont = FontOf(Item(about, IDC_ABOUT_TITLE));
+            seen.versionFont = FontOf(Item(about, IDC_ABOUT_VERSION));
+            seen.owner = ::GetWindow(about, GW_OWNER);
+            HWND icon = ::FindWindowExA(about, nullptr, "Static", nullptr);
+            for (; icon; icon = ::FindWindowExA(about, icon, "Static", nullptr)) {
+                if ((::GetWindowLongA(icon, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) seen.iconShown = ::SendMessageA(icon, STM_GETICON, 0, 0) != 0;
+            }
+            switch (how) {
+            case AboutClose::OkButton:
+                Click(about, IDOK);
+                break;
+            case AboutClose::Escape:
+                PressKey(about, VK_ESCAPE);
+                break;
+            case AboutClose::Enter:
+                PressKey(about, VK_RETURN);
+                break;
+            }
+        });
+    EXPECT_EQ(mainWindow, seen.owner);
+    return seen;
+}
+
+}  // namespace
+
+TEST(AboutBox, OpensFromTheSystemMenuWithItsTextsAndFonts) {
+    AboutVisit seen = OpenAbout(AboutClose::OkButton);
+    EXPECT_STREQ("About Korvane Converter", seen.caption);
+    EXPECT_STREQ("Korvane\nConverter", seen.title);
+    EXPECT_STREQ("Version 1.0", seen.version);
+    EXPECT_TRUE(seen.iconShown);
+    EXPECT_STREQ("Arial", seen.titleFont.lfFaceName);
+    EXPECT_EQ(-21, seen.titleFont.lfHeight);
+    EXPECT_EQ(700, seen.titleFont.lfWeight);
+    EXPECT_TRUE(seen.titleFont.lfItalic);
+    EXPECT_STREQ("Arial", seen.versionFont.lfFaceName);
+    EXPECT_EQ(-19, seen.versionFont.lfHeight);
+    EXPECT_EQ(700, seen.versionFont.lfWeight);
+    EXPECT_FALSE(seen.versionFont.lfItalic);
+    EXPECT_LT(seen.openMs, 5000u);
+}
+
+TEST(AboutBox, ClosesOnEscapeAndEnter) {
+    // The driver gives up on a dialog after 20 s: a box that closes well before has closed on the key.
+    EXPECT_LT(OpenAbout(AboutClose::Escape).openMs, 5000u);
+    EXPECT_LT(OpenAbout(AboutClose::Enter).openMs, 5000u);
+}
+
+namespace {
+
+// The main window with window help observed instead of started.
+class CHelpWatchingDlg : public CConverterDlg {
+public:
+    void WinHelp(DWORD_PTR data, UINT command) override {
+        ++requests;
+        lastData = data;
+        lastCommand = command;
+    }
+    int requests = 0;
+    DWORD_PTR lastData = 0;
+    UINT lastCommand = 0;
+};
+
+}  // namespace
+
+TEST(Help, ButtonSystemMenuAndF1AskForTheMainWindowsContext) {
+    CHelpWatchingDlg dlg;
+    int afterButton = 0, afterMenu = 0;
+    RunMainWindow<CHelpWatchingDlg>(
+        [&](HWND w) {
+            ClickNow(w, ID_HELP);
+            afterButton = dlg.requests;
+            ::SendMessageA(w, WM_SYSCOMMAND, IDM_HELP, 0);
+            afterMenu = dlg.requests;
+            ::SetFocus(Item(w, IDC_ADD));
+            PressKey(w, VK_F1);
+            for (int wait = 0; wait < 20 && dlg.requests == afterMenu; ++wait) PumpDialog(w, 100);
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        nullptr, &dlg);
+    EXPECT_EQ(1, afterButton);
+    EXPECT_EQ(2, afterMenu);
+    EXPECT_EQ(3, dlg.requests);
+    EXPECT_EQ(static_cast<DWORD_PTR>(0x20066), dlg.lastData);
+    EXPECT_EQ(static_cast<UINT>(HELP_CONTEXT), dlg.lastCommand);
+}
+
+TEST(Help, WithoutAHelpFileSaysFailedToLaunchHelp) {
+    ASSERT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(theApp.m_strHelpFilePath));
+    std::vector<CString> texts;
+    CString caption;
+    bool stillOpen = false;
+    RunMainWindow(
+        [&](HWND w) {
+            ClickNow(w, ID_HELP);
+            ::SendMessageA(w, WM_SYSCOMMAND, IDM_HELP, 0);
+            stillOpen = ::IsWindow(w) && ::IsWindowVisible(w);
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        [&](HWND box) {
+            texts.push_back(MessageBoxText(box));
+            caption = WindowText(box);
+            ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+        });
+    ASSERT_EQ(2u, texts.size());
+    EXPECT_STREQ("Failed to launch help.", texts[0]);
+    EXPECT_STREQ("Failed to launch help.", texts[1]);
+    EXPECT_STREQ("ui_main_test", caption);
+    EXPECT_TRUE(stillOpen);
+}
+
+TEST(Application, RunsTheMainWindowWithComInitialisedOnlyMeanwhile) {
+    HRESULT before = ::CoInitialize(nullptr);
+    if (SUCCEEDED(before)) ::CoUninitialize();
+    EXPECT_EQ(S_OK, before);
+
+    HRESULT during = E_FAIL;
+    HWND mainWindow = nullptr;
+    HWND mainObjectWindow = nullptr;
+    ModalDriver driver([&](HWND dialog) {
+        if (WindowText(dialog) != "Korvane Converter") return;
+        mainWindow = dialog;
+        mainObjectWindow = AfxGetMainWnd() ? AfxGetMainWnd()->m_hWnd : nullptr;
+        during = ::CoInitialize(nullptr);  // S_FALSE: already initialised on this thread
+        if (SUCCEEDED(during)) ::CoUninitialize();
+        ::PostMessageA(dialog, WM_CLOSE, 0, 0);
+    });
+    EXPECT_FALSE(theApp.InitInstance());
+    EXPECT_EQ(S_FALSE, during);
+    ASSERT_NE(nullptr, mainWindow);
+    EXPECT_EQ(mainWindow, mainObjectWindow);
+    EXPECT_EQ(nullptr, AfxGetMainWnd());
+
+    HRESULT after = ::CoInitialize(nullptr);
+    if (SUCCEEDED(after)) ::CoUninitialize();
+    EXPECT_EQ(S_OK, after);
+}
