@@ -4,6 +4,7 @@
 #include "Conversion.h"
 #include "DialogScript.h"
 #include "ProgressDlg.h"
+#include "Run.h"
 #include "resource.h"
 
 #include "media/TivoWriter.h"
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,14 +88,41 @@ LRESULT CALLBACK GetMessageProc(int code, WPARAM wParam, LPARAM lParam) {
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// Whether the progress window was ever shown.
+// Whether the progress window was ever shown, and its texts when it went.
 bool g_progressShown = false;
+std::string g_finalOverallText, g_finalFileText;
 
 LRESULT CALLBACK CallWndProc(int code, WPARAM wParam, LPARAM lParam) {
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (code == HC_ACTION && call->message == WM_SHOWWINDOW && call->wParam && WindowText(call->hwnd) == kProgressCaption)
         g_progressShown = true;
+    if (code == HC_ACTION && call->message == WM_DESTROY && WindowText(call->hwnd) == kProgressCaption) {
+        g_finalOverallText = WindowText(::GetDlgItem(call->hwnd, IDC_OVERALL_TEXT));
+        g_finalFileText = WindowText(::GetDlgItem(call->hwnd, IDC_FILE_TEXT));
+    }
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The engine's monitor threads start held at a gate that the test opens: until then the
+// window sees a conversion that is still running, however fast the graph really is. The
+// first g_freeMonitors monitors pass at once.
+HANDLE g_gate = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
+LONG g_freeMonitors = 0;
+
+struct HeldMonitor {
+    LPTHREAD_START_ROUTINE procedure;
+    LPVOID parameter;
+};
+
+DWORD WINAPI GatedMonitor(LPVOID held) {
+    const HeldMonitor monitor = *static_cast<HeldMonitor*>(held);
+    delete static_cast<HeldMonitor*>(held);
+    if (::InterlockedDecrement(&g_freeMonitors) < 0) ::WaitForSingleObject(g_gate, 30000);
+    return monitor.procedure(monitor.parameter);
+}
+
+bool StartGatedMonitor(LPTHREAD_START_ROUTINE procedure, LPVOID parameter) {
+    return StartDetachedThread(&GatedMonitor, new HeldMonitor{procedure, parameter});
 }
 
 class ProgressWindowTest : public ::testing::Test {
@@ -115,10 +144,14 @@ protected:
         hook = ::SetWindowsHookExA(WH_GETMESSAGE, &GetMessageProc, nullptr, ::GetCurrentThreadId());
         showHook = ::SetWindowsHookExA(WH_CALLWNDPROC, &CallWndProc, nullptr, ::GetCurrentThreadId());
         g_progressShown = false;
+        g_finalOverallText.clear();
+        g_finalFileText.clear();
         g_queueWatch = &queue;
     }
 
     void TearDown() override {
+        ::SetEvent(g_gate);
+        SetMonitorThreadStarter(nullptr);
         g_queueWatch = nullptr;
         if (hook) ::UnhookWindowsHookEx(hook);
         if (showHook) ::UnhookWindowsHookEx(showHook);
@@ -133,9 +166,29 @@ protected:
     std::string TiVo(const std::string& name, const std::string& stream = "mp2.mpg") {
         const std::string path = dir + "\\" + name;
         std::string error;
-        const std::string source = (stream == "big.mpg" ? data : material) + "\\" + stream;
+        const std::string source = material + "\\" + stream;
         EXPECT_TRUE(korvane::media::WrapMpegInTivo(source, path, &error)) << error;
         return path;
+    }
+
+    // Monitors after the first `free` wait until OpenGate.
+    void HoldMonitors(LONG free = 0) {
+        g_freeMonitors = free;
+        ::ResetEvent(g_gate);
+        SetMonitorThreadStarter(&StartGatedMonitor);
+    }
+    void OpenGate() { ::SetEvent(g_gate); }
+
+    // Runs action once the file text starts with prefix (polling from the modal loop).
+    void WhenFileText(const std::string& prefix, std::function<void()> action, int waited = 0) {
+        if (progress && WindowText(::GetDlgItem(progress, IDC_FILE_TEXT)).rfind(prefix, 0) == 0) {
+            action();
+        } else if (waited < 10000) {
+            After(20, [=] { WhenFileText(prefix, action, waited + 20); });
+        } else {
+            ADD_FAILURE() << "the file text never started with " << prefix;
+            OpenGate();
+        }
     }
 
     std::string Plain(const std::string& name) {
@@ -191,9 +244,24 @@ std::string Mpg(const std::string& tivo) { return tivo.substr(0, tivo.rfind('.')
 
 TEST_F(ProgressWindowTest, OneFileConvertsAndEndsWithIndexOne) {
     const std::string source = TiVo("Show.TiVo");
-    std::vector<std::string> texts;
-    queue.onMessage = [&](const MSG& msg) {
-        if (msg.message == WM_CONVERSION_DONE && msg.hwnd == progress) texts.push_back(WindowText(::GetDlgItem(progress, IDC_FILE_TEXT)));
+    LOGFONTA labelFont{};
+    std::string spinner, overall, file, path;
+    RECT pathClient{};
+    SIZE pathExtent{};
+    onProgressShown = [&](HWND window) {
+        ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(::GetDlgItem(window, IDC_FILE_TEXT), WM_GETFONT, 0, 0)),
+                     sizeof labelFont, &labelFont);
+        spinner = WindowText(::GetDlgItem(window, IDC_SPINNER));
+        overall = WindowText(::GetDlgItem(window, IDC_OVERALL_TEXT));
+        file = WindowText(::GetDlgItem(window, IDC_FILE_TEXT));
+        HWND label = ::GetDlgItem(window, IDC_SOURCE_PATH);
+        path = WindowText(label);
+        ::GetClientRect(label, &pathClient);
+        HDC dc = ::GetDC(label);
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageA(label, WM_GETFONT, 0, 0)));
+        ::GetTextExtentPoint32A(dc, path.c_str(), static_cast<int>(path.size()), &pathExtent);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(label, dc);
     };
     const Outcome outcome = Run({source});
     EXPECT_EQ(IDOK, outcome.result);
@@ -201,6 +269,17 @@ TEST_F(ProgressWindowTest, OneFileConvertsAndEndsWithIndexOne) {
     EXPECT_EQ(0, script.Shown());
     EXPECT_TRUE(outcome.windowShown);
     ExpectConverted(Mpg(source), SizeOf(source));
+
+    EXPECT_EQ(600, labelFont.lfWeight);
+    EXPECT_STREQ("MS Sans Serif", labelFont.lfFaceName);
+    EXPECT_EQ("/", spinner);
+    EXPECT_EQ("Conversion Progress: 0%", overall);
+    EXPECT_EQ("File 1 of 1: 0%", file);
+    // The temporary folder makes the path wider than the label: it is shortened to fit.
+    EXPECT_NE(std::string::npos, path.find("...\\Show.TiVo")) << path;
+    EXPECT_LE(pathExtent.cx, pathClient.right);
+    EXPECT_EQ("Conversion Progress: 100%", g_finalOverallText);
+    EXPECT_EQ("File 1 of 1: 100%", g_finalFileText);
 }
 
 TEST_F(ProgressWindowTest, AbortToTheFirstQuestionEndsBeforeTheWindowShows) {
@@ -330,13 +409,235 @@ TEST_F(ProgressWindowTest, FailureMidFileIgnoreGoesOnWithTheNextFile) {
     const bool tiny = Exists(data + "\\tiny\\mounted");
     if (!tiny) GTEST_SKIP() << "needs the tmpfs of the test data fixture";
     const std::string folder = data + "\\tiny";
-    const std::string source = TiVo("big.TiVo", "big.mpg"), last = Plain("last.txt");
+    const std::string source = TiVo("two.TiVo", "two_audio.mpg"), last = Plain("last.txt");
     script.Answer("Error Converting!", "&Ignore");
     script.Answer("Source file isn't a TiVo file!", "&Ignore");
     const Outcome outcome = Run({source, last}, &folder);
     EXPECT_EQ(IDOK, outcome.result);
     EXPECT_EQ(2, outcome.index);
-    EXPECT_FALSE(Exists(folder + "\\big.mpg"));
+    EXPECT_FALSE(Exists(folder + "\\two.mpg"));
+}
+
+struct Display {
+    std::string overall, file;
+    LRESULT overallPos, overallMax, filePos;
+};
+
+Display ReadDisplay(HWND window) {
+    HWND overallBar = ::GetDlgItem(window, IDC_OVERALL_PROGRESS);
+    return {WindowText(::GetDlgItem(window, IDC_OVERALL_TEXT)), WindowText(::GetDlgItem(window, IDC_FILE_TEXT)),
+            ::SendMessageA(overallBar, PBM_GETPOS, 0, 0), ::SendMessageA(overallBar, PBM_GETRANGE, FALSE, 0),
+            ::SendMessageA(::GetDlgItem(window, IDC_FILE_PROGRESS), PBM_GETPOS, 0, 0)};
+}
+
+TEST_F(ProgressWindowTest, ProgressOfTheFirstOfThreeFilesAndTheSpinner) {
+    const std::string a = TiVo("a.TiVo"), b = TiVo("b.TiVo"), c = TiVo("c.TiVo");
+    HoldMonitors();
+    Display at99{};
+    std::set<std::string> spinner;
+    onProgressShown = [&](HWND window) {
+        ::PostMessageA(window, WM_CONVERSION_PROGRESS, 99, 0);
+        for (UINT t = 50; t <= 450; t += 50)
+            After(t, [&, window] { spinner.insert(WindowText(::GetDlgItem(window, IDC_SPINNER))); });
+        After(500, [&, window] {
+            at99 = ReadDisplay(window);
+            OpenGate();
+        });
+    };
+    const Outcome outcome = Run({a, b, c});
+    EXPECT_EQ(IDOK, outcome.result);
+    EXPECT_EQ(3, outcome.index);
+    EXPECT_EQ("Conversion Progress: 33%", at99.overall);
+    EXPECT_EQ("File 1 of 3: 99%", at99.file);
+    EXPECT_EQ(99, at99.overallPos);
+    EXPECT_EQ(300, at99.overallMax);
+    EXPECT_EQ(99, at99.filePos);
+    EXPECT_GE(spinner.size(), 3u) << "the spinner turns while a file converts";
+    for (const std::string& text : spinner) EXPECT_TRUE(text == "/" || text == "--" || text == "\\" || text == "|") << text;
+    EXPECT_EQ("Conversion Progress: 100%", g_finalOverallText);
+    EXPECT_EQ("File 3 of 3: 100%", g_finalFileText);
+    for (const std::string& s : {a, b, c}) ExpectConverted(Mpg(s), SizeOf(s));
+}
+
+TEST_F(ProgressWindowTest, ProgressOfTheFourthOfSevenCountsTheSkippedFiles) {
+    std::vector<std::string> files = {Plain("1.txt"), Plain("2.txt"), Plain("3.txt"), TiVo("4.TiVo"),
+                                      Plain("5.txt"), Plain("6.txt"), Plain("7.txt")};
+    HoldMonitors();
+    script.Answer("Source file isn't a TiVo file!", "Ignore A&ll");
+    Display at10{}, atStart{};
+    onProgressShown = [&](HWND) {
+        WhenFileText("File 4 of 7", [&] {
+            atStart = ReadDisplay(progress);
+            ::PostMessageA(progress, WM_CONVERSION_PROGRESS, 10, 0);
+            After(100, [&] {
+                at10 = ReadDisplay(progress);
+                OpenGate();
+            });
+        });
+    };
+    const Outcome outcome = Run(files);
+    EXPECT_EQ(IDOK, outcome.result);
+    EXPECT_EQ(7, outcome.index);
+    EXPECT_EQ(1, script.Shown());
+    EXPECT_EQ("Conversion Progress: 42%", atStart.overall);  // 300 of 700
+    EXPECT_EQ("File 4 of 7: 0%", atStart.file);
+    EXPECT_EQ("Conversion Progress: 44%", at10.overall);  // 310 of 700, truncated
+    EXPECT_EQ("File 4 of 7: 10%", at10.file);
+    EXPECT_EQ(310, at10.overallPos);
+}
+
+TEST_F(ProgressWindowTest, MoreThan655FilesStillRunFromZeroTo100Percent) {
+    std::vector<std::string> files = {TiVo("a.TiVo")};
+    for (int i = 0; i < 655; ++i) files.push_back(dir + "\\missing.txt");
+    HoldMonitors();
+    script.Answer("Source file isn't a TiVo file!", "Ignore A&ll");
+    Display at99{};
+    onProgressShown = [&](HWND window) {
+        ::PostMessageA(window, WM_CONVERSION_PROGRESS, 99, 0);
+        After(100, [&, window] {
+            at99 = ReadDisplay(window);
+            OpenGate();
+        });
+    };
+    const Outcome outcome = Run(files);
+    EXPECT_EQ(IDOK, outcome.result);
+    EXPECT_EQ(656, outcome.index);
+    EXPECT_EQ(65600, at99.overallMax);
+    EXPECT_EQ("Conversion Progress: 0%", at99.overall);  // 99 of 65600; a 16-bit range would say 154%
+    EXPECT_EQ("File 1 of 656: 99%", at99.file);
+    EXPECT_EQ("Conversion Progress: 100%", g_finalOverallText);
+    EXPECT_EQ("File 656 of 656: 100%", g_finalFileText);
+}
+
+class CancelTest : public ProgressWindowTest {
+protected:
+    void CancelWhileSecondFileConverts(bool keep) {
+        const std::string first = TiVo("a.TiVo"), second = TiVo("b.TiVo");
+        HoldMonitors(1);
+        onProgressShown = [&](HWND) {
+            WhenFileText("File 2 of 2", [&] { ::PostMessageA(::GetDlgItem(progress, IDCANCEL), BM_CLICK, 0, 0); });
+        };
+        script.Expect("Really Cancel?", [&](HWND box) {
+            EXPECT_EQ("Are you sure you want to cancel the conversion process?", QuestionText(box));
+            EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO));
+            ClickButton(box, "&Yes");
+            After(50, [this] { OpenGate(); });
+        });
+        script.Expect("Keep partial output file?", [&](HWND box) {
+            EXPECT_EQ("Conversion did not finish for the file\r\n" + second +
+                          "\r\n\r\nDo you want to keep the partial output?",
+                      QuestionText(box));
+            EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(progress, IDCANCEL)));
+            ClickButton(box, keep ? "&Yes" : "&No");
+        });
+        const Outcome outcome = Run({first, second});
+        EXPECT_EQ(IDCANCEL, outcome.result);
+        EXPECT_EQ(1, outcome.index);
+        ExpectConverted(Mpg(first), SizeOf(first));
+        EXPECT_EQ(keep, Exists(Mpg(second)));
+    }
+};
+
+TEST_F(CancelTest, ConfirmedMidFileKeepsThePartialOutput) { CancelWhileSecondFileConverts(true); }
+
+TEST_F(CancelTest, ConfirmedMidFileDeletesThePartialOutput) { CancelWhileSecondFileConverts(false); }
+
+// The cancellation question stays open until the file has finished under it.
+class DeferredTest : public ProgressWindowTest {
+protected:
+    void AnswerAfterTheFileFinished(const char* answer) {
+        HoldMonitors();
+        queue.onMessage = [this](const MSG& msg) {
+            if (msg.message == WM_CONVERSION_DONE && msg.hwnd == progress && asking && deferredFile == 0)
+                deferredFile = WindowText(::GetDlgItem(progress, IDC_FILE_TEXT))[5] - '0';  // "File k of n"
+        };
+        onProgressShown = [](HWND window) { ::PostMessageA(::GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0); };
+        script.Expect("Really Cancel?", [this, answer](HWND box) {
+            asking = true;
+            OpenGate();
+            WaitThenAnswer(box, answer, 0);
+        });
+    }
+
+    void WaitThenAnswer(HWND box, const char* answer, int waited) {
+        if (deferredFile == 0 && waited < 10000) {
+            After(20, [=] { WaitThenAnswer(box, answer, waited + 20); });
+            return;
+        }
+        asking = false;
+        ClickButton(box, answer);
+    }
+
+    bool asking = false;
+    int deferredFile = 0;
+};
+
+TEST_F(DeferredTest, AnsweredNoTheFinishedFileCountsAndTheBatchGoesOn) {
+    const std::string a = TiVo("a.TiVo"), b = TiVo("b.TiVo");
+    AnswerAfterTheFileFinished("&No");
+    const Outcome outcome = Run({a, b});
+    EXPECT_EQ(1, deferredFile);
+    EXPECT_EQ(IDOK, outcome.result);
+    EXPECT_EQ(2, outcome.index);
+    ExpectConverted(Mpg(a), SizeOf(a));
+    ExpectConverted(Mpg(b), SizeOf(b));
+}
+
+TEST_F(DeferredTest, AnsweredYesTheFinishedFileCountsAndTheBatchEnds) {
+    const std::string a = TiVo("a.TiVo"), b = TiVo("b.TiVo"), c = TiVo("c.TiVo");
+    AnswerAfterTheFileFinished("&Yes");
+    const Outcome outcome = Run({a, b, c});
+    EXPECT_EQ(1, deferredFile);
+    EXPECT_EQ(IDCANCEL, outcome.result);
+    EXPECT_EQ(1, outcome.index);  // the file that finished under the question counts
+    ExpectConverted(Mpg(a), SizeOf(a));
+    EXPECT_FALSE(Exists(Mpg(b)));
+}
+
+TEST_F(ProgressWindowTest, CloseBoxAndEscapeAskTheSameQuestion) {
+    const std::string source = TiVo("a.TiVo");
+    HoldMonitors();
+    onProgressShown = [](HWND window) { ::PostMessageA(window, WM_CLOSE, 0, 0); };
+    script.Expect("Really Cancel?", [&](HWND box) {
+        ClickButton(box, "&No");
+        ::PostMessageA(::GetDlgItem(progress, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    script.Expect("Really Cancel?", [&](HWND box) {
+        ClickButton(box, "&Yes");
+        ::PostMessageA(progress, WM_CLOSE, 0, 0);
+    });
+    bool cancelDisabled = false;
+    script.Expect("Really Cancel?", [&](HWND box) {
+        cancelDisabled = !::IsWindowEnabled(::GetDlgItem(progress, IDCANCEL));
+        OpenGate();
+        ClickButton(box, "&No");
+    });
+    script.Answer("Keep partial output file?", "&No");
+    const Outcome outcome = Run({source});
+    EXPECT_TRUE(cancelDisabled);
+    EXPECT_EQ(IDCANCEL, outcome.result);
+    EXPECT_EQ(0, outcome.index);
+    EXPECT_EQ(4, script.Shown());
+    EXPECT_FALSE(Exists(Mpg(source)));
+}
+
+TEST_F(ProgressWindowTest, EnterNeverEndsTheWindowWhileAFileConverts) {
+    const std::string source = TiVo("a.TiVo");
+    HoldMonitors();
+    bool stillOpen = false;
+    onProgressShown = [&](HWND window) {
+        ::PostMessageA(window, WM_COMMAND, IDOK, 0);
+        ::PostMessageA(::GetDlgItem(window, IDCANCEL), WM_KEYDOWN, VK_RETURN, 0);
+        After(300, [&, window] {
+            stillOpen = ::IsWindow(window) != FALSE;
+            OpenGate();
+        });
+    };
+    const Outcome outcome = Run({source});
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(IDOK, outcome.result);
+    EXPECT_EQ(1, outcome.index);
+    ExpectConverted(Mpg(source), SizeOf(source));
 }
 
 }  // namespace
