@@ -66,17 +66,54 @@ void AutoSizeColumns(CListCtrl& list) {
     for (int column = 0; column < 3; ++column) list.SetColumnWidth(column, widest[column]);
 }
 
+namespace {
+
+// Where the result buffer ends: nothing past it is read, even when the dialog left no zero.
+const char* ResultEnd(const OPENFILENAMEA& ofn) {
+    return ofn.lpstrFile + ofn.nMaxFile;
+}
+
+bool IsMultipleSelection(const OPENFILENAMEA& ofn) {
+    return ofn.nFileOffset > 0 && ofn.nFileOffset < ofn.nMaxFile && ofn.lpstrFile[ofn.nFileOffset - 1] == '\0';
+}
+
+// Length of the text at p up to its zero, or -1 when no zero comes before end.
+long TerminatedLength(const char* p, const char* end) {
+    const void* zero = p < end ? std::memchr(p, '\0', static_cast<size_t>(end - p)) : nullptr;
+    return zero ? static_cast<const char*>(zero) - p : -1;
+}
+
+}  // namespace
+
 void SplitOpenFileSelection(const OPENFILENAMEA& ofn, CStringArray& paths) {
     const char* buffer = ofn.lpstrFile;
-    WORD offset = ofn.nFileOffset;
-    if (offset == 0 || buffer[offset - 1] != '\0') {
-        paths.Add(CString(buffer));
+    const char* end = ResultEnd(ofn);
+    if (!IsMultipleSelection(ofn)) {
+        long length = TerminatedLength(buffer, end);
+        paths.Add(CString(buffer, length >= 0 ? static_cast<int>(length) : static_cast<int>(ofn.nMaxFile)));
         return;
     }
     CString folder(buffer);
     // Multibyte-aware: the last byte may be the trail byte of a double-byte character.
     if (folder.IsEmpty() || folder.ReverseFind('\\') != folder.GetLength() - 1) folder += '\\';
-    for (const char* name = buffer + offset; *name != '\0'; name += std::strlen(name) + 1) paths.Add(folder + name);
+    for (const char* name = buffer + ofn.nFileOffset; name < end && *name != '\0';) {
+        long length = TerminatedLength(name, end);
+        if (length < 0) break;  // cut off by the end of the buffer
+        paths.Add(folder + name);
+        name += length + 1;
+    }
+}
+
+bool IsOpenFileSelectionComplete(const OPENFILENAMEA& ofn) {
+    const char* end = ResultEnd(ofn);
+    if (!IsMultipleSelection(ofn)) return TerminatedLength(ofn.lpstrFile, end) >= 0;
+    for (const char* name = ofn.lpstrFile + ofn.nFileOffset; name < end;) {
+        long length = TerminatedLength(name, end);
+        if (length < 0) return false;
+        if (length == 0) return true;  // the extra zero after the last name
+        name += length + 1;
+    }
+    return false;
 }
 
 CString FormatSizeText(ULONGLONG bytes) {
@@ -107,13 +144,15 @@ void CConverterDlg::OnAdd() {
     ofn.lpstrTitle = "Select TiVo Files to Convert";
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT;
 
-    if (!::GetOpenFileNameA(&ofn)) {
-        // A cancel stays silent; a selection that did not fit is worth telling the user.
-        if (::CommDlgExtendedError() == FNERR_BUFFERTOOSMALL)
-            MessageBox("Too many files were chosen at once. Please add them in smaller groups.", "Too many files",
-                       MB_OK | MB_ICONEXCLAMATION);
+    // A cancel stays silent; a selection that did not fit is worth telling the user, whether
+    // the dialog fails with FNERR_BUFFERTOOSMALL (Windows) or hands back a cut-off list (Wine).
+    BOOL chosen = ::GetOpenFileNameA(&ofn);
+    if (chosen ? !IsOpenFileSelectionComplete(ofn) : ::CommDlgExtendedError() == FNERR_BUFFERTOOSMALL) {
+        MessageBox("Too many files were chosen at once. Please add them in smaller groups.", "Too many files",
+                   MB_OK | MB_ICONEXCLAMATION);
         return;
     }
+    if (!chosen) return;
 
     CStringArray paths;
     SplitOpenFileSelection(ofn, paths);

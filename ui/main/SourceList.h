@@ -19,7 +19,10 @@ void AddFileRow(CListCtrl& list, const char* path);
 // a list without rows keeps its widths.
 void AutoSizeColumns(CListCtrl& list);
 // Appends the full paths that a successful open-file dialog returned (one file, or a
-// folder followed by several names).
+// folder followed by several names). Nothing past the buffer's nMaxFile bytes is read.
 void SplitOpenFileSelection(const OPENFILENAMEA& ofn, CStringArray& paths);
+// False when the result runs to the end of its buffer without its final zero: the
+// selection did not fit (Wine cuts such a selection off instead of failing).
+bool IsOpenFileSelectionComplete(const OPENFILENAMEA& ofn);
 // Whole kilobytes with a "," before every complete group of three digits, then " KB".
 CString FormatSizeText(ULONGLONG bytes);

@@ -108,8 +108,8 @@ struct FileDialogVisit {
 };
 
 // Answers the open-file dialog with `typed` (names in quotes, relative to its folder), or
-// cancels it when typed is null.
-Step AnswerFileDialog(const char* typed, FileDialogVisit* visit) {
+// cancels it when typed is empty.
+Step AnswerFileDialog(CString typed, FileDialogVisit* visit) {
     return [typed, visit](HWND dialog) {
         if (visit) {
             visit->title = WindowText(dialog);
@@ -117,7 +117,7 @@ Step AnswerFileDialog(const char* typed, FileDialogVisit* visit) {
             ::SendMessageA(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
             visit->folder = folder;
         }
-        if (!typed) {
+        if (typed.IsEmpty()) {
             ::PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
             return;
         }
@@ -625,4 +625,65 @@ TEST(Application, RunsTheMainWindowWithComInitialisedOnlyMeanwhile) {
     HRESULT after = ::CoInitialize(nullptr);
     if (SUCCEEDED(after)) ::CoUninitialize();
     EXPECT_EQ(S_OK, after);
+}
+
+TEST(MainWindow, SelectionTooLargeForTheBufferIsReported) {
+    // 140 names of 120 characters do not fit into the 16384-byte result buffer. Windows fails
+    // the dialog with FNERR_BUFFERTOOSMALL; Wine returns the list cut off at the buffer's end.
+    TestFolder folder("many");
+    CString typed;
+    for (int i = 0; i < 140; ++i) {
+        CString name;
+        name.Format("%03d-%s.TiVo", i, std::string(111, 'n').c_str());
+        folder.AddFile(name, 1);
+        typed += "\"" + name + "\" ";
+    }
+    CString savedDir = CurrentDirectory();
+    ::SetCurrentDirectoryA(folder.Path());
+    std::vector<CString> boxes;
+    int rows = -1;
+    RunMainWindow(
+        [&](HWND w) {
+            ClickNow(w, IDC_ADD);
+            rows = List(w)->GetItemCount();
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        [&](HWND dialog) {
+            if (WindowText(dialog) == "Select TiVo Files to Convert") {
+                AnswerFileDialog(typed, nullptr)(dialog);
+                return;
+            }
+            boxes.push_back(WindowText(dialog) + ": " + MessageBoxText(dialog));
+            ::PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        });
+    ::SetCurrentDirectoryA(savedDir);
+    EXPECT_EQ(0, rows);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_STREQ("Too many files: Too many files were chosen at once. Please add them in smaller groups.", boxes[0]);
+}
+
+TEST(MainWindow, BrowseOpensOnTheFieldsFolderAndCancelKeepsTheText) {
+    TestFolder chosen("browse");
+    CString afterOk, afterCancel;
+    CString browserTitle;
+    int browsers = 0;
+    RunMainWindow(
+        [&](HWND w) {
+            ClickNow(w, IDC_SAME_FOLDER);
+            ::SetWindowTextA(Item(w, IDC_OUTPUT_FOLDER), chosen.Path());
+            ClickNow(w, IDC_BROWSE);  // answered with OK: the folder the browser opened on
+            afterOk = WindowText(Item(w, IDC_OUTPUT_FOLDER));
+            ::SetWindowTextA(Item(w, IDC_OUTPUT_FOLDER), "typed by hand");
+            ClickNow(w, IDC_BROWSE);  // cancelled
+            afterCancel = WindowText(Item(w, IDC_OUTPUT_FOLDER));
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        [&](HWND browser) {
+            ++browsers;
+            browserTitle = WindowText(browser);
+            ::PostMessageA(browser, WM_COMMAND, browsers == 1 ? IDOK : IDCANCEL, 0);
+        });
+    EXPECT_EQ(2, browsers);
+    EXPECT_EQ(0, afterOk.CompareNoCase(chosen.Path())) << afterOk;
+    EXPECT_STREQ("typed by hand", afterCancel);
 }

@@ -92,6 +92,34 @@ TEST(OpenFileSelection, DriveRootGetsNoSecondBackslash) {
     EXPECT_STREQ("C:\\y.TiVo", paths[1]);
 }
 
+TEST(OpenFileSelection, ACutOffListIsIncompleteAndNeverReadPastTheBuffer) {
+    std::vector<char> storage;
+    const char whole[] = "C:\\V\0a.TiVo\0b.TiVo\0";
+    OPENFILENAMEA ofn = Selection(whole, sizeof whole, 5, storage);
+    EXPECT_TRUE(IsOpenFileSelectionComplete(ofn));
+    const char single[] = "C:\\V\\a.TiVo";
+    ofn = Selection(single, sizeof single, 5, storage);
+    EXPECT_TRUE(IsOpenFileSelectionComplete(ofn));
+
+    // The buffer ends inside the second name: no final zero, and "b.Ti" is not a file.
+    char cut[] = {'C', ':', '\\', 'V', '\0', 'a', '.', 'T', 'i', 'V', 'o', '\0', 'b', '.', 'T', 'i'};
+    OPENFILENAMEA shortResult{};
+    shortResult.lpstrFile = cut;
+    shortResult.nMaxFile = sizeof cut;
+    shortResult.nFileOffset = 5;
+    EXPECT_FALSE(IsOpenFileSelectionComplete(shortResult));
+    CStringArray paths;
+    SplitOpenFileSelection(shortResult, paths);
+    ASSERT_EQ(1, paths.GetSize());
+    EXPECT_STREQ("C:\\V\\a.TiVo", paths[0]);
+
+    // Names all complete but the extra zero after the last one missing.
+    char noEnd[] = {'C', ':', '\\', 'V', '\0', 'a', '\0'};
+    shortResult.lpstrFile = noEnd;
+    shortResult.nMaxFile = sizeof noEnd;
+    EXPECT_FALSE(IsOpenFileSelectionComplete(shortResult));
+}
+
 // In code page 932, 0x95 0x5C is one character whose trail byte equals "\".
 TEST(OpenFileSelectionMultibyte, FolderEndingInATrailBackslashByteGetsItsSeparator) {
     if (!std::getenv("KORVANE_EXPECT_ACP") && GetACP() != 932) GTEST_SKIP() << "needs code page 932 (ui_main_test_cp932)";
