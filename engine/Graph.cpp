@@ -108,19 +108,23 @@ void RemoveEveryFilter(IGraphBuilder* graph) {
     IEnumFilters* filters = nullptr;
     if (FAILED(graph->EnumFilters(&filters)) || !filters)
         return;
+    // Removing a filter invalidates the enumerator; without the rewind only the first filter
+    // would leave the graph. A rewind is taken only after a removal that worked, so a filter
+    // that cannot be removed ends the loop instead of being met again for ever.
+    bool removedSinceRewind = false;
     for (;;) {
         IBaseFilter* filter = nullptr;
         HRESULT hr = filters->Next(1, &filter, nullptr);
-        // Removing a filter invalidates the enumerator; without the rewind only the first
-        // filter would leave the graph.
         if (hr == VFW_E_ENUM_OUT_OF_SYNC) {
-            if (FAILED(filters->Reset()))
+            if (!removedSinceRewind || FAILED(filters->Reset()))
                 break;
+            removedSinceRewind = false;
             continue;
         }
         if (hr != S_OK || !filter)
             break;
-        graph->RemoveFilter(filter);
+        if (SUCCEEDED(graph->RemoveFilter(filter)))
+            removedSinceRewind = true;
         filter->Release();
     }
     filters->Release();

@@ -29,6 +29,23 @@ int FailStart(int reportMode, const char** errorTextOut, const char* text) {
     return 0;
 }
 
+// When one filter refuses to pause, Wine's graph leaves the ones it already paused paused
+// and still counts itself stopped, so its own Stop does nothing; a filter that is not stopped
+// refuses to disconnect, and the graph manager then never finishes removing it.
+void StopEveryFilter(IGraphBuilder* graph) {
+    engineState.mediaControl->Stop();
+    IEnumFilters* filters = nullptr;
+    if (FAILED(graph->EnumFilters(&filters)) || !filters)
+        return;
+    IBaseFilter* filter = nullptr;
+    while (filters->Next(1, &filter, nullptr) == S_OK && filter) {
+        filter->Stop();
+        filter->Release();
+        filter = nullptr;
+    }
+    filters->Release();
+}
+
 bool EventCarriesResult(long eventCode) {
     return eventCode == EC_ERRORABORT || eventCode == EC_ERRORABORTEX ||
            eventCode == EC_STREAM_ERROR_STOPPED || eventCode == EC_STREAM_ERROR_STILLPLAYING ||
@@ -132,8 +149,10 @@ int StartConversion(const char* sourcePath, const char* outputPath, HWND notifyW
         return FailStart(reportMode, errorTextOut, "Failed to set output filename for FileDump Filter!");
     if (FAILED(ConnectFilters(s.graph, s.demuxer, s.muxer)))
         return FailStart(reportMode, errorTextOut, "Failed to connect DeMuxer to Muxer!");
-    if (FAILED(s.mediaControl->Run()))
+    if (FAILED(s.mediaControl->Run())) {
+        StopEveryFilter(s.graph);
         return FailStart(reportMode, errorTextOut, "Could not run Filter Graph!");
+    }
     s.running = 1;
 
     if (notifyWindow) {

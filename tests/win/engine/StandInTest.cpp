@@ -1,1 +1,447 @@
+// The engine from start to teardown with the stand-in file dump (a test filter registered
+// under the fixed file-dump class in this test's own prefix) and Wine's File Source (Async.)
+// as the source: every failure text from a real cause, the monitor's messages, cancellation,
+// error events, and many conversions cancelled at random moments.
+#include "Graph.h"
+#include "Run.h"
 #include "TestSupport.h"
+
+#include <random>
+
+namespace {
+
+const std::string kMissingClass = "6B0E5A10-4B2A-4C3E-9D6A-5B1E2F7C0AFF";  // registered nowhere
+const std::string kDefaultDemuxer = "{731B8592-4001-46D4-B1A5-33EC792B4501}";
+constexpr DWORD kSourceBytes = 100000;
+
+void UseDemuxer(TestFilterKind kind) { SetSettingString("mpegDeMuxer", ClassText(TestFilterClass(kind))); }
+void UseMuxer(TestFilterKind kind) { SetSettingString("mpegMuxer", ClassText(TestFilterClass(kind))); }
+
+// The stand-in dump writes `chunks` pieces of 20,000 bytes, one every intervalMs, then ends.
+void StandInStream(DWORD chunks, DWORD intervalMs) {
+    SetStandInDump("chunks", chunks);
+    SetStandInDump("chunkBytes", 20000);
+    SetStandInDump("intervalMs", intervalMs);
+}
+
+class StandInTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearSettings();
+        ClearStandInDump();
+        UseDemuxer(kPass);
+        UseMuxer(kMuxLike);
+        StandInStream(3, 10);
+        cancel = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        source = folder.Path("Show.TiVo");
+        output = folder.Path("Show.mpg");
+        WriteFileOfSize(source, kSourceBytes);
+        ASSERT_TRUE(EngineIsIdle());
+        ASSERT_EQ(LiveTestObjects(), 0);
+    }
+    void TearDown() override {
+        SetMonitorThreadStarter(nullptr);
+        ClearSettings();
+        ClearStandInDump();
+        CloseHandle(cancel);
+        EXPECT_TRUE(EngineIsIdle());
+        EXPECT_EQ(LiveTestObjects(), 0);
+    }
+
+    // Starts with the window and the cancel event, expecting the failure text; afterwards
+    // the engine must be idle with nothing alive and nothing posted.
+    void ExpectStartFailure(const std::string& expected, const char* sourcePath = nullptr) {
+        const char* text = nullptr;
+        EXPECT_EQ(StartConversion(sourcePath ? sourcePath : source.c_str(), output.c_str(), window.Handle(), cancel, 1,
+                                  &text),
+                  0);
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(std::string(text), expected);
+        EXPECT_TRUE(EngineIsIdle());
+        EXPECT_EQ(LiveTestObjects(), 0);
+        window.PumpFor(150);
+        EXPECT_TRUE(window.messages.empty()) << "a failed start posted a message";
+    }
+
+    // The next file starts from scratch: fault removed, converted without a window.
+    void ExpectNextFileConverts() {
+        ClearSettings();
+        ClearStandInDump();
+        UseDemuxer(kPass);
+        UseMuxer(kMuxLike);
+        StandInStream(3, 10);
+        const char* text = nullptr;
+        EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), nullptr, nullptr, 1, &text), 1) << (text ? text : "");
+        EXPECT_EQ(SizeOf(output), 60000u);
+        EXPECT_TRUE(EngineIsIdle());
+    }
+
+    ComApartment com;
+    ScratchFolder folder;
+    NotifyWindow window;
+    HANDLE cancel = nullptr;
+    std::string source;
+    std::string output;
+};
+
+TEST_F(StandInTest, DemultiplexerTextsFollowTheBracesRule) {
+    SetSettingString("mpegDeMuxer", kMissingClass);
+    ExpectStartFailure("Failed to create MPEG DeMuxer {" + kMissingClass + "} !");
+    window.messages.clear();
+    SetSettingString("mpegDeMuxer", "{" + kMissingClass + "}");
+    ExpectStartFailure("Failed to create MPEG DeMuxer {" + kMissingClass + "} !");
+    window.messages.clear();
+    SetSettingString("mpegDeMuxer", "");
+    ExpectStartFailure("Failed to create MPEG DeMuxer {} !");
+    window.messages.clear();
+    UseDemuxer(kFailCreate);
+    ExpectStartFailure("Failed to create MPEG DeMuxer " + ClassText(TestFilterClass(kFailCreate)) + " !");
+    ExpectNextFileConverts();
+}
+
+TEST_F(StandInTest, UnusableSettingsFallBackToTheDefaultClass) {
+    // The default demultiplexer is not registered in this prefix, so its use shows in the text.
+    const DWORD number = 1;
+    SetSettingBytes("mpegDeMuxer", REG_DWORD, &number, sizeof number);
+    ExpectStartFailure("Failed to create MPEG DeMuxer " + kDefaultDemuxer + " !");
+    window.messages.clear();
+    SetSettingString("mpegDeMuxer", "{" + std::string(300, '0') + "}");
+    ExpectStartFailure("Failed to create MPEG DeMuxer " + kDefaultDemuxer + " !");
+    ExpectNextFileConverts();
+}
+
+TEST_F(StandInTest, MultiplexerCreationFailureReleasesTheDemultiplexer) {
+    UseMuxer(kFailCreate);
+    ExpectStartFailure("Failed to create MPEG Muxer " + ClassText(TestFilterClass(kFailCreate)) + " !");
+    ExpectNextFileConverts();
+}
+
+TEST_F(StandInTest, FileDumpFailures) {
+    SetStandInDump("createFails", 1);
+    ExpectStartFailure("Failed to create FileDump Filter!");
+    ClearStandInDump();
+    window.messages.clear();
+    SetStandInDump("noSink", 1);
+    ExpectStartFailure("Failed to get FileSinkFilter interface from FileDump Filter!");
+    ClearStandInDump();
+    window.messages.clear();
+    SetStandInDump("joinFails", 1);
+    ExpectStartFailure("Failed to add FileDump to Filter Graph!");
+    ClearStandInDump();
+    window.messages.clear();
+    SetStandInDump("refuseInput", 1);
+    ExpectStartFailure("Failed to connect Muxer to FileDump!");
+    ExpectNextFileConverts();
+}
+
+// Points the filter graph manager's class at the test DLL, which does not serve it.
+class FilterGraphClassHidden {
+public:
+    FilterGraphClassHidden() {
+        RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{E436EBB3-524F-11CE-9F53-0020AF0BA770}\\InprocServer32", 0,
+                      KEY_READ | KEY_WRITE, &key_);
+        DWORD size = sizeof saved_;
+        RegQueryValueExA(key_, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(saved_), &size);
+        const std::string path = TestFiltersDllPath();
+        RegSetValueExA(key_, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                       static_cast<DWORD>(path.size() + 1));
+    }
+    ~FilterGraphClassHidden() {
+        RegSetValueExA(key_, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(saved_),
+                       static_cast<DWORD>(strlen(saved_) + 1));
+        RegCloseKey(key_);
+    }
+    FilterGraphClassHidden(const FilterGraphClassHidden&) = delete;
+    FilterGraphClassHidden& operator=(const FilterGraphClassHidden&) = delete;
+
+private:
+    HKEY key_ = nullptr;
+    char saved_[MAX_PATH] = {};
+};
+
+TEST_F(StandInTest, FilterGraphManagerThatCannotBeCreated) {
+    {
+        FilterGraphClassHidden hidden;
+        ExpectStartFailure("Failed to create Filter Graph!");
+    }
+    ExpectNextFileConverts();
+}
+
+TEST_F(StandInTest, FiltersThatCannotJoinTheGraph) {
+    UseDemuxer(kJoinFails);
+    ExpectStartFailure("Failed to add DeMuxer to Filter Graph!");
+    window.messages.clear();
+    UseDemuxer(kPass);
+    UseMuxer(kJoinFails);
+    ExpectStartFailure("Failed to add Muxer to Filter Graph!");
+    window.messages.clear();
+    UseMuxer(kNoPins);
+    ExpectStartFailure("Failed to connect Muxer to FileDump!");
+    ExpectNextFileConverts();
+}
+
+TEST_F(StandInTest, StartStepFailures) {
+    ExpectStartFailure("Failed to create Source!", folder.Path("missing.TiVo").c_str());
+    window.messages.clear();
+    UseDemuxer(kRefuseInput);
+    ExpectStartFailure("Failed to connect Source to DeMuxer!");
+    window.messages.clear();
+    UseDemuxer(kPass);
+    SetStandInDump("nameFails", 1);
+    ExpectStartFailure("Failed to set output filename for FileDump Filter!");
+    ClearStandInDump();
+    window.messages.clear();
+    UseMuxer(kRefuseInput);
+    ExpectStartFailure("Failed to connect DeMuxer to Muxer!");
+    window.messages.clear();
+    UseMuxer(kMuxLike);
+    UseDemuxer(kRunFails);
+    ExpectStartFailure("Could not run Filter Graph!");
+    ExpectNextFileConverts();
+}
+
+TEST_F(StandInTest, AMonitorThatCannotStartLeavesNothingRunning) {
+    StandInStream(50, 20);
+    SetMonitorThreadStarter([](LPTHREAD_START_ROUTINE, LPVOID) { return false; });
+    ExpectStartFailure("Failed to start the conversion monitor thread!");
+    // A graph left running would keep the dump writing.
+    const std::uint64_t size = SizeOf(output);
+    Sleep(100);
+    EXPECT_EQ(SizeOf(output), size);
+    SetMonitorThreadStarter(nullptr);
+    ExpectNextFileConverts();
+}
+
+std::string boxText;
+void CALLBACK AnswerErrorBox(HWND, UINT, UINT_PTR, DWORD) {
+    HWND box = FindWindowA("#32770", "Error Occurred!");
+    if (!box)
+        return;
+    char text[1100] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    boxText = text;
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(StandInTest, WithoutReportModeTheFailureIsShownInABox) {
+    UseDemuxer(kRefuseInput);
+    const char* untouched = "before";
+    boxText.clear();
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerErrorBox);
+    EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 0, &untouched), 0);
+    KillTimer(nullptr, timer);
+    EXPECT_STREQ(untouched, "before");
+    EXPECT_EQ(boxText, "Failed to connect Source to DeMuxer!");
+}
+
+TEST_F(StandInTest, WithoutAWindowTheConversionRunsToItsEnd) {
+    StandInStream(5, 20);
+    const char* text = nullptr;
+    EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), nullptr, cancel, 1, &text), 1);
+    EXPECT_EQ(SizeOf(output), 100000u);
+    EXPECT_TRUE(EngineIsIdle());
+    EXPECT_EQ(engineState.sourcePath, source);
+    EXPECT_EQ(engineState.outputPath, output);
+    window.PumpFor(150);
+    EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(StandInTest, ProgressComesEveryHundredMillisecondsFromTheFileSizes) {
+    // 12 pieces of 20,000 bytes against a 100,000-byte source: the output outgrows it.
+    StandInStream(12, 60);
+    const char* text = nullptr;
+    ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
+    ASSERT_TRUE(window.PumpUntilDone(5000));
+    window.PumpFor(300);
+
+    const auto progress = window.Progress();
+    const auto done = window.Done();
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].wParam, CONVERSION_COMPLETED);
+    EXPECT_TRUE(done[0].engineIdle) << "WM_CONVERSION_DONE came before everything was released";
+    EXPECT_EQ(done[0].liveObjects, 0);
+    EXPECT_EQ(window.messages.back().message, static_cast<UINT>(WM_CONVERSION_DONE));
+    EXPECT_STREQ(GetConversionFailureText(), "");
+
+    // About 720 ms of streaming at one message per 100 ms.
+    ASSERT_GE(progress.size(), 5u);
+    EXPECT_LE(progress.size(), 9u);
+    for (size_t i = 1; i < progress.size(); ++i) {
+        const double gap = progress[i].milliseconds - progress[i - 1].milliseconds;
+        EXPECT_GT(gap, 60.0) << i;
+        EXPECT_LT(gap, 160.0) << i;
+    }
+    WPARAM previous = 0;
+    for (const auto& m : progress) {
+        EXPECT_EQ(m.lParam, 0);
+        // The output grows by a fifth of the source at a time, so only these can appear.
+        EXPECT_TRUE(m.wParam % 20 == 0 || m.wParam == 99) << m.wParam;
+        EXPECT_LE(m.wParam, 99u);
+        EXPECT_GE(m.wParam, previous);
+        previous = m.wParam;
+    }
+    EXPECT_EQ(progress.back().wParam, 99u) << "an output larger than the input shows 99";
+    EXPECT_EQ(SizeOf(output), 240000u);
+}
+
+TEST_F(StandInTest, AGraphThatCompletesInTheFirstPassPostsNoProgress) {
+    StandInStream(0, 0);
+    const char* text = nullptr;
+    ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
+    ASSERT_TRUE(window.PumpUntilDone(2000));
+    window.PumpFor(200);
+    EXPECT_TRUE(window.Progress().empty());
+    ASSERT_EQ(window.Done().size(), 1u);
+    EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED);
+}
+
+TEST_F(StandInTest, WithoutACancelEventProgressIsStillPosted) {
+    StandInStream(8, 50);
+    const char* text = nullptr;
+    ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), nullptr, 1, &text), 1);
+    ASSERT_TRUE(window.PumpUntilDone(5000));
+    window.PumpFor(200);
+    EXPECT_GE(window.Progress().size(), 2u);
+    ASSERT_EQ(window.Done().size(), 1u);
+    EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED);
+    EXPECT_TRUE(window.Done()[0].engineIdle);
+}
+
+TEST_F(StandInTest, CancellingMidStreamEndsWithinAboutAHundredMilliseconds) {
+    StandInStream(40, 25);  // a second of streaming
+    const char* text = nullptr;
+    ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
+    while (window.Progress().size() < 3 && window.Now() < 5000)
+        window.PumpFor(10);
+    const double cancelledAt = window.Now();
+    SetEvent(cancel);
+    ASSERT_TRUE(window.PumpUntilDone(2000));
+    window.PumpFor(200);
+    const auto done = window.Done();
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].wParam, CONVERSION_CANCELLED);
+    EXPECT_LT(done[0].milliseconds - cancelledAt, 200.0);
+    EXPECT_TRUE(done[0].engineIdle);
+    EXPECT_EQ(done[0].liveObjects, 0);
+    const std::uint64_t partial = SizeOf(output);
+    EXPECT_GT(partial, 0u) << "the partial output must stay on disk";
+    EXPECT_LT(partial, 800000u);
+}
+
+TEST_F(StandInTest, CancelWinsOverCompletionInTheSamePass) {
+    StandInStream(0, 0);
+    SetStandInDump("errorHr", static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_DISK_FULL)));
+    SetEvent(cancel);
+    const char* text = nullptr;
+    ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
+    ASSERT_TRUE(window.PumpUntilDone(2000));
+    ASSERT_EQ(window.Done().size(), 1u);
+    EXPECT_EQ(window.Done()[0].wParam, CONVERSION_CANCELLED);
+    EXPECT_TRUE(window.Progress().empty());
+}
+
+TEST_F(StandInTest, AnErrorEventEndsTheConversionAsFailed) {
+    StandInStream(3, 20);
+    SetStandInDump("errorHr", static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_DISK_FULL)));
+    const char* text = nullptr;
+    ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
+    ASSERT_TRUE(window.PumpUntilDone(3000));
+    window.PumpFor(200);
+    ASSERT_EQ(window.Done().size(), 1u);
+    EXPECT_EQ(window.Done()[0].wParam, CONVERSION_FAILED);
+    EXPECT_TRUE(window.Done()[0].engineIdle);
+    EXPECT_STREQ(GetConversionFailureText(),
+                 "The conversion stopped because the output could not be written (0x80070070).");
+
+    // Without a window the same end is a failed start, with the same words.
+    window.messages.clear();
+    EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), nullptr, nullptr, 1, &text), 0);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "The conversion stopped because the output could not be written (0x80070070).");
+    EXPECT_TRUE(EngineIsIdle());
+
+    // The next clean file completes and clears the text.
+    ClearStandInDump();
+    StandInStream(2, 10);
+    ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
+    ASSERT_TRUE(window.PumpUntilDone(3000));
+    EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED);
+    EXPECT_STREQ(GetConversionFailureText(), "");
+}
+
+TEST_F(StandInTest, StartingWhileRunningIsRefusedAndLeavesTheConversionAlone) {
+    StandInStream(10, 30);
+    const char* text = nullptr;
+    ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
+    IGraphBuilder* runningGraph = engineState.graph;
+    const char* untouched = "before";
+    const std::string other = folder.Path("Other.TiVo");
+    EXPECT_EQ(StartConversion(other.c_str(), folder.Path("Other.mpg").c_str(), window.Handle(), cancel, 1, &untouched),
+              0);
+    EXPECT_STREQ(untouched, "before");
+    EXPECT_EQ(engineState.graph, runningGraph);
+    EXPECT_EQ(engineState.sourcePath, source);
+    ASSERT_TRUE(window.PumpUntilDone(3000));
+    window.PumpFor(200);
+    ASSERT_EQ(window.Done().size(), 1u);
+    EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED);
+    EXPECT_EQ(SizeOf(output), 200000u);
+}
+
+TEST_F(StandInTest, AChangedSettingTakesEffectWithTheNextFile) {
+    const char* text = nullptr;
+    EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), nullptr, nullptr, 1, &text), 1);
+    UseDemuxer(kRefuseInput);
+    ExpectStartFailure("Failed to connect Source to DeMuxer!");
+    UseDemuxer(kSecondInput);
+    EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), nullptr, nullptr, 1, &text), 1);
+}
+
+TEST_F(StandInTest, TeardownRemovesEveryFilterFromTheGraph) {
+    const char* text = nullptr;
+    ASSERT_EQ(BuildConversionGraph(1, &text), 1);
+    IGraphBuilder* graph = engineState.graph;
+    graph->AddRef();
+    ReleaseConversionGraph();
+    EXPECT_TRUE(EngineIsIdle());
+    IEnumFilters* filters = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(graph->EnumFilters(&filters));
+    IBaseFilter* left = nullptr;
+    EXPECT_EQ(filters->Next(1, &left, nullptr), S_FALSE) << "a filter stayed in the graph";
+    if (left)
+        left->Release();
+    filters->Release();
+    graph->Release();
+}
+
+TEST_F(StandInTest, ManyConversionsCancelledAtRandomMoments) {
+    StandInStream(4, 25);
+    std::mt19937 random(20261206);
+    std::uniform_int_distribution<int> delay(-20, 160);  // below 0: set before the start
+    const int kConversions = 100;
+    int cancelled = 0;
+    for (int i = 0; i < kConversions; ++i) {
+        window.messages.clear();
+        ResetEvent(cancel);
+        const int wait = delay(random);
+        if (wait < 0)
+            SetEvent(cancel);
+        const char* text = nullptr;
+        ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1) << i;
+        if (wait >= 0) {
+            window.PumpFor(wait);
+            SetEvent(cancel);
+        }
+        ASSERT_TRUE(window.PumpUntilDone(3000)) << "conversion " << i << " hung";
+        window.PumpFor(5);
+        const auto done = window.Done();
+        ASSERT_EQ(done.size(), 1u) << i;
+        EXPECT_TRUE(done[0].wParam == CONVERSION_COMPLETED || done[0].wParam == CONVERSION_CANCELLED) << i;
+        EXPECT_TRUE(done[0].engineIdle) << i;
+        cancelled += done[0].wParam == CONVERSION_CANCELLED;
+    }
+    EXPECT_GT(cancelled, kConversions / 2);
+    EXPECT_EQ(LiveTestObjects(), 0);
+}
+
+}  // namespace

@@ -6,15 +6,19 @@
 
 #include <cstdio>
 
-namespace {
-
-LiveObjectsFunction LoadLiveObjectsFunction() {
+std::string TestFiltersDllPath() {
     std::string path = "Z:" KORVANE_TEST_FILTERS_DLL;
     for (char& c : path)
         if (c == '/')
             c = '\\';
+    return path;
+}
+
+namespace {
+
+LiveObjectsFunction LoadLiveObjectsFunction() {
     // Pinned for the life of the test: COM loads the same module by the same path.
-    HMODULE module = LoadLibraryA(path.c_str());
+    HMODULE module = LoadLibraryA(TestFiltersDllPath().c_str());
     if (!module)
         return nullptr;
     return reinterpret_cast<LiveObjectsFunction>(reinterpret_cast<void*>(GetProcAddress(module, kLiveObjectsExport)));

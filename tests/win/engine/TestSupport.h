@@ -18,6 +18,9 @@ struct ComApartment {
     ComApartment& operator=(const ComApartment&) = delete;
 };
 
+// Z:\...\KorvaneTestFilters.dll
+std::string TestFiltersDllPath();
+
 // Filters, pins and enumerators of the test filter DLL alive now.
 long LiveTestObjects();
 

@@ -16,7 +16,7 @@ enum TestFilterKind : unsigned char {
     kTwoOutputs = 9,     // outputs offering type A and type B
     kAcceptsOnlyA = 10,  // growing inputs that accept only type A
     kAcceptsOnlyB = 11,  // growing inputs that accept only type B
-    kRunFails = 12,      // like kPass, but Run fails
+    kRunFails = 12,      // like kPass, but Pause and Run fail: the graph cannot run
     kJoinFails = 13,     // like kPass, but refuses to join a graph (AddFilter fails)
 };
 inline constexpr int kLastTestFilterKind = kJoinFails;

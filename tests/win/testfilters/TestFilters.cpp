@@ -386,6 +386,9 @@ public:
         return S_OK;
     }
     STDMETHODIMP Pause() override {
+        // Wine's graph runs a stopped graph by pausing it first and only then looks at results.
+        if (kind_ == kRunFails)
+            return E_FAIL;
         state_ = State_Paused;
         return S_OK;
     }
