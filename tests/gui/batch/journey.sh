@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# A batch from the main window of the real program, driven from outside its process: add
+# three files through the open-file dialog (a long recording, one whose output already
+# exists, one that is not a TiVo file), convert them into an output folder typed into the
+# field, answer the questions from the keyboard, then check the outputs with ffprobe and the
+# rows and count label left in the list. A screenshot of the progress window is kept.
+#   journey.sh PROGRAM.exe PROBE.exe MATERIAL_DIR WORKDIR [SCREENSHOT-COPY]
+# Needs DISPLAY and WINEPREFIX (scripts/wine-session.sh) with the filter pack registered.
+# The screenshot goes to WORKDIR/progress-window.png and, when a copy path is given (or
+# KORVANE_SCREENSHOT is set), also there, e.g. docs/progress-window.png.
+set -euo pipefail
+program=$1 probe=$2 material=$3 work=$4
+copy=${5:-${KORVANE_SCREENSHOT:-}}
+wine=/usr/lib/wine/wine64
+[ -n "${DISPLAY:-}" ] || { echo "journey: no DISPLAY (start one with scripts/wine-session.sh)" >&2; exit 1; }
+
+main="Korvane Converter"
+open="Select TiVo Files to Convert"
+progress="Converting TiVo to MPG"
+p() { "$wine" "$probe" "$@" | tr -d '\r'; }
+fail() { echo "journey: $*" >&2; import -window root "$work/failure.png" 2>/dev/null || true; exit 1; }
+winpath() { echo "Z:${1//\//\\}"; }
+
+# big-endian 32-bit number as printf escapes
+be32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 >> 24 & 255)) $(($1 >> 16 & 255)) $(($1 >> 8 & 255)) $(($1 & 255)); }
+
+# A .TiVo container as TiVo Desktop keeps one: the 16-byte header, one plain XML chunk,
+# padding up to the MPEG offset, then the program stream.
+wrap_tivo() {
+  local input=$1 output=$2 offset=10240
+  local xml='<?xml version="1.0" encoding="utf-8"?><license xmlns="http://www.tivo.com/developer/xml/license-1.0"><notice>Korvane journey</notice></license>'
+  local data=${#xml} chunk=$((12 + ${#xml}))
+  {
+    printf 'TiVo\x00\x04\x00\x0d\x00\x00'; printf "$(be32 $offset)"; printf '\x00\x01'
+    printf "$(be32 $chunk)"; printf "$(be32 $data)"; printf '\x00\x03\x00\x00'; printf '%s' "$xml"
+    head -c $((offset - 16 - chunk)) /dev/zero
+    cat "$input"
+  } >"$output"
+}
+
+rm -rf "$work"
+mkdir -p "$work/Recordings" "$work/Converted"
+# Long enough that the progress window is up for a while (the material looped).
+ffmpeg -hide_banner -nostdin -loglevel error -y -stream_loop 200 -i "$material/mp2.mpg" -c copy -f mpeg "$work/long.mpg"
+wrap_tivo "$work/long.mpg" "$work/Recordings/Evening News.TiVo"
+wrap_tivo "$material/two_audio.mpg" "$work/Recordings/Nature Hour.TiVo"
+printf 'not a recording\n' >"$work/Recordings/Zoo clip.mpeg"
+printf 'an older conversion\n' >"$work/Converted/Nature Hour.mpg"
+
+cd "$work/Recordings"
+"$wine" "$program" </dev/null >"$work/program.log" 2>&1 &
+program_pid=$!
+trap 'kill -CONT "$program_pid" 2>/dev/null; kill "$program_pid" 2>/dev/null || true' EXIT
+
+p wait "$main" 30 || fail "the main window did not appear"
+sleep 0.5
+xdotool key alt+a
+p wait "$open" 15 || fail "Add did not open the open-file dialog"
+sleep 0.3
+xdotool type --delay 15 '"Evening News.TiVo" "Nature Hour.TiVo" "Zoo clip.mpeg"'
+xdotool key Return
+p gone "$open" 15 || fail "the open-file dialog did not close"
+[ "$(p text "$main" 1008)" = "3 Files Selected" ] || fail "count label after Add: $(p text "$main" 1008)"
+echo "ok: three files added"
+
+# Focus is on "&Add": the list, then the same-folder box, then the output folder field.
+xdotool key Tab Tab space
+sleep 0.2
+xdotool key Tab ctrl+a BackSpace
+xdotool type --delay 15 "$(winpath "$work/Converted")"
+[ "$(p text "$main" 1013)" = "$(winpath "$work/Converted")" ] || fail "output folder field: $(p text "$main" 1013)"
+echo "ok: output folder typed"
+# Enter in the field is the dialog's default button, "&Convert!".
+xdotool key Return
+
+# The progress window while the long recording converts: freeze the program for the shot.
+p wait "$progress" 30 || fail "the progress window did not appear"
+sleep 0.15
+kill -STOP "$program_pid"
+rect=$(p rect "$progress") || { kill -CONT "$program_pid"; fail "the progress window closed too soon"; }
+import -window root -crop "$rect" +repage "$work/progress-window.png"
+kill -CONT "$program_pid"
+[ -s "$work/progress-window.png" ] || fail "no screenshot"
+echo "ok: screenshot $work/progress-window.png ($rect)"
+if [ -n "$copy" ]; then cp "$work/progress-window.png" "$copy"; echo "ok: screenshot copied to $copy"; fi
+
+# Rows run in file-name order: the long recording, then the existing output, then the clip.
+p wait "Overwrite File?" 60 || fail "no overwrite question"
+[ "$(p text "Overwrite File?" 1007)" = "$(winpath "$work/Converted")" ] || true
+sleep 0.2
+xdotool key alt+y
+p wait "Source file isn't a TiVo file!" 60 || fail "no question about the clip"
+sleep 0.2
+xdotool key alt+a
+p gone "$progress" 30 || fail "the progress window did not close"
+echo "ok: questions answered (Yes to overwrite, Abort at the clip)"
+
+# The two recordings left the list; the clip stays, and the label says so.
+rows=$(p rows "$main" 1000)
+[ "$rows" = "Zoo clip.mpeg	$(winpath "$work/Recordings")" ] || fail "rows left: $rows"
+label=$(p text "$main" 1008)
+[ "$label" = "1 File Selected" ] || fail "count label after the batch: $label"
+echo "ok: the clip is the only row left; the label says '$label'"
+
+# Both outputs are whole MPEG program streams with the streams and packets of their input.
+probe_counts() {
+  ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 "$1"
+}
+check_output() {
+  local input=$1 output=$2
+  [ -s "$output" ] || fail "no output $output"
+  [ "$(ffprobe -v error -show_entries format=format_name -of csv=p=0 "$output")" = mpeg ] || fail "$output is not an MPEG program stream"
+  local want got
+  want=$(probe_counts "$input" | sort)
+  got=$(probe_counts "$output" | sort)
+  [ "$want" = "$got" ] || fail "$output: streams and packets '$got', expected '$want'"
+  echo "ok: $(basename "$output"): $(echo $got)"
+}
+check_output "$work/long.mpg" "$work/Converted/Evening News.mpg"
+check_output "$material/two_audio.mpg" "$work/Converted/Nature Hour.mpg"
+[ ! -e "$work/Converted/Zoo clip.mpg" ] || fail "the clip was converted"
+[ ! -e "$work/Recordings/Evening News.mpg" ] || fail "an output was written beside its source"
+
+# Quit with the keyboard: Exit.
+xdotool key alt+x
+for _ in $(seq 1 50); do
+  kill -0 "$program_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$program_pid" 2>/dev/null && fail "Exit did not end the program"
+wait "$program_pid" || fail "the program ended with an error"
+trap - EXIT
+echo "ok: journey done"
