@@ -404,6 +404,7 @@ STDMETHODIMP InputPin::Receive(IMediaSample* sample) {
             hr = OnReceive(sample);
     }
     filter_->FlushEvents();
+    filter_->AfterStreamingCall();
     return hr;
 }
 
@@ -435,6 +436,7 @@ STDMETHODIMP InputPin::EndOfStream() {
         }
     }
     filter_->FlushEvents();
+    filter_->AfterStreamingCall();
     return hr;
 }
 

@@ -218,6 +218,14 @@ protected:
     // Called after OnStop with no lock held: joining threads belongs here.
     virtual void AfterStop() {}
 
+public:
+    // Called by the input pins after each Receive and EndOfStream, once the events queued
+    // during the call have been sent. A filter that failed ends its outputs here, so its
+    // error event is in the graph's queue before the renderer's EC_COMPLETE can be.
+    virtual void AfterStreamingCall() {}
+
+protected:
+
 private:
     LONG refs_ = 1;
     CLSID clsid_;

@@ -160,6 +160,7 @@ protected:
             AutoLock stream(StreamLock());
             reader_.Reset();
             ended_ = false;
+            endAfterEvents_ = false;
             unlistedPackets_ = 0;
             streaming_.clear();
             for (DemuxOutput* out : Outputs())
@@ -259,22 +260,37 @@ private:
             return hr;
         }
         if (FAILED(hr))
-            QueueEvent(EC_ERRORABORT, hr, 0);
+            return Abort(hr);
         EndOutputs();
         return S_FALSE;
     }
 
+    // The outputs end only after the error event has gone out (AfterStreamingCall).
     HRESULT Abort(HRESULT hr) {
         QueueEvent(EC_ERRORABORT, hr, 0);
-        EndOutputs();
+        ended_ = true;
+        endAfterEvents_ = true;
+        DropPending();
         return S_FALSE;
     }
+
+public:
+    void AfterStreamingCall() override {
+        AutoLock stream(StreamLock());
+        if (!endAfterEvents_)
+            return;
+        endAfterEvents_ = false;
+        EndOutputs();
+    }
+
+private:
 
     DemuxInput* input_;
     media::ProgramStreamReader reader_;
     std::map<media::StreamKey, DemuxOutput*> streaming_;  // connected outputs while active
     HRESULT deliverResult_ = S_OK;
     bool ended_ = false;
+    bool endAfterEvents_ = false;  // an error event is queued; end the outputs once it is sent
     uint64_t unlistedPackets_ = 0;
     uint64_t oversizedPackets_ = 0;
 };

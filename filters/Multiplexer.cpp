@@ -120,6 +120,7 @@ protected:
             return S_OK;
         AutoLock stream(StreamLock());
         finished_ = false;
+        endAfterEvents_ = false;
         openInputs_ = 0;
         sink_ = std::make_unique<SampleSink>(output_);
         writer_ = std::make_unique<media::ProgramStreamWriter>(*sink_, WriterOptionsForUs());
@@ -180,14 +181,27 @@ private:
         return Abort(FAILED(sinkResult) ? sinkResult : E_FAIL);
     }
 
+    // The output ends only after the error event has gone out (AfterStreamingCall), so the
+    // event is queued before the renderer's EC_COMPLETE.
     HRESULT Abort(HRESULT hr) {
         QueueEvent(EC_ERRORABORT, hr, 0);
         if (!finished_) {
             finished_ = true;
-            output_->DeliverEndOfStream();
+            endAfterEvents_ = true;
         }
         return S_FALSE;
     }
+
+public:
+    void AfterStreamingCall() override {
+        AutoLock stream(StreamLock());
+        if (!endAfterEvents_)
+            return;
+        endAfterEvents_ = false;
+        output_->DeliverEndOfStream();
+    }
+
+private:
 
     MuxOutput* output_;
     int inputsMade_ = 0;
@@ -195,6 +209,7 @@ private:
     std::unique_ptr<media::ProgramStreamWriter> writer_;
     int openInputs_ = 0;
     bool finished_ = false;  // the output has ended; further input is refused
+    bool endAfterEvents_ = false;  // an error event is queued; end the output once it is sent
 };
 
 MuxInput::MuxInput(Multiplexer* mux, std::wstring name) : InputPin(mux, std::move(name)), mux_(mux) {}

@@ -152,6 +152,34 @@ TEST_F(ConversionTest, ALockedOutputFileAbortsAndCompletes) {
     EXPECT_EQ(0u, FileSize(output));
 }
 
+// Scrambled packets past the stretch the source looks at when it loads: the graph still
+// completes, with the failure in the event queue, instead of passing them on as video.
+TEST_F(ConversionTest, ScrambledPacketsFoundWhileRunningAbortAndComplete) {
+    std::vector<uint8_t> one = ReadFileBytes(MaterialDir() + "\\large_packets.mpg");
+    ASSERT_FALSE(one.empty());
+    std::vector<uint8_t> payload;
+    while (payload.size() < (12u << 20))
+        payload.insert(payload.end(), one.begin(), one.end());
+    const size_t clean = payload.size();
+    payload.insert(payload.end(), one.begin(), one.end());
+    for (size_t i = clean; i + 7 < payload.size(); ++i)
+        if (payload[i] == 0 && payload[i + 1] == 0 && payload[i + 2] == 1 && payload[i + 3] == 0xE0)
+            payload[i + 6] |= 0x30;
+    std::string tivo = Work("late_scrambled.TiVo");
+    WriteTivo(tivo, payload);
+    Conversion c = Convert(Widen(tivo), Widen(Work("late_scrambled.mpg")));
+    ASSERT_EQ(Step::None, c.failedStep) << std::hex << c.hr;
+    EXPECT_FALSE(c.timedOut);
+    EXPECT_EQ(EC_COMPLETE, c.completionCode);
+    ASSERT_TRUE(c.HasEvent(EC_ERRORABORT));
+    for (size_t i = 0; i < c.events.size(); ++i) {
+        if (c.events[i] == EC_ERRORABORT) {
+            EXPECT_EQ(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0A01), static_cast<HRESULT>(c.eventParams[i]));
+        }
+    }
+    EXPECT_LT(FileSize(Work("late_scrambled.mpg")), clean + (1u << 20));
+}
+
 // Stop at any moment: before the first sample, mid-stream, after the end. Each Stop returns
 // well within a second, and the next graph is built at once.
 TEST_F(ConversionTest, StopAtAnyMomentIsPrompt) {
