@@ -78,8 +78,10 @@ bool ProgramStreamReader::Feed(const uint8_t* data, size_t size, PacketHandler& 
             carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(used));
             carryOffset_ += used;
             if (take == size) return true;
-            // A unit can never need more than kMaxUnit bytes, so this is unreachable; drop the
-            // carry rather than loop if it ever happens.
+            // A unit never needs more than kMaxUnit bytes, so this cannot happen; should it,
+            // the carried bytes count as damage rather than stall the reader.
+            stats_.bytesSkipped += old - used;
+            ++stats_.damageEvents;
             carry_.clear();
             used = old;
         } else {
