@@ -247,6 +247,12 @@ private:
     }
 
     void EndOutputs() {
+        const media::ReaderStats& stats = reader_.Stats();
+        char text[200];
+        wsprintfA(text, "KorvaneFilters: demultiplexer skipped %u damaged stretches (%u bytes), %u packets of unlisted streams\n",
+                  static_cast<unsigned>(stats.damageEvents), static_cast<unsigned>(stats.bytesSkipped),
+                  static_cast<unsigned>(unlistedPackets_ + oversizedPackets_));
+        OutputDebugStringA(text);
         ended_ = true;
         DropPending();
         for (auto& entry : streaming_)

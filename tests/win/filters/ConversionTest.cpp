@@ -5,6 +5,7 @@
 #include <evcode.h>
 
 #include "GraphSupport.h"
+#include "media/TivoWriter.h"
 
 namespace korvane::test {
 namespace {
@@ -119,6 +120,41 @@ TEST_F(ConversionTest, BrokenTivoFilesFailToConnectSourceToDemultiplexer) {
         EXPECT_FALSE(FileExists(output));
         EXPECT_EQ(0, LiveObjects().filters);
     }
+}
+
+// A transport-stream payload is offered with its own type, which the demultiplexer does not
+// read: the source is ours, and it does not connect.
+TEST_F(ConversionTest, ATransportStreamPayloadDoesNotConnect) {
+    std::vector<uint8_t> bytes = media::BuildTivoHead(true);
+    for (int i = 0; i < 2000; ++i) {
+        uint8_t packet[188] = {0x47, 0x01, 0x00, static_cast<uint8_t>(0x10 | (i & 0x0F))};
+        for (int j = 4; j < 188; ++j)
+            packet[j] = 0xFF;
+        bytes.insert(bytes.end(), packet, packet + 188);
+    }
+    std::string path = Work("transport.TiVo");
+    WriteFileBytes(path, bytes);
+    Conversion c = Convert(Widen(path), Widen(Work("transport.mpg")));
+    EXPECT_EQ(Step::SourceToDemux, c.failedStep);
+    EXPECT_EQ(E_FAIL, c.hr);
+}
+
+// Garbage in the middle of the stream is skipped; the rest converts.
+TEST_F(ConversionTest, ADamagedStretchIsSkipped) {
+    std::vector<uint8_t> payload = ReadFileBytes(MaterialDir() + "\\mp2.mpg");
+    ASSERT_GT(payload.size(), 100000u);
+    std::vector<uint8_t> garbage(30000);
+    for (size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<uint8_t>(i * 13 + 7);
+    payload.insert(payload.begin() + payload.size() / 2, garbage.begin(), garbage.end());
+    std::string tivo = Work("damaged.TiVo");
+    WriteTivo(tivo, payload);
+    Conversion c = Convert(Widen(tivo), Widen(Work("damaged.mpg")));
+    ASSERT_EQ(Step::None, c.failedStep);
+    EXPECT_EQ(EC_COMPLETE, c.completionCode);
+    EXPECT_FALSE(c.HasEvent(EC_ERRORABORT));
+    EXPECT_GT(FileSize(Work("damaged.mpg")), (payload.size() - garbage.size()) * 8 / 10);
+    EXPECT_LT(FileSize(Work("damaged.mpg")), payload.size() - garbage.size() / 2);
 }
 
 TEST_F(ConversionTest, AMissingFileFailsToCreateTheSource) {
