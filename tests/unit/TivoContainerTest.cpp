@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <algorithm>
 #include <fstream>
 
 #include "PsBuilder.h"
@@ -117,6 +119,43 @@ TEST(TivoContainer, NamesEveryMalformedHeader) {
 
     // Cut inside the chunks: the offset check names the end of the file first.
     expect(Bytes(good.begin(), good.begin() + 100), TivoStatus::OffsetBeyondEnd, "beyond the end");
+}
+
+TEST(TivoContainer, NamesReadFailuresAndImplausibleChunks) {
+    // A source that claims 64 MiB but holds only its head; past the head it either fails or reads zeros.
+    struct Sparse : ByteSource {
+        Bytes head;
+        bool fail = false;
+        uint64_t Size() const override { return uint64_t(64) << 20; }
+        size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
+            if (offset + size > head.size()) {
+                if (fail) {
+                    failed = true;
+                    return 0;
+                }
+                std::memset(buffer, 0, size);
+            }
+            if (offset < head.size())
+                std::memcpy(buffer, head.data() + offset, std::min<size_t>(size, head.size() - offset));
+            return size;
+        }
+        bool Failed() const override { return failed; }
+        bool failed = false;
+    };
+    Sparse source;
+    source.head = BuildTivoHead(false);
+    PutBe32(source.head, 10, 48u << 20);   // the payload starts at 48 MiB
+    PutBe32(source.head, 16, 40u << 20);   // a 40 MiB chunk ...
+    PutBe32(source.head, 20, 30u << 20);   // ... claiming 30 MiB of metadata
+    TivoFile file;
+    std::string error;
+    EXPECT_EQ(ParseTivo(source, &file, &error), TivoStatus::BadChunk);
+    EXPECT_NE(error.find("far more than metadata needs"), std::string::npos) << error;
+
+    source.head = BuildTivoHead(false);
+    source.fail = true;
+    EXPECT_EQ(ParseTivo(source, &file, &error), TivoStatus::ReadFailed);
+    EXPECT_NE(error.find("could not be read"), std::string::npos) << error;
 }
 
 TEST(TivoContainer, ToleratesDamageBeforeThePayloadSyncs) {
