@@ -50,7 +50,8 @@ expect "Remove at start" 0 enabled "$main" 1002
 
 p click "$main" 1001
 p wait "$open" 15 || fail "Add did not open the open-file dialog"
-p settext "$open" 1152,1148 '"Evening News.TiVo" "Nature Hour.TiVo" "Cooking Show.TiVo"'
+typed='"Evening News.TiVo" "Nature Hour.TiVo" "Cooking Show.TiVo"'
+expect "file name typed" "$typed" settext-and-read "$open" 1152,1148 "$typed"
 p command "$open" 0x0111 1
 p gone "$open" 15 || fail "the open-file dialog did not close"
 expect "count label after Add" "3 Files Selected" text "$main" 1008
@@ -93,13 +94,21 @@ expect "help message" "Failed to launch help." text KorvaneConverter 65535
 p click KorvaneConverter 1
 p gone KorvaneConverter 15 || fail "the help message did not close"
 
-# Quit as a user would: Alt+F4 on the X display.
+# Quit as a user would: Alt+F4 on the X display, but only when the keyboard focus is the
+# program's (on someone's own desktop it might be any window); otherwise the same system
+# command through the probe.
 sleep 0.5
-xdotool key alt+F4
+focused=$(xdotool getwindowfocus getwindowname 2>/dev/null || true)
+if [ "$focused" = "$main" ]; then
+  xdotool key alt+F4
+else
+  echo "note: X focus is on '$focused', closing through SC_CLOSE instead of Alt+F4"
+  p command "$main" 0x0112 0xF060
+fi
 for _ in $(seq 1 50); do
   kill -0 "$program_pid" 2>/dev/null || break
   sleep 0.1
 done
-if kill -0 "$program_pid" 2>/dev/null; then fail "Alt+F4 did not end the program"; fi
+if kill -0 "$program_pid" 2>/dev/null; then fail "closing did not end the program"; fi
 wait "$program_pid" || fail "the program ended with an error"
-echo "ok: Alt+F4 ended the program"
+echo "ok: the program ended"

@@ -9,6 +9,7 @@
 //   probe key <title> <id> <vk>          posts WM_KEYDOWN and WM_KEYUP of a virtual key to a control
 //   probe command <title> <message> <wparam>   posts a message with wParam to the window
 //   probe settext <title> <id>[,<id>] <text>   sets the first existing control's text (a combo box's edit too)
+//   probe settext-and-read ...           the same, then prints the text the control holds
 //   probe rect <title>                   prints the window's screen rectangle as WxH+X+Y
 // Exit code 0 on success, 1 when the window or control is missing, 2 on bad usage.
 #include <windows.h>
@@ -41,10 +42,14 @@ HWND Control(HWND top, const char* ids) {
         if (HWND control = ::GetDlgItem(top, id)) {
             char name[32] = "";
             ::GetClassNameA(control, name, sizeof name);
+            if (std::strcmp(name, "ComboBoxEx32") == 0) {  // Wine's file name field
+                if (HWND edit = reinterpret_cast<HWND>(::SendMessageA(control, WM_USER + 7 /* CBEM_GETEDITCONTROL */, 0, 0))) return edit;
+            }
             if (std::strcmp(name, "ComboBox") == 0) {
                 if (HWND edit = ::FindWindowExA(control, nullptr, "Edit", nullptr)) return edit;
             }
-            if (::IsWindowVisible(control)) return control;
+            // The control's own style: its dialog may not be shown yet.
+            if (::GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) return control;
         }
         if (comma == std::string::npos) break;
         at = comma + 1;
@@ -86,8 +91,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (command == "text") {
+        // WM_GETTEXT itself: GetWindowText of another process's window gives only the
+        // system's copy of the caption, not what an edit control holds.
         char text[4096] = "";
-        ::GetWindowTextA(control, text, sizeof text);
+        ::SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
         std::printf("%s\n", text);
     } else if (command == "enabled") {
         std::printf("%d\n", ::IsWindowEnabled(control) ? 1 : 0);
@@ -99,8 +106,13 @@ int main(int argc, char** argv) {
         WPARAM key = std::strtoul(argv[4], nullptr, 0);
         ::PostMessageA(control, WM_KEYDOWN, key, 1);
         ::PostMessageA(control, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001));
-    } else if (command == "settext" && argc > 4) {
+    } else if ((command == "settext" || command == "settext-and-read") && argc > 4) {
         ::SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]));
+        if (command == "settext-and-read") {
+            char text[4096] = "";
+            ::SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+            std::printf("%s\n", text);
+        }
     } else {
         return 2;
     }

@@ -96,8 +96,11 @@ std::vector<CString> Column(HWND dialog, int column) {
 HWND FileNameField(HWND fileDialog) {
     HWND field = Item(fileDialog, edt1);
     if (field && ::IsWindowVisible(field)) return field;
+    // Wine's field is a ComboBoxEx32 with an edit inside its combo box.
     HWND combo = Item(fileDialog, cmb13);
-    HWND edit = combo ? ::FindWindowExA(combo, nullptr, "Edit", nullptr) : nullptr;
+    HWND edit = combo && ClassName(combo) == "ComboBoxEx32"
+                    ? reinterpret_cast<HWND>(::SendMessageA(combo, CBEM_GETEDITCONTROL, 0, 0))
+                    : (combo ? ::FindWindowExA(combo, nullptr, "Edit", nullptr) : nullptr);
     return edit ? edit : combo;
 }
 
