@@ -54,6 +54,13 @@ trap 'kill -CONT "$program_pid" 2>/dev/null; kill "$program_pid" 2>/dev/null || 
 
 p wait "$main" 30 || fail "the main window did not appear"
 sleep 0.5
+# Convert with nothing listed only says so.
+xdotool key alt+c
+p wait "Nothing to do" 15 || fail "Convert with an empty list showed no message"
+[ "$(p text "Nothing to do" 65535)" = "Please select at least one TiVo file to convert." ] || fail "empty-list message: $(p text "Nothing to do" 65535)"
+xdotool key Return
+p gone "Nothing to do" 15 || fail "the empty-list message did not close"
+echo "ok: Convert with an empty list says there is nothing to do"
 xdotool key alt+a
 p wait "$open" 15 || fail "Add did not open the open-file dialog"
 sleep 0.3
