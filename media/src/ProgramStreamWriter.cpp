@@ -230,11 +230,17 @@ bool ProgramStreamWriter::EmitPacket(Stream& s, const QueuedPacket& q, const uin
         size_t piece = std::min(q.size - done, kMaxPiece);
         const uint8_t* data = payload + done;
 
-        // The SCR runs decodeDelay ahead of the decode time it carries, never backwards, and
-        // never faster than the mux rate allows for the bytes since the last pack.
+        // The SCR runs decodeDelay ahead of the earliest decode time still to come, never
+        // backwards, and never faster than the mux rate allows for the bytes since the last
+        // pack. Any stream's next packet is no earlier than the last one it sent, and queued
+        // packets are no earlier than this one, so the SCR never overtakes a packet's DTS.
         int64_t scr;
         int64_t txTime = static_cast<int64_t>((bytesGenerated_ - bytesAtLastScr_) * 1800 / muxRate_);
-        int64_t desired = q.key != kEarly ? q.key - options_.decodeDelay : (haveScr_ ? lastScr_ : 0);
+        int64_t floor = q.key;
+        for (const auto& other : streams_) {
+            if (other.get() != &s && !other->ended && other->seen) floor = std::min(floor, other->lastKey);
+        }
+        int64_t desired = q.key != kEarly ? floor - options_.decodeDelay : (haveScr_ ? lastScr_ : 0);
         if (!haveScr_) {
             scr = std::max<int64_t>(desired, 0);
             haveScr_ = true;

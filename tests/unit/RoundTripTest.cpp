@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 
+#include "media/ProgramStreamReader.h"
 #include "media/Remux.h"
 #include "media/StreamProbe.h"
 #include "media/TivoContainer.h"
@@ -66,6 +67,19 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 class RoundTrip : public ::testing::TestWithParam<const char*> {};
 
+// The clock reference of every pack comes before the decode time of what it carries, and
+// never goes back.
+struct ClockCheck final : PacketHandler {
+    int64_t lastScr = -1;
+    int late = 0, backwards = 0;
+    bool OnPacket(const PesPacket& p) override {
+        if (p.scrBase < lastScr) ++backwards;
+        lastScr = p.scrBase;
+        if (p.hasPts && p.scrBase > (p.hasDts ? p.dts : p.pts)) ++late;
+        return true;
+    }
+};
+
 }  // namespace
 
 TEST_P(RoundTrip, SameStreamsPayloadsAndTimestamps) {
@@ -106,6 +120,14 @@ TEST_P(RoundTrip, SameStreamsPayloadsAndTimestamps) {
                                   std::regex("0x[0-9a-f]+"), "");
     };
     EXPECT_EQ(complaints(output), complaints(input));
+
+    auto bytes = ReadFile(output);
+    ClockCheck clock;
+    ProgramStreamReader reader;
+    reader.Feed(bytes.data(), bytes.size(), clock);
+    reader.Finish(clock);
+    EXPECT_EQ(clock.late, 0);
+    EXPECT_EQ(clock.backwards, 0);
     std::remove(tivo.c_str());
     std::remove(output.c_str());
 }

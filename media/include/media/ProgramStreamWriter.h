@@ -57,8 +57,8 @@ struct WriterOptions {
     // (90 kHz units). 0 orders strictly by time; the default keeps a demultiplexer's own
     // interleaving, where video runs up to about half a second ahead of audio.
     int64_t interleaveTolerance = 63000;
-    // How far the SCR runs ahead of the earliest decode time it carries (90 kHz units).
-    int64_t decodeDelay = 45000;
+    // How far the SCR runs ahead of the earliest decode time still to come (90 kHz units).
+    int64_t decodeDelay = 27000;
 };
 
 struct WriterStats {
