@@ -71,14 +71,30 @@ void PumpDialog(HWND dialog, DWORD ms) {
     }
 }
 
-// A key pressed and released as real input, to the active window.
-void PressKey(HWND window, WORD key) {
-    ::SetForegroundWindow(window);
+// A key pressed and released as real input, which goes to the foreground window. Another
+// window of the display may hold the foreground for a moment: false when the window could
+// not be brought there, so the key was not sent.
+bool PressKey(HWND window, WORD key) {
+    for (int attempt = 0; attempt < 20 && ::GetForegroundWindow() != window; ++attempt) {
+        ::SetForegroundWindow(window);
+        if (::GetForegroundWindow() != window) ::Sleep(25);
+    }
+    if (::GetForegroundWindow() != window) return false;
     INPUT keys[2] = {};
     keys[0].type = keys[1].type = INPUT_KEYBOARD;
     keys[0].ki.wVk = keys[1].ki.wVk = key;
     keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
     ::SendInput(2, keys, sizeof(INPUT));
+    return true;
+}
+
+// Presses key in a dialog now and again every 400 ms until the dialog has gone: a key
+// that went astray while the foreground moved is simply pressed again.
+void PressKeyUntilClosed(HWND dialog, WORD key) {
+    static WORD s_key;
+    s_key = key;
+    PressKey(dialog, key);
+    ::SetTimer(dialog, 0x4B45, 400, [](HWND window, UINT, UINT_PTR, DWORD) { PressKey(window, s_key); });
 }
 
 CListCtrl* List(HWND dialog) {
@@ -427,13 +443,15 @@ TEST(MainWindow, SameFolderBoxSwitchesTheOutputControls) {
 
 TEST(MainWindow, EscapeDoesNothingWhileExitAndCloseCancel) {
     bool stillOpen = false;
+    bool escapePressed = false;
     INT_PTR result = RunMainWindow([&](HWND w) {
-        PressKey(w, VK_ESCAPE);
+        escapePressed = PressKey(w, VK_ESCAPE);
         PumpDialog(w, 300);
         ::SendMessageA(w, WM_COMMAND, IDCANCEL, 0);  // what Escape becomes in the dialog manager
         stillOpen = ::IsWindowVisible(w) != FALSE;
         ClickNow(w, IDC_EXIT);
     });
+    EXPECT_TRUE(escapePressed);
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(IDCANCEL, result);
 
@@ -448,9 +466,11 @@ TEST(MainWindow, EnterRunsConvertWhichAsksForFilesFirst) {
     RunMainWindow(
         [&](HWND w) {
             mainWindow = w;
-            ::SetFocus(Item(w, IDC_FILE_LIST));
-            PressKey(w, VK_RETURN);
-            PumpDialog(w, 500);
+            for (int attempt = 0; attempt < 10 && text.IsEmpty(); ++attempt) {
+                ::SetFocus(Item(w, IDC_FILE_LIST));
+                PressKey(w, VK_RETURN);
+                PumpDialog(w, 200);
+            }
             ::PostMessageA(w, WM_CLOSE, 0, 0);
         },
         [&](HWND box) {
@@ -504,10 +524,10 @@ AboutVisit OpenAbout(AboutClose how) {
                 Click(about, IDOK);
                 break;
             case AboutClose::Escape:
-                PressKey(about, VK_ESCAPE);
+                PressKeyUntilClosed(about, VK_ESCAPE);
                 break;
             case AboutClose::Enter:
-                PressKey(about, VK_RETURN);
+                PressKeyUntilClosed(about, VK_RETURN);
                 break;
             }
         });
@@ -566,9 +586,11 @@ TEST(Help, ButtonSystemMenuAndF1AskForTheMainWindowsContext) {
             afterButton = dlg.requests;
             ::SendMessageA(w, WM_SYSCOMMAND, IDM_HELP, 0);
             afterMenu = dlg.requests;
-            ::SetFocus(Item(w, IDC_ADD));
-            PressKey(w, VK_F1);
-            for (int wait = 0; wait < 20 && dlg.requests == afterMenu; ++wait) PumpDialog(w, 100);
+            for (int attempt = 0; attempt < 10 && dlg.requests == afterMenu; ++attempt) {
+                ::SetFocus(Item(w, IDC_ADD));
+                PressKey(w, VK_F1);
+                PumpDialog(w, 200);
+            }
             ::PostMessageA(w, WM_CLOSE, 0, 0);
         },
         nullptr, &dlg);
