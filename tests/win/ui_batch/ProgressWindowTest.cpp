@@ -594,6 +594,23 @@ TEST_F(DeferredTest, AnsweredYesTheFinishedFileCountsAndTheBatchEnds) {
     EXPECT_FALSE(Exists(Mpg(b)));
 }
 
+TEST_F(DeferredTest, AFailureUnderTheQuestionIsHandledAsAFailureAfterIt) {
+    if (!Exists(data + "\\tiny\\mounted")) GTEST_SKIP() << "needs the tmpfs of the test data fixture";
+    const std::string folder = data + "\\tiny";
+    const std::string source = TiVo("two.TiVo", "two_audio.mpg"), next = TiVo("next.TiVo");
+    AnswerAfterTheFileFinished("&No");
+    script.Expect("Error Converting!", [&](HWND box) {
+        EXPECT_EQ(0u, QuestionText(box).find("An error occurred converting\r\n" + source + ":\r\n\r\n"));
+        EXPECT_FALSE(Exists(folder + "\\two.mpg"));
+        ClickButton(box, "&Abort");
+    });
+    const Outcome outcome = Run({source, next}, &folder);
+    EXPECT_EQ(1, deferredFile);
+    EXPECT_EQ(IDCANCEL, outcome.result);
+    EXPECT_EQ(0, outcome.index);
+    EXPECT_FALSE(Exists(folder + "\\next.mpg"));
+}
+
 TEST_F(ProgressWindowTest, CloseBoxAndEscapeAskTheSameQuestion) {
     const std::string source = TiVo("a.TiVo");
     HoldMonitors();
