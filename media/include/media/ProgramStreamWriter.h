@@ -1,17 +1,19 @@
 // MPEG-2 program stream writer: the multiplexer's core.
 //
-// Takes elementary packets per stream (payload bytes with their PTS/DTS) and writes a standard
-// MPEG-2 program stream: a pack header before every PES packet (monotonic SCR, a fixed mux
+// Takes elementary packets per stream (payload bytes with their PTS/DTS) and writes a
+// standard MPEG-2 program stream: a pack header before every PES packet (an SCR that never
+// goes back and stays ahead of every decode time, a mux rate raised to cover the stream's bit
 // rate), a system header in the first pack listing every stream with its buffer bound, each
-// input packet as one PES packet (split only if it exceeds the PES length limit) with its
-// original PTS/DTS and no scrambling bits, and the program end code at the end.
+// input packet as one PES packet (split only beyond the PES length limit) with its original
+// PTS/DTS and no scrambling bits, and the program end code at the end.
 //
 // Streams are interleaved by time (DTS, else PTS): a packet is written once no open stream
 // can still send an earlier one, judged by the last timestamp each stream sent, give or take
 // interleaveTolerance; until then it waits in its stream's queue (copied), and the queues
-// never exceed maxQueuedBytes. Input that is already interleaved, as a demultiplexer delivers
-// it, passes straight through without being copied. Output reaches the sink in writes of
-// about outputChunkBytes.
+// never exceed maxQueuedBytes. Input that is already interleaved, as a demultiplexer
+// delivers it, passes straight through without being copied. Output reaches the sink in
+// writes of about outputChunkBytes.
+//
 // No exceptions escape; no global state; not internally locked (the multiplexer filter
 // serialises its input pins' calls).
 #pragma once

@@ -56,8 +56,8 @@ struct TivoFile {
     uint64_t fileSize = 0;
     uint64_t payloadOffset = 0;
     uint64_t payloadSize = 0;
-    // Confirmed by the payload bytes; the header flag decides only when the payload shows
-    // both or neither within the probed window (the latter is an error).
+    // Decided by the payload bytes (whichever sync comes first); a header flag that disagrees
+    // is only recorded in flagSaysTransport. Bytes showing neither are an error.
     PayloadKind payloadKind = PayloadKind::Unknown;
     bool flagSaysTransport = false;
     uint64_t payloadSyncOffset = 0;  // damage before the first pack header / TS packet
