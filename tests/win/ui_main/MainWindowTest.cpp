@@ -712,3 +712,45 @@ TEST(MainWindow, BrowseOpensOnTheFieldsFolderAndCancelKeepsTheText) {
     EXPECT_EQ(0, afterOk.CompareNoCase(chosen.Path())) << afterOk;
     EXPECT_STREQ("typed by hand", afterCancel);
 }
+
+namespace {
+
+// The main window with its icon-background erasing observed.
+class CPaintWatchingDlg : public CConverterDlg {
+public:
+    LRESULT OnIconEraseBackground(WPARAM, LPARAM) {
+        ++iconErases;
+        Default();
+        return 0;
+    }
+    int iconErases = 0;
+    DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(CPaintWatchingDlg, CConverterDlg)
+    ON_MESSAGE(WM_ICONERASEBKGND, OnIconEraseBackground)
+END_MESSAGE_MAP()
+
+}  // namespace
+
+TEST(MainWindow, PaintsItsIconOnlyWhenMinimised) {
+    CPaintWatchingDlg dlg;
+    int whileNormal = -1, whileMinimised = -1;
+    bool iconic = false;
+    RunMainWindow<CPaintWatchingDlg>(
+        [&](HWND w) {
+            // A minimised window has no client area to invalidate here (Wine, like Windows
+            // with a taskbar, sends it no WM_PAINT), so the message is sent directly.
+            ::SendMessageA(w, WM_PAINT, 0, 0);
+            whileNormal = dlg.iconErases;
+            ::ShowWindow(w, SW_MINIMIZE);
+            iconic = ::IsIconic(w) != FALSE;
+            ::SendMessageA(w, WM_PAINT, 0, 0);
+            whileMinimised = dlg.iconErases;
+            ::ShowWindow(w, SW_RESTORE);
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        nullptr, &dlg);
+    EXPECT_EQ(0, whileNormal);
+    EXPECT_TRUE(iconic);
+    EXPECT_EQ(1, whileMinimised);
+}
