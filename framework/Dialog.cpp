@@ -73,9 +73,9 @@ END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT templateId, CWnd* parent) : m_pParentWnd(parent), m_templateId(templateId) {}
 
-CDialog::~CDialog() {
-    ReleaseControls();
-}
+// Bound controls are members of the derived class and already gone here; each of them
+// left the handle map in its own destructor if it was still attached.
+CDialog::~CDialog() = default;
 
 INT_PTR CDialog::DoModal() {
     HWND owner = m_pParentWnd ? m_pParentWnd->m_hWnd : AfxGetSafeOwner();
