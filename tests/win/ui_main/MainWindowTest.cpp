@@ -601,6 +601,24 @@ TEST(Help, ButtonSystemMenuAndF1AskForTheMainWindowsContext) {
     EXPECT_EQ(static_cast<UINT>(HELP_CONTEXT), dlg.lastCommand);
 }
 
+TEST(Help, F1InTheAboutBoxDoesNothing) {
+    CHelpWatchingDlg dlg;
+    LRESULT answer = -1;
+    RunMainWindow<CHelpWatchingDlg>(
+        [&](HWND w) {
+            ::SendMessageA(w, WM_SYSCOMMAND, IDM_ABOUT, 0);
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        [&](HWND about) {
+            HELPINFO info{sizeof info, HELPINFO_WINDOW, IDOK, Item(about, IDOK), 0, {0, 0}};
+            answer = ::SendMessageA(about, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+            Click(about, IDOK);
+        },
+        &dlg);
+    EXPECT_EQ(0, answer);
+    EXPECT_EQ(0, dlg.requests);
+}
+
 TEST(Help, WithoutAHelpFileSaysFailedToLaunchHelp) {
     ASSERT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(theApp.m_strHelpFilePath));
     std::vector<CString> texts;
