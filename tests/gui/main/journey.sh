@@ -9,6 +9,7 @@
 set -euo pipefail
 program=$1 probe=$2 work=$3
 copy=${4:-${KORVANE_SCREENSHOT:-}}
+[ -z "$copy" ] || copy=$(realpath -m "$copy")
 wine=/usr/lib/wine/wine64
 [ -n "${DISPLAY:-}" ] || { echo "journey: no DISPLAY (start one with scripts/wine-session.sh)" >&2; exit 1; }
 
