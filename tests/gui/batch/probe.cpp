@@ -21,11 +21,14 @@ HWND FindTop(const char* title) {
     return window && ::IsWindowVisible(window) ? window : nullptr;
 }
 
+// Looks at least once, also with no time to wait.
 bool WaitFor(const char* title, double seconds, bool present) {
-    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < seconds * 1000; ::Sleep(20)) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
         if ((FindTop(title) != nullptr) == present) return true;
+        if (::GetTickCount() - start >= seconds * 1000) return false;
+        ::Sleep(20);
     }
-    return false;
 }
 
 // A list view's cell text, read through a buffer in the program's own memory: the control
