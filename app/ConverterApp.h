@@ -7,8 +7,8 @@ class CConverterApp : public CWinApp {
 public:
     CConverterApp();
     ~CConverterApp() override;
+    // Runs the main window and returns FALSE: the process ends when the window closes.
+    BOOL InitInstance() override;
 
     DECLARE_MESSAGE_MAP()
-public:
-    BOOL InitInstance() override;
 };
