@@ -167,6 +167,7 @@ void CProgressDlg::HandleFailedFile() {
     // What the dump wrote before the failure is no valid MPEG, and the user never chose to
     // keep it.
     ::DeleteFileA(m_strOutput);
+    // The user has already asked to stop: no question, and the file stays in the list.
     if (m_bCancelled) {
         EndBatch();
         return;
