@@ -27,7 +27,9 @@ korvane_wine_session_start() {
   # and keep ctest from waiting on pipes that Wine's helpers inherit.
   setsid wineserver -p </dev/null >/dev/null 2>&1 &
   _korvane_started_pids+=($!)
-  setsid "$KORVANE_WINE" explorer.exe </dev/null >/dev/null 2>&1 &
+  # "/desktop" keeps the invisible desktop process resident without opening a file manager
+  # window that would take the keyboard focus from the windows under test.
+  setsid "$KORVANE_WINE" explorer.exe /desktop </dev/null >/dev/null 2>&1 &
   _korvane_started_pids+=($!)
   sleep 1
 }
