@@ -418,7 +418,7 @@ TEST_F(StandInTest, ManyConversionsCancelledAtRandomMoments) {
     StandInStream(4, 25);
     std::mt19937 random(20261206);
     std::uniform_int_distribution<int> delay(-20, 160);  // below 0: set before the start
-    const int kConversions = 100;
+    const int kConversions = 50;
     int cancelled = 0;
     for (int i = 0; i < kConversions; ++i) {
         window.messages.clear();

@@ -1,0 +1,213 @@
+// The engine with the real filter pack: every test stream converted through StartConversion,
+// failures from real causes, and many conversions cancelled at random moments.
+#include "LiveObjects.h"
+#include "Run.h"
+#include "TestSupport.h"
+#include "media/TivoWriter.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+LONG LiveFilterPackObjects() {
+    static KorvaneFiltersLiveObjectsProc proc = [] {
+        HMODULE dll = LoadLibraryA(Env("KORVANE_FILTERS_DLL").c_str());
+        return dll ? reinterpret_cast<KorvaneFiltersLiveObjectsProc>(
+                         reinterpret_cast<void*>(GetProcAddress(dll, "KorvaneFiltersLiveObjects")))
+                   : nullptr;
+    }();
+    KorvaneLiveObjects c{-1, -1, -1, -1, -1, -1};
+    if (!proc || FAILED(proc(&c)))
+        return -1;
+    return c.filters + c.pins + c.enumerators + c.allocators + c.samples + c.classFactories;
+}
+
+std::vector<std::string> MaterialStreams() {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((Env("KORVANE_MATERIAL") + "\\*.mpg").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = found.cFileName;
+        if (name.find(".part.") == std::string::npos)
+            names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Outputs kept for the ffprobe comparison that runs natively after this test.
+std::string WorkFolder(const char* sub) {
+    const std::string folder = Env("KORVANE_ENGINE_WORK") + "\\" + sub;
+    CreateDirectoryA(Env("KORVANE_ENGINE_WORK").c_str(), nullptr);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+std::string WrapAsTivo(const std::string& name) {
+    const std::string tivo = WorkFolder("in") + "\\" + name.substr(0, name.size() - 4) + ".TiVo";
+    std::string error;
+    EXPECT_TRUE(korvane::media::WrapMpegInTivo(Env("KORVANE_MATERIAL") + "\\" + name, tivo, &error)) << error;
+    return tivo;
+}
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearSettings();
+        ASSERT_FALSE(MaterialStreams().empty()) << "no test streams in KORVANE_MATERIAL";
+        ASSERT_EQ(LiveFilterPackObjects(), 0);
+        cancel = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    }
+    void TearDown() override {
+        ClearSettings();
+        CloseHandle(cancel);
+        EXPECT_TRUE(EngineIsIdle());
+        EXPECT_EQ(LiveFilterPackObjects(), 0);
+        EXPECT_EQ(LiveTestObjects(), 0);
+    }
+
+    void ExpectStartFailure(const std::string& source, const std::string& output, const std::string& expected) {
+        const char* text = nullptr;
+        EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 0);
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(std::string(text), expected);
+        EXPECT_TRUE(EngineIsIdle());
+        EXPECT_EQ(LiveFilterPackObjects(), 0);
+        window.PumpFor(120);
+        EXPECT_TRUE(window.messages.empty());
+        window.messages.clear();
+    }
+
+    ComApartment com;
+    NotifyWindow window;
+    HANDLE cancel = nullptr;
+};
+
+TEST_F(EndToEndTest, EveryTestStreamConvertsWithoutAWindow) {
+    const std::string out = WorkFolder("out");
+    for (const std::string& name : MaterialStreams()) {
+        const std::string tivo = WrapAsTivo(name);
+        const std::string output = out + "\\" + name;
+        const char* text = nullptr;
+        const double start = window.Now();
+        EXPECT_EQ(StartConversion(tivo.c_str(), output.c_str(), nullptr, nullptr, 1, &text), 1)
+            << name << ": " << (text ? text : "");
+        std::printf("%-20s %8llu bytes in %6.1f ms\n", name.c_str(),
+                    static_cast<unsigned long long>(SizeOf(tivo)), window.Now() - start);
+        EXPECT_GT(SizeOf(output), 0u) << name;
+        EXPECT_TRUE(EngineIsIdle()) << name;
+        EXPECT_EQ(LiveFilterPackObjects(), 0) << name;
+    }
+}
+
+TEST_F(EndToEndTest, WithAWindowTheEndIsPostedOnceAfterEverythingIsReleased) {
+    const std::string tivo = WrapAsTivo("mp2.mpg");
+    ScratchFolder folder;
+    const std::string output = folder.Path("mp2.mpg");
+    const char* text = nullptr;
+    ASSERT_EQ(StartConversion(tivo.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
+    ASSERT_TRUE(window.PumpUntilDone(10000));
+    window.PumpFor(200);
+    const auto done = window.Done();
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].wParam, CONVERSION_COMPLETED);
+    EXPECT_TRUE(done[0].engineIdle);
+    for (const auto& m : window.Progress())
+        EXPECT_LE(m.wParam, 99u);
+    EXPECT_EQ(LiveFilterPackObjects(), 0);
+    EXPECT_GT(SizeOf(output), 0u);
+}
+
+TEST_F(EndToEndTest, FailuresFromRealCauses) {
+    ScratchFolder folder;
+    const std::string tivo = WrapAsTivo("mp2.mpg");
+    const std::string output = folder.Path("out.mpg");
+
+    ExpectStartFailure(folder.Path("missing.TiVo"), output, "Failed to create Source!");
+
+    // Not a TiVo file: the system's generic source loads it and the demultiplexer refuses it.
+    const std::string text = folder.Path("notes.TiVo");
+    WriteFileOfSize(text, 5000);
+    ExpectStartFailure(text, output, "Failed to connect Source to DeMuxer!");
+
+    // A multiplexer whose inputs take nothing the demultiplexer offers.
+    SetSettingString("mpegMuxer", ClassText(TestFilterClass(kRefuseInput)));
+    ExpectStartFailure(tivo, output, "Failed to connect DeMuxer to Muxer!");
+    SetSettingString("mpegMuxer", ClassText(TestFilterClass(kNoPins)));
+    ExpectStartFailure(tivo, output, "Failed to connect Muxer to FileDump!");
+    SetSettingString("mpegMuxer", "not a class");
+    ExpectStartFailure(tivo, output, "Failed to create MPEG Muxer {not a class} !");
+    ClearSettings();
+
+    // After all of that the next file converts from scratch.
+    const char* handed = nullptr;
+    EXPECT_EQ(StartConversion(tivo.c_str(), output.c_str(), nullptr, nullptr, 1, &handed), 1);
+    EXPECT_GT(SizeOf(output), 0u);
+}
+
+TEST_F(EndToEndTest, AnOutputThatCannotBeCreatedEndsAsAFailure) {
+    ScratchFolder folder;
+    const std::string tivo = WrapAsTivo("mp2.mpg");
+    const std::string output = folder.Path("no such folder\\out.mpg");
+    const char* text = nullptr;
+    ASSERT_EQ(StartConversion(tivo.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
+    ASSERT_TRUE(window.PumpUntilDone(10000));
+    window.PumpFor(150);
+    ASSERT_EQ(window.Done().size(), 1u);
+    EXPECT_EQ(window.Done()[0].wParam, CONVERSION_FAILED);
+    EXPECT_TRUE(window.Done()[0].engineIdle);
+    EXPECT_STREQ(GetConversionFailureText(),
+                 "The conversion stopped because the output could not be written (0x80070003).");
+}
+
+TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
+    const std::string tivo = WrapAsTivo("large_packets.mpg");
+    ScratchFolder folder;
+    const std::string output = folder.Path("stress.mpg");
+    std::mt19937 random(61206);
+    // Below 0: cancelled before the start. A conversion streams for about 15 ms, and the
+    // monitor first looks at the graph after 100 ms, so the later moments fall after the last
+    // sample, and beyond about 100 ms the completion is seen first.
+    std::uniform_int_distribution<int> delay(-20, 130);
+    const int kConversions = 200;
+    int cancelled = 0;
+    const double start = window.Now();
+    for (int i = 0; i < kConversions; ++i) {
+        window.messages.clear();
+        ResetEvent(cancel);
+        const int wait = delay(random);
+        if (wait < 0)
+            SetEvent(cancel);
+        const char* text = nullptr;
+        ASSERT_EQ(StartConversion(tivo.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1)
+            << i << ": " << (text ? text : "");
+        if (wait >= 0) {
+            window.PumpFor(wait);
+            SetEvent(cancel);
+        }
+        ASSERT_TRUE(window.PumpUntilDone(5000)) << "conversion " << i << " hung";
+        window.PumpFor(2);
+        const auto done = window.Done();
+        ASSERT_EQ(done.size(), 1u) << i;
+        EXPECT_TRUE(done[0].wParam == CONVERSION_COMPLETED || done[0].wParam == CONVERSION_CANCELLED) << i;
+        EXPECT_TRUE(done[0].engineIdle) << i;
+        cancelled += done[0].wParam == CONVERSION_CANCELLED;
+    }
+    std::printf("%d conversions in %.1f s, %d cancelled, %d completed\n", kConversions,
+                (window.Now() - start) / 1000.0, cancelled, kConversions - cancelled);
+    EXPECT_GT(cancelled, 0);
+    EXPECT_LT(cancelled, kConversions);
+    EXPECT_EQ(LiveFilterPackObjects(), 0);
+}
+
+}  // namespace
