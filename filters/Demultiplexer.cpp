@@ -10,15 +10,16 @@
 
 #include "Formats.h"
 #include "Guids.h"
-#include "media/PacketFraming.h"
+#include "PacketRecords.h"
 #include "media/ProgramStreamReader.h"
 
 namespace korvane::filters {
 namespace {
 
-// One output sample per stream per input sample; video takes most of an input sample.
+// One output sample per stream per input sample. Records are small (payloads stay in the
+// input sample); a buffer holds at least one inline payload of the largest PES packet.
 constexpr LONG kOutputBuffers = 3;
-constexpr LONG kOutputBufferSize = (1 << 20) + (64 << 10);
+constexpr LONG kOutputBufferSize = 256 << 10;
 
 class Demultiplexer;
 
@@ -116,9 +117,13 @@ public:
         if (FAILED(hr))
             return hr;
         deliverResult_ = S_OK;
-        bool ok = reader_.Feed(data, static_cast<size_t>(sample->GetActualDataLength()), *this);
+        const size_t size = static_cast<size_t>(sample->GetActualDataLength());
+        borrowBegin_ = data;
+        borrowEnd_ = data + size;
+        bool ok = reader_.Feed(data, size, *this);
         if (ok && deliverResult_ == S_OK)
             DeliverPending();
+        borrowBegin_ = borrowEnd_ = nullptr;  // the input sample goes back to the source
         if (!ok && reader_.Status() == media::ReaderStatus::Encrypted)
             return Abort(KORVANE_E_ENCRYPTED);
         if (deliverResult_ != S_OK)
@@ -194,7 +199,9 @@ private:
             return true;
         }
         DemuxOutput* out = it->second;
-        const size_t need = media::FramedSize(packet.payloadSize);
+        const bool borrowed =
+            packet.payload >= borrowBegin_ && packet.payload + packet.payloadSize <= borrowEnd_;
+        const size_t need = PaddedRecordSize(borrowed ? 0 : packet.payloadSize);
         if (out->pending && static_cast<size_t>(out->BufferSize() - out->used) < need) {
             if (!DeliverOne(out))
                 return false;
@@ -208,8 +215,10 @@ private:
             }
             out->pending->GetPointer(&out->buffer);
             out->used = 0;
+            filling_.push_back(out);
         }
-        size_t written = media::WriteFrame(packet, out->buffer + out->used, out->BufferSize() - out->used);
+        size_t written = WritePacketRecord(packet, borrowBegin_, borrowEnd_, out->buffer + out->used,
+                                           static_cast<size_t>(out->BufferSize() - out->used));
         if (written == 0) {
             ++oversizedPackets_;  // larger than a whole sample: cannot be a valid PES payload
             return true;
@@ -230,15 +239,19 @@ private:
         return true;
     }
 
-    // Every stream's packets from one input sample go out together, so the multiplexer
-    // sees the streams side by side in time.
+    // Every stream's packets from one input sample go out together, the streams in the
+    // order their first packets had in the input, so the multiplexer's writer meets them
+    // close to the order of the file and rarely has to hold packets back.
     void DeliverPending() {
-        for (auto& entry : streaming_)
-            if (entry.second->pending && !DeliverOne(entry.second))
+        std::vector<DemuxOutput*> filling;
+        filling.swap(filling_);
+        for (DemuxOutput* out : filling)
+            if (out->pending && !DeliverOne(out))
                 return;
     }
 
     void DropPending() {
+        filling_.clear();
         for (DemuxOutput* out : Outputs()) {
             if (out->pending)
                 out->pending->Release();
@@ -294,7 +307,11 @@ private:
     DemuxInput* input_;
     media::ProgramStreamReader reader_;
     std::map<media::StreamKey, DemuxOutput*> streaming_;  // connected outputs while active
+    std::vector<DemuxOutput*> filling_;  // outputs with a pending sample, by first packet
     HRESULT deliverResult_ = S_OK;
+    // The input sample being read: packet payloads inside it travel by reference.
+    const uint8_t* borrowBegin_ = nullptr;
+    const uint8_t* borrowEnd_ = nullptr;
     bool ended_ = false;
     bool endAfterEvents_ = false;  // an error event is queued; end the outputs once it is sent
     uint64_t unlistedPackets_ = 0;

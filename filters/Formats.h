@@ -6,8 +6,8 @@
 // sample has flowed: the engine joins it to the multiplexer straight after.
 //
 // Demultiplexer -> multiplexer: one stream per pin, PacketStreamFormat, samples holding
-// media/PacketFraming frames (many whole PES payloads per sample, each with its PTS/DTS), so
-// payload bytes and timestamps cross unchanged and samples stay large.
+// PacketRecords (PacketRecords.h: the PES payloads of one input sample with their PTS/DTS,
+// by reference), so payload bytes and timestamps cross unchanged and uncopied.
 #pragma once
 
 #include <windows.h>

@@ -10,7 +10,7 @@
 #include "Formats.h"
 #include "Guids.h"
 #include "SampleSink.h"
-#include "media/PacketFraming.h"
+#include "PacketRecords.h"
 #include "media/ProgramStreamWriter.h"
 
 namespace korvane::filters {
@@ -95,7 +95,7 @@ public:
         const uint8_t* end = data + sample->GetActualDataLength();
         media::ElementaryPacket packet;
         while (cursor < end) {
-            if (!media::ReadFrame(&cursor, end, &packet))
+            if (!ReadPacketRecord(&cursor, end, &packet))
                 return Abort(VFW_E_INVALIDMEDIATYPE);
             if (!writer_->WritePacket(pin->writerStream, packet))
                 return WriterFailed();

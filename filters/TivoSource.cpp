@@ -14,9 +14,12 @@
 namespace korvane::filters {
 namespace {
 
-// Wine spends about 90 microseconds per sample and hop; 1 MiB samples make that negligible.
-constexpr LONG kSourceBuffers = 3;
-constexpr LONG kSourceBufferSize = 1 << 20;
+// Our own allocator makes a sample cheap, so the size is set by the multiplexer's
+// interleaving instead: a sample holds well under its tolerance (0.7 s) of a broadcast
+// stream, so each stream's packets of one sample pass through the writer without waiting
+// (and being copied) for the others. (Wine's allocator would want samples of 1 MiB.)
+constexpr LONG kSourceBuffers = 4;
+constexpr LONG kSourceBufferSize = 256 << 10;
 
 // media's ByteSource over a Win32 handle, so wide paths open as they are.
 class HandleByteSource final : public media::ByteSource {
