@@ -9,15 +9,23 @@
 namespace korvane::filters {
 
 Sample::Sample(Allocator* owner, BYTE* buffer, LONG size)
-    : owner_(owner), buffer_(buffer), size_(size) {}
+    : owner_(owner), home_(buffer), homeSize_(size), buffer_(buffer), size_(size) {}
 
 Sample::~Sample() { DeleteMediaType(type_); }
 
 void Sample::Reset() {
+    buffer_ = home_;
+    size_ = homeSize_;
     actual_ = size_;
     hasTime_ = hasStop_ = sync_ = preroll_ = discontinuity_ = hasMediaTime_ = false;
     DeleteMediaType(type_);
     type_ = nullptr;
+}
+
+void Sample::Borrow(const BYTE* data, LONG size) {
+    buffer_ = const_cast<BYTE*>(data);
+    size_ = size;
+    actual_ = size;
 }
 
 STDMETHODIMP Sample::QueryInterface(REFIID iid, void** out) {

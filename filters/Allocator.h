@@ -42,6 +42,10 @@ public:
 
     // Called by the allocator when it hands the sample out.
     void Reset();
+    // Points the sample at memory of the caller's for one delivery, instead of copying into
+    // its own buffer. Only for a receiver that is done with the sample when Receive returns
+    // (our file dump); the sample's own buffer is back when it is handed out again.
+    void Borrow(const BYTE* data, LONG size);
 
 private:
     friend class Allocator;
@@ -49,7 +53,9 @@ private:
 
     Allocator* owner_;
     LONG refs_ = 0;
-    BYTE* buffer_;
+    BYTE* const home_;   // the allocator's buffer
+    const LONG homeSize_;
+    BYTE* buffer_;       // home_, or borrowed memory for one delivery
     LONG size_;
     LONG actual_ = 0;
     bool hasTime_ = false, hasStop_ = false, sync_ = false, preroll_ = false,

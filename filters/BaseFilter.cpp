@@ -8,6 +8,7 @@
 
 #include "Allocator.h"
 #include "Enumerators.h"
+#include "Guids.h"
 
 namespace korvane::filters {
 
@@ -314,6 +315,19 @@ void OutputPin::BreakConnect() {
     }
 }
 
+BaseFilter* OutputPin::PeerFilterOfOurs() const {
+    if (!peer_)
+        return nullptr;
+    PIN_INFO info;
+    if (FAILED(peer_->QueryPinInfo(&info)) || !info.pFilter)
+        return nullptr;
+    BaseFilter* ours = nullptr;
+    if (SUCCEEDED(info.pFilter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(&ours))) && ours)
+        ours->Release();  // the peer connection keeps it alive
+    info.pFilter->Release();
+    return ours;
+}
+
 HRESULT OutputPin::Active() { return allocator_ ? allocator_->Commit() : S_OK; }
 
 void OutputPin::Inactive() {
@@ -494,6 +508,11 @@ STDMETHODIMP BaseFilter::QueryInterface(REFIID iid, void** out) {
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPersist) ||
         IsEqualIID(iid, IID_IMediaFilter) || IsEqualIID(iid, IID_IBaseFilter)) {
         *out = static_cast<IBaseFilter*>(this);
+        AddRef();
+        return S_OK;
+    }
+    if (IsEqualIID(iid, IID_KorvaneBaseFilter)) {
+        *out = this;
         AddRef();
         return S_OK;
     }

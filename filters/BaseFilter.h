@@ -108,6 +108,8 @@ public:
     void Inactive();
 
     LONG BufferSize() const { return bufferSize_; }
+    // The connected filter if it is one of this pack's, else null (no reference).
+    BaseFilter* PeerFilterOfOurs() const;
 
 private:
     LONG buffers_;
@@ -190,6 +192,9 @@ public:
 
     // Interfaces beyond IBaseFilter that a filter exposes.
     virtual HRESULT QueryExtraInterface(REFIID iid, void** out);
+    // True for a filter that is done with every sample when its Receive returns, so a sample
+    // may lend it memory that is not the allocator's (Sample::Borrow).
+    virtual bool ConsumesSamplesInReceive() const { return false; }
 
     CriticalSection& StateLock() { return stateLock_; }
     CriticalSection& StreamLock() { return streamLock_; }

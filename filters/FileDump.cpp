@@ -78,6 +78,8 @@ public:
         return S_OK;
     }
 
+    bool ConsumesSamplesInReceive() const override { return true; }  // written before Receive returns
+
     // IAMFilterMiscFlags: Wine's graph counts renderers by this flag, and completes
     // WaitForCompletion only when every renderer has sent EC_COMPLETE.
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }

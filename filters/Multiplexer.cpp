@@ -123,6 +123,8 @@ protected:
         endAfterEvents_ = false;
         openInputs_ = 0;
         sink_ = std::make_unique<SampleSink>(output_);
+        BaseFilter* receiver = output_->PeerFilterOfOurs();
+        sink_->LendBuffers(receiver && receiver->ConsumesSamplesInReceive());
         writer_ = std::make_unique<media::ProgramStreamWriter>(*sink_, WriterOptionsForUs());
         for (BasePin* pin : Pins()) {
             if (pin->Direction() != PINDIR_INPUT)

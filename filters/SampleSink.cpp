@@ -2,11 +2,35 @@
 
 #include <cstring>
 
+#include "Allocator.h"
+
 namespace korvane::filters {
+
+namespace {
+constexpr size_t kLendMinimum = 64 << 10;  // smaller writes are gathered into samples
+}  // namespace
 
 bool SampleSink::Write(const uint8_t* data, size_t size) {
     if (result_ != S_OK)
         return false;
+    if (lend_ && !current_ && size >= kLendMinimum && size <= static_cast<size_t>(MAXLONG)) {
+        IMediaSample* sample = nullptr;
+        HRESULT hr = pin_->GetDeliveryBuffer(&sample);
+        if (FAILED(hr)) {
+            result_ = hr;
+            return false;
+        }
+        // Our output pins hand out our allocator's samples.
+        static_cast<Sample*>(sample)->Borrow(data, static_cast<LONG>(size));
+        sample->SetSyncPoint(TRUE);
+        hr = pin_->Deliver(sample);
+        sample->Release();
+        if (hr != S_OK) {
+            result_ = hr;
+            return false;
+        }
+        return true;
+    }
     while (size > 0) {
         if (!current_) {
             HRESULT hr = pin_->GetDeliveryBuffer(&current_);

@@ -13,6 +13,9 @@ public:
     SampleSink(const SampleSink&) = delete;
     SampleSink& operator=(const SampleSink&) = delete;
 
+    // Whole chunks of the writer then reach the receiver without a copy (Sample::Borrow).
+    void LendBuffers(bool lend) { lend_ = lend; }
+
     bool Write(const uint8_t* data, size_t size) override;
     // Delivers a partly filled sample.
     bool Flush();
@@ -30,6 +33,7 @@ private:
     LONG used_ = 0;
     LONG capacity_ = 0;
     HRESULT result_ = S_OK;
+    bool lend_ = false;
 };
 
 }  // namespace korvane::filters
