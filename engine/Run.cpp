@@ -55,10 +55,11 @@ bool EventCarriesResult(long eventCode) {
 // The output is the only file a conversion creates, so failures to create or open a file
 // count as the output's too.
 bool IsWriteFailure(HRESULT hr) {
-    return hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) ||
-           hr == HRESULT_FROM_WIN32(ERROR_INVALID_NAME) || hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) || hr == HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL) ||
-           hr == HRESULT_FROM_WIN32(ERROR_WRITE_FAULT) || hr == E_ACCESSDENIED ||
-           hr == STG_E_MEDIUMFULL || hr == HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT);
+    return hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL) || hr == HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL) ||
+           hr == STG_E_MEDIUMFULL || hr == HRESULT_FROM_WIN32(ERROR_WRITE_FAULT) ||
+           hr == HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT) || hr == E_ACCESSDENIED ||
+           hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_INVALID_NAME) ||
+           hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION);
 }
 
 bool IsReadFailure(HRESULT hr) {

@@ -261,6 +261,44 @@ TEST_F(EndToEndTest, AnOutputThatCannotBeCreatedEndsAsAFailure) {
                  "The conversion stopped because the output could not be written (0x80070003).");
 }
 
+// A stretch of scrambled video packets well after the start: the demultiplexer finds it only
+// while running, so the graph completes with an error event queued before its end.
+TEST_F(EndToEndTest, ADamagedSourceEndsAsAFailure) {
+    std::vector<std::uint8_t> one;
+    {
+        FILE* file = std::fopen((Env("KORVANE_MATERIAL") + "\\large_packets.mpg").c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        std::uint8_t buffer[65536];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+            one.insert(one.end(), buffer, buffer + n);
+        std::fclose(file);
+    }
+    std::vector<std::uint8_t> bytes = korvane::media::BuildTivoHead(false);
+    const size_t head = bytes.size();
+    while (bytes.size() - head < (12u << 20))
+        bytes.insert(bytes.end(), one.begin(), one.end());
+    const size_t clean = bytes.size();
+    bytes.insert(bytes.end(), one.begin(), one.end());
+    for (size_t i = clean; i + 7 < bytes.size(); ++i)
+        if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 && bytes[i + 3] == 0xE0)
+            bytes[i + 6] |= 0x30;  // PES scrambling bits
+    ScratchFolder folder;
+    const std::string tivo = folder.Path("scrambled.TiVo");
+    FILE* file = std::fopen(tivo.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+
+    const char* text = nullptr;
+    ASSERT_EQ(StartConversion(tivo.c_str(), folder.Path("scrambled.mpg").c_str(), window.Handle(), cancel, 1, &text), 1);
+    ASSERT_TRUE(window.PumpUntilDone(20000));
+    window.PumpFor(150);
+    ASSERT_EQ(window.Done().size(), 1u);
+    EXPECT_EQ(window.Done()[0].wParam, CONVERSION_FAILED);
+    EXPECT_TRUE(window.Done()[0].engineIdle);
+    EXPECT_STREQ(GetConversionFailureText(), "The conversion stopped because a filter reported an error (0x80040A01).");
+}
+
 TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
     const std::string tivo = WrapAsTivo("large_packets.mpg");
     ScratchFolder folder;
