@@ -19,7 +19,8 @@ enum ConversionOutcome : WPARAM {
 
 // Converts sourcePath into outputPath (8-bit ANSI paths).
 // With a notifyWindow: returns 1 once the graph runs; progress and the end are posted.
-// Without one: runs the conversion to its end on the calling thread, then returns 1.
+// Without one: runs the conversion to its end on the calling thread, then returns 1 (also
+// when it was cancelled), or 0 with the failure text when the graph ended with an error.
 // Returns 0 after a failure: with reportMode non-zero, *errorTextOut points to the failure
 // text (valid until the next failure), otherwise an "Error Occurred!" box has shown it.
 // Returns 0 without any text while a conversion is already running.

@@ -201,7 +201,17 @@ DWORD WINAPI ConversionMonitorThread(LPVOID cancelEvent) {
             PostMessageA(s.notifyWindow, WM_CONVERSION_PROGRESS, static_cast<WPARAM>(percent), 0);
         }
     }
-    const ConversionOutcome outcome = cancelled ? CONVERSION_CANCELLED : JudgeEnd(result);
+    ConversionOutcome outcome = CONVERSION_CANCELLED;
+    if (!cancelled) {
+        // Nothing may escape a thread procedure, and the end must be posted whatever happens.
+        try {
+            outcome = JudgeEnd(result);
+        } catch (...) {
+            std::snprintf(s.endFailureText, sizeof s.endFailureText,
+                          "The conversion ended, but its result could not be read (out of memory).");
+            outcome = CONVERSION_FAILED;
+        }
+    }
     FinishConversion(outcome);
     return static_cast<DWORD>(outcome);
 }
