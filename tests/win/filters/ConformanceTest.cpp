@@ -254,6 +254,14 @@ TEST_F(ConformanceTest, ConnectAndDisconnect) {
     EXPECT_EQ(3u, PinNames(mux, PINDIR_INPUT).size());
     ASSERT_EQ(S_OK, muxOut->Connect(dumpIn, nullptr));
 
+    // Flushing and end of stream belong to input pins; an input passes them on downstream.
+    EXPECT_EQ(E_UNEXPECTED, out->BeginFlush());
+    EXPECT_EQ(E_UNEXPECTED, out->EndOfStream());
+    EXPECT_EQ(S_OK, demuxIn->BeginFlush());
+    EXPECT_EQ(S_FALSE, demuxIn->EndOfStream());  // refused while flushing
+    EXPECT_EQ(S_OK, demuxIn->EndFlush());
+    EXPECT_EQ(S_OK, demuxIn->NewSegment(0, 0, 1.0));
+
     // Disconnection needs a stopped filter.
     Ptr<IFileSinkFilter> sink;
     ASSERT_EQ(S_OK, dump.As(&sink, IID_IFileSinkFilter));
