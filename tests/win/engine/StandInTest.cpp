@@ -6,6 +6,8 @@
 #include "Run.h"
 #include "TestSupport.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <random>
 
 namespace {
@@ -266,11 +268,15 @@ TEST_F(StandInTest, ProgressComesEveryHundredMillisecondsFromTheFileSizes) {
     // About 720 ms of streaming at one message per 100 ms.
     ASSERT_GE(progress.size(), 5u);
     EXPECT_LE(progress.size(), 9u);
+    double shortest = 1e9, longest = 0;
     for (size_t i = 1; i < progress.size(); ++i) {
         const double gap = progress[i].milliseconds - progress[i - 1].milliseconds;
+        shortest = std::min(shortest, gap);
+        longest = std::max(longest, gap);
         EXPECT_GT(gap, 60.0) << i;
         EXPECT_LT(gap, 160.0) << i;
     }
+    std::printf("%zu progress messages, %.0f to %.0f ms apart\n", progress.size(), shortest, longest);
     WPARAM previous = 0;
     for (const auto& m : progress) {
         EXPECT_EQ(m.lParam, 0);
@@ -320,6 +326,7 @@ TEST_F(StandInTest, CancellingMidStreamEndsWithinAboutAHundredMilliseconds) {
     const auto done = window.Done();
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].wParam, CONVERSION_CANCELLED);
+    std::printf("cancel to WM_CONVERSION_DONE: %.0f ms\n", done[0].milliseconds - cancelledAt);
     EXPECT_LT(done[0].milliseconds - cancelledAt, 200.0);
     EXPECT_TRUE(done[0].engineIdle);
     EXPECT_EQ(done[0].liveObjects, 0);
@@ -417,7 +424,9 @@ TEST_F(StandInTest, TeardownRemovesEveryFilterFromTheGraph) {
 TEST_F(StandInTest, ManyConversionsCancelledAtRandomMoments) {
     StandInStream(4, 25);
     std::mt19937 random(20261206);
-    std::uniform_int_distribution<int> delay(-20, 160);  // below 0: set before the start
+    // Below 0: set before the start; the stand-in streams for 100 ms and the monitor sees the
+    // completion at its next pass, so late moments let some conversions complete first.
+    std::uniform_int_distribution<int> delay(-20, 260);
     const int kConversions = 50;
     int cancelled = 0;
     for (int i = 0; i < kConversions; ++i) {
@@ -440,7 +449,9 @@ TEST_F(StandInTest, ManyConversionsCancelledAtRandomMoments) {
         EXPECT_TRUE(done[0].engineIdle) << i;
         cancelled += done[0].wParam == CONVERSION_CANCELLED;
     }
-    EXPECT_GT(cancelled, kConversions / 2);
+    std::printf("%d conversions, %d cancelled, %d completed\n", kConversions, cancelled, kConversions - cancelled);
+    EXPECT_GT(cancelled, 0);
+    EXPECT_LT(cancelled, kConversions);
     EXPECT_EQ(LiveTestObjects(), 0);
 }
 
