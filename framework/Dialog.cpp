@@ -3,6 +3,7 @@
 #include "framework/HandleMap.h"
 #include "framework/WinApp.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -151,8 +152,39 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
     return handled;
 }
 
+// A template placed at 0, 0 means "centred": over a visible owner, else on the owner's (or the
+// primary) monitor's work area. The dialog manager put the window at the owner's client origin.
+void CDialog::CenterIfPlacedAtOrigin() {
+    HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    POINT origin{0, 0};
+    if (owner) ::ClientToScreen(owner, &origin);
+    RECT window;
+    if (!::GetWindowRect(m_hWnd, &window) || window.left != origin.x || window.top != origin.y) return;
+
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    HMONITOR screen = ::MonitorFromWindow(owner ? owner : m_hWnd, MONITOR_DEFAULTTOPRIMARY);
+    if (!::GetMonitorInfoA(screen, &monitor)) return;
+    RECT area = monitor.rcWork;
+    if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) ::GetWindowRect(owner, &area);
+
+    int width = window.right - window.left;
+    int height = window.bottom - window.top;
+    int x = area.left + (area.right - area.left - width) / 2;
+    int y = area.top + (area.bottom - area.top - height) / 2;
+    // Keep the whole dialog on the work area, its caption first.
+    const RECT& work = monitor.rcWork;
+    x = std::max<int>(work.left, std::min<int>(x, work.right - width));
+    y = std::max<int>(work.top, std::min<int>(y, work.bottom - height));
+    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) return OnInitDialog();
+    if (message == WM_INITDIALOG) {
+        BOOL focusDefault = OnInitDialog();
+        if (m_hWnd) CenterIfPlacedAtOrigin();
+        return focusDefault;
+    }
 
     bool savedDefault = m_defaultRequested;
     m_defaultRequested = false;

@@ -70,6 +70,7 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void ReleaseControls();
+    void CenterIfPlacedAtOrigin();
 
     UINT m_templateId;
     std::vector<CWnd*> m_boundControls;
