@@ -155,7 +155,6 @@ public:
 
     // Back to the start of a stream; the filter calls it when it pauses from stopped.
     void ResetStream();
-    bool EndOfStreamSeen() const { return endOfStream_; }
 
 private:
     IMemAllocator* allocator_ = nullptr;  // the one NotifyAllocator named

@@ -90,9 +90,7 @@ std::wstring PinName(const ListedStream& s) {
 class Demultiplexer final : public BaseFilter, private media::PacketHandler {
 public:
     Demultiplexer() : BaseFilter(CLSID_KorvaneDemultiplexer) {
-        auto in = std::make_unique<DemuxInput>(this);
-        input_ = in.get();
-        AddPin(std::move(in));
+        AddPin(std::make_unique<DemuxInput>(this));
     }
 
     // State lock held: the source's stream list becomes our output pins.
@@ -304,7 +302,6 @@ public:
 
 private:
 
-    DemuxInput* input_;
     media::ProgramStreamReader reader_;
     std::map<media::StreamKey, DemuxOutput*> streaming_;  // connected outputs while active
     std::vector<DemuxOutput*> filling_;  // outputs with a pending sample, by first packet
