@@ -220,6 +220,11 @@ HRESULT MuxInput::CheckMediaType(const AM_MEDIA_TYPE* mt) {
     const PacketStreamFormat* f = AsPacketStream(mt);
     if (!f)
         return S_FALSE;
+    // What a program stream can carry as an elementary stream; the demultiplexer lists such
+    // streams last, so refusing one leaves the others joined.
+    const uint8_t id = f->stream.streamId;
+    if (id != media::kPrivateStream1 && !(id >= 0xC0 && id <= 0xEF))
+        return S_FALSE;
     AutoLock lock(filter_->StateLock());
     return mux_->StreamTaken(this, f->stream) ? S_FALSE : S_OK;
 }
