@@ -136,7 +136,8 @@ TEST_F(StandInTest, FileDumpFailures) {
     ExpectNextFileConverts();
 }
 
-// Points the filter graph manager's class at the test DLL, which does not serve it.
+// Points the filter graph manager's class at the test DLL, which serves it only when asked
+// for one without IMediaControl.
 class FilterGraphClassHidden {
 public:
     FilterGraphClassHidden() {
@@ -165,6 +166,15 @@ TEST_F(StandInTest, FilterGraphManagerThatCannotBeCreated) {
     {
         FilterGraphClassHidden hidden;
         ExpectStartFailure("Failed to create Filter Graph!");
+    }
+    ExpectNextFileConverts();
+}
+
+TEST_F(StandInTest, FilterGraphManagerWithoutMediaControl) {
+    {
+        FilterGraphClassHidden hidden;
+        SetStandInDump("graphWithoutControl", 1);
+        ExpectStartFailure("Failed to get MediaControl interface from Filter Graph!");
     }
     ExpectNextFileConverts();
 }

@@ -36,6 +36,8 @@ inline const GUID kSubtypeB = {0x6B0E5A11, 0x4B2A, 0x4C3E, {0x9D, 0x6A, 0x5B, 0x
 //   chunks, chunkBytes, intervalMs: after Run, writes chunks of chunkBytes every intervalMs
 //   errorHr: non-zero: posts EC_ERRORABORT with it after the chunks, before EC_COMPLETE
 //   neverComplete: 1 to write the chunks and then never send EC_COMPLETE
+// When a test points CLSID_FilterGraph's server at this DLL, the DLL serves a graph manager
+// without IMediaControl if graphWithoutControl is 1 under the same key, and nothing otherwise.
 inline constexpr char kStandInDumpKey[] = "Software\\Halvenor\\KorvaneTestDump";
 
 // Exported by the DLL: filters, pins and enumerators alive.

@@ -630,8 +630,12 @@ private:
 
 }  // namespace
 
+HRESULT CreateGraphStandInFactory(REFIID iid, void** out);
+
 HRESULT CreateTestFilterFactory(const CLSID& classId, REFIID iid, void** out) {
     *out = nullptr;
+    if (classId == CLSID_FilterGraph)
+        return CreateGraphStandInFactory(iid, out);
     int kind = 0;
     if (classId == kFileDumpClass) {
         kind = 0;

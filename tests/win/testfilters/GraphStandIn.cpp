@@ -1,0 +1,126 @@
+// A filter graph manager without IMediaControl: Wine's own graph (through its second class,
+// the one without a worker thread) behind a wrapper that answers only the building
+// interfaces. Served when the tests point CLSID_FilterGraph at this DLL and ask for it.
+#include "TestFilterIds.h"
+
+#include <strmif.h>
+#include <uuids.h>
+
+#include <atomic>
+
+extern std::atomic<long> liveObjects;
+
+namespace {
+
+class GraphWithoutControl final : public IGraphBuilder {
+public:
+    explicit GraphWithoutControl(IGraphBuilder* inner) : inner_(inner) { ++liveObjects; }
+    ~GraphWithoutControl() {
+        inner_->Release();
+        --liveObjects;
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IFilterGraph || iid == IID_IGraphBuilder) {
+            *out = static_cast<IGraphBuilder*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    STDMETHODIMP AddFilter(IBaseFilter* f, LPCWSTR name) override { return inner_->AddFilter(f, name); }
+    STDMETHODIMP RemoveFilter(IBaseFilter* f) override { return inner_->RemoveFilter(f); }
+    STDMETHODIMP EnumFilters(IEnumFilters** e) override { return inner_->EnumFilters(e); }
+    STDMETHODIMP FindFilterByName(LPCWSTR name, IBaseFilter** f) override { return inner_->FindFilterByName(name, f); }
+    STDMETHODIMP ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* mt) override {
+        return inner_->ConnectDirect(out, in, mt);
+    }
+    STDMETHODIMP Reconnect(IPin* pin) override { return inner_->Reconnect(pin); }
+    STDMETHODIMP Disconnect(IPin* pin) override { return inner_->Disconnect(pin); }
+    STDMETHODIMP SetDefaultSyncSource() override { return inner_->SetDefaultSyncSource(); }
+    STDMETHODIMP Connect(IPin* out, IPin* in) override { return inner_->Connect(out, in); }
+    STDMETHODIMP Render(IPin* out) override { return inner_->Render(out); }
+    STDMETHODIMP RenderFile(LPCWSTR file, LPCWSTR list) override { return inner_->RenderFile(file, list); }
+    STDMETHODIMP AddSourceFilter(LPCWSTR file, LPCWSTR name, IBaseFilter** f) override {
+        return inner_->AddSourceFilter(file, name, f);
+    }
+    STDMETHODIMP SetLogFile(DWORD_PTR file) override { return inner_->SetLogFile(file); }
+    STDMETHODIMP Abort() override { return inner_->Abort(); }
+    STDMETHODIMP ShouldOperationContinue() override { return inner_->ShouldOperationContinue(); }
+
+private:
+    std::atomic<ULONG> refs_{1};
+    IGraphBuilder* inner_;
+};
+
+class GraphFactory final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *out = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        *out = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        IGraphBuilder* inner = nullptr;
+        HRESULT hr = CoCreateInstance(CLSID_FilterGraphNoThread, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                      reinterpret_cast<void**>(&inner));
+        if (FAILED(hr))
+            return hr;
+        auto* graph = new GraphWithoutControl(inner);
+        hr = graph->QueryInterface(iid, out);
+        graph->Release();
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+}  // namespace
+
+// CLSID_FilterGraph is served only while the stand-in settings ask for a graph without
+// IMediaControl; otherwise its creation fails, as if the graph manager were missing.
+HRESULT CreateGraphStandInFactory(REFIID iid, void** out) {
+    *out = nullptr;
+    HKEY key = nullptr;
+    DWORD wanted = 0;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStandInDumpKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        DWORD size = sizeof wanted;
+        DWORD type = 0;
+        if (RegQueryValueExA(key, "graphWithoutControl", nullptr, &type, reinterpret_cast<BYTE*>(&wanted), &size) !=
+                ERROR_SUCCESS ||
+            type != REG_DWORD)
+            wanted = 0;
+        RegCloseKey(key);
+    }
+    if (!wanted)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    auto* factory = new GraphFactory;
+    HRESULT hr = factory->QueryInterface(iid, out);
+    factory->Release();
+    return hr;
+}
