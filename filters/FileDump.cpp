@@ -128,8 +128,7 @@ protected:
             if (fileName_.empty()) {
                 Fail(E_UNEXPECTED);
             } else {
-                file_ = CreateFileW(fileName_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                file_ = CreateOutputFile(fileName_.c_str());
                 if (file_ == INVALID_HANDLE_VALUE)
                     Fail(HRESULT_FROM_WIN32(GetLastError()));
             }
@@ -155,6 +154,21 @@ protected:
     }
 
 private:
+    // An existing file is replaced by a new one rather than truncated in place. Measured
+    // under Wine on ext4: a file opened with CREATE_ALWAYS (O_TRUNC), even one that did not
+    // exist before, took 0.4-0.6 s to close after 1 GB had been written (the filesystem
+    // flushes truncated files on close); one made with CREATE_NEW closes at once. When the
+    // old file cannot be removed (locked, read-only), truncating it meets the same failure
+    // a replacement would.
+    static HANDLE CreateOutputFile(const wchar_t* name) {
+        const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+        DeleteFileW(name);
+        HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, flags, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+            file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, flags, nullptr);
+        return file;
+    }
+
     ~FileDump() override {
         if (file_ != INVALID_HANDLE_VALUE)
             CloseHandle(file_);
