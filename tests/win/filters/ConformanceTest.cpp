@@ -279,6 +279,61 @@ TEST_F(ConformanceTest, ConnectAndDisconnect) {
     EXPECT_TRUE(PinNames(demux, PINDIR_OUTPUT).empty());
 }
 
+// A pull-mode pin never pushes a sample: connecting one would leave a graph that runs
+// forever, so the demultiplexer refuses Wine's File Source (Async.) even with a type it
+// would take from our source.
+TEST_F(ConformanceTest, PullModeUpstreamIsRefused) {
+    std::string tivo = WrapAsTivo(MaterialDir() + "\\mp2.mpg", WorkDir() + "\\pull.TiVo");
+    Ptr<IBaseFilter> reader, source, demux;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     reinterpret_cast<void**>(&reader)));
+    Ptr<IFileSourceFilter> file;
+    ASSERT_EQ(S_OK, reader.As(&file, IID_IFileSourceFilter));
+    ASSERT_EQ(S_OK, file->Load(Widen(tivo).c_str(), nullptr));
+    LoadSource("mp2.mpg", source);
+    Create(kDemuxClsid, demux);
+    Ptr<IPin> pull, ours, demuxIn;
+    GetPin(reader, L"Output", pull);
+    GetPin(source, L"Output", ours);
+    GetPin(demux, L"Input", demuxIn);
+    Ptr<IEnumMediaTypes> types;
+    ASSERT_EQ(S_OK, ours->EnumMediaTypes(&types));
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(S_OK, types->Next(1, &mt, nullptr));
+    EXPECT_EQ(VFW_E_NO_TRANSPORT, demuxIn->ReceiveConnection(pull, mt));
+    FreeMediaType(mt);
+    EXPECT_HRESULT_FAILED(pull->Connect(demuxIn, nullptr));
+    IPin* peer = nullptr;
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, demuxIn->ConnectedTo(&peer));
+}
+
+// Connections hold references on their peers, and give them back when they end.
+TEST_F(ConformanceTest, ConnectionsGiveTheirReferencesBack) {
+    Ptr<IBaseFilter> source, demux, mux;
+    LoadSource("mp2.mpg", source);
+    Create(kDemuxClsid, demux);
+    Create(kMuxClsid, mux);
+    Ptr<IPin> out, demuxIn, muxIn;
+    GetPin(source, L"Output", out);
+    GetPin(demux, L"Input", demuxIn);
+    GetPin(mux, L"Input 1", muxIn);
+    const LONG sourceRefs = RefCount(source), demuxRefs = RefCount(demux), muxRefs = RefCount(mux);
+    ASSERT_EQ(S_OK, out->Connect(demuxIn, nullptr));
+    EXPECT_EQ(sourceRefs + 1, RefCount(source));  // the input's peer
+    EXPECT_EQ(demuxRefs + 2, RefCount(demux));    // the output's peer and its IMemInputPin
+    Ptr<IPin> video;
+    GetPin(demux, L"Video E0", video);
+    ASSERT_EQ(S_OK, video->Connect(muxIn, nullptr));
+    EXPECT_EQ(muxRefs + 2, RefCount(mux));
+    EXPECT_EQ(demuxRefs + 4, RefCount(demux));  // and our video pin, and the multiplexer's peer
+    for (IPin* p : {video.Get(), muxIn.Get(), out.Get(), demuxIn.Get()})
+        EXPECT_EQ(S_OK, p->Disconnect());
+    video.Reset();
+    EXPECT_EQ(sourceRefs, RefCount(source));
+    EXPECT_EQ(demuxRefs, RefCount(demux));
+    EXPECT_EQ(muxRefs, RefCount(mux));
+}
+
 TEST_F(ConformanceTest, LateFirstAudioPacketStillGetsItsPin) {
     Ptr<IBaseFilter> source, demux;
     LoadSource("late_audio.mpg", source);
