@@ -184,7 +184,7 @@ TEST_F(LongConversionTest, ProgressFollowsTheOutputAndTheEndComesOnce) {
         if (i > 0) {
             const double gap = progress[i].milliseconds - progress[i - 1].milliseconds;
             EXPECT_GT(gap, 50.0) << i;
-            EXPECT_LT(gap, 250.0) << i;
+            EXPECT_LT(gap, 400.0) << i;  // a loaded machine may stretch one
         }
     }
     // The last message was computed from a nearly complete output.

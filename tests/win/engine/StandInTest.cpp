@@ -277,16 +277,20 @@ TEST_F(StandInTest, ProgressComesEveryHundredMillisecondsFromTheFileSizes) {
 
     // About 720 ms of streaming at one message per 100 ms.
     ASSERT_GE(progress.size(), 5u);
-    EXPECT_LE(progress.size(), 9u);
-    double shortest = 1e9, longest = 0;
+    EXPECT_LE(progress.size(), 14u);
+    // A loaded machine may stretch one gap, never the typical one.
+    std::vector<double> gaps;
     for (size_t i = 1; i < progress.size(); ++i) {
-        const double gap = progress[i].milliseconds - progress[i - 1].milliseconds;
-        shortest = std::min(shortest, gap);
-        longest = std::max(longest, gap);
-        EXPECT_GT(gap, 60.0) << i;
-        EXPECT_LT(gap, 160.0) << i;
+        gaps.push_back(progress[i].milliseconds - progress[i - 1].milliseconds);
+        EXPECT_GT(gaps.back(), 50.0) << i;
+        EXPECT_LT(gaps.back(), 300.0) << i;
     }
-    std::printf("%zu progress messages, %.0f to %.0f ms apart\n", progress.size(), shortest, longest);
+    std::sort(gaps.begin(), gaps.end());
+    const double median = gaps[gaps.size() / 2];
+    std::printf("%zu progress messages, %.0f to %.0f ms apart, median %.0f\n", progress.size(), gaps.front(),
+                gaps.back(), median);
+    EXPECT_GT(median, 80.0);
+    EXPECT_LT(median, 130.0);
     WPARAM previous = 0;
     for (const auto& m : progress) {
         EXPECT_EQ(m.lParam, 0);
