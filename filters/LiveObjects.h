@@ -16,3 +16,10 @@ struct KorvaneLiveObjects {
 
 // Exported by KorvaneFilters.dll (undecorated on both architectures).
 typedef HRESULT(WINAPI* KorvaneFiltersLiveObjectsProc)(KorvaneLiveObjects* counts);
+
+// Second test hook: the sources of this process wait this many milliseconds after each
+// sample they deliver (256 KiB), so a test can watch a conversion that would otherwise be
+// over before its first 100 ms poll (the pack converts over 1 GB/s). 0, the default, turns
+// pacing off. Stop still ends a paced stream within one wait.
+//   HRESULT WINAPI KorvaneFiltersSetSourcePacing(DWORD millisecondsPerSample);
+typedef HRESULT(WINAPI* KorvaneFiltersSetSourcePacingProc)(DWORD millisecondsPerSample);

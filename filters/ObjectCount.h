@@ -25,6 +25,9 @@ protected:
     ~Counted() { CountObject(Kind, -1); }
 };
 
+// Test pacing of the sources (KorvaneFiltersSetSourcePacing): milliseconds after each sample.
+DWORD SourcePacingMilliseconds();
+
 // The DLL's module handle, for registration (our own path).
 extern HINSTANCE g_module;
 

@@ -73,7 +73,7 @@ private:
 
 class TivoSource final : public BaseFilter, public IFileSourceFilter {
 public:
-    TivoSource() : BaseFilter(CLSID_KorvaneTivoSource) {}
+    TivoSource() : BaseFilter(CLSID_KorvaneTivoSource), stopEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return BaseFilter::QueryInterface(iid, out); }
     STDMETHODIMP_(ULONG) AddRef() override { return BaseFilter::AddRef(); }
@@ -174,11 +174,15 @@ protected:
         if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN))
             return HRESULT_FROM_WIN32(GetLastError());
         stopping_ = false;
+        ResetEvent(stopEvent_);
         thread_ = CreateThread(nullptr, 0, &TivoSource::StreamingThread, this, 0, nullptr);
         return thread_ ? S_OK : HRESULT_FROM_WIN32(GetLastError());
     }
 
-    void OnStop() override { stopping_ = true; }
+    void OnStop() override {
+        stopping_ = true;
+        SetEvent(stopEvent_);
+    }
 
     // The state lock is free here: the thread never takes it, but joining under it would
     // still block every other call on the filter for as long as the thread takes to notice.
@@ -187,9 +191,11 @@ protected:
 private:
     ~TivoSource() override {
         stopping_ = true;
+        SetEvent(stopEvent_);
         JoinThread();
         if (file_ != INVALID_HANDLE_VALUE)
             CloseHandle(file_);
+        CloseHandle(stopEvent_);
     }
 
     void JoinThread() {
@@ -218,6 +224,13 @@ private:
     static DWORD WINAPI StreamingThread(void* self) {
         static_cast<TivoSource*>(self)->Stream();
         return 0;
+    }
+
+    // Test pacing only (KorvaneFiltersSetSourcePacing); wakes early when Stop comes.
+    void Pace() {
+        DWORD ms = SourcePacingMilliseconds();
+        if (ms)
+            WaitForSingleObject(stopEvent_, ms);
     }
 
     // Runs without any lock of ours; Stop decommits the allocator (waking GetBuffer) and
@@ -258,6 +271,7 @@ private:
                 endResult = hr;
                 break;
             }
+            Pace();
         }
         if (stopping_)
             return;
@@ -277,6 +291,7 @@ private:
     StreamListFormat streams_{};
     HANDLE thread_ = nullptr;                // started by Pause, joined by Stop
     volatile bool stopping_ = false;         // set by Stop, read by the streaming thread
+    HANDLE stopEvent_;                       // set by Stop: ends a test pacing wait at once
 };
 
 SourceOutput::SourceOutput(TivoSource* source, BaseFilter* filter)

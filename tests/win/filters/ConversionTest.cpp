@@ -236,6 +236,20 @@ TEST_F(ConversionTest, StopAtAnyMomentIsPrompt) {
         EXPECT_LT(c.stopSeconds, 0.5);
         EXPECT_EQ(0, TotalLive(LiveObjects()) - LiveObjects().classFactories);
     }
+    // Paced (the tests' hook), the conversion is still running when Stop comes mid-stream,
+    // and Stop ends the pacing wait at once.
+    ASSERT_EQ(S_OK, SetSourcePacing(250));
+    RunOptions paced;
+    paced.stopAfterMs = 1300;
+    Conversion c = Convert(Widen(tivo), Widen(Work("stopped.mpg")), paced);
+    EXPECT_EQ(S_OK, SetSourcePacing(0));
+    ASSERT_EQ(Step::None, c.failedStep);
+    EXPECT_EQ(0, c.completionCode);
+    EXPECT_LT(c.stopSeconds, 0.2);
+    EXPECT_GT(FileSize(Work("stopped.mpg")), 0u);  // written as it goes
+    EXPECT_LT(FileSize(Work("stopped.mpg")), FileSize(tivo) / 4);
+    EXPECT_EQ(E_INVALIDARG, SetSourcePacing(5000));
+
     Conversion done = Convert(Widen(tivo), Widen(Work("stopped.mpg")));
     EXPECT_EQ(EC_COMPLETE, done.completionCode);
     EXPECT_LT(done.stopSeconds, 0.5);

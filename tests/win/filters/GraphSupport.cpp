@@ -58,13 +58,23 @@ std::vector<std::string> MaterialStreams() {
     return names;
 }
 
+namespace {
+// The pack as COM loads it (the registered path); kept loaded for the whole test run.
+FARPROC PackExport(const char* name) {
+    static HMODULE dll = LoadLibraryA(EnvOr("KORVANE_FILTERS_DLL", "KorvaneFilters.dll").c_str());
+    return dll ? GetProcAddress(dll, name) : nullptr;
+}
+}  // namespace
+
+HRESULT SetSourcePacing(DWORD milliseconds) {
+    static auto proc = reinterpret_cast<KorvaneFiltersSetSourcePacingProc>(
+        reinterpret_cast<void*>(PackExport("KorvaneFiltersSetSourcePacing")));
+    return proc ? proc(milliseconds) : E_NOTIMPL;
+}
+
 KorvaneLiveObjects LiveObjects() {
-    static KorvaneFiltersLiveObjectsProc proc = [] {
-        HMODULE dll = LoadLibraryA(EnvOr("KORVANE_FILTERS_DLL", "KorvaneFilters.dll").c_str());
-        return dll ? reinterpret_cast<KorvaneFiltersLiveObjectsProc>(
-                         reinterpret_cast<void*>(GetProcAddress(dll, "KorvaneFiltersLiveObjects")))
-                   : nullptr;
-    }();
+    static auto proc = reinterpret_cast<KorvaneFiltersLiveObjectsProc>(
+        reinterpret_cast<void*>(PackExport("KorvaneFiltersLiveObjects")));
     KorvaneLiveObjects counts{-1, -1, -1, -1, -1, -1};
     if (proc)
         proc(&counts);

@@ -27,6 +27,8 @@ std::vector<std::string> MaterialStreams();  // every *.mpg in the material fold
 
 // The pack's object counts, through its exported hook.
 KorvaneLiveObjects LiveObjects();
+// The pack's pacing hook for tests (milliseconds after each source sample).
+HRESULT SetSourcePacing(DWORD milliseconds);
 LONG TotalLive(const KorvaneLiveObjects& c);
 
 // Owning COM pointer for the tests.
