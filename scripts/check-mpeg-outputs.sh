@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Compares what the engine made from each test stream with the stream itself, natively:
+# Compares what a conversion made from each test stream with the stream itself, natively:
 # ffprobe reads the output, it holds the same elementary streams (matched by stream id, since
 # a multiplexer may put another stream's packet first), each byte-identical (ffmpeg's md5 of
 # the packets) with the same packet timestamps.
-#   check-outputs.sh MATERIAL_DIR OUTPUT_DIR
+#   check-mpeg-outputs.sh MATERIAL_DIR OUTPUT_DIR
 set -uo pipefail
 material=$1
 outputs=$2
