@@ -7,6 +7,8 @@
 #include <dshow.h>
 #include <psapi.h>
 
+#include "engine/Pins.h"
+
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -19,66 +21,6 @@ const CLSID kDump = {0x36A5F770, 0xFE4C, 0x11CE, {0xA8, 0xED, 0x00, 0xAA, 0x00, 
 
 double Since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
-}
-
-HRESULT FindFreePin(IBaseFilter* filter, IEnumMediaTypes* types, PIN_DIRECTION direction, IPin** out) {
-    *out = nullptr;
-    IEnumPins* pins = nullptr;
-    HRESULT hr = filter->EnumPins(&pins);
-    if (FAILED(hr))
-        return hr;
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION d;
-        IPin* peer = nullptr;
-        bool take = false;
-        if (SUCCEEDED(pin->QueryDirection(&d)) && d == direction && FAILED(pin->ConnectedTo(&peer))) {
-            if (!types) {
-                take = true;
-            } else if (SUCCEEDED(types->Reset())) {
-                AM_MEDIA_TYPE* mt = nullptr;
-                while (!take && types->Next(1, &mt, nullptr) == S_OK) {
-                    take = SUCCEEDED(pin->QueryAccept(mt));
-                    if (mt->cbFormat)
-                        CoTaskMemFree(mt->pbFormat);
-                    CoTaskMemFree(mt);
-                }
-            }
-        }
-        if (peer)
-            peer->Release();
-        if (take) {
-            pins->Release();
-            *out = pin;
-            return S_OK;
-        }
-        pin->Release();
-    }
-    pins->Release();
-    return E_FAIL;
-}
-
-HRESULT ConnectFilters(IGraphBuilder* graph, IBaseFilter* from, IBaseFilter* to) {
-    int joined = 0;
-    IPin* out = nullptr;
-    while (SUCCEEDED(FindFreePin(from, nullptr, PINDIR_OUTPUT, &out))) {
-        IEnumMediaTypes* types = nullptr;
-        IPin* in = nullptr;
-        HRESULT hr = out->EnumMediaTypes(&types);
-        if (SUCCEEDED(hr)) {
-            hr = FindFreePin(to, types, PINDIR_INPUT, &in);
-            types->Release();
-        }
-        if (SUCCEEDED(hr)) {
-            hr = graph->Connect(out, in);
-            in->Release();
-        }
-        out->Release();
-        if (FAILED(hr))
-            break;
-        ++joined;
-    }
-    return joined ? S_OK : E_FAIL;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "LiveObjects.h"
+#include "engine/Pins.h"
 
 namespace korvane::test {
 
@@ -56,12 +57,12 @@ private:
 };
 
 LONG RefCount(IUnknown* object);
-void FreeMediaType(AM_MEDIA_TYPE* mt);
+inline void FreeMediaType(AM_MEDIA_TYPE* mt) { DeleteEnumeratedMediaType(mt); }
 
-// The engine's connection toolkit, rule for rule.
-HRESULT FindFreePin(IBaseFilter* filter, IEnumMediaTypes* types, PIN_DIRECTION direction, IPin** pin);
-HRESULT ConnectPinToFilter(IGraphBuilder* graph, IPin* output, IBaseFilter* target);
-HRESULT ConnectFilters(IGraphBuilder* graph, IBaseFilter* from, IBaseFilter* to);
+// The engine's own connection toolkit: the filters are joined exactly as a conversion joins them.
+using ::ConnectFilters;
+using ::ConnectPinToFilter;
+using ::FindFreePin;
 
 std::vector<std::wstring> PinNames(IBaseFilter* filter, PIN_DIRECTION direction);
 
