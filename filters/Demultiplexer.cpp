@@ -1,5 +1,7 @@
 #include "Demultiplexer.h"
 
+#include "Factories.h"
+
 #include <evcode.h>
 #include <uuids.h>
 #include <vfwmsgs.h>
@@ -330,15 +332,6 @@ void DemuxInput::OnEndFlush() { demux_->EndFlush(); }
 
 }  // namespace
 
-HRESULT CreateDemultiplexer(IUnknown* outer, REFIID iid, void** out) {
-    if (outer)
-        return CLASS_E_NOAGGREGATION;
-    auto* demux = new (std::nothrow) Demultiplexer();
-    if (!demux)
-        return E_OUTOFMEMORY;
-    HRESULT hr = demux->QueryInterface(iid, out);
-    demux->Release();
-    return hr;
-}
+HRESULT CreateDemultiplexer(IUnknown* outer, REFIID iid, void** out) { return CreateFilter<Demultiplexer>(outer, iid, out); }
 
 }  // namespace korvane::filters

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <new>
+
 namespace korvane::filters {
 
 using CreateFunction = HRESULT (*)(IUnknown* outer, REFIID iid, void** out);
@@ -12,6 +14,20 @@ struct FilterClass {
     const wchar_t* name;
     CreateFunction create;
 };
+
+// Makes a filter that cannot be aggregated and hands out the interface asked for; the new
+// object's own reference is dropped once the query holds one.
+template <class Filter>
+HRESULT CreateFilter(IUnknown* outer, REFIID iid, void** out) {
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    auto* filter = new (std::nothrow) Filter();
+    if (!filter)
+        return E_OUTOFMEMORY;
+    HRESULT hr = filter->QueryInterface(iid, out);
+    filter->Release();
+    return hr;
+}
 
 // The four filters, source last.
 const FilterClass* FilterClasses(size_t* count);

@@ -1,5 +1,7 @@
 #include "FileDump.h"
 
+#include "Factories.h"
+
 #include <evcode.h>
 #include <vfwmsgs.h>
 
@@ -214,15 +216,6 @@ HRESULT DumpInput::OnEndOfStream() { return dump_->EndOfStream(); }
 
 }  // namespace
 
-HRESULT CreateFileDump(IUnknown* outer, REFIID iid, void** out) {
-    if (outer)
-        return CLASS_E_NOAGGREGATION;
-    auto* dump = new (std::nothrow) FileDump();
-    if (!dump)
-        return E_OUTOFMEMORY;
-    HRESULT hr = dump->QueryInterface(iid, out);
-    dump->Release();
-    return hr;
-}
+HRESULT CreateFileDump(IUnknown* outer, REFIID iid, void** out) { return CreateFilter<FileDump>(outer, iid, out); }
 
 }  // namespace korvane::filters

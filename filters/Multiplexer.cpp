@@ -1,5 +1,7 @@
 #include "Multiplexer.h"
 
+#include "Factories.h"
+
 #include <evcode.h>
 #include <uuids.h>
 #include <vfwmsgs.h>
@@ -239,15 +241,6 @@ HRESULT MuxInput::OnEndOfStream() { return mux_->EndOfStream(this); }
 
 }  // namespace
 
-HRESULT CreateMultiplexer(IUnknown* outer, REFIID iid, void** out) {
-    if (outer)
-        return CLASS_E_NOAGGREGATION;
-    auto* mux = new (std::nothrow) Multiplexer();
-    if (!mux)
-        return E_OUTOFMEMORY;
-    HRESULT hr = mux->QueryInterface(iid, out);
-    mux->Release();
-    return hr;
-}
+HRESULT CreateMultiplexer(IUnknown* outer, REFIID iid, void** out) { return CreateFilter<Multiplexer>(outer, iid, out); }
 
 }  // namespace korvane::filters

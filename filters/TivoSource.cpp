@@ -1,5 +1,7 @@
 #include "TivoSource.h"
 
+#include "Factories.h"
+
 #include <evcode.h>
 #include <uuids.h>
 #include <vfwmsgs.h>
@@ -312,15 +314,6 @@ HRESULT SourceOutput::GetMediaType(int index, AM_MEDIA_TYPE* mt) {
 
 }  // namespace
 
-HRESULT CreateTivoSource(IUnknown* outer, REFIID iid, void** out) {
-    if (outer)
-        return CLASS_E_NOAGGREGATION;
-    auto* source = new (std::nothrow) TivoSource();
-    if (!source)
-        return E_OUTOFMEMORY;
-    HRESULT hr = source->QueryInterface(iid, out);
-    source->Release();
-    return hr;
-}
+HRESULT CreateTivoSource(IUnknown* outer, REFIID iid, void** out) { return CreateFilter<TivoSource>(outer, iid, out); }
 
 }  // namespace korvane::filters
