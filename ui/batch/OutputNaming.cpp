@@ -23,5 +23,14 @@ OutputName MakeOutputName(const std::string& source, const std::string* outputFo
 bool HasTiVoExtension(const std::string& source, UINT codePage) {
     const int dot = LastCharIndex(source, '.', codePage);
     const std::string extension = dot < 0 ? source : source.substr(static_cast<size_t>(dot) + 1);
-    return lstrcmpiA(extension.c_str(), "tivo") == 0;
+    // Character by character: lstrcmpiA compares linguistically and passes "ti\xADvo" (a soft
+    // hyphen inside) as "tivo". Only ASCII letters can match, and none of them is a lead byte.
+    static const char kTiVo[] = "tivo";
+    if (extension.size() != sizeof kTiVo - 1) return false;
+    for (size_t i = 0; i < extension.size(); ++i) {
+        char c = extension[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kTiVo[i]) return false;
+    }
+    return true;
 }

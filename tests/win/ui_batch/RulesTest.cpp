@@ -121,6 +121,8 @@ TEST(MakeOutputName, BesideTheSource) {
     EXPECT_EQ("\\show.mpg", Out("\\show.TiVo"));  // backslash at 0: empty folder
     EXPECT_EQ("\\show.mpg", Out("show.TiVo"));    // no backslash: the whole source is the name
     EXPECT_EQ("C:\\In\\Show.Mixed.mpg", Out("C:\\In\\Show.Mixed.TiVo"));
+    // The last '.' of the whole output path, folder included.
+    EXPECT_EQ("C:\\my.mpg", Out("C:\\my.dir\\show"));
 }
 
 TEST(MakeOutputName, IntoAnOutputFolder) {
@@ -155,6 +157,11 @@ TEST(HasTiVoExtension, CaseInsensitiveLastExtensionOnly) {
     EXPECT_FALSE(HasTiVoExtension("C:\\in\\show.tiv"));
     EXPECT_FALSE(HasTiVoExtension("C:\\in\\showtivo"));
     EXPECT_TRUE(HasTiVoExtension("tivo"));  // no '.': the whole path is compared
+    EXPECT_TRUE(HasTiVoExtension("C:\\in\\show.tIvO"));
+    // Character by character: nothing that merely sorts like "tivo" passes.
+    EXPECT_FALSE(HasTiVoExtension("C:\\in\\show.ti\xADvo", 1252));  // a soft hyphen inside
+    EXPECT_FALSE(HasTiVoExtension("C:\\in\\show.ti-vo", 1252));
+    EXPECT_FALSE(HasTiVoExtension("C:\\in\\show.tivo ", 1252));
 }
 
 int Percent(int files, int current, int p) {
