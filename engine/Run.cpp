@@ -14,11 +14,16 @@ namespace {
 
 MonitorThreadStarter monitorThreadStarter = StartDetachedThread;
 
+void StopEveryFilter(IGraphBuilder* graph);
+
 // Steps 6 to 10 of a start, and a monitor that cannot be started, all end here: the
-// engine goes back to idle with nothing posted.
-int FailStart(int reportMode, const char** errorTextOut, const char* text) {
+// engine goes back to idle with nothing posted. The text is reported first; a graph that
+// was asked to run (stopFilters) is then stopped filter by filter before any teardown.
+int FailStart(int reportMode, const char** errorTextOut, const char* text, bool stopFilters = false) {
     ConversionEngineState& s = engineState;
     ReportFailure(reportMode, errorTextOut, text);
+    if (stopFilters)
+        StopEveryFilter(s.graph);
     if (s.sourceFilter) {
         s.graph->RemoveFilter(s.sourceFilter);
         ReleaseAndClear(s.sourceFilter);
@@ -153,10 +158,8 @@ int StartConversion(const char* sourcePath, const char* outputPath, HWND notifyW
         return FailStart(reportMode, errorTextOut, "Failed to set output filename for FileDump Filter!");
     if (FAILED(ConnectFilters(s.graph, s.demuxer, s.muxer)))
         return FailStart(reportMode, errorTextOut, "Failed to connect DeMuxer to Muxer!");
-    if (FAILED(s.mediaControl->Run())) {
-        StopEveryFilter(s.graph);
-        return FailStart(reportMode, errorTextOut, "Could not run Filter Graph!");
-    }
+    if (FAILED(s.mediaControl->Run()))
+        return FailStart(reportMode, errorTextOut, "Could not run Filter Graph!", true);
     s.running = 1;
 
     if (notifyWindow) {

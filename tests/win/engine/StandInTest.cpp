@@ -246,6 +246,43 @@ TEST_F(StandInTest, WithoutReportModeTheFailureIsShownInABox) {
     EXPECT_EQ(boxText, "Failed to connect Source to DeMuxer!");
 }
 
+// A failed Run is reported before anything is taken down: while the box shows, the source
+// is still in the graph and the filters the graph paused before the refusal are still paused.
+int filtersPausedAtBox = -1;
+bool sourceInGraphAtBox = false;
+void CALLBACK LookAtGraphThenAnswerBox(HWND, UINT, UINT_PTR, DWORD) {
+    HWND box = FindWindowA("#32770", "Error Occurred!");
+    if (!box || filtersPausedAtBox >= 0)
+        return;
+    filtersPausedAtBox = 0;
+    sourceInGraphAtBox = engineState.sourceFilter != nullptr;
+    IEnumFilters* filters = nullptr;
+    if (engineState.graph && SUCCEEDED(engineState.graph->EnumFilters(&filters))) {
+        IBaseFilter* filter = nullptr;
+        while (filters->Next(1, &filter, nullptr) == S_OK) {
+            FILTER_STATE state = State_Stopped;
+            if (SUCCEEDED(filter->GetState(0, &state)) && state != State_Stopped)
+                ++filtersPausedAtBox;
+            filter->Release();
+        }
+        filters->Release();
+    }
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(StandInTest, AFailedRunIsReportedBeforeTheGraphIsStopped) {
+    UseDemuxer(kRunFails);
+    filtersPausedAtBox = -1;
+    sourceInGraphAtBox = false;
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, LookAtGraphThenAnswerBox);
+    EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 0, nullptr), 0);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(sourceInGraphAtBox);
+    EXPECT_GT(filtersPausedAtBox, 0);
+    EXPECT_TRUE(EngineIsIdle());
+    EXPECT_EQ(LiveTestObjects(), 0);
+}
+
 TEST_F(StandInTest, WithoutAWindowTheConversionRunsToItsEnd) {
     StandInStream(5, 20);
     const char* text = nullptr;
