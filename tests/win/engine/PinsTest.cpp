@@ -80,6 +80,29 @@ TEST_F(PinsTest, FindsPinsByDirectionAndSkipsConnectedOnes) {
     EXPECT_EQ(pin, nullptr);
 }
 
+// A pin that cannot tell its direction is skipped like one of the other direction, and the
+// reference the enumerator gave for it is released.
+TEST_F(PinsTest, APinWhoseDirectionIsUnknownIsSkippedAndReleased) {
+    IBaseFilter* target = Add(kNoDirection);
+    target->AddRef();
+    const ULONG before = target->Release();
+    IPin* pin = nullptr;
+    ASSERT_EQ(FindFreePin(target, nullptr, PINDIR_INPUT, &pin), S_OK);
+    LPWSTR id = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(pin->QueryId(&id));
+    EXPECT_STREQ(id, L"In1");
+    CoTaskMemFree(id);
+    pin->Release();
+    EXPECT_EQ(FindFreePin(target, nullptr, PINDIR_OUTPUT, &pin), E_FAIL);
+    target->AddRef();
+    EXPECT_EQ(target->Release(), before);
+
+    IBaseFilter* pass = Add(kPass);
+    ASSERT_EQ(ConnectFilters(graph, pass, target), S_OK);
+    EXPECT_FALSE(IsConnected(target, L"In0"));
+    EXPECT_TRUE(IsConnected(target, L"In1"));
+}
+
 TEST_F(PinsTest, MissingArgumentsGivePointerErrors) {
     IBaseFilter* pass = Add(kPass);
     IPin* out = Pin(pass, L"Out1");

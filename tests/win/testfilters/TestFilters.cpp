@@ -205,9 +205,12 @@ public:
     }
     STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
     STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override {
+        if (directionFails_)
+            return E_FAIL;  // and leaves *direction as it was
         *direction = direction_;
         return S_OK;
     }
+    void FailDirection() { directionFails_ = true; }
     STDMETHODIMP QueryId(LPWSTR* id) override {
         const size_t bytes = (name_.size() + 1) * sizeof(wchar_t);
         *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
@@ -237,6 +240,7 @@ public:
     STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
 private:
+    bool directionFails_ = false;
     TestFilter* filter_;
     PIN_DIRECTION direction_;
     std::wstring name_;
@@ -319,6 +323,11 @@ public:
         case kRefuseInput: AddInput(Acceptance::None); AddOutput({a}); break;
         case kSFalseInput: AddInput(Acceptance::SFalse); AddOutput({a}); break;
         case kSecondInput: AddInput(Acceptance::None); AddInput(Acceptance::All); AddOutput({a}); break;
+        case kNoDirection:
+            AddInput(Acceptance::All);
+            pins_.back()->FailDirection();
+            AddInput(Acceptance::All);
+            break;
         case kNoTypesOutput: AddOutput({}); break;
         case kTwoOutputs: AddInput(Acceptance::All); AddOutput({a}); AddOutput({b}); break;
         case kAcceptsOnlyA: growing_ = Acceptance::OnlyA; AddInput(Acceptance::OnlyA); break;
@@ -346,9 +355,8 @@ public:
         if (growing_ == Acceptance::None)
             return;
         for (TestPin* pin : pins_) {
-            PIN_DIRECTION direction;
-            pin->QueryDirection(&direction);
-            if (direction == PINDIR_INPUT && !pin->Connected())
+            PIN_DIRECTION direction = PINDIR_OUTPUT;
+            if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_INPUT && !pin->Connected())
                 return;
         }
         AddInput(growing_);
