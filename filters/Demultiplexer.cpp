@@ -213,7 +213,13 @@ private:
                 deliverResult_ = hr;
                 return false;
             }
-            out->pending->GetPointer(&out->buffer);
+            hr = out->pending->GetPointer(&out->buffer);
+            if (FAILED(hr) || !out->buffer) {
+                out->pending->Release();
+                out->pending = nullptr;
+                deliverResult_ = FAILED(hr) ? hr : E_POINTER;
+                return false;
+            }
             out->used = 0;
             filling_.push_back(out);
         }

@@ -39,7 +39,12 @@ bool SampleSink::Write(const uint8_t* data, size_t size) {
                 result_ = hr;
                 return false;
             }
-            current_->GetPointer(&buffer_);
+            hr = current_->GetPointer(&buffer_);
+            if (FAILED(hr) || !buffer_) {
+                Discard();
+                result_ = FAILED(hr) ? hr : E_POINTER;
+                return false;
+            }
             capacity_ = current_->GetSize();
             used_ = 0;
         }

@@ -248,7 +248,12 @@ private:
             if (FAILED(hr))
                 return;  // decommitted: we are being stopped
             BYTE* buffer = nullptr;
-            sample->GetPointer(&buffer);
+            hr = sample->GetPointer(&buffer);
+            if (FAILED(hr) || !buffer) {
+                sample->Release();
+                endResult = FAILED(hr) ? hr : E_POINTER;
+                break;
+            }
             DWORD want = static_cast<DWORD>(std::min<uint64_t>(remaining, static_cast<uint64_t>(sample->GetSize())));
             DWORD got = 0;
             if (!ReadFile(file_, buffer, want, &got, nullptr)) {
