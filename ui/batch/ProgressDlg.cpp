@@ -242,6 +242,10 @@ int CProgressDlg::AskSticky(const char* text, const char* caption, UINT type, BO
 }
 
 void CProgressDlg::OnCancel() {
+    // The question is already on screen: a close or Escape that was queued before it opened
+    // must not stack a second one, whose end would clear m_bAskingCancel under the first and
+    // let a completion through before the user has answered.
+    if (m_bAskingCancel) return;
     m_bAskingCancel = TRUE;
     if (MessageBox("Are you sure you want to cancel the conversion process?", "Really Cancel?",
                    MB_YESNO | MB_ICONQUESTION) == IDYES) {

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 const int kButtonIds[5] = {IDC_CHOICE_B1, IDC_CHOICE_B2, IDC_CHOICE_B3, IDC_CHOICE_B4, IDC_CHOICE_B5};
@@ -113,6 +116,30 @@ TEST(ChoiceBox, AbortIgnoreAllSitsOnTheMiddleSlots) {
     }
     for (int i = 3; i < 5; ++i) EXPECT_FALSE(box.buttons[i].visible || box.buttons[i].enabled);
     EXPECT_EQ(IDIGNORE, AskAndAnswer(MB_ABORTIGNOREALL, "&Ignore", &box));
+}
+
+// What the unused buttons are told while the box sets itself up, in order.
+std::vector<std::string> g_unusedButtonCalls;
+
+LRESULT CALLBACK WatchUnusedButtons(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    const int id = ::GetDlgCtrlID(call->hwnd);
+    if (code == HC_ACTION && (id == IDC_CHOICE_B4 || id == IDC_CHOICE_B5)) {
+        const std::string name = id == IDC_CHOICE_B4 ? "B4 " : "B5 ";
+        if (call->message == WM_SHOWWINDOW && !call->wParam) g_unusedButtonCalls.push_back(name + "hidden");
+        if (call->message == WM_ENABLE && !call->wParam) g_unusedButtonCalls.push_back(name + "disabled");
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(ChoiceBox, UnusedButtonsAreHiddenThenDisabled) {
+    g_unusedButtonCalls.clear();
+    HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROC, &WatchUnusedButtons, nullptr, ::GetCurrentThreadId());
+    ASSERT_NE(nullptr, hook);
+    BoxState box;
+    EXPECT_EQ(IDABORT, AskAndAnswer(MB_ABORTIGNOREALL, "&Abort", &box));
+    ::UnhookWindowsHookEx(hook);
+    EXPECT_EQ((std::vector<std::string>{"B4 hidden", "B4 disabled", "B5 hidden", "B5 disabled"}), g_unusedButtonCalls);
 }
 
 TEST(ChoiceBox, EnterAnswersAbortFromTheFocusedDefaultButton) {

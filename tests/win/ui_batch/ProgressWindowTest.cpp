@@ -88,12 +88,17 @@ LRESULT CALLBACK GetMessageProc(int code, WPARAM wParam, LPARAM lParam) {
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// Whether the progress window was ever shown, and its texts when it went.
+// Whether the progress window was ever shown, its texts when it went, and every text its
+// spinner was given.
 bool g_progressShown = false;
 std::string g_finalOverallText, g_finalFileText;
+std::vector<std::string> g_spinnerTexts;
 
 LRESULT CALLBACK CallWndProc(int code, WPARAM wParam, LPARAM lParam) {
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_SETTEXT && ::GetDlgCtrlID(call->hwnd) == IDC_SPINNER &&
+        WindowText(::GetParent(call->hwnd)) == kProgressCaption)
+        g_spinnerTexts.push_back(reinterpret_cast<const char*>(call->lParam));
     if (code == HC_ACTION && call->message == WM_SHOWWINDOW && call->wParam && WindowText(call->hwnd) == kProgressCaption)
         g_progressShown = true;
     if (code == HC_ACTION && call->message == WM_DESTROY && WindowText(call->hwnd) == kProgressCaption) {
@@ -146,6 +151,7 @@ protected:
         g_progressShown = false;
         g_finalOverallText.clear();
         g_finalFileText.clear();
+        g_spinnerTexts.clear();
         g_queueWatch = &queue;
     }
 
@@ -189,6 +195,15 @@ protected:
             ADD_FAILURE() << "the file text never started with " << prefix;
             OpenGate();
         }
+    }
+
+    // Opens the gate once the progress window has taken `count` spinner ticks.
+    void WaitForTicks(size_t count, int waited, const std::vector<DWORD>* ticks) {
+        if (ticks->size() >= count || waited >= 10000) {
+            OpenGate();
+            return;
+        }
+        After(20, [=] { WaitForTicks(count, waited + 20, ticks); });
     }
 
     std::string Plain(const std::string& name) {
@@ -244,13 +259,15 @@ std::string Mpg(const std::string& tivo) { return tivo.substr(0, tivo.rfind('.')
 
 TEST_F(ProgressWindowTest, OneFileConvertsAndEndsWithIndexOne) {
     const std::string source = TiVo("Show.TiVo");
-    LOGFONTA labelFont{};
+    LOGFONTA labelFont{}, overallFont{};
     std::string spinner, overall, file, path;
     RECT pathClient{};
     SIZE pathExtent{};
     onProgressShown = [&](HWND window) {
         ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(::GetDlgItem(window, IDC_FILE_TEXT), WM_GETFONT, 0, 0)),
                      sizeof labelFont, &labelFont);
+        ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(::GetDlgItem(window, IDC_OVERALL_TEXT), WM_GETFONT, 0, 0)),
+                     sizeof overallFont, &overallFont);
         spinner = WindowText(::GetDlgItem(window, IDC_SPINNER));
         overall = WindowText(::GetDlgItem(window, IDC_OVERALL_TEXT));
         file = WindowText(::GetDlgItem(window, IDC_FILE_TEXT));
@@ -270,8 +287,22 @@ TEST_F(ProgressWindowTest, OneFileConvertsAndEndsWithIndexOne) {
     EXPECT_TRUE(outcome.windowShown);
     ExpectConverted(Mpg(source), SizeOf(source));
 
-    EXPECT_EQ(600, labelFont.lfWeight);
-    EXPECT_STREQ("MS Sans Serif", labelFont.lfFaceName);
+    for (const LOGFONTA& font : {labelFont, overallFont}) {
+        EXPECT_EQ(-11, font.lfHeight);
+        EXPECT_EQ(0, font.lfWidth);
+        EXPECT_EQ(0, font.lfEscapement);
+        EXPECT_EQ(0, font.lfOrientation);
+        EXPECT_EQ(600, font.lfWeight);
+        EXPECT_EQ(0, font.lfItalic);
+        EXPECT_EQ(0, font.lfUnderline);
+        EXPECT_EQ(0, font.lfStrikeOut);
+        EXPECT_EQ(ANSI_CHARSET, font.lfCharSet);
+        EXPECT_EQ(OUT_STRING_PRECIS, font.lfOutPrecision);
+        EXPECT_EQ(CLIP_STROKE_PRECIS, font.lfClipPrecision);
+        EXPECT_EQ(DRAFT_QUALITY, font.lfQuality);
+        EXPECT_EQ(VARIABLE_PITCH | FF_SWISS, font.lfPitchAndFamily);
+        EXPECT_STREQ("MS Sans Serif", font.lfFaceName);
+    }
     EXPECT_EQ("/", spinner);
     EXPECT_EQ("Conversion Progress: 0%", overall);
     EXPECT_EQ("File 1 of 1: 0%", file);
@@ -331,7 +362,12 @@ TEST_F(ProgressWindowTest, OverwriteYesAllWritesOverEveryExistingOutput) {
     const std::string a = TiVo("a.TiVo"), b = TiVo("b.TiVo");
     WriteAll(Mpg(a), "old a");
     WriteAll(Mpg(b), "old b");
-    script.Answer("Overwrite File?", "Yes &All");
+    script.Expect("Overwrite File?", [&](HWND box) {
+        // Beside the source, the folder is the source's own, without its last backslash.
+        EXPECT_EQ(dir + "\r\nFolder already contains An MPG file for\r\na.TiVo\r\n\r\nOverwrite existing MPG file?",
+                  QuestionText(box));
+        ClickButton(box, "Yes &All");
+    });
     const Outcome outcome = Run({a, b});
     EXPECT_EQ(IDOK, outcome.result);
     EXPECT_EQ(2, outcome.index);
@@ -374,6 +410,34 @@ TEST_F(ProgressWindowTest, StartFailureIgnoreAllSkipsTheRestWithoutABox) {
     EXPECT_EQ(IDOK, outcome.result);
     EXPECT_EQ(3, outcome.index);
     EXPECT_EQ(1, script.Shown());
+}
+
+TEST_F(ProgressWindowTest, AStartRefusedWithoutAReasonShowsAFixedText) {
+    // Another conversion holds the engine, so it refuses the batch's file without a text.
+    const std::string busy = TiVo("busy.TiVo"), source = TiVo("a.TiVo");
+    HoldMonitors();
+    HWND other = ::CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, other);
+    const char* unused = nullptr;
+    ASSERT_EQ(1, StartConversion(busy.c_str(), Mpg(busy).c_str(), other, nullptr, 1, &unused));
+    script.Expect("Error Converting!", [&](HWND box) {
+        EXPECT_EQ("An error occurred converting\r\n" + source + ":\r\n\r\nThe conversion could not be started.",
+                  QuestionText(box));
+        ClickButton(box, "&Abort");
+    });
+    const Outcome outcome = Run({source});
+    EXPECT_EQ(IDCANCEL, outcome.result);
+    EXPECT_EQ(0, outcome.index);
+
+    OpenGate();
+    MSG msg{};
+    bool done = false;
+    for (int waited = 0; !done && waited < 30000; waited += 10) {
+        done = ::PeekMessageA(&msg, other, WM_CONVERSION_DONE, WM_CONVERSION_DONE, PM_REMOVE) != FALSE;
+        if (!done) ::Sleep(10);
+    }
+    EXPECT_TRUE(done) << "the other conversion never ended";
+    ::DestroyWindow(other);
 }
 
 TEST_F(ProgressWindowTest, OutputThatCannotBeWrittenAsksAndLeavesNoPartialFile) {
@@ -509,6 +573,12 @@ TEST_F(ProgressWindowTest, MoreThan655FilesStillRunFromZeroTo100Percent) {
     EXPECT_EQ("File 656 of 656: 100%", g_finalFileText);
 }
 
+// The icon a standard message box shows (its icon control is 0x0440), or null.
+HICON IconOf(HWND box) {
+    return reinterpret_cast<HICON>(::SendDlgItemMessageA(box, 0x0440, STM_GETICON, 0, 0));
+}
+HICON QuestionIcon() { return ::LoadIconA(nullptr, MAKEINTRESOURCEA(32514) /* IDI_QUESTION */); }
+
 class CancelTest : public ProgressWindowTest {
 protected:
     void CancelWhileSecondFileConverts(bool keep) {
@@ -520,6 +590,7 @@ protected:
         script.Expect("Really Cancel?", [&](HWND box) {
             EXPECT_EQ("Are you sure you want to cancel the conversion process?", QuestionText(box));
             EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO));
+            EXPECT_EQ(QuestionIcon(), IconOf(box));
             ClickButton(box, "&Yes");
             After(50, [this] { OpenGate(); });
         });
@@ -528,6 +599,8 @@ protected:
                           "\r\n\r\nDo you want to keep the partial output?",
                       QuestionText(box));
             EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(progress, IDCANCEL)));
+            EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO) && !::GetDlgItem(box, IDCANCEL));
+            EXPECT_EQ(nullptr, IconOf(box));  // a plain Yes/No box
             ClickButton(box, keep ? "&Yes" : "&No");
         });
         const Outcome outcome = Run({first, second});
@@ -611,6 +684,57 @@ TEST_F(DeferredTest, AFailureUnderTheQuestionIsHandledAsAFailureAfterIt) {
     EXPECT_FALSE(Exists(folder + "\\next.mpg"));
 }
 
+TEST_F(DeferredTest, AnsweredYesAfterTheLastFileFinishedCountsItToo) {
+    const std::string a = TiVo("a.TiVo");
+    AnswerAfterTheFileFinished("&Yes");
+    const Outcome outcome = Run({a});
+    EXPECT_EQ(1, deferredFile);
+    EXPECT_EQ(IDCANCEL, outcome.result);
+    EXPECT_EQ(1, outcome.index);  // n: the last file got through before the batch stopped
+    EXPECT_EQ(1, script.Shown());  // the cancellation question only: nothing to keep or delete
+    ExpectConverted(Mpg(a), SizeOf(a));
+}
+
+TEST_F(DeferredTest, AFailureUnderAConfirmedCancelDeletesTheOutputWithoutAQuestion) {
+    if (!Exists(data + "\\tiny\\mounted")) GTEST_SKIP() << "needs the tmpfs of the test data fixture";
+    const std::string folder = data + "\\tiny";
+    const std::string source = TiVo("two.TiVo", "two_audio.mpg"), next = TiVo("next.TiVo");
+    AnswerAfterTheFileFinished("&Yes");
+    const Outcome outcome = Run({source, next}, &folder);
+    EXPECT_EQ(1, deferredFile);
+    EXPECT_EQ(IDCANCEL, outcome.result);
+    EXPECT_EQ(0, outcome.index);
+    EXPECT_EQ(1, script.Shown());  // no error question after the user chose to stop
+    EXPECT_FALSE(Exists(folder + "\\two.mpg"));
+    EXPECT_FALSE(Exists(folder + "\\next.mpg"));
+}
+
+TEST_F(ProgressWindowTest, TheSpinnerTurnsInOrderOnTimer999Every100Ms) {
+    const std::string source = TiVo("a.TiVo");
+    HoldMonitors();
+    std::vector<UINT_PTR> timerIds;
+    std::vector<DWORD> ticks;
+    queue.onMessage = [&](const MSG& msg) {
+        if (msg.message == WM_TIMER && progress && msg.hwnd == progress) {
+            timerIds.push_back(msg.wParam);
+            ticks.push_back(::GetTickCount());
+        }
+    };
+    onProgressShown = [&](HWND) {
+        After(20, [&] { WaitForTicks(6, 0, &ticks); });
+    };
+    const Outcome outcome = Run({source});
+    EXPECT_EQ(IDOK, outcome.result);
+    ASSERT_GE(ticks.size(), 6u);
+    for (UINT_PTR id : timerIds) EXPECT_EQ(999u, id);
+    // Periodic ticks: a late one never brings the ones after it forward.
+    EXPECT_GE(ticks.back() - ticks.front(), (ticks.size() - 2) * 95);
+
+    const std::vector<std::string> cycle = {"/", "--", "\\", "|"};
+    ASSERT_GE(g_spinnerTexts.size(), 4u);
+    for (size_t i = 0; i < g_spinnerTexts.size(); ++i) EXPECT_EQ(cycle[i % 4], g_spinnerTexts[i]) << i;
+}
+
 TEST_F(ProgressWindowTest, CloseBoxAndEscapeAskTheSameQuestion) {
     const std::string source = TiVo("a.TiVo");
     HoldMonitors();
@@ -636,6 +760,28 @@ TEST_F(ProgressWindowTest, CloseBoxAndEscapeAskTheSameQuestion) {
     EXPECT_EQ(0, outcome.index);
     EXPECT_EQ(4, script.Shown());
     EXPECT_FALSE(Exists(Mpg(source)));
+}
+
+TEST_F(ProgressWindowTest, CloseRequestsQueuedBehindTheQuestionAskNoSecondOne) {
+    const std::string source = TiVo("a.TiVo");
+    HoldMonitors();
+    onProgressShown = [](HWND window) {
+        ::PostMessageA(window, WM_CLOSE, 0, 0);
+        ::PostMessageA(window, WM_CLOSE, 0, 0);
+        ::PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    };
+    script.Expect("Really Cancel?", [&](HWND box) {
+        // The later requests reach the window from the question's own message loop.
+        After(300, [this, box] {
+            OpenGate();
+            ClickButton(box, "&No");
+        });
+    });
+    const Outcome outcome = Run({source});
+    EXPECT_EQ(1, script.Shown());
+    EXPECT_EQ(IDOK, outcome.result);
+    EXPECT_EQ(1, outcome.index);
+    ExpectConverted(Mpg(source), SizeOf(source));
 }
 
 TEST_F(ProgressWindowTest, EnterNeverEndsTheWindowWhileAFileConverts) {
