@@ -484,6 +484,38 @@ TEST(MainWindow, EnterRunsConvertWhichAsksForFilesFirst) {
     EXPECT_EQ(mainWindow, owner);
 }
 
+TEST(MainWindow, EnterInTheOutputFieldRunsConvertAndOnAnotherButtonPressesThatButton) {
+    std::vector<CString> seen;  // captions of the dialogs that opened, in order
+    CString boxText;
+    RunMainWindow(
+        [&](HWND w) {
+            ClickNow(w, IDC_SAME_FOLDER);  // the field takes the focus only when enabled
+            // Focus moved the way the Tab key moves it, so the dialog manager keeps the
+            // default button up to date.
+            for (int attempt = 0; attempt < 10 && seen.empty(); ++attempt) {
+                ::SendMessageA(w, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(w, IDC_OUTPUT_FOLDER)), TRUE);
+                PressKey(w, VK_RETURN);
+                PumpDialog(w, 200);
+            }
+            size_t afterField = seen.size();
+            for (int attempt = 0; attempt < 10 && seen.size() == afterField; ++attempt) {
+                ::SendMessageA(w, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(w, IDC_ADD)), TRUE);
+                PressKey(w, VK_RETURN);
+                PumpDialog(w, 200);
+            }
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        [&](HWND dialog) {
+            seen.push_back(WindowText(dialog));
+            if (seen.size() == 1) boxText = MessageBoxText(dialog);
+            ::PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        });
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_STREQ("Nothing to do", seen[0]);  // Enter in the field: the Convert command
+    EXPECT_STREQ("Please select at least one TiVo file to convert.", boxText);
+    EXPECT_STREQ("Select TiVo Files to Convert", seen[1]);  // Enter on "&Add": Add, not Convert
+}
+
 namespace {
 
 // How the About box is to be closed.
@@ -705,10 +737,83 @@ TEST(MainWindow, SelectionTooLargeForTheBufferIsReported) {
     EXPECT_STREQ("Too many files: Too many files were chosen at once. Please add them in smaller groups.", boxes[0]);
 }
 
+namespace {
+
+// The first descendant window of the class (the new-style browser nests its tree view).
+HWND FindDescendant(HWND parent, const char* className) {
+    struct Search {
+        const char* className;
+        HWND found;
+    } search{className, nullptr};
+    ::EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM data) -> BOOL {
+            Search* s = reinterpret_cast<Search*>(data);
+            if (ClassName(child).CompareNoCase(s->className) != 0) return TRUE;
+            s->found = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// True when some descendant window shows exactly this text.
+bool HasDescendantWithText(HWND parent, const char* text) {
+    struct Search {
+        const char* text;
+        bool found;
+    } search{text, false};
+    ::EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM data) -> BOOL {
+            Search* s = reinterpret_cast<Search*>(data);
+            s->found = WindowText(child) == s->text;
+            return !s->found;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The text of the item selected in the folder browser's tree.
+CString BrowserSelection(HWND browser) {
+    HWND tree = FindDescendant(browser, WC_TREEVIEWA);
+    if (!tree) return CString();
+    LPARAM item = ::SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    if (!item) return CString();
+    char text[MAX_PATH] = "";
+    TVITEMA tv{};
+    tv.mask = TVIF_TEXT;
+    tv.hItem = reinterpret_cast<HTREEITEM>(item);
+    tv.pszText = text;
+    tv.cchTextMax = sizeof text;
+    ::SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+    return text;
+}
+
+// Presses OK in the folder browser once its tree shows the folder `name` selected: the browser
+// walks down to the folder it was asked to open on one level at a time, and a loaded machine
+// may hand it to the test half-way. After 10 s OK is pressed all the same, and the test's
+// check of the chosen path reports where the browser stood.
+void AcceptBrowserOnceSelected(HWND browser, const CString& name) {
+    static CString s_name;
+    static DWORD s_deadline;
+    s_name = name;
+    s_deadline = ::GetTickCount() + 10000;
+    ::SetTimer(browser, 0x4252, 50, [](HWND window, UINT, UINT_PTR id, DWORD) {
+        if (BrowserSelection(window).CompareNoCase(s_name) != 0 && static_cast<LONG>(::GetTickCount() - s_deadline) < 0)
+            return;
+        ::KillTimer(window, id);
+        ::PostMessageA(window, WM_COMMAND, IDOK, 0);
+    });
+}
+
+}  // namespace
+
 TEST(MainWindow, BrowseOpensOnTheFieldsFolderAndCancelKeepsTheText) {
     TestFolder chosen("browse");
     CString afterOk, afterCancel;
-    CString browserTitle;
+    bool titleShown = false;
+    CString selectionName;
     int browsers = 0;
     RunMainWindow(
         [&](HWND w) {
@@ -723,10 +828,17 @@ TEST(MainWindow, BrowseOpensOnTheFieldsFolderAndCancelKeepsTheText) {
         },
         [&](HWND browser) {
             ++browsers;
-            browserTitle = WindowText(browser);
-            ::PostMessageA(browser, WM_COMMAND, browsers == 1 ? IDOK : IDCANCEL, 0);
+            if (browsers == 1) {
+                titleShown = HasDescendantWithText(browser, "Select Output Folder for MPEGs");
+                selectionName = chosen.Path().Mid(chosen.Path().ReverseFind('\\') + 1);
+                AcceptBrowserOnceSelected(browser, selectionName);
+            } else {
+                ::PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
+            }
         });
     EXPECT_EQ(2, browsers);
+    EXPECT_FALSE(selectionName.IsEmpty());
+    EXPECT_TRUE(titleShown);
     EXPECT_EQ(0, afterOk.CompareNoCase(chosen.Path())) << afterOk;
     EXPECT_STREQ("typed by hand", afterCancel);
 }
@@ -771,4 +883,98 @@ TEST(MainWindow, PaintsItsIconOnlyWhenMinimised) {
     EXPECT_EQ(0, whileNormal);
     EXPECT_TRUE(iconic);
     EXPECT_EQ(1, whileMinimised);
+}
+
+namespace {
+
+// The push button of a dialog that shows this text and is not hidden (the dialog itself may
+// not be visible yet when the test meets it).
+HWND ButtonWithText(HWND dialog, const char* text) {
+    for (HWND child = ::GetWindow(dialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        bool shown = (::GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) != 0;
+        if (ClassName(child).CompareNoCase("Button") == 0 && shown && WindowText(child) == text) return child;
+    }
+    return nullptr;
+}
+
+// One overwrite question of the progress window: the folder it names and the source's name.
+struct OverwriteQuestion {
+    CString folder;
+    CString name;
+};
+
+}  // namespace
+
+TEST(ConvertCommand, HandsOverTheRowsAndTheOutputFolderAndRemovesTheRowsGotThrough) {
+    // Every source has an output already, so each file asks the overwrite question, which names
+    // the output folder the progress window was given; the answers decide how far a batch gets.
+    TestFolder sources("convert-src");
+    TestFolder output("convert-out");
+    for (const char* name : {"a", "b", "c"}) {
+        sources.AddFile(CString(name) + ".TiVo", 10);
+        sources.AddFile(CString(name) + ".mpg", 1);
+    }
+    output.AddFile("c.mpg", 1);
+    std::vector<OverwriteQuestion> questions;
+    const char* answers[] = {"&No", "&No", "&Cancel", "&No"};
+    std::vector<CString> firstBatchRows;
+    CString labelAfterFirst, labelAfterSecond;
+    int rowsAfterSecond = -1;
+    bool removeBeforeSecond = false, removeAfterSecond = true;
+    RunMainWindow(
+        [&](HWND w) {
+            CListCtrl* list = List(w);
+            for (const char* name : {"c", "a", "b"}) AddFileRow(*list, sources.Path() + "\\" + name + ".TiVo");
+            ::SendMessageA(w, WM_COMMAND, MAKEWPARAM(IDC_REMOVE, BN_CLICKED), 0);  // nothing selected: the label follows
+            // Same folder: two files skipped, the third question cancels the batch (index 2).
+            ClickNow(w, IDOK);
+            firstBatchRows = Column(w, 0);
+            labelAfterFirst = WindowText(Item(w, IDC_COUNT_LABEL));
+
+            // An output folder: the one row left is skipped, so the batch gets through it.
+            ClickNow(w, IDC_SAME_FOLDER);
+            ::SetWindowTextA(Item(w, IDC_OUTPUT_FOLDER), output.Path());
+            list->SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+            removeBeforeSecond = Enabled(w, IDC_REMOVE);
+            ClickNow(w, IDOK);
+            rowsAfterSecond = list->GetItemCount();
+            labelAfterSecond = WindowText(Item(w, IDC_COUNT_LABEL));
+            removeAfterSecond = Enabled(w, IDC_REMOVE);
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        [&](HWND dialog) {
+            if (WindowText(dialog) != "Overwrite File?") return;  // the progress window itself
+            CString text = WindowText(Item(dialog, IDC_CHOICE_TEXT));
+            // "<folder>\r\nFolder already contains An MPG file for\r\n<name>\r\n\r\nOverwrite..."
+            std::vector<CString> lines;
+            for (int start = 0;;) {
+                int end = text.Find("\r\n", start);
+                lines.push_back(text.Mid(start, end < 0 ? text.GetLength() - start : end - start));
+                if (end < 0) break;
+                start = end + 2;
+            }
+            questions.push_back({lines[0], lines.size() > 2 ? lines[2] : CString()});
+            size_t answer = std::min(questions.size() - 1, sizeof answers / sizeof answers[0] - 1);
+            HWND button = ButtonWithText(dialog, answers[answer]);
+            EXPECT_NE(nullptr, button) << answers[answer];
+            // The question refuses to close any other way: a missing button still answers.
+            ::PostMessageA(button ? button : Item(dialog, IDC_CHOICE_B1), BM_CLICK, 0, 0);
+        });
+
+    ASSERT_EQ(4u, questions.size());
+    // Row order, which is name order; beside the sources, then in the folder as typed.
+    const char* names[] = {"a.TiVo", "b.TiVo", "c.TiVo", "c.TiVo"};
+    for (size_t i = 0; i < 4; ++i) EXPECT_STREQ(names[i], questions[i].name) << i;
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(0, questions[i].folder.CompareNoCase(sources.Path())) << questions[i].folder;
+    EXPECT_STREQ(output.Path(), questions[3].folder);
+
+    // Cancelled at the third file: the first two rows are gone, and the label says so.
+    ASSERT_EQ(1u, firstBatchRows.size());
+    EXPECT_STREQ("c.TiVo", firstBatchRows[0]);
+    EXPECT_STREQ("1 File Selected", labelAfterFirst);
+    // Got through the whole batch: the list is empty, the label and "&Remove" follow.
+    EXPECT_TRUE(removeBeforeSecond);
+    EXPECT_EQ(0, rowsAfterSecond);
+    EXPECT_STREQ("0 Files Selected", labelAfterSecond);
+    EXPECT_FALSE(removeAfterSecond);
 }
