@@ -59,12 +59,6 @@ int CString::Compare(const char* other) const {
     return std::strcmp(m_text.c_str(), other ? other : "");
 }
 
-int CString::CompareNoCase(const char* other) const {
-    // lstrcmpiA is the system's case-insensitive comparison of ANSI text (multibyte-aware);
-    // it returns 0 only for texts that are equal apart from letter case.
-    return ::lstrcmpiA(m_text.c_str(), other ? other : "");
-}
-
 namespace {
 
 // Byte length of the character that starts at p (1 or 2).
@@ -72,7 +66,31 @@ size_t CharBytes(const char* p) {
     return (::IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') ? 2 : 1;
 }
 
+// The text with every single-byte character in the system's lower case (CharLowerBuffA, so
+// letters of the ANSI code page fold too); double-byte characters stay as they are.
+std::string FoldCase(const char* text) {
+    std::string folded;
+    for (const char* p = text; *p;) {
+        size_t bytes = CharBytes(p);
+        if (bytes == 1) {
+            char ch = *p;
+            ::CharLowerBuffA(&ch, 1);
+            folded += ch;
+        } else {
+            folded.append(p, bytes);
+        }
+        p += bytes;
+    }
+    return folded;
+}
+
 }  // namespace
+
+int CString::CompareNoCase(const char* other) const {
+    // Character by character, not lstrcmpiA: the system's collation ignores some characters
+    // (a soft hyphen, C1 controls), which would make two different file names "equal".
+    return std::strcmp(FoldCase(m_text.c_str()).c_str(), FoldCase(other ? other : "").c_str());
+}
 
 int CString::Find(char ch, int start) const {
     if (start < 0) start = 0;

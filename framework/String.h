@@ -1,6 +1,6 @@
 // CString and CStringArray: 8-bit strings in the system's ANSI code page.
 // Searches step over double-byte characters, so the trail byte of a double-byte
-// character is never taken for "\" or "."; CompareNoCase uses the system's comparison.
+// character is never taken for "\" or "."; CompareNoCase folds letter case as the system does.
 #pragma once
 
 #include <windows.h>
@@ -34,7 +34,8 @@ public:
 
     // Byte-wise comparisons (== is exact, like strcmp).
     int Compare(const char* other) const;
-    // 0 when equal without regard to letter case, as the system compares ANSI text.
+    // 0 when equal apart from letter case (the system's case mapping of the ANSI code page);
+    // every other difference counts, also in characters that sorting would ignore.
     int CompareNoCase(const char* other) const;
     friend bool operator==(const CString& a, const CString& b) { return a.m_text == b.m_text; }
     friend bool operator==(const CString& a, const char* b) { return a.Compare(b) == 0; }

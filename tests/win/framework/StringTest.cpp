@@ -64,6 +64,11 @@ TEST(CString, ComparesWithoutCase) {
     EXPECT_EQ(0, CString("C:\\Videos\\Show.TiVo").CompareNoCase("c:\\VIDEOS\\show.tivo"));
     EXPECT_NE(0, CString("C:\\Videos\\Show.TiVo").CompareNoCase("C:\\Videos\\Show2.TiVo"));
     EXPECT_NE(0, CString("C:\\co-op.TiVo").CompareNoCase("C:\\coop.TiVo"));
+    // Characters that the system's sorting ignores still make two names different.
+    EXPECT_NE(0, CString("C:\\a\x81.TiVo").CompareNoCase("C:\\a.TiVo"));
+    EXPECT_NE(0, CString("C:\\a\xAD" "b.TiVo").CompareNoCase("C:\\ab.TiVo"));  // soft hyphen
+    EXPECT_NE(0, CString("C:\\\xE9t\xE9.TiVo").CompareNoCase("C:\\ete.TiVo"));
+    EXPECT_EQ(0, CString("C:\\\xC9T\xC9.TiVo").CompareNoCase("c:\\\xE9t\xE9.tivo"));  // letters of code page 1252
     EXPECT_NE(0, CString("a").CompareNoCase(""));
     EXPECT_NE(0, CString("a").Compare("A"));
     EXPECT_TRUE(CString("x") == "x");

@@ -173,6 +173,11 @@ TEST(Rows, DuplicatesAreSkippedWhateverTheirCase) {
     AddFileRow(rows.list, "Z:\\Other\\Show.TiVo");
     EXPECT_EQ(2, rows.list.GetItemCount());
     EXPECT_TRUE(IsPathListed(rows.list, "z:\\other\\show.tivo"));
+    // A name that differs only by a character that sorting ignores (a soft hyphen) is
+    // another file, not a duplicate.
+    EXPECT_FALSE(IsPathListed(rows.list, "Z:\\Other\\Sh\xADow.TiVo"));
+    AddFileRow(rows.list, "Z:\\Other\\Sh\xADow.TiVo");
+    EXPECT_EQ(3, rows.list.GetItemCount());
 }
 
 TEST(Rows, SortedByNameWithSizesFromTheFileSystem) {
