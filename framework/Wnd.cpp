@@ -273,7 +273,10 @@ bool OfferCommandHelp(HWND hWnd) {
 }  // namespace
 
 void CWnd::OnHelp() {
-    if (!OfferCommandHelp(::GetCapture())) OfferCommandHelp(::GetFocus());
+    if (OfferCommandHelp(::GetCapture()) || OfferCommandHelp(::GetFocus())) return;
+    // No window of ours has the focus (a minimised window has none, and its system menu still
+    // offers Help): the window itself is asked, so that help does not silently do nothing.
+    OfferCommandHelp(m_hWnd);
 }
 
 int CButton::GetCheck() const {

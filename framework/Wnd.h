@@ -93,7 +93,7 @@ public:
     // help file; "Failed to launch help." when it fails or the file does not exist.
     virtual void WinHelp(DWORD_PTR data, UINT command = HELP_CONTEXT);
     // Finds the help context (from the capture window, then the focus window, each with
-    // their parents) and starts window help with it.
+    // their parents, then this window when nothing has the focus) and starts window help.
     void OnHelp();
 
 protected:

@@ -633,6 +633,23 @@ TEST(Help, ButtonSystemMenuAndF1AskForTheMainWindowsContext) {
     EXPECT_EQ(static_cast<UINT>(HELP_CONTEXT), dlg.lastCommand);
 }
 
+TEST(Help, SystemMenuHelpWorksWhileNothingHasTheFocus) {
+    // Minimised, the window has no focus, yet its system menu (from the taskbar) offers Help.
+    CHelpWatchingDlg dlg;
+    HWND focusBefore = reinterpret_cast<HWND>(1);
+    RunMainWindow<CHelpWatchingDlg>(
+        [&](HWND w) {
+            ::SetFocus(nullptr);
+            focusBefore = ::GetFocus();
+            ::SendMessageA(w, WM_SYSCOMMAND, IDM_HELP, 0);
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        },
+        nullptr, &dlg);
+    EXPECT_EQ(nullptr, focusBefore);
+    EXPECT_EQ(1, dlg.requests);
+    EXPECT_EQ(static_cast<DWORD_PTR>(0x20066), dlg.lastData);
+}
+
 TEST(Help, F1InTheAboutBoxDoesNothing) {
     CHelpWatchingDlg dlg;
     LRESULT answer = -1;
