@@ -124,6 +124,8 @@ HWND FileNameField(HWND fileDialog) {
 struct FileDialogVisit {
     CString title;
     CString folder;
+    CString fileType;           // the type list's current entry: the filter's description
+    bool readOnlyShown = false;  // OFN_HIDEREADONLY is not among the flags
 };
 
 // Answers the open-file dialog with `typed` (names in quotes, relative to its folder), or
@@ -135,6 +137,9 @@ Step AnswerFileDialog(CString typed, FileDialogVisit* visit) {
             char folder[MAX_PATH] = "";
             ::SendMessageA(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
             visit->folder = folder;
+            visit->fileType = WindowText(Item(dialog, cmb1));
+            HWND readOnly = Item(dialog, chx1);
+            visit->readOnlyShown = readOnly && (::GetWindowLongA(readOnly, GWL_STYLE) & WS_VISIBLE) != 0;
         }
         if (typed.IsEmpty()) {
             ::PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -331,6 +336,8 @@ TEST(MainWindow, AddThroughTheOpenFileDialogSortsSkipsDuplicatesAndFitsColumns) 
 
     EXPECT_EQ(3, dialogsSeen);  // three open-file dialogs, no message box
     EXPECT_STREQ("Select TiVo Files to Convert", visits[0].title);
+    EXPECT_STREQ("TiVo Desktop Movies (*.TiVo)", visits[0].fileType);
+    EXPECT_TRUE(visits[0].readOnlyShown);
     EXPECT_EQ(0, visits[0].folder.CompareNoCase(first.Path()));
     EXPECT_EQ(0, dirAfterFirstAdd.CompareNoCase(first.Path()));  // not restored: the next Add starts there
     EXPECT_EQ(0, visits[1].folder.CompareNoCase(first.Path()));
