@@ -83,6 +83,28 @@ HRESULT BasePin::CheckConnect(IPin*) { return S_OK; }
 HRESULT BasePin::CompleteConnect(IPin*) { return S_OK; }
 void BasePin::BreakConnect() {}
 
+// Called with the state lock held: a pin joins only while unconnected and stopped, and only
+// a pin of the opposite direction.
+HRESULT BasePin::CheckCanConnect(IPin* other, PIN_DIRECTION otherDirection) {
+    if (peer_)
+        return VFW_E_ALREADY_CONNECTED;
+    if (filter_->State() != State_Stopped)
+        return VFW_E_NOT_STOPPED;
+    PIN_DIRECTION direction;
+    HRESULT hr = other->QueryDirection(&direction);
+    if (FAILED(hr))
+        return hr;
+    return direction == otherDirection ? S_OK : VFW_E_INVALID_DIRECTION;
+}
+
+// Called with the state lock held: undoes a connection, whole or half made.
+void BasePin::DropConnection() {
+    BreakConnect();
+    peer_->Release();
+    peer_ = nullptr;
+    connectedType_.Clear();
+}
+
 HRESULT BasePin::TryConnection(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
     if (CheckMediaType(mt) != S_OK)
         return VFW_E_TYPE_NOT_ACCEPTED;
@@ -100,12 +122,8 @@ HRESULT BasePin::TryConnection(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
                 receivePin->Disconnect();
         }
     }
-    if (FAILED(hr)) {
-        BreakConnect();
-        peer_->Release();
-        peer_ = nullptr;
-        connectedType_.Clear();
-    }
+    if (FAILED(hr))
+        DropConnection();
     return hr;
 }
 
@@ -115,16 +133,9 @@ STDMETHODIMP BasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
     if (direction_ != PINDIR_OUTPUT)
         return E_UNEXPECTED;
     AutoLock lock(filter_->StateLock());
-    if (peer_)
-        return VFW_E_ALREADY_CONNECTED;
-    if (filter_->State() != State_Stopped)
-        return VFW_E_NOT_STOPPED;
-    PIN_DIRECTION peerDirection;
-    HRESULT hr = receivePin->QueryDirection(&peerDirection);
+    HRESULT hr = CheckCanConnect(receivePin, PINDIR_INPUT);
     if (FAILED(hr))
         return hr;
-    if (peerDirection != PINDIR_INPUT)
-        return VFW_E_INVALID_DIRECTION;
 
     if (FullySpecified(mt))
         return TryConnection(receivePin, mt);
@@ -160,16 +171,9 @@ STDMETHODIMP BasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt
     if (direction_ != PINDIR_INPUT)
         return E_UNEXPECTED;
     AutoLock lock(filter_->StateLock());
-    if (peer_)
-        return VFW_E_ALREADY_CONNECTED;
-    if (filter_->State() != State_Stopped)
-        return VFW_E_NOT_STOPPED;
-    PIN_DIRECTION peerDirection;
-    HRESULT hr = connector->QueryDirection(&peerDirection);
+    HRESULT hr = CheckCanConnect(connector, PINDIR_OUTPUT);
     if (FAILED(hr))
         return hr;
-    if (peerDirection != PINDIR_OUTPUT)
-        return VFW_E_INVALID_DIRECTION;
     hr = CheckConnect(connector);
     if (FAILED(hr))
         return hr;
@@ -180,12 +184,8 @@ STDMETHODIMP BasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt
     hr = connectedType_.Set(mt);
     if (SUCCEEDED(hr))
         hr = CompleteConnect(connector);
-    if (FAILED(hr)) {
-        BreakConnect();
-        peer_->Release();
-        peer_ = nullptr;
-        connectedType_.Clear();
-    }
+    if (FAILED(hr))
+        DropConnection();
     return hr;
 }
 
@@ -195,10 +195,7 @@ STDMETHODIMP BasePin::Disconnect() {
         return VFW_E_NOT_STOPPED;
     if (!peer_)
         return S_FALSE;
-    BreakConnect();
-    peer_->Release();
-    peer_ = nullptr;
-    connectedType_.Clear();
+    DropConnection();
     return S_OK;
 }
 

@@ -84,6 +84,8 @@ protected:
     MediaType connectedType_;
 
 private:
+    HRESULT CheckCanConnect(IPin* other, PIN_DIRECTION otherDirection);
+    void DropConnection();
     HRESULT TryConnection(IPin* receivePin, const AM_MEDIA_TYPE* mt);
 };
 
