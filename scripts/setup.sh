@@ -12,6 +12,8 @@ packages=(
   ffmpeg
   imagemagick icoutils
   clang libclang-rt-14-dev
+  libssl-dev
+  nsis p7zip-full
 )
 
 missing=()
