@@ -13,7 +13,7 @@ packages=(
   imagemagick icoutils
   clang libclang-rt-14-dev
   libssl-dev
-  nsis p7zip-full
+  nsis p7zip-full file
 )
 
 missing=()

@@ -15,6 +15,9 @@ for preset in native fuzz win32 win64; do
   cmake --build --preset "$preset" -j "$jobs"
 done
 
+echo "=== setup programs (dist/)"
+bash scripts/make-installers.sh
+
 echo "=== test native"
 ctest --preset native
 echo "=== test fuzz (sanitized unit tests, short fuzzing runs)"

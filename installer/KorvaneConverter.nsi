@@ -1,0 +1,274 @@
+; Setup program of Korvane Converter, one script for both packages.
+;   makensis -DARCH=x64|x86 -DFILES_DIR=<folder> -DOUT_FILE=<setup.exe> KorvaneConverter.nsi
+; FILES_DIR holds the program, the filter pack and converter.ico; scripts/make-installers.sh
+; stages them there from a preset's build.
+;
+; Silent use, for administrators:
+;   setup.exe /S [/MAK=0123456789] [/D=C:\Folder]          (/D last, unquoted, as NSIS wants)
+;   Uninstall.exe /S [/FORGETKEYS]
+; Exit code 2 when the command line is refused (nothing is installed then).
+
+Unicode true
+!if "${ARCH}" == "x64"
+  Target amd64-unicode
+!else if "${ARCH}" == "x86"
+  Target x86-unicode
+!else
+  !error "ARCH must be x64 or x86"
+!endif
+
+!include MUI2.nsh
+!include nsDialogs.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+
+!define PRODUCT "Korvane Converter"
+!define PUBLISHER "Halvenor"
+!define VERSION "1.0.0.1"
+!define PROGRAM_EXE "KorvaneConverter.exe"
+!define FILTERS_DLL "KorvaneFilters.dll"
+!define UNINSTALLER "Uninstall.exe"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvaneConverter"
+; Where the filter pack keeps the keys it was given. Uninstall leaves them unless asked:
+; a reinstall, or the other package, should not make the user look them up again.
+!define KEYS_PARENT_KEY "Software\Halvenor\Korvane Filters"
+!define KEYS_KEY "${KEYS_PARENT_KEY}\Media Access Keys"
+
+Name "${PRODUCT}"
+OutFile "${OUT_FILE}"
+RequestExecutionLevel admin
+SetCompressor /SOLID lzma
+ManifestSupportedOS all
+BrandingText "${PRODUCT} ${VERSION}"
+!if "${ARCH}" == "x64"
+  InstallDir "$PROGRAMFILES64\${PRODUCT}"
+!else
+  InstallDir "$PROGRAMFILES\${PRODUCT}"
+!endif
+; An earlier install is upgraded where it is.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+
+VIProductVersion "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} Setup"
+VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
+
+!define MUI_ICON "${FILES_DIR}\converter.ico"
+!define MUI_UNICON "${FILES_DIR}\converter.ico"
+!define MUI_ABORTWARNING
+
+Var MediaAccessKey
+Var KeyField
+Var ForgetKeys
+Var ForgetBox
+
+!insertmacro MUI_PAGE_DIRECTORY
+Page custom KeyPageShow KeyPageLeave
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_RUN "$INSTDIR\${PROGRAM_EXE}"
+!define MUI_FINISHPAGE_RUN_TEXT "Start ${PRODUCT}"
+!define MUI_FINISHPAGE_RUN_NOTCHECKED
+!insertmacro MUI_PAGE_FINISH
+
+UninstPage custom un.ForgetPageShow un.ForgetPageLeave
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "English"
+
+; Leaves 1 on the stack when the text is exactly ten digits, 0 otherwise.
+!macro IS_MEDIA_ACCESS_KEY un
+Function ${un}IsMediaAccessKey
+  Exch $0
+  Push $1
+  Push $2
+  StrLen $1 $0
+  ${If} $1 <> 10
+    StrCpy $0 0
+  ${Else}
+    StrCpy $2 0
+    ${Do}
+      StrCpy $1 $0 1 $2
+      ${If} $1 S< "0"
+      ${OrIf} $1 S> "9"
+        StrCpy $0 0
+        ${Break}
+      ${EndIf}
+      IntOp $2 $2 + 1
+      ${If} $2 = 10
+        StrCpy $0 1
+        ${Break}
+      ${EndIf}
+    ${Loop}
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+!macroend
+!insertmacro IS_MEDIA_ACCESS_KEY ""
+
+!macro USE_MATCHING_REGISTRY_VIEW
+  ; The filter pack's class ids and the uninstall entry belong in the registry view of the
+  ; package's own bitness, where the programs that load the DLL look for them.
+!if "${ARCH}" == "x64"
+  SetRegView 64
+!else
+  SetRegView 32
+!endif
+!macroend
+
+Function .onInit
+  !insertmacro USE_MATCHING_REGISTRY_VIEW
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/MAK=" $MediaAccessKey
+  ${IfNot} ${Errors}
+  ${AndIf} $MediaAccessKey != ""
+    Push $MediaAccessKey
+    Call IsMediaAccessKey
+    Pop $1
+    ${If} $1 <> 1
+      MessageBox MB_OK|MB_ICONSTOP "The Media Access Key given with /MAK= is not 10 digits. Nothing was installed." /SD IDOK
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Function KeyPageShow
+  !insertmacro MUI_HEADER_TEXT "Media Access Key" "Recordings your TiVo encrypted need its Media Access Key."
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateLabel} 0 0 100% 48u "Your TiVo shows its Media Access Key, ten digits, under Settings > Account && System Information > Media Access Key. It is also listed in your online TiVo account.$\r$\n$\r$\nType it here to convert encrypted recordings. You can leave it empty: unencrypted recordings convert without it, and the key can be added later."
+  Pop $0
+  ${NSD_CreateLabel} 0 56u 100% 10u "&Media Access Key:"
+  Pop $0
+  ${NSD_CreateNumber} 0 68u 80u 12u "$MediaAccessKey"
+  Pop $KeyField
+  ${NSD_Edit_SetTextLimit} $KeyField 10
+  nsDialogs::Show
+FunctionEnd
+
+Function KeyPageLeave
+  ${NSD_GetText} $KeyField $MediaAccessKey
+  ${If} $MediaAccessKey != ""
+    Push $MediaAccessKey
+    Call IsMediaAccessKey
+    Pop $0
+    ${If} $0 <> 1
+      MessageBox MB_OK|MB_ICONEXCLAMATION "A Media Access Key has exactly 10 digits. Check the number your TiVo shows, or leave the field empty."
+      Abort
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Section "Korvane Converter" SecMain
+  SectionIn RO
+  !insertmacro USE_MATCHING_REGISTRY_VIEW
+  SetShellVarContext all
+
+  ; An earlier install in another folder goes first, so that one copy stays registered.
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+  ${AndIf} $0 != $INSTDIR
+  ${AndIf} ${FileExists} "$0\${UNINSTALLER}"
+    DetailPrint "Removing the earlier installation in $0"
+    ExecWait '"$0\${UNINSTALLER}" /S _?=$0'
+    Delete "$0\${UNINSTALLER}"
+    RMDir "$0"
+  ${EndIf}
+
+  SetOutPath "$INSTDIR"
+  SetOverwrite on
+  File "${FILES_DIR}\${PROGRAM_EXE}"
+  File "${FILES_DIR}\${FILTERS_DLL}"
+  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+
+  ClearErrors
+  RegDLL "$INSTDIR\${FILTERS_DLL}"
+  ${If} ${Errors}
+    MessageBox MB_OK|MB_ICONSTOP "The filters in $INSTDIR\${FILTERS_DLL} could not be registered, so ${PRODUCT} cannot convert. Run setup again as an administrator." /SD IDOK
+    SetErrorLevel 3
+  ${EndIf}
+
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\${PROGRAM_EXE}" "" "$INSTDIR\${PROGRAM_EXE}" 0 SW_SHOWNORMAL "" "Convert TiVo recordings into MPEG files"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "VersionMajor" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "VersionMinor" 0
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${PROGRAM_EXE},0"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
+
+  ; The filter pack keeps the key for the user who runs setup (protected for that user),
+  ; through its own entry point, so the installer never writes the store itself.
+  ${If} $MediaAccessKey != ""
+    DetailPrint "Storing the Media Access Key"
+    ExecWait '"$SYSDIR\rundll32.exe" "$INSTDIR\${FILTERS_DLL}",MediaAccessKey $MediaAccessKey' $0
+    ${If} $0 <> 0
+      MessageBox MB_OK|MB_ICONEXCLAMATION "The Media Access Key could not be stored. Add it later from ${PRODUCT}'s key dialog." /SD IDOK
+    ${EndIf}
+  ${EndIf}
+SectionEnd
+
+Function un.onInit
+  !insertmacro USE_MATCHING_REGISTRY_VIEW
+  ${un.GetParameters} $0
+  ClearErrors
+  ${un.GetOptions} $0 "/FORGETKEYS" $1
+  ${If} ${Errors}
+    StrCpy $ForgetKeys ${BST_UNCHECKED}
+  ${Else}
+    StrCpy $ForgetKeys ${BST_CHECKED}
+  ${EndIf}
+FunctionEnd
+
+Function un.ForgetPageShow
+  !insertmacro MUI_HEADER_TEXT "Uninstall ${PRODUCT}" "Remove ${PRODUCT} and its filters from this computer."
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateLabel} 0 0 100% 40u "${PRODUCT} will be removed from $INSTDIR, with its filters and its Start menu shortcut. Your converted files stay where they are.$\r$\n$\r$\nThe Media Access Keys you stored stay too, so that a later installation can use them again."
+  Pop $0
+  ${NSD_CreateCheckbox} 0 48u 100% 12u "Also forget my Media Access Keys"
+  Pop $ForgetBox
+  ${NSD_SetState} $ForgetBox $ForgetKeys
+  nsDialogs::Show
+FunctionEnd
+
+Function un.ForgetPageLeave
+  ${NSD_GetState} $ForgetBox $ForgetKeys
+FunctionEnd
+
+Section "Uninstall"
+  !insertmacro USE_MATCHING_REGISTRY_VIEW
+  SetShellVarContext all
+
+  ; The filter pack removes only what names this DLL, so another vendor's filters under the
+  ; same class ids stay registered.
+  ${If} ${FileExists} "$INSTDIR\${FILTERS_DLL}"
+    UnRegDLL "$INSTDIR\${FILTERS_DLL}"
+  ${EndIf}
+  Delete "$INSTDIR\${PROGRAM_EXE}"
+  Delete "$INSTDIR\${FILTERS_DLL}"
+  Delete "$INSTDIR\${UNINSTALLER}"
+  ; Only when empty: anything else in the folder is the user's.
+  RMDir "$INSTDIR"
+  Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+
+  ${If} $ForgetKeys == ${BST_CHECKED}
+    DeleteRegKey HKCU "${KEYS_KEY}"
+    DeleteRegKey /ifempty HKCU "${KEYS_PARENT_KEY}"
+    DeleteRegKey /ifempty HKCU "Software\Halvenor"
+  ${EndIf}
+SectionEnd

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds both setup programs into dist/:
+#   dist/KorvaneConverter-1.0.0.1-x64-setup.exe   (64-bit Windows)
+#   dist/KorvaneConverter-1.0.0.1-x86-setup.exe   (32-bit Windows; also runs on 64-bit)
+# The win64 and win32 presets are configured and built first when needed (only the program
+# and the filter pack), so this one command serves a fresh checkout.
+#   scripts/make-installers.sh [OUT_DIR]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$(realpath -m "${1:-$root/dist}")
+version=1.0.0.1
+cd "$root"
+bash scripts/setup.sh
+
+build_preset() {  # build_preset PRESET: configures a tree that has none yet, then builds
+  local preset=$1
+  if [ ! -f "build/$preset/CMakeCache.txt" ]; then
+    local tests=ON
+    [ "$preset" = win32 ] && tests=OFF
+    cmake --preset "$preset" -DKORVANE_TESTS=$tests >/dev/null
+  fi
+  cmake --build --preset "$preset" -j2 --target KorvaneConverter KorvaneFilters korvane_icon
+}
+
+package() {  # package PRESET ARCH TOOL_PREFIX
+  local preset=$1 arch=$2 tools=$3
+  local build=$root/build/$preset
+  local file=$out/KorvaneConverter-$version-$arch-setup.exe
+  build_preset "$preset"
+  # The release carries no debugging information (a tenth of the size of the win64 build).
+  local files=$build/setup-files
+  rm -rf "$files"
+  mkdir -p "$files"
+  "$tools-strip" -o "$files/KorvaneConverter.exe" "$build/app/KorvaneConverter.exe"
+  "$tools-strip" -o "$files/KorvaneFilters.dll" "$build/filters/KorvaneFilters.dll"
+  cp "$build/res/converter.ico" "$files/"
+  # Written under a temporary name first, so a failed run never leaves a half installer.
+  makensis -V2 -DARCH="$arch" -DFILES_DIR="$files" -DOUT_FILE="$file.part" "$root/installer/KorvaneConverter.nsi"
+  mv -f "$file.part" "$file"
+  echo "built $file"
+}
+
+mkdir -p "$out"
+package win64 x64 x86_64-w64-mingw32
+package win32 x86 i686-w64-mingw32
