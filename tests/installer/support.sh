@@ -1,0 +1,137 @@
+# Sourced by the installer tests: a fresh Wine prefix of the test's own, the installer run
+# in it, and readers for what it left (files, registry, shortcut, version records).
+# Needs DISPLAY (scripts/wine-session.sh gives one) and the variables the caller sets:
+#   PREFIX (Unix path of the prefix), PROBE (installer_probe.exe).
+wine=/usr/lib/wine/wine64
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+
+fail() { echo "FAIL: $*" >&2; [ -n "${DISPLAY:-}" ] && import -window root "${WORK:-/tmp}/failure.png" 2>/dev/null; exit 1; }
+ok() { echo "ok: $*"; }
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+w() { "$wine" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+
+program_files="C:\\Program Files\\Korvane Converter"
+install_dir_unix() { echo "$PREFIX/drive_c/Program Files/Korvane Converter"; }
+shortcut_dos='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Korvane Converter.lnk'
+shortcut_unix() { echo "$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Korvane Converter.lnk"; }
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvaneConverter'
+keys_key='HKCU\Software\Halvenor\Korvane Filters\Media Access Keys'
+# The four class ids of the filter pack and its check-bytes source key.
+filter_classes=(
+  '{F719A804-E0A5-48B7-B219-204C98028C40}'
+  '{731B8592-4001-46D4-B1A5-33EC792B4501}'
+  '{1EE4C9C2-D755-11D5-9202-000021023C26}'
+  '{36A5F770-FE4C-11CE-A8ED-00AA002FEAB5}'
+)
+check_bytes_key='HKCR\Media Type\{e436eb83-524f-11ce-9f53-0020af0ba770}\{7AFCCE7B-3DED-45CB-812D-A51EEBB64D40}'
+
+_explorer_pid=""
+# A new prefix every run: the test is about what a first install does to a clean system.
+# winemenubuilder is off so that Start menu entries stay inside the prefix instead of
+# landing in the build machine's own desktop menus.
+prefix_start() {
+  export WINEPREFIX=$PREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$PREFIX"
+  mkdir -p "$PREFIX"
+  setsid wineserver -p </dev/null >/dev/null 2>&1 &
+  sleep 0.5
+  "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # Fonts and window captions as for every test prefix; its overrides leave ours alone,
+  # the prefix already exists.
+  bash "$repo/scripts/wine-prefix.sh" "$PREFIX"
+  setsid "$wine" explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+  _explorer_pid=$!
+  sleep 1
+}
+
+prefix_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  [ -z "$_explorer_pid" ] || kill "$_explorer_pid" 2>/dev/null || true
+}
+
+# reg_value KEY NAME: prints the value's data; fails when the key or value is missing.
+# NAME "" reads the key's default value.
+reg_value() {
+  local key=$1 name=$2 out
+  if [ -z "$name" ]; then out=$(w reg query "$key" /ve) || return 1
+  else out=$(w reg query "$key" /v "$name") || return 1; fi
+  echo "$out" | awk -F'    ' 'NF >= 4 && $3 ~ /^REG_/ { print $4; found=1 } END { exit !found }'
+}
+reg_key_exists() { w reg query "$1" >/dev/null; }
+
+# installer_version FILE: the probe's "Name=value" lines for a Unix path.
+version_record() { "$wine" "$PROBE" version "$(winpath "$1")" </dev/null 2>/dev/null | tr -d '\r'; }
+
+# NSIS reads /D= and _?= only unquoted and last, while Wine quotes every argument that has
+# a space: so setup and uninstall run through cmd /c, which hands its line over as typed,
+# from folders without spaces.
+# run_setup SETUP_UNIX ARGS...: setup as if downloaded into the Public Downloads folder; the
+# installer's exit code is the function's.
+run_setup() {
+  local setup=$1; shift
+  local downloads=$PREFIX/drive_c/users/Public/Downloads name
+  name=$(basename "$setup")
+  mkdir -p "$downloads"
+  cp -f "$setup" "$downloads/$name"
+  "$wine" cmd /c "C:\\users\\Public\\Downloads\\$name $*" </dev/null >/dev/null 2>&1
+}
+
+# run_uninstall DIR_UNIX ARGS...: as NSIS does itself, the uninstaller runs from a copy
+# outside the folder it removes (so it can delete its own file) and is waited for.
+uninstaller_copy() { echo "$PREFIX/drive_c/windows/temp/korvane-uninstall.exe"; }
+run_uninstall() {
+  local dir=$1; shift
+  local dir_dos
+  dir_dos=$(w winepath -w "$dir")
+  [ ! -f "$dir/Uninstall.exe" ] || cp -f "$dir/Uninstall.exe" "$(uninstaller_copy)"
+  "$wine" cmd /c "C:\\windows\\temp\\korvane-uninstall.exe /S $* _?=$dir_dos" </dev/null >/dev/null 2>&1
+}
+
+# big-endian 32-bit number as printf escapes
+be32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 >> 24 & 255)) $(($1 >> 16 & 255)) $(($1 >> 8 & 255)) $(($1 & 255)); }
+
+# wrap_tivo MPEG OUT: a .TiVo container as TiVo Desktop keeps one (16-byte header, one plain
+# XML chunk, padding up to the MPEG offset, the program stream).
+wrap_tivo() {
+  local input=$1 output=$2 offset=10240
+  local xml='<?xml version="1.0" encoding="utf-8"?><license xmlns="http://www.tivo.com/developer/xml/license-1.0"><notice>Korvane installer test</notice></license>'
+  local data=${#xml} chunk=$((12 + ${#xml}))
+  {
+    printf 'TiVo\x00\x04\x00\x0d\x00\x00'; printf "$(be32 $offset)"; printf '\x00\x01'
+    printf "$(be32 $chunk)"; printf "$(be32 $data)"; printf '\x00\x03\x00\x00'; printf '%s' "$xml"
+    head -c $((offset - 16 - chunk)) /dev/zero
+    cat "$input"
+  } >"$output"
+}
+
+probe_counts() {  # codec and packet count per stream, sorted
+  ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 "$1" | sort
+}
+
+# The whole registry of the prefix as text (regedit's export, as Windows' regedit makes it).
+registry_export() {
+  local file=$PREFIX/drive_c/windows/temp/korvane-registry.reg
+  rm -f "$file"
+  "$wine" regedit /E 'C:\windows\temp\korvane-registry.reg' </dev/null >/dev/null 2>&1 || return 1
+  iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'
+  rm -f "$file"
+}
+
+# Every registry line that names us, prefixed with its key, except under the user's own
+# HKCU\Software\Halvenor (the program's settings and the stored keys, which stay).
+ours_in_registry() {
+  registry_export | awk '
+    /^\[/ { key = $0 }
+    { l = tolower($0) }
+    l ~ /korvane|halvenor|f719a804|731b8592|1ee4c9c2|36a5f770|7afcce7b/ {
+      if (key !~ /^\[HKEY_USERS\\[^\\]*\\Software\\Halvenor[\\\]]/) print key " " $0
+    }'
+}
+
+# Files of ours anywhere on drive C:, but for the copies of setup and uninstaller the
+# tests made themselves.
+ours_on_disk() {
+  find "$PREFIX/drive_c" -iname '*korvane*' ! -path "$(uninstaller_copy)" ! -path '*/users/Public/Downloads/*'
+}
