@@ -55,12 +55,12 @@ convert_from_main_window() {
       file_text=$(p text "$progress" 1005)
       percent=${file_text##* }; percent=${percent%\%}
       case $file_text in "File 1 of "*) ;; *) break ;; esac
-      [[ $percent =~ ^[0-9]+$ ]] && (( percent >= 20 )) && break
+      [[ $percent =~ ^[0-9]+$ ]] && (( percent >= 15 )) && break
     done
   fi
   kill "$throttle_pid"; wait "$throttle_pid" 2>/dev/null || true
   kill -CONT "$program_pid"
-  sleep 0.03
+  sleep 0.15
   kill -STOP "$program_pid"
   [ $shown = 1 ] || { kill -CONT "$program_pid"; fail "Convert showed no progress window"; }
   if rect=$(p rect "$progress"); then
