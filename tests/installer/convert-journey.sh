@@ -20,7 +20,7 @@ convert_from_main_window() {
   local program_pid=$!
   # Kept in a global for the trap: the function's locals are gone when it fires.
   _journey_pid=$program_pid
-  trap 'kill -CONT "$_journey_pid" 2>/dev/null; kill "$_journey_pid" 2>/dev/null || true; prefix_stop' EXIT
+  trap 'kill -CONT "$_journey_pid" 2>/dev/null || true; kill "$_journey_pid" 2>/dev/null || true; prefix_stop' EXIT
 
   p wait "$main" 30 || fail "the installed program showed no main window"
   sleep 0.5

@@ -26,6 +26,13 @@ filter_classes=(
 )
 check_bytes_key='HKCR\Media Type\{e436eb83-524f-11ce-9f53-0020af0ba770}\{7AFCCE7B-3DED-45CB-812D-A51EEBB64D40}'
 
+# The user's own data under our publisher's key, which uninstall keeps: a key stored earlier
+# (by an older install, or the other package) and the program's settings.
+seed_user_data() {
+  w reg add "$keys_key" /v seeded-by-test /t REG_BINARY /d 00112233 /f >/dev/null
+  w reg add 'HKCU\Software\Halvenor\Korvane' /v mpegMuxer /d '{1EE4C9C2-D755-11D5-9202-000021023C26}' /f >/dev/null
+}
+
 _explorer_pid=""
 # A new prefix every run: the test is about what a first install does to a clean system.
 # winemenubuilder is off so that Start menu entries stay inside the prefix instead of
@@ -134,4 +141,65 @@ ours_in_registry() {
 # tests made themselves.
 ours_on_disk() {
   find "$PREFIX/drive_c" -iname '*korvane*' ! -path "$(uninstaller_copy)" ! -path '*/users/Public/Downloads/*'
+}
+
+# What a finished install leaves: files and their version records, the four classes and the
+# check bytes pointing at the installed DLL, the uninstall entry, the Start menu shortcut.
+check_installed() {  # check_installed DIR_UNIX
+  local dir=$1 dir_dos name
+  dir_dos=$(w winepath -w "$dir")
+  for name in KorvaneConverter.exe KorvaneFilters.dll Uninstall.exe; do
+    [ -f "$dir/$name" ] || fail "$name is not in $dir"
+  done
+  local record
+  record=$(version_record "$dir/KorvaneConverter.exe")
+  for want in Version=1.0.0.1 CompanyName=Halvenor OriginalFilename=KorvaneConverter.exe "ProductName=Korvane Application"; do
+    grep -qxF "$want" <<<"$record" || fail "KorvaneConverter.exe's version record lacks $want: $record"
+  done
+  record=$(version_record "$dir/KorvaneFilters.dll")
+  for want in Version=1.0.0.1 CompanyName=Halvenor OriginalFilename=KorvaneFilters.dll "ProductName=Korvane Application"; do
+    grep -qxF "$want" <<<"$record" || fail "KorvaneFilters.dll's version record lacks $want: $record"
+  done
+  local class server
+  for class in "${filter_classes[@]}"; do
+    server=$(reg_value "HKCR\\CLSID\\$class\\InprocServer32" "") || fail "class $class is not registered"
+    [ "$server" = "$dir_dos\\KorvaneFilters.dll" ] || fail "class $class points at '$server'"
+  done
+  [ "$(reg_value "$check_bytes_key" "Source Filter")" = "${filter_classes[0]}" ] || fail "the check-bytes key names no source"
+  [ "$(reg_value "$check_bytes_key" 0)" = "0,4,,5469566F" ] || fail "the check bytes are wrong"
+  local value
+  for value in "DisplayName=Korvane Converter" "Publisher=Halvenor" "DisplayVersion=1.0.0.1" \
+               "DisplayIcon=$dir_dos\\KorvaneConverter.exe,0" "UninstallString=\"$dir_dos\\Uninstall.exe\"" \
+               "InstallLocation=$dir_dos"; do
+    [ "$(reg_value "$uninstall_key" "${value%%=*}")" = "${value#*=}" ] ||
+      fail "uninstall entry ${value%%=*} is '$(reg_value "$uninstall_key" "${value%%=*}" || true)', expected '${value#*=}'"
+  done
+  local size
+  size=$(( $(reg_value "$uninstall_key" EstimatedSize) ))
+  (( size > 100 )) || fail "uninstall entry EstimatedSize is $size KB"
+  [ -f "$(shortcut_unix)" ] || fail "no Start menu shortcut"
+  local target
+  target=$("$wine" "$PROBE" shortcut "$shortcut_dos" </dev/null 2>/dev/null | tr -d '\r')
+  [ "$target" = "$dir_dos\\KorvaneConverter.exe" ] || fail "the shortcut points at '$target'"
+  ok "installed in $dir_dos: files, version records, four classes and the check bytes, uninstall entry ($size KB), shortcut"
+}
+# Nothing of ours left after uninstall, while the program's settings stay (the stored keys
+# are the caller's to check: they stay or go by the user's choice).
+check_removed() {  # check_removed DIR_UNIX
+  [ ! -e "$1" ] || fail "$1 is still there: $(ls "$1")"
+  [ ! -e "$(shortcut_unix)" ] || fail "the Start menu shortcut is still there"
+  reg_key_exists "$uninstall_key" && fail "the uninstall entry is still there"
+  local class
+  for class in "${filter_classes[@]}"; do
+    reg_key_exists "HKCR\\CLSID\\$class" && fail "class $class is still registered"
+  done
+  reg_key_exists "$check_bytes_key" && fail "the check-bytes key is still there"
+  local left
+  left=$(ours_in_registry)
+  [ -z "$left" ] || fail "registry values of ours are left: $left"
+  left=$(ours_on_disk)
+  [ -z "$left" ] || fail "files of ours are left: $left"
+  [ "$(reg_value 'HKCU\Software\Halvenor\Korvane' mpegMuxer)" = '{1EE4C9C2-D755-11D5-9202-000021023C26}' ] ||
+    fail "uninstall touched the program's settings"
+  return 0
 }
