@@ -77,6 +77,12 @@ run_setup "$SETUP" /S '/D=C:\Tools\Korvane Converter' && ran=0 || ran=$?
 check_installed "$moved"
 [ ! -e "$dir" ] || fail "the earlier install is still in $dir: $(ls "$dir")"
 ok "setup with /D= installs there and takes the earlier install away"
+# Setup with no folder given upgrades the install where it now is.
+run_setup "$SETUP" /S && ran=0 || ran=$?
+[ "$ran" = 0 ] || fail "setup over the moved install ended with $ran"
+check_installed "$moved"
+[ ! -e "$dir" ] || fail "setup went back to $dir instead of upgrading $moved"
+ok "setup upgrades the moved install in its folder"
 
 # Silent uninstall: everything of ours goes, the stored keys and other settings stay.
 run_uninstall "$moved" && ran=0 || ran=$?
