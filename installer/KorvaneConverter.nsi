@@ -6,7 +6,8 @@
 ; Silent use, for administrators:
 ;   setup.exe /S [/MAK=0123456789] [/D=C:\Folder]          (/D last, unquoted, as NSIS wants)
 ;   Uninstall.exe /S [/FORGETKEYS]
-; Exit code 2 when the command line is refused (nothing is installed then).
+; Exit codes: 2 the command line is refused, 4 the program or its filters are in use (in both
+; cases nothing was changed), 3 the filters could not be registered.
 
 Unicode true
 !if "${ARCH}" == "x64"
@@ -110,6 +111,46 @@ FunctionEnd
 !macroend
 !insertmacro IS_MEDIA_ACCESS_KEY ""
 
+; Stops setup or uninstall before it changes anything while the program, or any program
+; that loaded the filters, is running: Windows lets no one replace or delete those files
+; then, and the install would be left half old, half new (or half removed) with success
+; reported. Opening a file for writing fails exactly while it is loaded.
+!macro ENSURE_FILES_FREE un
+Function ${un}EnsureFilesFree
+  Push $0
+  Push $1
+  retry:
+  StrCpy $0 ""
+  ${If} ${FileExists} "$INSTDIR\${PROGRAM_EXE}"
+    ClearErrors
+    FileOpen $1 "$INSTDIR\${PROGRAM_EXE}" a
+    ${If} ${Errors}
+      StrCpy $0 busy
+    ${Else}
+      FileClose $1
+    ${EndIf}
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\${FILTERS_DLL}"
+    ClearErrors
+    FileOpen $1 "$INSTDIR\${FILTERS_DLL}" a
+    ${If} ${Errors}
+      StrCpy $0 busy
+    ${Else}
+      FileClose $1
+    ${EndIf}
+  ${EndIf}
+  ${If} $0 != ""
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT}, or another program that uses its filters, is running. Close it, then press Retry." /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 4
+    Abort
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro ENSURE_FILES_FREE ""
+!insertmacro ENSURE_FILES_FREE "un."
+
 !macro USE_MATCHING_REGISTRY_VIEW
   ; The filter pack's class ids and the uninstall entry belong in the registry view of the
   ; package's own bitness, where the programs that load the DLL look for them.
@@ -170,13 +211,19 @@ Section "Korvane Converter" SecMain
   !insertmacro USE_MATCHING_REGISTRY_VIEW
   SetShellVarContext all
 
+  Call EnsureFilesFree
   ; An earlier install in another folder goes first, so that one copy stays registered.
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 != ""
   ${AndIf} $0 != $INSTDIR
   ${AndIf} ${FileExists} "$0\${UNINSTALLER}"
     DetailPrint "Removing the earlier installation in $0"
-    ExecWait '"$0\${UNINSTALLER}" /S _?=$0'
+    ExecWait '"$0\${UNINSTALLER}" /S _?=$0' $1
+    ${If} $1 <> 0
+      MessageBox MB_OK|MB_ICONSTOP "The earlier installation in $0 could not be removed (is ${PRODUCT} running there?). Nothing was changed." /SD IDOK
+      SetErrorLevel 4
+      Abort
+    ${EndIf}
     Delete "$0\${UNINSTALLER}"
     RMDir "$0"
   ${EndIf}
@@ -252,6 +299,7 @@ FunctionEnd
 Section "Uninstall"
   !insertmacro USE_MATCHING_REGISTRY_VIEW
   SetShellVarContext all
+  Call un.EnsureFilesFree
 
   ; The filter pack removes only what names this DLL, so another vendor's filters under the
   ; same class ids stay registered.

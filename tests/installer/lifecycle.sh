@@ -64,6 +64,24 @@ if [ -n "$copy" ]; then
   done
 fi
 
+# While the program runs, Windows lets no one replace or delete its files: setup and
+# uninstall stop with exit code 4 before they change anything.
+cd "$recordings"
+"$wine" "$dir/KorvaneConverter.exe" </dev/null >/dev/null 2>&1 &
+busy_pid=$!
+cd - >/dev/null
+trap 'kill "$busy_pid" 2>/dev/null || true; prefix_stop' EXIT
+"$wine" "$WINDOW_PROBE" wait "Korvane Converter" 30 </dev/null >/dev/null 2>&1 || fail "the installed program did not start"
+run_setup "$SETUP" /S && ran=0 || ran=$?
+[ "$ran" = 4 ] || fail "setup over the running program ended with $ran, expected 4"
+run_uninstall "$dir" && ran=0 || ran=$?
+[ "$ran" = 4 ] || fail "uninstall with the program running ended with $ran, expected 4"
+check_installed "$dir"
+"$wine" "$WINDOW_PROBE" command "Korvane Converter" 0x0112 0xF060 </dev/null >/dev/null 2>&1
+wait "$busy_pid" || fail "the program did not end cleanly"
+trap prefix_stop EXIT
+ok "setup and uninstall leave the install whole while the program runs (exit code 4)"
+
 # Setup again over the install: an upgrade in place.
 run_setup "$SETUP" /S && ran=0 || ran=$?
 [ "$ran" = 0 ] || fail "the second setup ended with $ran"
