@@ -2,12 +2,14 @@
 # The 64-bit setup program in a fresh Wine prefix, from a refused command line to a second
 # uninstall: silent install, what it left (files and their version records, filter
 # registration, uninstall entry, Start menu shortcut), a conversion with the installed
-# program, upgrades in place and into another folder, uninstall keeping and then forgetting
-# the stored keys, and an uninstall with nothing left to remove.
+# program, setup and uninstall refused while it runs, upgrades in place and into another
+# folder, uninstall keeping and then forgetting the stored keys, and an uninstall with
+# nothing left to remove.
 #   lifecycle.sh SETUP.exe INSTALLER_PROBE.exe WINDOW_PROBE.exe MATERIAL_DIR WORK_DIR [SHOTS_COPY_DIR]
 # Needs DISPLAY. KORVANE_BUILT_FILES (the build's program and filter pack, set by ctest)
-# makes a setup program older than them fail, rather than test what was built before. SHOTS_COPY_DIR (or KORVANE_SCREENSHOTS) receives main-window.png and
-# progress-window.png, e.g. docs/.
+# makes a setup program older than them fail, rather than test what was built before.
+# SHOTS_COPY_DIR (or KORVANE_SCREENSHOTS) receives main-window.png and progress-window.png,
+# e.g. docs/.
 set -euo pipefail
 SETUP=$1 PROBE=$2 WINDOW_PROBE=$3 MATERIAL=$4 WORK=$5
 copy=${6:-${KORVANE_SCREENSHOTS:-}}
@@ -49,12 +51,14 @@ wrap_tivo "$WORK/long.mpg" "$recordings/Evening News.TiVo"
 wrap_tivo "$MATERIAL/two_audio.mpg" "$recordings/Nature Hour.TiVo"
 wrap_tivo "$MATERIAL/ac3.mpg" "$recordings/Road Trip.TiVo"
 convert_from_main_window "$dir/KorvaneConverter.exe" "$WORK/shots" "Evening News.TiVo" "Nature Hour.TiVo" "Road Trip.TiVo"
-for pair in "long.mpg:Evening News" "$MATERIAL/two_audio.mpg:Nature Hour" "$MATERIAL/ac3.mpg:Road Trip"; do
-  source_mpg=${pair%%:*}; [ "${source_mpg#/}" = "$source_mpg" ] && source_mpg=$WORK/$source_mpg
-  output="$recordings/${pair#*:}.mpg"
+check_converted() {  # check_converted SOURCE_MPG NAME: NAME.mpg beside NAME.TiVo holds SOURCE_MPG's streams
+  local output="$recordings/$2.mpg"
   [ -s "$output" ] || fail "no output $output"
-  [ "$(probe_counts "$output")" = "$(probe_counts "$source_mpg")" ] || fail "$output differs from its source in streams or packets"
-done
+  [ "$(probe_counts "$output")" = "$(probe_counts "$1")" ] || fail "$output differs from its source in streams or packets"
+}
+check_converted "$WORK/long.mpg" "Evening News"
+check_converted "$MATERIAL/two_audio.mpg" "Nature Hour"
+check_converted "$MATERIAL/ac3.mpg" "Road Trip"
 rm -f "$WORK/long.mpg" "$recordings/Evening News.TiVo" "$recordings/Evening News.mpg"
 ok "the installed program converted three recordings; ffprobe finds their streams and packets"
 if [ -n "$copy" ]; then

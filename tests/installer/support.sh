@@ -68,7 +68,7 @@ reg_value() {
 }
 reg_key_exists() { w reg query "$1" >/dev/null; }
 
-# installer_version FILE: the probe's "Name=value" lines for a Unix path.
+# version_record FILE: the probe's "Name=value" lines for a Unix path.
 version_record() { "$wine" "$PROBE" version "$(winpath "$1")" </dev/null 2>/dev/null | tr -d '\r'; }
 
 # NSIS reads /D= and _?= only unquoted and last, while Wine quotes every argument that has
