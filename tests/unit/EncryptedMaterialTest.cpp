@@ -11,6 +11,7 @@
 
 #include "media/ProgramStreamDecryptor.h"
 #include "media/ProgramStreamReader.h"
+#include "media/Remux.h"
 #include "media/TivoContainer.h"
 #include "media/TivoWriter.h"
 
@@ -133,8 +134,19 @@ TEST_P(WrapEncrypted, ComesBackBitForBit) {
     ASSERT_TRUE(DecryptTivoFile(tivo, out, kMak, &stats, &error)) << error;
     EXPECT_GT(stats.keystreamRebuilds, 2u);  // blocks changed along the way
     EXPECT_TRUE(ReadFile(out) == clear);
+
+    // The reference pipeline converts the encrypted file exactly as the clear one.
+    const std::string fromClear = Temp(name + ".remux-clear.mpg");
+    RemuxOptions remux;
+    RemuxStats remuxStats;
+    ASSERT_TRUE(RemuxFile(Material(name), fromClear, nullptr, &error, remux)) << error;
+    remux.mediaAccessKey = kMak;
+    ASSERT_TRUE(RemuxFile(tivo, out, &remuxStats, &error, remux)) << error;
+    EXPECT_EQ(remuxStats.decryptedPackets, stats.packetsDecrypted);
+    EXPECT_TRUE(ReadFile(out) == ReadFile(fromClear));
     std::remove(tivo.c_str());
     std::remove(out.c_str());
+    std::remove(fromClear.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Material, WrapEncrypted,
