@@ -32,6 +32,13 @@ inline void StoreBe(uint8_t* p, uint32_t w) {
     p[3] = static_cast<uint8_t>(w);
 }
 
+inline void XorBe(uint8_t* p, uint32_t w) {
+    p[0] ^= static_cast<uint8_t>(w >> 24);
+    p[1] ^= static_cast<uint8_t>(w >> 16);
+    p[2] ^= static_cast<uint8_t>(w >> 8);
+    p[3] ^= static_cast<uint8_t>(w);
+}
+
 // The key-independent word transform applied to key and IV words.
 uint32_t FixedS(uint32_t w) {
     for (unsigned p = 0; p < 4; ++p) {
@@ -154,12 +161,11 @@ void TuringKeystream::LoadIv(const uint8_t* iv, size_t ivSize) {
     MixWords(r_, kRegisterWords);
 }
 
-void TuringKeystream::NextBlock() {
-    // Work on local copies: byte stores into block_ could alias the register and the
-    // S-box tables, which would make the compiler reload them after every store.
+void TuringKeystream::GenerateWords(uint32_t* o) {
+    // Work on a local copy of the register: stores through the output could otherwise alias
+    // it and the S-box tables, making the compiler reload them after every store.
     uint32_t r[kRegisterWords];
     std::memcpy(r, r_, sizeof r);
-    uint32_t o[kBlockBytes / 4];
     Round<0>(r, sbox_, o);
     Round<5>(r, sbox_, o + 5);
     Round<10>(r, sbox_, o + 10);
@@ -178,12 +184,26 @@ void TuringKeystream::NextBlock() {
     Round<75>(r, sbox_, o + 75);
     Round<80>(r, sbox_, o + 80);
     std::memcpy(r_, r, sizeof r);
+}
+
+void TuringKeystream::NextBlock() {
+    uint32_t o[kBlockBytes / 4];
+    GenerateWords(o);
     for (size_t i = 0; i < kBlockBytes / 4; ++i) StoreBe(block_ + 4 * i, o[i]);
     used_ = 0;
 }
 
 void TuringKeystream::Xor(uint8_t* data, size_t size) {
     while (size > 0) {
+        if (used_ == kBlockBytes && size >= kBlockBytes) {
+            // Whole blocks go straight into the data, without the trip through block_.
+            uint32_t o[kBlockBytes / 4];
+            GenerateWords(o);
+            for (size_t i = 0; i < kBlockBytes / 4; ++i) XorBe(data + 4 * i, o[i]);
+            data += kBlockBytes;
+            size -= kBlockBytes;
+            continue;
+        }
         if (used_ == kBlockBytes) NextBlock();
         size_t n = kBlockBytes - used_ < size ? kBlockBytes - used_ : size;
         XorBytes(data, block_ + used_, n);
