@@ -1,6 +1,6 @@
 // Header fields that ffmpeg's test material always holds at one value, each varied here: pack
 // stuffing of every length (ffmpeg writes none), SCR extensions, the MPEG-2 PES header's
-// optional fields and stuffing, the MPEG-1 packet header's stuffing, STD buffer field and
+// flag bits, optional fields and stuffing, the MPEG-1 packet header's stuffing, STD buffer field and
 // timestamp forms, system headers' stream lists, and the packets the reader passes over by
 // their length (padding, private stream 2, a program stream map).
 #include <gtest/gtest.h>
@@ -100,23 +100,26 @@ TEST(ReaderHeaderForms, PackStuffingOfEveryLengthNextToSystemHeadersAndPadding) 
     EXPECT_EQ(stats.endCodes, 1u);
 }
 
-TEST(ReaderHeaderForms, Mpeg2PesHeadersWithOptionalFieldsAndStuffing) {
+TEST(ReaderHeaderForms, Mpeg2PesHeadersWithFlagBitsOptionalFieldsAndStuffing) {
     // Stream ids across the ranges, not just the first of each.
     const uint8_t ids[] = {0xE0, 0xC0, kPrivateStream1, 0xEF, 0xDF, 0xE5, 0xC7};
     StreamMaker s;
     int n = 0;
     for (int timestamps = 0; timestamps < 3; ++timestamps) {
-        for (int fields = 0; fields < 16; ++fields) {
+        for (int fields = 0; fields < 64; ++fields) {
             for (unsigned stuffing : {0u, 1u, 4u, 31u}) {
                 if (n % 5 == 0) s.Pack(1000 + n, n % 8, n % 300);
                 const uint8_t id = ids[n % 7];
                 PesSpec p{id, Filler(1 + (n * 37) % 400, uint8_t(n)), timestamps > 0, timestamps > 1,
                           5000 + n * 3003, 2000 + n * 3003};
                 if (id == kPrivateStream1) p.substreamHeader = {uint8_t(0x80 + n % 8), 2, 0, 1};
+                p.flagBits = uint8_t(n % 16);
                 p.escr = fields & 1;
                 p.esRate = fields & 2;
                 p.crc = fields & 4;
                 p.pstdBuffer = fields & 8;
+                p.trickMode = fields & 16;
+                p.copyInfo = fields & 32;
                 p.pstdLargeScale = id >= 0xE0;
                 p.pstdSize = p.pstdLargeScale ? 232 : 32 + n;
                 p.headerStuffing = stuffing;
@@ -127,8 +130,8 @@ TEST(ReaderHeaderForms, Mpeg2PesHeadersWithOptionalFieldsAndStuffing) {
     }
     // The longest header there is: 255 bytes.
     PesSpec longest{0xE0, Filler(10, 1), true, true, 777, 666};
-    longest.escr = longest.esRate = longest.crc = longest.pstdBuffer = true;
-    longest.headerStuffing = 255 - (10 + 6 + 3 + 2 + 3);
+    longest.escr = longest.esRate = longest.trickMode = longest.copyInfo = longest.crc = longest.pstdBuffer = true;
+    longest.headerStuffing = 255 - (10 + 6 + 3 + 1 + 1 + 2 + 3);
     s.Packet(longest);
     ASSERT_EQ(Pes(longest)[8], 255);
     ExpectReadExactly(s);

@@ -77,9 +77,13 @@ struct PesSpec {
     int64_t dtsValue = 0;
     bool scrambled = false;
     Bytes substreamHeader;  // private stream 1 only
+    // Priority, data alignment, copyright and original bits.
+    uint8_t flagBits = 0x01;
     // Optional header fields, in their order in the header, then stuffing bytes.
     bool escr = false;
     bool esRate = false;
+    bool trickMode = false;
+    bool copyInfo = false;
     bool crc = false;
     bool pstdBuffer = false;  // a PES extension holding only the P-STD buffer field
     bool pstdLargeScale = false;
@@ -88,14 +92,17 @@ struct PesSpec {
 };
 
 inline Bytes Pes(const PesSpec& s) {
-    Bytes header = {static_cast<uint8_t>(s.scrambled ? 0xB1 : 0x81),
+    Bytes header = {static_cast<uint8_t>((s.scrambled ? 0xB0 : 0x80) | (s.flagBits & 0x0F)),
                     static_cast<uint8_t>((s.pts ? (s.dts ? 0xC0 : 0x80) : 0) | (s.escr ? 0x20 : 0) |
-                                         (s.esRate ? 0x10 : 0) | (s.crc ? 0x02 : 0) | (s.pstdBuffer ? 0x01 : 0)),
+                                         (s.esRate ? 0x10 : 0) | (s.trickMode ? 0x08 : 0) | (s.copyInfo ? 0x04 : 0) |
+                                         (s.crc ? 0x02 : 0) | (s.pstdBuffer ? 0x01 : 0)),
                     0};
     if (s.pts) Append(header, Timestamp(s.dts ? 3 : 2, s.ptsValue));
     if (s.pts && s.dts) Append(header, Timestamp(1, s.dtsValue));
     if (s.escr) Append(header, {0xC4, 0x00, 0x04, 0x00, 0x04, 0x01});  // base 0, extension 0, markers
     if (s.esRate) Append(header, {0x80, 0x3A, 0x99});                   // 7500 x 50 bytes/s, markers
+    if (s.trickMode) Append(header, {0x1F});                            // slow motion, repeat 31
+    if (s.copyInfo) Append(header, {0xAA});                             // marker, 0x2A
     if (s.crc) Append(header, {0x5A, 0xA5});
     if (s.pstdBuffer) {
         Append(header, {0x1E});  // extension flags: P-STD buffer only, reserved bits set
