@@ -173,6 +173,44 @@ TEST(ProgramStreamWriter, InterleavesByTimeWithinBoundedMemory) {
     EXPECT_GT(stalled.Stats().pesPacketsOut, 100u);
 }
 
+// The multiplexer hands its sink writes of about outputChunkBytes; the material's outputs fit
+// in one. Whatever the chunk size, the same bytes arrive, in writes no smaller than a chunk
+// but the last.
+TEST(ProgramStreamWriter, WritesTheSameBytesWhateverTheChunkSize) {
+    struct Recorder final : ByteSink {
+        bool Write(const uint8_t* data, size_t size) override {
+            bytes.insert(bytes.end(), data, data + size);
+            sizes.push_back(size);
+            return true;
+        }
+        Bytes bytes;
+        std::vector<size_t> sizes;
+    };
+    auto write = [](Recorder& sink, size_t chunk) {
+        WriterOptions options;
+        options.outputChunkBytes = chunk;
+        ProgramStreamWriter writer(sink, options);
+        int v = writer.AddStream({{0xE0, 0}, StreamKind::Video});
+        int a = writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
+        for (int i = 0; i < 200; ++i) {
+            Bytes video = Filler(100 + (i * 997) % 9000, uint8_t(i)), audio = Filler(300 + i, uint8_t(i + 1));
+            EXPECT_TRUE(writer.WritePacket(v, Packet(video, true, 9000 + i * 3600)));
+            EXPECT_TRUE(writer.WritePacket(a, Packet(audio, true, i * 2160)));
+        }
+        EXPECT_TRUE(writer.Finish());
+    };
+    Recorder whole;
+    write(whole, size_t(64) << 20);
+    ASSERT_EQ(whole.sizes.size(), 1u);
+    for (size_t chunk : {1u, 100u, 4096u, 65536u, 1000000u}) {
+        Recorder chunked;
+        write(chunked, chunk);
+        EXPECT_EQ(chunked.bytes, whole.bytes) << "chunk " << chunk;
+        ASSERT_FALSE(chunked.sizes.empty());
+        for (size_t i = 0; i + 1 < chunked.sizes.size(); ++i) EXPECT_GE(chunked.sizes[i], chunk) << "write " << i;
+    }
+}
+
 TEST(ProgramStreamWriter, SplitsOversizedPacketsAndFollowsTheTimestampWrap) {
     MemoryByteSink sink;
     ProgramStreamWriter writer(sink);
