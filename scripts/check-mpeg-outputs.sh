@@ -2,8 +2,11 @@
 # Compares what a conversion made from each test stream with the stream itself, natively:
 # ffprobe reads the output, it holds the same elementary streams (matched by stream id, since
 # a multiplexer may put another stream's packet first), each byte-identical (ffmpeg's md5 of
-# the packets) with the same packet timestamps.
+# the packets) with the same packet timestamps, and the output ends with the program end code
+# (ffmpeg ignores a damaged end, so a last byte lost would pass everything else).
 #   check-mpeg-outputs.sh MATERIAL_DIR OUTPUT_DIR
+# Each file is read twice (once by ffprobe, once by ffmpeg) whatever its stream count, so
+# streams of a few hundred MB check in seconds.
 set -uo pipefail
 material=$1
 outputs=$2
@@ -13,14 +16,25 @@ checked=0
 streams() {  # id:codec per stream, sorted
   ffprobe -v error -show_entries stream=id,codec_name -of csv=p=0 "$1" | grep . | sort
 }
-index_of() {  # the index of the stream with id $2
-  ffprobe -v error -show_entries stream=index,id -of csv=p=0 "$1" | awk -F, -v id="$2" '$2 == id { print $1 }'
+index_ids() {  # "index id" per stream
+  ffprobe -v error -show_entries stream=index,id -of csv=p=0 "$1" | awk -F, 'NF >= 2 { print $1, $2 }'
 }
+# One line per packet, "id,pts,dts", in each stream's own order once sorted stably by id.
+#   packet_times FILE "$(index_ids FILE)"
 packet_times() {
-  ffprobe -v error -select_streams "$2" -show_entries packet=pts,dts -of csv=p=0 "$1"
+  local ids=$2
+  ffprobe -v error -show_entries packet=stream_index,pts,dts -of csv=p=0 "$1" |
+    awk -F, -v map="$ids" 'BEGIN { n = split(map, m, "\n"); for (i = 1; i <= n; i++) { split(m[i], f, " "); id[f[1]] = f[2] } }
+                           { print id[$1] "," $2 "," $3 }' | sort -s -t, -k1,1
 }
-payload_md5() {
-  ffmpeg -v error -nostdin -i "$1" -map "0:$2" -c copy -f md5 - 2>/dev/null
+payload_md5s() {  # "id md5" per stream, sorted by id; arguments as packet_times
+  local ids=$2
+  ffmpeg -v error -nostdin -i "$1" -map 0 -c copy -f streamhash -hash md5 - 2>/dev/null |
+    awk -F, -v map="$ids" 'BEGIN { n = split(map, m, "\n"); for (i = 1; i <= n; i++) { split(m[i], f, " "); id[f[1]] = f[2] } }
+                           { print id[$1], $3 }' | sort
+}
+ends_with_end_code() {
+  [ "$(tail -c 4 "$1" | od -An -tx1 | tr -d ' \n')" = 000001b9 ]
 }
 
 for input in "$material"/*.mpg; do
@@ -35,18 +49,25 @@ for input in "$material"/*.mpg; do
     echo "FAIL $name: streams differ"; diff <(streams "$input") <(streams "$output") | head -5
     failures=$((failures + 1)); continue
   fi
-  ids=$(ffprobe -v error -show_entries stream=id -of csv=p=0 "$input" | cut -d, -f1 | grep .)
   before=$failures
-  for id in $ids; do
-    a=$(index_of "$input" "$id"); b=$(index_of "$output" "$id")
-    if [ "$(payload_md5 "$input" "$a")" != "$(payload_md5 "$output" "$b")" ]; then
+  ids_in=$(index_ids "$input")
+  ids_out=$(index_ids "$output")
+  hashes=$(diff <(payload_md5s "$input" "$ids_in") <(payload_md5s "$output" "$ids_out"))
+  if [ -n "$hashes" ]; then
+    for id in $(echo "$hashes" | awk '/^[<>]/ { print $2 }' | sort -u); do
       echo "FAIL $name: stream $id payload differs"; failures=$((failures + 1))
-    fi
-    if ! diff -q <(packet_times "$input" "$a") <(packet_times "$output" "$b") >/dev/null; then
+    done
+  fi
+  times=$(diff <(packet_times "$input" "$ids_in") <(packet_times "$output" "$ids_out"))
+  if [ -n "$times" ]; then
+    for id in $(echo "$times" | awk -F'[ ,]' '/^[<>]/ { print $2 }' | sort -u); do
       echo "FAIL $name: stream $id packet timestamps differ"; failures=$((failures + 1))
-    fi
-  done
-  [ "$failures" -eq "$before" ] && echo "ok   $name ($(echo "$ids" | wc -l) streams)"
+    done
+  fi
+  if ! ends_with_end_code "$output"; then
+    echo "FAIL $name: the output does not end with the program end code"; failures=$((failures + 1))
+  fi
+  [ "$failures" -eq "$before" ] && echo "ok   $name ($(echo "$ids_in" | wc -l) streams)"
 done
 [ "$checked" -gt 0 ] || { echo "FAIL: nothing to check in $outputs"; exit 1; }
 echo "$checked outputs checked, $failures failures"

@@ -96,6 +96,37 @@ TEST(ProgramStreamWriter, WritesAStandardStreamThatReadsBackUnchanged) {
     for (size_t i = 1; i < w.packets.size(); ++i) EXPECT_GE(w.packets[i].scr, w.packets[i - 1].scr);
 }
 
+// The material gives the writer two or three streams with the default bounds. The system
+// header lists each stream id once (private stream 1 with its substreams' largest bound), in
+// units of 1024 bytes for video and for bounds beyond the 128-byte scale's reach.
+TEST(ProgramStreamWriter, ListsEveryStreamIdOnceInTheSystemHeaderWithItsBound) {
+    MemoryByteSink sink;
+    ProgramStreamWriter writer(sink);
+    ASSERT_EQ(writer.AddStream({{0xE0, 0}, StreamKind::Video}), 0);                 // 232 KiB
+    ASSERT_EQ(writer.AddStream({{0xE1, 0}, StreamKind::Video, 3u << 20}), 1);       // 3072 KiB
+    ASSERT_EQ(writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio}), 2);             // 4 KiB
+    ASSERT_EQ(writer.AddStream({{0xC1, 0}, StreamKind::MpegAudio, 2u << 20}), 3);   // 2048 KiB
+    ASSERT_EQ(writer.AddStream({{0xBD, 0x80}, StreamKind::Ac3}), 4);                // 4 KiB
+    ASSERT_EQ(writer.AddStream({{0xBD, 0x81}, StreamKind::Ac3, 10000}), 5);         // the larger: 79 x 128
+    ASSERT_EQ(writer.AddStream({{0xC2, 0}, StreamKind::MpegAudio, 8191 * 128}), 6); // the small scale's most
+    Bytes payload = Filler(100, 1);
+    ASSERT_TRUE(writer.WritePacket(0, Packet(payload, true, 1000)));
+    ASSERT_TRUE(writer.Finish());
+    const Bytes b = sink.Bytes();
+    ASSERT_GT(b.size(), 14u + 6u + 6u + 18u);
+    ASSERT_EQ(Bytes(b.begin() + 14, b.begin() + 18), (Bytes{0, 0, 1, 0xBB}));
+    ASSERT_EQ(size_t(b[18]) << 8 | b[19], 6u + 3u * 6u);
+    EXPECT_EQ(b[23] >> 2, 5) << "audio bound";
+    EXPECT_EQ(b[24] & 0x1F, 2) << "video bound";
+    EXPECT_EQ(Bytes(b.begin() + 26, b.begin() + 44), (Bytes{0xE0, 0xE0, 0xE8, 0xE1, 0xEC, 0x00, 0xC0, 0xC0, 0x20,
+                                                           0xC1, 0xE8, 0x00, 0xBD, 0xC0, 0x4F, 0xC2, 0xDF, 0xFF}));
+    Written w = ReadBack(sink);
+    EXPECT_EQ(w.stats.systemHeaders, 1u);
+    EXPECT_EQ(w.stats.damageEvents, 0u);
+    ASSERT_EQ(w.packets.size(), 1u);
+    EXPECT_EQ(w.packets[0].payload, payload);
+}
+
 TEST(ProgramStreamWriter, InterleavesByTimeWithinBoundedMemory) {
     // Each pin delivers a second's worth in one batch, video first, as DirectShow pins may.
     Bytes payload = Filler(1000, 1);
@@ -140,6 +171,44 @@ TEST(ProgramStreamWriter, InterleavesByTimeWithinBoundedMemory) {
     for (int i = 0; i < 200; ++i) ASSERT_TRUE(stalled.WritePacket(v, Packet(payload, true, i * 3600)));
     EXPECT_LE(stalled.QueuedBytes(), options.maxQueuedBytes);
     EXPECT_GT(stalled.Stats().pesPacketsOut, 100u);
+}
+
+// The multiplexer hands its sink writes of about outputChunkBytes; the material's outputs fit
+// in one. Whatever the chunk size, the same bytes arrive, in writes no smaller than a chunk
+// but the last.
+TEST(ProgramStreamWriter, WritesTheSameBytesWhateverTheChunkSize) {
+    struct Recorder final : ByteSink {
+        bool Write(const uint8_t* data, size_t size) override {
+            bytes.insert(bytes.end(), data, data + size);
+            sizes.push_back(size);
+            return true;
+        }
+        Bytes bytes;
+        std::vector<size_t> sizes;
+    };
+    auto write = [](Recorder& sink, size_t chunk) {
+        WriterOptions options;
+        options.outputChunkBytes = chunk;
+        ProgramStreamWriter writer(sink, options);
+        int v = writer.AddStream({{0xE0, 0}, StreamKind::Video});
+        int a = writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
+        for (int i = 0; i < 200; ++i) {
+            Bytes video = Filler(100 + (i * 997) % 9000, uint8_t(i)), audio = Filler(300 + i, uint8_t(i + 1));
+            EXPECT_TRUE(writer.WritePacket(v, Packet(video, true, 9000 + i * 3600)));
+            EXPECT_TRUE(writer.WritePacket(a, Packet(audio, true, i * 2160)));
+        }
+        EXPECT_TRUE(writer.Finish());
+    };
+    Recorder whole;
+    write(whole, size_t(64) << 20);
+    ASSERT_EQ(whole.sizes.size(), 1u);
+    for (size_t chunk : {1u, 100u, 4096u, 65536u, 1000000u}) {
+        Recorder chunked;
+        write(chunked, chunk);
+        EXPECT_EQ(chunked.bytes, whole.bytes) << "chunk " << chunk;
+        ASSERT_FALSE(chunked.sizes.empty());
+        for (size_t i = 0; i + 1 < chunked.sizes.size(); ++i) EXPECT_GE(chunked.sizes[i], chunk) << "write " << i;
+    }
 }
 
 TEST(ProgramStreamWriter, SplitsOversizedPacketsAndFollowsTheTimestampWrap) {
