@@ -6,6 +6,8 @@
 #include "Run.h"
 #include "TestSupport.h"
 
+#include <evcode.h>
+
 #include <random>
 #include <utility>
 
@@ -216,6 +218,21 @@ TEST_F(StandInTest, FiltersThatCannotJoinTheGraph) {
     window.messages.clear();
     UseMuxer(kNoPins);
     ExpectStartFailure("Failed to connect Muxer to FileDump!");
+    ExpectNextFileConverts();
+}
+
+// Neighbours that break the rules of pins and enumerators: a connection reported made that
+// leaves the pin free (the join would find it free again for ever), a null pin or a null
+// media type handed out with S_OK. Each start fails with the usual words.
+TEST_F(StandInTest, PinsAndEnumeratorsThatBreakTheRulesFailTheStart) {
+    UseDemuxer(kLyingOutput);
+    ExpectStartFailure("Failed to connect DeMuxer to Muxer!");
+    window.messages.clear();
+    UseDemuxer(kNullPin);
+    ExpectStartFailure("Failed to connect Source to DeMuxer!");
+    window.messages.clear();
+    UseDemuxer(kNullMediaType);
+    ExpectStartFailure("Failed to connect DeMuxer to Muxer!");
     ExpectNextFileConverts();
 }
 
@@ -470,6 +487,26 @@ TEST_F(StandInTest, AnErrorEventEndsTheConversionAsFailed) {
     ASSERT_TRUE(window.PumpUntilDone());
     EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED);
     EXPECT_STREQ(GetConversionFailureText(), "");
+}
+
+// A filter that posts a "still playing" error goes on, and the graph completes: the output
+// is whole and the conversion has not failed.
+TEST_F(StandInTest, StillPlayingErrorsDoNotFailTheConversion) {
+    for (const long code : {EC_ERROR_STILLPLAYING, EC_STREAM_ERROR_STILLPLAYING}) {
+        SetStandInDump("stillPlaying", static_cast<DWORD>(code));
+        window.messages.clear();
+        const char* text = nullptr;
+        ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1) << code;
+        ASSERT_TRUE(window.PumpUntilDone()) << code;
+        ASSERT_EQ(window.Done().size(), 1u) << code;
+        EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED) << code;
+        EXPECT_STREQ(GetConversionFailureText(), "") << code;
+        EXPECT_EQ(SizeOf(output), 60000u) << code;
+
+        // Without a window it is a conversion that worked.
+        EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), nullptr, nullptr, 1, &text), 1) << code;
+        EXPECT_EQ(SizeOf(output), 60000u) << code;
+    }
 }
 
 TEST_F(StandInTest, StartingWhileRunningIsRefusedAndLeavesTheConversionAlone) {
