@@ -1,5 +1,7 @@
 #include "Pins.h"
 
+#include <vfwmsgs.h>
+
 void DeleteEnumeratedMediaType(AM_MEDIA_TYPE* mediaType) {
     if (!mediaType)
         return;
@@ -34,7 +36,8 @@ bool PinAcceptsOneOf(IPin* pin, IEnumMediaTypes* mediaTypes) {
     for (;;) {
         AM_MEDIA_TYPE* mediaType = nullptr;
         ULONG fetched = 0;
-        if (FAILED(mediaTypes->Next(1, &mediaType, &fetched)) || fetched == 0)
+        // An enumerator that claims a type but hands out none ends the list.
+        if (FAILED(mediaTypes->Next(1, &mediaType, &fetched)) || fetched == 0 || !mediaType)
             return false;
         // S_FALSE is no refusal: only a failure code rejects a type, Connect decides the rest.
         const bool accepted = SUCCEEDED(pin->QueryAccept(mediaType));
@@ -55,7 +58,7 @@ HRESULT FindFreePin(IBaseFilter* filter, IEnumMediaTypes* mediaTypes, PIN_DIRECT
         return hr;
     for (;;) {
         IPin* pin = nullptr;
-        if (pins->Next(1, &pin, nullptr) != S_OK) {
+        if (pins->Next(1, &pin, nullptr) != S_OK || !pin) {
             pins->Release();
             return E_FAIL;
         }
@@ -97,7 +100,12 @@ HRESULT ConnectFilters(IGraphBuilder* graph, IBaseFilter* from, IBaseFilter* to)
         if (FAILED(FindFreePin(from, nullptr, PINDIR_OUTPUT, &pin)))
             break;
         HRESULT hr = ConnectPinToFilter(graph, pin, to);
+        // A connection reported made while the pin stays free would be found free again, and
+        // this loop would never end.
+        const bool stillFree = SUCCEEDED(hr) && PinIsFree(pin);
         pin->Release();
+        if (stillFree)
+            return VFW_E_NOT_CONNECTED;
         if (FAILED(hr))
             break;
         ++connections;

@@ -16,5 +16,6 @@ HRESULT FindFreePin(IBaseFilter* filter, IEnumMediaTypes* mediaTypes, PIN_DIRECT
 HRESULT ConnectPinToFilter(IGraphBuilder* graph, IPin* outputPin, IBaseFilter* target);
 
 // Connects every free output pin of from to to, stopping at the first that cannot be joined.
-// S_OK when at least one connection was made.
+// S_OK when at least one connection was made; VFW_E_NOT_CONNECTED as soon as a connection
+// reported made leaves its output pin free.
 HRESULT ConnectFilters(IGraphBuilder* graph, IBaseFilter* from, IBaseFilter* to);

@@ -111,6 +111,10 @@ void SetMonitorThreadStarter(MonitorThreadStarter starter) {
 }
 
 bool IsErrorEvent(long eventCode) {
+    // A filter that posts one of the "still playing" errors goes on streaming, and the graph
+    // can still complete: the output is whole.
+    if (eventCode == EC_ERROR_STILLPLAYING || eventCode == EC_STREAM_ERROR_STILLPLAYING)
+        return false;
     return EventCarriesResult(eventCode) || eventCode == EC_USERABORT || eventCode == EC_FILE_CLOSED;
 }
 
@@ -210,6 +214,7 @@ DWORD WINAPI ConversionMonitorThread(LPVOID cancelEvent) {
         try {
             outcome = JudgeEnd(result);
         } catch (...) {
+            OutputDebugStringA("Korvane engine: reading the end of the conversion threw; reported as a failure\n");
             std::snprintf(s.endFailureText, sizeof s.endFailureText,
                           "The conversion ended, but its result could not be read (out of memory).");
             outcome = CONVERSION_FAILED;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "ComGuard.h"
 #include "MediaTypes.h"
 
 namespace korvane::filters {
@@ -173,24 +174,26 @@ STDMETHODIMP_(ULONG) Allocator::Release() {
 }
 
 STDMETHODIMP Allocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) {
-    if (!request || !actual)
-        return E_POINTER;
-    if (request->cBuffers <= 0 || request->cbBuffer <= 0 || request->cbAlign <= 0 ||
-        (request->cbAlign & (request->cbAlign - 1)) != 0 || request->cbPrefix < 0)
-        return VFW_E_BADALIGN;
-    AcquireSRWLockExclusive(&lock_);
-    HRESULT hr = S_OK;
-    if (committed_)
-        hr = VFW_E_ALREADY_COMMITTED;
-    else if (free_.size() != all_.size())
-        hr = VFW_E_BUFFERS_OUTSTANDING;
-    else {
-        props_ = *request;
-        propsSet_ = true;
-        *actual = props_;
-    }
-    ReleaseSRWLockExclusive(&lock_);
-    return hr;
+    return GuardedCall("Allocator::SetProperties", [&]() -> HRESULT {
+        if (!request || !actual)
+            return E_POINTER;
+        if (request->cBuffers <= 0 || request->cbBuffer <= 0 || request->cbAlign <= 0 ||
+            (request->cbAlign & (request->cbAlign - 1)) != 0 || request->cbPrefix < 0)
+            return VFW_E_BADALIGN;
+        AcquireSRWLockExclusive(&lock_);
+        HRESULT hr = S_OK;
+        if (committed_)
+            hr = VFW_E_ALREADY_COMMITTED;
+        else if (free_.size() != all_.size())
+            hr = VFW_E_BUFFERS_OUTSTANDING;
+        else {
+            props_ = *request;
+            propsSet_ = true;
+            *actual = props_;
+        }
+        ReleaseSRWLockExclusive(&lock_);
+        return hr;
+    });
 }
 
 STDMETHODIMP Allocator::GetProperties(ALLOCATOR_PROPERTIES* props) {
@@ -203,73 +206,81 @@ STDMETHODIMP Allocator::GetProperties(ALLOCATOR_PROPERTIES* props) {
 }
 
 STDMETHODIMP Allocator::Commit() {
-    AcquireSRWLockExclusive(&lock_);
-    HRESULT hr = S_OK;
-    if (!propsSet_) {
-        hr = VFW_E_SIZENOTSET;
-    } else if (!committed_) {
-        if (all_.empty()) {
-            const size_t stride = (static_cast<size_t>(props_.cbBuffer) + props_.cbPrefix +
-                                   props_.cbAlign - 1) & ~static_cast<size_t>(props_.cbAlign - 1);
-            memory_ = static_cast<BYTE*>(VirtualAlloc(nullptr, stride * props_.cBuffers,
-                                                      MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-            if (!memory_) {
-                hr = E_OUTOFMEMORY;
-            } else {
-                for (LONG i = 0; i < props_.cBuffers; ++i) {
-                    auto* s = new Sample(this, memory_ + stride * i + props_.cbPrefix, props_.cbBuffer);
-                    all_.push_back(s);
-                    free_.push_back(s);
+    return GuardedCall("Allocator::Commit", [&]() -> HRESULT {
+        AcquireSRWLockExclusive(&lock_);
+        HRESULT hr = S_OK;
+        if (!propsSet_) {
+            hr = VFW_E_SIZENOTSET;
+        } else if (!committed_) {
+            if (all_.empty()) {
+                const size_t stride = (static_cast<size_t>(props_.cbBuffer) + props_.cbPrefix +
+                                       props_.cbAlign - 1) & ~static_cast<size_t>(props_.cbAlign - 1);
+                memory_ = static_cast<BYTE*>(VirtualAlloc(nullptr, stride * props_.cBuffers,
+                                                          MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+                if (!memory_) {
+                    hr = E_OUTOFMEMORY;
+                } else {
+                    for (LONG i = 0; i < props_.cBuffers; ++i) {
+                        auto* s = new Sample(this, memory_ + stride * i + props_.cbPrefix, props_.cbBuffer);
+                        all_.push_back(s);
+                        free_.push_back(s);
+                    }
                 }
             }
+            if (SUCCEEDED(hr))
+                committed_ = true;
         }
-        if (SUCCEEDED(hr))
-            committed_ = true;
-    }
-    ReleaseSRWLockExclusive(&lock_);
-    return hr;
+        ReleaseSRWLockExclusive(&lock_);
+        return hr;
+    });
 }
 
 STDMETHODIMP Allocator::Decommit() {
-    AcquireSRWLockExclusive(&lock_);
-    committed_ = false;
-    if (free_.size() == all_.size())
-        FreeBuffersLocked();
-    ReleaseSRWLockExclusive(&lock_);
-    // Wakes every thread blocked in GetBuffer: they return VFW_E_NOT_COMMITTED.
-    WakeAllConditionVariable(&returned_);
-    return S_OK;
+    return GuardedCall("Allocator::Decommit", [&]() -> HRESULT {
+        AcquireSRWLockExclusive(&lock_);
+        committed_ = false;
+        if (free_.size() == all_.size())
+            FreeBuffersLocked();
+        ReleaseSRWLockExclusive(&lock_);
+        // Wakes every thread blocked in GetBuffer: they return VFW_E_NOT_COMMITTED.
+        WakeAllConditionVariable(&returned_);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Allocator::GetBuffer(IMediaSample** sample, REFERENCE_TIME*, REFERENCE_TIME*, DWORD flags) {
-    if (!sample)
-        return E_POINTER;
-    *sample = nullptr;
-    AcquireSRWLockExclusive(&lock_);
-    while (committed_ && free_.empty()) {
-        if (flags & AM_GBF_NOWAIT) {
-            ReleaseSRWLockExclusive(&lock_);
-            return VFW_E_TIMEOUT;
+    return GuardedCall("Allocator::GetBuffer", [&]() -> HRESULT {
+        if (!sample)
+            return E_POINTER;
+        *sample = nullptr;
+        AcquireSRWLockExclusive(&lock_);
+        while (committed_ && free_.empty()) {
+            if (flags & AM_GBF_NOWAIT) {
+                ReleaseSRWLockExclusive(&lock_);
+                return VFW_E_TIMEOUT;
+            }
+            SleepConditionVariableSRW(&returned_, &lock_, INFINITE, 0);
         }
-        SleepConditionVariableSRW(&returned_, &lock_, INFINITE, 0);
-    }
-    if (!committed_) {
+        if (!committed_) {
+            ReleaseSRWLockExclusive(&lock_);
+            return VFW_E_NOT_COMMITTED;
+        }
+        Sample* s = free_.back();
+        free_.pop_back();
         ReleaseSRWLockExclusive(&lock_);
-        return VFW_E_NOT_COMMITTED;
-    }
-    Sample* s = free_.back();
-    free_.pop_back();
-    ReleaseSRWLockExclusive(&lock_);
-    s->Reset();
-    s->refs_ = 1;
-    AddRef();  // the sample keeps its allocator alive while it is out
-    *sample = s;
-    return S_OK;
+        s->Reset();
+        s->refs_ = 1;
+        AddRef();  // the sample keeps its allocator alive while it is out
+        *sample = s;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Allocator::ReleaseBuffer(IMediaSample* sample) {
-    // Samples come home through their own Release.
-    return sample ? S_OK : E_POINTER;
+    return GuardedCall("Allocator::ReleaseBuffer", [&]() -> HRESULT {
+        // Samples come home through their own Release.
+        return sample ? S_OK : E_POINTER;
+    });
 }
 
 void Allocator::ReturnSample(Sample* sample) {

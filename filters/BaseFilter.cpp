@@ -7,6 +7,7 @@
 #include <new>
 
 #include "Allocator.h"
+#include "ComGuard.h"
 #include "Enumerators.h"
 #include "Guids.h"
 
@@ -128,135 +129,155 @@ HRESULT BasePin::TryConnection(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
 }
 
 STDMETHODIMP BasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
-    if (!receivePin)
-        return E_POINTER;
-    if (direction_ != PINDIR_OUTPUT)
-        return E_UNEXPECTED;
-    AutoLock lock(filter_->StateLock());
-    HRESULT hr = CheckCanConnect(receivePin, PINDIR_INPUT);
-    if (FAILED(hr))
-        return hr;
+    return GuardedCall("BasePin::Connect", [&]() -> HRESULT {
+        if (!receivePin)
+            return E_POINTER;
+        if (direction_ != PINDIR_OUTPUT)
+            return E_UNEXPECTED;
+        AutoLock lock(filter_->StateLock());
+        HRESULT hr = CheckCanConnect(receivePin, PINDIR_INPUT);
+        if (FAILED(hr))
+            return hr;
 
-    if (FullySpecified(mt))
-        return TryConnection(receivePin, mt);
+        if (FullySpecified(mt))
+            return TryConnection(receivePin, mt);
 
-    // Our preferred types first, then the receiver's.
-    for (int i = 0;; ++i) {
-        MediaType ours;
-        if (GetMediaType(i, ours.Get()) != S_OK)
-            break;
-        if (PartiallyMatches(mt, ours.Get()) && SUCCEEDED(TryConnection(receivePin, ours.Get())))
-            return S_OK;
-    }
-    IEnumMediaTypes* theirs = nullptr;
-    if (SUCCEEDED(receivePin->EnumMediaTypes(&theirs)) && theirs) {
-        AM_MEDIA_TYPE* t = nullptr;
-        ULONG fetched = 0;
-        while (theirs->Next(1, &t, &fetched) == S_OK && fetched == 1) {
-            bool ok = PartiallyMatches(mt, t) && SUCCEEDED(TryConnection(receivePin, t));
-            DeleteMediaType(t);
-            if (ok) {
-                theirs->Release();
+        // Our preferred types first, then the receiver's.
+        for (int i = 0;; ++i) {
+            MediaType ours;
+            if (GetMediaType(i, ours.Get()) != S_OK)
+                break;
+            if (PartiallyMatches(mt, ours.Get()) && SUCCEEDED(TryConnection(receivePin, ours.Get())))
                 return S_OK;
-            }
         }
-        theirs->Release();
-    }
-    return VFW_E_NO_ACCEPTABLE_TYPES;
+        IEnumMediaTypes* theirs = nullptr;
+        if (SUCCEEDED(receivePin->EnumMediaTypes(&theirs)) && theirs) {
+            AM_MEDIA_TYPE* t = nullptr;
+            ULONG fetched = 0;
+            while (theirs->Next(1, &t, &fetched) == S_OK && fetched == 1) {
+                bool ok = PartiallyMatches(mt, t) && SUCCEEDED(TryConnection(receivePin, t));
+                DeleteMediaType(t);
+                if (ok) {
+                    theirs->Release();
+                    return S_OK;
+                }
+            }
+            theirs->Release();
+        }
+        return VFW_E_NO_ACCEPTABLE_TYPES;
+    });
 }
 
 STDMETHODIMP BasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) {
-    if (!connector || !mt)
-        return E_POINTER;
-    if (direction_ != PINDIR_INPUT)
-        return E_UNEXPECTED;
-    AutoLock lock(filter_->StateLock());
-    HRESULT hr = CheckCanConnect(connector, PINDIR_OUTPUT);
-    if (FAILED(hr))
+    return GuardedCall("BasePin::ReceiveConnection", [&]() -> HRESULT {
+        if (!connector || !mt)
+            return E_POINTER;
+        if (direction_ != PINDIR_INPUT)
+            return E_UNEXPECTED;
+        AutoLock lock(filter_->StateLock());
+        HRESULT hr = CheckCanConnect(connector, PINDIR_OUTPUT);
+        if (FAILED(hr))
+            return hr;
+        hr = CheckConnect(connector);
+        if (FAILED(hr))
+            return hr;
+        if (CheckMediaType(mt) != S_OK)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        peer_ = connector;
+        peer_->AddRef();
+        hr = connectedType_.Set(mt);
+        if (SUCCEEDED(hr))
+            hr = CompleteConnect(connector);
+        if (FAILED(hr))
+            DropConnection();
         return hr;
-    hr = CheckConnect(connector);
-    if (FAILED(hr))
-        return hr;
-    if (CheckMediaType(mt) != S_OK)
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    peer_ = connector;
-    peer_->AddRef();
-    hr = connectedType_.Set(mt);
-    if (SUCCEEDED(hr))
-        hr = CompleteConnect(connector);
-    if (FAILED(hr))
-        DropConnection();
-    return hr;
+    });
 }
 
 STDMETHODIMP BasePin::Disconnect() {
-    AutoLock lock(filter_->StateLock());
-    if (filter_->State() != State_Stopped)
-        return VFW_E_NOT_STOPPED;
-    if (!peer_)
-        return S_FALSE;
-    DropConnection();
-    return S_OK;
+    return GuardedCall("BasePin::Disconnect", [&]() -> HRESULT {
+        AutoLock lock(filter_->StateLock());
+        if (filter_->State() != State_Stopped)
+            return VFW_E_NOT_STOPPED;
+        if (!peer_)
+            return S_FALSE;
+        DropConnection();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP BasePin::ConnectedTo(IPin** pin) {
-    if (!pin)
-        return E_POINTER;
-    AutoLock lock(filter_->StateLock());
-    *pin = peer_;
-    if (!peer_)
-        return VFW_E_NOT_CONNECTED;
-    peer_->AddRef();
-    return S_OK;
+    return GuardedCall("BasePin::ConnectedTo", [&]() -> HRESULT {
+        if (!pin)
+            return E_POINTER;
+        AutoLock lock(filter_->StateLock());
+        *pin = peer_;
+        if (!peer_)
+            return VFW_E_NOT_CONNECTED;
+        peer_->AddRef();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP BasePin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
-    if (!mt)
-        return E_POINTER;
-    AutoLock lock(filter_->StateLock());
-    if (!peer_) {
-        ZeroMemory(mt, sizeof(*mt));
-        return VFW_E_NOT_CONNECTED;
-    }
-    return CopyMediaType(mt, connectedType_.Get());
+    return GuardedCall("BasePin::ConnectionMediaType", [&]() -> HRESULT {
+        if (!mt)
+            return E_POINTER;
+        AutoLock lock(filter_->StateLock());
+        if (!peer_) {
+            ZeroMemory(mt, sizeof(*mt));
+            return VFW_E_NOT_CONNECTED;
+        }
+        return CopyMediaType(mt, connectedType_.Get());
+    });
 }
 
 STDMETHODIMP BasePin::QueryPinInfo(PIN_INFO* info) {
-    if (!info)
-        return E_POINTER;
-    info->pFilter = filter_;
-    filter_->AddRef();
-    info->dir = direction_;
-    lstrcpynW(info->achName, name_.c_str(), MAX_PIN_NAME);
-    return S_OK;
+    return GuardedCall("BasePin::QueryPinInfo", [&]() -> HRESULT {
+        if (!info)
+            return E_POINTER;
+        info->pFilter = filter_;
+        filter_->AddRef();
+        info->dir = direction_;
+        lstrcpynW(info->achName, name_.c_str(), MAX_PIN_NAME);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP BasePin::QueryDirection(PIN_DIRECTION* direction) {
-    if (!direction)
-        return E_POINTER;
-    *direction = direction_;
-    return S_OK;
+    return GuardedCall("BasePin::QueryDirection", [&]() -> HRESULT {
+        if (!direction)
+            return E_POINTER;
+        *direction = direction_;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP BasePin::QueryId(LPWSTR* id) {
-    if (!id)
-        return E_POINTER;
-    const size_t bytes = (name_.size() + 1) * sizeof(WCHAR);
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (!*id)
-        return E_OUTOFMEMORY;
-    std::memcpy(*id, name_.c_str(), bytes);
-    return S_OK;
+    return GuardedCall("BasePin::QueryId", [&]() -> HRESULT {
+        if (!id)
+            return E_POINTER;
+        const size_t bytes = (name_.size() + 1) * sizeof(WCHAR);
+        *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+        if (!*id)
+            return E_OUTOFMEMORY;
+        std::memcpy(*id, name_.c_str(), bytes);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP BasePin::QueryAccept(const AM_MEDIA_TYPE* mt) {
-    if (!mt)
-        return E_POINTER;
-    return CheckMediaType(mt) == S_OK ? S_OK : S_FALSE;
+    return GuardedCall("BasePin::QueryAccept", [&]() -> HRESULT {
+        if (!mt)
+            return E_POINTER;
+        return CheckMediaType(mt) == S_OK ? S_OK : S_FALSE;
+    });
 }
 
 STDMETHODIMP BasePin::EnumMediaTypes(IEnumMediaTypes** types) {
-    return MediaTypeEnumerator::Create(this, 0, types);
+    return GuardedCall("BasePin::EnumMediaTypes", [&]() -> HRESULT {
+        return MediaTypeEnumerator::Create(this, 0, types);
+    });
 }
 
 STDMETHODIMP BasePin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
@@ -380,104 +401,120 @@ HRESULT InputPin::CheckConnect(IPin* peer) {
 }
 
 STDMETHODIMP InputPin::GetAllocator(IMemAllocator** allocator) {
-    if (!allocator)
-        return E_POINTER;
-    *allocator = nullptr;
-    return VFW_E_NO_ALLOCATOR;
+    return GuardedCall("InputPin::GetAllocator", [&]() -> HRESULT {
+        if (!allocator)
+            return E_POINTER;
+        *allocator = nullptr;
+        return VFW_E_NO_ALLOCATOR;
+    });
 }
 
 STDMETHODIMP InputPin::NotifyAllocator(IMemAllocator* allocator, BOOL) {
-    if (!allocator)
-        return E_POINTER;
-    AutoLock lock(filter_->StateLock());
-    allocator->AddRef();
-    if (allocator_)
-        allocator_->Release();
-    allocator_ = allocator;
-    return S_OK;
+    return GuardedCall("InputPin::NotifyAllocator", [&]() -> HRESULT {
+        if (!allocator)
+            return E_POINTER;
+        AutoLock lock(filter_->StateLock());
+        allocator->AddRef();
+        if (allocator_)
+            allocator_->Release();
+        allocator_ = allocator;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP InputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) { return E_NOTIMPL; }
 
 STDMETHODIMP InputPin::Receive(IMediaSample* sample) {
-    if (!sample)
-        return E_POINTER;
-    HRESULT hr;
-    {
-        AutoLock lock(filter_->StreamLock());
-        if (filter_->State() == State_Stopped)
-            hr = VFW_E_WRONG_STATE;
-        else if (flushing_)
-            hr = S_FALSE;
-        else if (endOfStream_)
-            hr = VFW_E_SAMPLE_REJECTED_EOS;
-        else
-            hr = OnReceive(sample);
-    }
-    filter_->FlushEvents();
-    filter_->AfterStreamingCall();
-    return hr;
+    return GuardedCall("InputPin::Receive", [&]() -> HRESULT {
+        if (!sample)
+            return E_POINTER;
+        HRESULT hr;
+        {
+            AutoLock lock(filter_->StreamLock());
+            if (filter_->State() == State_Stopped)
+                hr = VFW_E_WRONG_STATE;
+            else if (flushing_)
+                hr = S_FALSE;
+            else if (endOfStream_)
+                hr = VFW_E_SAMPLE_REJECTED_EOS;
+            else
+                hr = OnReceive(sample);
+        }
+        filter_->FlushEvents();
+        filter_->AfterStreamingCall();
+        return hr;
+    });
 }
 
 STDMETHODIMP InputPin::ReceiveMultiple(IMediaSample** samples, long count, long* processed) {
-    if (!samples || !processed)
-        return E_POINTER;
-    HRESULT hr = S_OK;
-    *processed = 0;
-    while (*processed < count) {
-        hr = Receive(samples[*processed]);
-        if (hr != S_OK)
-            break;
-        ++*processed;
-    }
-    return hr;
+    return GuardedCall("InputPin::ReceiveMultiple", [&]() -> HRESULT {
+        if (!samples || !processed)
+            return E_POINTER;
+        HRESULT hr = S_OK;
+        *processed = 0;
+        while (*processed < count) {
+            hr = Receive(samples[*processed]);
+            if (hr != S_OK)
+                break;
+            ++*processed;
+        }
+        return hr;
+    });
 }
 
 STDMETHODIMP InputPin::ReceiveCanBlock() { return S_OK; }
 
 STDMETHODIMP InputPin::EndOfStream() {
-    HRESULT hr = S_OK;
-    {
-        AutoLock lock(filter_->StreamLock());
-        if (flushing_)
-            hr = S_FALSE;
-        else if (!endOfStream_) {
-            endOfStream_ = true;
-            hr = OnEndOfStream();
+    return GuardedCall("InputPin::EndOfStream", [&]() -> HRESULT {
+        HRESULT hr = S_OK;
+        {
+            AutoLock lock(filter_->StreamLock());
+            if (flushing_)
+                hr = S_FALSE;
+            else if (!endOfStream_) {
+                endOfStream_ = true;
+                hr = OnEndOfStream();
+            }
         }
-    }
-    filter_->FlushEvents();
-    filter_->AfterStreamingCall();
-    return hr;
+        filter_->FlushEvents();
+        filter_->AfterStreamingCall();
+        return hr;
+    });
 }
 
 STDMETHODIMP InputPin::BeginFlush() {
-    flushing_ = true;
-    OnBeginFlush();
-    return S_OK;
+    return GuardedCall("InputPin::BeginFlush", [&]() -> HRESULT {
+        flushing_ = true;
+        OnBeginFlush();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP InputPin::EndFlush() {
-    {
-        AutoLock lock(filter_->StreamLock());
-        flushing_ = false;
-        endOfStream_ = false;
-        OnEndFlush();
-    }
-    filter_->FlushEvents();
-    return S_OK;
+    return GuardedCall("InputPin::EndFlush", [&]() -> HRESULT {
+        {
+            AutoLock lock(filter_->StreamLock());
+            flushing_ = false;
+            endOfStream_ = false;
+            OnEndFlush();
+        }
+        filter_->FlushEvents();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP InputPin::Disconnect() {
-    HRESULT hr = BasePin::Disconnect();
-    if (hr == S_OK) {
-        AutoLock lock(filter_->StateLock());
-        if (allocator_) {
-            allocator_->Release();
-            allocator_ = nullptr;
+    return GuardedCall("InputPin::Disconnect", [&]() -> HRESULT {
+        HRESULT hr = BasePin::Disconnect();
+        if (hr == S_OK) {
+            AutoLock lock(filter_->StateLock());
+            if (allocator_) {
+                allocator_->Release();
+                allocator_ = nullptr;
+            }
         }
-    }
-    return hr;
+        return hr;
+    });
 }
 
 void InputPin::ResetStream() {
@@ -538,76 +575,82 @@ STDMETHODIMP BaseFilter::GetClassID(CLSID* clsid) {
 }
 
 STDMETHODIMP BaseFilter::Stop() {
-    {
-        AutoLock lock(stateLock_);
-        if (state_ != State_Stopped) {
-            state_ = State_Stopped;
-            // Decommitting wakes a streaming thread blocked in GetBuffer.
-            for (auto& pin : pins_)
-                if (pin->Direction() == PINDIR_OUTPUT)
-                    static_cast<OutputPin*>(pin.get())->Inactive();
-            OnStop();
-        }
-    }
-    AfterStop();
-    FlushEvents();
-    return S_OK;
-}
-
-STDMETHODIMP BaseFilter::Pause() {
-    HRESULT hr = S_OK;
-    {
-        AutoLock lock(stateLock_);
-        if (state_ == State_Stopped) {
-            for (auto& pin : pins_) {
-                if (pin->Direction() == PINDIR_INPUT) {
-                    static_cast<InputPin*>(pin.get())->ResetStream();
-                } else {
-                    hr = static_cast<OutputPin*>(pin.get())->Active();
-                    if (FAILED(hr))
-                        break;
-                }
-            }
-            if (SUCCEEDED(hr)) {
-                state_ = State_Paused;
-                hr = OnPause(true);
-                if (FAILED(hr))
-                    state_ = State_Stopped;
-            }
-            if (FAILED(hr)) {
+    return GuardedCall("BaseFilter::Stop", [&]() -> HRESULT {
+        {
+            AutoLock lock(stateLock_);
+            if (state_ != State_Stopped) {
+                state_ = State_Stopped;
+                // Decommitting wakes a streaming thread blocked in GetBuffer.
                 for (auto& pin : pins_)
                     if (pin->Direction() == PINDIR_OUTPUT)
                         static_cast<OutputPin*>(pin.get())->Inactive();
+                OnStop();
             }
-        } else {
-            hr = OnPause(false);
-            if (SUCCEEDED(hr))
-                state_ = State_Paused;
         }
-    }
-    FlushEvents();
-    return hr;
+        AfterStop();
+        FlushEvents();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP BaseFilter::Pause() {
+    return GuardedCall("BaseFilter::Pause", [&]() -> HRESULT {
+        HRESULT hr = S_OK;
+        {
+            AutoLock lock(stateLock_);
+            if (state_ == State_Stopped) {
+                for (auto& pin : pins_) {
+                    if (pin->Direction() == PINDIR_INPUT) {
+                        static_cast<InputPin*>(pin.get())->ResetStream();
+                    } else {
+                        hr = static_cast<OutputPin*>(pin.get())->Active();
+                        if (FAILED(hr))
+                            break;
+                    }
+                }
+                if (SUCCEEDED(hr)) {
+                    state_ = State_Paused;
+                    hr = OnPause(true);
+                    if (FAILED(hr))
+                        state_ = State_Stopped;
+                }
+                if (FAILED(hr)) {
+                    for (auto& pin : pins_)
+                        if (pin->Direction() == PINDIR_OUTPUT)
+                            static_cast<OutputPin*>(pin.get())->Inactive();
+                }
+            } else {
+                hr = OnPause(false);
+                if (SUCCEEDED(hr))
+                    state_ = State_Paused;
+            }
+        }
+        FlushEvents();
+        return hr;
+    });
 }
 
 STDMETHODIMP BaseFilter::Run(REFERENCE_TIME start) {
-    HRESULT hr = S_OK;
-    bool stopped;
-    {
-        AutoLock lock(stateLock_);
-        stopped = state_ == State_Stopped;
-    }
-    if (stopped)
-        hr = Pause();
-    if (SUCCEEDED(hr)) {
-        AutoLock lock(stateLock_);
-        if (state_ != State_Running) {
-            hr = OnRun(start);
-            if (SUCCEEDED(hr))
-                state_ = State_Running;
+    return GuardedCall("BaseFilter::Run", [&]() -> HRESULT {
+        HRESULT hr = S_OK;
+        bool stopped;
+        {
+            AutoLock lock(stateLock_);
+            stopped = state_ == State_Stopped;
         }
-    }
-    FlushEvents();
-    return hr;
+        if (stopped)
+            hr = Pause();
+        if (SUCCEEDED(hr)) {
+            AutoLock lock(stateLock_);
+            if (state_ != State_Running) {
+                hr = OnRun(start);
+                if (SUCCEEDED(hr))
+                    state_ = State_Running;
+            }
+        }
+        FlushEvents();
+        return hr;
+    });
 }
 
 STDMETHODIMP BaseFilter::GetState(DWORD, FILTER_STATE* state) {
@@ -618,66 +661,76 @@ STDMETHODIMP BaseFilter::GetState(DWORD, FILTER_STATE* state) {
 }
 
 STDMETHODIMP BaseFilter::SetSyncSource(IReferenceClock* clock) {
-    AutoLock lock(stateLock_);
-    if (clock)
-        clock->AddRef();
-    if (clock_)
-        clock_->Release();
-    clock_ = clock;
-    return S_OK;
+    return GuardedCall("BaseFilter::SetSyncSource", [&]() -> HRESULT {
+        AutoLock lock(stateLock_);
+        if (clock)
+            clock->AddRef();
+        if (clock_)
+            clock_->Release();
+        clock_ = clock;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP BaseFilter::GetSyncSource(IReferenceClock** clock) {
-    if (!clock)
-        return E_POINTER;
-    AutoLock lock(stateLock_);
-    *clock = clock_;
-    if (clock_)
-        clock_->AddRef();
-    return S_OK;
+    return GuardedCall("BaseFilter::GetSyncSource", [&]() -> HRESULT {
+        if (!clock)
+            return E_POINTER;
+        AutoLock lock(stateLock_);
+        *clock = clock_;
+        if (clock_)
+            clock_->AddRef();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP BaseFilter::EnumPins(IEnumPins** pins) { return PinEnumerator::Create(this, 0, pins); }
 
 STDMETHODIMP BaseFilter::FindPin(LPCWSTR id, IPin** pin) {
-    if (!id || !pin)
-        return E_POINTER;
-    AutoLock lock(stateLock_);
-    for (auto& p : pins_) {
-        if (p->Name() == id) {
-            *pin = p.get();
-            p->AddRef();
-            return S_OK;
+    return GuardedCall("BaseFilter::FindPin", [&]() -> HRESULT {
+        if (!id || !pin)
+            return E_POINTER;
+        AutoLock lock(stateLock_);
+        for (auto& p : pins_) {
+            if (p->Name() == id) {
+                *pin = p.get();
+                p->AddRef();
+                return S_OK;
+            }
         }
-    }
-    *pin = nullptr;
-    return VFW_E_NOT_FOUND;
+        *pin = nullptr;
+        return VFW_E_NOT_FOUND;
+    });
 }
 
 STDMETHODIMP BaseFilter::QueryFilterInfo(FILTER_INFO* info) {
-    if (!info)
-        return E_POINTER;
-    AutoLock lock(stateLock_);
-    lstrcpynW(info->achName, name_.c_str(), MAX_FILTER_NAME);
-    info->pGraph = graph_;
-    if (graph_)
-        graph_->AddRef();
-    return S_OK;
+    return GuardedCall("BaseFilter::QueryFilterInfo", [&]() -> HRESULT {
+        if (!info)
+            return E_POINTER;
+        AutoLock lock(stateLock_);
+        lstrcpynW(info->achName, name_.c_str(), MAX_FILTER_NAME);
+        info->pGraph = graph_;
+        if (graph_)
+            graph_->AddRef();
+        return S_OK;
+    });
 }
 
 STDMETHODIMP BaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
-    AutoLock lock(stateLock_);
-    graph_ = graph;
-    name_ = name ? name : L"";
-    eventSink_ = nullptr;
-    if (graph) {
-        IMediaEventSink* sink = nullptr;
-        if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {
-            eventSink_ = sink;
-            sink->Release();  // the graph outlives its membership; a reference would be a cycle
+    return GuardedCall("BaseFilter::JoinFilterGraph", [&]() -> HRESULT {
+        AutoLock lock(stateLock_);
+        graph_ = graph;
+        name_ = name ? name : L"";
+        eventSink_ = nullptr;
+        if (graph) {
+            IMediaEventSink* sink = nullptr;
+            if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {
+                eventSink_ = sink;
+                sink->Release();  // the graph outlives its membership; a reference would be a cycle
+            }
         }
-    }
-    return S_OK;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP BaseFilter::QueryVendorInfo(LPWSTR*) { return E_NOTIMPL; }

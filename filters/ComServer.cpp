@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "ComGuard.h"
 #include "Demultiplexer.h"
 #include "Factories.h"
 #include "FileDump.h"
@@ -48,11 +49,7 @@ public:
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        try {
-            return create_(outer, iid, out);
-        } catch (...) {
-            return E_UNEXPECTED;
-        }
+        return GuardedCall("IClassFactory::CreateInstance", [&] { return create_(outer, iid, out); });
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         korvane::filters::LockServer(lock != FALSE);

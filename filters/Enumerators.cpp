@@ -3,6 +3,7 @@
 #include <vfwmsgs.h>
 
 #include "BaseFilter.h"
+#include "ComGuard.h"
 
 namespace korvane::filters {
 
@@ -54,56 +55,64 @@ STDMETHODIMP_(ULONG) PinEnumerator::Release() {
 }
 
 STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
-    if (!pins)
-        return E_POINTER;
-    if (count > 1 && !fetched)
-        return E_INVALIDARG;
-    if (fetched)
-        *fetched = 0;
-    {
-        AutoLock lock(filter_->StateLock());
-        if (version_ != filter_->PinVersion())
-            return VFW_E_ENUM_OUT_OF_SYNC;
-    }
-    ULONG n = 0;
-    while (n < count && position_ < pins_.size()) {
-        pins[n] = pins_[position_++];
-        pins[n]->AddRef();
-        ++n;
-    }
-    if (fetched)
-        *fetched = n;
-    return n == count ? S_OK : S_FALSE;
+    return GuardedCall("PinEnumerator::Next", [&]() -> HRESULT {
+        if (!pins)
+            return E_POINTER;
+        if (count > 1 && !fetched)
+            return E_INVALIDARG;
+        if (fetched)
+            *fetched = 0;
+        {
+            AutoLock lock(filter_->StateLock());
+            if (version_ != filter_->PinVersion())
+                return VFW_E_ENUM_OUT_OF_SYNC;
+        }
+        ULONG n = 0;
+        while (n < count && position_ < pins_.size()) {
+            pins[n] = pins_[position_++];
+            pins[n]->AddRef();
+            ++n;
+        }
+        if (fetched)
+            *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    });
 }
 
 STDMETHODIMP PinEnumerator::Skip(ULONG count) {
-    AutoLock lock(filter_->StateLock());
-    if (version_ != filter_->PinVersion())
-        return VFW_E_ENUM_OUT_OF_SYNC;
-    if (position_ + count > pins_.size()) {
-        position_ = static_cast<ULONG>(pins_.size());
-        return S_FALSE;
-    }
-    position_ += count;
-    return S_OK;
+    return GuardedCall("PinEnumerator::Skip", [&]() -> HRESULT {
+        AutoLock lock(filter_->StateLock());
+        if (version_ != filter_->PinVersion())
+            return VFW_E_ENUM_OUT_OF_SYNC;
+        if (position_ + count > pins_.size()) {
+            position_ = static_cast<ULONG>(pins_.size());
+            return S_FALSE;
+        }
+        position_ += count;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP PinEnumerator::Reset() {
-    Snapshot();
-    position_ = 0;
-    return S_OK;
+    return GuardedCall("PinEnumerator::Reset", [&]() -> HRESULT {
+        Snapshot();
+        position_ = 0;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP PinEnumerator::Clone(IEnumPins** out) {
-    if (!out)
-        return E_POINTER;
-    HRESULT hr = Create(filter_, position_, out);
-    if (SUCCEEDED(hr)) {
-        auto* clone = static_cast<PinEnumerator*>(*out);
-        clone->pins_ = pins_;
-        clone->version_ = version_;
-    }
-    return hr;
+    return GuardedCall("PinEnumerator::Clone", [&]() -> HRESULT {
+        if (!out)
+            return E_POINTER;
+        HRESULT hr = Create(filter_, position_, out);
+        if (SUCCEEDED(hr)) {
+            auto* clone = static_cast<PinEnumerator*>(*out);
+            clone->pins_ = pins_;
+            clone->version_ = version_;
+        }
+        return hr;
+    });
 }
 
 MediaTypeEnumerator::MediaTypeEnumerator(BasePin* pin) : pin_(pin) { pin_->AddRef(); }
@@ -157,51 +166,59 @@ ULONG MediaTypeEnumerator::Count() {
 }
 
 STDMETHODIMP MediaTypeEnumerator::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) {
-    if (!types)
-        return E_POINTER;
-    if (count > 1 && !fetched)
-        return E_INVALIDARG;
-    ULONG n = 0;
-    while (n < count) {
-        AM_MEDIA_TYPE mt;
-        ZeroMemory(&mt, sizeof(mt));
-        if (pin_->GetMediaType(static_cast<int>(position_), &mt) != S_OK)
-            break;
-        types[n] = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-        if (!types[n]) {
-            FreeMediaTypeContents(&mt);
-            for (ULONG i = 0; i < n; ++i)
-                DeleteMediaType(types[i]);
-            if (fetched)
-                *fetched = 0;
-            return E_OUTOFMEMORY;
+    return GuardedCall("MediaTypeEnumerator::Next", [&]() -> HRESULT {
+        if (!types)
+            return E_POINTER;
+        if (count > 1 && !fetched)
+            return E_INVALIDARG;
+        ULONG n = 0;
+        while (n < count) {
+            AM_MEDIA_TYPE mt;
+            ZeroMemory(&mt, sizeof(mt));
+            if (pin_->GetMediaType(static_cast<int>(position_), &mt) != S_OK)
+                break;
+            types[n] = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+            if (!types[n]) {
+                FreeMediaTypeContents(&mt);
+                for (ULONG i = 0; i < n; ++i)
+                    DeleteMediaType(types[i]);
+                if (fetched)
+                    *fetched = 0;
+                return E_OUTOFMEMORY;
+            }
+            *types[n] = mt;  // ownership of the format block moves with it
+            ++n;
+            ++position_;
         }
-        *types[n] = mt;  // ownership of the format block moves with it
-        ++n;
-        ++position_;
-    }
-    if (fetched)
-        *fetched = n;
-    return n == count ? S_OK : S_FALSE;
+        if (fetched)
+            *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    });
 }
 
 STDMETHODIMP MediaTypeEnumerator::Skip(ULONG count) {
-    ULONG total = Count();
-    if (position_ + count > total) {
-        position_ = total;
-        return S_FALSE;
-    }
-    position_ += count;
-    return S_OK;
+    return GuardedCall("MediaTypeEnumerator::Skip", [&]() -> HRESULT {
+        ULONG total = Count();
+        if (position_ + count > total) {
+            position_ = total;
+            return S_FALSE;
+        }
+        position_ += count;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP MediaTypeEnumerator::Reset() {
-    position_ = 0;
-    return S_OK;
+    return GuardedCall("MediaTypeEnumerator::Reset", [&]() -> HRESULT {
+        position_ = 0;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP MediaTypeEnumerator::Clone(IEnumMediaTypes** out) {
-    return Create(pin_, position_, out);
+    return GuardedCall("MediaTypeEnumerator::Clone", [&]() -> HRESULT {
+        return Create(pin_, position_, out);
+    });
 }
 
 }  // namespace korvane::filters

@@ -5,6 +5,7 @@
 #include <evcode.h>
 #include <vfwmsgs.h>
 
+#include "ComGuard.h"
 #include "Guids.h"
 
 namespace korvane::filters {
@@ -55,9 +56,11 @@ public:
     STDMETHODIMP SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE*) override {
         if (!name)
             return E_POINTER;
-        AutoLock lock(StateLock());
-        fileName_ = name;
-        return S_OK;
+        return GuardedCall("FileDump::SetFileName", [&]() -> HRESULT {
+            AutoLock lock(StateLock());
+            fileName_ = name;  // copies: may run out of memory
+            return S_OK;
+        });
     }
 
     STDMETHODIMP GetCurFile(LPOLESTR* name, AM_MEDIA_TYPE* mt) override {

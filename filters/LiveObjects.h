@@ -20,6 +20,6 @@ typedef HRESULT(WINAPI* KorvaneFiltersLiveObjectsProc)(KorvaneLiveObjects* count
 // Second test hook: the sources of this process wait this many milliseconds after each
 // sample they deliver (256 KiB), so a test can watch a conversion that would otherwise be
 // over before its first 100 ms poll (the pack converts over 1 GB/s). 0, the default, turns
-// pacing off. Stop still ends a paced stream within one wait.
+// pacing off; more than 10,000 is refused. Stop ends a pacing wait at once.
 //   HRESULT WINAPI KorvaneFiltersSetSourcePacing(DWORD millisecondsPerSample);
 typedef HRESULT(WINAPI* KorvaneFiltersSetSourcePacingProc)(DWORD millisecondsPerSample);

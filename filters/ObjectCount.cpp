@@ -55,7 +55,7 @@ extern "C" HRESULT WINAPI KorvaneFiltersLiveObjects(KorvaneLiveObjects* counts) 
 }
 
 extern "C" HRESULT WINAPI KorvaneFiltersSetSourcePacing(DWORD millisecondsPerSample) {
-    if (millisecondsPerSample > 1000)
+    if (millisecondsPerSample > 10000)
         return E_INVALIDARG;
     InterlockedExchange(&g_sourcePacing, static_cast<LONG>(millisecondsPerSample));
     return S_OK;

@@ -18,6 +18,7 @@
 #include <cwchar>
 #include <string>
 
+#include "ComGuard.h"
 #include "Factories.h"
 #include "Guids.h"
 #include "ObjectCount.h"
@@ -159,14 +160,22 @@ HRESULT Unregister() {
 }  // namespace
 }  // namespace korvane::filters
 
-extern "C" HRESULT WINAPI DllRegisterServer() { return korvane::filters::Register(false); }
+using korvane::filters::GuardedCall;
 
-extern "C" HRESULT WINAPI DllUnregisterServer() { return korvane::filters::Unregister(); }
+extern "C" HRESULT WINAPI DllRegisterServer() {
+    return GuardedCall("DllRegisterServer", [] { return korvane::filters::Register(false); });
+}
+
+extern "C" HRESULT WINAPI DllUnregisterServer() {
+    return GuardedCall("DllUnregisterServer", [] { return korvane::filters::Unregister(); });
+}
 
 // regsvr32 /i:replace registers over another vendor's filters that use our class ids.
 extern "C" HRESULT WINAPI DllInstall(BOOL install, LPCWSTR commandLine) {
-    const bool replace = commandLine && _wcsicmp(commandLine, L"replace") == 0;
-    if (!install)
-        return korvane::filters::Unregister();
-    return korvane::filters::Register(replace);
+    return GuardedCall("DllInstall", [&] {
+        const bool replace = commandLine && _wcsicmp(commandLine, L"replace") == 0;
+        if (!install)
+            return korvane::filters::Unregister();
+        return korvane::filters::Register(replace);
+    });
 }

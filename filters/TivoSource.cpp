@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "ComGuard.h"
 #include "Formats.h"
 #include "Guids.h"
 #include "media/Io.h"
@@ -96,6 +97,10 @@ public:
     // data after it) loads, and its output pin offers no media type, so connecting the
     // source fails instead: Wine 8's AddSourceFilter leaks the filter when Load fails.
     STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) override {
+        return GuardedCall("TivoSource::Load", [&] { return LoadFile(fileName); });
+    }
+
+    HRESULT LoadFile(LPCOLESTR fileName) {
         if (!fileName)
             return E_POINTER;
         AutoLock lock(StateLock());
@@ -223,8 +228,18 @@ private:
         return streams_.streamCount ? S_OK : VFW_E_INVALID_FILE_FORMAT;
     }
 
+    // Nothing may leave a thread procedure. A stream that threw ends like one that failed:
+    // the error event, then the end of stream, so that the graph still completes.
     static DWORD WINAPI StreamingThread(void* self) {
-        static_cast<TivoSource*>(self)->Stream();
+        auto* source = static_cast<TivoSource*>(self);
+        const HRESULT hr = GuardedCall("TivoSource streaming thread", [source] {
+            source->Stream();
+            return S_OK;
+        });
+        if (FAILED(hr) && !source->stopping_) {
+            source->NotifyEvent(EC_ERRORABORT, hr, 0);
+            source->output_->DeliverEndOfStream();
+        }
         return 0;
     }
 

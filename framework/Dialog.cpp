@@ -1,5 +1,6 @@
 #include "framework/Dialog.h"
 
+#include "framework/CaughtException.h"
 #include "framework/HandleMap.h"
 #include "framework/WinApp.h"
 
@@ -142,6 +143,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         handled = dialog->HandleMessage(message, wParam, lParam);
     } catch (...) {
         // Nothing may unwind through the dialog manager: the dialog ends as if it could not run.
+        ::fw::TraceCaughtException("a dialog procedure");
         ::EndDialog(hWnd, -1);
         handled = TRUE;
     }

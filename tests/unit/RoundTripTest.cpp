@@ -9,6 +9,8 @@
 #include <regex>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "media/ProgramStreamReader.h"
 #include "media/Remux.h"
 #include "media/StreamProbe.h"
@@ -24,7 +26,30 @@ std::string Material(const std::string& name) {
     return std::string(dir ? dir : "material") + "/" + name;
 }
 
-std::string Temp(const std::string& name) { return ::testing::TempDir() + "korvane_rt_" + name; }
+// Files in a folder of this process's own: other build trees on the machine run this test
+// at the same time, and shared names let one run delete another's files.
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = ::testing::TempDir() + "korvane_rt_XXXXXX";
+        path_ = mkdtemp(&pattern[0]) ? pattern : "";
+    }
+    ~TempFolder() {
+        if (!path_.empty()) rmdir(path_.c_str());  // the tests remove their files; an unexpected one keeps it
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string Temp(const std::string& name) {
+    static const TempFolder folder;
+    if (folder.Path().empty()) ADD_FAILURE() << "no temporary folder could be made";
+    return folder.Path() + "/" + name;
+}
 
 std::string Shell(const std::string& command) {
     std::string out;

@@ -8,6 +8,8 @@
 #include "ProgressMath.h"
 #include "resource.h"
 
+#include "framework/CaughtException.h"
+
 namespace {
 
 const char* const g_spinnerTexts[4] = {"/", "--", "\\", "|"};
@@ -119,6 +121,7 @@ void CALLBACK CProgressDlg::SpinnerTimerProc(HWND hWnd, UINT, UINT_PTR, DWORD) {
         if (auto* dialog = dynamic_cast<CProgressDlg*>(CWnd::FromHandlePermanent(hWnd))) dialog->StepSpinner();
     } catch (...) {
         // A missed spinner step is harmless; nothing may leave a timer callback.
+        ::fw::TraceCaughtException("the spinner's timer");
     }
 }
 

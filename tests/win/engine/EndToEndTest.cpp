@@ -16,9 +16,22 @@ std::string Env(const char* name) {
     return value ? value : "";
 }
 
+HMODULE FilterPack() {
+    static HMODULE dll = LoadLibraryA(Env("KORVANE_FILTERS_DLL").c_str());
+    return dll;
+}
+
+// The pack's test hook: a pause after each source sample, 0 for none.
+HRESULT SetSourcePacing(DWORD milliseconds) {
+    const auto proc = FilterPack() ? reinterpret_cast<KorvaneFiltersSetSourcePacingProc>(reinterpret_cast<void*>(
+                                         GetProcAddress(FilterPack(), "KorvaneFiltersSetSourcePacing")))
+                                   : nullptr;
+    return proc ? proc(milliseconds) : E_NOTIMPL;
+}
+
 LONG LiveFilterPackObjects() {
     static KorvaneFiltersLiveObjectsProc proc = [] {
-        HMODULE dll = LoadLibraryA(Env("KORVANE_FILTERS_DLL").c_str());
+        HMODULE dll = FilterPack();
         return dll ? reinterpret_cast<KorvaneFiltersLiveObjectsProc>(
                          reinterpret_cast<void*>(GetProcAddress(dll, "KorvaneFiltersLiveObjects")))
                    : nullptr;
@@ -99,11 +112,8 @@ TEST_F(EndToEndTest, EveryTestStreamConvertsWithoutAWindow) {
         const std::string tivo = WrapAsTivo(name);
         const std::string output = out + "\\" + name;
         const char* text = nullptr;
-        const double start = window.Now();
         EXPECT_EQ(StartConversion(tivo.c_str(), output.c_str(), nullptr, nullptr, 1, &text), 1)
             << name << ": " << (text ? text : "");
-        std::printf("%-20s %8llu bytes in %6.1f ms\n", name.c_str(),
-                    static_cast<unsigned long long>(SizeOf(tivo)), window.Now() - start);
         EXPECT_GT(SizeOf(output), 0u) << name;
         EXPECT_TRUE(EngineIsIdle()) << name;
         EXPECT_EQ(LiveFilterPackObjects(), 0) << name;
@@ -116,7 +126,7 @@ TEST_F(EndToEndTest, WithAWindowTheEndIsPostedOnceAfterEverythingIsReleased) {
     const std::string output = folder.Path("mp2.mpg");
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(tivo.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
-    ASSERT_TRUE(window.PumpUntilDone(10000));
+    ASSERT_TRUE(window.PumpUntilDone());
     window.PumpFor(200);
     const auto done = window.Done();
     ASSERT_EQ(done.size(), 1u);
@@ -145,15 +155,12 @@ protected:
         output = folder.Path("long.mpg");
     }
 
-    double Convert(HANDLE cancelEvent) {
+    void Convert(HANDLE cancelEvent) {
         const char* text = nullptr;
-        const double start = window.Now();
         EXPECT_EQ(StartConversion(tivo.c_str(), output.c_str(), window.Handle(), cancelEvent, 1, &text), 1)
             << (text ? text : "");
-        EXPECT_TRUE(window.PumpUntilDone(30000));
-        const double took = window.Now() - start;
+        EXPECT_TRUE(window.PumpUntilDone());
         window.PumpFor(200);
-        return took;
     }
 
     static inline std::string tivo;
@@ -163,10 +170,8 @@ protected:
 };
 
 TEST_F(LongConversionTest, AnyProgressIsValidAndTheEndComesOnce) {
-    const double took = Convert(cancel);
+    Convert(cancel);
     const auto progress = window.Progress();
-    std::printf("%.1f MB converted in %.0f ms, %zu progress messages\n", SizeOf(tivo) / 1e6, took,
-                progress.size());
     const auto done = window.Done();
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].wParam, CONVERSION_COMPLETED);
@@ -174,38 +179,31 @@ TEST_F(LongConversionTest, AnyProgressIsValidAndTheEndComesOnce) {
     EXPECT_EQ(LiveFilterPackObjects(), 0);
     EXPECT_EQ(window.messages.back().message, static_cast<UINT>(WM_CONVERSION_DONE));
     // With a warm page cache the pack converts this in 100 to 300 ms, so there may be no
-    // progress pass at all; the stand-in dump's tests time the cadence. What is posted must
+    // progress pass at all; the stand-in dump's tests check the rule. What is posted must
     // still be right.
     WPARAM previous = 0;
-    for (size_t i = 0; i < progress.size(); ++i) {
-        EXPECT_LE(progress[i].wParam, 99u);
-        EXPECT_GE(progress[i].wParam, previous);
-        previous = progress[i].wParam;
-        if (i > 0) {
-            const double gap = progress[i].milliseconds - progress[i - 1].milliseconds;
-            EXPECT_GT(gap, 50.0) << i;
-            EXPECT_LT(gap, 400.0) << i;  // a loaded machine may stretch one
-        }
+    for (const auto& m : progress) {
+        EXPECT_LE(m.wParam, 99u);
+        EXPECT_GE(m.wParam, previous);
+        previous = m.wParam;
     }
-    // The last message was computed from a nearly complete output.
 }
 
+// The source is paced (the pack's test hook) so that the conversion is certainly still running
+// when the cancel comes, however fast or loaded the machine: unpaced it would take minutes.
 TEST_F(LongConversionTest, CancellingMidStreamLeavesThePartialOutput) {
+    ASSERT_EQ(SetSourcePacing(200), S_OK);
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(tivo.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
-    // A few tens of MB into the stream, whatever the machine's speed.
-    window.PumpFor(30);
-    ASSERT_TRUE(window.Done().empty()) << "the conversion ended before it could be cancelled";
-    const double cancelledAt = window.Now();
+    const bool writing = window.PumpUntil([&] { return SizeOf(output) > 0; });
     SetEvent(cancel);
-    ASSERT_TRUE(window.PumpUntilDone(5000));
-    const double took = window.Done()[0].milliseconds - cancelledAt;
+    ASSERT_TRUE(window.PumpUntilDone());
     window.PumpFor(200);
-    std::printf("cancel to WM_CONVERSION_DONE: %.0f ms\n", took);
+    EXPECT_EQ(SetSourcePacing(0), S_OK);
+    EXPECT_TRUE(writing) << "no output was written";
     ASSERT_EQ(window.Done().size(), 1u);
     EXPECT_EQ(window.Done()[0].wParam, CONVERSION_CANCELLED);
     EXPECT_TRUE(window.Done()[0].engineIdle);
-    EXPECT_LT(took, 250.0);
     const std::uint64_t partial = SizeOf(output);
     EXPECT_GT(partial, 0u);
     EXPECT_LT(partial, SizeOf(tivo));
@@ -258,7 +256,7 @@ TEST_F(EndToEndTest, AnOutputThatCannotBeCreatedEndsAsAFailure) {
     const std::string output = folder.Path("no such folder\\out.mpg");
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(tivo.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
-    ASSERT_TRUE(window.PumpUntilDone(10000));
+    ASSERT_TRUE(window.PumpUntilDone());
     window.PumpFor(150);
     ASSERT_EQ(window.Done().size(), 1u);
     EXPECT_EQ(window.Done()[0].wParam, CONVERSION_FAILED);
@@ -297,7 +295,7 @@ TEST_F(EndToEndTest, ADamagedSourceEndsAsAFailure) {
 
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(tivo.c_str(), folder.Path("scrambled.mpg").c_str(), window.Handle(), cancel, 1, &text), 1);
-    ASSERT_TRUE(window.PumpUntilDone(20000));
+    ASSERT_TRUE(window.PumpUntilDone());
     window.PumpFor(150);
     ASSERT_EQ(window.Done().size(), 1u);
     EXPECT_EQ(window.Done()[0].wParam, CONVERSION_FAILED);
@@ -315,8 +313,6 @@ TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
     // sample, and beyond about 100 ms the completion is seen first.
     std::uniform_int_distribution<int> delay(-20, 130);
     const int kConversions = 200;
-    int cancelled = 0;
-    const double start = window.Now();
     for (int i = 0; i < kConversions; ++i) {
         window.messages.clear();
         ResetEvent(cancel);
@@ -330,18 +326,17 @@ TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
             window.PumpFor(wait);
             SetEvent(cancel);
         }
-        ASSERT_TRUE(window.PumpUntilDone(5000)) << "conversion " << i << " hung";
+        ASSERT_TRUE(window.PumpUntilDone()) << "conversion " << i << " hung";
         window.PumpFor(2);
         const auto done = window.Done();
         ASSERT_EQ(done.size(), 1u) << i;
         EXPECT_TRUE(done[0].wParam == CONVERSION_COMPLETED || done[0].wParam == CONVERSION_CANCELLED) << i;
+        // Which of the two a late cancel gives depends on the machine; an early one is certain.
+        if (wait < 0) {
+            EXPECT_EQ(done[0].wParam, CONVERSION_CANCELLED) << i;
+        }
         EXPECT_TRUE(done[0].engineIdle) << i;
-        cancelled += done[0].wParam == CONVERSION_CANCELLED;
     }
-    std::printf("%d conversions in %.1f s, %d cancelled, %d completed\n", kConversions,
-                (window.Now() - start) / 1000.0, cancelled, kConversions - cancelled);
-    EXPECT_GT(cancelled, 0);
-    EXPECT_LT(cancelled, kConversions);
     EXPECT_EQ(LiveFilterPackObjects(), 0);
 }
 

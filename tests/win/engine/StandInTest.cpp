@@ -6,9 +6,10 @@
 #include "Run.h"
 #include "TestSupport.h"
 
-#include <algorithm>
-#include <cstdio>
+#include <evcode.h>
+
 #include <random>
+#include <utility>
 
 namespace {
 
@@ -25,6 +26,34 @@ void StandInStream(DWORD chunks, DWORD intervalMs) {
     SetStandInDump("chunkBytes", 20000);
     SetStandInDump("intervalMs", intervalMs);
 }
+
+// The events of the stand-in dump (see TestFilterIds.h), made before the dump is created.
+class StandInEvents {
+public:
+    StandInEvents()
+        : step_(CreateEventA(nullptr, FALSE, FALSE, StandInEventName("Step").c_str())),
+          written_(CreateEventA(nullptr, FALSE, FALSE, StandInEventName("Written").c_str())),
+          ended_(CreateEventA(nullptr, TRUE, FALSE, StandInEventName("Ended").c_str())) {}
+    ~StandInEvents() {
+        CloseHandle(step_);
+        CloseHandle(written_);
+        CloseHandle(ended_);
+    }
+    StandInEvents(const StandInEvents&) = delete;
+    StandInEvents& operator=(const StandInEvents&) = delete;
+
+    // Lets a stepped dump write one chunk and waits until it is on disk.
+    bool WriteOneChunk() {
+        SetEvent(step_);
+        return WaitForSingleObject(written_, static_cast<DWORD>(kHangMilliseconds)) == WAIT_OBJECT_0;
+    }
+    HANDLE Ended() const { return ended_; }
+
+private:
+    HANDLE step_;
+    HANDLE written_;
+    HANDLE ended_;
+};
 
 class StandInTest : public ::testing::Test {
 protected:
@@ -192,6 +221,21 @@ TEST_F(StandInTest, FiltersThatCannotJoinTheGraph) {
     ExpectNextFileConverts();
 }
 
+// Neighbours that break the rules of pins and enumerators: a connection reported made that
+// leaves the pin free (the join would find it free again for ever), a null pin or a null
+// media type handed out with S_OK. Each start fails with the usual words.
+TEST_F(StandInTest, PinsAndEnumeratorsThatBreakTheRulesFailTheStart) {
+    UseDemuxer(kLyingOutput);
+    ExpectStartFailure("Failed to connect DeMuxer to Muxer!");
+    window.messages.clear();
+    UseDemuxer(kNullPin);
+    ExpectStartFailure("Failed to connect Source to DeMuxer!");
+    window.messages.clear();
+    UseDemuxer(kNullMediaType);
+    ExpectStartFailure("Failed to connect DeMuxer to Muxer!");
+    ExpectNextFileConverts();
+}
+
 TEST_F(StandInTest, StartStepFailures) {
     ExpectStartFailure("Failed to create Source!", folder.Path("missing.TiVo").c_str());
     window.messages.clear();
@@ -295,15 +339,36 @@ TEST_F(StandInTest, WithoutAWindowTheConversionRunsToItsEnd) {
     EXPECT_TRUE(window.messages.empty());
 }
 
-TEST_F(StandInTest, ProgressComesEveryHundredMillisecondsFromTheFileSizes) {
-    // 12 pieces of 20,000 bytes against a 100,000-byte source: the output outgrows it.
-    StandInStream(12, 60);
+// The dump writes only when told to, so between two steps the output has one known size and
+// every pass of the monitor must show exactly its percentage. Passes made while a chunk was
+// being written may show part of it, but never more than the step's end.
+TEST_F(StandInTest, ProgressIsThePercentageOfTheOutputSizeOnEveryPass) {
+    StandInEvents events;
+    StandInStream(7, 0);  // 7 pieces of 20,000 bytes against a 100,000-byte source
+    SetStandInDump("stepped", 1);
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
-    ASSERT_TRUE(window.PumpUntilDone(5000));
-    window.PumpFor(300);
+    for (DWORD written = 0; written < 7; ++written) {
+        if (written > 0) {
+            ASSERT_TRUE(events.WriteOneChunk()) << written;
+        }
+        // 100,000 bytes and beyond show 99: the end of a file is told by WM_CONVERSION_DONE.
+        const WPARAM expected = written * 20 < 99 ? written * 20 : 99;
+        const auto progressed = [&] {
+            const auto progress = window.Progress();
+            return !progress.empty() && progress.back().wParam >= expected;
+        };
+        ASSERT_TRUE(window.PumpUntil(progressed)) << "no progress pass showed " << expected;
+        const size_t settled = window.Progress().size();
+        ASSERT_TRUE(window.PumpUntil([&] { return window.Progress().size() >= settled + 2; }));
+        const auto progress = window.Progress();
+        for (size_t i = settled - 1; i < progress.size(); ++i)
+            EXPECT_EQ(progress[i].wParam, expected) << "pass " << i << " after chunk " << written;
+    }
+    ASSERT_TRUE(events.WriteOneChunk());
+    ASSERT_TRUE(window.PumpUntilDone());
+    window.PumpFor(150);
 
-    const auto progress = window.Progress();
     const auto done = window.Done();
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].wParam, CONVERSION_COMPLETED);
@@ -311,79 +376,76 @@ TEST_F(StandInTest, ProgressComesEveryHundredMillisecondsFromTheFileSizes) {
     EXPECT_EQ(done[0].liveObjects, 0);
     EXPECT_EQ(window.messages.back().message, static_cast<UINT>(WM_CONVERSION_DONE));
     EXPECT_STREQ(GetConversionFailureText(), "");
-
-    // About 720 ms of streaming at one message per 100 ms.
-    ASSERT_GE(progress.size(), 5u);
-    EXPECT_LE(progress.size(), 14u);
-    // A loaded machine may stretch one gap, never the typical one.
-    std::vector<double> gaps;
-    for (size_t i = 1; i < progress.size(); ++i) {
-        gaps.push_back(progress[i].milliseconds - progress[i - 1].milliseconds);
-        EXPECT_GT(gaps.back(), 50.0) << i;
-        EXPECT_LT(gaps.back(), 300.0) << i;
-    }
-    std::sort(gaps.begin(), gaps.end());
-    const double median = gaps[gaps.size() / 2];
-    std::printf("%zu progress messages, %.0f to %.0f ms apart, median %.0f\n", progress.size(), gaps.front(),
-                gaps.back(), median);
-    EXPECT_GT(median, 80.0);
-    EXPECT_LT(median, 130.0);
     WPARAM previous = 0;
-    for (const auto& m : progress) {
+    for (const auto& m : window.Progress()) {
         EXPECT_EQ(m.lParam, 0);
-        // The output grows by a fifth of the source at a time, so only these can appear.
-        EXPECT_TRUE(m.wParam % 20 == 0 || m.wParam == 99) << m.wParam;
         EXPECT_LE(m.wParam, 99u);
         EXPECT_GE(m.wParam, previous);
         previous = m.wParam;
     }
-    EXPECT_EQ(progress.back().wParam, 99u) << "an output larger than the input shows 99";
-    EXPECT_EQ(SizeOf(output), 240000u);
+    EXPECT_EQ(SizeOf(output), 140000u);
+}
+
+// The monitor is held back until the dump has posted its end, so its first pass sees it.
+HANDLE standInEnded = nullptr;
+DWORD WINAPI MonitorAfterTheEnd(LPVOID start) {
+    WaitForSingleObject(standInEnded, static_cast<DWORD>(kHangMilliseconds));
+    auto* held = static_cast<std::pair<LPTHREAD_START_ROUTINE, LPVOID>*>(start);
+    const auto monitor = *held;
+    delete held;
+    return monitor.first(monitor.second);
 }
 
 TEST_F(StandInTest, AGraphThatCompletesInTheFirstPassPostsNoProgress) {
+    StandInEvents events;
+    standInEnded = events.Ended();
     StandInStream(0, 0);
+    SetMonitorThreadStarter([](LPTHREAD_START_ROUTINE procedure, LPVOID parameter) {
+        return StartDetachedThread(MonitorAfterTheEnd, new std::pair<LPTHREAD_START_ROUTINE, LPVOID>(procedure, parameter));
+    });
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
-    ASSERT_TRUE(window.PumpUntilDone(2000));
-    window.PumpFor(200);
+    ASSERT_TRUE(window.PumpUntilDone());
+    window.PumpFor(150);
     EXPECT_TRUE(window.Progress().empty());
     ASSERT_EQ(window.Done().size(), 1u);
     EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED);
 }
 
 TEST_F(StandInTest, WithoutACancelEventProgressIsStillPosted) {
-    StandInStream(8, 50);
+    StandInEvents events;
+    StandInStream(1, 0);
+    SetStandInDump("stepped", 1);
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), nullptr, 1, &text), 1);
-    ASSERT_TRUE(window.PumpUntilDone(5000));
-    window.PumpFor(200);
-    EXPECT_GE(window.Progress().size(), 2u);
+    EXPECT_TRUE(window.PumpUntil([&] { return window.Progress().size() >= 2; }));
+    ASSERT_TRUE(events.WriteOneChunk());
+    ASSERT_TRUE(window.PumpUntilDone());
+    window.PumpFor(150);
     ASSERT_EQ(window.Done().size(), 1u);
     EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED);
     EXPECT_TRUE(window.Done()[0].engineIdle);
 }
 
-TEST_F(StandInTest, CancellingMidStreamEndsWithinAboutAHundredMilliseconds) {
-    StandInStream(40, 25);  // a second of streaming
+// The dump waits for a step that never comes: only the cancellation can end this conversion.
+TEST_F(StandInTest, CancellingMidStreamEndsTheConversionAndKeepsThePartialOutput) {
+    StandInEvents events;
+    StandInStream(10, 0);
+    SetStandInDump("stepped", 1);
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
-    while (window.Progress().size() < 3 && window.Now() < 5000)
-        window.PumpFor(10);
-    const double cancelledAt = window.Now();
+    ASSERT_TRUE(events.WriteOneChunk());
+    ASSERT_TRUE(events.WriteOneChunk());
+    ASSERT_TRUE(window.PumpUntil([&] { return !window.Progress().empty(); }));
     SetEvent(cancel);
-    ASSERT_TRUE(window.PumpUntilDone(2000));
-    window.PumpFor(200);
+    ASSERT_TRUE(window.PumpUntilDone());
+    window.PumpFor(150);
     const auto done = window.Done();
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].wParam, CONVERSION_CANCELLED);
-    std::printf("cancel to WM_CONVERSION_DONE: %.0f ms\n", done[0].milliseconds - cancelledAt);
-    EXPECT_LT(done[0].milliseconds - cancelledAt, 200.0);
     EXPECT_TRUE(done[0].engineIdle);
     EXPECT_EQ(done[0].liveObjects, 0);
-    const std::uint64_t partial = SizeOf(output);
-    EXPECT_GT(partial, 0u) << "the partial output must stay on disk";
-    EXPECT_LT(partial, 800000u);
+    EXPECT_EQ(SizeOf(output), 40000u) << "the partial output must stay on disk as it was";
 }
 
 TEST_F(StandInTest, CancelWinsOverCompletionInTheSamePass) {
@@ -392,7 +454,7 @@ TEST_F(StandInTest, CancelWinsOverCompletionInTheSamePass) {
     SetEvent(cancel);
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
-    ASSERT_TRUE(window.PumpUntilDone(2000));
+    ASSERT_TRUE(window.PumpUntilDone());
     ASSERT_EQ(window.Done().size(), 1u);
     EXPECT_EQ(window.Done()[0].wParam, CONVERSION_CANCELLED);
     EXPECT_TRUE(window.Progress().empty());
@@ -403,7 +465,7 @@ TEST_F(StandInTest, AnErrorEventEndsTheConversionAsFailed) {
     SetStandInDump("errorHr", static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_DISK_FULL)));
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
-    ASSERT_TRUE(window.PumpUntilDone(3000));
+    ASSERT_TRUE(window.PumpUntilDone());
     window.PumpFor(200);
     ASSERT_EQ(window.Done().size(), 1u);
     EXPECT_EQ(window.Done()[0].wParam, CONVERSION_FAILED);
@@ -422,13 +484,35 @@ TEST_F(StandInTest, AnErrorEventEndsTheConversionAsFailed) {
     ClearStandInDump();
     StandInStream(2, 10);
     ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
-    ASSERT_TRUE(window.PumpUntilDone(3000));
+    ASSERT_TRUE(window.PumpUntilDone());
     EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED);
     EXPECT_STREQ(GetConversionFailureText(), "");
 }
 
+// A filter that posts a "still playing" error goes on, and the graph completes: the output
+// is whole and the conversion has not failed.
+TEST_F(StandInTest, StillPlayingErrorsDoNotFailTheConversion) {
+    for (const long code : {EC_ERROR_STILLPLAYING, EC_STREAM_ERROR_STILLPLAYING}) {
+        SetStandInDump("stillPlaying", static_cast<DWORD>(code));
+        window.messages.clear();
+        const char* text = nullptr;
+        ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1) << code;
+        ASSERT_TRUE(window.PumpUntilDone()) << code;
+        ASSERT_EQ(window.Done().size(), 1u) << code;
+        EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED) << code;
+        EXPECT_STREQ(GetConversionFailureText(), "") << code;
+        EXPECT_EQ(SizeOf(output), 60000u) << code;
+
+        // Without a window it is a conversion that worked.
+        EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), nullptr, nullptr, 1, &text), 1) << code;
+        EXPECT_EQ(SizeOf(output), 60000u) << code;
+    }
+}
+
 TEST_F(StandInTest, StartingWhileRunningIsRefusedAndLeavesTheConversionAlone) {
-    StandInStream(10, 30);
+    StandInEvents events;
+    StandInStream(10, 0);
+    SetStandInDump("stepped", 1);
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
     IGraphBuilder* runningGraph = engineState.graph;
@@ -439,7 +523,9 @@ TEST_F(StandInTest, StartingWhileRunningIsRefusedAndLeavesTheConversionAlone) {
     EXPECT_STREQ(untouched, "before");
     EXPECT_EQ(engineState.graph, runningGraph);
     EXPECT_EQ(engineState.sourcePath, source);
-    ASSERT_TRUE(window.PumpUntilDone(3000));
+    for (int chunk = 0; chunk < 10; ++chunk)
+        ASSERT_TRUE(events.WriteOneChunk()) << chunk;
+    ASSERT_TRUE(window.PumpUntilDone());
     window.PumpFor(200);
     ASSERT_EQ(window.Done().size(), 1u);
     EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED);
@@ -479,7 +565,6 @@ TEST_F(StandInTest, ManyConversionsCancelledAtRandomMoments) {
     // completion at its next pass, so late moments let some conversions complete first.
     std::uniform_int_distribution<int> delay(-20, 260);
     const int kConversions = 50;
-    int cancelled = 0;
     for (int i = 0; i < kConversions; ++i) {
         window.messages.clear();
         ResetEvent(cancel);
@@ -492,17 +577,17 @@ TEST_F(StandInTest, ManyConversionsCancelledAtRandomMoments) {
             window.PumpFor(wait);
             SetEvent(cancel);
         }
-        ASSERT_TRUE(window.PumpUntilDone(3000)) << "conversion " << i << " hung";
+        ASSERT_TRUE(window.PumpUntilDone()) << "conversion " << i << " hung";
         window.PumpFor(5);
         const auto done = window.Done();
         ASSERT_EQ(done.size(), 1u) << i;
         EXPECT_TRUE(done[0].wParam == CONVERSION_COMPLETED || done[0].wParam == CONVERSION_CANCELLED) << i;
+        // Which of the two a late cancel gives depends on the machine; an early one is certain.
+        if (wait < 0) {
+            EXPECT_EQ(done[0].wParam, CONVERSION_CANCELLED) << i;
+        }
         EXPECT_TRUE(done[0].engineIdle) << i;
-        cancelled += done[0].wParam == CONVERSION_CANCELLED;
     }
-    std::printf("%d conversions, %d cancelled, %d completed\n", kConversions, cancelled, kConversions - cancelled);
-    EXPECT_GT(cancelled, 0);
-    EXPECT_LT(cancelled, kConversions);
     EXPECT_EQ(LiveTestObjects(), 0);
 }
 

@@ -169,12 +169,17 @@ LRESULT CALLBACK NotifyWindow::Procedure(HWND window, UINT message, WPARAM wPara
 }
 
 bool NotifyWindow::PumpUntilDone(double timeoutMilliseconds) {
+    return PumpUntil([this] { return !Done().empty(); }, timeoutMilliseconds);
+}
+
+bool NotifyWindow::PumpUntil(const std::function<bool()>& condition, double timeoutMilliseconds) {
     const double end = Now() + timeoutMilliseconds;
-    while (Done().empty()) {
+    while (!condition()) {
         const double left = end - Now();
         if (left <= 0)
             return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
+        // Conditions on files or events change without a message: look again every 10 ms.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left < 10 ? left : 10) + 1, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);

@@ -8,8 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+// How long a wait may last before the test calls it a hang. Only a broken engine comes near
+// it: a loaded machine stretches a conversion of these sizes to a second or two at most.
+inline constexpr double kHangMilliseconds = 30000;
 
 struct ComApartment {
     ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
@@ -73,7 +78,9 @@ public:
 
     HWND Handle() const { return window_; }
     // Dispatches messages until WM_CONVERSION_DONE has arrived or the time is up.
-    bool PumpUntilDone(double timeoutMilliseconds);
+    bool PumpUntilDone(double timeoutMilliseconds = kHangMilliseconds);
+    // Dispatches messages until condition holds (looked at after each batch) or the time is up.
+    bool PumpUntil(const std::function<bool()>& condition, double timeoutMilliseconds = kHangMilliseconds);
     void PumpFor(double milliseconds);
     double Now() const;
 

@@ -69,6 +69,11 @@ std::vector<std::wstring> PinNames(IBaseFilter* filter, PIN_DIRECTION direction)
 // Where a conversion stopped, numbered like the engine's steps.
 enum class Step { None, Build, AddSource, SourceToDemux, SetFileName, DemuxToMux, Run, Done };
 
+// The longest a Stop may take before a test calls it stuck. A Stop that fails to wake the
+// streaming thread hangs for good, or for the rest of a paced source's 10 s wait; a loaded
+// machine takes well under a second.
+inline constexpr double kStopBoundSeconds = 5.0;
+
 struct RunOptions {
     DWORD timeoutMs = 60000;   // how long the monitor waits for completion
     int stopAfterMs = -1;      // >= 0: stop the graph this long after Run instead

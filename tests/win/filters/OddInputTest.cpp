@@ -203,7 +203,7 @@ TEST_F(OddInputTest, StoppingASmallAudioOnlyGraphAtOnceIsPrompt) {
         options.stopAfterMs = stopAfter;
         Conversion c = Convert(Widen(tivo), Widen(Work("audio_only_stop.mpg")), options);
         ASSERT_EQ(Step::None, c.failedStep) << std::hex << c.hr;
-        EXPECT_LT(c.stopSeconds, 0.5);
+        EXPECT_LT(c.stopSeconds, kStopBoundSeconds);
     }
 }
 

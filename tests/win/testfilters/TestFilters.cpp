@@ -44,11 +44,32 @@ AM_MEDIA_TYPE StreamType(const GUID& subtype) {
     return type;
 }
 
+// A named event the test may have made; null when it has not.
+class OpenedEvent {
+public:
+    explicit OpenedEvent(const char* what)
+        : handle_(OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, StandInEventName(what).c_str())) {}
+    ~OpenedEvent() {
+        if (handle_)
+            CloseHandle(handle_);
+    }
+    OpenedEvent(const OpenedEvent&) = delete;
+    OpenedEvent& operator=(const OpenedEvent&) = delete;
+    HANDLE Get() const { return handle_; }
+    void Set() const {
+        if (handle_)
+            SetEvent(handle_);
+    }
+
+private:
+    HANDLE handle_;
+};
+
 enum class Acceptance { All, None, SFalse, OnlyA, OnlyB };
 
 struct DumpSettings {
     DWORD createFails = 0, noSink = 0, nameFails = 0, refuseInput = 0, joinFails = 0;
-    DWORD chunks = 0, chunkBytes = 0, intervalMs = 0, errorHr = 0, neverComplete = 0;
+    DWORD chunks = 0, chunkBytes = 0, intervalMs = 0, errorHr = 0, neverComplete = 0, stepped = 0, stillPlaying = 0;
 
     static DumpSettings Read() {
         DumpSettings s;
@@ -73,6 +94,8 @@ struct DumpSettings {
         read("intervalMs", s.intervalMs);
         read("errorHr", s.errorHr);
         read("neverComplete", s.neverComplete);
+        read("stepped", s.stepped);
+        read("stillPlaying", s.stillPlaying);
         RegCloseKey(key);
         return s;
     }
@@ -82,8 +105,8 @@ class TestFilter;
 
 class MediaTypeEnum final : public IEnumMediaTypes {
 public:
-    explicit MediaTypeEnum(std::vector<AM_MEDIA_TYPE> types, size_t position = 0)
-        : types_(std::move(types)), position_(position) { ++liveObjects; }
+    explicit MediaTypeEnum(std::vector<AM_MEDIA_TYPE> types, size_t position = 0, bool handsOutNull = false)
+        : types_(std::move(types)), position_(position), handsOutNull_(handsOutNull) { ++liveObjects; }
     ~MediaTypeEnum() { --liveObjects; }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -104,8 +127,10 @@ public:
     }
     STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
         ULONG n = 0;
-        while (n < count && position_ < types_.size())
-            types[n++] = CopyMediaType(types_[position_++]);
+        while (n < count && position_ < types_.size()) {
+            types[n++] = handsOutNull_ ? nullptr : CopyMediaType(types_[position_]);
+            ++position_;
+        }
         if (fetched)
             *fetched = n;
         return n == count ? S_OK : S_FALSE;
@@ -119,7 +144,7 @@ public:
         return S_OK;
     }
     STDMETHODIMP Clone(IEnumMediaTypes** out) override {
-        *out = new MediaTypeEnum(types_, position_);
+        *out = new MediaTypeEnum(types_, position_, handsOutNull_);
         return S_OK;
     }
 
@@ -127,6 +152,7 @@ private:
     std::atomic<ULONG> refs_{1};
     std::vector<AM_MEDIA_TYPE> types_;
     size_t position_;
+    bool handsOutNull_;
 };
 
 class TestPin final : public IPin {
@@ -168,6 +194,8 @@ public:
                 continue;
             if (type && type->subtype != GUID_NULL && type->subtype != offered.subtype)
                 continue;
+            if (lies_)
+                return S_OK;
             if (SUCCEEDED(receivePin->ReceiveConnection(this, &offered))) {
                 peer_ = receivePin;
                 peer_->AddRef();
@@ -211,6 +239,8 @@ public:
         return S_OK;
     }
     void FailDirection() { directionFails_ = true; }
+    void LieAboutConnecting() { lies_ = true; }
+    void HandOutNullTypes() { nullTypes_ = true; }
     STDMETHODIMP QueryId(LPWSTR* id) override {
         const size_t bytes = (name_.size() + 1) * sizeof(wchar_t);
         *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
@@ -220,6 +250,7 @@ public:
         return S_OK;
     }
     STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override {
+        lastOfferedSubtype_ = type->subtype;  // as every real pin, it reads what it is offered
         switch (acceptance_) {
         case Acceptance::All: return S_OK;
         case Acceptance::None: return VFW_E_TYPE_NOT_ACCEPTED;
@@ -230,7 +261,7 @@ public:
         return E_UNEXPECTED;
     }
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override {
-        *types = new MediaTypeEnum(offered_);
+        *types = new MediaTypeEnum(offered_, 0, nullTypes_);
         return S_OK;
     }
     STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
@@ -241,6 +272,9 @@ public:
 
 private:
     bool directionFails_ = false;
+    bool lies_ = false;
+    GUID lastOfferedSubtype_ = {};
+    bool nullTypes_ = false;
     TestFilter* filter_;
     PIN_DIRECTION direction_;
     std::wstring name_;
@@ -252,7 +286,8 @@ private:
 
 class PinEnum final : public IEnumPins {
 public:
-    explicit PinEnum(std::vector<IPin*> pins, size_t position = 0) : pins_(std::move(pins)), position_(position) {
+    explicit PinEnum(std::vector<IPin*> pins, size_t position = 0, bool handsOutNull = false)
+        : pins_(std::move(pins)), position_(position), handsOutNull_(handsOutNull) {
         for (IPin* pin : pins_)
             pin->AddRef();
         ++liveObjects;
@@ -279,6 +314,12 @@ public:
         return left;
     }
     STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
+        if (handsOutNull_ && count == 1) {
+            pins[0] = nullptr;
+            if (fetched)
+                *fetched = 1;
+            return S_OK;
+        }
         ULONG n = 0;
         while (n < count && position_ < pins_.size()) {
             pins[n] = pins_[position_++];
@@ -305,6 +346,7 @@ private:
     std::atomic<ULONG> refs_{1};
     std::vector<IPin*> pins_;
     size_t position_;
+    bool handsOutNull_;
 };
 
 class TestFilter final : public IBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
@@ -318,7 +360,18 @@ public:
         case kNoPins: break;
         case kPass:
         case kJoinFails:
+        case kNullPin:
         case kRunFails: AddInput(Acceptance::All); AddOutput({a}); break;
+        case kLyingOutput:
+            AddInput(Acceptance::All);
+            AddOutput({a});
+            pins_.back()->LieAboutConnecting();
+            break;
+        case kNullMediaType:
+            AddInput(Acceptance::All);
+            AddOutput({a});
+            pins_.back()->HandOutNullTypes();
+            break;
         case kMuxLike: growing_ = Acceptance::All; AddInput(Acceptance::All); AddOutput({a}); break;
         case kRefuseInput: AddInput(Acceptance::None); AddOutput({a}); break;
         case kSFalseInput: AddInput(Acceptance::SFalse); AddOutput({a}); break;
@@ -434,7 +487,9 @@ public:
         return S_OK;
     }
     STDMETHODIMP EnumPins(IEnumPins** pins) override {
-        *pins = new PinEnum(std::vector<IPin*>(pins_.begin(), pins_.end()));
+        const bool handsOutNull = kind_ == kNullPin && !enumeratedPins_;
+        enumeratedPins_ = true;
+        *pins = new PinEnum(std::vector<IPin*>(pins_.begin(), pins_.end()), 0, handsOutNull);
         return S_OK;
     }
     STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override {
@@ -525,13 +580,20 @@ private:
     void Write() {
         HANDLE file = CreateFileW(fileName_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const OpenedEvent step("Step"), chunkWritten("Written"), ended("Ended");
         std::vector<char> chunk(dump_.chunkBytes, 'K');
         for (DWORD i = 0; i < dump_.chunks; ++i) {
-            if (WaitForSingleObject(stopWriting_, dump_.intervalMs) != WAIT_TIMEOUT)
+            if (dump_.stepped && step.Get()) {
+                const HANDLE waits[] = {stopWriting_, step.Get()};
+                if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+                    break;
+            } else if (WaitForSingleObject(stopWriting_, dump_.intervalMs) != WAIT_TIMEOUT) {
                 break;
+            }
             DWORD written = 0;
             if (file != INVALID_HANDLE_VALUE && !chunk.empty())
                 WriteFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &written, nullptr);
+            chunkWritten.Set();
         }
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
@@ -539,8 +601,11 @@ private:
             return;
         if (dump_.errorHr)
             events_->Notify(EC_ERRORABORT, static_cast<LONG_PTR>(static_cast<HRESULT>(dump_.errorHr)), 0);
+        if (dump_.stillPlaying)
+            events_->Notify(static_cast<long>(dump_.stillPlaying), static_cast<LONG_PTR>(E_FAIL), 0);
         if (!dump_.neverComplete)
             events_->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+        ended.Set();
     }
 
     std::atomic<ULONG> refs_{1};
@@ -548,6 +613,7 @@ private:
     int kind_;
     std::vector<TestPin*> pins_;
     Acceptance growing_ = Acceptance::None;
+    bool enumeratedPins_ = false;
     FILTER_STATE state_ = State_Stopped;
     IReferenceClock* clock_ = nullptr;
     IFilterGraph* graph_ = nullptr;

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,60 @@ void RemoveTree(const std::string& path) {
     }
     ::RemoveDirectoryA(path.c_str());
 }
+
+// While it lives, a write that would take any file of this process past `bytes` fails
+// (EFBIG, through the process's file size limit): a real write failure part way through an
+// output, with no mount and no root. prlimit changes the soft limit of this very process,
+// whose Linux id allow-file-size-limit.sh hands down with SIGXFSZ ignored.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(unsigned long bytes) : set_(Apply(std::to_string(bytes))) {}
+    ~FileSizeLimit() {
+        if (set_) Apply("unlimited");
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool IsSet() const { return set_; }
+
+private:
+    // Sets the soft limit only, so that it can be raised again.
+    static bool Apply(const std::string& soft) {
+        const std::string pid = Env("KORVANE_UNIX_PID");
+        if (pid.empty()) return false;
+        std::string command = "Z:\\usr\\bin\\prlimit --pid " + pid + " --fsize=" + soft + ":";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            return false;
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+        // Wine hands back no exit code of a Linux program: watch the limit itself change.
+        for (int waited = 0; waited < 10000; waited += 20) {
+            if (SoftLimit(pid) == soft) return true;
+            ::Sleep(20);
+        }
+        return false;
+    }
+
+    // The soft "Max file size" of /proc/PID/limits: a number of bytes or "unlimited".
+    static std::string SoftLimit(const std::string& pid) {
+        std::istringstream limits(ReadAll("Z:\\proc\\" + pid + "\\limits"));
+        for (std::string line; std::getline(limits, line);) {
+            if (line.rfind("Max file size", 0) != 0) continue;
+            std::istringstream fields(line.substr(13));
+            std::string soft;
+            fields >> soft;
+            return soft;
+        }
+        return "";
+    }
+
+    bool set_;
+};
+
+// Outputs grow past this part way through the first file of the write-failure tests.
+constexpr unsigned long kOutputRoom = 256 * 1024;
 
 // A valid conversion starts with an MPEG pack header and is not much smaller than its input.
 void ExpectConverted(const std::string& output, long long inputSize) {
@@ -137,9 +192,7 @@ protected:
 
     void SetUp() override {
         material = Env("KORVANE_MATERIAL");
-        data = Env("KORVANE_BATCH_DATA");
         ASSERT_FALSE(material.empty());
-        ASSERT_FALSE(data.empty());
         char temp[MAX_PATH];
         ::GetTempPathA(MAX_PATH, temp);
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -246,7 +299,7 @@ protected:
         return {result, dialog.GetCurrentIndex(), g_progressShown};
     }
 
-    std::string material, data, dir;
+    std::string material, dir;
     HHOOK hook = nullptr;
     HHOOK showHook = nullptr;
     QueueWatch queue;
@@ -441,41 +494,38 @@ TEST_F(ProgressWindowTest, AStartRefusedWithoutAReasonShowsAFixedText) {
 }
 
 TEST_F(ProgressWindowTest, OutputThatCannotBeWrittenAsksAndLeavesNoPartialFile) {
-    // A 256 KiB file system runs out of room part way through the file. Where none can be
-    // mounted, a link to /dev/full fails every write instead; Wine cannot delete that link,
-    // so only the question is checked then.
-    const bool tiny = Exists(data + "\\tiny\\mounted");
-    const std::string folder = data + (tiny ? "\\tiny" : "\\diskfull");
+    const std::string folder = dir + "\\out";
+    ::CreateDirectoryA(folder.c_str(), nullptr);
     const std::string source = TiVo("full.TiVo"), next = TiVo("next.TiVo");
+    ASSERT_GT(SizeOf(source), static_cast<long long>(kOutputRoom));  // the output outgrows the room
     const std::string output = folder + "\\full.mpg";
-    if (!tiny) script.Answer("Overwrite File?", "&Yes");
     std::string prefix = "An error occurred converting\r\n" + source + ":\r\n\r\n";
+    long long partialSize = -1;
     script.Expect("Error Converting!", [&](HWND box) {
         const std::string text = QuestionText(box);
         EXPECT_EQ(0u, text.find(prefix)) << text;
         EXPECT_GT(text.size(), prefix.size());  // the engine's reason follows
-        if (tiny) {
-            EXPECT_FALSE(Exists(output));  // deleted before the question
-        }
+        partialSize = SizeOf(output);           // -1: deleted before the question
         ClickButton(box, "&Abort");
     });
+    FileSizeLimit limit(kOutputRoom);
+    ASSERT_TRUE(limit.IsSet());
     const Outcome outcome = Run({source, next}, &folder);
     EXPECT_EQ(IDCANCEL, outcome.result);
     EXPECT_EQ(0, outcome.index);
-    if (tiny) {
-        EXPECT_FALSE(Exists(output));
-    }
+    EXPECT_EQ(-1, partialSize);
+    EXPECT_FALSE(Exists(output));
     EXPECT_FALSE(Exists(folder + "\\next.mpg"));
-    if (!tiny) std::printf("note: no tmpfs mounted; the partial file's deletion was not checked\n");
 }
 
 TEST_F(ProgressWindowTest, FailureMidFileIgnoreGoesOnWithTheNextFile) {
-    const bool tiny = Exists(data + "\\tiny\\mounted");
-    if (!tiny) GTEST_SKIP() << "needs the tmpfs of the test data fixture";
-    const std::string folder = data + "\\tiny";
+    const std::string folder = dir + "\\out";
+    ::CreateDirectoryA(folder.c_str(), nullptr);
     const std::string source = TiVo("two.TiVo", "two_audio.mpg"), last = Plain("last.txt");
     script.Answer("Error Converting!", "&Ignore");
     script.Answer("Source file isn't a TiVo file!", "&Ignore");
+    FileSizeLimit limit(kOutputRoom);
+    ASSERT_TRUE(limit.IsSet());
     const Outcome outcome = Run({source, last}, &folder);
     EXPECT_EQ(IDOK, outcome.result);
     EXPECT_EQ(2, outcome.index);
@@ -668,8 +718,8 @@ TEST_F(DeferredTest, AnsweredYesTheFinishedFileCountsAndTheBatchEnds) {
 }
 
 TEST_F(DeferredTest, AFailureUnderTheQuestionIsHandledAsAFailureAfterIt) {
-    if (!Exists(data + "\\tiny\\mounted")) GTEST_SKIP() << "needs the tmpfs of the test data fixture";
-    const std::string folder = data + "\\tiny";
+    const std::string folder = dir + "\\out";
+    ::CreateDirectoryA(folder.c_str(), nullptr);
     const std::string source = TiVo("two.TiVo", "two_audio.mpg"), next = TiVo("next.TiVo");
     AnswerAfterTheFileFinished("&No");
     script.Expect("Error Converting!", [&](HWND box) {
@@ -677,6 +727,8 @@ TEST_F(DeferredTest, AFailureUnderTheQuestionIsHandledAsAFailureAfterIt) {
         EXPECT_FALSE(Exists(folder + "\\two.mpg"));
         ClickButton(box, "&Abort");
     });
+    FileSizeLimit limit(kOutputRoom);
+    ASSERT_TRUE(limit.IsSet());
     const Outcome outcome = Run({source, next}, &folder);
     EXPECT_EQ(1, deferredFile);
     EXPECT_EQ(IDCANCEL, outcome.result);
@@ -696,10 +748,12 @@ TEST_F(DeferredTest, AnsweredYesAfterTheLastFileFinishedCountsItToo) {
 }
 
 TEST_F(DeferredTest, AFailureUnderAConfirmedCancelDeletesTheOutputWithoutAQuestion) {
-    if (!Exists(data + "\\tiny\\mounted")) GTEST_SKIP() << "needs the tmpfs of the test data fixture";
-    const std::string folder = data + "\\tiny";
+    const std::string folder = dir + "\\out";
+    ::CreateDirectoryA(folder.c_str(), nullptr);
     const std::string source = TiVo("two.TiVo", "two_audio.mpg"), next = TiVo("next.TiVo");
     AnswerAfterTheFileFinished("&Yes");
+    FileSizeLimit limit(kOutputRoom);
+    ASSERT_TRUE(limit.IsSet());
     const Outcome outcome = Run({source, next}, &folder);
     EXPECT_EQ(1, deferredFile);
     EXPECT_EQ(IDCANCEL, outcome.result);

@@ -536,6 +536,10 @@ struct AboutVisit {
     DWORD openMs = 0;
 };
 
+// The modal driver gives up on a dialog after 20 s; a box gone well before that was closed by
+// the key, however loaded the machine.
+constexpr DWORD kClosedByKeyMs = 15000;
+
 AboutVisit OpenAbout(AboutClose how) {
     AboutVisit seen;
     HWND mainWindow = nullptr;
@@ -590,13 +594,12 @@ TEST(AboutBox, OpensFromTheSystemMenuWithItsTextsAndFonts) {
     EXPECT_EQ(-19, seen.versionFont.lfHeight);
     EXPECT_EQ(700, seen.versionFont.lfWeight);
     EXPECT_FALSE(seen.versionFont.lfItalic);
-    EXPECT_LT(seen.openMs, 5000u);
+    EXPECT_LT(seen.openMs, kClosedByKeyMs);
 }
 
 TEST(AboutBox, ClosesOnEscapeAndEnter) {
-    // The driver gives up on a dialog after 20 s: a box that closes well before has closed on the key.
-    EXPECT_LT(OpenAbout(AboutClose::Escape).openMs, 5000u);
-    EXPECT_LT(OpenAbout(AboutClose::Enter).openMs, 5000u);
+    EXPECT_LT(OpenAbout(AboutClose::Escape).openMs, kClosedByKeyMs);
+    EXPECT_LT(OpenAbout(AboutClose::Enter).openMs, kClosedByKeyMs);
 }
 
 namespace {
