@@ -145,6 +145,16 @@ std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& 
 
 bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath, std::string* error,
                     const TivoWrapOptions& options) {
+    const bool encrypt = !options.mediaAccessKey.empty();
+    std::string mak;
+    if (encrypt && !NormalizeMediaAccessKey(options.mediaAccessKey, &mak)) {
+        if (error) *error = "The Media Access Key must be 10 digits.";
+        return false;
+    }
+    if (encrypt && !options.salt.empty() && options.salt.size() != 32) {
+        if (error) *error = "The salt must be 32 hexadecimal digits.";
+        return false;
+    }
     FileByteSource in;
     if (!in.Open(inputPath, error)) return false;
     constexpr size_t kBlock = size_t(1) << 20;
@@ -159,26 +169,39 @@ bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath,
         if (error) *error = "\"" + inputPath + "\" is neither an MPEG program stream nor a transport stream.";
         return false;
     }
+    if (encrypt && sniff.kind != PayloadKind::ProgramStream) {
+        if (error) *error = "\"" + inputPath + "\" is a transport stream: only program streams are encrypted.";
+        return false;
+    }
+    TivoKeys keys;
+    std::vector<uint8_t> head = BuildTivoHead(sniff.kind == PayloadKind::TransportStream, options, &keys);
+    if (head.empty()) {
+        if (error) *error = "Cannot make the encrypted header: the salt must be 32 hexadecimal digits.";
+        return false;
+    }
+    std::unique_ptr<ProgramStreamEncryptor> encryptor;
+    if (encrypt) encryptor.reset(new ProgramStreamEncryptor(keys, options.encryption));
     FileByteSink out;
     if (!out.Open(outputPath, error)) return false;
-    std::vector<uint8_t> head = BuildTivoHead(sniff.kind == PayloadKind::TransportStream, options);
     bool ok = out.Write(head.data(), head.size());
+    std::string failure;
     uint64_t pos = 0;
     size_t n = first;
     while (ok && n > 0) {
-        ok = out.Write(buffer.get(), n);
+        ok = encryptor ? encryptor->Feed(buffer.get(), n, out) : out.Write(buffer.get(), n);
         pos += n;
         n = in.ReadAt(pos, buffer.get(), kBlock);
     }
+    if (ok && encryptor) ok = encryptor->Finish(out);
+    if (!ok && encryptor && !encryptor->ErrorText().empty())
+        failure = "\"" + inputPath + "\": " + encryptor->ErrorText();
     if (ok && (in.Failed() || pos != in.Size())) {
-        if (error) *error = "Cannot read \"" + inputPath + "\".";
-        out.Close(nullptr);
-        std::remove(outputPath.c_str());
-        return false;
+        ok = false;
+        failure = "Cannot read \"" + inputPath + "\".";
     }
     std::string closeError;
     if (!out.Close(&closeError) || !ok) {
-        if (error) *error = closeError.empty() ? "Cannot write \"" + outputPath + "\"." : closeError;
+        if (error) *error = !failure.empty() ? failure : !closeError.empty() ? closeError : "Cannot write \"" + outputPath + "\".";
         std::remove(outputPath.c_str());
         return false;
     }

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "media/Io.h"
 #include "media/TivoKeys.h"
@@ -73,5 +74,12 @@ private:
     std::unique_ptr<Impl> impl_;
     bool failed_ = false;
 };
+
+// Decrypts the program stream payload of a .TiVo file into a new program stream file (the
+// tool, tests and benchmarks). False with *error when the file cannot be read or parsed, its
+// payload is no program stream, the key does not fit, or the output cannot be written; no
+// output file is left behind then.
+bool DecryptTivoFile(const std::string& inputPath, const std::string& outputPath, const std::string& mediaAccessKey,
+                     DecryptStats* stats, std::string* error);
 
 }  // namespace korvane::media
