@@ -1,20 +1,17 @@
 #include "MediaAccessKeyText.h"
 
+#include "media/TivoKeys.h"
+
 namespace korvane::filters {
 
 bool ParseMediaAccessKey(const std::wstring& text, std::string* digits) {
-    std::string kept;
+    std::string narrow;
     for (wchar_t c : text) {
-        if (c == L' ' || c == L'-' || c == L'\t')
-            continue;
-        if (c < L'0' || c > L'9' || kept.size() == kMediaAccessKeyDigits)
-            return false;
-        kept.push_back(static_cast<char>(c));
+        if (c > 0x7F)
+            return false;  // no digit of ours; a narrowing cast could turn one into a digit
+        narrow.push_back(static_cast<char>(c));
     }
-    if (kept.size() != kMediaAccessKeyDigits)
-        return false;
-    *digits = kept;
-    return true;
+    return media::NormalizeMediaAccessKey(narrow, digits);
 }
 
 }  // namespace korvane::filters
