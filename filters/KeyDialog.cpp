@@ -73,7 +73,7 @@ void DropStoredKeysPart(HWND dialog) {
 void InitDialog(HWND dialog, DialogState* state) {
     SendDlgItemMessageW(dialog, IDC_KEY_EDIT, EM_LIMITTEXT, 32, 0);
     if (state->mode == Mode::AskForFile) {
-        std::wstring text = L"The key for " + state->fileName;
+        std::wstring text = L"Recording: " + state->fileName;
         SetDlgItemTextW(dialog, IDC_KEY_FILE, text.c_str());
         CheckDlgButton(dialog, IDC_KEY_REMEMBER, BST_CHECKED);
         DropStoredKeysPart(dialog);
