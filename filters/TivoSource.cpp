@@ -27,7 +27,7 @@ constexpr LONG kSourceBuffers = 4;
 constexpr LONG kSourceBufferSize = 256 << 10;
 // An encrypted payload is read in pieces of this size and decrypted in place before its clear
 // bytes are packed into samples.
-constexpr size_t kDecryptReadSize = 1 << 20;
+constexpr size_t kDecryptReadSize = 256 << 10;
 
 // media's ByteSource over a Win32 handle, so wide paths open as they are.
 class HandleByteSource final : public media::ByteSource {

@@ -192,6 +192,62 @@ TEST_F(KeySourceTest, TheDialogCancelledLeavesTheFileFailing) {
     EXPECT_EQ(Keys{}, filters::StoredKeys());
 }
 
+// Where a scrambled video packet's 16-byte record starts, walking its PES header per ISO/IEC
+// 13818-1; 0 when the packet at i is not one.
+size_t VideoRecordAt(const std::vector<uint8_t>& b, size_t i) {
+    if (i + 9 >= b.size() || b[i] || b[i + 1] || b[i + 2] != 1 || b[i + 3] != 0xE0 || (b[i + 6] & 0x30) != 0x30)
+        return 0;
+    const uint8_t flags = b[i + 7];
+    size_t at = i + 9;
+    at += (flags & 0xC0) == 0xC0 ? 10 : (flags & 0x80) ? 5 : 0;
+    at += (flags & 0x20) ? 6 : 0;
+    at += (flags & 0x10) ? 3 : 0;
+    at += (flags & 0x08) ? 1 : 0;
+    at += (flags & 0x04) ? 1 : 0;
+    at += (flags & 0x02) ? 2 : 0;
+    if (!(flags & 0x01) || at + 17 > b.size() || !(b[at] & 0x80))
+        return 0;
+    return at + 1;
+}
+
+size_t ScrambledPackets(const std::vector<uint8_t>& b) {
+    size_t n = 0;
+    for (size_t i = 0; i + 7 < b.size(); ++i)
+        if (!b[i] && !b[i + 1] && b[i + 2] == 1 && b[i + 3] >= 0xBD && (b[i + 6] & 0xF0) == 0xB0)
+            ++n;
+    return n;
+}
+
+// Damage inside an encrypted recording: packets whose record is invalid are dropped (never
+// passed on scrambled), a stretch of garbage is skipped, and the conversion completes.
+TEST_F(KeySourceTest, DamagedPacketsAreDroppedAndTheRestConverts) {
+    ASSERT_EQ(S_OK, filters::RememberKey(kKey));
+    const std::string tivo = EncryptedTivo("mp2.mpg", kKey);
+    std::vector<uint8_t> bytes = ReadFileBytes(tivo);
+    size_t spoiled = 0, seen = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        size_t record = VideoRecordAt(bytes, i);
+        if (record && ++seen % 10 == 3) {
+            bytes[record] &= 0x7F;  // the record's first marker bit
+            ++spoiled;
+        }
+    }
+    ASSERT_GT(spoiled, 5u);
+    std::fill(bytes.begin() + static_cast<long>(bytes.size() / 2), bytes.begin() + static_cast<long>(bytes.size() / 2 + 5000),
+              0xFF);
+    const std::string damaged = Work("damaged.TiVo");
+    WriteFileBytes(damaged, bytes);
+
+    ExpectCompleted(Convert(Widen(tivo), Widen(Work("undamaged.mpg"))));
+    ExpectCompleted(Convert(Widen(damaged), Widen(Work("damaged.mpg"))));
+    const std::vector<uint8_t> whole = ReadFileBytes(Work("undamaged.mpg"));
+    const std::vector<uint8_t> output = ReadFileBytes(Work("damaged.mpg"));
+    EXPECT_EQ(0u, ScrambledPackets(whole));
+    EXPECT_EQ(0u, ScrambledPackets(output));
+    EXPECT_LT(output.size(), whole.size());
+    EXPECT_GT(output.size(), whole.size() * 3 / 4);
+}
+
 // Stopped at random moments, paced so that many stops land mid-stream: every conversion ends
 // and leaves no object of the pack alive.
 TEST_F(KeySourceTest, EncryptedConversionsStoppedAtRandomMomentsLeaveNothingAlive) {
