@@ -23,10 +23,8 @@ std::wstring BaseName(const std::wstring& path) {
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace
-
-bool FindRecordingKeys(media::ByteSource& source, const media::TivoFile& tivo, const std::wstring& fileName,
-                       media::TivoKeys* keys) {
+bool FindKeys(media::ByteSource& source, const media::TivoFile& tivo, const std::wstring& fileName,
+              media::TivoKeys* keys) {
     for (const std::string& digits : StoredKeys())
         if (Fits(source, tivo, digits, keys))
             return true;
@@ -38,6 +36,17 @@ bool FindRecordingKeys(media::ByteSource& source, const media::TivoFile& tivo, c
     std::string accepted;
     auto fits = [&](const std::string& digits) { return Fits(source, tivo, digits, keys); };
     return AskForMediaAccessKey(owner, BaseName(fileName), fits, &accepted);
+}
+
+}  // namespace
+
+bool FindRecordingKeys(media::ByteSource& source, const media::TivoFile& tivo, const std::wstring& fileName,
+                       media::TivoKeys* keys) {
+    try {
+        return FindKeys(source, tivo, fileName, keys);
+    } catch (...) {
+        return false;  // out of memory: the file stays encrypted, as without a key
+    }
 }
 
 }  // namespace korvane::filters

@@ -250,7 +250,16 @@ private:
     }
 
     static DWORD WINAPI StreamingThread(void* self) {
-        static_cast<TivoSource*>(self)->Stream();
+        auto* source = static_cast<TivoSource*>(self);
+        try {
+            source->Stream();
+        } catch (...) {
+            // Out of memory for the decryption buffers: the graph must still complete.
+            if (!source->stopping_) {
+                source->NotifyEvent(EC_ERRORABORT, E_OUTOFMEMORY, 0);
+                source->output_->DeliverEndOfStream();
+            }
+        }
         return 0;
     }
 
