@@ -1,15 +1,12 @@
 #include "SampleFiller.h"
 
-#include <vfwmsgs.h>
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace korvane::filters {
 
-SampleFiller::SampleFiller(OutputPin* pin, std::function<void()> afterDeliver)
-    : pin_(pin), afterDeliver_(std::move(afterDeliver)) {}
+SampleFiller::SampleFiller(OutputPin* pin, SampleCourier* courier) : pin_(pin), courier_(courier) {}
 
 SampleFiller::~SampleFiller() {
     if (sample_)
@@ -43,7 +40,7 @@ bool SampleFiller::Write(const uint8_t* data, size_t size) {
         filled_ += take;
         data += take;
         size -= take;
-        if (filled_ == capacity_ && !Deliver())
+        if (filled_ == capacity_ && !Hand())
             break;
     }
     return state_ == State::Going;
@@ -51,27 +48,18 @@ bool SampleFiller::Write(const uint8_t* data, size_t size) {
 
 bool SampleFiller::Flush() {
     if (sample_ && filled_ > 0 && state_ == State::Going)
-        Deliver();
+        Hand();
     return state_ == State::Going;
 }
 
-bool SampleFiller::Deliver() {
+bool SampleFiller::Hand() {
     sample_->SetActualDataLength(static_cast<LONG>(filled_));
     sample_->SetSyncPoint(TRUE);
-    HRESULT hr = pin_->Deliver(sample_);
-    sample_->Release();
+    IMediaSample* sample = sample_;
     sample_ = nullptr;
-    if (hr == S_FALSE)
-        Fail(State::DownstreamDone, S_OK);
-    else if (hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED)
-        Fail(State::Stopped, hr);  // the graph is stopping, downstream first
-    else if (FAILED(hr))
-        Fail(State::Failed, hr);
-    if (state_ != State::Going)
-        return false;
-    if (afterDeliver_)
-        afterDeliver_();
-    return true;
+    if (!courier_->Post(sample))
+        Fail(courier_->Current(), courier_->Error());
+    return state_ == State::Going;
 }
 
 }  // namespace korvane::filters

@@ -9,8 +9,10 @@
 #include <string>
 
 #include "Formats.h"
+#include "DecryptedProbe.h"
 #include "Guids.h"
 #include "RecordingKey.h"
+#include "SampleCourier.h"
 #include "SampleFiller.h"
 #include "media/Io.h"
 #include "media/ProgramStreamDecryptor.h"
@@ -126,7 +128,9 @@ public:
         if (status == media::TivoStatus::Ok && tivo.scrambled &&
             tivo.payloadKind == media::PayloadKind::ProgramStream &&
             FindRecordingKeys(source, tivo, fileName, &keys)) {
-            status = media::ProbeDecryptedPayload(source, keys, &tivo, &error);
+            status = ProbeDecryptedInPieces(source, keys, &tivo);
+            if (status != media::TivoStatus::Ok)
+                error = "the start of the decrypted payload could not be read";
             encrypted = true;
         }
         if (status == media::TivoStatus::ReadFailed) {
@@ -329,13 +333,21 @@ private:
         output_->DeliverEndOfStream();
     }
 
-    // The same for an encrypted payload: read in large pieces, decrypted in place, and only
-    // the clear bytes the decryptor passes on are packed into samples. A packet that cannot
-    // be decrypted is dropped by the decryptor and counted, never delivered scrambled.
+    // The same for an encrypted payload: read in pieces, decrypted in place, and only the
+    // clear bytes the decryptor passes on are packed into samples. A packet that cannot be
+    // decrypted is dropped by the decryptor and counted, never delivered scrambled. A courier
+    // thread delivers the filled samples, so decryption and the downstream filters run on
+    // both cores.
     void StreamDecrypted() {
         media::AlignedBuffer piece(kDecryptReadSize);
         media::ProgramStreamDecryptor decryptor(keys_);
-        SampleFiller filler(output_, [this] { Pace(); });
+        SampleCourier courier(output_, &stopping_, [this] { Pace(); });
+        if (!courier.Start()) {
+            NotifyEvent(EC_ERRORABORT, HRESULT_FROM_WIN32(GetLastError()), 0);
+            output_->DeliverEndOfStream();
+            return;
+        }
+        SampleFiller filler(output_, &courier);
         uint64_t remaining = payloadSize_;
         HRESULT endResult = S_OK;
         while (!stopping_ && remaining > 0 && filler.Current() == SampleFiller::State::Going) {
@@ -357,10 +369,14 @@ private:
             decryptor.Finish(filler);
             filler.Flush();
         }
-        if (stopping_ || filler.Current() == SampleFiller::State::Stopped)
+        courier.Finish();
+        SampleCourier::State delivery = courier.Current();
+        if (stopping_ || filler.Current() == SampleFiller::State::Stopped || delivery == SampleCourier::State::Stopped)
             return;
         if (filler.Current() == SampleFiller::State::Failed)
             endResult = filler.Error();
+        if (delivery == SampleCourier::State::Failed)
+            endResult = courier.Error();
         ReportDamage(decryptor.Stats());
         if (FAILED(endResult))
             NotifyEvent(EC_ERRORABORT, endResult, 0);
