@@ -25,7 +25,7 @@ int Usage() {
                  "                    [--mak KEY [--salt HEX32] [--block-packets N]]\n"
                  "       korvane-tivo info FILE.TiVo [--mak KEY]\n"
                  "       korvane-tivo decrypt INPUT.TiVo OUTPUT.mpg --mak KEY\n"
-                 "       korvane-tivo remux INPUT(.TiVo|.mpg) OUTPUT.mpg\n");
+                 "       korvane-tivo remux INPUT(.TiVo|.mpg) OUTPUT.mpg [--mak KEY]\n");
     return 2;
 }
 
@@ -146,10 +146,12 @@ int Decrypt(int argc, char** argv) {
 }
 
 int Remux(int argc, char** argv) {
-    if (argc != 4) return Usage();
+    RemuxOptions options;
+    if (argc == 6 && std::string(argv[4]) == "--mak") options.mediaAccessKey = argv[5];
+    else if (argc != 4) return Usage();
     RemuxStats stats;
     std::string error;
-    if (!RemuxFile(argv[2], argv[3], &stats, &error)) {
+    if (!RemuxFile(argv[2], argv[3], &stats, &error, options)) {
         std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
         return 1;
     }
@@ -157,6 +159,9 @@ int Remux(int argc, char** argv) {
                 " dropped, %" PRIu64 " damaged stretches (%" PRIu64 " bytes skipped)\n",
                 stats.streams, stats.reader.pesPackets, stats.writer.pesPacketsOut, stats.writer.queuedPackets,
                 stats.droppedPackets, stats.reader.damageEvents, stats.reader.bytesSkipped);
+    if (!options.mediaAccessKey.empty())
+        std::printf("%" PRIu64 " packets decrypted, %" PRIu64 " could not be decrypted and were dropped\n",
+                    stats.decryptedPackets, stats.undecryptablePackets);
     return 0;
 }
 

@@ -102,13 +102,15 @@ public:
     }
 
     const DecryptStats& Stats() {
-        stats.keystreamRebuilds = keystreams_.Rebuilds();
+        stats.keystreamRebuilds = keystreams_.Rebuilds() - rebuildsBefore_;
         return stats;
     }
 
     void Reset() {
         splitter.Reset();
         keystreams_.Reset();
+        stats = DecryptStats{};
+        rebuildsBefore_ = keystreams_.Rebuilds();
     }
 
     ps::UnitSplitter splitter;
@@ -116,6 +118,7 @@ public:
 
 private:
     KeystreamSet keystreams_;
+    uint64_t rebuildsBefore_ = 0;
 };
 
 ProgramStreamDecryptor::ProgramStreamDecryptor(const TivoKeys& keys) : impl_(new Impl(keys)) {}

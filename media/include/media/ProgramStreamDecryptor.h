@@ -63,7 +63,8 @@ public:
     // End of the payload: a unit cut short is passed on if it was clear, dropped if it was
     // scrambled. False as Feed.
     bool Finish(ByteSink& out);
-    // Back to the state of a new decryptor with the same keys (after a seek or flush).
+    // Back to the state of a new decryptor with the same keys, statistics included (after a
+    // seek or flush).
     void Reset();
 
     bool Failed() const { return failed_; }

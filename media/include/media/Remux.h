@@ -10,11 +10,14 @@
 #include "media/Io.h"
 #include "media/ProgramStreamReader.h"
 #include "media/ProgramStreamWriter.h"
+#include "media/TivoKeys.h"
 
 namespace korvane::media {
 
 struct RemuxStats {
     ReaderStats reader;
+    uint64_t decryptedPackets = 0;    // with a key: scrambled packets decrypted
+    uint64_t undecryptablePackets = 0;  // with a key: scrambled packets dropped (record missing or invalid)
     WriterStats writer;
     unsigned streams = 0;             // elementary streams written
     uint64_t droppedPackets = 0;      // packets of streams the probe did not find, or of kind Other
@@ -24,6 +27,11 @@ struct RemuxOptions {
     size_t readChunkBytes = size_t(1) << 20;
     size_t probeBytes = 0;            // 0: kDefaultProbeBytes
     WriterOptions writer;
+    // RemuxProgramStream: decrypt the stream with these keys before reading it (nullptr: the
+    // stream is clear, and a scrambled one fails).
+    const TivoKeys* keys = nullptr;
+    // RemuxFile: the Media Access Key for an encrypted .TiVo file (empty: none).
+    std::string mediaAccessKey;
 };
 
 // Reads [offset, source size) of the source as a program stream and writes the remultiplexed

@@ -31,7 +31,8 @@ public:
 private:
     void LoadKey(const uint8_t* key, size_t keySize);
     void LoadIv(const uint8_t* iv, size_t ivSize);
-    void NextBlock();
+    void GenerateWords(uint32_t* out);  // the next 85 words of keystream
+    void NextBlock();                    // into block_
 
     uint32_t sbox_[4][256] = {};
     uint32_t key_[kMaxKeyBytes / 4] = {};
