@@ -1,7 +1,5 @@
 #include "KeyDialog.h"
 
-#include <vector>
-
 #include "KeyDialogIds.h"
 #include "KeyStore.h"
 #include "MediaAccessKeyText.h"

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "Formats.h"
 #include "DecryptedProbe.h"
+#include "Formats.h"
 #include "Guids.h"
 #include "RecordingKey.h"
 #include "SampleCourier.h"
