@@ -1,0 +1,63 @@
+// Delivers, on a thread of its own, the samples another thread fills: the source decrypts the
+// next piece of an encrypted recording while the demultiplexer, multiplexer and dump (which
+// all run inside Deliver) work on the last one, so both cores are busy. Nothing is copied and
+// the queue cannot grow: the filling thread holds no more samples than the pin's allocator has.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+#include "BaseFilter.h"
+#include "Sync.h"
+
+namespace korvane::filters {
+
+class SampleCourier {
+public:
+    enum class State {
+        Going,
+        DownstreamDone,  // Deliver answered S_FALSE: no more samples, still the end of stream
+        Stopped,         // the graph is stopping (or *stopping was set)
+        Failed,          // Deliver failed otherwise; Error() says how
+    };
+
+    // afterDeliver runs on the courier's thread after each delivered sample (tests' pacing).
+    // Once *stopping is set, queued samples are dropped instead of delivered.
+    SampleCourier(OutputPin* pin, const volatile bool* stopping, std::function<void()> afterDeliver);
+    ~SampleCourier();
+    SampleCourier(const SampleCourier&) = delete;
+    SampleCourier& operator=(const SampleCourier&) = delete;
+
+    bool Start();
+    // Takes over the caller's reference to sample. False (and the sample released) once
+    // delivery has ended for any reason.
+    bool Post(IMediaSample* sample);
+    // Returns once every posted sample is delivered or dropped and the thread has ended.
+    void Finish();
+
+    State Current();
+    HRESULT Error();
+
+private:
+    static constexpr int kSlots = 16;  // well above any allocator's count of ours
+
+    static DWORD WINAPI ThreadProc(void* self);
+    void Run();
+
+    OutputPin* pin_;
+    const volatile bool* stopping_;
+    std::function<void()> afterDeliver_;
+    HANDLE thread_ = nullptr;
+
+    CriticalSection lock_;                     // guards everything below
+    CONDITION_VARIABLE changed_;               // a sample queued or taken, or closed
+    IMediaSample* queue_[kSlots] = {};         // ring: posted, not yet taken
+    int head_ = 0;
+    int count_ = 0;
+    bool closed_ = false;                      // Finish: no more posts
+    State state_ = State::Going;               // written by the courier's thread
+    HRESULT error_ = S_OK;
+};
+
+}  // namespace korvane::filters
