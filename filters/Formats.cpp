@@ -48,6 +48,13 @@ HRESULT MakePacketStreamType(AM_MEDIA_TYPE* mt, const ListedStream& stream) {
         major = MEDIATYPE_Audio;
         sub = MEDIASUBTYPE_DOLBY_AC3;
         break;
+    case media::StreamKind::H264:
+        // mingw's uuids.h has no H.264 subtype; only our multiplexer reads these pins.
+        major = MEDIATYPE_Video;
+        break;
+    case media::StreamKind::Aac:
+        major = MEDIATYPE_Audio;
+        break;
     case media::StreamKind::Other:
         break;
     }

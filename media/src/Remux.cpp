@@ -62,6 +62,13 @@ private:
 
 bool RemuxProgramStream(ByteSource& source, uint64_t offset, ByteSink& sink, RemuxStats* stats,
                         std::string* error, const RemuxOptions& options) {
+    return RemuxPayload(source, offset, PayloadKind::ProgramStream, sink, stats, error, options);
+}
+
+bool RemuxPayload(ByteSource& source, uint64_t offset, PayloadKind kind, ByteSink& sink, RemuxStats* stats,
+                  std::string* error, const RemuxOptions& options) {
+    const bool transport = kind == PayloadKind::TransportStream;
+    const char* readFailed = transport ? "The transport stream could not be read." : "The program stream could not be read.";
     RemuxStats local;
     RemuxStats& st = stats ? *stats : local;
     st = RemuxStats{};
@@ -74,10 +81,10 @@ bool RemuxProgramStream(ByteSource& source, uint64_t offset, ByteSink& sink, Rem
     size_t probeBytes = options.probeBytes ? options.probeBytes : kDefaultProbeBytes;
     size_t window = static_cast<size_t>(std::min<uint64_t>(size, probeBytes));
     AlignedBuffer buffer(chunk);
-    StreamProber prober;
+    StreamProber prober(kind);
     for (size_t done = 0; done < window;) {
         size_t want = std::min(chunk, window - done);
-        if (source.ReadAt(offset + done, buffer.Data(), want) != want) return fail("The program stream could not be read.");
+        if (source.ReadAt(offset + done, buffer.Data(), want) != want) return fail(readFailed);
         prober.Feed(buffer.Data(), want);
         done += want;
     }
@@ -90,21 +97,33 @@ bool RemuxProgramStream(ByteSource& source, uint64_t offset, ByteSink& sink, Rem
         if (handler.Count() == 64) break;
         if (!handler.Add(s)) return fail(writer.ErrorText());
     }
-    if (handler.Count() == 0) return fail("The program stream holds no video or audio stream.");
+    if (handler.Count() == 0)
+        return fail(transport ? "The transport stream holds no video or audio stream that can be converted."
+                              : "The program stream holds no video or audio stream.");
     st.streams = handler.Count();
 
     ProgramStreamReader reader;
+    TransportStreamReader tsReader;
+    auto feed = [&](const uint8_t* data, size_t n) {
+        return transport ? tsReader.Feed(data, n, handler) : reader.Feed(data, n, handler);
+    };
     uint64_t pos = 0;
     while (pos < size) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(chunk, size - pos));
         size_t got = source.ReadAt(offset + pos, buffer.Data(), want);
-        if (got != want) return fail("The program stream could not be read.");
+        if (got != want) return fail(readFailed);
         pos += got;
-        if (!reader.Feed(buffer.Data(), got, handler)) break;
+        if (!feed(buffer.Data(), got)) break;
     }
-    if (reader.Status() == ReaderStatus::Ok) reader.Finish(handler);
-    st.reader = reader.Stats();
-    if (reader.Status() == ReaderStatus::Encrypted) return fail(reader.ErrorText());
+    if (transport) {
+        if (tsReader.Status() == ReaderStatus::Ok) tsReader.Finish(handler);
+        st.tsReader = tsReader.Stats();
+        if (tsReader.Status() == ReaderStatus::Encrypted) return fail(tsReader.ErrorText());
+    } else {
+        if (reader.Status() == ReaderStatus::Ok) reader.Finish(handler);
+        st.reader = reader.Stats();
+        if (reader.Status() == ReaderStatus::Encrypted) return fail(reader.ErrorText());
+    }
     if (writer.Failed() || !writer.Finish()) {
         st.writer = writer.Stats();
         return fail(writer.ErrorText());
@@ -118,6 +137,7 @@ bool RemuxFile(const std::string& inputPath, const std::string& outputPath, Remu
     FileByteSource source;
     if (!source.Open(inputPath, error)) return false;
     uint64_t offset = 0;
+    PayloadKind kind = PayloadKind::ProgramStream;
     uint8_t magic[4] = {0, 0, 0, 0};
     if (source.ReadAt(0, magic, 4) == 4 && std::memcmp(magic, "TiVo", 4) == 0) {
         TivoFile file;
@@ -128,16 +148,18 @@ bool RemuxFile(const std::string& inputPath, const std::string& outputPath, Remu
             if (error) *error = "\"" + inputPath + "\": " + text;
             return false;
         }
-        if (file.payloadKind != PayloadKind::ProgramStream) {
-            if (error) *error = "\"" + inputPath + "\" holds a transport stream, which cannot be converted yet.";
-            return false;
-        }
         offset = file.payloadOffset;
+        kind = file.payloadKind;
+    } else {
+        // A bare MPEG file: its first bytes tell which kind it is.
+        uint8_t head[4096];
+        size_t n = source.ReadAt(0, head, sizeof head);
+        if (SniffPayload(head, n).kind == PayloadKind::TransportStream) kind = PayloadKind::TransportStream;
     }
     FileByteSink sink;
     if (!sink.Open(outputPath, error)) return false;
     std::string text;
-    bool ok = RemuxProgramStream(source, offset, sink, stats, &text, options);
+    bool ok = RemuxPayload(source, offset, kind, sink, stats, &text, options);
     std::string closeText;
     if (!sink.Close(&closeText) && ok) {
         ok = false;

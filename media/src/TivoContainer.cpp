@@ -135,7 +135,10 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
         file->probe = ProbeProgramStream(probe.get(), window);
         file->scrambled = file->probe.scrambled;
     } else {
-        file->scrambled = sniff.scrambled;
+        file->probe = ProbeTransportStream(probe.get(), window);
+        // Scrambling bits on a PID we never carry (a data service) do not make the recording
+        // unusable; on a carried stream they do. Without a PMT there is no telling which.
+        file->scrambled = file->probe.scrambled || (sniff.scrambled && file->probe.tsStreams.empty());
     }
     return TivoStatus::Ok;
 }

@@ -10,11 +10,14 @@
 #include "media/Io.h"
 #include "media/ProgramStreamReader.h"
 #include "media/ProgramStreamWriter.h"
+#include "media/StreamProbe.h"
+#include "media/TransportStreamReader.h"
 
 namespace korvane::media {
 
 struct RemuxStats {
-    ReaderStats reader;
+    ReaderStats reader;               // program stream input
+    TsReaderStats tsReader;           // transport stream input
     WriterStats writer;
     unsigned streams = 0;             // elementary streams written
     uint64_t droppedPackets = 0;      // packets of streams the probe did not find, or of kind Other
@@ -32,7 +35,13 @@ struct RemuxOptions {
 bool RemuxProgramStream(ByteSource& source, uint64_t offset, ByteSink& sink, RemuxStats* stats,
                         std::string* error, const RemuxOptions& options = {});
 
-// By path: a .TiVo file (its payload) or a plain program stream, to a new program stream.
+// The same for either kind of payload: a transport stream's carried streams come out as
+// the program stream streams the transport stream reader names them.
+bool RemuxPayload(ByteSource& source, uint64_t offset, PayloadKind kind, ByteSink& sink, RemuxStats* stats,
+                  std::string* error, const RemuxOptions& options = {});
+
+// By path: a .TiVo file (its payload) or a plain program or transport stream, to a new
+// program stream.
 bool RemuxFile(const std::string& inputPath, const std::string& outputPath, RemuxStats* stats,
                std::string* error, const RemuxOptions& options = {});
 

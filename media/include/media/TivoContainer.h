@@ -64,7 +64,7 @@ struct TivoFile {
     // A scrambled payload parses fine (the tool still prints it) but cannot be converted:
     // callers that convert refuse it with kEncryptedPayloadText.
     bool scrambled = false;
-    // Program stream payloads only: streams found in the first probeBytes of the payload.
+    // Streams found in the first probeBytes of the payload (either kind).
     ProbeResult probe;
 };
 
