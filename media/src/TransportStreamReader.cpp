@@ -511,6 +511,10 @@ void TransportStreamReader::OnPesData(PidState& state, const TsStream& stream, c
         state.pes.clear();
     } else if (!state.active) {
         return;  // the middle of a PES whose start we never saw
+    } else if (state.expected == 0 && state.pes.size() + size > kMaxTsPesBytes) {
+        FlushPes(state, stream, true);
+        state.active = true;
+        state.continuation = true;
     }
     state.pes.insert(state.pes.end(), p, p + size);
     if (!state.continuation && state.expected == 0 && state.pes.size() >= 6) {
@@ -521,10 +525,6 @@ void TransportStreamReader::OnPesData(PidState& state, const TsStream& stream, c
         // The rest of the packet is stuffing after a bounded PES.
         state.pes.resize(state.expected);
         FlushPes(state, stream, true);
-    } else if (state.pes.size() >= kMaxTsPesBytes && state.expected == 0) {
-        FlushPes(state, stream, true);
-        state.active = true;
-        state.continuation = true;
     }
 }
 
