@@ -1,12 +1,17 @@
-// korvane-tivo: wraps an MPEG stream into a .TiVo container, prints a .TiVo file's header,
-// chunks and payload, and remultiplexes a program stream through the media core.
+// korvane-tivo: wraps an MPEG stream into a .TiVo container (encrypted with a Media Access Key
+// if asked), prints a .TiVo file's header, chunks and payload (its metadata decrypted with a
+// key), and remultiplexes a program stream through the media core.
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "media/ProgramStreamDecryptor.h"
 #include "media/Remux.h"
 #include "media/TivoContainer.h"
+#include "media/TivoKeys.h"
+#include "media/TivoMetadata.h"
 #include "media/TivoWriter.h"
 
 using namespace korvane::media;
@@ -16,8 +21,10 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: korvane-tivo wrap INPUT.mpg OUTPUT.TiVo [--title TEXT] [--episode TEXT]\n"
-                 "                    [--description TEXT] [--channel TEXT]\n"
-                 "       korvane-tivo info FILE.TiVo\n"
+                 "                    [--description TEXT] [--channel TEXT] [--time TEXT]\n"
+                 "                    [--mak KEY [--salt HEX32] [--block-packets N]]\n"
+                 "       korvane-tivo info FILE.TiVo [--mak KEY]\n"
+                 "       korvane-tivo decrypt INPUT.TiVo OUTPUT.mpg --mak KEY\n"
                  "       korvane-tivo remux INPUT(.TiVo|.mpg) OUTPUT.mpg\n");
     return 2;
 }
@@ -32,6 +39,10 @@ int Wrap(int argc, char** argv) {
         else if (name == "--episode") options.episode = argv[i + 1];
         else if (name == "--description") options.description = argv[i + 1];
         else if (name == "--channel") options.channel = argv[i + 1];
+        else if (name == "--time") options.recordingTime = argv[i + 1];
+        else if (name == "--mak") options.mediaAccessKey = argv[i + 1];
+        else if (name == "--salt") options.salt = argv[i + 1];
+        else if (name == "--block-packets") options.encryption.packetsPerBlock = static_cast<uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
         else return Usage();
     }
     std::string error;
@@ -43,10 +54,20 @@ int Wrap(int argc, char** argv) {
 }
 
 int Info(int argc, char** argv) {
-    if (argc != 3) return Usage();
+    std::string mak;
+    if (argc == 5 && std::string(argv[3]) == "--mak") {
+        if (!NormalizeMediaAccessKey(argv[4], &mak)) {
+            std::fprintf(stderr, "korvane-tivo: the Media Access Key must be 10 digits\n");
+            return 2;
+        }
+    } else if (argc != 3) {
+        return Usage();
+    }
     TivoFile file;
     std::string error;
-    TivoStatus status = ParseTivoFile(argv[2], &file, &error);
+    TivoParseOptions options;
+    if (!mak.empty()) options.mediaAccessKeys.push_back(mak);
+    TivoStatus status = ParseTivoFile(argv[2], &file, &error, options);
     const TivoHeader& h = file.header;
     if (status != TivoStatus::Ok && status != TivoStatus::UnknownPayloadKind && status != TivoStatus::EmptyPayload) {
         std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
@@ -62,13 +83,39 @@ int Info(int argc, char** argv) {
                     c.type, c.IsPlainXml() ? "plain XML" : "encrypted XML", c.dataSize, c.chunkSize, c.fileOffset);
         if (c.IsPlainXml()) std::printf("%s\n", c.Text().c_str());
     }
+    int keyResult = 0;
+    if (!mak.empty()) {
+        TivoKeys keys;
+        KeyCheck check;
+        FileByteSource source;
+        if (!DeriveTivoKeys(mak, file, &keys) || !source.Open(argv[2], &error)) {
+            std::fprintf(stderr, "korvane-tivo: %s\n", error.empty() ? "the hash library failed" : error.c_str());
+            return 1;
+        }
+        check = CheckKey(source, file, keys);
+        for (const TivoChunk& c : file.chunks) {
+            std::string text;
+            if (c.IsPlainXml() || !DecryptMetadataChunk(keys, c, &text)) continue;
+            if (check.fit == KeyFit::Fits)
+                std::printf("  chunk id %u decrypted:\n%s\n", c.id, text.c_str());
+        }
+        const char* basis = check.basis == KeyCheckBasis::Metadata ? "by the metadata"
+                            : check.basis == KeyCheckBasis::Video  ? "by the video"
+                                                                   : "nothing encrypted to test it on";
+        std::printf("key:           %s (%s)\n",
+                    check.fit == KeyFit::Fits ? "fits" : check.fit == KeyFit::Wrong ? "WRONG for this file" : "undecided",
+                    basis);
+        if (check.fit == KeyFit::Wrong) keyResult = 3;
+    }
     if (status != TivoStatus::Ok) {
         std::printf("payload:       %s\n", error.c_str());
         return 1;
     }
     std::printf("payload:       %s, %" PRIu64 " bytes at %" PRIu64 ", first sync %" PRIu64 " bytes in%s\n",
                 PayloadKindName(file.payloadKind), file.payloadSize, file.payloadOffset, file.payloadSyncOffset,
-                file.scrambled ? ", SCRAMBLED (encrypted, needs the Media Access Key)" : "");
+                !file.scrambled      ? ""
+                : file.probeDecrypted ? ", scrambled (streams below as decrypted)"
+                                      : ", SCRAMBLED (encrypted, needs the Media Access Key)");
     for (const ProbedStream& s : file.probe.streams) {
         std::printf("  stream 0x%02X", s.key.streamId);
         if (s.key.substreamId) std::printf("/0x%02X", s.key.substreamId);
@@ -76,6 +123,25 @@ int Info(int argc, char** argv) {
         if (s.hasPts) std::printf(", first PTS %.4f s", double(s.firstPts) / 90000.0);
         std::printf("\n");
     }
+    if (file.probeDecrypted && file.probeDamage)
+        std::printf("  %" PRIu64 " scrambled packets could not be decrypted in the probe\n", file.probeDamage);
+    return keyResult;
+}
+
+int Decrypt(int argc, char** argv) {
+    if (argc != 6 || std::string(argv[4]) != "--mak") return Usage();
+    DecryptStats stats;
+    std::string error;
+    if (!DecryptTivoFile(argv[2], argv[3], argv[5], &stats, &error)) {
+        std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%" PRIu64 " packets decrypted, %" PRIu64 " passed clear, %" PRIu64 " dropped (%" PRIu64
+                " without a record, %" PRIu64 " with an invalid one, %" PRIu64 " with a bad header), %" PRIu64
+                " damaged stretches (%" PRIu64 " bytes skipped), %" PRIu64 " keystreams built\n",
+                stats.packetsDecrypted, stats.packetsClear, stats.packetsDropped, stats.missingRecords,
+                stats.invalidRecords, stats.badHeaders, stats.damageEvents, stats.bytesSkipped,
+                stats.keystreamRebuilds);
     return 0;
 }
 
@@ -101,6 +167,7 @@ int main(int argc, char** argv) {
     std::string command = argv[1];
     if (command == "wrap") return Wrap(argc, argv);
     if (command == "info") return Info(argc, argv);
+    if (command == "decrypt") return Decrypt(argc, argv);
     if (command == "remux") return Remux(argc, argv);
     return Usage();
 }

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <memory>
 
+#include "media/ProgramStreamDecryptor.h"
+#include "media/TivoMetadata.h"
+
 namespace korvane::media {
 namespace {
 
@@ -19,6 +22,51 @@ inline uint32_t Be32(const uint8_t* p) {
 TivoStatus Fail(TivoStatus status, const std::string& text, std::string* error) {
     if (error) *error = text;
     return status;
+}
+
+// Hands the decryptor's output straight to a prober, so the decrypted window is never copied.
+class ProberSink final : public ByteSink {
+public:
+    explicit ProberSink(StreamProber& prober) : prober_(prober) {}
+    bool Write(const uint8_t* data, size_t size) override {
+        prober_.Feed(data, size);
+        return true;
+    }
+
+private:
+    StreamProber& prober_;
+};
+
+// Decrypts the window in place and probes what comes out.
+bool ProbeDecryptedWindow(uint8_t* window, size_t size, const TivoKeys& keys, TivoFile* file) {
+    ProgramStreamDecryptor decryptor(keys);
+    StreamProber prober;
+    ProberSink sink(prober);
+    if (!decryptor.Feed(window, size, sink) || !decryptor.Finish(sink)) return false;
+    file->probe = prober.Finish();
+    file->probeDecrypted = true;
+    file->probeDamage = decryptor.Stats().packetsDropped;
+    file->keys = keys;
+    return true;
+}
+
+// The first of the caller's keys that fits: the metadata decides when the file has some,
+// else the video in the window (checked on a copy: the window is still needed scrambled).
+int FindFittingKey(const std::vector<std::string>& candidates, const uint8_t* window, size_t size,
+                   const TivoFile& file, TivoKeys* keys) {
+    std::unique_ptr<uint8_t[]> copy;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        std::string mak;
+        if (!NormalizeMediaAccessKey(candidates[i], &mak) || !DeriveTivoKeys(mak, file, keys)) continue;
+        KeyCheck check = CheckKeyByMetadata(file, *keys);
+        if (check.basis == KeyCheckBasis::None) {
+            if (!copy) copy.reset(new uint8_t[size]);
+            std::memcpy(copy.get(), window, size);
+            check.fit = CheckKeyByVideo(copy.get(), size, *keys);
+        }
+        if (check.fit == KeyFit::Fits) return static_cast<int>(i);
+    }
+    return -1;
 }
 
 }  // namespace
@@ -134,12 +182,34 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
     if (sniff.kind == PayloadKind::ProgramStream) {
         file->probe = ProbeProgramStream(probe.get(), window);
         file->scrambled = file->probe.scrambled;
+        if (file->scrambled && !options.mediaAccessKeys.empty()) {
+            TivoKeys keys;
+            int fits = FindFittingKey(options.mediaAccessKeys, probe.get(), window, *file, &keys);
+            if (fits >= 0) {
+                if (!ProbeDecryptedWindow(probe.get(), window, keys, file))
+                    return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
+                file->keyIndex = fits;
+            }
+        }
     } else {
         file->probe = ProbeTransportStream(probe.get(), window);
         // Scrambling bits on a PID we never carry (a data service) do not make the recording
         // unusable; on a carried stream they do. Without a PMT there is no telling which.
         file->scrambled = file->probe.scrambled || (sniff.scrambled && file->probe.tsStreams.empty());
     }
+    return TivoStatus::Ok;
+}
+
+TivoStatus ProbeDecryptedPayload(ByteSource& source, const TivoKeys& keys, TivoFile* file, std::string* error,
+                                 size_t probeBytes) {
+    if (file->payloadKind != PayloadKind::ProgramStream)
+        return Fail(TivoStatus::UnknownPayloadKind, "Only program stream payloads are decrypted here.", error);
+    size_t window = static_cast<size_t>(std::min<uint64_t>(file->payloadSize, std::max<size_t>(probeBytes, 4096)));
+    std::unique_ptr<uint8_t[]> probe(new uint8_t[window]);
+    if (source.ReadAt(file->payloadOffset, probe.get(), window) != window)
+        return Fail(TivoStatus::ReadFailed, "The start of the MPEG payload could not be read.", error);
+    if (!ProbeDecryptedWindow(probe.get(), window, keys, file))
+        return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
     return TivoStatus::Ok;
 }
 

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <memory>
+#include <random>
 
 #include "media/StreamProbe.h"
 #include "media/TivoContainer.h"
+#include "media/TivoMetadata.h"
 
 namespace korvane::media {
 namespace {
@@ -33,24 +35,42 @@ void PutBe32(std::vector<uint8_t>& out, uint32_t v) {
     PutBe16(out, static_cast<uint16_t>(v));
 }
 
-void AppendChunk(std::vector<uint8_t>& out, uint16_t id, const std::string& xml) {
+// Appends the chunk and returns the offset of its data within out.
+size_t AppendChunk(std::vector<uint8_t>& out, uint16_t id, const std::string& xml, uint16_t type = kTivoChunkPlainXml) {
     uint32_t dataSize = static_cast<uint32_t>(xml.size());
     uint32_t chunkSize = (static_cast<uint32_t>(kTivoChunkHeaderSize) + dataSize + 3) & ~3u;
     PutBe32(out, chunkSize);
     PutBe32(out, dataSize);
     PutBe16(out, id);
-    PutBe16(out, kTivoChunkPlainXml);
+    PutBe16(out, type);
+    size_t dataAt = out.size();
     out.insert(out.end(), xml.begin(), xml.end());
     out.resize(out.size() + (chunkSize - kTivoChunkHeaderSize - dataSize), 0);
+    return dataAt;
 }
 
-std::string LicenseXml() {
+bool IsHexDigits(const std::string& text, size_t count) {
+    if (text.size() != count) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
+    return true;
+}
+
+std::string RandomSalt() {
+    std::random_device random;
+    static const char kHex[] = "0123456789abcdef";
+    std::string salt;
+    for (int i = 0; i < 32; ++i) salt += kHex[random() & 0x0F];
+    return salt;
+}
+
+std::string LicenseXml(const std::string& salt = "00000000000000000000000000000000") {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
            "<license xmlns=\"http://www.tivo.com/developer/xml/license-1.0\">"
            "<notice>Made by Korvane for testing; not a recording.</notice>"
            "<date>2026-01-01T00:00:00Z</date>"
            "<fingerprint>00000000000000000000000000000000000000000000000000000000000000000000000000000000</fingerprint>"
-           "<salt>00000000000000000000000000000000</salt>"
+           "<salt>" + salt + "</salt>"
            "</license>\n";
 }
 
@@ -66,23 +86,44 @@ std::string ShowingXml(const TivoWrapOptions& o, bool withSeriesId) {
         "<episodeTitle>" + Escape(o.episode) + "</episodeTitle>"
         "<description>" + Escape(o.description) + "</description>";
     if (withSeriesId) xml += "<series><uniqueId>SH0000000000</uniqueId></series>";
-    xml += "</program><channel><callsign>" + Escape(o.channel) + "</callsign></channel></showing>"
+    xml += "</program><channel><callsign>" + Escape(o.channel) + "</callsign></channel>"
+           "<time>" + Escape(o.recordingTime) + "</time></showing>"
            "</TvBusMarshalledStruct:TvBusEnvelope>\n";
     return xml;
 }
 
 }  // namespace
 
-std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& options) {
+std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& options, TivoKeys* keys) {
+    const bool encrypt = !options.mediaAccessKey.empty();
+    std::string mak, salt;
+    TivoKeys derived;
+    if (encrypt) {
+        salt = options.salt.empty() ? RandomSalt() : options.salt;
+        if (!NormalizeMediaAccessKey(options.mediaAccessKey, &mak) || !IsHexDigits(salt, 32)) return {};
+    }
     std::vector<uint8_t> chunks;
     uint16_t count = 0;
-    if (options.includeLicenseChunk) {
-        AppendChunk(chunks, 3, LicenseXml());
+    if (options.includeLicenseChunk || encrypt) {
+        std::string license = encrypt ? LicenseXml(salt) : LicenseXml();
+        AppendChunk(chunks, 3, license);
         ++count;
+        if (encrypt &&
+            !DeriveTivoKeys(mak, reinterpret_cast<const uint8_t*>(license.data()), license.size(), &derived))
+            return {};
     }
-    AppendChunk(chunks, 1, ShowingXml(options, false));
-    AppendChunk(chunks, 2, ShowingXml(options, true));
+    const uint16_t metadataType = encrypt ? kTivoChunkEncryptedXml : kTivoChunkPlainXml;
+    size_t dataAt[2];
+    std::string metadata[2] = {ShowingXml(options, false), ShowingXml(options, true)};
+    dataAt[0] = AppendChunk(chunks, 1, metadata[0], metadataType);
+    dataAt[1] = AppendChunk(chunks, 2, metadata[1], metadataType);
     count += 2;
+    if (encrypt) {
+        for (int i = 0; i < 2; ++i)
+            if (!CryptMetadata(derived, kTivoHeaderSize + dataAt[i], chunks.data() + dataAt[i], metadata[i].size()))
+                return {};
+        if (keys) *keys = derived;
+    }
 
     uint32_t align = options.offsetAlignment ? options.offsetAlignment : 1;
     uint64_t end = kTivoHeaderSize + chunks.size();
@@ -104,6 +145,16 @@ std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& 
 
 bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath, std::string* error,
                     const TivoWrapOptions& options) {
+    const bool encrypt = !options.mediaAccessKey.empty();
+    std::string mak;
+    if (encrypt && !NormalizeMediaAccessKey(options.mediaAccessKey, &mak)) {
+        if (error) *error = "The Media Access Key must be 10 digits.";
+        return false;
+    }
+    if (encrypt && !options.salt.empty() && options.salt.size() != 32) {
+        if (error) *error = "The salt must be 32 hexadecimal digits.";
+        return false;
+    }
     FileByteSource in;
     if (!in.Open(inputPath, error)) return false;
     constexpr size_t kBlock = size_t(1) << 20;
@@ -118,26 +169,39 @@ bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath,
         if (error) *error = "\"" + inputPath + "\" is neither an MPEG program stream nor a transport stream.";
         return false;
     }
+    if (encrypt && sniff.kind != PayloadKind::ProgramStream) {
+        if (error) *error = "\"" + inputPath + "\" is a transport stream: only program streams are encrypted.";
+        return false;
+    }
+    TivoKeys keys;
+    std::vector<uint8_t> head = BuildTivoHead(sniff.kind == PayloadKind::TransportStream, options, &keys);
+    if (head.empty()) {
+        if (error) *error = "Cannot make the encrypted header: the salt must be 32 hexadecimal digits.";
+        return false;
+    }
+    std::unique_ptr<ProgramStreamEncryptor> encryptor;
+    if (encrypt) encryptor.reset(new ProgramStreamEncryptor(keys, options.encryption));
     FileByteSink out;
     if (!out.Open(outputPath, error)) return false;
-    std::vector<uint8_t> head = BuildTivoHead(sniff.kind == PayloadKind::TransportStream, options);
     bool ok = out.Write(head.data(), head.size());
+    std::string failure;
     uint64_t pos = 0;
     size_t n = first;
     while (ok && n > 0) {
-        ok = out.Write(buffer.get(), n);
+        ok = encryptor ? encryptor->Feed(buffer.get(), n, out) : out.Write(buffer.get(), n);
         pos += n;
         n = in.ReadAt(pos, buffer.get(), kBlock);
     }
+    if (ok && encryptor) ok = encryptor->Finish(out);
+    if (!ok && encryptor && !encryptor->ErrorText().empty())
+        failure = "\"" + inputPath + "\": " + encryptor->ErrorText();
     if (ok && (in.Failed() || pos != in.Size())) {
-        if (error) *error = "Cannot read \"" + inputPath + "\".";
-        out.Close(nullptr);
-        std::remove(outputPath.c_str());
-        return false;
+        ok = false;
+        failure = "Cannot read \"" + inputPath + "\".";
     }
     std::string closeError;
     if (!out.Close(&closeError) || !ok) {
-        if (error) *error = closeError.empty() ? "Cannot write \"" + outputPath + "\"." : closeError;
+        if (error) *error = !failure.empty() ? failure : !closeError.empty() ? closeError : "Cannot write \"" + outputPath + "\".";
         std::remove(outputPath.c_str());
         return false;
     }

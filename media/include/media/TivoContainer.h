@@ -8,6 +8,7 @@
 
 #include "media/Io.h"
 #include "media/StreamProbe.h"
+#include "media/TivoKeys.h"
 
 namespace korvane::media {
 
@@ -61,16 +62,31 @@ struct TivoFile {
     PayloadKind payloadKind = PayloadKind::Unknown;
     bool flagSaysTransport = false;
     uint64_t payloadSyncOffset = 0;  // damage before the first pack header / TS packet
-    // A scrambled payload parses fine (the tool still prints it) but cannot be converted:
-    // callers that convert refuse it with kEncryptedPayloadText.
+    // A scrambled payload parses fine (the tool still prints it) but cannot be converted as
+    // it is: without a key that fits (probeDecrypted false) callers that convert refuse it
+    // with kEncryptedPayloadText; with one they pass it through
+    // ProgramStreamDecryptor(file.keys).
     bool scrambled = false;
-    // Streams found in the first probeBytes of the payload (either kind).
+    // Streams found in the first probeBytes of the payload, either kind (of the decrypted
+    // payload when probeDecrypted).
     ProbeResult probe;
+    // Set when TivoParseOptions::mediaAccessKeys held a key that fits (or ProbeDecryptedPayload
+    // ran): which of those keys fits (-1: none, or not asked) and its derived keys.
+    int keyIndex = -1;
+    TivoKeys keys;
+    bool probeDecrypted = false;
+    // Scrambled packets the probe had to drop because they could not be decrypted.
+    uint64_t probeDamage = 0;
 };
 
 struct TivoParseOptions {
     size_t probeBytes = kDefaultProbeBytes;  // how much of the payload to look at
     bool readChunkData = true;
+    // Media Access Keys to try on a scrambled program stream payload (10 digits each): the
+    // first that fits (metadata check, else video) is recorded in keyIndex/keys and the probe
+    // lists the streams of the decrypted payload. None fits: keyIndex stays -1 and the probe
+    // stays that of the scrambled payload.
+    std::vector<std::string> mediaAccessKeys;
 };
 
 // Parses the header and chunks from the source and probes the start of the payload. On
@@ -83,6 +99,12 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error,
 // the file.
 TivoStatus ParseTivoFile(const std::string& path, TivoFile* file, std::string* error,
                          const TivoParseOptions& options = {});
+
+// Probes the first probeBytes of a parsed file's scrambled program stream payload again,
+// decrypted with keys: sets file->probe, probeDecrypted, probeDamage and keys. For callers
+// that choose the key themselves (a key store, a dialog).
+TivoStatus ProbeDecryptedPayload(ByteSource& source, const TivoKeys& keys, TivoFile* file, std::string* error,
+                                 size_t probeBytes = kDefaultProbeBytes);
 
 const char* TivoStatusName(TivoStatus status);
 

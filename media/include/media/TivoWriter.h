@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "media/Io.h"
+#include "media/ProgramStreamEncryptor.h"
+#include "media/TivoKeys.h"
 
 namespace korvane::media {
 
@@ -15,6 +17,14 @@ struct TivoWrapOptions {
     std::string episode;
     std::string description;
     std::string channel;
+    std::string recordingTime = "2026-01-01T20:00:00Z";
+    // With a Media Access Key (10 digits) the file is encrypted as a TiVo delivers it: a
+    // license chunk with a random salt (or the one given, 32 hex digits), both metadata
+    // chunks encrypted, and every scrambleable PES packet of a program stream payload
+    // scrambled (see ProgramStreamEncryptor). Transport stream payloads are not encrypted.
+    std::string mediaAccessKey;
+    std::string salt;
+    EncryptOptions encryption;
     // Chunk ids and order as seen in a real file: the license chunk (id 3) first, then the
     // two metadata chunks (ids 1 and 2), all written as plain XML.
     bool includeLicenseChunk = true;
@@ -26,8 +36,12 @@ struct TivoWrapOptions {
 };
 
 // The container head (header, chunks, padding) for a payload of the given kind; the payload
-// itself follows it directly. Useful for tests that build files in memory.
-std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& options = {});
+// itself follows it directly. Useful for tests that build files in memory. With
+// options.mediaAccessKey set, the metadata is encrypted and *keys (if given) receives the
+// keys to encrypt the payload with; an empty head means the key was not 10 digits, the salt
+// not 32 hex digits, or the hash library failed.
+std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& options = {},
+                                   TivoKeys* keys = nullptr);
 
 // Copies inputPath (a program stream or transport stream, recognised by its bytes) into a
 // new .TiVo file at outputPath. Paths go through std::fopen, so "Z:\..." works under Wine.

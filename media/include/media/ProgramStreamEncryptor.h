@@ -1,0 +1,60 @@
+// Encrypting a clear program stream the way a TiVo delivers it, to make test material: every
+// PES packet of the stream ids that can be scrambled gets a 16-byte record as
+// PES_private_data in its PES extension (added to the header when it had none, so the
+// packet grows by 17 bytes, or 16 when it already had an extension), its payload XORed with
+// its stream's keystream, and its scrambling bits set to '11'. Pack headers, system headers
+// and every other unit stay as they were. ProgramStreamDecryptor gives back the clear input
+// bit for bit.
+//
+// Streams like the decryptor: chunks of any size, in place where the packet keeps its size,
+// bounded memory. Not for the filters: the tool and the tests use it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "media/Io.h"
+#include "media/TivoKeys.h"
+
+namespace korvane::media {
+
+struct EncryptOptions {
+    // A stream's block number advances after this many of its packets (a TiVo changes it
+    // every few hundred).
+    uint32_t packetsPerBlock = 300;
+    uint32_t firstBlock = 1;   // 24 bits
+};
+
+struct EncryptStats {
+    uint64_t packetsEncrypted = 0;
+    uint64_t unitsCopied = 0;     // every other unit
+    uint64_t blockChanges = 0;
+    uint64_t bytesIn = 0;
+    uint64_t bytesOut = 0;
+};
+
+class ProgramStreamEncryptor {
+public:
+    ProgramStreamEncryptor(const TivoKeys& keys, const EncryptOptions& options = {});
+    ~ProgramStreamEncryptor();
+    ProgramStreamEncryptor(const ProgramStreamEncryptor&) = delete;
+    ProgramStreamEncryptor& operator=(const ProgramStreamEncryptor&) = delete;
+
+    // Encrypts the chunk (its contents are changed) and writes the result to out. False on a
+    // write failure or on input that cannot be encrypted exactly (MPEG-1 PES packets, a
+    // packet too long to carry the record, damage between units); see ErrorText.
+    bool Feed(uint8_t* data, size_t size, ByteSink& out);
+    bool Finish(ByteSink& out);
+
+    const std::string& ErrorText() const { return error_; }
+    const EncryptStats& Stats() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+    std::string error_;
+};
+
+}  // namespace korvane::media

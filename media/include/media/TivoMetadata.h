@@ -1,0 +1,63 @@
+// The encrypted metadata chunks of a .TiVo file, and the check whether a key fits a file.
+//
+// A key fits when the first encrypted metadata chunk decrypts to XML: a wrong key turns it
+// into noise, so the check needs no video. Files without encrypted metadata fall back to the
+// video: the scrambled video packets at the start of the payload must decrypt to MPEG start
+// codes. That check looks at many packets, not the first alone, so a recording whose first
+// packet is damaged does not make the right key look wrong.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "media/Io.h"
+#include "media/StreamProbe.h"
+#include "media/TivoContainer.h"
+#include "media/TivoKeys.h"
+
+namespace korvane::media {
+
+// True when the bytes read as the start of an XML text: "<" first (after any white space
+// or byte order mark) and only text characters in the first 64 bytes.
+bool LooksLikeXml(const uint8_t* data, size_t size);
+
+// Decrypts an encrypted (type-1) chunk of the file with the metadata key: a keystream for
+// stream 0, block 0, advanced by the file offset of the chunk's data. False for a chunk
+// without data or a hash library failure.
+bool DecryptMetadataChunk(const TivoKeys& keys, const TivoChunk& chunk, std::string* text);
+
+// Encrypting is the same XOR; the .TiVo writer uses it.
+bool CryptMetadata(const TivoKeys& keys, uint64_t dataFileOffset, uint8_t* data, size_t size);
+
+enum class KeyFit {
+    Fits,
+    Wrong,
+    Undecided,   // nothing to test the key against (no encrypted metadata, no scrambled video)
+};
+
+enum class KeyCheckBasis { Metadata, Video, None };
+
+struct KeyCheck {
+    KeyFit fit = KeyFit::Undecided;
+    KeyCheckBasis basis = KeyCheckBasis::None;
+    std::string metadataXml;  // the first encrypted chunk decrypted, when that decided
+};
+
+const char* KeyFitName(KeyFit fit);
+
+// The metadata check alone: no I/O beyond the parsed chunks. Undecided when the file has no
+// encrypted chunk with data.
+KeyCheck CheckKeyByMetadata(const TivoFile& file, const TivoKeys& keys);
+
+// The full check: metadata, else the scrambled video in the first probeBytes of the payload
+// (read from source).
+KeyCheck CheckKey(ByteSource& source, const TivoFile& file, const TivoKeys& keys,
+                  size_t probeBytes = kDefaultProbeBytes);
+
+// The video check over the start of a program stream payload (decrypted in place, so the
+// window is changed): counts MPEG video start codes in the scrambled video packets after
+// decrypting them with keys, ignoring packets in the clear.
+KeyFit CheckKeyByVideo(uint8_t* window, size_t size, const TivoKeys& keys);
+
+}  // namespace korvane::media

@@ -1,0 +1,45 @@
+// The Turing stream cipher (Rose and Hawkes, Qualcomm, 2002): the keystream .TiVo payloads
+// and metadata are XORed with. Keyed S-boxes are precomputed once per key, and the keystream
+// comes 340 bytes (17 rounds) at a time, so decrypting costs no allocation and no per-byte
+// table setup.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace korvane::media {
+
+class TuringKeystream {
+public:
+    static constexpr size_t kBlockBytes = 340;
+    static constexpr size_t kMaxKeyBytes = 32;
+
+    TuringKeystream() = default;
+
+    // key: 4..32 bytes, iv: 0.. bytes, both multiples of 4, and key words + IV words at most
+    // 16. False (and unusable) otherwise. Starts the keystream at byte 0.
+    bool Init(const uint8_t* key, size_t keySize, const uint8_t* iv, size_t ivSize);
+    bool Ready() const { return ready_; }
+
+    // XORs the next size keystream bytes into data.
+    void Xor(uint8_t* data, size_t size);
+    // Writes the next size keystream bytes.
+    void Generate(uint8_t* out, size_t size);
+    // Discards the next count keystream bytes.
+    void Skip(uint64_t count);
+
+private:
+    void LoadKey(const uint8_t* key, size_t keySize);
+    void LoadIv(const uint8_t* iv, size_t ivSize);
+    void NextBlock();
+
+    uint32_t sbox_[4][256] = {};
+    uint32_t key_[kMaxKeyBytes / 4] = {};
+    size_t keyWords_ = 0;
+    uint32_t r_[17] = {};
+    uint8_t block_[kBlockBytes] = {};
+    size_t used_ = kBlockBytes;   // bytes of block_ already handed out
+    bool ready_ = false;
+};
+
+}  // namespace korvane::media

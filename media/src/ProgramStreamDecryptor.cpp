@@ -1,0 +1,138 @@
+#include "media/ProgramStreamDecryptor.h"
+
+#include <cstring>
+
+#include "PesDecrypt.h"
+#include "PesRecord.h"
+#include "PsUnits.h"
+
+namespace korvane::media {
+
+namespace pes {
+
+PacketResult DecryptPacket(uint8_t* p, size_t size, KeystreamSet& keystreams, size_t* removed) {
+    size_t ext = 0;
+    switch (FindExtension(p, size, &ext)) {
+    case HeaderWalk::BadHeader: return PacketResult::BadHeader;
+    case HeaderWalk::NoExtension: return PacketResult::MissingRecord;
+    case HeaderWalk::Ok: break;
+    }
+    const size_t headerEnd = size_t(9) + p[8];
+    const uint8_t extFlags = p[ext];
+    if (!(extFlags & kPrivateDataFlag)) return PacketResult::MissingRecord;
+    const uint8_t* record = p + ext + 1;
+    if (ext + 1 + kRecordSize > headerEnd) return PacketResult::BadHeader;
+    if (!RecordValid(record)) return PacketResult::InvalidRecord;
+
+    TuringKeystream* keystream = keystreams.Select(p[3], p[3], RecordBlock(record));
+    if (!keystream) return PacketResult::HashFailed;
+    keystream->Skip(4);  // the record's crypted word: TiVo spends keystream on it, we ignore it
+    keystream->Xor(p + headerEnd, size - headerEnd);
+    p[6] &= static_cast<uint8_t>(~kScramblingBits);
+
+    // Remove the record (and the extension when it held nothing else) so the packet is the
+    // one that went into the encryption: the header bytes before it move up.
+    size_t cutAt = ext + 1, cut = kRecordSize;
+    if (!(extFlags & kOtherExtensionFields)) {
+        cutAt = ext;
+        cut = kRecordSize + 1;
+        p[7] &= static_cast<uint8_t>(~kExtensionFlag);
+    } else {
+        p[ext] &= static_cast<uint8_t>(~kPrivateDataFlag);
+    }
+    p[8] = static_cast<uint8_t>(p[8] - cut);
+    SetPacketLength(p, size - cut);
+    std::memmove(p + cut, p, cutAt);
+    *removed = cut;
+    return PacketResult::Decrypted;
+}
+
+}  // namespace pes
+
+class ProgramStreamDecryptor::Impl {
+public:
+    explicit Impl(const TivoKeys& keys) : keystreams_(keys.media) {}
+
+    bool OnUnit(uint8_t* p, size_t size, ps::OutputRun& out) {
+        const uint8_t id = p[3];
+        if (size < 9 || !pes::HasPesHeader(id) || (p[6] & 0xC0) != 0x80 || !(p[6] & pes::kScramblingBits)) {
+            ++stats.packetsClear;
+            return out.Add(p, size);
+        }
+        if (!pes::CanBeScrambled(id) || (p[6] & pes::kScramblingBits) != pes::kScramblingBits) {
+            // Scrambled in a way no TiVo does: there is no key for it.
+            ++stats.packetsDropped;
+            ++stats.badHeaders;
+            return true;
+        }
+        size_t removed = 0;
+        switch (pes::DecryptPacket(p, size, keystreams_, &removed)) {
+        case pes::PacketResult::Decrypted:
+            ++stats.packetsDecrypted;
+            return out.Add(p + removed, size - removed);
+        case pes::PacketResult::MissingRecord: ++stats.missingRecords; break;
+        case pes::PacketResult::InvalidRecord: ++stats.invalidRecords; break;
+        case pes::PacketResult::BadHeader: ++stats.badHeaders; break;
+        case pes::PacketResult::HashFailed: return false;
+        }
+        ++stats.packetsDropped;
+        return true;
+    }
+
+    void OnSkipped(size_t bytes, bool newStretch) {
+        stats.bytesSkipped += bytes;
+        if (newStretch) ++stats.damageEvents;
+    }
+
+    bool OnTruncated(uint8_t* p, size_t size, ps::OutputRun& out) {
+        ++stats.truncatedUnits;
+        const bool scrambled = size >= 7 && pes::HasPesHeader(p[3]) && (p[6] & 0xC0) == 0x80 && (p[6] & pes::kScramblingBits);
+        return scrambled || out.Add(p, size);
+    }
+
+    const DecryptStats& Stats() {
+        stats.keystreamRebuilds = keystreams_.Rebuilds();
+        return stats;
+    }
+
+    void Reset() {
+        splitter.Reset();
+        keystreams_.Reset();
+    }
+
+    ps::UnitSplitter splitter;
+    DecryptStats stats;
+
+private:
+    KeystreamSet keystreams_;
+};
+
+ProgramStreamDecryptor::ProgramStreamDecryptor(const TivoKeys& keys) : impl_(new Impl(keys)) {}
+
+ProgramStreamDecryptor::~ProgramStreamDecryptor() = default;
+
+bool ProgramStreamDecryptor::Feed(uint8_t* data, size_t size, ByteSink& out) {
+    if (failed_) return false;
+    impl_->stats.bytesIn += size;
+    ps::OutputRun run(out);
+    failed_ = !impl_->splitter.Feed(data, size, *impl_, run);
+    impl_->stats.bytesOut += run.Written();
+    return !failed_;
+}
+
+bool ProgramStreamDecryptor::Finish(ByteSink& out) {
+    if (failed_) return false;
+    ps::OutputRun run(out);
+    failed_ = !impl_->splitter.Finish(*impl_, run);
+    impl_->stats.bytesOut += run.Written();
+    return !failed_;
+}
+
+void ProgramStreamDecryptor::Reset() {
+    impl_->Reset();
+    failed_ = false;
+}
+
+const DecryptStats& ProgramStreamDecryptor::Stats() const { return impl_->Stats(); }
+
+}  // namespace korvane::media

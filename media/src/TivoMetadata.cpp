@@ -1,0 +1,146 @@
+#include "media/TivoMetadata.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "PesDecrypt.h"
+#include "PesRecord.h"
+#include "PsUnits.h"
+
+namespace korvane::media {
+
+bool LooksLikeXml(const uint8_t* data, size_t size) {
+    size_t i = 0;
+    if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) i = 3;  // UTF-8 byte order mark
+    while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n')) ++i;
+    if (i >= size || data[i] != '<') return false;
+    // A wrong key makes noise: one byte in about 256 would pass the '<' alone, but 64 text
+    // bytes in a row by chance are out of the question.
+    size_t end = size < i + 64 ? size : i + 64;
+    for (size_t k = i; k < end; ++k) {
+        uint8_t c = data[k];
+        bool text = c >= 0x20 || c == '\t' || c == '\r' || c == '\n';
+        if (!text || c == 0x7F) return false;
+    }
+    return true;
+}
+
+bool CryptMetadata(const TivoKeys& keys, uint64_t dataFileOffset, uint8_t* data, size_t size) {
+    std::unique_ptr<TuringKeystream> keystream(new TuringKeystream);
+    if (!InitKeystream(*keystream, keys.metadata, 0, 0)) return false;
+    keystream->Skip(dataFileOffset);
+    keystream->Xor(data, size);
+    return true;
+}
+
+bool DecryptMetadataChunk(const TivoKeys& keys, const TivoChunk& chunk, std::string* text) {
+    if (chunk.data.empty()) return false;
+    std::string clear(chunk.data.begin(), chunk.data.end());
+    if (!CryptMetadata(keys, chunk.fileOffset + kTivoChunkHeaderSize, reinterpret_cast<uint8_t*>(&clear[0]),
+                       clear.size()))
+        return false;
+    *text = std::move(clear);
+    return true;
+}
+
+const char* KeyFitName(KeyFit fit) {
+    switch (fit) {
+    case KeyFit::Fits: return "fits";
+    case KeyFit::Wrong: return "wrong";
+    case KeyFit::Undecided: return "undecided";
+    }
+    return "unknown";
+}
+
+KeyCheck CheckKeyByMetadata(const TivoFile& file, const TivoKeys& keys) {
+    KeyCheck check;
+    for (const TivoChunk& chunk : file.chunks) {
+        if (chunk.type != kTivoChunkEncryptedXml || chunk.data.empty()) continue;
+        std::string text;
+        if (!DecryptMetadataChunk(keys, chunk, &text)) return check;
+        check.basis = KeyCheckBasis::Metadata;
+        if (LooksLikeXml(reinterpret_cast<const uint8_t*>(text.data()), text.size())) {
+            check.fit = KeyFit::Fits;
+            check.metadataXml = std::move(text);
+        } else {
+            check.fit = KeyFit::Wrong;
+        }
+        return check;
+    }
+    return check;
+}
+
+namespace {
+
+// A right key turns scrambled video into MPEG-2 video, with a slice start code every few
+// hundred bytes; a wrong key gives noise, where 00 00 01 turns up once in 16 MiB. Eight
+// codes in the probe window cannot come by chance, and with the codes counted over many
+// packets a damaged packet, or a first packet with few slices, changes nothing.
+constexpr uint64_t kStartCodesForFit = 8;
+// Without those codes, this much decrypted video says the key is wrong; less says nothing.
+constexpr uint64_t kVideoBytesForWrong = 256 * 1024;
+
+class NullByteSink final : public ByteSink {
+public:
+    bool Write(const uint8_t*, size_t) override { return true; }
+};
+
+bool IsVideoStartCode(uint8_t code) {
+    return code <= 0xAF || code == 0xB2 || code == 0xB3 || code == 0xB5 || code == 0xB7 || code == 0xB8;
+}
+
+class VideoCheck {
+public:
+    explicit VideoCheck(const TivoKeys& keys) : keystreams_(keys.media) {}
+
+    bool OnUnit(uint8_t* p, size_t size, ps::OutputRun&) {
+        if (size < 9 || p[3] < 0xE0 || p[3] > 0xEF || (p[6] & 0xC0) != 0x80 ||
+            (p[6] & pes::kScramblingBits) != pes::kScramblingBits)
+            return true;
+        size_t removed = 0;
+        pes::PacketResult result = pes::DecryptPacket(p, size, keystreams_, &removed);
+        if (result == pes::PacketResult::HashFailed) return false;
+        if (result != pes::PacketResult::Decrypted) return true;
+        const uint8_t* packet = p + removed;
+        size_t headerEnd = size_t(9) + packet[8];
+        size_t payload = size - removed - headerEnd;
+        videoBytes += payload;
+        const uint8_t* q = packet + headerEnd;
+        for (size_t i = 0; i + 3 < payload; ++i)
+            if (q[i] == 0 && q[i + 1] == 0 && q[i + 2] == 1 && IsVideoStartCode(q[i + 3])) ++startCodes;
+        return true;
+    }
+    void OnSkipped(size_t, bool) {}
+    bool OnTruncated(uint8_t*, size_t, ps::OutputRun&) { return true; }
+
+    uint64_t startCodes = 0;
+    uint64_t videoBytes = 0;
+
+private:
+    KeystreamSet keystreams_;
+};
+
+}  // namespace
+
+KeyFit CheckKeyByVideo(uint8_t* window, size_t size, const TivoKeys& keys) {
+    VideoCheck check(keys);
+    ps::UnitSplitter splitter;
+    NullByteSink nothing;
+    ps::OutputRun run(nothing);
+    if (!splitter.Feed(window, size, check, run)) return KeyFit::Undecided;
+    if (check.startCodes >= kStartCodesForFit) return KeyFit::Fits;
+    return check.videoBytes >= kVideoBytesForWrong ? KeyFit::Wrong : KeyFit::Undecided;
+}
+
+KeyCheck CheckKey(ByteSource& source, const TivoFile& file, const TivoKeys& keys, size_t probeBytes) {
+    KeyCheck check = CheckKeyByMetadata(file, keys);
+    if (check.basis == KeyCheckBasis::Metadata || file.payloadKind != PayloadKind::ProgramStream) return check;
+    size_t window = static_cast<size_t>(std::min<uint64_t>(file.payloadSize, probeBytes));
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[window ? window : 1]);
+    if (source.ReadAt(file.payloadOffset, bytes.get(), window) != window) return check;
+    check.fit = CheckKeyByVideo(bytes.get(), window, keys);
+    if (check.fit != KeyFit::Undecided) check.basis = KeyCheckBasis::Video;
+    return check;
+}
+
+}  // namespace korvane::media

@@ -1,0 +1,129 @@
+// The cipher and the key derivation against known answers from outside this project: the
+// Turing authors' test vector, the standard digests of SHA-1 and MD5, and the composition
+// vectors computed by an independent implementation.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "media/Hash.h"
+#include "media/TivoKeys.h"
+#include "media/Turing.h"
+
+using namespace korvane::media;
+
+namespace {
+
+std::vector<uint8_t> Hex(const std::string& text) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i + 1 < text.size();) {
+        if (text[i] == ' ') {
+            ++i;
+            continue;
+        }
+        out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+        i += 2;
+    }
+    return out;
+}
+
+std::vector<uint8_t> Next(TuringKeystream& keystream, size_t n) {
+    std::vector<uint8_t> out(n);
+    keystream.Generate(out.data(), n);
+    return out;
+}
+
+const std::string kLicense =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?><license xmlns=\"http://www.tivo.com/developer/xml/license-1.0\">"
+    "<salt>00112233445566778899aabbccddeeff</salt></license>";
+
+TivoKeys VectorKeys() {
+    TivoKeys keys;
+    EXPECT_EQ(kLicense.size(), 156u);
+    EXPECT_TRUE(DeriveTivoKeys("0123456789", reinterpret_cast<const uint8_t*>(kLicense.data()), kLicense.size(), &keys));
+    return keys;
+}
+
+}  // namespace
+
+TEST(Hash, GivesTheStandardDigests) {
+    uint8_t digest[kSha1Size];
+    const std::string abc = "abc";
+    ByteView part{reinterpret_cast<const uint8_t*>(abc.data()), abc.size()};
+    ASSERT_TRUE(ComputeHash(HashAlgorithm::Sha1, {part}, digest));
+    EXPECT_EQ(std::vector<uint8_t>(digest, digest + kSha1Size), Hex("a9993e364706816aba3e25717850c26c9cd0d89d"));
+    // Parts are hashed as one message.
+    ByteView a{part.data, 1}, bc{part.data + 1, 2};
+    ASSERT_TRUE(ComputeHash(HashAlgorithm::Sha1, {a, ByteView{}, bc}, digest));
+    EXPECT_EQ(std::vector<uint8_t>(digest, digest + kSha1Size), Hex("a9993e364706816aba3e25717850c26c9cd0d89d"));
+    ASSERT_TRUE(ComputeHash(HashAlgorithm::Md5, {part}, digest));
+    EXPECT_EQ(std::vector<uint8_t>(digest, digest + kMd5Size), Hex("900150983cd24fb0d6963f7d28e17f72"));
+}
+
+TEST(Turing, MatchesTheAuthorsTestVector) {
+    const std::string key = "test key 128bits";
+    const uint8_t iv[4] = {0, 0, 0, 0};
+    TuringKeystream keystream;
+    ASSERT_TRUE(keystream.Init(reinterpret_cast<const uint8_t*>(key.data()), key.size(), iv, sizeof iv));
+    EXPECT_EQ(Next(keystream, 20), Hex("69 66 26 bb dc 6e 09 f6 da 9a ba b5 b5 6c 14 87 82 46 df 18"));
+    keystream.Skip(9999 - 20);
+    EXPECT_EQ(Next(keystream, 20), Hex("5d a8 8c ed 8a a6 55 ba 78 08 ef f8 cf 32 63 c0 75 e4 40 3c"));
+
+    // XOR in odd pieces across block boundaries gives the same bytes as one generation.
+    TuringKeystream whole, pieces;
+    ASSERT_TRUE(whole.Init(reinterpret_cast<const uint8_t*>(key.data()), key.size(), iv, sizeof iv));
+    ASSERT_TRUE(pieces.Init(reinterpret_cast<const uint8_t*>(key.data()), key.size(), iv, sizeof iv));
+    std::vector<uint8_t> expected = Next(whole, 5000), got(5000, 0);
+    for (size_t at = 0, step = 1; at < got.size(); at += step, step = step * 3 % 701 + 1)
+        pieces.Xor(got.data() + at, std::min(step, got.size() - at));
+    EXPECT_EQ(got, expected);
+}
+
+TEST(Turing, RefusesKeysAndIvsOutsideItsLimits) {
+    uint8_t bytes[64] = {};
+    TuringKeystream keystream;
+    EXPECT_FALSE(keystream.Init(bytes, 0, bytes, 4));
+    EXPECT_FALSE(keystream.Init(bytes, 18, bytes, 4));
+    EXPECT_FALSE(keystream.Init(bytes, 36, bytes, 4));
+    EXPECT_FALSE(keystream.Init(bytes, 32, bytes, 36));  // more words than the register holds
+    EXPECT_FALSE(keystream.Ready());
+    EXPECT_TRUE(keystream.Init(bytes, 20, bytes, 20));
+}
+
+TEST(TivoKeys, ComposeAsTheIndependentImplementation) {
+    TivoKeys keys = VectorKeys();
+    KeystreamSet media(keys.media);
+    TuringKeystream* e0 = media.Select(0xE0, 0xE0, 5);
+    ASSERT_NE(e0, nullptr);
+    EXPECT_EQ(Next(*e0, 40), Hex("e8 95 a9 d3 a9 b3 b3 a8 40 2e 82 14 31 90 f0 68 51 4e 92 81 42 27 a3 4f 82 1d f4 29 "
+                                 "4b b6 82 0b 32 e7 d2 fd 39 ac f1 ca"));
+    TuringKeystream* c0 = media.Select(0xC0, 0xC0, 0x123456);
+    ASSERT_NE(c0, nullptr);
+    EXPECT_EQ(Next(*c0, 20), Hex("73 d9 b1 b1 1c 42 d7 c7 fa e8 5f 53 10 d7 f7 fa be 77 41 97"));
+    e0 = media.Select(0xE0, 0xE0, 5);  // continues across the other stream
+    EXPECT_EQ(Next(*e0, 20), Hex("9a ca 0d 66 54 79 b7 23 34 cf eb 5e e1 5b b5 32 95 f8 21 74"));
+    e0 = media.Select(0xE0, 0xE0, 6);  // a block change rebuilds
+    EXPECT_EQ(Next(*e0, 20), Hex("bc 99 95 b9 34 66 9a 97 56 3b 30 39 46 01 29 fa 71 77 87 f9"));
+    EXPECT_EQ(media.Rebuilds(), 3u);
+    media.Reset();  // forgets positions: block 6 starts over
+    e0 = media.Select(0xE0, 0xE0, 6);
+    EXPECT_EQ(Next(*e0, 20), Hex("bc 99 95 b9 34 66 9a 97 56 3b 30 39 46 01 29 fa 71 77 87 f9"));
+    EXPECT_EQ(media.Select(KeystreamSet::kMaxSlots, 0xE0, 6), nullptr);
+
+    TuringKeystream metadata;
+    ASSERT_TRUE(InitKeystream(metadata, keys.metadata, 0, 0));
+    metadata.Skip(1000);
+    EXPECT_EQ(Next(metadata, 20), Hex("29 bc d2 de a7 42 32 9c 72 ff a0 ed 7d 74 08 62 b7 a1 57 22"));
+}
+
+TEST(TivoKeys, NormalizesTypedKeys) {
+    std::string digits = "unchanged";
+    EXPECT_TRUE(NormalizeMediaAccessKey(" 012-345 6789", &digits));
+    EXPECT_EQ(digits, "0123456789");
+    digits = "unchanged";
+    EXPECT_FALSE(NormalizeMediaAccessKey("012345678", &digits));
+    EXPECT_FALSE(NormalizeMediaAccessKey("01234567890", &digits));
+    EXPECT_FALSE(NormalizeMediaAccessKey("012345678x", &digits));
+    EXPECT_FALSE(NormalizeMediaAccessKey("0123456789\n", &digits));
+    EXPECT_EQ(digits, "unchanged");
+}
