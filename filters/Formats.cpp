@@ -9,7 +9,7 @@ namespace korvane::filters {
 
 const StreamListFormat* AsStreamList(const AM_MEDIA_TYPE* mt) {
     if (!mt || !IsEqualGUID(mt->majortype, MEDIATYPE_Stream) ||
-        !IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_PROGRAM) ||
+        !(IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_PROGRAM) || IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_TRANSPORT)) ||
         !IsEqualGUID(mt->formattype, FORMAT_KorvaneStreamList) || mt->cbFormat != sizeof(StreamListFormat) ||
         !mt->pbFormat)
         return nullptr;
@@ -27,9 +27,13 @@ const PacketStreamFormat* AsPacketStream(const AM_MEDIA_TYPE* mt) {
     return f->size == sizeof(PacketStreamFormat) ? f : nullptr;
 }
 
-HRESULT MakeStreamListType(AM_MEDIA_TYPE* mt, const StreamListFormat& format) {
-    return MakeMediaType(mt, MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_PROGRAM, FORMAT_KorvaneStreamList, &format,
-                         sizeof(format));
+bool IsTransportStreamList(const AM_MEDIA_TYPE* mt) {
+    return AsStreamList(mt) && IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_TRANSPORT);
+}
+
+HRESULT MakeStreamListType(AM_MEDIA_TYPE* mt, const StreamListFormat& format, bool transportStream) {
+    return MakeMediaType(mt, MEDIATYPE_Stream, transportStream ? MEDIASUBTYPE_MPEG2_TRANSPORT : MEDIASUBTYPE_MPEG2_PROGRAM,
+                         FORMAT_KorvaneStreamList, &format, sizeof(format));
 }
 
 HRESULT MakePacketStreamType(AM_MEDIA_TYPE* mt, const ListedStream& stream) {

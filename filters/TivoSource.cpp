@@ -121,9 +121,9 @@ public:
         } else if (tivo.scrambled) {
             unusable = KORVANE_E_ENCRYPTED;
             error = media::kEncryptedPayloadText;
-        } else if (tivo.payloadKind == media::PayloadKind::ProgramStream && FAILED(DescribeStreams(tivo))) {
+        } else if (FAILED(DescribeStreams(tivo))) {
             unusable = VFW_E_INVALID_FILE_FORMAT;
-            error = "no elementary streams in the MPEG payload";
+            error = "no elementary streams in the MPEG payload that can be converted";
         }
         if (FAILED(unusable)) {
             OutputDebugStringA(("KorvaneFilters: " + error + "\n").c_str());
@@ -162,9 +162,7 @@ public:
     HRESULT GetOutputType(AM_MEDIA_TYPE* mt) {
         if (FAILED(unusable_))
             return unusable_;
-        if (transport_)
-            return MakeMediaType(mt, MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_TRANSPORT, FORMAT_None, nullptr, 0);
-        return MakeStreamListType(mt, streams_);
+        return MakeStreamListType(mt, streams_, transport_);
     }
 
 protected:

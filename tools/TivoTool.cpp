@@ -13,6 +13,7 @@
 #include "media/TivoKeys.h"
 #include "media/TivoMetadata.h"
 #include "media/TivoWriter.h"
+#include "media/TransportStreamDecryptor.h"
 
 using namespace korvane::media;
 
@@ -24,7 +25,7 @@ int Usage() {
                  "                    [--description TEXT] [--channel TEXT] [--time TEXT]\n"
                  "                    [--mak KEY [--salt HEX32] [--block-packets N]]\n"
                  "       korvane-tivo info FILE.TiVo [--mak KEY]\n"
-                 "       korvane-tivo decrypt INPUT.TiVo OUTPUT.mpg --mak KEY\n"
+                 "       korvane-tivo decrypt INPUT.TiVo OUTPUT(.mpg|.ts) --mak KEY\n"
                  "       korvane-tivo remux INPUT(.TiVo|.mpg) OUTPUT.mpg\n");
     return 2;
 }
@@ -168,7 +169,15 @@ int Decrypt(int argc, char** argv) {
     if (argc != 6 || std::string(argv[4]) != "--mak") return Usage();
     DecryptStats stats;
     std::string error;
-    if (!DecryptTivoFile(argv[2], argv[3], argv[5], &stats, &error)) {
+    // The payload kind picks the decryptor: a transport stream comes out as a clear one.
+    TivoFile file;
+    TivoParseOptions parse;
+    parse.probeBytes = 4096;
+    parse.readChunkData = false;
+    bool transport = ParseTivoFile(argv[2], &file, nullptr, parse) == TivoStatus::Ok &&
+                     file.payloadKind == PayloadKind::TransportStream;
+    if (!(transport ? DecryptTivoTransportFile(argv[2], argv[3], argv[5], &stats, &error)
+                    : DecryptTivoFile(argv[2], argv[3], argv[5], &stats, &error))) {
         std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
         return 1;
     }
