@@ -13,8 +13,9 @@ enum class PacketResult { Decrypted, MissingRecord, InvalidRecord, BadHeader, Ha
 
 // p: a whole PES packet of a stream id that can be scrambled, with an MPEG-2 header whose
 // scrambling bits are set. Decrypted: the packet, now clear and without its record, starts
-// at p + *removed and is size - *removed bytes long. Any other result leaves the keystreams
-// untouched (the packet must be dropped).
+// at p + *removed and is size - *removed bytes long. Any other result means the packet must
+// be dropped; for a missing or invalid record the stream's current keystream skips what the
+// packet would have used.
 PacketResult DecryptPacket(uint8_t* p, size_t size, KeystreamSet& keystreams, size_t* removed);
 
 }  // namespace korvane::media::pes

@@ -10,19 +10,30 @@ namespace korvane::media {
 
 namespace pes {
 
+namespace {
+
+// The TiVo spent keystream on a packet whose record we cannot read: most likely from the
+// stream's current block, so skip as much there and its next packets still decrypt.
+PacketResult Unreadable(PacketResult result, const uint8_t* p, size_t size, KeystreamSet& keystreams) {
+    if (TuringKeystream* keystream = keystreams.Current(p[3])) keystream->Skip(4 + (size - 9 - p[8]));
+    return result;
+}
+
+}  // namespace
+
 PacketResult DecryptPacket(uint8_t* p, size_t size, KeystreamSet& keystreams, size_t* removed) {
     size_t ext = 0;
     switch (FindExtension(p, size, &ext)) {
     case HeaderWalk::BadHeader: return PacketResult::BadHeader;
-    case HeaderWalk::NoExtension: return PacketResult::MissingRecord;
+    case HeaderWalk::NoExtension: return Unreadable(PacketResult::MissingRecord, p, size, keystreams);
     case HeaderWalk::Ok: break;
     }
     const size_t headerEnd = size_t(9) + p[8];
     const uint8_t extFlags = p[ext];
-    if (!(extFlags & kPrivateDataFlag)) return PacketResult::MissingRecord;
+    if (!(extFlags & kPrivateDataFlag)) return Unreadable(PacketResult::MissingRecord, p, size, keystreams);
     const uint8_t* record = p + ext + 1;
     if (ext + 1 + kRecordSize > headerEnd) return PacketResult::BadHeader;
-    if (!RecordValid(record)) return PacketResult::InvalidRecord;
+    if (!RecordValid(record)) return Unreadable(PacketResult::InvalidRecord, p, size, keystreams);
 
     TuringKeystream* keystream = keystreams.Select(p[3], p[3], RecordBlock(record));
     if (!keystream) return PacketResult::HashFailed;

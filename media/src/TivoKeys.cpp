@@ -88,6 +88,11 @@ TuringKeystream* KeystreamSet::Select(unsigned slot, uint8_t streamId, uint32_t 
     return &s->keystream;
 }
 
+TuringKeystream* KeystreamSet::Current(unsigned slot) {
+    if (slot >= slots_.size() || !slots_[slot] || !slots_[slot]->valid) return nullptr;
+    return &slots_[slot]->keystream;
+}
+
 void KeystreamSet::Reset() {
     for (std::unique_ptr<Slot>& s : slots_)
         if (s) s->valid = false;

@@ -66,7 +66,7 @@ inline void Step(uint32_t* r) {
 }
 
 template <int Z>
-inline void Round(uint32_t* r, const SboxTables& t, uint8_t* out) {
+inline void Round(uint32_t* r, const SboxTables& t, uint32_t* out) {
     Step<Z>(r);
     uint32_t a = r[Z % kRegisterWords], b = r[(Z + 14) % kRegisterWords], c = r[(Z + 7) % kRegisterWords];
     uint32_t d = r[(Z + 2) % kRegisterWords], e = r[(Z + 1) % kRegisterWords];
@@ -93,11 +93,11 @@ inline void Round(uint32_t* r, const SboxTables& t, uint8_t* out) {
     c += r[(Z + 12) % kRegisterWords];
     d += r[(Z + 5) % kRegisterWords];
     e += r[(Z + 4) % kRegisterWords];
-    StoreBe(out, a);
-    StoreBe(out + 4, b);
-    StoreBe(out + 8, c);
-    StoreBe(out + 12, d);
-    StoreBe(out + 16, e);
+    out[0] = a;
+    out[1] = b;
+    out[2] = c;
+    out[3] = d;
+    out[4] = e;
     Step<Z + 4>(r);
 }
 
@@ -155,24 +155,30 @@ void TuringKeystream::LoadIv(const uint8_t* iv, size_t ivSize) {
 }
 
 void TuringKeystream::NextBlock() {
-    uint8_t* o = block_;
-    Round<0>(r_, sbox_, o);
-    Round<5>(r_, sbox_, o + 20);
-    Round<10>(r_, sbox_, o + 40);
-    Round<15>(r_, sbox_, o + 60);
-    Round<20>(r_, sbox_, o + 80);
-    Round<25>(r_, sbox_, o + 100);
-    Round<30>(r_, sbox_, o + 120);
-    Round<35>(r_, sbox_, o + 140);
-    Round<40>(r_, sbox_, o + 160);
-    Round<45>(r_, sbox_, o + 180);
-    Round<50>(r_, sbox_, o + 200);
-    Round<55>(r_, sbox_, o + 220);
-    Round<60>(r_, sbox_, o + 240);
-    Round<65>(r_, sbox_, o + 260);
-    Round<70>(r_, sbox_, o + 280);
-    Round<75>(r_, sbox_, o + 300);
-    Round<80>(r_, sbox_, o + 320);
+    // Work on local copies: byte stores into block_ could alias the register and the
+    // S-box tables, which would make the compiler reload them after every store.
+    uint32_t r[kRegisterWords];
+    std::memcpy(r, r_, sizeof r);
+    uint32_t o[kBlockBytes / 4];
+    Round<0>(r, sbox_, o);
+    Round<5>(r, sbox_, o + 5);
+    Round<10>(r, sbox_, o + 10);
+    Round<15>(r, sbox_, o + 15);
+    Round<20>(r, sbox_, o + 20);
+    Round<25>(r, sbox_, o + 25);
+    Round<30>(r, sbox_, o + 30);
+    Round<35>(r, sbox_, o + 35);
+    Round<40>(r, sbox_, o + 40);
+    Round<45>(r, sbox_, o + 45);
+    Round<50>(r, sbox_, o + 50);
+    Round<55>(r, sbox_, o + 55);
+    Round<60>(r, sbox_, o + 60);
+    Round<65>(r, sbox_, o + 65);
+    Round<70>(r, sbox_, o + 70);
+    Round<75>(r, sbox_, o + 75);
+    Round<80>(r, sbox_, o + 80);
+    std::memcpy(r_, r, sizeof r);
+    for (size_t i = 0; i < kBlockBytes / 4; ++i) StoreBe(block_ + 4 * i, o[i]);
     used_ = 0;
 }
 

@@ -64,6 +64,10 @@ public:
     // the same pair, rebuilt from byte 0 otherwise. nullptr when slot >= kMaxSlots or the
     // hash library failed.
     TuringKeystream* Select(unsigned slot, uint8_t streamId, uint32_t block);
+    // The slot's keystream where it stands, without choosing a block: nullptr when the slot
+    // has none yet. A packet whose record is damaged still used up keystream at the TiVo;
+    // skipping it here keeps the slot's following packets decrypting right.
+    TuringKeystream* Current(unsigned slot);
     // Forgets every slot's position (after a seek or flush).
     void Reset();
     uint64_t Rebuilds() const { return rebuilds_; }

@@ -1,0 +1,379 @@
+// The program stream decryptor and encryptor, the key check and parsing with a key. Scrambled
+// packets are built here by hand, following ISO/IEC 13818-1 for the header and the composed
+// keystream (checked against outside vectors in CipherTest), so the decryptor is judged
+// against the layout rather than against our own encryptor.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+
+#include "PsBuilder.h"
+#include "media/ProgramStreamDecryptor.h"
+#include "media/ProgramStreamEncryptor.h"
+#include "media/TivoContainer.h"
+#include "media/TivoMetadata.h"
+#include "media/TivoWriter.h"
+
+using namespace korvane::media;
+using namespace korvane::test;
+
+namespace {
+
+const std::string kMak = "0123456789";
+
+std::string Vector(const std::string& name) { return std::string(KORVANE_VECTORS_DIR) + "/" + name; }
+
+Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TivoKeys TestKeys(const std::string& mak = kMak) {
+    static const std::string license = "<license><salt>0f1e2d3c4b5a69788796a5b4c3d2e1f0</salt></license>";
+    TivoKeys keys;
+    EXPECT_TRUE(DeriveTivoKeys(mak, reinterpret_cast<const uint8_t*>(license.data()), license.size(), &keys));
+    return keys;
+}
+
+class MemorySink final : public ByteSink {
+public:
+    bool Write(const uint8_t* data, size_t size) override {
+        bytes.insert(bytes.end(), data, data + size);
+        ++writes;
+        return true;
+    }
+    Bytes bytes;
+    size_t writes = 0;
+};
+
+// Feeds a copy of the input in chunks whose sizes cycle through the list.
+Bytes Decrypt(const Bytes& input, const TivoKeys& keys, const std::vector<size_t>& chunks = {0},
+              DecryptStats* stats = nullptr) {
+    Bytes work = input;
+    ProgramStreamDecryptor decryptor(keys);
+    MemorySink sink;
+    size_t pos = 0;
+    for (size_t i = 0; pos < work.size(); ++i) {
+        size_t n = chunks[i % chunks.size()];
+        n = n == 0 ? work.size() - pos : std::min(n, work.size() - pos);
+        EXPECT_TRUE(decryptor.Feed(work.data() + pos, n, sink));
+        pos += n;
+    }
+    EXPECT_TRUE(decryptor.Finish(sink));
+    if (stats) *stats = decryptor.Stats();
+    return sink.bytes;
+}
+
+Bytes Encrypt(const Bytes& input, const TivoKeys& keys, uint32_t packetsPerBlock, std::string* error = nullptr) {
+    Bytes work = input;
+    EncryptOptions options;
+    options.packetsPerBlock = packetsPerBlock;
+    ProgramStreamEncryptor encryptor(keys, options);
+    MemorySink sink;
+    bool ok = encryptor.Feed(work.data(), work.size(), sink) && encryptor.Finish(sink);
+    if (error) *error = encryptor.ErrorText();
+    return ok ? sink.bytes : Bytes{};
+}
+
+// A scrambled packet as a TiVo lays it out: scrambling '11', the timestamps, then a PES
+// extension whose only field is the 16-byte record; the payload XORed after 4 keystream
+// bytes spent on the record's crypted word.
+Bytes ScrambledPes(const PesSpec& clear, uint32_t block, KeystreamSet& keystreams) {
+    Bytes header = {0xB1, static_cast<uint8_t>((clear.pts ? (clear.dts ? 0xC0 : 0x80) : 0) | 0x01), 0};
+    if (clear.pts) Append(header, Timestamp(clear.dts ? 3 : 2, clear.ptsValue));
+    if (clear.pts && clear.dts) Append(header, Timestamp(1, clear.dtsValue));
+    Bytes record = {0x80,
+                    static_cast<uint8_t>(0x40 | ((block >> 18) & 0x3F)),
+                    static_cast<uint8_t>(block >> 10),
+                    static_cast<uint8_t>(0x20 | ((block >> 8) & 0x03) << 6 | ((block >> 3) & 0x1F)),
+                    static_cast<uint8_t>(0x10 | (block & 0x07) << 5),
+                    0x5A, 0xA5, 0, 0, 0, 0, 0x03, 0x77, 0x03, 0x12, 0x35};
+    header.push_back(0x8E);
+    Append(header, record);
+    header[2] = static_cast<uint8_t>(header.size() - 3);
+    Bytes payload = clear.substreamHeader;
+    Append(payload, clear.payload);
+    TuringKeystream* keystream = keystreams.Select(clear.streamId, clear.streamId, block);
+    keystream->Skip(4);
+    keystream->Xor(payload.data(), payload.size());
+    size_t length = header.size() + payload.size();
+    Bytes b = {0, 0, 1, clear.streamId, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    Append(b, header);
+    Append(b, payload);
+    return b;
+}
+
+struct Built {
+    Bytes clear, scrambled;
+    std::vector<size_t> scrambledStarts;  // offsets of the scrambled packets in `scrambled`
+    std::vector<std::pair<size_t, size_t>> clearPackets;  // the same packets in `clear`: offset, size
+};
+
+// Every stream id that can be scrambled, interleaved packet by packet, each packet in turn
+// without a timestamp, with a PTS, with a PTS and a DTS; the block changes every 4 packets.
+Built InterleavedStreams(const TivoKeys& keys, int rounds = 12) {
+    const uint8_t ids[] = {0xBD, 0xC0, 0xD5, 0xDF, 0xE0, 0xEF, 0xF3, 0xF7, 0xF9};
+    KeystreamSet keystreams(keys.media);
+    Built b;
+    for (int r = 0; r < rounds; ++r) {
+        Bytes pack = PackHeader(r * 3000, r % 2);
+        Append(b.clear, pack);
+        Append(b.scrambled, pack);
+        for (uint8_t id : ids) {
+            PesSpec spec(id, Filler(100 + 37 * r + id, static_cast<uint8_t>(id + r)), r % 3 != 0, r % 3 == 2,
+                         9000 + r * 3003, 6000 + r * 3003);
+            Bytes pes = Pes(spec);
+            b.clearPackets.push_back({b.clear.size(), pes.size()});
+            Append(b.clear, pes);
+            b.scrambledStarts.push_back(b.scrambled.size());
+            Append(b.scrambled, ScrambledPes(spec, 0x1000 + static_cast<uint32_t>(r / 4) * 0x10101, keystreams));
+        }
+        Append(b.clear, Padding(40));
+        Append(b.scrambled, Padding(40));
+    }
+    return b;
+}
+
+bool AnyScrambledPes(const Bytes& stream) {
+    struct Scan : PacketHandler {
+        bool OnPacket(const PesPacket&) override { return true; }
+    } scan;
+    ProgramStreamReader reader;
+    reader.Feed(stream.data(), stream.size(), scan);
+    reader.Finish(scan);
+    return reader.Status() == ReaderStatus::Encrypted;
+}
+
+Bytes Payload(const Bytes& tivo) {
+    size_t offset = size_t(tivo[10]) << 24 | size_t(tivo[11]) << 16 | size_t(tivo[12]) << 8 | tivo[13];
+    return Bytes(tivo.begin() + static_cast<long>(offset), tivo.end());
+}
+
+}  // namespace
+
+TEST(Decryptor, FindsTheRecordAfterEveryHeaderLayoutOfEveryStream) {
+    TivoKeys keys = TestKeys();
+    Built b = InterleavedStreams(keys);
+    ASSERT_TRUE(AnyScrambledPes(b.scrambled));
+    DecryptStats stats;
+    Bytes out = Decrypt(b.scrambled, keys, {0}, &stats);
+    EXPECT_EQ(out, b.clear);  // record and extension gone, lengths and scrambling bits restored
+    EXPECT_EQ(stats.packetsDecrypted, b.scrambledStarts.size());
+    EXPECT_EQ(stats.DamageCount(), 0u);
+    EXPECT_EQ(stats.keystreamRebuilds, 9u * 3u);  // nine streams, three blocks each
+
+    // A wrong key decrypts nothing right.
+    Bytes wrong = Decrypt(b.scrambled, TestKeys("9876543210"));
+    EXPECT_EQ(wrong.size(), b.clear.size());
+    EXPECT_NE(wrong, b.clear);
+}
+
+TEST(Decryptor, OutputDoesNotDependOnChunking) {
+    Bytes payload = Payload(ReadBytes(Vector("ps-mpeg2-ac3.TiVo")));
+    ASSERT_FALSE(payload.empty());
+    TivoKeys keys;
+    TivoFile file;
+    ASSERT_EQ(ParseTivoFile(Vector("ps-mpeg2-ac3.TiVo"), &file, nullptr), TivoStatus::Ok);
+    ASSERT_TRUE(DeriveTivoKeys(kMak, file, &keys));
+    DecryptStats whole;
+    Bytes reference = Decrypt(payload, keys, {0}, &whole);
+    EXPECT_EQ(reference, ReadBytes(Vector("ps-mpeg2-ac3.mpg")));
+    const std::vector<std::vector<size_t>> chunkings = {{1}, {2}, {3}, {13}, {188}, {2047}, {2048}, {2049},
+                                                        {65536}, {1, 5000, 3, 70000, 17, 2}};
+    for (const auto& chunks : chunkings) {
+        DecryptStats stats;
+        EXPECT_EQ(Decrypt(payload, keys, chunks, &stats), reference) << "chunks of " << chunks[0];
+        EXPECT_EQ(stats.packetsDecrypted, whole.packetsDecrypted);
+        EXPECT_EQ(stats.keystreamRebuilds, whole.keystreamRebuilds);
+    }
+}
+
+TEST(Decryptor, DropsWhatItCannotDecryptAndKeepsTheRestRight) {
+    TivoKeys keys = TestKeys();
+    Built b = InterleavedStreams(keys);
+    // The clear stream without the packets damaged below, for comparison.
+    Bytes damaged = b.scrambled;
+    const size_t invalid = b.scrambledStarts[13], missing = b.scrambledStarts[49], badHeader = b.scrambledStarts[71];
+    auto recordAt = [&](size_t start) { return start + 9 + damaged[start + 8] - 16; };
+    damaged[recordAt(invalid) + 15] &= 0xFE;  // a marker bit of the record
+    damaged[recordAt(missing) - 1] &= 0x7F;   // the extension no longer says it has private data
+    damaged[badHeader + 7] = (damaged[badHeader + 7] & 0x3F) | 0x40;  // a DTS without a PTS
+    DecryptStats stats;
+    Bytes out = Decrypt(damaged, keys, {0}, &stats);
+    EXPECT_EQ(stats.invalidRecords, 1u);
+    EXPECT_EQ(stats.missingRecords, 1u);
+    EXPECT_EQ(stats.badHeaders, 1u);
+    EXPECT_EQ(stats.packetsDropped, 3u);
+    EXPECT_FALSE(AnyScrambledPes(out));
+
+    // Every other packet comes out exactly: the packets of the same streams after the damage
+    // decrypt right because the keystream moved past the dropped ones. (Damage to the first
+    // packet of a new block cannot be told from damage to the last of the old one; the
+    // damaged packets here are not first in their blocks.)
+    Bytes want = b.clear;
+    for (size_t dropped : {71u, 49u, 13u})
+        want.erase(want.begin() + static_cast<long>(b.clearPackets[dropped].first),
+                   want.begin() + static_cast<long>(b.clearPackets[dropped].first + b.clearPackets[dropped].second));
+    EXPECT_EQ(out, want);
+}
+
+TEST(Decryptor, SkipsDamageBetweenPacketsAndDropsACutScrambledPacket) {
+    TivoKeys keys = TestKeys();
+    Built b = InterleavedStreams(keys, 3);
+    Bytes damaged(b.scrambled.begin(), b.scrambled.begin() + static_cast<long>(b.scrambledStarts[5]));
+    Bytes junk = {0x00, 0x00, 0x01, 0x07, 0x12, 0x00, 0x00, 0x33, 0x00, 0x00, 0x01, 0x42, 0xAA};
+    Append(damaged, junk);
+    damaged.insert(damaged.end(), b.scrambled.begin() + static_cast<long>(b.scrambledStarts[5]),
+                   b.scrambled.begin() + static_cast<long>(b.scrambledStarts.back() + 30));  // the last cut short
+    for (std::vector<size_t> chunks : {std::vector<size_t>{0}, std::vector<size_t>{1}, std::vector<size_t>{7}}) {
+        DecryptStats stats;
+        Bytes out = Decrypt(damaged, keys, chunks, &stats);
+        EXPECT_EQ(stats.damageEvents, 1u);
+        EXPECT_EQ(stats.bytesSkipped, junk.size());
+        EXPECT_EQ(stats.truncatedUnits, 1u);
+        EXPECT_EQ(stats.packetsDecrypted, b.scrambledStarts.size() - 1);
+        Bytes want(b.clear.begin(), b.clear.end() - static_cast<long>(Padding(40).size()));
+        want.resize(want.size() - (Pes(PesSpec(0xF9, Filler(100 + 37 * 2 + 0xF9, 0xF9 + 2), true, true,
+                                               9000 + 2 * 3003, 6000 + 2 * 3003))
+                                       .size()));
+        EXPECT_EQ(out, want);
+    }
+}
+
+TEST(Encryptor, ScramblesEveryPacketAndComesBackExactly) {
+    TivoKeys keys = TestKeys();
+    // Headers with stuffing, an existing PES extension (P-STD buffer), an MPEG-1 pack, a
+    // system header, padding, private stream 2: everything a clear stream may hold.
+    Bytes clear = Mpeg1PackHeader(0);
+    Bytes withExtension = {0, 0, 1, 0xE0, 0, 0, 0x80, 0x81, 0x0A};
+    Append(withExtension, Timestamp(2, 9000));
+    Append(withExtension, {0x1E, 0x60, 0xE6, 0xFF, 0xFF});
+    Append(withExtension, Filler(500, 9));
+    withExtension[4] = static_cast<uint8_t>((withExtension.size() - 6) >> 8);
+    withExtension[5] = static_cast<uint8_t>(withExtension.size() - 6);
+    for (int i = 0; i < 30; ++i) {
+        Append(clear, PackHeader(i * 900, 2));
+        Append(clear, i == 3 ? withExtension : Pes(PesSpec(0xE0, Filler(2000 + i, 1), i % 2 == 0, i % 4 == 0, 9000 + i * 3003, 6000 + i * 3003)));
+        Append(clear, Pes(PesSpec(0xBD, Filler(700, 2), i % 3 == 0, false, 9000 + i * 2880, 0, false, {0x80, 1, 0, 1})));
+        Append(clear, Padding(33));
+        Append(clear, {0, 0, 1, 0xBF, 0, 4, 1, 2, 3, 4});
+    }
+    Append(clear, {0, 0, 1, 0xB9});
+    std::string error;
+    Bytes encrypted = Encrypt(clear, keys, 7, &error);
+    ASSERT_FALSE(encrypted.empty()) << error;
+    EXPECT_EQ(encrypted.size(), clear.size() + 60 * 17 - 1);  // the packet with an extension grows by 16
+    EXPECT_TRUE(AnyScrambledPes(encrypted));
+    DecryptStats stats;
+    EXPECT_EQ(Decrypt(encrypted, keys, {0}, &stats), clear);
+    EXPECT_EQ(stats.packetsDecrypted, 60u);
+    EXPECT_EQ(stats.keystreamRebuilds, 5u + 5u);  // 30 packets per stream, 7 per block
+
+    // MPEG-1 PES packets have no room for the record: refused with a reason.
+    Bytes mpeg1 = Mpeg1PackHeader(0);
+    Append(mpeg1, Mpeg1Pes(0xE0, Filler(100, 1), true, 9000));
+    EXPECT_TRUE(Encrypt(mpeg1, keys, 7, &error).empty());
+    EXPECT_NE(error.find("MPEG-2"), std::string::npos) << error;
+}
+
+TEST(KeyCheck, MetadataTellsTheRightKeyFromAWrongOne) {
+    TivoFile file;
+    ASSERT_EQ(ParseTivoFile(Vector("ps-mpeg2-mp2-large.TiVo"), &file, nullptr), TivoStatus::Ok);
+    TivoKeys keys;
+    ASSERT_TRUE(DeriveTivoKeys(kMak, file, &keys));
+    KeyCheck right = CheckKeyByMetadata(file, keys);
+    EXPECT_EQ(right.fit, KeyFit::Fits);
+    EXPECT_EQ(right.basis, KeyCheckBasis::Metadata);
+    EXPECT_NE(right.metadataXml.find("<title>Kit Sample</title>"), std::string::npos) << right.metadataXml;
+    for (const char* wrongKey : {"0123456788", "1234567890", "0000000000"}) {
+        ASSERT_TRUE(DeriveTivoKeys(wrongKey, file, &keys));
+        EXPECT_EQ(CheckKeyByMetadata(file, keys).fit, KeyFit::Wrong) << wrongKey;
+    }
+}
+
+TEST(KeyCheck, VideoDecidesWithoutEncryptedMetadataEvenWhenTheFirstPacketIsDamaged) {
+    // A file with plain metadata around a payload we scramble ourselves.
+    Bytes head = BuildTivoHead(false);
+    TivoFile file;
+    MemoryByteSource headSource(head.data(), head.size());
+    ParseTivo(headSource, &file, nullptr);  // no payload yet: only the chunks matter
+    TivoKeys keys;
+    ASSERT_TRUE(DeriveTivoKeys(kMak, file, &keys));
+    Bytes encrypted = Encrypt(ReadBytes(Vector("ps-mpeg2-ac3.mpg")), keys, 50);
+    ASSERT_FALSE(encrypted.empty());
+
+    Bytes window = encrypted;
+    EXPECT_EQ(CheckKeyByVideo(window.data(), window.size(), keys), KeyFit::Fits);
+    TivoKeys wrong;
+    ASSERT_TRUE(DeriveTivoKeys("0123456788", file, &wrong));
+    window = encrypted;
+    EXPECT_EQ(CheckKeyByVideo(window.data(), window.size(), wrong), KeyFit::Wrong);
+
+    // Noise over the whole payload of the first scrambled video packet: the right key still fits.
+    size_t first = 0;
+    for (size_t i = 0; i + 9 < encrypted.size(); ++i)
+        if (encrypted[i] == 0 && encrypted[i + 1] == 0 && encrypted[i + 2] == 1 && encrypted[i + 3] == 0xE0 &&
+            (encrypted[i + 6] & 0x30) == 0x30) {
+            first = i;
+            break;
+        }
+    ASSERT_NE(first, 0u);
+    size_t length = size_t(encrypted[first + 4]) << 8 | encrypted[first + 5];
+    for (size_t i = first + 9 + encrypted[first + 8]; i < first + 6 + length; ++i)
+        encrypted[i] = static_cast<uint8_t>(i * 7919 >> 3);
+    window = encrypted;
+    EXPECT_EQ(CheckKeyByVideo(window.data(), window.size(), keys), KeyFit::Fits);
+
+    // Through the file: CheckKey falls back to the video when the metadata is plain.
+    Bytes tivo = head;
+    Append(tivo, encrypted);
+    MemoryByteSource source(tivo.data(), tivo.size());
+    ASSERT_EQ(ParseTivo(source, &file, nullptr), TivoStatus::Ok);
+    KeyCheck check = CheckKey(source, file, keys);
+    EXPECT_EQ(check.fit, KeyFit::Fits);
+    EXPECT_EQ(check.basis, KeyCheckBasis::Video);
+    EXPECT_EQ(CheckKey(source, file, wrong).fit, KeyFit::Wrong);
+}
+
+TEST(ParseWithKeys, ProbesTheDecryptedPayloadWithTheKeyThatFits) {
+    const std::string path = Vector("ps-mpeg2-ac3.TiVo");
+    TivoFile clear;
+    MemoryByteSource none(nullptr, 0);
+    Bytes original = ReadBytes(Vector("ps-mpeg2-ac3.mpg"));
+    ProbeResult expected = ProbeProgramStream(original.data(), original.size());
+
+    TivoFile file;
+    ASSERT_EQ(ParseTivoFile(path, &file, nullptr), TivoStatus::Ok);
+    EXPECT_TRUE(file.scrambled);
+    EXPECT_FALSE(file.probeDecrypted);
+    EXPECT_EQ(file.keyIndex, -1);
+
+    TivoParseOptions options;
+    options.mediaAccessKeys = {"1111111111", "not a key", "012-345-6789"};
+    ASSERT_EQ(ParseTivoFile(path, &file, nullptr, options), TivoStatus::Ok);
+    EXPECT_EQ(file.keyIndex, 2);
+    EXPECT_TRUE(file.probeDecrypted);
+    EXPECT_FALSE(file.probe.scrambled);
+    EXPECT_EQ(file.probeDamage, 0u);
+    ASSERT_EQ(file.probe.streams.size(), expected.streams.size());
+    for (size_t i = 0; i < expected.streams.size(); ++i) {
+        EXPECT_EQ(file.probe.streams[i].key, expected.streams[i].key);
+        EXPECT_EQ(file.probe.streams[i].packets, expected.streams[i].packets);
+        EXPECT_EQ(file.probe.streams[i].firstPts, expected.streams[i].firstPts);
+    }
+
+    options.mediaAccessKeys = {"1111111111"};
+    ASSERT_EQ(ParseTivoFile(path, &file, nullptr, options), TivoStatus::Ok);
+    EXPECT_EQ(file.keyIndex, -1);
+    EXPECT_FALSE(file.probeDecrypted);
+
+    // A caller holding the keys already re-probes without parsing again.
+    TivoKeys keys;
+    ASSERT_TRUE(DeriveTivoKeys(kMak, file, &keys));
+    FileByteSource source;
+    ASSERT_TRUE(source.Open(path, nullptr));
+    ASSERT_EQ(ProbeDecryptedPayload(source, keys, &file, nullptr), TivoStatus::Ok);
+    EXPECT_TRUE(file.probeDecrypted);
+    EXPECT_EQ(file.probe.streams.size(), expected.streams.size());
+}
