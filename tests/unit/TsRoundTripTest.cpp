@@ -13,7 +13,9 @@
 #include "media/StreamProbe.h"
 #include "media/TivoContainer.h"
 #include "media/TivoWriter.h"
+#include "media/TransportStreamDecryptor.h"
 #include "media/TransportStreamReader.h"
+#include "media/TivoKeys.h"
 
 using namespace korvane::media;
 
@@ -65,6 +67,14 @@ std::vector<std::string> Codecs(const std::string& file) {
     return codecs;
 }
 
+// The streams that carry audio or video: a decrypted recording still has TiVo's key PID,
+// which ffprobe lists as a data stream of unknown codec (at the end: its PMT entry is last).
+std::vector<std::string> MediaCodecs(const std::string& file) {
+    std::vector<std::string> codecs = Codecs(file);
+    while (!codecs.empty() && codecs.back() == "unknown") codecs.pop_back();
+    return codecs;
+}
+
 // What ffmpeg reads of one stream: the MD5 of its packets' bytes, then every packet's PTS and DTS.
 struct StreamView {
     std::string md5;
@@ -86,7 +96,7 @@ StreamView View(const std::string& file, size_t index) {
 // Every stream of `original` against the stream of `converted` with the same codec, the n-th
 // of its codec matched to the n-th (a program stream may list its streams in another order).
 void ExpectSameStreams(const std::string& original, const std::string& converted) {
-    std::vector<std::string> before = Codecs(original), after = Codecs(converted);
+    std::vector<std::string> before = MediaCodecs(original), after = MediaCodecs(converted);
     ASSERT_EQ(before.size(), after.size()) << "original: " << ::testing::PrintToString(before)
                                            << " converted: " << ::testing::PrintToString(after);
     std::vector<bool> used(after.size(), false);
@@ -216,4 +226,106 @@ TEST(TsReader, FindsSyncAgainAfterGarbageMidFile) {
     Flatten clean = ReadInChunks(data, 4096);
     EXPECT_GT(out.packets + 3, clean.packets);
     EXPECT_GT(out.bytes.size() + 3 * 188, clean.bytes.size());
+}
+
+// ---- Encrypted transport streams: the known-answer recordings (key 0123456789) ----
+
+namespace {
+
+std::string Vector(const std::string& name) { return std::string(KORVANE_VECTORS_DIR) + "/" + name; }
+
+struct Decrypted {
+    std::vector<uint8_t> bytes;
+    DecryptStats stats;
+    uint64_t keyPackets = 0;
+};
+
+// The payload of an encrypted .TiVo, decrypted in chunks of the given size.
+Decrypted DecryptPayload(const std::string& tivo, size_t chunk, std::vector<uint8_t>* payloadOverride = nullptr) {
+    TivoFile file;
+    std::string error;
+    EXPECT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
+    TivoKeys keys;
+    EXPECT_TRUE(DeriveTivoKeys("0123456789", file, &keys));
+    auto all = ReadFile(tivo);
+    std::vector<uint8_t> payload(all.begin() + static_cast<std::ptrdiff_t>(file.payloadOffset), all.end());
+    if (payloadOverride) payload = *payloadOverride;
+    TransportStreamDecryptor decryptor(keys);
+    MemoryByteSink sink;
+    for (size_t pos = 0; pos < payload.size(); pos += chunk)
+        EXPECT_TRUE(decryptor.Feed(payload.data() + pos, std::min(chunk, payload.size() - pos), sink));
+    EXPECT_TRUE(decryptor.Finish(sink));
+    return {sink.Bytes(), decryptor.Stats(), decryptor.KeyPackets()};
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+class TsVectors : public ::testing::TestWithParam<const char*> {};
+
+}  // namespace
+
+TEST_P(TsVectors, DecryptToTheStreamsOfTheClearOriginal) {
+    std::string name = GetParam();
+    std::string decryptedTs = Temp(name + ".dec.ts"), output = Temp(name + ".dec.mpg"), error;
+    DecryptStats stats;
+    ASSERT_TRUE(DecryptTivoTransportFile(Vector(name + ".TiVo"), decryptedTs, "0123456789", &stats, &error)) << error;
+    EXPECT_GT(stats.packetsDecrypted, 1000u);
+    EXPECT_EQ(stats.packetsDropped, 0u);
+    EXPECT_EQ(stats.DamageCount(), 0u);
+    ExpectSameStreams(Vector(name + ".ts"), decryptedTs);
+    // And through the reader and writer into a program stream.
+    RemuxStats remux;
+    ASSERT_TRUE(RemuxFile(decryptedTs, output, &remux, &error)) << error;
+    ExpectSameStreams(Vector(name + ".ts"), output);
+
+    // The same bytes whatever the chunking, down to single bytes.
+    Decrypted whole = DecryptPayload(Vector(name + ".TiVo"), size_t(1) << 20);
+    EXPECT_EQ(whole.bytes, ReadFile(decryptedTs));
+    EXPECT_GE(whole.keyPackets, 2u);
+    for (size_t chunk : {size_t(1), size_t(187), size_t(189), size_t(4096)})
+        EXPECT_EQ(DecryptPayload(Vector(name + ".TiVo"), chunk).bytes, whole.bytes) << "chunks of " << chunk;
+    std::remove(decryptedTs.c_str());
+    std::remove(output.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Vectors, TsVectors, ::testing::Values("ts-mpeg2-ac3", "ts-h264-ac3"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             std::string n = info.param;
+                             for (char& c : n)
+                                 if (c == '-') c = '_';
+                             return n;
+                         });
+
+// Without its key packets a recording cannot be decrypted: every scrambled packet is dropped
+// and counted, nothing scrambled comes out, and the remux finds nothing to convert.
+TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
+    TivoFile file;
+    std::string error;
+    ASSERT_EQ(ParseTivoFile(Vector("ts-h264-ac3.TiVo"), &file, &error), TivoStatus::Ok) << error;
+    auto all = ReadFile(Vector("ts-h264-ac3.TiVo"));
+    std::vector<uint8_t> withoutKeys;
+    uint64_t scrambled = 0;
+    for (size_t i = file.payloadOffset; i + 188 <= all.size(); i += 188) {
+        unsigned pid = (all[i + 1] & 0x1F) << 8 | all[i + 2];
+        if (pid == 0x0FF0) continue;  // the key PID of the vectors
+        if (all[i + 3] & 0xC0) ++scrambled;
+        withoutKeys.insert(withoutKeys.end(), all.begin() + static_cast<std::ptrdiff_t>(i),
+                           all.begin() + static_cast<std::ptrdiff_t>(i + 188));
+    }
+    ASSERT_GT(scrambled, 1000u);
+    Decrypted d = DecryptPayload(Vector("ts-h264-ac3.TiVo"), 65536, &withoutKeys);
+    EXPECT_EQ(d.keyPackets, 0u);
+    EXPECT_EQ(d.stats.packetsDropped, scrambled);
+    EXPECT_EQ(d.stats.missingRecords, scrambled);
+    EXPECT_EQ(d.stats.packetsDecrypted, 0u);
+    for (size_t i = 0; i + 188 <= d.bytes.size(); i += 188) ASSERT_EQ(d.bytes[i + 3] & 0xC0, 0) << "packet " << i / 188;
+    std::string path = Temp("nokeys.ts"), output = Temp("nokeys.mpg");
+    WriteBytes(path, d.bytes);
+    RemuxStats stats;
+    EXPECT_FALSE(RemuxFile(path, output, &stats, &error));
+    EXPECT_NE(error.find("no video or audio stream"), std::string::npos) << error;
+    std::remove(path.c_str());
 }
