@@ -6,6 +6,7 @@
 
 #include "media/ProgramStreamDecryptor.h"
 #include "media/TivoMetadata.h"
+#include "media/TransportStreamDecryptor.h"
 
 namespace korvane::media {
 namespace {
@@ -196,6 +197,25 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
         // Scrambling bits on a PID we never carry (a data service) do not make the recording
         // unusable; on a carried stream they do. Without a PMT there is no telling which.
         file->scrambled = file->probe.scrambled || (sniff.scrambled && file->probe.tsStreams.empty());
+        // A key is judged by the metadata alone here: the video check reads program streams.
+        for (size_t i = 0; file->scrambled && i < options.mediaAccessKeys.size(); ++i) {
+            std::string mak;
+            TivoKeys keys;
+            if (!NormalizeMediaAccessKey(options.mediaAccessKeys[i], &mak) || !DeriveTivoKeys(mak, *file, &keys) ||
+                CheckKeyByMetadata(*file, keys).fit != KeyFit::Fits)
+                continue;
+            TransportStreamDecryptor decryptor(keys);
+            StreamProber prober(PayloadKind::TransportStream);
+            ProberSink sink(prober);
+            if (!decryptor.Feed(probe.get(), window, sink) || !decryptor.Finish(sink))
+                return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
+            file->probe = prober.Finish();
+            file->probeDecrypted = true;
+            file->probeDamage = decryptor.Stats().packetsDropped;
+            file->keys = keys;
+            file->keyIndex = static_cast<int>(i);
+            break;
+        }
     }
     return TivoStatus::Ok;
 }

@@ -299,6 +299,24 @@ INSTANTIATE_TEST_SUITE_P(Vectors, TsVectors, ::testing::Values("ts-mpeg2-ac3", "
                              return n;
                          });
 
+// With the key, parsing an encrypted recording lists the streams of its decrypted start.
+TEST(TsDecrypt, ParsingWithTheKeyFindsTheStreams) {
+    TivoFile plain, keyed;
+    std::string error;
+    ASSERT_EQ(ParseTivoFile(Vector("ts-h264-ac3.TiVo"), &plain, &error), TivoStatus::Ok) << error;
+    EXPECT_TRUE(plain.scrambled);
+    EXPECT_FALSE(plain.probeDecrypted);
+    TivoParseOptions options;
+    options.mediaAccessKeys = {"1111111111", "0123456789"};
+    ASSERT_EQ(ParseTivoFile(Vector("ts-h264-ac3.TiVo"), &keyed, &error, options), TivoStatus::Ok) << error;
+    EXPECT_TRUE(keyed.probeDecrypted);
+    EXPECT_EQ(keyed.keyIndex, 1);
+    EXPECT_EQ(keyed.probeDamage, 0u);
+    ASSERT_EQ(keyed.probe.streams.size(), 2u);
+    EXPECT_EQ(keyed.probe.streams[0].kind, StreamKind::H264);
+    EXPECT_EQ(keyed.probe.streams[1].kind, StreamKind::Ac3);
+}
+
 // Without its key packets a recording cannot be decrypted: every scrambled packet is dropped
 // and counted, nothing scrambled comes out, and the remux finds nothing to convert.
 TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
