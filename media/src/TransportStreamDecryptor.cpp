@@ -239,10 +239,13 @@ private:
         uint8_t* q = p + at;
         const size_t n = kPacket - at;
         if (!scrambling) {
+            if (pid == keyPid_ && keyPid_ != kNoPid) {
+                Keys(q, n);
+                return false;  // of no use once decrypted
+            }
             ++stats_.packetsClear;
             if (pid == 0 && start) Pat(q, n);
             else if (pid == pmtPid_ && start) Pmt(q, n);
-            else if (pid == keyPid_) Keys(q, n);
             else if (start) pids_[pid].region = Region::Encrypted;  // a clear PES: nothing to walk
             return true;
         }
@@ -440,22 +443,42 @@ private:
         }
     }
 
-    void Pmt(const uint8_t* q, size_t n) {
-        const uint8_t* s;
+    // Learns the stream types and the key PID, then takes the key PID out of the table: its
+    // packets are dropped, so the decrypted stream is the recording as it was before TiVo
+    // added them (bit for bit in the known-answer recordings).
+    void Pmt(uint8_t* q, size_t n) {
+        const uint8_t* found;
         size_t size;
-        if (!Section(q, n, &s, &size) || s[0] != 0x02) return;
+        if (!Section(q, n, &found, &size) || found[0] != 0x02) return;
+        uint8_t* s = q + (found - q);
         const size_t end = size - 4;
         size_t i = 12 + (size_t(s[10] & 0x0F) << 8 | s[11]);
+        if (i > end) return;
         for (PidState& p : pids_) p.listed = false;
         keyPid_ = kNoPid;
+        size_t kept = i;  // where the next kept entry goes
         while (i + 5 <= end) {
             uint8_t type = s[i];
             uint16_t pid = static_cast<uint16_t>((s[i + 1] & 0x1F) << 8 | s[i + 2]);
-            i += 5 + (size_t(s[i + 3] & 0x0F) << 8 | s[i + 4]);
+            size_t entry = 5 + (size_t(s[i + 3] & 0x0F) << 8 | s[i + 4]);
+            if (i + entry > end) return;
             pids_[pid].streamType = type;
             pids_[pid].listed = true;
-            if (type == kTsTypeTivoKeys && keyPid_ == kNoPid) keyPid_ = pid;
+            if (type == kTsTypeTivoKeys) {
+                if (keyPid_ == kNoPid) keyPid_ = pid;
+            } else {
+                std::memmove(s + kept, s + i, entry);
+                kept += entry;
+            }
+            i += entry;
         }
+        if (kept == i) return;
+        size_t length = kept + 4 - 3;
+        s[1] = static_cast<uint8_t>((s[1] & 0xF0) | (length >> 8));
+        s[2] = static_cast<uint8_t>(length);
+        uint32_t crc = MpegCrc32(s, kept);
+        for (int k = 0; k < 4; ++k) s[kept + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
+        std::memset(s + kept + 4, 0xFF, static_cast<size_t>(q + n - (s + kept + 4)));
     }
 
     // "TiVo", 0x81 0x03, two bytes, a 16-bit count of the bytes that follow, then 20-byte
