@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "PesRecord.h"
+#include "TsClearPart.h"
 #include "media/MpegStreams.h"
 #include "media/TivoContainer.h"
 #include "media/TivoMetadata.h"
@@ -17,19 +18,7 @@ namespace {
 constexpr size_t kPacket = kTsPacketSize;
 constexpr size_t kPidCount = 8192;
 constexpr uint16_t kNoPid = 0xFFFF;
-constexpr size_t kScan = SIZE_MAX;  // a header whose end only the next start code shows
 constexpr size_t kKeyEntrySize = 20;
-
-// Where the bytes of a PID's current PES stand with respect to encryption.
-enum class Region : uint8_t {
-    Encrypted,     // everything from here to the next PES start (also: no PES start seen yet)
-    PesHeader,     // the PES header, always clear
-    VideoHeaders,  // MPEG-2 video headers before the first slice, clear
-};
-
-// Walking the clear MPEG-2 headers: at a start code, inside a header of known length, or in
-// one (user data) that runs to the next start code.
-enum class Walk : uint8_t { AtCode, Header, Scan };
 
 struct PidState {
     uint8_t streamType = 0;
@@ -37,58 +26,8 @@ struct PidState {
     bool hasRecord = false;    // a key record has come for this PID
     uint8_t streamId = 0;
     uint32_t block = 0;
-    Region region = Region::Encrypted;
-    uint8_t pesHead[9] = {};
-    size_t pesSeen = 0;        // PES header bytes seen
-    size_t pesTotal = 0;       // its whole size once byte 8 is known
-    Walk walk = Walk::AtCode;
-    uint8_t codeSeen = 0;      // bytes of a clear start code taken so far (00 00 01 xx)
-    uint8_t code = 0;          // the start code of the header being walked
-    uint8_t head[80] = {};     // its first bytes after the start code, enough to size it
-    size_t headSeen = 0;
-    size_t headerLeft = 0;     // bytes of the header still to come once sized
+    ts::PesWalk walk;          // where the clear part of its current PES ends
 };
-
-bool IsMpeg2Video(uint8_t type) { return type == kTsTypeMpeg1Video || type == kTsTypeMpeg2Video; }
-
-// Start codes of the headers that stay clear before the first slice.
-bool IsClearHeaderCode(uint8_t c) { return c == 0x00 || c == 0xB2 || c == 0xB3 || c == 0xB5 || c == 0xB7 || c == 0xB8; }
-bool IsSliceCode(uint8_t c) { return c >= 0x01 && c <= 0xAF; }
-
-// Bytes of the header after its start code: 0 while more of it must be seen, kScan when
-// only the next start code ends it.
-size_t HeaderLength(uint8_t code, const uint8_t* h, size_t seen) {
-    switch (code) {
-    case 0xB3:  // sequence header: 8 bytes, then the intra and non-intra matrices if loaded
-        if (seen < 8) return 0;
-        if (!(h[7] & 0x02)) return 8 + ((h[7] & 0x01) ? 64 : 0);
-        if (seen < 72) return 0;
-        return 8 + 64 + ((h[71] & 0x01) ? 64 : 0);
-    case 0xB5:  // extensions, by their id
-        if (seen < 1) return 0;
-        switch (h[0] >> 4) {
-        case 1: return 6;                               // sequence extension
-        case 2: return (h[0] & 0x01) ? 8 : 5;           // sequence display, with colour description
-        case 8:                                         // picture coding, with composite display
-            if (seen < 5) return 0;
-            return (h[4] & 0x40) ? 7 : 5;
-        default: return kScan;
-        }
-    case 0xB8: return 4;   // group of pictures
-    case 0x00: {           // picture header: longer for P and B pictures; extra information rare
-        if (seen < 2) return 0;
-        unsigned type = (h[1] >> 3) & 7;
-        if (type == 1) {
-            if (seen < 4) return 0;
-            return (h[3] & 0x04) ? kScan : 4;
-        }
-        if (seen < 5) return 0;
-        if (type == 2) return (h[4] & 0x40) ? kScan : 5;
-        return (h[4] & 0x04) ? kScan : 5;
-    }
-    default: return kScan;  // user data and anything unexpected
-    }
-}
 
 }  // namespace
 
@@ -246,14 +185,14 @@ private:
             ++stats_.packetsClear;
             if (pid == 0 && start) Pat(q, n);
             else if (pid == pmtPid_ && start) Pmt(q, n);
-            else if (start) pids_[pid].region = Region::Encrypted;  // a clear PES: nothing to walk
+            else if (start) pids_[pid].walk.region = ts::Region::Encrypted;  // a clear PES: nothing to walk
             return true;
         }
         PidState& s = pids_[pid];
         if (!s.hasRecord || pid == keyPid_ || pid == pmtPid_ || pid == 0) {
             ++stats_.packetsDropped;
             ++stats_.missingRecords;
-            if (start) s.region = Region::Encrypted;
+            if (start) s.walk.region = ts::Region::Encrypted;
             return false;
         }
         TuringKeystream* ks = keystreams_.Select(pid, s.streamId, s.block);
@@ -262,161 +201,31 @@ private:
             return false;
         }
         stats_.keystreamRebuilds = keystreams_.Rebuilds();
-        if (start) {
-            s.region = Region::PesHeader;
-            s.pesSeen = 0;
-            s.pesTotal = 0;
-        }
-        size_t clear = ClearPrefix(s, q, n, *ks);
+        if (start) s.walk.StartPes();
+        s.walk.mpeg2Video = s.streamType == kTsTypeMpeg1Video || s.streamType == kTsTypeMpeg2Video;
+        size_t clear = ClearPart(s.walk, q, n, *ks);
         ks->Xor(q + clear, n - clear);
         p[3] &= 0x3F;
         ++stats_.packetsDecrypted;
         return true;
     }
 
-    // How many of the payload's first bytes are clear; walks them.
-    size_t ClearPrefix(PidState& s, const uint8_t* q, size_t n, const TuringKeystream& ks) {
-        size_t i = 0;
+    // The clear part of this packet's payload. Where a start code may begin, the bytes are
+    // either a clear header's start code or, decrypted with the next keystream bytes (clear
+    // bytes use none), the first slice's.
+    static size_t ClearPart(ts::PesWalk& walk, const uint8_t* q, size_t n, const TuringKeystream& ks) {
         bool havePeek = false;
         uint8_t peek[5];
-        while (i < n) {
-            if (s.region == Region::Encrypted) return i;
-            if (s.region == Region::PesHeader) {
-                if (s.pesSeen < 9) {
-                    size_t take = std::min(n - i, 9 - s.pesSeen);
-                    std::memcpy(s.pesHead + s.pesSeen, q + i, take);
-                    s.pesSeen += take;
-                    i += take;
-                    if (s.pesSeen < 9) return i;
-                    if (s.pesHead[0] != 0 || s.pesHead[1] != 0 || s.pesHead[2] != 1) {
-                        s.region = Region::Encrypted;  // no PES header: nothing to keep clear
-                        return i;
-                    }
-                    s.pesTotal = 9 + size_t(s.pesHead[8]);
-                }
-                size_t take = std::min(n - i, s.pesTotal - s.pesSeen);
-                s.pesSeen += take;
-                i += take;
-                if (s.pesSeen < s.pesTotal) return i;
-                if (IsMpeg2Video(s.streamType)) {
-                    s.region = Region::VideoHeaders;
-                    s.walk = Walk::AtCode;
-                    s.codeSeen = 0;
-                } else {
-                    s.region = Region::Encrypted;
-                }
-                continue;
-            }
-            // MPEG-2 video headers.
-            if (s.walk == Walk::Header) {
-                if (s.headerLeft == 0) {
-                    size_t take = std::min(n - i, sizeof s.head - s.headSeen);
-                    std::memcpy(s.head + s.headSeen, q + i, take);
-                    size_t length = HeaderLength(s.code, s.head, s.headSeen + take);
-                    if (length == 0) {
-                        s.headSeen += take;
-                        i += take;
-                        continue;
-                    }
-                    if (length == kScan) {
-                        s.walk = Walk::Scan;
-                        continue;
-                    }
-                    s.headerLeft = length - s.headSeen;  // of the header, still to pass
-                }
-                size_t take = std::min(n - i, s.headerLeft);
-                i += take;
-                s.headerLeft -= take;
-                s.headSeen += take;
-                if (s.headerLeft == 0) {
-                    s.walk = Walk::AtCode;
-                    s.codeSeen = 0;
-                }
-                continue;
-            }
-            if (s.walk == Walk::AtCode && s.codeSeen > 0) {
-                // A start code begun in the last packet: its bytes were passed clear.
-                uint8_t b = q[i];
-                if (s.codeSeen < 3) {
-                    if (b != (s.codeSeen == 2 ? 1 : 0)) {
-                        s.region = Region::Encrypted;
-                        return i;
-                    }
-                    ++s.codeSeen;
-                    ++i;
-                    continue;
-                }
-                if (!IsClearHeaderCode(b)) {
-                    s.region = Region::Encrypted;
-                    return i;
-                }
-                StartHeader(s, b);
-                ++i;
-                continue;
-            }
-            // At a place where a start code may begin (AtCode), or inside user data (Scan):
-            // a clear header start code, or the encrypted start code of the first slice?
+        return ts::ClearPrefix(walk, q, n, [&](const uint8_t* at, size_t avail) {
             if (!havePeek) {
-                TuringKeystream copy = ks;  // the next keystream bytes, without using them
+                TuringKeystream copy = ks;  // look ahead without using the bytes
                 copy.Generate(peek, sizeof peek);
                 havePeek = true;
             }
-            int verdict = Judge(q + i, n - i, peek);
-            if (verdict < 0) {
-                s.region = Region::Encrypted;
-                return i;
-            }
-            if (verdict > 0) {
-                size_t have = std::min<size_t>(n - i, 4);
-                if (have < 4) {
-                    s.walk = Walk::AtCode;
-                    s.codeSeen = static_cast<uint8_t>(have);
-                    return n;
-                }
-                StartHeader(s, q[i + 3]);
-                i += 4;
-                continue;
-            }
-            // Neither: header payload bytes (Scan), or zero stuffing between headers.
-            if (s.walk == Walk::AtCode && q[i] != 0) {
-                s.region = Region::Encrypted;
-                return i;
-            }
-            ++i;
-        }
-        return n;
-    }
-
-    // +1: the bytes begin a clear header start code; -1: they decrypt to the start code of a
-    // slice (with or without a leading zero byte); 0: neither. Near the end of a packet only
-    // the bytes there are compared.
-    static int Judge(const uint8_t* q, size_t avail, const uint8_t* k) {
-        auto clearMatch = [&] {
-            const uint8_t want[3] = {0, 0, 1};
-            for (size_t j = 0; j < 4 && j < avail; ++j)
-                if (j < 3 ? q[j] != want[j] : !IsClearHeaderCode(q[j])) return false;
-            return true;
-        };
-        auto sliceMatch = [&](size_t zeros) {
-            for (size_t j = 0; j < zeros + 2 && j < avail; ++j) {
-                uint8_t x = q[j] ^ k[j];
-                if (j < zeros && x != 0) return false;
-                if (j == zeros && x != 1) return false;
-                if (j == zeros + 1 && !IsSliceCode(x)) return false;
-            }
-            return true;
-        };
-        if (clearMatch()) return 1;
-        if (sliceMatch(2) || sliceMatch(3)) return -1;
-        return 0;
-    }
-
-    static void StartHeader(PidState& s, uint8_t code) {
-        s.code = code;
-        s.codeSeen = 0;
-        s.headSeen = 0;
-        s.headerLeft = 0;
-        s.walk = code == 0xB7 ? Walk::AtCode : Walk::Header;
+            if (ts::LooksLikeClearHeaderCode(at, avail)) return 1;
+            if (ts::LooksLikeSliceCode(at, avail, peek, 2) || ts::LooksLikeSliceCode(at, avail, peek, 3)) return -1;
+            return 0;
+        });
     }
 
     // Tables in one packet each (a TiVo's are short); a bad CRC leaves the old ones.
