@@ -349,3 +349,34 @@ TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
     EXPECT_NE(error.find("no video or audio stream"), std::string::npos) << error;
     std::remove(path.c_str());
 }
+
+// wrap --ts --mak: every ffmpeg-made transport stream comes back from encryption bit for
+// bit, with every audio and video packet scrambled on the way.
+TEST(TsEncrypt, EveryTestStreamComesBackBitForBit) {
+    for (const char* name : {"ts_mpeg2_ac3.ts", "ts_h264_ac3.ts", "ts_h264_aac.ts", "ts_two_audio.ts", "ts_wrap.ts",
+                             "ts_gap.ts"}) {
+        SCOPED_TRACE(name);
+        std::string tivo = Temp(std::string(name) + ".enc.TiVo"), back = Temp(std::string(name) + ".back.ts"), error;
+        TivoWrapOptions options;
+        options.mediaAccessKey = "0123456789";
+        options.encryption.packetsPerBlock = 50;  // many block changes, each with its key packet
+        ASSERT_TRUE(WrapMpegInTivo(Material(name), tivo, &error, options)) << error;
+        TivoFile file;
+        ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
+        EXPECT_TRUE(file.flagSaysTransport);
+        EXPECT_TRUE(file.scrambled);
+        DecryptStats stats;
+        ASSERT_TRUE(DecryptTivoTransportFile(tivo, back, "0123456789", &stats, &error)) << error;
+        EXPECT_GT(stats.packetsDecrypted, 900u);
+        EXPECT_GT(stats.keystreamRebuilds, 20u);
+        EXPECT_EQ(stats.DamageCount(), 0u);
+        EXPECT_TRUE(ReadFile(back) == ReadFile(Material(name)));
+        std::remove(tivo.c_str());
+        std::remove(back.c_str());
+    }
+    std::string error;
+    TivoWrapOptions options;
+    options.mediaAccessKey = "0123456789";
+    EXPECT_FALSE(WrapMpegInTivo(Material("ts_garbage.ts"), Temp("garbage.TiVo"), &error, options));
+    EXPECT_NE(error.find("whole 188-byte"), std::string::npos) << error;
+}
