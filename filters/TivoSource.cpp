@@ -10,7 +10,10 @@
 
 #include "Formats.h"
 #include "Guids.h"
+#include "RecordingKey.h"
+#include "SampleFiller.h"
 #include "media/Io.h"
+#include "media/ProgramStreamDecryptor.h"
 #include "media/TivoContainer.h"
 
 namespace korvane::filters {
@@ -22,6 +25,9 @@ namespace {
 // (and being copied) for the others. (Wine's allocator would want samples of 1 MiB.)
 constexpr LONG kSourceBuffers = 4;
 constexpr LONG kSourceBufferSize = 256 << 10;
+// An encrypted payload is read in pieces of this size and decrypted in place before its clear
+// bytes are packed into samples.
+constexpr size_t kDecryptReadSize = 256 << 10;
 
 // media's ByteSource over a Win32 handle, so wide paths open as they are.
 class HandleByteSource final : public media::ByteSource {
@@ -92,15 +98,21 @@ public:
     }
 
     // IFileSourceFilter. A file that cannot be opened or read fails here. A file that opens
-    // but cannot be converted (not a TiVo container, damaged header, nothing or scrambled
-    // data after it) loads, and its output pin offers no media type, so connecting the
-    // source fails instead: Wine 8's AddSourceFilter leaks the filter when Load fails.
+    // but cannot be converted (not a TiVo container, damaged header, nothing after it, or
+    // encrypted with a key nobody gave) loads, and its output pin offers no media type, so
+    // connecting the source fails instead: Wine 8's AddSourceFilter leaks the filter when
+    // Load fails.
+    //
+    // The state lock is not held while the file is examined: the key dialog runs a modal
+    // loop for as long as its owner takes to answer.
     STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) override {
         if (!fileName)
             return E_POINTER;
-        AutoLock lock(StateLock());
-        if (output_)
-            return E_UNEXPECTED;
+        {
+            AutoLock lock(StateLock());
+            if (output_)
+                return E_UNEXPECTED;
+        }
         HANDLE file = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (file == INVALID_HANDLE_VALUE)
@@ -108,9 +120,15 @@ public:
         HandleByteSource source(file);
         media::TivoFile tivo;
         std::string error;
-        media::TivoParseOptions options;
-        options.readChunkData = false;
-        media::TivoStatus status = media::ParseTivo(source, &tivo, &error, options);
+        media::TivoStatus status = media::ParseTivo(source, &tivo, &error);
+        bool encrypted = false;
+        media::TivoKeys keys;
+        if (status == media::TivoStatus::Ok && tivo.scrambled &&
+            tivo.payloadKind == media::PayloadKind::ProgramStream &&
+            FindRecordingKeys(source, tivo, fileName, &keys)) {
+            status = media::ProbeDecryptedPayload(source, keys, &tivo, &error);
+            encrypted = true;
+        }
         if (status == media::TivoStatus::ReadFailed) {
             CloseHandle(file);
             return HRESULT_FROM_WIN32(ERROR_READ_FAULT);
@@ -118,7 +136,7 @@ public:
         HRESULT unusable = S_OK;
         if (status != media::TivoStatus::Ok) {
             unusable = VFW_E_INVALID_FILE_FORMAT;
-        } else if (tivo.scrambled) {
+        } else if (tivo.scrambled && !encrypted) {
             unusable = KORVANE_E_ENCRYPTED;
             error = media::kEncryptedPayloadText;
         } else if (FAILED(DescribeStreams(tivo))) {
@@ -130,12 +148,20 @@ public:
             CloseHandle(file);
             file = INVALID_HANDLE_VALUE;
         }
+        AutoLock lock(StateLock());
+        if (output_) {  // another Load got there while this one was asking for the key
+            if (file != INVALID_HANDLE_VALUE)
+                CloseHandle(file);
+            return E_UNEXPECTED;
+        }
         file_ = file;
         unusable_ = unusable;
         fileName_ = fileName;
         payloadOffset_ = tivo.payloadOffset;
         payloadSize_ = tivo.payloadSize;
         transport_ = tivo.payloadKind == media::PayloadKind::TransportStream;
+        encrypted_ = encrypted;
+        keys_ = keys;
         auto pin = std::make_unique<SourceOutput>(this, this);
         output_ = pin.get();
         AddPin(std::move(pin));
@@ -233,9 +259,16 @@ private:
             WaitForSingleObject(stopEvent_, ms);
     }
 
+    void Stream() {
+        if (encrypted_)
+            StreamDecrypted();
+        else
+            StreamAsStored();
+    }
+
     // Runs without any lock of ours; Stop decommits the allocator (waking GetBuffer) and
     // sets stopping_, then joins.
-    void Stream() {
+    void StreamAsStored() {
         uint64_t remaining = payloadSize_;
         HRESULT endResult = S_OK;
         while (!stopping_) {
@@ -285,6 +318,56 @@ private:
         output_->DeliverEndOfStream();
     }
 
+    // The same for an encrypted payload: read in large pieces, decrypted in place, and only
+    // the clear bytes the decryptor passes on are packed into samples. A packet that cannot
+    // be decrypted is dropped by the decryptor and counted, never delivered scrambled.
+    void StreamDecrypted() {
+        media::AlignedBuffer piece(kDecryptReadSize);
+        media::ProgramStreamDecryptor decryptor(keys_);
+        SampleFiller filler(output_, [this] { Pace(); });
+        uint64_t remaining = payloadSize_;
+        HRESULT endResult = S_OK;
+        while (!stopping_ && remaining > 0 && filler.Current() == SampleFiller::State::Going) {
+            DWORD want = static_cast<DWORD>(std::min<uint64_t>(remaining, piece.Size()));
+            DWORD got = 0;
+            if (!ReadFile(file_, piece.Data(), want, &got, nullptr)) {
+                endResult = HRESULT_FROM_WIN32(GetLastError());
+                break;
+            }
+            if (got == 0)
+                break;  // the file shrank since Load: deliver what there was
+            remaining -= got;
+            if (!decryptor.Feed(piece.Data(), got, filler) && filler.Current() == SampleFiller::State::Going) {
+                endResult = E_FAIL;  // the hash library failed: nothing more can be decrypted
+                break;
+            }
+        }
+        if (SUCCEEDED(endResult) && !stopping_ && filler.Current() == SampleFiller::State::Going) {
+            decryptor.Finish(filler);
+            filler.Flush();
+        }
+        if (stopping_ || filler.Current() == SampleFiller::State::Stopped)
+            return;
+        if (filler.Current() == SampleFiller::State::Failed)
+            endResult = filler.Error();
+        ReportDamage(decryptor.Stats());
+        if (FAILED(endResult))
+            NotifyEvent(EC_ERRORABORT, endResult, 0);
+        output_->DeliverEndOfStream();
+    }
+
+    // Damage does not stop a conversion (a recording with a bad stretch still converts);
+    // it is counted and told to a debugger.
+    void ReportDamage(const media::DecryptStats& stats) {
+        if (stats.DamageCount() == 0)
+            return;
+        char text[200];
+        wsprintfA(text, "KorvaneFilters: %lu packets dropped undecryptable, %lu damaged stretches skipped\n",
+                  static_cast<unsigned long>(stats.packetsDropped),
+                  static_cast<unsigned long>(stats.damageEvents + stats.truncatedUnits));
+        OutputDebugStringA(text);
+    }
+
     friend class SourceOutput;
     SourceOutput* output_ = nullptr;         // made by Load
     HANDLE file_ = INVALID_HANDLE_VALUE;     // Load; read only by the streaming thread
@@ -292,6 +375,8 @@ private:
     uint64_t payloadOffset_ = 0;
     uint64_t payloadSize_ = 0;
     bool transport_ = false;
+    bool encrypted_ = false;                 // Load: the payload is decrypted with keys_
+    media::TivoKeys keys_;                   // Load; read only by the streaming thread
     HRESULT unusable_ = S_OK;                // why a loaded file cannot be delivered
     StreamListFormat streams_{};
     HANDLE thread_ = nullptr;                // started by Pause, joined by Stop

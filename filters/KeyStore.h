@@ -1,0 +1,29 @@
+// The Media Access Keys that have opened a recording, remembered for this Windows user.
+//
+// Each key is one REG_BINARY value ("Key 1", "Key 2", ...) under the filter pack's own key
+// HKCU\Software\Halvenor\Korvane Filters\Media Access Keys, sealed with DPAPI for the current
+// user: another account on the machine, or a copied registry hive, reads noise. The program's
+// settings key (HKCU\Software\Halvenor\Korvane) is never touched: the program knows nothing
+// of keys. Several keys are normal, one per TiVo account in the home.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace korvane::filters {
+
+extern const wchar_t kKeyStorePath[];
+
+// The stored keys (10 ASCII digits each), oldest first. Values that cannot be unsealed (made
+// by another user, damaged) are skipped, not deleted: they may still be someone's.
+std::vector<std::string> StoredKeys();
+
+// Stores digits unless it is already there (S_FALSE then).
+HRESULT RememberKey(const std::string& digits);
+
+// Removes every value holding digits; S_FALSE when none did.
+HRESULT ForgetKey(const std::string& digits);
+
+}  // namespace korvane::filters
