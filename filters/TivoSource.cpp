@@ -14,6 +14,7 @@
 #include "SampleFiller.h"
 #include "media/Io.h"
 #include "media/ProgramStreamDecryptor.h"
+#include "media/TransportStreamDecryptor.h"
 #include "media/TivoContainer.h"
 
 namespace korvane::filters {
@@ -123,9 +124,7 @@ public:
         media::TivoStatus status = media::ParseTivo(source, &tivo, &error);
         bool encrypted = false;
         media::TivoKeys keys;
-        if (status == media::TivoStatus::Ok && tivo.scrambled &&
-            tivo.payloadKind == media::PayloadKind::ProgramStream &&
-            FindRecordingKeys(source, tivo, fileName, &keys)) {
+        if (status == media::TivoStatus::Ok && tivo.scrambled && FindRecordingKeys(source, tivo, fileName, &keys)) {
             status = media::ProbeDecryptedPayload(source, keys, &tivo, &error);
             encrypted = true;
         }
@@ -261,7 +260,10 @@ private:
 
     void Stream() {
         if (encrypted_)
-            StreamDecrypted();
+            if (transport_)
+                StreamDecrypted<media::TransportStreamDecryptor>();
+            else
+                StreamDecrypted<media::ProgramStreamDecryptor>();
         else
             StreamAsStored();
     }
@@ -321,9 +323,11 @@ private:
     // The same for an encrypted payload: read in large pieces, decrypted in place, and only
     // the clear bytes the decryptor passes on are packed into samples. A packet that cannot
     // be decrypted is dropped by the decryptor and counted, never delivered scrambled.
+    // Decryptor: media's ProgramStreamDecryptor or TransportStreamDecryptor, by payload kind.
+    template <class Decryptor>
     void StreamDecrypted() {
         media::AlignedBuffer piece(kDecryptReadSize);
-        media::ProgramStreamDecryptor decryptor(keys_);
+        Decryptor decryptor(keys_);
         SampleFiller filler(output_, [this] { Pace(); });
         uint64_t remaining = payloadSize_;
         HRESULT endResult = S_OK;

@@ -51,6 +51,19 @@ bool ProbeDecryptedWindow(uint8_t* window, size_t size, const TivoKeys& keys, Ti
     return true;
 }
 
+// The same for a transport stream window.
+bool ProbeDecryptedTsWindow(uint8_t* window, size_t size, const TivoKeys& keys, TivoFile* file) {
+    TransportStreamDecryptor decryptor(keys);
+    StreamProber prober(PayloadKind::TransportStream);
+    ProberSink sink(prober);
+    if (!decryptor.Feed(window, size, sink) || !decryptor.Finish(sink)) return false;
+    file->probe = prober.Finish();
+    file->probeDecrypted = true;
+    file->probeDamage = decryptor.Stats().packetsDropped;
+    file->keys = keys;
+    return true;
+}
+
 // The first of the caller's keys that fits: the metadata decides when the file has some,
 // else the video in the window (checked on a copy: the window is still needed scrambled).
 int FindFittingKey(const std::vector<std::string>& candidates, const uint8_t* window, size_t size,
@@ -204,15 +217,8 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
             if (!NormalizeMediaAccessKey(options.mediaAccessKeys[i], &mak) || !DeriveTivoKeys(mak, *file, &keys) ||
                 CheckKeyByMetadata(*file, keys).fit != KeyFit::Fits)
                 continue;
-            TransportStreamDecryptor decryptor(keys);
-            StreamProber prober(PayloadKind::TransportStream);
-            ProberSink sink(prober);
-            if (!decryptor.Feed(probe.get(), window, sink) || !decryptor.Finish(sink))
+            if (!ProbeDecryptedTsWindow(probe.get(), window, keys, file))
                 return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
-            file->probe = prober.Finish();
-            file->probeDecrypted = true;
-            file->probeDamage = decryptor.Stats().packetsDropped;
-            file->keys = keys;
             file->keyIndex = static_cast<int>(i);
             break;
         }
@@ -222,12 +228,15 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
 
 TivoStatus ProbeDecryptedPayload(ByteSource& source, const TivoKeys& keys, TivoFile* file, std::string* error,
                                  size_t probeBytes) {
-    if (file->payloadKind != PayloadKind::ProgramStream)
-        return Fail(TivoStatus::UnknownPayloadKind, "Only program stream payloads are decrypted here.", error);
     size_t window = static_cast<size_t>(std::min<uint64_t>(file->payloadSize, std::max<size_t>(probeBytes, 4096)));
     std::unique_ptr<uint8_t[]> probe(new uint8_t[window]);
     if (source.ReadAt(file->payloadOffset, probe.get(), window) != window)
         return Fail(TivoStatus::ReadFailed, "The start of the MPEG payload could not be read.", error);
+    if (file->payloadKind == PayloadKind::TransportStream) {
+        if (!ProbeDecryptedTsWindow(probe.get(), window, keys, file))
+            return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
+        return TivoStatus::Ok;
+    }
     if (!ProbeDecryptedWindow(probe.get(), window, keys, file))
         return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
     return TivoStatus::Ok;

@@ -100,7 +100,7 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error,
 TivoStatus ParseTivoFile(const std::string& path, TivoFile* file, std::string* error,
                          const TivoParseOptions& options = {});
 
-// Probes the first probeBytes of a parsed file's scrambled program stream payload again,
+// Probes the first probeBytes of a parsed file's scrambled payload (program or transport stream) again,
 // decrypted with keys: sets file->probe, probeDecrypted, probeDamage and keys. For callers
 // that choose the key themselves (a key store, a dialog).
 TivoStatus ProbeDecryptedPayload(ByteSource& source, const TivoKeys& keys, TivoFile* file, std::string* error,
