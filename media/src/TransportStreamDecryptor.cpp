@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "PesRecord.h"
@@ -35,9 +36,17 @@ class TransportStreamDecryptor::Impl {
 public:
     explicit Impl(const TivoKeys& keys) : keystreams_(keys.media), pids_(kPidCount) { carry_.reserve(4 * kPacket); }
 
+    // A recording uses a handful of the 8192 PIDs: their states are made on first use, which
+    // keeps a megabyte of untouched state out of the process's working set.
+    PidState& State(uint16_t pid) {
+        std::unique_ptr<PidState>& s = pids_[pid & (kPidCount - 1)];
+        if (!s) s.reset(new PidState);
+        return *s;
+    }
+
     void Reset() {
         keystreams_.Reset();
-        std::fill(pids_.begin(), pids_.end(), PidState{});
+        for (auto& p : pids_) p.reset();
         carry_.clear();
         locked_ = false;
         inDamage_ = false;
@@ -185,10 +194,10 @@ private:
             ++stats_.packetsClear;
             if (pid == 0 && start) Pat(q, n);
             else if (pid == pmtPid_ && start) Pmt(q, n);
-            else if (start) pids_[pid].walk.region = ts::Region::Encrypted;  // a clear PES: nothing to walk
+            else if (start && pids_[pid]) pids_[pid]->walk.region = ts::Region::Encrypted;  // a clear PES: nothing to walk
             return true;
         }
-        PidState& s = pids_[pid];
+        PidState& s = State(pid);
         if (!s.hasRecord || pid == keyPid_ || pid == pmtPid_ || pid == 0) {
             ++stats_.packetsDropped;
             ++stats_.missingRecords;
@@ -263,7 +272,8 @@ private:
         const size_t end = size - 4;
         size_t i = 12 + (size_t(s[10] & 0x0F) << 8 | s[11]);
         if (i > end) return;
-        for (PidState& p : pids_) p.listed = false;
+        for (auto& p : pids_)
+            if (p) p->listed = false;
         keyPid_ = kNoPid;
         size_t kept = i;  // where the next kept entry goes
         while (i + 5 <= end) {
@@ -271,8 +281,8 @@ private:
             uint16_t pid = static_cast<uint16_t>((s[i + 1] & 0x1F) << 8 | s[i + 2]);
             size_t entry = 5 + (size_t(s[i + 3] & 0x0F) << 8 | s[i + 4]);
             if (i + entry > end) return;
-            pids_[pid].streamType = type;
-            pids_[pid].listed = true;
+            State(pid).streamType = type;
+            State(pid).listed = true;
             if (type == kTsTypeTivoKeys) {
                 if (keyPid_ == kNoPid) keyPid_ = pid;
             } else {
@@ -306,7 +316,7 @@ private:
                 ++stats_.invalidRecords;
                 continue;
             }
-            PidState& s = pids_[pid];
+            PidState& s = State(pid);
             s.hasRecord = true;
             s.streamId = q[e + 2];
             s.block = pes::RecordBlock(record);
@@ -314,7 +324,7 @@ private:
     }
 
     KeystreamSet keystreams_;
-    std::vector<PidState> pids_;
+    std::vector<std::unique_ptr<PidState>> pids_;
     std::vector<uint8_t> carry_;
     bool locked_ = false;
     bool inDamage_ = false;
