@@ -16,6 +16,7 @@
 #   ts_h264_ac3.ts     H.264 video (B-frames) + AC-3
 #   ts_h264_aac.ts     H.264 video + AAC in ADTS (stream type 0x0F)
 #   ts_two_audio.ts    MPEG-2 video + MP2 + AC-3 as stream type 0x06 with an AC-3 descriptor
+#   ts_eac3.ts         MPEG-2 video + E-AC-3 (stream type 0x87, "EAC3" registration)
 #   ts_garbage.ts      ts_mpeg2_ac3.ts after 1000 bytes of garbage (with stray 0x47 bytes)
 #   ts_gap.ts          ts_h264_ac3.ts with one video packet (no PES start) cut out mid-file
 #   ts_wrap.ts         MPEG-2 video + MP2 whose PTS/DTS cross 2^33 (26.5 hours) and wrap to 0
@@ -90,6 +91,10 @@ make ts_h264_aac.ts "${short[@]}" $(stone 440) -map 0:v -map 1:a \
 make ts_two_audio.ts "${short[@]}" $(stone 440) $(stone 660) -map 0:v -map 1:a -map 2:a \
   -c:v mpeg2video -b:v 3M -g 15 -bf 2 -c:a:0 mp2 -b:a:0 192k -c:a:1 ac3 -b:a:1 192k -ac 2 \
   -mpegts_flags system_b -f mpegts
+
+# E-AC-3, as some US stations send it: ffmpeg gives it the ATSC stream type 0x87.
+make ts_eac3.ts "${short[@]}" $(stone 440) -map 0:v -map 1:a \
+  -c:v mpeg2video -b:v 3M -g 15 -bf 2 -c:a eac3 -ac 2 -b:a 192k -f mpegts
 
 # PTS crossing 2^33: the output starts 2 seconds before the wrap point (95443.7176 s).
 make ts_wrap.ts "${short[@]}" $(stone 440) -map 0:v -map 1:a \

@@ -29,7 +29,10 @@ StreamKind ClassifyTsStream(uint8_t streamType, bool ac3Descriptor) {
     case kTsTypeMpeg1Audio:
     case kTsTypeMpeg2Audio: return StreamKind::MpegAudio;
     case kTsTypeAacAdts: return StreamKind::Aac;
-    case kTsTypeAc3: return StreamKind::Ac3;
+    // E-AC-3 travels as AC-3 does, in private stream 1: ffmpeg reads it back from there as
+    // E-AC-3 with the same bytes and timestamps.
+    case kTsTypeAc3:
+    case kTsTypeEac3: return StreamKind::Ac3;
     case kTsTypePrivatePes: return ac3Descriptor ? StreamKind::Ac3 : StreamKind::Other;
     default: break;
     }
@@ -45,12 +48,11 @@ std::string DescribeTsStream(uint8_t streamType, bool ac3Descriptor, bool eac3De
     case kTsTypeMpeg2Audio: return "MPEG-2 audio";
     case kTsTypeAacAdts: return "AAC audio";
     case kTsTypeAc3: return "AC-3 audio";
-    // E-AC-3 in a program stream is not read back by ffmpeg as E-AC-3, so it is left out.
-    case kTsTypeEac3: return "E-AC-3 audio (skipped)";
+    case kTsTypeEac3: return "E-AC-3 audio";
     case kTsTypeTivoKeys: return "TiVo key records (skipped)";
     case kTsTypePrivatePes:
+        if (eac3Descriptor) return "E-AC-3 audio";
         if (ac3Descriptor) return "AC-3 audio";
-        if (eac3Descriptor) return "E-AC-3 audio (skipped)";
         return "private data (skipped)";
     case 0x05: return "private sections (skipped)";
     case 0x86: return "SCTE-35 cues (skipped)";
@@ -440,8 +442,7 @@ void TransportStreamReader::OnPmt(const uint8_t* s, size_t size) {
             if (tag == 0x05 && length >= 4 && std::memcmp(s + d + 2, "EAC3", 4) == 0) eac3 = true;
             d += 2 + length;
         }
-        if (eac3) ac3 = false;
-        t.kind = ClassifyTsStream(t.streamType, ac3);
+        t.kind = ClassifyTsStream(t.streamType, ac3 || eac3);
         t.description = DescribeTsStream(t.streamType, ac3, eac3);
         i += 5 + esInfo;
         if (t.pid == kPatPid || t.pid == pmtPid_ || t.pid == kNullPid) continue;

@@ -57,7 +57,7 @@ TEST(TsReader, FollowsPmtVersionsAndKeepsKeys) {
 
     TransportStreamReader reader;
     auto got = Read(b.out, reader);
-    ASSERT_EQ(got.size(), 6u);
+    ASSERT_EQ(got.size(), 7u);
     EXPECT_EQ(got[0].key, (StreamKey{0xBD, 0x80}));  // the bounded AC-3 PES ends first
     EXPECT_EQ(got[0].kind, StreamKind::Ac3);
     EXPECT_EQ(got[0].payload, Pattern(300, 2));
@@ -68,20 +68,25 @@ TEST(TsReader, FollowsPmtVersionsAndKeepsKeys) {
     EXPECT_EQ(got[2].key, (StreamKey{0xC0, 0}));
     EXPECT_EQ(got[2].kind, StreamKind::Aac);
     EXPECT_EQ(got[3].key, (StreamKey{0xBD, 0x81}));  // 0x06 with the AC-3 descriptor
-    EXPECT_EQ(got[4].key, (StreamKey{0xE1, 0}));
-    EXPECT_EQ(got[4].kind, StreamKind::H264);
-    EXPECT_EQ(got[5].key, (StreamKey{0xE0, 0}));     // the video PID kept its key
-    EXPECT_EQ(got[5].payload, Pattern(500, 4));
-    EXPECT_FALSE(got[5].hasDts);
+    EXPECT_EQ(got[4].key, (StreamKey{0xBD, 0x82}));  // 0x06 with the E-AC-3 descriptor, as AC-3
+    EXPECT_EQ(got[4].kind, StreamKind::Ac3);
+    EXPECT_EQ(got[5].key, (StreamKey{0xE1, 0}));
+    EXPECT_EQ(got[5].kind, StreamKind::H264);
+    EXPECT_EQ(got[6].key, (StreamKey{0xE0, 0}));     // the video PID kept its key
+    EXPECT_EQ(got[6].payload, Pattern(500, 4));
+    EXPECT_FALSE(got[6].hasDts);
 
     EXPECT_EQ(reader.Stats().pmtVersions, 2u);
-    EXPECT_EQ(reader.Stats().skippedPackets, 1u + 2u);  // the key PID, then the E-AC-3 stream
+    EXPECT_EQ(reader.Stats().skippedPackets, 1u);  // the key PID
     const auto& streams = reader.Streams();
     ASSERT_EQ(streams.size(), 7u);
-    EXPECT_EQ(streams[3].description, "E-AC-3 audio (skipped)");
-    EXPECT_FALSE(streams[3].carried);
-    EXPECT_EQ(streams[5].description, "E-AC-3 audio (skipped)");
+    EXPECT_EQ(streams[3].description, "E-AC-3 audio");
+    EXPECT_TRUE(streams[3].carried);
+    EXPECT_EQ(streams[5].description, "E-AC-3 audio");
+    EXPECT_TRUE(streams[5].carried);
+    EXPECT_EQ(streams[5].key, (StreamKey{0xBD, 0x83}));
     EXPECT_EQ(streams[6].description, "private data (skipped)");
+    EXPECT_FALSE(streams[6].carried);
     EXPECT_EQ(DescribeTsStream(0x97, false, false), "TiVo key records (skipped)");
 }
 

@@ -143,7 +143,7 @@ TEST_P(TsRoundTrip, SameCodecsBytesAndTimestamps) {
 
 INSTANTIATE_TEST_SUITE_P(Material, TsRoundTrip,
                          ::testing::Values("ts_mpeg2_ac3.ts", "ts_h264_ac3.ts", "ts_h264_aac.ts", "ts_two_audio.ts",
-                                           "ts_wrap.ts", "ts_garbage.ts", "ts_gap.ts"),
+                                           "ts_eac3.ts", "ts_wrap.ts", "ts_garbage.ts", "ts_gap.ts"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              std::string n = info.param;
                              return n.substr(0, n.find('.'));
@@ -353,8 +353,8 @@ TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
 // wrap --ts --mak: every ffmpeg-made transport stream comes back from encryption bit for
 // bit, with every audio and video packet scrambled on the way.
 TEST(TsEncrypt, EveryTestStreamComesBackBitForBit) {
-    for (const char* name : {"ts_mpeg2_ac3.ts", "ts_h264_ac3.ts", "ts_h264_aac.ts", "ts_two_audio.ts", "ts_wrap.ts",
-                             "ts_gap.ts"}) {
+    for (const char* name : {"ts_mpeg2_ac3.ts", "ts_h264_ac3.ts", "ts_h264_aac.ts", "ts_two_audio.ts", "ts_eac3.ts",
+                             "ts_wrap.ts", "ts_gap.ts"}) {
         SCOPED_TRACE(name);
         std::string tivo = Temp(std::string(name) + ".enc.TiVo"), back = Temp(std::string(name) + ".back.ts"), error;
         TivoWrapOptions options;

@@ -5,7 +5,7 @@
 // after garbage anywhere), follows the first program of the PAT and every version of its PMT,
 // reassembles the PES packets of each elementary stream it can carry, and hands them to the
 // same PacketHandler the program stream reader uses, each under the program stream key the
-// writer will give it (video 0xE0.., MPEG audio and AAC 0xC0.., AC-3 0xBD/0x80..). The output
+// writer will give it (video 0xE0.., MPEG audio and AAC 0xC0.., AC-3 and E-AC-3 0xBD/0x80..). The output
 // does not depend on how the input is cut. Damage (continuity gaps, packets flagged in error,
 // broken tables) is counted and reading goes on.
 //
@@ -52,7 +52,8 @@ struct TsStream {
     std::string description;              // "H.264 video", "E-AC-3 audio (skipped)", ...
 };
 
-// What a stream type (with its descriptors' verdict for type 0x06) is, and whether we carry it.
+// What a stream type (with its descriptors' verdict for type 0x06: an AC-3 or E-AC-3
+// descriptor) is, and whether we carry it. E-AC-3 is carried as AC-3 (private stream 1).
 StreamKind ClassifyTsStream(uint8_t streamType, bool ac3Descriptor);
 std::string DescribeTsStream(uint8_t streamType, bool ac3Descriptor, bool eac3Descriptor);
 
