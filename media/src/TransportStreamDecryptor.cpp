@@ -180,6 +180,11 @@ private:
         if (adaptation & 2) at = 5 + size_t(p[4]);
         const bool payload = (adaptation & 1) && at < kPacket && !(p[1] & 0x80);
         if (!payload) {
+            if (scrambling && (p[1] & 0x80)) {
+                // Flagged in error: its header cannot be trusted, its bytes may be scrambled.
+                ++stats_.packetsDropped;
+                return false;
+            }
             if (scrambling) ++stats_.packetsClear;  // no payload: nothing is scrambled
             p[3] &= 0x3F;
             return true;

@@ -1,6 +1,8 @@
 // The streaming transport stream reader (fed in chunks whose sizes the input chooses) and the
 // probe; every packet read is passed through the program stream writer, whose output must
-// read back with the same payload bytes per stream.
+// read back with the same payload bytes per stream. The decryptor takes the same input in
+// the same chunks and must give the same output as in one piece, with nothing scrambled left;
+// what the encryptor accepts must decrypt back bit for bit.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +12,8 @@
 #include "media/ProgramStreamReader.h"
 #include "media/ProgramStreamWriter.h"
 #include "media/StreamProbe.h"
+#include "media/TransportStreamDecryptor.h"
+#include "media/TransportStreamEncryptor.h"
 #include "media/TransportStreamReader.h"
 
 using namespace korvane::media;
@@ -83,6 +87,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (whole.flat != pieces.flat || a.Status() != b.Status() || a.Stats().pesPackets != b.Stats().pesPackets ||
         a.Stats().bytesSkipped != b.Stats().bytesSkipped)
         __builtin_trap();
+
+    static const TivoKeys keys = [] {
+        TivoKeys k;
+        for (size_t i = 0; i < sizeof k.media; ++i) k.media[i] = static_cast<uint8_t>(i * 13 + 1);
+        return k;
+    }();
+    {
+        std::vector<uint8_t> one(data, data + size), two(data, data + size);
+        MemoryByteSink x, y;
+        TransportStreamDecryptor whole(keys), cut(keys);
+        whole.Feed(one.data(), one.size(), x);
+        whole.Finish(x);
+        for (size_t pos = 0; pos < size; pos += chunk) cut.Feed(two.data() + pos, std::min(chunk, size - pos), y);
+        cut.Finish(y);
+        if (x.Bytes() != y.Bytes() || x.Bytes().size() % kTsPacketSize != 0) __builtin_trap();
+        for (size_t i = 0; i < x.Bytes().size(); i += kTsPacketSize)
+            if (x.Bytes()[i + 3] & 0xC0) __builtin_trap();  // passed on as scrambled
+
+        std::vector<uint8_t> clear(data, data + size);
+        MemoryByteSink encrypted, back;
+        EncryptOptions options;
+        options.packetsPerBlock = 3;
+        TransportStreamEncryptor encryptor(keys, options);
+        if (encryptor.Feed(clear.data(), clear.size(), encrypted) && encryptor.Finish(encrypted)) {
+            std::vector<uint8_t> bytes = encrypted.Bytes();
+            TransportStreamDecryptor decryptor(keys);
+            decryptor.Feed(bytes.data(), bytes.size(), back);
+            decryptor.Finish(back);
+            if (back.Bytes() != std::vector<uint8_t>(data, data + size)) __builtin_trap();
+        }
+    }
 
     SniffPayload(data, size);
     ProbeResult probe = ProbeTransportStream(data, size);
