@@ -6,6 +6,7 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "Guids.h"
 #include "PacketRecords.h"
 #include "media/ProgramStreamReader.h"
+#include "media/TransportStreamReader.h"
 
 namespace korvane::filters {
 namespace {
@@ -96,8 +98,9 @@ public:
     }
 
     // State lock held: the source's stream list becomes our output pins.
-    HRESULT MakeOutputs(const StreamListFormat& list) {
+    HRESULT MakeOutputs(const StreamListFormat& list, bool transportStream) {
         RemoveOutputs();
+        transport_ = transportStream;
         for (uint32_t i = 0; i < list.streamCount; ++i)
             AddPin(std::make_unique<DemuxOutput>(this, PinName(list.streams[i]), list.streams[i]));
         return S_OK;
@@ -120,11 +123,11 @@ public:
         const size_t size = static_cast<size_t>(sample->GetActualDataLength());
         borrowBegin_ = data;
         borrowEnd_ = data + size;
-        bool ok = reader_.Feed(data, size, *this);
+        bool ok = transport_ ? tsReader_.Feed(data, size, *this) : reader_.Feed(data, size, *this);
         if (ok && deliverResult_ == S_OK)
             DeliverPending();
         borrowBegin_ = borrowEnd_ = nullptr;  // the input sample goes back to the source
-        if (!ok && reader_.Status() == media::ReaderStatus::Encrypted)
+        if (!ok && ReaderStatus() == media::ReaderStatus::Encrypted)
             return Abort(KORVANE_E_ENCRYPTED);
         if (deliverResult_ != S_OK)
             return StopDelivering();
@@ -135,8 +138,8 @@ public:
         if (ended_)
             return S_OK;
         deliverResult_ = S_OK;
-        bool ok = reader_.Finish(*this);
-        if (!ok && reader_.Status() == media::ReaderStatus::Encrypted)
+        bool ok = transport_ ? tsReader_.Finish(*this) : reader_.Finish(*this);
+        if (!ok && ReaderStatus() == media::ReaderStatus::Encrypted)
             return Abort(KORVANE_E_ENCRYPTED);
         if (deliverResult_ == S_OK)
             DeliverPending();
@@ -153,6 +156,7 @@ public:
     void EndFlush() {
         DropPending();
         reader_.Reset();
+        tsReader_.Reset();
         ended_ = false;
         for (DemuxOutput* out : Outputs())
             if (out->IsConnected())
@@ -164,6 +168,7 @@ protected:
         if (fromStopped) {
             AutoLock stream(StreamLock());
             reader_.Reset();
+            tsReader_.Reset();
             ended_ = false;
             endAfterEvents_ = false;
             unlistedPackets_ = 0;
@@ -199,6 +204,24 @@ private:
             return true;
         }
         DemuxOutput* out = it->second;
+        // A transport stream's video PES can outgrow a sample (its payload is reassembled, so
+        // it goes inline): it travels in pieces, the timestamps with the first.
+        const size_t room = static_cast<size_t>(out->BufferSize()) - PaddedRecordSize(0);
+        if (packet.payloadSize > room && !(packet.payload >= borrowBegin_ && packet.payload < borrowEnd_)) {
+            media::PesPacket piece = packet;
+            for (size_t done = 0; done < packet.payloadSize; done += piece.payloadSize) {
+                piece.payload = packet.payload + done;
+                piece.payloadSize = std::min(room, packet.payloadSize - done);
+                if (done) piece.hasPts = piece.hasDts = false;
+                if (!AddRecord(out, piece))
+                    return false;
+            }
+            return true;
+        }
+        return AddRecord(out, packet);
+    }
+
+    bool AddRecord(DemuxOutput* out, const media::PesPacket& packet) {
         const bool borrowed =
             packet.payload >= borrowBegin_ && packet.payload + packet.payloadSize <= borrowEnd_;
         const size_t need = PaddedRecordSize(borrowed ? 0 : packet.payloadSize);
@@ -266,10 +289,12 @@ private:
     }
 
     void EndOutputs() {
-        const media::ReaderStats& stats = reader_.Stats();
+        const uint64_t damage = transport_ ? tsReader_.Stats().damageEvents + tsReader_.Stats().continuityErrors
+                                           : reader_.Stats().damageEvents;
+        const uint64_t skipped = transport_ ? tsReader_.Stats().bytesSkipped : reader_.Stats().bytesSkipped;
         char text[200];
         wsprintfA(text, "KorvaneFilters: demultiplexer skipped %u damaged stretches (%u bytes), %u packets of unlisted streams\n",
-                  static_cast<unsigned>(stats.damageEvents), static_cast<unsigned>(stats.bytesSkipped),
+                  static_cast<unsigned>(damage), static_cast<unsigned>(skipped),
                   static_cast<unsigned>(unlistedPackets_ + oversizedPackets_));
         OutputDebugStringA(text);
         ended_ = true;
@@ -310,7 +335,11 @@ public:
 
 private:
 
+    media::ReaderStatus ReaderStatus() const { return transport_ ? tsReader_.Status() : reader_.Status(); }
+
     media::ProgramStreamReader reader_;
+    media::TransportStreamReader tsReader_;
+    bool transport_ = false;  // set while connecting, from the source's media type
     std::map<media::StreamKey, DemuxOutput*> streaming_;  // connected outputs while active
     std::vector<DemuxOutput*> filling_;  // outputs with a pending sample, by first packet
     HRESULT deliverResult_ = S_OK;
@@ -327,7 +356,7 @@ DemuxInput::DemuxInput(Demultiplexer* demux) : InputPin(demux, L"Input"), demux_
 
 HRESULT DemuxInput::CompleteConnect(IPin*) {
     const StreamListFormat* list = AsStreamList(ConnectedType());
-    return list ? demux_->MakeOutputs(*list) : VFW_E_TYPE_NOT_ACCEPTED;
+    return list ? demux_->MakeOutputs(*list, IsTransportStreamList(ConnectedType())) : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 void DemuxInput::BreakConnect() { demux_->RemoveOutputs(); }

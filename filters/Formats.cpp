@@ -9,7 +9,7 @@ namespace korvane::filters {
 
 const StreamListFormat* AsStreamList(const AM_MEDIA_TYPE* mt) {
     if (!mt || !IsEqualGUID(mt->majortype, MEDIATYPE_Stream) ||
-        !IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_PROGRAM) ||
+        !(IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_PROGRAM) || IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_TRANSPORT)) ||
         !IsEqualGUID(mt->formattype, FORMAT_KorvaneStreamList) || mt->cbFormat != sizeof(StreamListFormat) ||
         !mt->pbFormat)
         return nullptr;
@@ -27,9 +27,13 @@ const PacketStreamFormat* AsPacketStream(const AM_MEDIA_TYPE* mt) {
     return f->size == sizeof(PacketStreamFormat) ? f : nullptr;
 }
 
-HRESULT MakeStreamListType(AM_MEDIA_TYPE* mt, const StreamListFormat& format) {
-    return MakeMediaType(mt, MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_PROGRAM, FORMAT_KorvaneStreamList, &format,
-                         sizeof(format));
+bool IsTransportStreamList(const AM_MEDIA_TYPE* mt) {
+    return AsStreamList(mt) && IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_TRANSPORT);
+}
+
+HRESULT MakeStreamListType(AM_MEDIA_TYPE* mt, const StreamListFormat& format, bool transportStream) {
+    return MakeMediaType(mt, MEDIATYPE_Stream, transportStream ? MEDIASUBTYPE_MPEG2_TRANSPORT : MEDIASUBTYPE_MPEG2_PROGRAM,
+                         FORMAT_KorvaneStreamList, &format, sizeof(format));
 }
 
 HRESULT MakePacketStreamType(AM_MEDIA_TYPE* mt, const ListedStream& stream) {
@@ -47,6 +51,13 @@ HRESULT MakePacketStreamType(AM_MEDIA_TYPE* mt, const ListedStream& stream) {
     case media::StreamKind::Ac3:
         major = MEDIATYPE_Audio;
         sub = MEDIASUBTYPE_DOLBY_AC3;
+        break;
+    case media::StreamKind::H264:
+        // mingw's uuids.h has no H.264 subtype; only our multiplexer reads these pins.
+        major = MEDIATYPE_Video;
+        break;
+    case media::StreamKind::Aac:
+        major = MEDIATYPE_Audio;
         break;
     case media::StreamKind::Other:
         break;

@@ -1,7 +1,8 @@
 // Format blocks exchanged between our filters, and the media types built on them.
 //
-// Source -> demultiplexer: MEDIATYPE_Stream / MEDIASUBTYPE_MPEG2_PROGRAM with a
-// StreamListFormat naming every elementary stream the source found when it loaded the file.
+// Source -> demultiplexer: MEDIATYPE_Stream / MEDIASUBTYPE_MPEG2_PROGRAM (or _TRANSPORT for a
+// transport-stream recording, its streams keyed as media's TransportStreamReader delivers
+// them) with a StreamListFormat naming every elementary stream the source found when it loaded the file.
 // The demultiplexer makes its output pins from that list while it connects, before a single
 // sample has flowed: the engine joins it to the multiplexer straight after.
 //
@@ -44,7 +45,9 @@ struct PacketStreamFormat {
 const StreamListFormat* AsStreamList(const AM_MEDIA_TYPE* mt);
 const PacketStreamFormat* AsPacketStream(const AM_MEDIA_TYPE* mt);
 
-HRESULT MakeStreamListType(AM_MEDIA_TYPE* mt, const StreamListFormat& format);
+HRESULT MakeStreamListType(AM_MEDIA_TYPE* mt, const StreamListFormat& format, bool transportStream = false);
+// A stream list whose payload is a transport stream.
+bool IsTransportStreamList(const AM_MEDIA_TYPE* mt);
 HRESULT MakePacketStreamType(AM_MEDIA_TYPE* mt, const ListedStream& stream);
 
 media::StreamKey KeyOf(const ListedStream& stream);

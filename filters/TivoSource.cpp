@@ -9,7 +9,6 @@
 #include <string>
 
 #include "ComGuard.h"
-#include "DecryptedProbe.h"
 #include "Formats.h"
 #include "Guids.h"
 #include "RecordingKey.h"
@@ -17,6 +16,7 @@
 #include "SampleFiller.h"
 #include "media/Io.h"
 #include "media/ProgramStreamDecryptor.h"
+#include "media/TransportStreamDecryptor.h"
 #include "media/TivoContainer.h"
 
 namespace korvane::filters {
@@ -130,12 +130,8 @@ public:
         media::TivoStatus status = media::ParseTivo(source, &tivo, &error);
         bool encrypted = false;
         media::TivoKeys keys;
-        if (status == media::TivoStatus::Ok && tivo.scrambled &&
-            tivo.payloadKind == media::PayloadKind::ProgramStream &&
-            FindRecordingKeys(source, tivo, fileName, &keys)) {
-            status = ProbeDecryptedInPieces(source, keys, &tivo);
-            if (status != media::TivoStatus::Ok)
-                error = "the start of the decrypted payload could not be read";
+        if (status == media::TivoStatus::Ok && tivo.scrambled && FindRecordingKeys(source, tivo, fileName, &keys)) {
+            status = media::ProbeDecryptedPayload(source, keys, &tivo, &error);
             encrypted = true;
         }
         if (status == media::TivoStatus::ReadFailed) {
@@ -148,9 +144,9 @@ public:
         } else if (tivo.scrambled && !encrypted) {
             unusable = KORVANE_E_ENCRYPTED;
             error = media::kEncryptedPayloadText;
-        } else if (tivo.payloadKind == media::PayloadKind::ProgramStream && FAILED(DescribeStreams(tivo))) {
+        } else if (FAILED(DescribeStreams(tivo))) {
             unusable = VFW_E_INVALID_FILE_FORMAT;
-            error = "no elementary streams in the MPEG payload";
+            error = "no elementary streams in the MPEG payload that can be converted";
         }
         if (FAILED(unusable)) {
             OutputDebugStringA(("KorvaneFilters: " + error + "\n").c_str());
@@ -197,9 +193,7 @@ public:
     HRESULT GetOutputType(AM_MEDIA_TYPE* mt) {
         if (FAILED(unusable_))
             return unusable_;
-        if (transport_)
-            return MakeMediaType(mt, MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_TRANSPORT, FORMAT_None, nullptr, 0);
-        return MakeStreamListType(mt, streams_);
+        return MakeStreamListType(mt, streams_, transport_);
     }
 
 protected:
@@ -281,10 +275,12 @@ private:
     }
 
     void Stream() {
-        if (encrypted_)
-            StreamDecrypted();
-        else
+        if (!encrypted_)
             StreamAsStored();
+        else if (transport_)
+            StreamDecrypted<media::TransportStreamDecryptor>();
+        else
+            StreamDecrypted<media::ProgramStreamDecryptor>();
     }
 
     // Runs without any lock of ours; Stop decommits the allocator (waking GetBuffer) and
@@ -343,10 +339,12 @@ private:
     // clear bytes the decryptor passes on are packed into samples. A packet that cannot be
     // decrypted is dropped by the decryptor and counted, never delivered scrambled. A courier
     // thread delivers the filled samples, so decryption and the downstream filters run on
-    // both cores.
+    // both cores. Decryptor: media's ProgramStreamDecryptor or TransportStreamDecryptor, by
+    // payload kind.
+    template <class Decryptor>
     void StreamDecrypted() {
         media::AlignedBuffer piece(kDecryptReadSize);
-        media::ProgramStreamDecryptor decryptor(keys_);
+        Decryptor decryptor(keys_);
         SampleCourier courier(output_, &stopping_, [this] { Pace(); });
         if (!courier.Start()) {
             NotifyEvent(EC_ERRORABORT, HRESULT_FROM_WIN32(GetLastError()), 0);

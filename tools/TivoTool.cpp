@@ -13,6 +13,7 @@
 #include "media/TivoKeys.h"
 #include "media/TivoMetadata.h"
 #include "media/TivoWriter.h"
+#include "media/TransportStreamDecryptor.h"
 
 using namespace korvane::media;
 
@@ -20,19 +21,36 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: korvane-tivo wrap INPUT.mpg OUTPUT.TiVo [--title TEXT] [--episode TEXT]\n"
+                 "usage: korvane-tivo wrap INPUT.mpg OUTPUT.TiVo [--ts] [--title TEXT] [--episode TEXT]\n"
                  "                    [--description TEXT] [--channel TEXT] [--time TEXT]\n"
                  "                    [--mak KEY [--salt HEX32] [--block-packets N]]\n"
                  "       korvane-tivo info FILE.TiVo [--mak KEY]\n"
-                 "       korvane-tivo decrypt INPUT.TiVo OUTPUT.mpg --mak KEY\n"
-                 "       korvane-tivo remux INPUT(.TiVo|.mpg) OUTPUT.mpg [--mak KEY]\n");
+                 "       korvane-tivo decrypt INPUT.TiVo OUTPUT(.mpg|.ts) --mak KEY\n"
+                 "       korvane-tivo remux INPUT(.TiVo|.mpg|.ts) OUTPUT.mpg [--mak KEY]\n");
     return 2;
+}
+
+// --ts: the .TiVo must say transport stream (flag 0x20), so the input has to be one.
+bool IsTransportStreamFile(const std::string& path, std::string* error) {
+    FileByteSource source;
+    if (!source.Open(path, error)) return false;
+    uint8_t head[64 * 1024];
+    size_t n = source.ReadAt(0, head, sizeof head);
+    if (SniffPayload(head, n).kind == PayloadKind::TransportStream) return true;
+    *error = "\"" + path + "\" is not a transport stream (no 0x47 every 188 bytes).";
+    return false;
 }
 
 int Wrap(int argc, char** argv) {
     if (argc < 4) return Usage();
     TivoWrapOptions options;
+    bool transportOnly = false;
     for (int i = 4; i < argc; i += 2) {
+        if (std::string(argv[i]) == "--ts") {
+            transportOnly = true;
+            --i;
+            continue;
+        }
         if (i + 1 >= argc) return Usage();
         std::string name = argv[i];
         if (name == "--title") options.title = argv[i + 1];
@@ -46,6 +64,10 @@ int Wrap(int argc, char** argv) {
         else return Usage();
     }
     std::string error;
+    if (transportOnly && !IsTransportStreamFile(argv[2], &error)) {
+        std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
+        return 1;
+    }
     if (!WrapMpegInTivo(argv[2], argv[3], &error, options)) {
         std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
         return 1;
@@ -123,6 +145,21 @@ int Info(int argc, char** argv) {
         if (s.hasPts) std::printf(", first PTS %.4f s", double(s.firstPts) / 90000.0);
         std::printf("\n");
     }
+    // A transport stream's program: every stream of its PMT, the skipped ones named.
+    for (const TsStream& t : file.probe.tsStreams) {
+        std::printf("  PID 0x%04X type 0x%02X %s", t.pid, t.streamType, t.description.c_str());
+        if (t.carried) {
+            std::printf(" -> 0x%02X", t.key.streamId);
+            if (t.key.substreamId) std::printf("/0x%02X", t.key.substreamId);
+        }
+        std::printf("\n");
+    }
+    if (file.payloadKind == PayloadKind::TransportStream) {
+        const TsReaderStats& ts = file.probe.tsStats;
+        std::printf("  probe: %" PRIu64 " packets, %" PRIu64 " continuity errors, %" PRIu64 " damaged stretches, %" PRIu64
+                    " packets of skipped streams\n",
+                    ts.packets, ts.continuityErrors, ts.damageEvents, ts.skippedPackets);
+    }
     if (file.probeDecrypted && file.probeDamage)
         std::printf("  %" PRIu64 " scrambled packets could not be decrypted in the probe\n", file.probeDamage);
     return keyResult;
@@ -132,7 +169,15 @@ int Decrypt(int argc, char** argv) {
     if (argc != 6 || std::string(argv[4]) != "--mak") return Usage();
     DecryptStats stats;
     std::string error;
-    if (!DecryptTivoFile(argv[2], argv[3], argv[5], &stats, &error)) {
+    // The payload kind picks the decryptor: a transport stream comes out as a clear one.
+    TivoFile file;
+    TivoParseOptions parse;
+    parse.probeBytes = 4096;
+    parse.readChunkData = false;
+    bool transport = ParseTivoFile(argv[2], &file, nullptr, parse) == TivoStatus::Ok &&
+                     file.payloadKind == PayloadKind::TransportStream;
+    if (!(transport ? DecryptTivoTransportFile(argv[2], argv[3], argv[5], &stats, &error)
+                    : DecryptTivoFile(argv[2], argv[3], argv[5], &stats, &error))) {
         std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
         return 1;
     }
@@ -155,10 +200,18 @@ int Remux(int argc, char** argv) {
         std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
         return 1;
     }
+    const bool ts = stats.tsReader.bytesIn > 0;
     std::printf("%u streams, %" PRIu64 " packets in, %" PRIu64 " out (%" PRIu64 " held back to interleave), %" PRIu64
                 " dropped, %" PRIu64 " damaged stretches (%" PRIu64 " bytes skipped)\n",
-                stats.streams, stats.reader.pesPackets, stats.writer.pesPacketsOut, stats.writer.queuedPackets,
-                stats.droppedPackets, stats.reader.damageEvents, stats.reader.bytesSkipped);
+                stats.streams, ts ? stats.tsReader.pesPackets : stats.reader.pesPackets, stats.writer.pesPacketsOut,
+                stats.writer.queuedPackets, stats.droppedPackets,
+                ts ? stats.tsReader.damageEvents : stats.reader.damageEvents,
+                ts ? stats.tsReader.bytesSkipped : stats.reader.bytesSkipped);
+    if (ts)
+        std::printf("transport stream: %" PRIu64 " continuity errors, %" PRIu64 " packets flagged in error, %" PRIu64
+                    " PES cut short, %" PRIu64 " packets of skipped streams\n",
+                    stats.tsReader.continuityErrors, stats.tsReader.errorPackets, stats.tsReader.truncatedPes,
+                    stats.tsReader.skippedPackets);
     if (!options.mediaAccessKey.empty())
         std::printf("%" PRIu64 " packets decrypted, %" PRIu64 " could not be decrypted and were dropped\n",
                     stats.decryptedPackets, stats.undecryptablePackets);

@@ -26,7 +26,9 @@ void PutTimestamp(uint8_t* q, unsigned prefix, int64_t ts) {
 uint32_t DefaultBufferBound(StreamKind kind) {
     switch (kind) {
     case StreamKind::Video: return 232 * 1024;
-    case StreamKind::MpegAudio: return 4 * 1024;
+    case StreamKind::H264: return 1024 * 1024;  // HD levels' coded picture buffers
+    case StreamKind::MpegAudio:
+    case StreamKind::Aac:
     case StreamKind::Ac3: return 4 * 1024;
     case StreamKind::Other: break;
     }
@@ -80,6 +82,10 @@ int ProgramStreamWriter::AddStream(const WriterStreamConfig& config) {
     uint8_t id = config.key.streamId;
     if (id != kPrivateStream1 && !(id >= 0xC0 && id <= 0xEF)) {
         Fail("Stream id " + std::to_string(id) + " cannot carry an elementary stream.");
+        return -1;
+    }
+    if ((config.kind == StreamKind::H264 && id < 0xE0) || (config.kind == StreamKind::Aac && !(id >= 0xC0 && id <= 0xDF))) {
+        Fail("Stream id " + std::to_string(id) + " cannot carry " + StreamKindName(config.kind) + ".");
         return -1;
     }
     for (const auto& s : streams_) {
@@ -348,8 +354,8 @@ void ProgramStreamWriter::WriteSystemHeader() {
     unsigned audio = 0, video = 0;
     for (const auto& s : streams_) {
         const WriterStreamConfig& c = s->config;
-        if (c.kind == StreamKind::Video) ++video;
-        if (c.kind == StreamKind::MpegAudio || c.kind == StreamKind::Ac3) ++audio;
+        if (c.kind == StreamKind::Video || c.kind == StreamKind::H264) ++video;
+        if (c.kind == StreamKind::MpegAudio || c.kind == StreamKind::Ac3 || c.kind == StreamKind::Aac) ++audio;
         auto same = std::find_if(bounds.begin(), bounds.end(), [&](const Bound& b) { return b.id == c.key.streamId; });
         if (same == bounds.end()) {
             bounds.push_back({c.key.streamId, c.bufferBoundBytes});
@@ -383,6 +389,48 @@ void ProgramStreamWriter::WriteSystemHeader() {
         w[2] = static_cast<uint8_t>(units);
         w += 3;
     }
+    outUsed_ += 6 + length;
+    bytesGenerated_ += 6 + length;
+    WriteStreamMap();
+}
+
+void ProgramStreamWriter::WriteStreamMap() {
+    // Only streams whose stream id does not name their coding go in the map: a reader takes a
+    // listed type over the id, and MPEG-1 video or Layer II audio listed under a generic type
+    // would come back as another codec. With no such stream there is no map at all, as before.
+    std::vector<std::pair<uint8_t, uint8_t>> entries;  // stream type, stream id
+    for (const auto& s : streams_) {
+        if (s->config.kind == StreamKind::H264) entries.push_back({0x1B, s->config.key.streamId});
+        if (s->config.kind == StreamKind::Aac) entries.push_back({0x0F, s->config.key.streamId});
+    }
+    if (entries.empty()) return;
+    size_t length = 10 + 4 * entries.size();
+    uint8_t* o = Reserve(6 + length);
+    o[0] = 0;
+    o[1] = 0;
+    o[2] = 1;
+    o[3] = 0xBC;
+    o[4] = static_cast<uint8_t>(length >> 8);
+    o[5] = static_cast<uint8_t>(length);
+    o[6] = 0x80;  // current, version 0
+    o[7] = 0x01;  // marker
+    o[8] = 0;     // no program stream descriptors
+    o[9] = 0;
+    o[10] = static_cast<uint8_t>((4 * entries.size()) >> 8);
+    o[11] = static_cast<uint8_t>(4 * entries.size());
+    uint8_t* w = o + 12;
+    for (const auto& e : entries) {
+        w[0] = e.first;
+        w[1] = e.second;
+        w[2] = 0;
+        w[3] = 0;
+        w += 4;
+    }
+    uint32_t crc = MpegCrc32(o, static_cast<size_t>(w - o));
+    w[0] = static_cast<uint8_t>(crc >> 24);
+    w[1] = static_cast<uint8_t>(crc >> 16);
+    w[2] = static_cast<uint8_t>(crc >> 8);
+    w[3] = static_cast<uint8_t>(crc);
     outUsed_ += 6 + length;
     bytesGenerated_ += 6 + length;
 }

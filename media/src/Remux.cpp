@@ -9,6 +9,7 @@
 #include "media/StreamProbe.h"
 #include "media/TivoContainer.h"
 #include "media/TivoMetadata.h"
+#include "media/TransportStreamDecryptor.h"
 
 namespace korvane::media {
 namespace {
@@ -73,20 +74,67 @@ private:
     StreamProber& prober_;
 };
 
+// Feeds whichever reader the payload kind needs.
 class ReaderSink final : public ByteSink {
 public:
-    ReaderSink(ProgramStreamReader& reader, PacketHandler& handler) : reader_(reader), handler_(handler) {}
-    bool Write(const uint8_t* data, size_t size) override { return reader_.Feed(data, size, handler_); }
+    ReaderSink(bool transport, PacketHandler& handler) : transport_(transport), handler_(handler) {}
+    bool Write(const uint8_t* data, size_t size) override {
+        return transport_ ? ts_.Feed(data, size, handler_) : ps_.Feed(data, size, handler_);
+    }
+    // End of input: the last packet, and the reader's verdict; false when it stopped.
+    bool Finish(RemuxStats& st, std::string* text) {
+        ReaderStatus status;
+        if (transport_) {
+            if (ts_.Status() == ReaderStatus::Ok) ts_.Finish(handler_);
+            st.tsReader = ts_.Stats();
+            status = ts_.Status();
+            *text = ts_.ErrorText();
+        } else {
+            if (ps_.Status() == ReaderStatus::Ok) ps_.Finish(handler_);
+            st.reader = ps_.Stats();
+            status = ps_.Status();
+            *text = ps_.ErrorText();
+        }
+        return status != ReaderStatus::Encrypted;
+    }
 
 private:
-    ProgramStreamReader& reader_;
+    bool transport_;
     PacketHandler& handler_;
+    ProgramStreamReader ps_;
+    TransportStreamReader ts_;
+};
+
+// The decryptor of the payload's kind, when the caller gave keys.
+class PayloadDecryptor {
+public:
+    PayloadDecryptor(bool transport, const TivoKeys& keys) {
+        if (transport)
+            ts_.reset(new TransportStreamDecryptor(keys));
+        else
+            ps_.reset(new ProgramStreamDecryptor(keys));
+    }
+    bool Feed(uint8_t* data, size_t size, ByteSink& out) { return ts_ ? ts_->Feed(data, size, out) : ps_->Feed(data, size, out); }
+    bool Finish(ByteSink& out) { return ts_ ? ts_->Finish(out) : ps_->Finish(out); }
+    void Reset() { ts_ ? ts_->Reset() : ps_->Reset(); }
+    const DecryptStats& Stats() const { return ts_ ? ts_->Stats() : ps_->Stats(); }
+
+private:
+    std::unique_ptr<ProgramStreamDecryptor> ps_;
+    std::unique_ptr<TransportStreamDecryptor> ts_;
 };
 
 }  // namespace
 
 bool RemuxProgramStream(ByteSource& source, uint64_t offset, ByteSink& sink, RemuxStats* stats,
                         std::string* error, const RemuxOptions& options) {
+    return RemuxPayload(source, offset, PayloadKind::ProgramStream, sink, stats, error, options);
+}
+
+bool RemuxPayload(ByteSource& source, uint64_t offset, PayloadKind kind, ByteSink& sink, RemuxStats* stats,
+                  std::string* error, const RemuxOptions& options) {
+    const bool transport = kind == PayloadKind::TransportStream;
+    const char* readFailed = transport ? "The transport stream could not be read." : "The program stream could not be read.";
     RemuxStats local;
     RemuxStats& st = stats ? *stats : local;
     st = RemuxStats{};
@@ -99,13 +147,13 @@ bool RemuxProgramStream(ByteSource& source, uint64_t offset, ByteSink& sink, Rem
     size_t probeBytes = options.probeBytes ? options.probeBytes : kDefaultProbeBytes;
     size_t window = static_cast<size_t>(std::min<uint64_t>(size, probeBytes));
     AlignedBuffer buffer(chunk);
-    std::unique_ptr<ProgramStreamDecryptor> decryptor;
-    if (options.keys) decryptor.reset(new ProgramStreamDecryptor(*options.keys));
-    StreamProber prober;
+    std::unique_ptr<PayloadDecryptor> decryptor;
+    if (options.keys) decryptor.reset(new PayloadDecryptor(transport, *options.keys));
+    StreamProber prober(kind);
     ProberSink proberSink(prober);
     for (size_t done = 0; done < window;) {
         size_t want = std::min(chunk, window - done);
-        if (source.ReadAt(offset + done, buffer.Data(), want) != want) return fail("The program stream could not be read.");
+        if (source.ReadAt(offset + done, buffer.Data(), want) != want) return fail(readFailed);
         if (decryptor) decryptor->Feed(buffer.Data(), want, proberSink);
         else prober.Feed(buffer.Data(), want);
         done += want;
@@ -120,28 +168,28 @@ bool RemuxProgramStream(ByteSource& source, uint64_t offset, ByteSink& sink, Rem
         if (handler.Count() == 64) break;
         if (!handler.Add(s)) return fail(writer.ErrorText());
     }
-    if (handler.Count() == 0) return fail("The program stream holds no video or audio stream.");
+    if (handler.Count() == 0)
+        return fail(transport ? "The transport stream holds no video or audio stream that can be converted."
+                              : "The program stream holds no video or audio stream.");
     st.streams = handler.Count();
 
-    ProgramStreamReader reader;
-    ReaderSink readerSink(reader, handler);
+    ReaderSink reader(transport, handler);
     uint64_t pos = 0;
     while (pos < size) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(chunk, size - pos));
         size_t got = source.ReadAt(offset + pos, buffer.Data(), want);
-        if (got != want) return fail("The program stream could not be read.");
+        if (got != want) return fail(readFailed);
         pos += got;
-        bool more = decryptor ? decryptor->Feed(buffer.Data(), got, readerSink) : reader.Feed(buffer.Data(), got, handler);
+        bool more = decryptor ? decryptor->Feed(buffer.Data(), got, reader) : reader.Write(buffer.Data(), got);
         if (!more) break;
     }
-    if (decryptor && reader.Status() == ReaderStatus::Ok) decryptor->Finish(readerSink);
-    if (reader.Status() == ReaderStatus::Ok) reader.Finish(handler);
-    st.reader = reader.Stats();
     if (decryptor) {
+        decryptor->Finish(reader);
         st.decryptedPackets = decryptor->Stats().packetsDecrypted;
         st.undecryptablePackets = decryptor->Stats().packetsDropped;
     }
-    if (reader.Status() == ReaderStatus::Encrypted) return fail(reader.ErrorText());
+    std::string readerText;
+    if (!reader.Finish(st, &readerText)) return fail(readerText);
     if (writer.Failed() || !writer.Finish()) {
         st.writer = writer.Stats();
         return fail(writer.ErrorText());
@@ -157,22 +205,20 @@ bool RemuxFile(const std::string& inputPath, const std::string& outputPath, Remu
     uint64_t offset = 0;
     TivoKeys keys;
     RemuxOptions withKeys = options;
+    PayloadKind kind = PayloadKind::ProgramStream;
     uint8_t magic[4] = {0, 0, 0, 0};
     if (source.ReadAt(0, magic, 4) == 4 && std::memcmp(magic, "TiVo", 4) == 0) {
         TivoFile file;
         std::string text;
         TivoParseOptions parse;
         parse.readChunkData = !options.mediaAccessKey.empty();
-        parse.probeBytes = 4096;  // RemuxProgramStream probes, decrypted if need be
+        parse.probeBytes = 4096;  // RemuxPayload probes, decrypted if need be
         if (ParseTivo(source, &file, &text, parse) != TivoStatus::Ok) {
             if (error) *error = "\"" + inputPath + "\": " + text;
             return false;
         }
-        if (file.payloadKind != PayloadKind::ProgramStream) {
-            if (error) *error = "\"" + inputPath + "\" holds a transport stream, which cannot be converted yet.";
-            return false;
-        }
         offset = file.payloadOffset;
+        kind = file.payloadKind;
         if (!options.mediaAccessKey.empty()) {
             std::string mak;
             if (!NormalizeMediaAccessKey(options.mediaAccessKey, &mak) || !DeriveTivoKeys(mak, file, &keys)) {
@@ -185,11 +231,16 @@ bool RemuxFile(const std::string& inputPath, const std::string& outputPath, Remu
             }
             withKeys.keys = &keys;
         }
+    } else {
+        // A bare MPEG file: its first bytes tell which kind it is.
+        uint8_t head[4096];
+        size_t n = source.ReadAt(0, head, sizeof head);
+        if (SniffPayload(head, n).kind == PayloadKind::TransportStream) kind = PayloadKind::TransportStream;
     }
     FileByteSink sink;
     if (!sink.Open(outputPath, error)) return false;
     std::string text;
-    bool ok = RemuxProgramStream(source, offset, sink, stats, &text, withKeys);
+    bool ok = RemuxPayload(source, offset, kind, sink, stats, &text, withKeys);
     std::string closeText;
     if (!sink.Close(&closeText) && ok) {
         ok = false;

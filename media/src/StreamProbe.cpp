@@ -106,20 +106,35 @@ bool StreamProber::Collector::OnPacket(const PesPacket& packet) {
     return true;
 }
 
-StreamProber::StreamProber() = default;
+StreamProber::StreamProber(PayloadKind kind) : transport_(kind == PayloadKind::TransportStream) {}
 
-void StreamProber::Feed(const uint8_t* data, size_t size) { reader_.Feed(data, size, collector_); }
+void StreamProber::Feed(const uint8_t* data, size_t size) {
+    if (transport_) {
+        tsReader_.Feed(data, size, collector_);
+    } else {
+        reader_.Feed(data, size, collector_);
+    }
+}
 
 ProbeResult StreamProber::Finish() {
-    reader_.Finish(collector_);
     ProbeResult result;
+    if (transport_) {
+        tsReader_.Finish(collector_);
+        result.scrambled = tsReader_.Status() == ReaderStatus::Encrypted;
+        result.tsStreams = tsReader_.Streams();
+        result.tsStats = tsReader_.Stats();
+    } else {
+        reader_.Finish(collector_);
+        result.scrambled = reader_.Status() == ReaderStatus::Encrypted;
+        result.stats = reader_.Stats();
+    }
     result.streams = std::move(collector_.streams);
-    result.scrambled = reader_.Status() == ReaderStatus::Encrypted;
-    result.stats = reader_.Stats();
     auto rank = [](StreamKind k) {
         switch (k) {
-        case StreamKind::Video: return 0;
-        case StreamKind::MpegAudio: return 1;
+        case StreamKind::Video:
+        case StreamKind::H264: return 0;
+        case StreamKind::MpegAudio:
+        case StreamKind::Aac: return 1;
         case StreamKind::Ac3: return 2;
         case StreamKind::Other: break;
         }
@@ -135,6 +150,12 @@ ProbeResult StreamProber::Finish() {
 
 ProbeResult ProbeProgramStream(const uint8_t* data, size_t size) {
     StreamProber prober;
+    prober.Feed(data, size);
+    return prober.Finish();
+}
+
+ProbeResult ProbeTransportStream(const uint8_t* data, size_t size) {
+    StreamProber prober(PayloadKind::TransportStream);
     prober.Feed(data, size);
     return prober.Finish();
 }

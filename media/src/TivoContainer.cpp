@@ -6,6 +6,7 @@
 
 #include "media/ProgramStreamDecryptor.h"
 #include "media/TivoMetadata.h"
+#include "media/TransportStreamDecryptor.h"
 
 namespace korvane::media {
 namespace {
@@ -41,6 +42,19 @@ private:
 bool ProbeDecryptedWindow(uint8_t* window, size_t size, const TivoKeys& keys, TivoFile* file) {
     ProgramStreamDecryptor decryptor(keys);
     StreamProber prober;
+    ProberSink sink(prober);
+    if (!decryptor.Feed(window, size, sink) || !decryptor.Finish(sink)) return false;
+    file->probe = prober.Finish();
+    file->probeDecrypted = true;
+    file->probeDamage = decryptor.Stats().packetsDropped;
+    file->keys = keys;
+    return true;
+}
+
+// The same for a transport stream window.
+bool ProbeDecryptedTsWindow(uint8_t* window, size_t size, const TivoKeys& keys, TivoFile* file) {
+    TransportStreamDecryptor decryptor(keys);
+    StreamProber prober(PayloadKind::TransportStream);
     ProberSink sink(prober);
     if (!decryptor.Feed(window, size, sink) || !decryptor.Finish(sink)) return false;
     file->probe = prober.Finish();
@@ -192,22 +206,63 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
             }
         }
     } else {
-        file->scrambled = sniff.scrambled;
+        file->probe = ProbeTransportStream(probe.get(), window);
+        // Scrambling bits on a PID we never carry (a data service) do not make the recording
+        // unusable; on a carried stream they do. Without a PMT there is no telling which.
+        file->scrambled = file->probe.scrambled || (sniff.scrambled && file->probe.tsStreams.empty());
+        // A key is judged by the metadata alone here: the video check reads program streams.
+        for (size_t i = 0; file->scrambled && i < options.mediaAccessKeys.size(); ++i) {
+            std::string mak;
+            TivoKeys keys;
+            if (!NormalizeMediaAccessKey(options.mediaAccessKeys[i], &mak) || !DeriveTivoKeys(mak, *file, &keys) ||
+                CheckKeyByMetadata(*file, keys).fit != KeyFit::Fits)
+                continue;
+            if (!ProbeDecryptedTsWindow(probe.get(), window, keys, file))
+                return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
+            file->keyIndex = static_cast<int>(i);
+            break;
+        }
     }
     return TivoStatus::Ok;
 }
 
+namespace {
+
+// Reads the window in pieces (so that a caller's memory holds one piece, not the whole
+// window), decrypts each in place and probes what comes out.
+template <class Decryptor>
+TivoStatus ProbeDecryptedPieces(ByteSource& source, const TivoKeys& keys, size_t window, TivoFile* file,
+                                std::string* error) {
+    constexpr size_t kPieceSize = 256 << 10;
+    AlignedBuffer piece(std::min(kPieceSize, std::max<size_t>(window, 1)));
+    Decryptor decryptor(keys);
+    StreamProber prober(file->payloadKind);
+    ProberSink sink(prober);
+    for (size_t done = 0; done < window;) {
+        const size_t want = std::min(window - done, piece.Size());
+        if (source.ReadAt(file->payloadOffset + done, piece.Data(), want) != want)
+            return Fail(TivoStatus::ReadFailed, "The start of the MPEG payload could not be read.", error);
+        if (!decryptor.Feed(piece.Data(), want, sink))
+            return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
+        done += want;
+    }
+    if (!decryptor.Finish(sink))
+        return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
+    file->probe = prober.Finish();
+    file->probeDecrypted = true;
+    file->probeDamage = decryptor.Stats().packetsDropped;
+    file->keys = keys;
+    return TivoStatus::Ok;
+}
+
+}  // namespace
+
 TivoStatus ProbeDecryptedPayload(ByteSource& source, const TivoKeys& keys, TivoFile* file, std::string* error,
                                  size_t probeBytes) {
-    if (file->payloadKind != PayloadKind::ProgramStream)
-        return Fail(TivoStatus::UnknownPayloadKind, "Only program stream payloads are decrypted here.", error);
     size_t window = static_cast<size_t>(std::min<uint64_t>(file->payloadSize, std::max<size_t>(probeBytes, 4096)));
-    std::unique_ptr<uint8_t[]> probe(new uint8_t[window]);
-    if (source.ReadAt(file->payloadOffset, probe.get(), window) != window)
-        return Fail(TivoStatus::ReadFailed, "The start of the MPEG payload could not be read.", error);
-    if (!ProbeDecryptedWindow(probe.get(), window, keys, file))
-        return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
-    return TivoStatus::Ok;
+    if (file->payloadKind == PayloadKind::TransportStream)
+        return ProbeDecryptedPieces<TransportStreamDecryptor>(source, keys, window, file, error);
+    return ProbeDecryptedPieces<ProgramStreamDecryptor>(source, keys, window, file, error);
 }
 
 TivoStatus ParseTivoFile(const std::string& path, TivoFile* file, std::string* error, const TivoParseOptions& options) {

@@ -7,6 +7,7 @@
 #include "media/StreamProbe.h"
 #include "media/TivoContainer.h"
 #include "media/TivoMetadata.h"
+#include "media/TransportStreamEncryptor.h"
 
 namespace korvane::media {
 namespace {
@@ -169,10 +170,6 @@ bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath,
         if (error) *error = "\"" + inputPath + "\" is neither an MPEG program stream nor a transport stream.";
         return false;
     }
-    if (encrypt && sniff.kind != PayloadKind::ProgramStream) {
-        if (error) *error = "\"" + inputPath + "\" is a transport stream: only program streams are encrypted.";
-        return false;
-    }
     TivoKeys keys;
     std::vector<uint8_t> head = BuildTivoHead(sniff.kind == PayloadKind::TransportStream, options, &keys);
     if (head.empty()) {
@@ -180,7 +177,11 @@ bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath,
         return false;
     }
     std::unique_ptr<ProgramStreamEncryptor> encryptor;
-    if (encrypt) encryptor.reset(new ProgramStreamEncryptor(keys, options.encryption));
+    std::unique_ptr<TransportStreamEncryptor> tsEncryptor;
+    if (encrypt && sniff.kind == PayloadKind::TransportStream)
+        tsEncryptor.reset(new TransportStreamEncryptor(keys, options.encryption));
+    else if (encrypt)
+        encryptor.reset(new ProgramStreamEncryptor(keys, options.encryption));
     FileByteSink out;
     if (!out.Open(outputPath, error)) return false;
     bool ok = out.Write(head.data(), head.size());
@@ -188,13 +189,18 @@ bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath,
     uint64_t pos = 0;
     size_t n = first;
     while (ok && n > 0) {
-        ok = encryptor ? encryptor->Feed(buffer.get(), n, out) : out.Write(buffer.get(), n);
+        ok = encryptor     ? encryptor->Feed(buffer.get(), n, out)
+             : tsEncryptor ? tsEncryptor->Feed(buffer.get(), n, out)
+                           : out.Write(buffer.get(), n);
         pos += n;
         n = in.ReadAt(pos, buffer.get(), kBlock);
     }
     if (ok && encryptor) ok = encryptor->Finish(out);
+    if (ok && tsEncryptor) ok = tsEncryptor->Finish(out);
     if (!ok && encryptor && !encryptor->ErrorText().empty())
         failure = "\"" + inputPath + "\": " + encryptor->ErrorText();
+    if (!ok && tsEncryptor && !tsEncryptor->ErrorText().empty())
+        failure = "\"" + inputPath + "\": " + tsEncryptor->ErrorText();
     if (ok && (in.Failed() || pos != in.Size())) {
         ok = false;
         failure = "Cannot read \"" + inputPath + "\".";

@@ -1,6 +1,7 @@
 // Vocabulary shared by the program stream reader, writer and probe.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace korvane::media {
@@ -14,6 +15,9 @@ enum class StreamKind : uint8_t {
     MpegAudio,   // MPEG-1/2 audio, stream ids 0xC0-0xDF
     Ac3,         // private stream 1, substreams 0x80-0x87, or raw AC-3 without a substream header
     Other,       // anything else carried in PES packets (LPCM, DTS, subpictures...)
+    // Only transport streams bring these (a program stream names them in its stream map).
+    H264,        // H.264 video in a video stream id (stream type 0x1B)
+    Aac,         // AAC in ADTS frames in an audio stream id (stream type 0x0F)
 };
 
 const char* StreamKindName(StreamKind kind);
@@ -41,6 +45,10 @@ struct StreamKey {
 };
 
 StreamKind ClassifyStream(StreamKey key);
+
+// The CRC-32 of MPEG tables (polynomial 0x04C11DB7, not reflected, start 0xFFFFFFFF): over a
+// whole section or program stream map with its CRC it gives 0.
+uint32_t MpegCrc32(const uint8_t* data, size_t size);
 
 // Difference b - a of two 33-bit timestamps, taking the shorter way round the wrap.
 int64_t TimestampDelta(int64_t a, int64_t b);

@@ -5,7 +5,9 @@
 // goes back and stays ahead of every decode time, a mux rate raised to cover the stream's bit
 // rate), a system header in the first pack listing every stream with its buffer bound, each
 // input packet as one PES packet (split only beyond the PES length limit) with its original
-// PTS/DTS and no scrambling bits, and the program end code at the end.
+// PTS/DTS and no scrambling bits, and the program end code at the end. H.264 (in a video
+// stream id) and AAC (in an audio stream id) are named in a program stream map after the
+// first system header; AC-3 goes in private stream 1 with the DVD substream header.
 //
 // Streams are interleaved by time (DTS, else PTS): a packet is written once no open stream
 // can still send an earlier one, judged by the last timestamp each stream sent, give or take
@@ -103,6 +105,7 @@ private:
     bool EmitPacket(Stream& stream, const QueuedPacket& packet, const uint8_t* payload);
     void WritePackHeader(int64_t scrBase);
     void WriteSystemHeader();
+    void WriteStreamMap();
     bool FlushOutput(bool force);
     uint8_t* Reserve(size_t bytes);
 

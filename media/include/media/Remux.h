@@ -10,12 +10,15 @@
 #include "media/Io.h"
 #include "media/ProgramStreamReader.h"
 #include "media/ProgramStreamWriter.h"
+#include "media/StreamProbe.h"
 #include "media/TivoKeys.h"
+#include "media/TransportStreamReader.h"
 
 namespace korvane::media {
 
 struct RemuxStats {
-    ReaderStats reader;
+    ReaderStats reader;               // program stream input
+    TsReaderStats tsReader;           // transport stream input
     uint64_t decryptedPackets = 0;    // with a key: scrambled packets decrypted
     uint64_t undecryptablePackets = 0;  // with a key: scrambled packets dropped (record missing or invalid)
     WriterStats writer;
@@ -27,7 +30,7 @@ struct RemuxOptions {
     size_t readChunkBytes = size_t(1) << 20;
     size_t probeBytes = 0;            // 0: kDefaultProbeBytes
     WriterOptions writer;
-    // RemuxProgramStream: decrypt the stream with these keys before reading it (nullptr: the
+    // RemuxProgramStream, RemuxPayload: decrypt the stream with these keys before reading it (nullptr: the
     // stream is clear, and a scrambled one fails).
     const TivoKeys* keys = nullptr;
     // RemuxFile: the Media Access Key for an encrypted .TiVo file (empty: none).
@@ -40,7 +43,13 @@ struct RemuxOptions {
 bool RemuxProgramStream(ByteSource& source, uint64_t offset, ByteSink& sink, RemuxStats* stats,
                         std::string* error, const RemuxOptions& options = {});
 
-// By path: a .TiVo file (its payload) or a plain program stream, to a new program stream.
+// The same for either kind of payload: a transport stream's carried streams come out as
+// the program stream streams the transport stream reader names them.
+bool RemuxPayload(ByteSource& source, uint64_t offset, PayloadKind kind, ByteSink& sink, RemuxStats* stats,
+                  std::string* error, const RemuxOptions& options = {});
+
+// By path: a .TiVo file (its payload) or a plain program or transport stream, to a new
+// program stream.
 bool RemuxFile(const std::string& inputPath, const std::string& outputPath, RemuxStats* stats,
                std::string* error, const RemuxOptions& options = {});
 

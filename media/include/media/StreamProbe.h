@@ -9,6 +9,7 @@
 
 #include "media/MpegStreams.h"
 #include "media/ProgramStreamReader.h"
+#include "media/TransportStreamReader.h"
 
 namespace korvane::media {
 
@@ -46,12 +47,15 @@ struct ProbeResult {
     std::vector<ProbedStream> streams;
     bool scrambled = false;        // a scrambled PES packet was found (payload unusable)
     ReaderStats stats;
+    // Transport streams: every stream of the PMT, carried or skipped, and the reader's counts.
+    std::vector<TsStream> tsStreams;
+    TsReaderStats tsStats;
 };
 
 // The same probe fed in pieces (a source reading the start of the payload in chunks).
 class StreamProber {
 public:
-    StreamProber();
+    explicit StreamProber(PayloadKind kind = PayloadKind::ProgramStream);
     StreamProber(const StreamProber&) = delete;
     StreamProber& operator=(const StreamProber&) = delete;
     void Feed(const uint8_t* data, size_t size);
@@ -65,11 +69,16 @@ private:
         std::vector<ProbedStream> streams;
     };
     Collector collector_;
+    bool transport_ = false;
     ProgramStreamReader reader_;
+    TransportStreamReader tsReader_;
 };
 
 // Reads a program stream from the start of the given bytes (the whole buffer is the window:
 // pass kDefaultProbeBytes or the whole payload if shorter). Never fails: damage is skipped.
 ProbeResult ProbeProgramStream(const uint8_t* data, size_t size);
+// The same for a transport stream: the streams of its first program that have PES packets in
+// the window, keyed as the transport stream reader delivers them.
+ProbeResult ProbeTransportStream(const uint8_t* data, size_t size);
 
 }  // namespace korvane::media

@@ -67,8 +67,8 @@ struct TivoFile {
     // with kEncryptedPayloadText; with one they pass it through
     // ProgramStreamDecryptor(file.keys).
     bool scrambled = false;
-    // Program stream payloads only: streams found in the first probeBytes of the payload
-    // (of the decrypted payload when probeDecrypted).
+    // Streams found in the first probeBytes of the payload, either kind (of the decrypted
+    // payload when probeDecrypted).
     ProbeResult probe;
     // Set when TivoParseOptions::mediaAccessKeys held a key that fits (or ProbeDecryptedPayload
     // ran): which of those keys fits (-1: none, or not asked) and its derived keys.
@@ -100,7 +100,7 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error,
 TivoStatus ParseTivoFile(const std::string& path, TivoFile* file, std::string* error,
                          const TivoParseOptions& options = {});
 
-// Probes the first probeBytes of a parsed file's scrambled program stream payload again,
+// Probes the first probeBytes of a parsed file's scrambled payload (program or transport stream) again, read in pieces,
 // decrypted with keys: sets file->probe, probeDecrypted, probeDamage and keys. For callers
 // that choose the key themselves (a key store, a dialog).
 TivoStatus ProbeDecryptedPayload(ByteSource& source, const TivoKeys& keys, TivoFile* file, std::string* error,

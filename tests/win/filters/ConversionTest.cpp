@@ -49,6 +49,27 @@ TEST_F(ConversionTest, EveryMaterialStreamConvertsToCompletion) {
     }
 }
 
+// Transport-stream recordings (MPEG-2 or H.264 video; AC-3, AAC or MPEG audio) convert too;
+// check-outputs.sh compares each NAME.ts.mpg with its NAME.ts stream by stream.
+TEST_F(ConversionTest, EveryTransportStreamConvertsToCompletion) {
+    std::vector<std::string> streams = MaterialStreams("*.ts");
+    ASSERT_GE(streams.size(), 5u) << "no transport streams in " << MaterialDir();
+    CreateDirectoryA(Work("out").c_str(), nullptr);
+    for (const std::string& name : streams) {
+        SCOPED_TRACE(name);
+        std::string tivo = Tivo(name);
+        ASSERT_FALSE(tivo.empty());
+        std::string output = Work("out\\" + name + ".mpg");
+        Conversion c = Convert(Widen(tivo), Widen(output));
+        EXPECT_EQ(Step::None, c.failedStep) << std::hex << c.hr;
+        EXPECT_EQ(EC_COMPLETE, c.completionCode);
+        EXPECT_FALSE(c.timedOut);
+        EXPECT_FALSE(c.HasEvent(EC_ERRORABORT));
+        // A program stream spends fewer bytes on headers than 188-byte packets do.
+        EXPECT_GT(FileSize(output), FileSize(tivo) * 8 / 10);
+    }
+}
+
 TEST_F(ConversionTest, AnExistingOutputIsTruncated) {
     std::string tivo = Tivo("mp2.mpg");
     std::string output = Work("truncated.mpg");
@@ -122,9 +143,9 @@ TEST_F(ConversionTest, BrokenTivoFilesFailToConnectSourceToDemultiplexer) {
     }
 }
 
-// A transport-stream payload is offered with its own type, which the demultiplexer does not
-// read: the source is ours, and it does not connect.
-TEST_F(ConversionTest, ATransportStreamPayloadDoesNotConnect) {
+// A transport stream without a single stream we can carry (here: no PAT or PMT at all, only
+// packets of one unknown PID) fails at connection, as an unknown payload does.
+TEST_F(ConversionTest, ATransportStreamWithNothingToCarryDoesNotConnect) {
     std::vector<uint8_t> bytes = media::BuildTivoHead(true);
     for (int i = 0; i < 2000; ++i) {
         uint8_t packet[188] = {0x47, 0x01, 0x00, static_cast<uint8_t>(0x10 | (i & 0x0F))};

@@ -43,10 +43,10 @@ std::string WorkDir() {
     return dir;
 }
 
-std::vector<std::string> MaterialStreams() {
+std::vector<std::string> MaterialStreams(const char* pattern) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((MaterialDir() + "\\*.mpg").c_str(), &found);
+    HANDLE h = FindFirstFileA((MaterialDir() + "\\" + pattern).c_str(), &found);
     if (h == INVALID_HANDLE_VALUE)
         return names;
     do {

@@ -24,7 +24,7 @@ std::string Narrow(const std::wstring& text);
 std::string EnvOr(const char* name, const std::string& fallback);
 std::string MaterialDir();       // KORVANE_MATERIAL
 std::string WorkDir();           // KORVANE_FILTERS_WORK: files the tests make and keep
-std::vector<std::string> MaterialStreams();  // every *.mpg in the material folder
+std::vector<std::string> MaterialStreams(const char* pattern = "*.mpg");  // every *.mpg in the material folder
 
 // The pack's object counts, through its exported hook.
 KorvaneLiveObjects LiveObjects();

@@ -1,0 +1,44 @@
+// Encrypting a clear transport stream the way a TiVo delivers it, to make test material: a
+// key PID (stream type 0x97) added at the end of the PMT, a key packet after the first PMT
+// and before the packet where a PID's block changes, and the payload of every packet of the
+// audio and video PIDs scrambled per the clear-part rule (PES header clear; for MPEG-2 video
+// the headers up to the first slice too), its scrambling bits set to '11'.
+// TransportStreamDecryptor gives back the clear input bit for bit.
+//
+// Streams like the decryptor: chunks of any size, bounded memory. The input must be whole
+// 188-byte packets with 0xFF after each table section (as muxers write them). Not for the
+// filters: the tool and the tests use it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "media/Io.h"
+#include "media/ProgramStreamEncryptor.h"
+#include "media/TivoKeys.h"
+
+namespace korvane::media {
+
+class TransportStreamEncryptor {
+public:
+    TransportStreamEncryptor(const TivoKeys& keys, const EncryptOptions& options = {});
+    ~TransportStreamEncryptor();
+    TransportStreamEncryptor(const TransportStreamEncryptor&) = delete;
+    TransportStreamEncryptor& operator=(const TransportStreamEncryptor&) = delete;
+
+    // Encrypts the chunk (its contents are changed) and writes the result to out. False on a
+    // write failure or on input that cannot be encrypted exactly (see ErrorText).
+    bool Feed(uint8_t* data, size_t size, ByteSink& out);
+    bool Finish(ByteSink& out);
+
+    const std::string& ErrorText() const;
+    const EncryptStats& Stats() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace korvane::media

@@ -1,0 +1,414 @@
+#include "media/TransportStreamDecryptor.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "PesRecord.h"
+#include "TsClearPart.h"
+#include "media/MpegStreams.h"
+#include "media/TivoContainer.h"
+#include "media/TivoMetadata.h"
+#include "media/TransportStreamReader.h"
+
+namespace korvane::media {
+namespace {
+
+constexpr size_t kPacket = kTsPacketSize;
+constexpr size_t kPidCount = 8192;
+constexpr uint16_t kNoPid = 0xFFFF;
+constexpr size_t kKeyEntrySize = 20;
+
+struct PidState {
+    uint8_t streamType = 0;
+    bool listed = false;       // in the current PMT
+    bool hasRecord = false;    // a key record has come for this PID
+    uint8_t streamId = 0;
+    uint32_t block = 0;
+    ts::PesWalk walk;          // where the clear part of its current PES ends
+};
+
+}  // namespace
+
+class TransportStreamDecryptor::Impl {
+public:
+    explicit Impl(const TivoKeys& keys) : keystreams_(keys.media), pids_(kPidCount) { carry_.reserve(4 * kPacket); }
+
+    // A recording uses a handful of the 8192 PIDs: their states are made on first use, which
+    // keeps a megabyte of untouched state out of the process's working set.
+    PidState& State(uint16_t pid) {
+        std::unique_ptr<PidState>& s = pids_[pid & (kPidCount - 1)];
+        if (!s) s.reset(new PidState);
+        return *s;
+    }
+
+    void Reset() {
+        keystreams_.Reset();
+        for (auto& p : pids_) p.reset();
+        carry_.clear();
+        locked_ = false;
+        inDamage_ = false;
+        pmtPid_ = keyPid_ = kNoPid;
+        stats_ = DecryptStats{};
+        keyPackets_ = 0;
+        failed_ = false;
+    }
+
+    bool Feed(uint8_t* data, size_t size, ByteSink& out) {
+        if (failed_) return false;
+        stats_.bytesIn += size;
+        if (!carry_.empty()) {
+            size_t old = carry_.size();
+            size_t take = std::min(size, 4 * kPacket);
+            carry_.insert(carry_.end(), data, data + take);
+            size_t used = Process(carry_.data(), carry_.size(), false, out);
+            if (failed_) return false;
+            if (used < old) {
+                carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(used));
+                if (take == size) return true;
+                // Cannot happen (what was added completes any packet); counted as damage.
+                stats_.bytesSkipped += old - used;
+                ++stats_.damageEvents;
+                locked_ = false;
+                used = old;
+            }
+            carry_.clear();
+            data += used - old;
+            size -= used - old;
+        }
+        size_t used = Process(data, size, false, out);
+        if (failed_) return false;
+        carry_.assign(data + used, data + size);
+        return true;
+    }
+
+    bool Finish(ByteSink& out) {
+        if (failed_) return false;
+        if (!carry_.empty()) Process(carry_.data(), carry_.size(), true, out);
+        carry_.clear();
+        return !failed_;
+    }
+
+    bool failed_ = false;
+    DecryptStats stats_;
+    uint64_t keyPackets_ = 0;
+
+private:
+    // Decrypts the whole packets in [data, data + size) and writes them out in runs; returns
+    // the bytes used (the rest waits for more input unless atEnd).
+    size_t Process(uint8_t* data, size_t size, bool atEnd, ByteSink& out) {
+        size_t pos = 0;
+        uint8_t* run = nullptr;
+        size_t runSize = 0;
+        auto flush = [&] {
+            if (runSize && !failed_) {
+                if (!out.Write(run, runSize)) failed_ = true;
+                stats_.bytesOut += runSize;
+            }
+            runSize = 0;
+        };
+        while (pos < size && !failed_) {
+            size_t avail = size - pos;
+            if (locked_) {
+                if (avail <= kPacket && !atEnd) break;
+                if (avail < kPacket) {
+                    ++stats_.truncatedUnits;
+                    stats_.bytesSkipped += avail;
+                    pos = size;
+                    break;
+                }
+                if (data[pos] == kTsSyncByte && (avail == kPacket || data[pos + kPacket] == kTsSyncByte)) {
+                    uint8_t* p = data + pos;
+                    if (Packet(p)) {
+                        if (run + runSize != p) flush();
+                        if (runSize == 0) run = p;
+                        runSize += kPacket;
+                    }
+                    pos += kPacket;
+                    continue;
+                }
+                locked_ = false;
+            }
+            // Sync: three sync bytes 188 apart (fewer at the very end of the input).
+            size_t i = pos;
+            bool needMore = false;
+            for (; i < size; ++i) {
+                const void* hit = std::memchr(data + i, kTsSyncByte, size - i);
+                if (!hit) {
+                    i = size;
+                    break;
+                }
+                i = static_cast<const uint8_t*>(hit) - data;
+                size_t left = size - i;
+                if (left < 2 * kPacket + 1) {
+                    if (!atEnd) {
+                        needMore = true;
+                        break;
+                    }
+                    bool ok = left >= kPacket;
+                    for (size_t k = kPacket; ok && k < left; k += kPacket) ok = data[i + k] == kTsSyncByte;
+                    if (ok) break;
+                } else if (data[i + kPacket] == kTsSyncByte && data[i + 2 * kPacket] == kTsSyncByte) {
+                    break;
+                }
+            }
+            if (i > pos) {
+                if (!inDamage_) {
+                    inDamage_ = true;
+                    ++stats_.damageEvents;
+                }
+                stats_.bytesSkipped += i - pos;
+                pos = i;
+            }
+            if (needMore || i >= size) break;
+            locked_ = true;
+            inDamage_ = false;
+        }
+        flush();
+        return pos;
+    }
+
+    // One packet, in place. False: drop it.
+    bool Packet(uint8_t* p) {
+        const uint16_t pid = static_cast<uint16_t>((p[1] & 0x1F) << 8 | p[2]);
+        const bool start = (p[1] & 0x40) != 0;
+        const unsigned scrambling = p[3] >> 6;
+        const unsigned adaptation = (p[3] >> 4) & 3;
+        size_t at = 4;
+        if (adaptation & 2) at = 5 + size_t(p[4]);
+        const bool payload = (adaptation & 1) && at < kPacket && !(p[1] & 0x80);
+        if (!payload) {
+            if (scrambling && (p[1] & 0x80)) {
+                // Flagged in error: its header cannot be trusted, its bytes may be scrambled.
+                ++stats_.packetsDropped;
+                return false;
+            }
+            if (scrambling) ++stats_.packetsClear;  // no payload: nothing is scrambled
+            p[3] &= 0x3F;
+            return true;
+        }
+        uint8_t* q = p + at;
+        const size_t n = kPacket - at;
+        if (!scrambling) {
+            if (pid == keyPid_ && keyPid_ != kNoPid) {
+                Keys(q, n);
+                return false;  // of no use once decrypted
+            }
+            ++stats_.packetsClear;
+            if (pid == 0 && start) Pat(q, n);
+            else if (pid == pmtPid_ && start) Pmt(q, n);
+            else if (start && pids_[pid]) pids_[pid]->walk.region = ts::Region::Encrypted;  // a clear PES: nothing to walk
+            return true;
+        }
+        PidState& s = State(pid);
+        if (!s.hasRecord || pid == keyPid_ || pid == pmtPid_ || pid == 0) {
+            ++stats_.packetsDropped;
+            ++stats_.missingRecords;
+            if (start) s.walk.region = ts::Region::Encrypted;
+            return false;
+        }
+        TuringKeystream* ks = keystreams_.Select(pid, s.streamId, s.block);
+        if (!ks) {
+            failed_ = true;
+            return false;
+        }
+        stats_.keystreamRebuilds = keystreams_.Rebuilds();
+        if (start) s.walk.StartPes();
+        s.walk.mpeg2Video = s.streamType == kTsTypeMpeg1Video || s.streamType == kTsTypeMpeg2Video;
+        size_t clear = ClearPart(s.walk, q, n, *ks);
+        ks->Xor(q + clear, n - clear);
+        p[3] &= 0x3F;
+        ++stats_.packetsDecrypted;
+        return true;
+    }
+
+    // The clear part of this packet's payload. Where a start code may begin, the bytes are
+    // either a clear header's start code or, decrypted with the next keystream bytes (clear
+    // bytes use none), the first slice's.
+    static size_t ClearPart(ts::PesWalk& walk, const uint8_t* q, size_t n, const TuringKeystream& ks) {
+        bool havePeek = false;
+        uint8_t peek[5];
+        return ts::ClearPrefix(walk, q, n, [&](const uint8_t* at, size_t avail) {
+            if (!havePeek) {
+                TuringKeystream copy = ks;  // look ahead without using the bytes
+                copy.Generate(peek, sizeof peek);
+                havePeek = true;
+            }
+            if (ts::LooksLikeClearHeaderCode(at, avail)) return 1;
+            if (ts::LooksLikeSliceCode(at, avail, peek, 2) || ts::LooksLikeSliceCode(at, avail, peek, 3)) return -1;
+            return 0;
+        });
+    }
+
+    // Tables in one packet each (a TiVo's are short); a bad CRC leaves the old ones.
+    static bool Section(const uint8_t* q, size_t n, const uint8_t** section, size_t* size) {
+        size_t pointer = q[0];
+        if (1 + pointer + 3 > n) return false;
+        const uint8_t* s = q + 1 + pointer;
+        size_t total = 3 + (size_t(s[1] & 0x0F) << 8 | s[2]);
+        if (1 + pointer + total > n || total < 12 || MpegCrc32(s, total) != 0) return false;
+        *section = s;
+        *size = total;
+        return true;
+    }
+
+    void Pat(const uint8_t* q, size_t n) {
+        const uint8_t* s;
+        size_t size;
+        if (!Section(q, n, &s, &size) || s[0] != 0x00) return;
+        for (size_t i = 8; i + 4 <= size - 4; i += 4) {
+            uint16_t program = static_cast<uint16_t>(s[i] << 8 | s[i + 1]);
+            if (program == 0) continue;
+            pmtPid_ = static_cast<uint16_t>((s[i + 2] & 0x1F) << 8 | s[i + 3]);
+            return;
+        }
+    }
+
+    // Learns the stream types and the key PID, then takes the key PID out of the table: its
+    // packets are dropped, so the decrypted stream is the recording as it was before TiVo
+    // added them (bit for bit in the known-answer recordings).
+    void Pmt(uint8_t* q, size_t n) {
+        const uint8_t* found;
+        size_t size;
+        if (!Section(q, n, &found, &size) || found[0] != 0x02) return;
+        uint8_t* s = q + (found - q);
+        const size_t end = size - 4;
+        size_t i = 12 + (size_t(s[10] & 0x0F) << 8 | s[11]);
+        if (i > end) return;
+        for (auto& p : pids_)
+            if (p) p->listed = false;
+        keyPid_ = kNoPid;
+        size_t kept = i;  // where the next kept entry goes
+        while (i + 5 <= end) {
+            uint8_t type = s[i];
+            uint16_t pid = static_cast<uint16_t>((s[i + 1] & 0x1F) << 8 | s[i + 2]);
+            size_t entry = 5 + (size_t(s[i + 3] & 0x0F) << 8 | s[i + 4]);
+            if (i + entry > end) return;
+            State(pid).streamType = type;
+            State(pid).listed = true;
+            if (type == kTsTypeTivoKeys) {
+                if (keyPid_ == kNoPid) keyPid_ = pid;
+            } else {
+                std::memmove(s + kept, s + i, entry);
+                kept += entry;
+            }
+            i += entry;
+        }
+        if (kept == i) return;
+        size_t length = kept + 4 - 3;
+        s[1] = static_cast<uint8_t>((s[1] & 0xF0) | (length >> 8));
+        s[2] = static_cast<uint8_t>(length);
+        uint32_t crc = MpegCrc32(s, kept);
+        for (int k = 0; k < 4; ++k) s[kept + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
+        std::memset(s + kept + 4, 0xFF, static_cast<size_t>(q + n - (s + kept + 4)));
+    }
+
+    // "TiVo", 0x81 0x03, two bytes, a 16-bit count of the bytes that follow, then 20-byte
+    // entries: PID, stream id, one byte, the 16-byte record.
+    void Keys(const uint8_t* q, size_t n) {
+        if (n < 10 || std::memcmp(q, "TiVo", 4) != 0 || q[4] != 0x81 || q[5] != 0x03) {
+            ++stats_.invalidRecords;
+            return;
+        }
+        ++keyPackets_;
+        size_t bytes = std::min(n - 10, size_t(q[8]) << 8 | q[9]);
+        for (size_t e = 10; e + kKeyEntrySize <= 10 + bytes; e += kKeyEntrySize) {
+            uint16_t pid = static_cast<uint16_t>((q[e] & 0x1F) << 8 | q[e + 1]);
+            const uint8_t* record = q + e + 4;
+            if (!pes::RecordValid(record)) {
+                ++stats_.invalidRecords;
+                continue;
+            }
+            PidState& s = State(pid);
+            s.hasRecord = true;
+            s.streamId = q[e + 2];
+            s.block = pes::RecordBlock(record);
+        }
+    }
+
+    KeystreamSet keystreams_;
+    std::vector<std::unique_ptr<PidState>> pids_;
+    std::vector<uint8_t> carry_;
+    bool locked_ = false;
+    bool inDamage_ = false;
+    uint16_t pmtPid_ = kNoPid;
+    uint16_t keyPid_ = kNoPid;
+};
+
+TransportStreamDecryptor::TransportStreamDecryptor(const TivoKeys& keys) : impl_(new Impl(keys)) {}
+TransportStreamDecryptor::~TransportStreamDecryptor() = default;
+
+bool TransportStreamDecryptor::Feed(uint8_t* data, size_t size, ByteSink& out) { return impl_->Feed(data, size, out); }
+bool TransportStreamDecryptor::Finish(ByteSink& out) { return impl_->Finish(out); }
+void TransportStreamDecryptor::Reset() { impl_->Reset(); }
+bool TransportStreamDecryptor::Failed() const { return impl_->failed_; }
+const DecryptStats& TransportStreamDecryptor::Stats() const {
+    return impl_->stats_;
+}
+uint64_t TransportStreamDecryptor::KeyPackets() const { return impl_->keyPackets_; }
+
+}  // namespace korvane::media
+
+namespace korvane::media {
+
+bool DecryptTivoTransportFile(const std::string& inputPath, const std::string& outputPath,
+                              const std::string& mediaAccessKey, DecryptStats* stats, std::string* error) {
+    std::string mak;
+    if (!NormalizeMediaAccessKey(mediaAccessKey, &mak)) {
+        if (error) *error = "The Media Access Key must be 10 digits.";
+        return false;
+    }
+    FileByteSource in;
+    if (!in.Open(inputPath, error)) return false;
+    TivoFile file;
+    TivoParseOptions parse;
+    parse.probeBytes = 4096;  // only the payload kind matters here
+    std::string text;
+    if (ParseTivo(in, &file, &text, parse) != TivoStatus::Ok) {
+        if (error) *error = "\"" + inputPath + "\": " + text;
+        return false;
+    }
+    if (file.payloadKind != PayloadKind::TransportStream) {
+        if (error) *error = "\"" + inputPath + "\" holds a program stream, not a transport stream.";
+        return false;
+    }
+    TivoKeys keys;
+    if (!DeriveTivoKeys(mak, file, &keys)) {
+        if (error) *error = "The hash library failed.";
+        return false;
+    }
+    if (CheckKeyByMetadata(file, keys).fit == KeyFit::Wrong) {
+        if (error) *error = "The Media Access Key does not fit \"" + inputPath + "\".";
+        return false;
+    }
+    FileByteSink out;
+    if (!out.Open(outputPath, error)) return false;
+    TransportStreamDecryptor decryptor(keys);
+    constexpr size_t kBlock = size_t(1) << 20;
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kBlock]);
+    bool ok = true;
+    for (uint64_t pos = file.payloadOffset; ok && pos < file.fileSize;) {
+        size_t n = in.ReadAt(pos, buffer.get(), kBlock);
+        if (n == 0) break;
+        ok = decryptor.Feed(buffer.get(), n, out);
+        pos += n;
+    }
+    if (ok) ok = decryptor.Finish(out);
+    bool readFailed = in.Failed() || decryptor.Stats().bytesIn != file.payloadSize;
+    std::string closeError;
+    bool closed = out.Close(&closeError);
+    if (stats) *stats = decryptor.Stats();
+    if (!ok || readFailed || !closed) {
+        if (error)
+            *error = readFailed ? "Cannot read \"" + inputPath + "\"."
+                     : !closeError.empty() ? closeError
+                                           : "Cannot write \"" + outputPath + "\".";
+        std::remove(outputPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace korvane::media

@@ -1,0 +1,301 @@
+#include "media/TransportStreamEncryptor.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "PesRecord.h"
+#include "TsClearPart.h"
+#include "media/MpegStreams.h"
+#include "media/TransportStreamReader.h"
+
+namespace korvane::media {
+namespace {
+
+constexpr size_t kPacket = kTsPacketSize;
+constexpr uint16_t kNoPid = 0xFFFF;
+constexpr size_t kEntriesPerKeyPacket = (kPacket - 4 - 10) / 20;
+
+struct PidState {
+    uint8_t streamType = 0;
+    bool scrambled = false;   // an audio or video PID of the PMT
+    bool announced = false;   // its record has gone out in a key packet
+    uint8_t streamId = 0;
+    uint32_t block = 0;
+    uint64_t packets = 0;     // of its packets scrambled in the current block
+    ts::PesWalk plain;        // the clear part as the plaintext shows it
+    ts::PesWalk check;        // and as the decryptor will find it in the output
+};
+
+bool IsAudioOrVideo(uint8_t type) {
+    switch (type) {
+    case kTsTypeMpeg1Video:
+    case kTsTypeMpeg2Video:
+    case kTsTypeH264:
+    case kTsTypeMpeg1Audio:
+    case kTsTypeMpeg2Audio:
+    case kTsTypeAacAdts:
+    case kTsTypeAc3:
+    case kTsTypeEac3:
+    case kTsTypePrivatePes: return true;
+    default: return false;
+    }
+}
+
+uint8_t StreamIdFor(uint8_t type) {
+    switch (type) {
+    case kTsTypeMpeg1Video:
+    case kTsTypeMpeg2Video:
+    case kTsTypeH264: return 0xE0;
+    case kTsTypeMpeg1Audio:
+    case kTsTypeMpeg2Audio:
+    case kTsTypeAacAdts: return 0xC0;
+    default: return 0xBD;
+    }
+}
+
+}  // namespace
+
+class TransportStreamEncryptor::Impl {
+public:
+    Impl(const TivoKeys& keys, const EncryptOptions& options)
+        : options_(options), keystreams_(keys.media), pids_(8192) {
+        if (options_.packetsPerBlock == 0) options_.packetsPerBlock = 1;
+    }
+
+    bool Feed(uint8_t* data, size_t size, ByteSink& out) {
+        if (!error_.empty()) return false;
+        stats_.bytesIn += size;
+        size_t pos = 0;
+        if (!carry_.empty()) {
+            size_t take = std::min(size, kPacket - carry_.size());
+            carry_.insert(carry_.end(), data, data + take);
+            pos = take;
+            if (carry_.size() == kPacket) {
+                Packet(carry_.data());
+                carry_.clear();
+            }
+        }
+        for (; error_.empty() && pos + kPacket <= size; pos += kPacket) Packet(data + pos);
+        if (error_.empty() && pos < size) carry_.assign(data + pos, data + size);
+        return Flush(out);
+    }
+
+    bool Finish(ByteSink& out) {
+        if (error_.empty() && !carry_.empty()) Fail("The transport stream ends inside a packet.");
+        carry_.clear();
+        return Flush(out);
+    }
+
+    std::string error_;
+    EncryptStats stats_;
+
+private:
+    void Fail(const std::string& text) {
+        if (error_.empty()) error_ = text;
+    }
+
+    bool Flush(ByteSink& out) {
+        if (!pending_.empty() && error_.empty()) {
+            if (!out.Write(pending_.data(), pending_.size())) Fail("The encrypted stream could not be written.");
+            stats_.bytesOut += pending_.size();
+        }
+        pending_.clear();
+        return error_.empty();
+    }
+
+    void Emit(const uint8_t* p) { pending_.insert(pending_.end(), p, p + kPacket); }
+
+    void Packet(uint8_t* p) {
+        if (p[0] != kTsSyncByte) return Fail("The input is no sequence of whole 188-byte transport stream packets.");
+        const uint16_t pid = static_cast<uint16_t>((p[1] & 0x1F) << 8 | p[2]);
+        const bool start = (p[1] & 0x40) != 0;
+        const unsigned adaptation = (p[3] >> 4) & 3;
+        if ((p[3] >> 6) != 0) return Fail("The transport stream is already scrambled.");
+        size_t at = (adaptation & 2) ? 5 + size_t(p[4]) : 4;
+        const bool payload = (adaptation & 1) && at < kPacket && !(p[1] & 0x80);
+        if (payload && pid == 0 && start) Pat(p + at, kPacket - at);
+        if (payload && pid == pmtPid_ && start) {
+            if (!Pmt(p + at, kPacket - at)) return;
+            ++stats_.unitsCopied;
+            Emit(p);
+            Announce();
+            return;
+        }
+        PidState& s = pids_[pid];
+        if (!payload || !s.scrambled || !s.announced) {
+            ++stats_.unitsCopied;
+            Emit(p);
+            return;
+        }
+        if (s.packets == options_.packetsPerBlock) {
+            s.block = (s.block + 1) & 0xFFFFFF;
+            s.packets = 0;
+            ++stats_.blockChanges;
+            KeyPacket({pid});
+        }
+        ++s.packets;
+        TuringKeystream* ks = keystreams_.Select(pid, s.streamId, s.block);
+        if (!ks) return Fail("The hash library failed.");
+        uint8_t* q = p + at;
+        const size_t n = kPacket - at;
+        if (start) {
+            s.plain.StartPes();
+            s.check.StartPes();
+        }
+        s.plain.mpeg2Video = s.check.mpeg2Video = s.streamType == kTsTypeMpeg1Video || s.streamType == kTsTypeMpeg2Video;
+        uint8_t peek[5];
+        TuringKeystream ahead = *ks;
+        ahead.Generate(peek, sizeof peek);
+        // A start code cut by the end of the packet stays clear as far as it goes (the
+        // decryptor cannot tell it from a header's); a slice's then starts at its last byte.
+        size_t clear = ts::ClearPrefix(s.plain, q, n, [](const uint8_t* b, size_t avail) {
+            if (ts::LooksLikeClearHeaderCode(b, avail)) return 1;
+            if (ts::LooksLikeSliceCode(b, avail, nullptr, 2) || ts::LooksLikeSliceCode(b, avail, nullptr, 3)) return -1;
+            return 0;
+        });
+        ks->Xor(q + clear, n - clear);
+        p[3] |= 0xC0;
+        // The decryptor decides on what it receives: it must find the same clear part.
+        size_t found = ts::ClearPrefix(s.check, q, n, [&](const uint8_t* b, size_t avail) {
+            if (ts::LooksLikeClearHeaderCode(b, avail)) return 1;
+            if (ts::LooksLikeSliceCode(b, avail, peek, 2) || ts::LooksLikeSliceCode(b, avail, peek, 3)) return -1;
+            return 0;
+        });
+        if (found != clear)
+            return Fail("A packet's encrypted bytes would read as a clear header; try another salt.");
+        ++stats_.packetsEncrypted;
+        Emit(p);
+    }
+
+    static bool Section(uint8_t* q, size_t n, uint8_t** section, size_t* size) {
+        size_t pointer = q[0];
+        if (1 + pointer + 3 > n) return false;
+        uint8_t* s = q + 1 + pointer;
+        size_t total = 3 + (size_t(s[1] & 0x0F) << 8 | s[2]);
+        if (1 + pointer + total > n || total < 12 || MpegCrc32(s, total) != 0) return false;
+        *section = s;
+        *size = total;
+        return true;
+    }
+
+    void Pat(uint8_t* q, size_t n) {
+        uint8_t* s;
+        size_t size;
+        if (!Section(q, n, &s, &size) || s[0] != 0x00) return;
+        for (size_t i = 8; i + 4 <= size - 4; i += 4) {
+            if ((s[i] << 8 | s[i + 1]) == 0) continue;
+            pmtPid_ = static_cast<uint16_t>((s[i + 2] & 0x1F) << 8 | s[i + 3]);
+            return;
+        }
+    }
+
+    // Learns the streams and appends the key PID's entry, in the 0xFF fill after the section.
+    bool Pmt(uint8_t* q, size_t n) {
+        uint8_t* s;
+        size_t size;
+        if (!Section(q, n, &s, &size) || s[0] != 0x02) {
+            Fail("The PMT is not one whole section in one packet.");
+            return false;
+        }
+        const size_t end = size - 4;
+        std::vector<bool> used(8192, false);
+        for (size_t i = 12 + (size_t(s[10] & 0x0F) << 8 | s[11]); i + 5 <= end;) {
+            uint8_t type = s[i];
+            uint16_t pid = static_cast<uint16_t>((s[i + 1] & 0x1F) << 8 | s[i + 2]);
+            i += 5 + (size_t(s[i + 3] & 0x0F) << 8 | s[i + 4]);
+            used[pid] = true;
+            if (type == kTsTypeTivoKeys) {
+                Fail("The transport stream already has a TiVo key PID.");
+                return false;
+            }
+            PidState& st = pids_[pid];
+            if (!IsAudioOrVideo(type) || (st.scrambled && st.streamType == type)) continue;
+            st.streamType = type;
+            st.scrambled = true;
+            st.announced = false;
+            st.streamId = StreamIdFor(type);
+            st.block = options_.firstBlock & 0xFFFFFF;
+            st.packets = 0;
+        }
+        if (keyPid_ == kNoPid) {
+            keyPid_ = 0x0FF0;
+            while (used[keyPid_] || keyPid_ == pmtPid_) --keyPid_;
+        }
+        uint8_t* fill = s + size;
+        uint8_t* stop = q + n;
+        if (stop - fill < 5 || std::any_of(fill, stop, [](uint8_t b) { return b != 0xFF; })) {
+            Fail("The PMT packet has no room (0xFF fill) for the key PID's entry.");
+            return false;
+        }
+        uint8_t* entry = s + end;
+        std::memmove(entry + 5, entry, 4);  // the CRC, rewritten below
+        entry[0] = kTsTypeTivoKeys;
+        entry[1] = static_cast<uint8_t>(0xE0 | keyPid_ >> 8);
+        entry[2] = static_cast<uint8_t>(keyPid_);
+        entry[3] = 0xF0;
+        entry[4] = 0x00;
+        size_t length = size + 5 - 3;
+        s[1] = static_cast<uint8_t>((s[1] & 0xF0) | (length >> 8));
+        s[2] = static_cast<uint8_t>(length);
+        uint32_t crc = MpegCrc32(s, end + 5);
+        for (int k = 0; k < 4; ++k) s[end + 5 + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
+        return true;
+    }
+
+    // Records of the PIDs not yet announced, after a PMT.
+    void Announce() {
+        std::vector<uint16_t> fresh;
+        for (uint16_t pid = 0; pid < 8192; ++pid)
+            if (pids_[pid].scrambled && !pids_[pid].announced) fresh.push_back(pid);
+        if (!fresh.empty()) KeyPacket(fresh);
+    }
+
+    // "TiVo", 0x81 0x03, 0x7D 0x00, the byte count, then per PID its stream id and record.
+    void KeyPacket(const std::vector<uint16_t>& list) {
+        for (size_t first = 0; first < list.size(); first += kEntriesPerKeyPacket) {
+            size_t count = std::min(kEntriesPerKeyPacket, list.size() - first);
+            uint8_t p[kPacket];
+            std::memset(p, 0xFF, sizeof p);
+            p[0] = kTsSyncByte;
+            p[1] = static_cast<uint8_t>(0x40 | keyPid_ >> 8);
+            p[2] = static_cast<uint8_t>(keyPid_);
+            p[3] = static_cast<uint8_t>(0x10 | (keyCc_++ & 0x0F));
+            uint8_t* q = p + 4;
+            std::memcpy(q, "TiVo\x81\x03\x7D\x00", 8);
+            q[8] = static_cast<uint8_t>((count * 20) >> 8);
+            q[9] = static_cast<uint8_t>(count * 20);
+            for (size_t k = 0; k < count; ++k) {
+                uint16_t pid = list[first + k];
+                PidState& s = pids_[pid];
+                uint8_t* e = q + 10 + 20 * k;
+                e[0] = static_cast<uint8_t>(pid >> 8);
+                e[1] = static_cast<uint8_t>(pid);
+                e[2] = s.streamId;
+                e[3] = 0x10;
+                pes::MakeRecord(s.block, e + 4);
+                s.announced = true;
+            }
+            Emit(p);
+        }
+    }
+
+    EncryptOptions options_;
+    KeystreamSet keystreams_;
+    std::vector<PidState> pids_;
+    std::vector<uint8_t> carry_;
+    std::vector<uint8_t> pending_;
+    uint16_t pmtPid_ = kNoPid;
+    uint16_t keyPid_ = kNoPid;
+    unsigned keyCc_ = 0;
+};
+
+TransportStreamEncryptor::TransportStreamEncryptor(const TivoKeys& keys, const EncryptOptions& options)
+    : impl_(new Impl(keys, options)) {}
+TransportStreamEncryptor::~TransportStreamEncryptor() = default;
+bool TransportStreamEncryptor::Feed(uint8_t* data, size_t size, ByteSink& out) { return impl_->Feed(data, size, out); }
+bool TransportStreamEncryptor::Finish(ByteSink& out) { return impl_->Finish(out); }
+const std::string& TransportStreamEncryptor::ErrorText() const { return impl_->error_; }
+const EncryptStats& TransportStreamEncryptor::Stats() const { return impl_->stats_; }
+
+}  // namespace korvane::media

@@ -1,0 +1,580 @@
+#include "media/TransportStreamReader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace korvane::media {
+namespace {
+
+constexpr uint16_t kPatPid = 0x0000;
+constexpr uint16_t kNullPid = 0x1FFF;
+constexpr size_t kPidCount = 8192;
+// Sync is taken only where three sync bytes stand 188 apart: a lone 0x47 in garbage is common.
+constexpr int kSyncRun = 3;
+constexpr size_t kSyncWindow = (kSyncRun - 1) * kTsPacketSize + 1;
+constexpr size_t kMaxSection = 1024;  // 3 + section_length (at most 1021) for PAT and PMT
+
+inline int64_t ReadTimestamp(const uint8_t* p) {
+    return (int64_t(p[0] >> 1) & 7) << 30 | int64_t(p[1]) << 22 | int64_t(p[2] >> 1) << 15 |
+           int64_t(p[3]) << 7 | int64_t(p[4] >> 1);
+}
+
+}  // namespace
+
+StreamKind ClassifyTsStream(uint8_t streamType, bool ac3Descriptor) {
+    switch (streamType) {
+    case kTsTypeMpeg1Video:
+    case kTsTypeMpeg2Video: return StreamKind::Video;
+    case kTsTypeH264: return StreamKind::H264;
+    case kTsTypeMpeg1Audio:
+    case kTsTypeMpeg2Audio: return StreamKind::MpegAudio;
+    case kTsTypeAacAdts: return StreamKind::Aac;
+    // E-AC-3 travels as AC-3 does, in private stream 1: ffmpeg reads it back from there as
+    // E-AC-3 with the same bytes and timestamps.
+    case kTsTypeAc3:
+    case kTsTypeEac3: return StreamKind::Ac3;
+    case kTsTypePrivatePes: return ac3Descriptor ? StreamKind::Ac3 : StreamKind::Other;
+    default: break;
+    }
+    return StreamKind::Other;
+}
+
+std::string DescribeTsStream(uint8_t streamType, bool ac3Descriptor, bool eac3Descriptor) {
+    switch (streamType) {
+    case kTsTypeMpeg1Video: return "MPEG-1 video";
+    case kTsTypeMpeg2Video: return "MPEG-2 video";
+    case kTsTypeH264: return "H.264 video";
+    case kTsTypeMpeg1Audio: return "MPEG-1 audio";
+    case kTsTypeMpeg2Audio: return "MPEG-2 audio";
+    case kTsTypeAacAdts: return "AAC audio";
+    case kTsTypeAc3: return "AC-3 audio";
+    case kTsTypeEac3: return "E-AC-3 audio";
+    case kTsTypeTivoKeys: return "TiVo key records (skipped)";
+    case kTsTypePrivatePes:
+        if (eac3Descriptor) return "E-AC-3 audio";
+        if (ac3Descriptor) return "AC-3 audio";
+        return "private data (skipped)";
+    case 0x05: return "private sections (skipped)";
+    case 0x86: return "SCTE-35 cues (skipped)";
+    default: break;
+    }
+    static const char* const hex = "0123456789ABCDEF";
+    std::string text = "stream type 0x";
+    text += hex[streamType >> 4];
+    text += hex[streamType & 15];
+    return text + " (skipped)";
+}
+
+struct TransportStreamReader::PidState {
+    int lastCc = -1;
+    // PSI section being collected.
+    bool collecting = false;
+    std::vector<uint8_t> section;
+    // PES being reassembled.
+    bool active = false;
+    bool continuation = false;   // pes holds payload bytes only (a later piece of a long PES)
+    size_t expected = 0;         // whole PES size from its length field; 0 unbounded or not yet known
+    uint64_t offset = 0;         // stream offset of the packet that started it
+    std::vector<uint8_t> pes;
+    // The key this PID was given; kept across PMT versions while its kind stays the same.
+    bool hasKey = false;
+    StreamKind kind = StreamKind::Other;
+    StreamKey key;
+};
+
+TransportStreamReader::TransportStreamReader() : pids_(kPidCount, nullptr) { carry_.reserve(2048); }
+
+TransportStreamReader::~TransportStreamReader() {
+    for (PidState* p : pids_) delete p;
+}
+
+void TransportStreamReader::Reset() {
+    for (PidState*& p : pids_) {
+        delete p;
+        p = nullptr;
+    }
+    carry_.clear();
+    carryOffset_ = 0;
+    locked_ = false;
+    inDamage_ = false;
+    packetOffset_ = 0;
+    status_ = ReaderStatus::Ok;
+    stats_ = TsReaderStats{};
+    streams_.clear();
+    pmtPid_ = 0xFFFF;
+    programNumber_ = 0;
+    pmtVersion_ = -1;
+    nextVideo_ = 0xE0;
+    nextAudio_ = 0xC0;
+    nextAc3_ = 0x80;
+}
+
+std::string TransportStreamReader::ErrorText() const {
+    return status_ == ReaderStatus::Encrypted ? kEncryptedPayloadText : "";
+}
+
+TransportStreamReader::PidState& TransportStreamReader::State(uint16_t pid) {
+    PidState*& s = pids_[pid & (kPidCount - 1)];
+    if (!s) s = new PidState;
+    return *s;
+}
+
+const TsStream* TransportStreamReader::StreamOf(uint16_t pid) const {
+    for (const TsStream& s : streams_)
+        if (s.pid == pid) return &s;
+    return nullptr;
+}
+
+bool TransportStreamReader::Feed(const uint8_t* data, size_t size, PacketHandler& handler) {
+    if (status_ != ReaderStatus::Ok) return false;
+    handler_ = &handler;
+    uint64_t dataOffset = stats_.bytesIn;
+    stats_.bytesIn += size;
+    if (!carry_.empty()) {
+        // Finish the packet (or sync window) left from the last chunk in the carry buffer,
+        // then go on straight in the caller's data.
+        size_t old = carry_.size();
+        size_t take = std::min(size, 4 * kTsPacketSize);
+        carry_.insert(carry_.end(), data, data + take);
+        size_t used = ParseBuffer(carry_.data(), carry_.size(), carryOffset_, false);
+        if (status_ != ReaderStatus::Ok) return false;
+        if (used < old) {
+            // Still short of a whole packet: everything taken stays carried.
+            carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(used));
+            carryOffset_ += used;
+            if (take == size) return true;
+            // Cannot happen (a packet or sync window is shorter than what was added); should
+            // it, the carried bytes count as damage rather than stall the reader.
+            stats_.bytesSkipped += old - used;
+            ++stats_.damageEvents;
+            locked_ = false;
+            used = old;
+        }
+        carry_.clear();
+        data += used - old;
+        size -= used - old;
+        dataOffset += used - old;
+    }
+    size_t used = ParseBuffer(data, size, dataOffset, false);
+    if (status_ != ReaderStatus::Ok) return false;
+    carry_.assign(data + used, data + size);
+    carryOffset_ = dataOffset + used;
+    return true;
+}
+
+bool TransportStreamReader::Finish(PacketHandler& handler) {
+    if (status_ != ReaderStatus::Ok) return false;
+    handler_ = &handler;
+    if (!carry_.empty()) ParseBuffer(carry_.data(), carry_.size(), carryOffset_, true);
+    carry_.clear();
+    for (const TsStream& s : streams_) {
+        if (status_ != ReaderStatus::Ok) break;
+        PidState& st = State(s.pid);
+        if (s.carried && st.active) FlushPes(st, s, false);
+    }
+    return status_ == ReaderStatus::Ok;
+}
+
+bool TransportStreamReader::SyncAt(const uint8_t* p, size_t avail, bool atEnd, bool* needMore) const {
+    *needMore = false;
+    if (p[0] != kTsSyncByte) return false;
+    if (avail < kSyncWindow) {
+        if (!atEnd) {
+            *needMore = true;
+            return false;
+        }
+        // The last packets of the input: every sync byte there is must stand, and one whole
+        // packet at least.
+        if (avail < kTsPacketSize) return false;
+        for (size_t i = kTsPacketSize; i < avail; i += kTsPacketSize)
+            if (p[i] != kTsSyncByte) return false;
+        return true;
+    }
+    for (int k = 1; k < kSyncRun; ++k)
+        if (p[k * kTsPacketSize] != kTsSyncByte) return false;
+    return true;
+}
+
+size_t TransportStreamReader::ParseBuffer(const uint8_t* data, size_t size, uint64_t base, bool atEnd) {
+    size_t pos = 0;
+    while (pos < size && status_ == ReaderStatus::Ok) {
+        size_t avail = size - pos;
+        if (locked_) {
+            if (avail <= kTsPacketSize && !atEnd) break;
+            if (avail < kTsPacketSize) {
+                // A packet cut short by the end of the input.
+                stats_.bytesSkipped += avail;
+                ++stats_.damageEvents;
+                pos = size;
+                break;
+            }
+            // A packet counts only if the next one starts where it ends: garbage that cuts a
+            // packet short must not be read as that packet's payload.
+            if (data[pos] == kTsSyncByte && (avail == kTsPacketSize || data[pos + kTsPacketSize] == kTsSyncByte)) {
+                packetOffset_ = base + pos;
+                ParsePacket(data + pos);
+                pos += kTsPacketSize;
+                continue;
+            }
+            locked_ = false;
+        }
+        // Look for sync: skip what cannot start a packet, stop at a candidate that needs more
+        // bytes to judge.
+        size_t i = pos;
+        bool needMore = false;
+        for (; i < size; ++i) {
+            const void* hit = std::memchr(data + i, kTsSyncByte, size - i);
+            if (!hit) {
+                i = size;
+                break;
+            }
+            i = static_cast<const uint8_t*>(hit) - data;
+            if (SyncAt(data + i, size - i, atEnd, &needMore) || needMore) break;
+        }
+        if (i > pos) {
+            if (!inDamage_) {
+                inDamage_ = true;
+                ++stats_.damageEvents;
+            }
+            stats_.bytesSkipped += i - pos;
+            pos = i;
+        }
+        if (needMore || i >= size) break;
+        locked_ = true;
+        inDamage_ = false;
+    }
+    return pos;
+}
+
+void TransportStreamReader::ParsePacket(const uint8_t* p) {
+    ++stats_.packets;
+    if (p[1] & 0x80) {
+        // transport_error_indicator: nothing in the packet (not even its PID) can be trusted.
+        ++stats_.errorPackets;
+        return;
+    }
+    const bool start = (p[1] & 0x40) != 0;
+    const uint16_t pid = static_cast<uint16_t>((p[1] & 0x1F) << 8 | p[2]);
+    const unsigned scrambling = p[3] >> 6;
+    const unsigned adaptation = (p[3] >> 4) & 3;
+    const int cc = p[3] & 0x0F;
+    if (pid == kNullPid) {
+        ++stats_.nullPackets;
+        return;
+    }
+    if (adaptation == 0) {
+        ++stats_.errorPackets;
+        return;
+    }
+    size_t payloadStart = 4;
+    bool discontinuity = false;
+    if (adaptation & 2) {
+        size_t length = p[4];
+        if (length > (adaptation == 3 ? 182u : 183u)) {
+            ++stats_.errorPackets;
+            return;
+        }
+        discontinuity = length > 0 && (p[5] & 0x80);
+        payloadStart = 5 + length;
+    }
+    const bool hasPayload = (adaptation & 1) != 0;
+
+    const bool psi = pid == kPatPid || pid == pmtPid_;
+    const TsStream* stream = psi ? nullptr : StreamOf(pid);
+    const bool wanted = psi || (stream && (stream->carried || (filter_ && stream->streamType == kTsTypeTivoKeys)));
+    if (!wanted) {
+        ++stats_.skippedPackets;
+        return;
+    }
+    PidState& state = State(pid);
+    if (hasPayload) {
+        if (state.lastCc >= 0 && !discontinuity) {
+            if (cc == state.lastCc) {
+                ++stats_.duplicatePackets;
+                return;
+            }
+            if (cc != ((state.lastCc + 1) & 15)) ++stats_.continuityErrors;
+        }
+        state.lastCc = cc;
+    }
+    if (!hasPayload || payloadStart >= kTsPacketSize) return;
+
+    uint8_t copy[kTsPacketSize];
+    if (filter_ && stream) {
+        std::memcpy(copy, p, kTsPacketSize);
+        if (!filter_->OnTsPacket(copy, stream)) return;
+        p = copy;
+        if (!stream->carried) return;
+    } else if (scrambling != 0) {
+        ++stats_.scrambledPackets;
+        if (stream) {
+            status_ = ReaderStatus::Encrypted;
+            return;
+        }
+    }
+    if ((p[3] >> 6) != 0) {
+        // Still scrambled after the filter: never pass such bytes on.
+        ++stats_.scrambledPackets;
+        return;
+    }
+    if (psi) {
+        OnSectionData(state, pid, p + payloadStart, kTsPacketSize - payloadStart, start);
+    } else {
+        OnPesData(state, *stream, p + payloadStart, kTsPacketSize - payloadStart, start);
+    }
+}
+
+size_t TransportStreamReader::AppendSection(PidState& state, uint16_t pid, const uint8_t* p, size_t size) {
+    size_t used = 0;
+    if (state.section.size() < 3) {
+        used = std::min(size, 3 - state.section.size());
+        state.section.insert(state.section.end(), p, p + used);
+        if (state.section.size() < 3) return used;
+    }
+    size_t total = 3 + (size_t(state.section[1] & 0x0F) << 8 | state.section[2]);
+    if (total > kMaxSection) {
+        ++stats_.badSections;
+        state.collecting = false;
+        state.section.clear();
+        return size;
+    }
+    size_t take = std::min(size - used, total - state.section.size());
+    state.section.insert(state.section.end(), p + used, p + used + take);
+    used += take;
+    if (state.section.size() == total) {
+        state.collecting = false;
+        OnSection(pid, state.section.data(), total);
+        state.section.clear();
+    }
+    return used;
+}
+
+void TransportStreamReader::OnSectionData(PidState& state, uint16_t pid, const uint8_t* p, size_t size,
+                                          bool start) {
+    if (!start) {
+        if (state.collecting) AppendSection(state, pid, p, size);
+        return;
+    }
+    size_t pointer = p[0];
+    if (1 + pointer > size) {
+        ++stats_.badSections;
+        state.collecting = false;
+        state.section.clear();
+        return;
+    }
+    if (state.collecting) {
+        AppendSection(state, pid, p + 1, pointer);
+        if (state.collecting) {
+            // The previous section should have ended where the pointer says the next begins.
+            ++stats_.badSections;
+            state.collecting = false;
+            state.section.clear();
+        }
+    }
+    size_t pos = 1 + pointer;
+    // Several sections may follow one another; 0xFF fills the rest of the packet.
+    while (pos < size && p[pos] != 0xFF && status_ == ReaderStatus::Ok) {
+        state.collecting = true;
+        state.section.clear();
+        pos += AppendSection(state, pid, p + pos, size - pos);
+        if (state.collecting) break;
+    }
+}
+
+void TransportStreamReader::OnSection(uint16_t pid, const uint8_t* s, size_t size) {
+    // Both tables use the long form: at least 8 header bytes and the CRC.
+    if (size < 12 || !(s[1] & 0x80) || MpegCrc32(s, size) != 0) {
+        ++stats_.badSections;
+        return;
+    }
+    if (!(s[5] & 1)) return;  // a table announced for later: the current one still holds
+    if (pid == kPatPid && s[0] == 0x00) {
+        OnPat(s, size);
+    } else if (pid == pmtPid_ && s[0] == 0x02) {
+        OnPmt(s, size);
+    }
+}
+
+void TransportStreamReader::OnPat(const uint8_t* s, size_t size) {
+    for (size_t i = 8; i + 4 <= size - 4; i += 4) {
+        uint16_t program = static_cast<uint16_t>(s[i] << 8 | s[i + 1]);
+        uint16_t pid = static_cast<uint16_t>((s[i + 2] & 0x1F) << 8 | s[i + 3]);
+        if (program == 0) continue;  // the network PID
+        if (pid != pmtPid_ || program != programNumber_) {
+            pmtPid_ = pid;
+            programNumber_ = program;
+            pmtVersion_ = -1;
+        }
+        return;
+    }
+}
+
+void TransportStreamReader::OnPmt(const uint8_t* s, size_t size) {
+    uint16_t program = static_cast<uint16_t>(s[3] << 8 | s[4]);
+    if (program != programNumber_) return;
+    int version = (s[5] >> 1) & 0x1F;
+    if (version == pmtVersion_) return;
+    const size_t end = size - 4;
+    size_t infoLength = size_t(s[10] & 0x0F) << 8 | s[11];
+    if (12 + infoLength > end) {
+        ++stats_.badSections;
+        return;
+    }
+    std::vector<TsStream> streams;
+    for (size_t i = 12 + infoLength; i + 5 <= end;) {
+        TsStream t;
+        t.streamType = s[i];
+        t.pid = static_cast<uint16_t>((s[i + 1] & 0x1F) << 8 | s[i + 2]);
+        size_t esInfo = size_t(s[i + 3] & 0x0F) << 8 | s[i + 4];
+        if (i + 5 + esInfo > end) {
+            ++stats_.badSections;
+            return;
+        }
+        bool ac3 = false, eac3 = false;
+        for (size_t d = i + 5; d + 2 <= i + 5 + esInfo;) {
+            uint8_t tag = s[d], length = s[d + 1];
+            if (d + 2 + length > i + 5 + esInfo) break;
+            // AC-3: the DVB AC-3 descriptor, the ATSC audio descriptor, or the "AC-3"
+            // registration; E-AC-3: their enhanced counterparts.
+            if (tag == 0x6A || tag == 0x81) ac3 = true;
+            if (tag == 0x7A || tag == 0xCC) eac3 = true;
+            if (tag == 0x05 && length >= 4 && std::memcmp(s + d + 2, "AC-3", 4) == 0) ac3 = true;
+            if (tag == 0x05 && length >= 4 && std::memcmp(s + d + 2, "EAC3", 4) == 0) eac3 = true;
+            d += 2 + length;
+        }
+        t.kind = ClassifyTsStream(t.streamType, ac3 || eac3);
+        t.description = DescribeTsStream(t.streamType, ac3, eac3);
+        i += 5 + esInfo;
+        if (t.pid == kPatPid || t.pid == pmtPid_ || t.pid == kNullPid) continue;
+        streams.push_back(t);
+    }
+    pmtVersion_ = version;
+    ++stats_.pmtVersions;
+
+    // PES still being assembled for a PID that leaves the program (or changes kind) go out now.
+    for (const TsStream& old : streams_) {
+        if (!old.carried) continue;
+        bool kept = false;
+        for (const TsStream& t : streams)
+            if (t.pid == old.pid && t.kind == old.kind) kept = true;
+        PidState& st = State(old.pid);
+        if (!kept && st.active) FlushPes(st, old, false);
+    }
+    for (TsStream& t : streams) {
+        if (t.kind == StreamKind::Other) continue;
+        PidState& st = State(t.pid);
+        if (!st.hasKey || st.kind != t.kind) {
+            StreamKey key;
+            bool ok = true;
+            switch (t.kind) {
+            case StreamKind::Video:
+            case StreamKind::H264:
+                ok = nextVideo_ <= 0xEF;
+                key.streamId = nextVideo_++;
+                break;
+            case StreamKind::MpegAudio:
+            case StreamKind::Aac:
+                ok = nextAudio_ <= 0xDF;
+                key.streamId = nextAudio_++;
+                break;
+            case StreamKind::Ac3:
+                ok = nextAc3_ <= 0x87;
+                key.streamId = kPrivateStream1;
+                key.substreamId = nextAc3_++;
+                break;
+            case StreamKind::Other: ok = false; break;
+            }
+            if (!ok) {
+                t.description += " (skipped: too many streams)";
+                t.kind = StreamKind::Other;
+                continue;
+            }
+            st = PidState{};
+            st.hasKey = true;
+            st.kind = t.kind;
+            st.key = key;
+        }
+        t.key = st.key;
+        t.carried = true;
+    }
+    streams_ = std::move(streams);
+}
+
+void TransportStreamReader::OnPesData(PidState& state, const TsStream& stream, const uint8_t* p, size_t size,
+                                      bool start) {
+    if (start) {
+        if (state.active) FlushPes(state, stream, false);
+        if (status_ != ReaderStatus::Ok) return;
+        state.active = true;
+        state.continuation = false;
+        state.expected = 0;
+        state.offset = packetOffset_;
+        state.pes.clear();
+    } else if (!state.active) {
+        return;  // the middle of a PES whose start we never saw
+    } else if (state.expected == 0 && state.pes.size() + size > kMaxTsPesBytes) {
+        FlushPes(state, stream, true);
+        state.active = true;
+        state.continuation = true;
+    }
+    state.pes.insert(state.pes.end(), p, p + size);
+    if (!state.continuation && state.expected == 0 && state.pes.size() >= 6) {
+        size_t length = size_t(state.pes[4]) << 8 | state.pes[5];
+        if (length) state.expected = 6 + length;
+    }
+    if (state.expected && state.pes.size() >= state.expected) {
+        // The rest of the packet is stuffing after a bounded PES.
+        state.pes.resize(state.expected);
+        FlushPes(state, stream, true);
+    }
+}
+
+void TransportStreamReader::FlushPes(PidState& state, const TsStream& stream, bool complete) {
+    state.active = false;
+    if (!complete && state.expected && state.pes.size() < state.expected) ++stats_.truncatedPes;
+    PesPacket packet;
+    packet.key = stream.key;
+    packet.kind = stream.kind;
+    packet.offset = state.offset;
+    const uint8_t* b = state.pes.data();
+    const uint8_t* end = b + state.pes.size();
+    const uint8_t* payload = b;
+    if (!state.continuation) {
+        if (state.pes.size() < 9 || b[0] != 0 || b[1] != 0 || b[2] != 1 || (b[6] & 0xC0) != 0x80) {
+            ++stats_.badPes;
+            state.pes.clear();
+            return;
+        }
+        if (b[6] & 0x30) {
+            status_ = ReaderStatus::Encrypted;
+            return;
+        }
+        uint8_t flags = b[7];
+        size_t headerLength = b[8];
+        unsigned ptsDts = flags >> 6;
+        if (9 + headerLength > state.pes.size() || (ptsDts == 2 && headerLength < 5) ||
+            (ptsDts == 3 && headerLength < 10) || ptsDts == 1) {
+            ++stats_.badPes;
+            state.pes.clear();
+            return;
+        }
+        if (ptsDts >= 2) {
+            packet.hasPts = true;
+            packet.pts = ReadTimestamp(b + 9);
+        }
+        if (ptsDts == 3) {
+            packet.hasDts = true;
+            packet.dts = ReadTimestamp(b + 14);
+        }
+        payload = b + 9 + headerLength;
+    }
+    packet.payload = payload;
+    packet.payloadSize = static_cast<size_t>(end - payload);
+    if (packet.payloadSize > 0) {
+        ++stats_.pesPackets;
+        if (!handler_->OnPacket(packet)) status_ = ReaderStatus::Stopped;
+    }
+    state.pes.clear();
+}
+
+}  // namespace korvane::media
