@@ -121,13 +121,13 @@ Built InterleavedStreams(const TivoKeys& keys, int rounds = 12) {
         Append(b.clear, pack);
         Append(b.scrambled, pack);
         for (uint8_t id : ids) {
-            PesSpec spec(id, Filler(100 + 37 * r + id, static_cast<uint8_t>(id + r)), r % 3 != 0, r % 3 == 2,
+            PesSpec form(id, Filler(100 + 37 * r + id, static_cast<uint8_t>(id + r)), r % 3 != 0, r % 3 == 2,
                          9000 + r * 3003, 6000 + r * 3003);
-            Bytes pes = Pes(spec);
+            Bytes pes = Pes(form);
             b.clearPackets.push_back({b.clear.size(), pes.size()});
             Append(b.clear, pes);
             b.scrambledStarts.push_back(b.scrambled.size());
-            Append(b.scrambled, ScrambledPes(spec, 0x1000 + static_cast<uint32_t>(r / 4) * 0x10101, keystreams));
+            Append(b.scrambled, ScrambledPes(form, 0x1000 + static_cast<uint32_t>(r / 4) * 0x10101, keystreams));
         }
         Append(b.clear, Padding(40));
         Append(b.scrambled, Padding(40));

@@ -38,11 +38,11 @@ public:
     // A unit that yields no packet: system header, padding, private stream 2, ...
     void Skipped(const Bytes& unit) { Append(bytes, unit); }
 
-    void Packet(const PesSpec& spec) {
-        StreamKey key{spec.streamId, spec.streamId == kPrivateStream1 ? spec.substreamHeader.at(0) : uint8_t(0)};
-        Expect(key, spec.pts, spec.pts && spec.dts, spec.ptsValue, spec.dtsValue, false, spec.payload,
-               spec.substreamHeader);
-        Append(bytes, Pes(spec));
+    void Packet(const PesSpec& form) {
+        StreamKey key{form.streamId, form.streamId == kPrivateStream1 ? form.substreamHeader.at(0) : uint8_t(0)};
+        Expect(key, form.pts, form.pts && form.dts, form.ptsValue, form.dtsValue, false, form.payload,
+               form.substreamHeader);
+        Append(bytes, Pes(form));
     }
     void Mpeg1Packet(uint8_t streamId, const Bytes& payload, bool pts, int64_t ptsValue, const Mpeg1Header& h) {
         Expect({streamId, 0}, pts, pts && h.dts, ptsValue, h.dtsValue, true, payload, {});
