@@ -2,7 +2,7 @@
 // chosen per question, called like the standard message box.
 #pragma once
 
-#include "ChoiceRules.h"
+#include "ui/batch/ChoiceRules.h"
 #include "framework/Framework.h"
 
 class CChoiceDlg : public CDialog {
