@@ -23,10 +23,8 @@ const char kNoFailureText[] = "The conversion could not be started.";
 
 bool PathExists(const char* path) {
     WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    ::FindClose(search);
-    return true;
+    const ScopedFind search(::FindFirstFileA(path, &found));
+    return static_cast<bool>(search);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-// Scoped owners for what Win32 hands out as plain values: a kernel handle (CloseHandle) and
-// a registry key (RegCloseKey). Not copyable; moves hand the ownership over.
+// Scoped owners for what Win32 hands out as plain values: a kernel handle (CloseHandle), a
+// file search (FindClose), a registry key (RegCloseKey), and the thread's COM apartment. Not
+// copyable; moves hand the ownership over.
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -49,6 +51,12 @@ struct HandleTraits {
     static void Close(Value handle) { ::CloseHandle(handle); }
 };
 
+struct FindTraits {
+    using Value = HANDLE;
+    static Value Empty() { return INVALID_HANDLE_VALUE; }
+    static void Close(Value search) { ::FindClose(search); }
+};
+
 struct RegKeyTraits {
     using Value = HKEY;
     static Value Empty() { return nullptr; }
@@ -56,4 +64,20 @@ struct RegKeyTraits {
 };
 
 using ScopedHandle = ScopedValue<HandleTraits>;
+using ScopedFind = ScopedValue<FindTraits>;
 using ScopedRegKey = ScopedValue<RegKeyTraits>;
+
+// A single-threaded apartment for this thread while the object lives; left only if entered.
+class ScopedComApartment {
+public:
+    ScopedComApartment() : m_result(::CoInitialize(nullptr)) {}
+    ScopedComApartment(const ScopedComApartment&) = delete;
+    ScopedComApartment& operator=(const ScopedComApartment&) = delete;
+    ~ScopedComApartment() {
+        if (SUCCEEDED(m_result)) ::CoUninitialize();
+    }
+    HRESULT Result() const { return m_result; }
+
+private:
+    HRESULT m_result;
+};
