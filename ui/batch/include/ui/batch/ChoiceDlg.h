@@ -42,7 +42,7 @@ protected:
     DECLARE_MESSAGE_MAP()
 };
 
-// Types 16, 17 and 18 show the question box and return one of that type's answers (when the
+// The three KORVANE_MB_ types show the question box and return one of that type's answers (when the
 // box cannot be shown at all: the answer that stops the batch, see ChoiceAnswerWithoutButton);
 // every other type is MessageBoxA's.
 int ChoiceMessageBox(HWND owner, const char* text, const char* caption, UINT type);

@@ -22,7 +22,7 @@ struct ChoiceButtons {
     int answers[5];
 };
 
-// The buttons of type 16, 17 or 18; false for any other type.
+// The buttons of the three KORVANE_MB_ types; false for any other type.
 bool GetChoiceButtons(UINT type, ChoiceButtons* buttons);
 
 // How far the shown buttons move right so that they sit centred under the text, from the
