@@ -1,6 +1,7 @@
 #include "app/ConverterApp.h"
 
 #include "ui/main/ConverterDlg.h"
+#include "win32/Scoped.h"
 
 #include <objbase.h>
 
@@ -19,10 +20,12 @@ BOOL CConverterApp::InitInstance() {
         CConverterDlg dlg;
         m_pMainWnd = &dlg;
         // The folder browser and the conversion engine build COM objects on this thread
-        // while the main window is open, and only then.
-        ::CoInitialize(nullptr);
-        dlg.DoModal();
-        ::CoUninitialize();
+        // while the main window is open, and only then. Without an apartment the window still
+        // opens: both report their own failure to create anything.
+        {
+            const ScopedComApartment apartment;
+            dlg.DoModal();
+        }
         m_pMainWnd = nullptr;
     }
     return FALSE;

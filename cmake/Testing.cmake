@@ -2,10 +2,12 @@
 
 set(KORVANE_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix used by the tests of this build tree")
 
-if(KORVANE_TESTS AND NOT TARGET gtest)
+# Debian's googletest package installs the sources, not a library: they are built here.
+set(KORVANE_GOOGLETEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "googletest sources, built with the tests")
+if(KORVANE_TESTS)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_subdirectory(${KORVANE_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
 # Test streams made by ffmpeg (scripts/make-test-material.sh) into the build tree, once per
@@ -14,9 +16,16 @@ endif()
 set(KORVANE_MATERIAL_DIR "${CMAKE_BINARY_DIR}/material")
 string(REPLACE "/" "\\" KORVANE_MATERIAL_DIR_WINE "Z:${KORVANE_MATERIAL_DIR}")
 
+# korvane_wine_environment(<out> [PREFIX dir])
+#   The environment of a Windows test: quiet Wine without Mono and Gecko, in the build tree's
+#   shared prefix unless PREFIX names another. scripts/wine-env.sh says the same to the scripts.
 function(korvane_wine_environment out)
+  cmake_parse_arguments(ARG "" "PREFIX" "" ${ARGN})
+  if(NOT ARG_PREFIX)
+    set(ARG_PREFIX "${KORVANE_WINEPREFIX}")
+  endif()
   set(${out}
-      "WINEPREFIX=${KORVANE_WINEPREFIX}"
+      "WINEPREFIX=${ARG_PREFIX}"
       "WINEDEBUG=-all"
       "WINEDLLOVERRIDES=mscoree,mshtml="
       PARENT_SCOPE)

@@ -1,8 +1,11 @@
-#include "Graph.h"
+#include "engine/Graph.h"
 
-#include "EngineState.h"
-#include "Pins.h"
-#include "Settings.h"
+#include "engine/EngineState.h"
+#include "engine/Pins.h"
+#include "engine/Settings.h"
+
+#include "win32/ClassIds.h"
+#include "win32/ComPtr.h"
 
 #include <uuids.h>
 #include <vfwmsgs.h>
@@ -33,14 +36,18 @@ void ReportFormattedFailure(int reportMode, const char** errorTextOut, const std
 
 namespace {
 
+HRESULT CreateFilter(const CLSID& classId, IBaseFilter** filter) {
+    return CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                            reinterpret_cast<void**>(filter));
+}
+
 HRESULT CreateFilterFromText(const wchar_t* classText, IBaseFilter** filter) {
     CLSID classId;
     // IIDFromString takes a non-const pointer in older headers; it does not write through it.
     HRESULT hr = IIDFromString(const_cast<wchar_t*>(classText), &classId);
     if (FAILED(hr))
         return hr;
-    return CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                            reinterpret_cast<void**>(filter));
+    return CreateFilter(classId, filter);
 }
 
 // Reads one setting and creates the filter it names; on failure reports the creation text
@@ -79,7 +86,7 @@ int BuildConversionGraph(int reportMode, const char** errorTextOut) {
         ReleaseConversionGraph();
         return 0;
     }
-    if (FAILED(CreateFilterFromText(kFileDumpClass, &s.dumpFilter)))
+    if (FAILED(CreateFilter(classids::kFileDump, &s.dumpFilter)))
         return FailBuild(reportMode, errorTextOut, "Failed to create FileDump Filter!");
     if (FAILED(s.dumpFilter->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(&s.fileSink))))
         return FailBuild(reportMode, errorTextOut,
@@ -105,16 +112,16 @@ int BuildConversionGraph(int reportMode, const char** errorTextOut) {
 namespace {
 
 void RemoveEveryFilter(IGraphBuilder* graph) {
-    IEnumFilters* filters = nullptr;
-    if (FAILED(graph->EnumFilters(&filters)) || !filters)
+    ComPtr<IEnumFilters> filters;
+    if (FAILED(graph->EnumFilters(filters.Out())) || !filters)
         return;
     // Removing a filter invalidates the enumerator; without the rewind only the first filter
     // would leave the graph. A rewind is taken only after a removal that worked, so a filter
     // that cannot be removed ends the loop instead of being met again for ever.
     bool removedSinceRewind = false;
     for (;;) {
-        IBaseFilter* filter = nullptr;
-        HRESULT hr = filters->Next(1, &filter, nullptr);
+        ComPtr<IBaseFilter> filter;
+        HRESULT hr = filters->Next(1, filter.Out(), nullptr);
         if (hr == VFW_E_ENUM_OUT_OF_SYNC) {
             if (!removedSinceRewind || FAILED(filters->Reset()))
                 break;
@@ -123,11 +130,9 @@ void RemoveEveryFilter(IGraphBuilder* graph) {
         }
         if (hr != S_OK || !filter)
             break;
-        if (SUCCEEDED(graph->RemoveFilter(filter)))
+        if (SUCCEEDED(graph->RemoveFilter(filter.Get())))
             removedSinceRewind = true;
-        filter->Release();
     }
-    filters->Release();
 }
 
 }  // namespace

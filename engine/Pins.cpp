@@ -1,4 +1,6 @@
-#include "Pins.h"
+#include "engine/Pins.h"
+
+#include "win32/ComPtr.h"
 
 #include <vfwmsgs.h>
 
@@ -20,13 +22,8 @@ void DeleteEnumeratedMediaType(AM_MEDIA_TYPE* mediaType) {
 namespace {
 
 bool PinIsFree(IPin* pin) {
-    IPin* peer = nullptr;
-    if (SUCCEEDED(pin->ConnectedTo(&peer))) {
-        if (peer)
-            peer->Release();
-        return false;
-    }
-    return true;
+    ComPtr<IPin> peer;
+    return FAILED(pin->ConnectedTo(peer.Out()));
 }
 
 // Offers the whole list, from its start, to one pin.
@@ -52,43 +49,40 @@ bool PinAcceptsOneOf(IPin* pin, IEnumMediaTypes* mediaTypes) {
 HRESULT FindFreePin(IBaseFilter* filter, IEnumMediaTypes* mediaTypes, PIN_DIRECTION direction,
                     IPin** pinOut) {
     *pinOut = nullptr;
-    IEnumPins* pins = nullptr;
-    HRESULT hr = filter->EnumPins(&pins);
+    ComPtr<IEnumPins> pins;
+    HRESULT hr = filter->EnumPins(pins.Out());
     if (FAILED(hr))
         return hr;
+    if (!pins)
+        return E_FAIL;
     for (;;) {
-        IPin* pin = nullptr;
-        if (pins->Next(1, &pin, nullptr) != S_OK || !pin) {
-            pins->Release();
+        ComPtr<IPin> pin;
+        if (pins->Next(1, pin.Out(), nullptr) != S_OK || !pin)
             return E_FAIL;
-        }
         PIN_DIRECTION pinDirection = PINDIR_INPUT;
         const bool directionKnown = SUCCEEDED(pin->QueryDirection(&pinDirection));
-        if (directionKnown && pinDirection == direction && PinIsFree(pin) &&
-            (!mediaTypes || PinAcceptsOneOf(pin, mediaTypes))) {
-            pins->Release();
-            *pinOut = pin;
+        if (directionKnown && pinDirection == direction && PinIsFree(pin.Get()) &&
+            (!mediaTypes || PinAcceptsOneOf(pin.Get(), mediaTypes))) {
+            *pinOut = pin.Detach();
             return S_OK;
         }
-        pin->Release();
     }
 }
 
 HRESULT ConnectPinToFilter(IGraphBuilder* graph, IPin* outputPin, IBaseFilter* target) {
     if (!graph || !outputPin || !target)
         return E_POINTER;
-    IEnumMediaTypes* mediaTypes = nullptr;
-    HRESULT hr = outputPin->EnumMediaTypes(&mediaTypes);
+    ComPtr<IEnumMediaTypes> mediaTypes;
+    HRESULT hr = outputPin->EnumMediaTypes(mediaTypes.Out());
     if (FAILED(hr))
         return hr;
-    IPin* inputPin = nullptr;
-    hr = FindFreePin(target, mediaTypes, PINDIR_INPUT, &inputPin);
-    mediaTypes->Release();
+    if (!mediaTypes)
+        return E_FAIL;
+    ComPtr<IPin> inputPin;
+    hr = FindFreePin(target, mediaTypes.Get(), PINDIR_INPUT, inputPin.Out());
     if (FAILED(hr))
         return hr;
-    hr = graph->Connect(outputPin, inputPin);
-    inputPin->Release();
-    return hr;
+    return graph->Connect(outputPin, inputPin.Get());
 }
 
 HRESULT ConnectFilters(IGraphBuilder* graph, IBaseFilter* from, IBaseFilter* to) {
@@ -96,15 +90,13 @@ HRESULT ConnectFilters(IGraphBuilder* graph, IBaseFilter* from, IBaseFilter* to)
         return E_POINTER;
     int connections = 0;
     for (;;) {
-        IPin* pin = nullptr;
-        if (FAILED(FindFreePin(from, nullptr, PINDIR_OUTPUT, &pin)))
+        ComPtr<IPin> pin;
+        if (FAILED(FindFreePin(from, nullptr, PINDIR_OUTPUT, pin.Out())))
             break;
-        HRESULT hr = ConnectPinToFilter(graph, pin, to);
+        HRESULT hr = ConnectPinToFilter(graph, pin.Get(), to);
         // A connection reported made while the pin stays free would be found free again, and
         // this loop would never end.
-        const bool stillFree = SUCCEEDED(hr) && PinIsFree(pin);
-        pin->Release();
-        if (stillFree)
+        if (SUCCEEDED(hr) && PinIsFree(pin.Get()))
             return VFW_E_NOT_CONNECTED;
         if (FAILED(hr))
             break;

@@ -1,10 +1,13 @@
-#include "Run.h"
+#include "engine/Run.h"
 
-#include "EngineState.h"
-#include "Graph.h"
-#include "Pins.h"
-#include "Progress.h"
-#include "Settings.h"
+#include "engine/EngineState.h"
+#include "engine/Graph.h"
+#include "engine/Pins.h"
+#include "engine/Progress.h"
+#include "engine/Settings.h"
+
+#include "win32/ComPtr.h"
+#include "win32/Scoped.h"
 
 #include <evcode.h>
 
@@ -39,16 +42,15 @@ int FailStart(int reportMode, const char** errorTextOut, const char* text, bool 
 // refuses to disconnect, and the graph manager then never finishes removing it.
 void StopEveryFilter(IGraphBuilder* graph) {
     engineState.mediaControl->Stop();
-    IEnumFilters* filters = nullptr;
-    if (FAILED(graph->EnumFilters(&filters)) || !filters)
+    ComPtr<IEnumFilters> filters;
+    if (FAILED(graph->EnumFilters(filters.Out())) || !filters)
         return;
-    IBaseFilter* filter = nullptr;
-    while (filters->Next(1, &filter, nullptr) == S_OK && filter) {
+    for (;;) {
+        ComPtr<IBaseFilter> filter;
+        if (filters->Next(1, filter.Out(), nullptr) != S_OK || !filter)
+            break;
         filter->Stop();
-        filter->Release();
-        filter = nullptr;
     }
-    filters->Release();
 }
 
 bool EventCarriesResult(long eventCode) {
@@ -98,12 +100,9 @@ ConversionOutcome JudgeEnd(long lastEventCode) {
 }  // namespace
 
 bool StartDetachedThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter) {
-    HANDLE thread = CreateThread(nullptr, 0, procedure, parameter, 0, nullptr);
-    if (!thread)
-        return false;
-    // The thread ends by itself; nobody waits for it.
-    CloseHandle(thread);
-    return true;
+    // The thread ends by itself; nobody waits for it, so its handle is closed at once.
+    const ScopedHandle thread(CreateThread(nullptr, 0, procedure, parameter, 0, nullptr));
+    return static_cast<bool>(thread);
 }
 
 void SetMonitorThreadStarter(MonitorThreadStarter starter) {

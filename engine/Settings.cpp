@@ -1,4 +1,6 @@
-#include "Settings.h"
+#include "engine/Settings.h"
+
+#include "win32/Scoped.h"
 
 #include <cstdio>
 #include <cstring>
@@ -18,14 +20,13 @@ std::string SettingTextFromQuery(LONG queryResult, DWORD type, const char* data,
 }
 
 std::string ReadSetting(const char* name, const char* defaultText) {
-    HKEY key = nullptr;
-    if (RegOpenKeyA(HKEY_CURRENT_USER, kSettingsKey, &key) != ERROR_SUCCESS)
+    ScopedRegKey key;
+    if (RegOpenKeyA(HKEY_CURRENT_USER, kSettingsKey, key.Out()) != ERROR_SUCCESS)
         return defaultText;
     char buffer[kSettingBufferSize] = {};
     DWORD size = kSettingBufferSize;
     DWORD type = REG_NONE;
-    LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(key);
+    LONG result = RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     return SettingTextFromQuery(result, type, buffer, size, defaultText);
 }
 

@@ -1,7 +1,7 @@
 #include "framework/Dialog.h"
 
 #include "framework/CaughtException.h"
-#include "framework/HandleMap.h"
+#include "HandleMap.h"
 #include "framework/WinApp.h"
 
 #include <algorithm>

@@ -4,7 +4,8 @@
 # Idempotent: a prepared prefix is only re-registered.
 set -euo pipefail
 prefix=$1; shift
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$(dirname "$0")/wine-env.sh"
+korvane_wine_env "$prefix"
 wine=/usr/lib/wine/wine64
 marker=$prefix/.korvane-prepared
 

@@ -2,11 +2,12 @@
 #   korvane_wine_session_start PREFIX   -- sets DISPLAY (starting Xvfb only when there is none)
 #   korvane_wine_session_stop           -- stops exactly what start started
 KORVANE_WINE=/usr/lib/wine/wine64
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 _korvane_started_pids=()
 
 korvane_wine_session_start() {
   local prefix=$1
-  export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+  korvane_wine_env "$prefix"
   if [ -z "${DISPLAY:-}" ]; then
     local fifo
     fifo=$(mktemp -u)

@@ -7,8 +7,9 @@
 //   cancel_to_done_ms=<ms>           the cancel event set after three progress messages, to
 //                                    WM_CONVERSION_DONE
 //   bench_engine.exe INPUT.TiVo OUTPUT.mpg FILTERS.dll
-#include "engine/Conversion.h"
 #include "LiveObjects.h"
+#include "engine/Conversion.h"
+#include "win32/Scoped.h"
 
 #include <algorithm>
 #include <chrono>
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
     RegisterClassA(&windowClass);
     HWND window = CreateWindowA("KorvaneEngineBench", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                                 GetModuleHandleA(nullptr), nullptr);
-    HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const ScopedHandle cancel(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     const char* text = nullptr;
 
     Clock::time_point start = Clock::now();
@@ -108,7 +109,7 @@ int main(int argc, char** argv) {
     pace(pacing);
     arrivals.clear();
     benchStart = Clock::now();
-    if (!StartConversion(argv[1], argv[2], window, cancel, 1, &text) || !PumpUntil(Done)) {
+    if (!StartConversion(argv[1], argv[2], window, cancel.Get(), 1, &text) || !PumpUntil(Done)) {
         std::fprintf(stderr, "bench_engine: the paced conversion did not end\n");
         return 1;
     }
@@ -129,16 +130,15 @@ int main(int argc, char** argv) {
 
     arrivals.clear();
     benchStart = Clock::now();
-    if (!StartConversion(argv[1], argv[2], window, cancel, 1, &text) || !PumpUntil([] { return ProgressCount() >= 3 || Done(); })) {
+    if (!StartConversion(argv[1], argv[2], window, cancel.Get(), 1, &text) || !PumpUntil([] { return ProgressCount() >= 3 || Done(); })) {
         std::fprintf(stderr, "bench_engine: the conversion to cancel did not run\n");
         return 1;
     }
     const double cancelledAt = MillisecondsSince(benchStart);
-    SetEvent(cancel);
+    SetEvent(cancel.Get());
     PumpUntil(Done);
     std::printf("cancel_to_done_ms=%.1f\n", arrivals.back().milliseconds - cancelledAt);
     pace(0);
-    CloseHandle(cancel);
     DestroyWindow(window);
     CoUninitialize();
     return 0;

@@ -8,6 +8,8 @@
 #include <psapi.h>
 
 #include "engine/Pins.h"
+#include "win32/ClassIds.h"
+#include "win32/ComPtr.h"
 
 #include <chrono>
 #include <cstdio>
@@ -15,12 +17,65 @@
 
 namespace {
 
-const CLSID kDemux = {0x731B8592, 0x4001, 0x46D4, {0xB1, 0xA5, 0x33, 0xEC, 0x79, 0x2B, 0x45, 0x01}};
-const CLSID kMux = {0x1EE4C9C2, 0xD755, 0x11D5, {0x92, 0x02, 0x00, 0x00, 0x21, 0x02, 0x3C, 0x26}};
-const CLSID kDump = {0x36A5F770, 0xFE4C, 0x11CE, {0xA8, 0xED, 0x00, 0xAA, 0x00, 0x2F, 0xEA, 0xB5}};
-
 double Since(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+HRESULT CreateFilter(const CLSID& classId, ComPtr<IBaseFilter>* filter) {
+    return CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                            reinterpret_cast<void**>(filter->Out()));
+}
+
+// Builds and runs the graph; every reference is gone when it returns, before COM is left.
+// Returns what failed, or null.
+const char* ConvertThroughGraph(const wchar_t* input, const wchar_t* output, double* runSeconds) {
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IBaseFilter> demux, mux, dump, source;
+    ComPtr<IFileSinkFilter> sink;
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEvent> events;
+    const char* failed = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                reinterpret_cast<void**>(graph.Out()))) ||
+        FAILED(CreateFilter(classids::kDemultiplexer, &demux)) || FAILED(CreateFilter(classids::kMultiplexer, &mux)) ||
+        FAILED(CreateFilter(classids::kFileDump, &dump)) ||
+        FAILED(dump->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(sink.Out()))) ||
+        FAILED(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(control.Out()))) ||
+        FAILED(graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.Out()))))
+        failed = "creating the filters";
+    else if (FAILED(graph->AddFilter(demux.Get(), L"DeMuxer")) || FAILED(graph->AddFilter(mux.Get(), L"Muxer")) ||
+             FAILED(graph->AddFilter(dump.Get(), L"FileDump")) ||
+             FAILED(ConnectFilters(graph.Get(), mux.Get(), dump.Get())))
+        failed = "joining the multiplexer and the dump";
+    else if (FAILED(graph->AddSourceFilter(input, L"Tivo", source.Out())) ||
+             FAILED(ConnectFilters(graph.Get(), source.Get(), demux.Get())))
+        failed = "adding and connecting the source";
+    else if (FAILED(sink->SetFileName(output, nullptr)) || FAILED(ConnectFilters(graph.Get(), demux.Get(), mux.Get())))
+        failed = "connecting the demultiplexer";
+    if (!failed) {
+        auto run = std::chrono::steady_clock::now();
+        if (FAILED(control->Run())) {
+            failed = "running";
+        } else {
+            long code = 0;
+            while (FAILED(events->WaitForCompletion(100, &code)) || code == 0) {
+            }
+            *runSeconds = Since(run);
+            long e;
+            LONG_PTR p1, p2;
+            while (events->GetEvent(&e, &p1, &p2, 0) == S_OK) {
+                if (e == EC_ERRORABORT)
+                    failed = "the graph reported EC_ERRORABORT";
+                events->FreeEventParams(e, p1, p2);
+            }
+            control->Stop();
+        }
+    }
+    if (graph)
+        for (IBaseFilter* f : {source.Get(), demux.Get(), mux.Get(), dump.Get()})
+            if (f)
+                graph->RemoveFilter(f);
+    return failed;
 }
 
 }  // namespace
@@ -33,54 +88,8 @@ int wmain(int argc, wchar_t** argv) {
     auto started = std::chrono::steady_clock::now();
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 1;
-    IGraphBuilder* graph = nullptr;
-    IBaseFilter *demux = nullptr, *mux = nullptr, *dump = nullptr, *source = nullptr;
-    IFileSinkFilter* sink = nullptr;
-    IMediaControl* control = nullptr;
-    IMediaEvent* events = nullptr;
-    const char* failed = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                reinterpret_cast<void**>(&graph))) ||
-        FAILED(CoCreateInstance(kDemux, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&demux))) ||
-        FAILED(CoCreateInstance(kMux, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&mux))) ||
-        FAILED(CoCreateInstance(kDump, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&dump))) ||
-        FAILED(dump->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(&sink))) ||
-        FAILED(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control))) ||
-        FAILED(graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events))))
-        failed = "creating the filters";
-    else if (FAILED(graph->AddFilter(demux, L"DeMuxer")) || FAILED(graph->AddFilter(mux, L"Muxer")) ||
-             FAILED(graph->AddFilter(dump, L"FileDump")) || FAILED(ConnectFilters(graph, mux, dump)))
-        failed = "joining the multiplexer and the dump";
-    else if (FAILED(graph->AddSourceFilter(argv[1], L"Tivo", &source)) || FAILED(ConnectFilters(graph, source, demux)))
-        failed = "adding and connecting the source";
-    else if (FAILED(sink->SetFileName(argv[2], nullptr)) || FAILED(ConnectFilters(graph, demux, mux)))
-        failed = "connecting the demultiplexer";
     double runSeconds = 0;
-    if (!failed) {
-        auto run = std::chrono::steady_clock::now();
-        if (FAILED(control->Run())) {
-            failed = "running";
-        } else {
-            long code = 0;
-            while (FAILED(events->WaitForCompletion(100, &code)) || code == 0) {
-            }
-            runSeconds = Since(run);
-            long e;
-            LONG_PTR p1, p2;
-            while (events->GetEvent(&e, &p1, &p2, 0) == S_OK) {
-                if (e == EC_ERRORABORT)
-                    failed = "the graph reported EC_ERRORABORT";
-                events->FreeEventParams(e, p1, p2);
-            }
-            control->Stop();
-        }
-    }
-    for (IBaseFilter* f : {source, demux, mux, dump})
-        if (f && graph)
-            graph->RemoveFilter(f);
-    for (IUnknown* u : std::initializer_list<IUnknown*>{events, control, sink, source, demux, mux, dump, graph})
-        if (u)
-            u->Release();
+    const char* failed = ConvertThroughGraph(argv[1], argv[2], &runSeconds);
     CoUninitialize();
     if (failed) {
         std::fprintf(stderr, "bench_graph: failed while %s\n", failed);

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/ComPtr.h"
+#include "win32/ComPtr.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 wine=/usr/lib/wine/wine64
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
+source "$repo/scripts/wine-env.sh"
 
 fail() { echo "FAIL: $*" >&2; [ -n "${DISPLAY:-}" ] && import -window root "${WORK:-/tmp}/failure.png" 2>/dev/null; exit 1; }
 ok() { echo "ok: $*"; }
@@ -38,7 +39,7 @@ _explorer_pid=""
 # winemenubuilder is off so that Start menu entries stay inside the prefix instead of
 # landing in the build machine's own desktop menus.
 prefix_start() {
-  export WINEPREFIX=$PREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  korvane_wine_env "$PREFIX" "winemenubuilder.exe=d"
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$PREFIX"
   mkdir -p "$PREFIX"

@@ -1,4 +1,4 @@
-#include "ChoiceDlg.h"
+#include "ui/batch/ChoiceDlg.h"
 
 #include "resource.h"
 

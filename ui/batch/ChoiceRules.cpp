@@ -1,18 +1,18 @@
-#include "ChoiceRules.h"
+#include "ui/batch/ChoiceRules.h"
 
 bool GetChoiceButtons(UINT type, ChoiceButtons* buttons) {
     switch (type) {
-    case MB_YESALLNOALL:
+    case KORVANE_MB_YESALLNOALL:
         *buttons = {{"&Yes", "Yes &All", "&No", "No A&ll", nullptr, nullptr},
-                    {IDYES, IDYESALL, IDNO, IDNOALL, 0}};
+                    {IDYES, KORVANE_IDYESALL, IDNO, KORVANE_IDNOALL, 0}};
         return true;
-    case MB_YESALLNOALLCANCEL:
+    case KORVANE_MB_YESALLNOALLCANCEL:
         *buttons = {{"&Yes", "Yes &All", "&No", "No A&ll", "&Cancel", nullptr},
-                    {IDYES, IDYESALL, IDNO, IDNOALL, IDCANCEL}};
+                    {IDYES, KORVANE_IDYESALL, IDNO, KORVANE_IDNOALL, IDCANCEL}};
         return true;
-    case MB_ABORTIGNOREALL:
+    case KORVANE_MB_ABORTIGNOREALL:
         *buttons = {{"&Abort", "&Ignore", "Ignore A&ll", nullptr, nullptr, nullptr},
-                    {IDABORT, IDIGNORE, IDIGNOREALL, 0, 0}};
+                    {IDABORT, IDIGNORE, KORVANE_IDIGNOREALL, 0, 0}};
         return true;
     default:
         return false;
@@ -25,17 +25,17 @@ int ChoiceButtonShift(int rightOfFifth, int rightOfLastShown) {
 
 int ChoiceAnswerWithoutButton(UINT type) {
     switch (type) {
-    case MB_ABORTIGNOREALL: return IDABORT;
-    case MB_YESALLNOALLCANCEL: return IDCANCEL;
+    case KORVANE_MB_ABORTIGNOREALL: return IDABORT;
+    case KORVANE_MB_YESALLNOALLCANCEL: return IDCANCEL;
     default: return IDNO;  // neither overwrites nor goes on
     }
 }
 
 int ToAllAnswer(int plainAnswer) {
     switch (plainAnswer) {
-    case IDIGNORE: return IDIGNOREALL;
-    case IDYES: return IDYESALL;
-    case IDNO: return IDNOALL;
+    case IDIGNORE: return KORVANE_IDIGNOREALL;
+    case IDYES: return KORVANE_IDYESALL;
+    case IDNO: return KORVANE_IDNOALL;
     default: return 0;
     }
 }

@@ -1,6 +1,6 @@
-#include "FitPathToLabel.h"
+#include "ui/batch/FitPathToLabel.h"
 
-#include "PathFitting.h"
+#include "ui/batch/PathFitting.h"
 
 void FitPathToLabel(CWnd* label, const CString& path) {
     ScopedWindowDC dc(label->GetSafeHwnd());

@@ -1,4 +1,4 @@
-#include "OutputNaming.h"
+#include "ui/batch/OutputNaming.h"
 
 #include "AnsiText.h"
 

@@ -1,4 +1,4 @@
-#include "PathFitting.h"
+#include "ui/batch/PathFitting.h"
 
 #include "AnsiText.h"
 

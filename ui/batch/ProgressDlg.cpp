@@ -1,12 +1,12 @@
-#include "ProgressDlg.h"
+#include "ui/batch/ProgressDlg.h"
 
-#include "ChoiceDlg.h"
-#include "ChoiceRules.h"
-#include "Conversion.h"
-#include "FitPathToLabel.h"
-#include "OutputNaming.h"
-#include "ProgressMath.h"
+#include "engine/Conversion.h"
 #include "resource.h"
+#include "ui/batch/ChoiceDlg.h"
+#include "ui/batch/ChoiceRules.h"
+#include "ui/batch/FitPathToLabel.h"
+#include "ui/batch/OutputNaming.h"
+#include "ui/batch/ProgressMath.h"
 
 #include "framework/CaughtException.h"
 
@@ -23,10 +23,8 @@ const char kNoFailureText[] = "The conversion could not be started.";
 
 bool PathExists(const char* path) {
     WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    ::FindClose(search);
-    return true;
+    const ScopedFind search(::FindFirstFileA(path, &found));
+    return static_cast<bool>(search);
 }
 
 }  // namespace
@@ -39,13 +37,12 @@ BEGIN_MESSAGE_MAP(CProgressDlg, CDialog)
 END_MESSAGE_MAP()
 
 CProgressDlg::CProgressDlg(CStringArray* files, const CString* outputFolder, CWnd* parent)
-    : CDialog(IDD_PROGRESS, parent), m_pFiles(files), m_pOutputFolder(outputFolder) {
-    m_hCancelEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-}
+    : CDialog(IDD_PROGRESS, parent),
+      m_pFiles(files),
+      m_pOutputFolder(outputFolder),
+      m_cancelEvent(::CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
-CProgressDlg::~CProgressDlg() {
-    if (m_hCancelEvent) ::CloseHandle(m_hCancelEvent);
-}
+CProgressDlg::~CProgressDlg() = default;
 
 void CProgressDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
@@ -179,7 +176,7 @@ void CProgressDlg::HandleFailedFile() {
     CString text;
     text.Format("An error occurred converting\r\n%s:\r\n\r\n%s", static_cast<const char*>(m_strSource),
                 failure && *failure ? failure : kNoFailureText);
-    if (AskSticky(text, "Error Converting!", MB_ABORTIGNOREALL, &m_bIgnoreAllErrors, IDIGNORE, nullptr, 0) == IDABORT)
+    if (AskSticky(text, "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &m_bIgnoreAllErrors, IDIGNORE, nullptr, 0) == IDABORT)
         EndBatch();
     else
         SkipCurrentFile();
@@ -192,7 +189,7 @@ void CProgressDlg::HandleCurrentFile() {
     CString text;
     if (!HasTiVoExtension(m_strSource.str())) {
         text.Format("The file %s is not a TiVo movie file.", static_cast<const char*>(m_strSource));
-        const int answer = AskSticky(text, "Source file isn't a TiVo file!", MB_ABORTIGNOREALL,
+        const int answer = AskSticky(text, "Source file isn't a TiVo file!", KORVANE_MB_ABORTIGNOREALL,
                                      &m_bIgnoreAllNotTiVo, IDIGNORE, nullptr, 0);
         if (answer == IDABORT) {
             EndBatch();
@@ -209,7 +206,7 @@ void CProgressDlg::HandleCurrentFile() {
     if (PathExists(m_strOutput)) {
         text.Format("%s\r\nFolder already contains An MPG file for\r\n%s\r\n\r\nOverwrite existing MPG file?",
                     name.folder.c_str(), name.name.c_str());
-        const int answer = AskSticky(text, "Overwrite File?", MB_YESALLNOALLCANCEL, &m_bYesAllOverwrite, IDYES,
+        const int answer = AskSticky(text, "Overwrite File?", KORVANE_MB_YESALLNOALLCANCEL, &m_bYesAllOverwrite, IDYES,
                                      &m_bNoAllOverwrite, IDNO);
         if (answer == IDCANCEL) {
             EndBatch();
@@ -222,13 +219,13 @@ void CProgressDlg::HandleCurrentFile() {
     }
 
     const char* failure = nullptr;
-    if (StartConversion(m_strSource, m_strOutput, m_hWnd, m_hCancelEvent, 1, &failure)) return;
+    if (StartConversion(m_strSource, m_strOutput, m_hWnd, m_cancelEvent.Get(), 1, &failure)) return;
 
     text.Format("An error occurred converting\r\n%s:\r\n\r\n%s", static_cast<const char*>(m_strSource),
                 failure && *failure ? failure : kNoFailureText);
     // Only Abort ends the batch: whatever else comes back, no conversion runs that could
     // post a completion, so the file is passed over.
-    if (AskSticky(text, "Error Converting!", MB_ABORTIGNOREALL, &m_bIgnoreAllErrors, IDIGNORE, nullptr, 0) == IDABORT)
+    if (AskSticky(text, "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &m_bIgnoreAllErrors, IDIGNORE, nullptr, 0) == IDABORT)
         EndBatch();
     else
         SkipCurrentFile();
@@ -252,7 +249,7 @@ void CProgressDlg::OnCancel() {
     m_bAskingCancel = TRUE;
     if (MessageBox("Are you sure you want to cancel the conversion process?", "Really Cancel?",
                    MB_YESNO | MB_ICONQUESTION) == IDYES) {
-        if (m_hCancelEvent) ::SetEvent(m_hCancelEvent);
+        if (m_cancelEvent) ::SetEvent(m_cancelEvent.Get());
         m_bCancelled = TRUE;
         m_cancelButton.EnableWindow(FALSE);
         ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));

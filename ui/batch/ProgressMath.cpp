@@ -1,4 +1,4 @@
-#include "ProgressMath.h"
+#include "ui/batch/ProgressMath.h"
 
 unsigned OverallRangeMax(int fileCount) {
     return fileCount > 0 ? 100u * static_cast<unsigned>(fileCount) : 0u;

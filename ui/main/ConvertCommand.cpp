@@ -3,7 +3,7 @@
 #include "ui/main/ConverterDlg.h"
 #include "ui/main/SourceList.h"
 
-#include "ProgressDlg.h"
+#include "ui/batch/ProgressDlg.h"
 
 void CConverterDlg::OnOK() {
     const int rows = m_listFiles.GetItemCount();

@@ -1,8 +1,8 @@
 // The main window's frame: template, data exchange, system menu, icon, fonts and closing.
 #include "ui/main/ConverterDlg.h"
 
-#include "app/AboutDlg.h"
-#include "res/resource.h"
+#include "AboutDlg.h"
+#include "resource.h"
 #include "ui/main/OutputOptions.h"
 #include "ui/main/SourceList.h"
 

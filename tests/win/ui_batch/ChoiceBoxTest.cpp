@@ -73,7 +73,7 @@ void ExpectAt(const ButtonState& button, const RECT& slot, int shift) {
 
 TEST(ChoiceBox, YesAllNoAllShowsFourButtonsMovedHalfASlot) {
     BoxState box;
-    EXPECT_EQ(IDNOALL, AskAndAnswer(MB_YESALLNOALL, "No A&ll", &box));
+    EXPECT_EQ(KORVANE_IDNOALL, AskAndAnswer(KORVANE_MB_YESALLNOALL, "No A&ll", &box));
     const char* captions[4] = {"&Yes", "Yes &All", "&No", "No A&ll"};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(captions[i], box.buttons[i].text);
@@ -86,27 +86,27 @@ TEST(ChoiceBox, YesAllNoAllShowsFourButtonsMovedHalfASlot) {
     ExpectAt(box.buttons[4], box.templateSlots[4], 0);  // hidden buttons stay put
     EXPECT_EQ("Question?", box.text);
 
-    EXPECT_EQ(IDYES, AskAndAnswer(MB_YESALLNOALL, "&Yes", &box));
-    EXPECT_EQ(IDYESALL, AskAndAnswer(MB_YESALLNOALL, "Yes &All", &box));
-    EXPECT_EQ(IDNO, AskAndAnswer(MB_YESALLNOALL, "&No", &box));
+    EXPECT_EQ(IDYES, AskAndAnswer(KORVANE_MB_YESALLNOALL, "&Yes", &box));
+    EXPECT_EQ(KORVANE_IDYESALL, AskAndAnswer(KORVANE_MB_YESALLNOALL, "Yes &All", &box));
+    EXPECT_EQ(IDNO, AskAndAnswer(KORVANE_MB_YESALLNOALL, "&No", &box));
 }
 
 TEST(ChoiceBox, YesAllNoAllCancelShowsFiveButtonsInPlace) {
     BoxState box;
-    EXPECT_EQ(IDCANCEL, AskAndAnswer(MB_YESALLNOALLCANCEL, "&Cancel", &box));
+    EXPECT_EQ(IDCANCEL, AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "&Cancel", &box));
     const char* captions[5] = {"&Yes", "Yes &All", "&No", "No A&ll", "&Cancel"};
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(captions[i], box.buttons[i].text);
         EXPECT_TRUE(box.buttons[i].visible && box.buttons[i].enabled);
         ExpectAt(box.buttons[i], box.templateSlots[i], 0);
     }
-    EXPECT_EQ(IDYESALL, AskAndAnswer(MB_YESALLNOALLCANCEL, "Yes &All", &box));
-    EXPECT_EQ(IDNOALL, AskAndAnswer(MB_YESALLNOALLCANCEL, "No A&ll", &box));
+    EXPECT_EQ(KORVANE_IDYESALL, AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "Yes &All", &box));
+    EXPECT_EQ(KORVANE_IDNOALL, AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "No A&ll", &box));
 }
 
 TEST(ChoiceBox, AbortIgnoreAllSitsOnTheMiddleSlots) {
     BoxState box;
-    EXPECT_EQ(IDIGNOREALL, AskAndAnswer(MB_ABORTIGNOREALL, "Ignore A&ll", &box));
+    EXPECT_EQ(KORVANE_IDIGNOREALL, AskAndAnswer(KORVANE_MB_ABORTIGNOREALL, "Ignore A&ll", &box));
     const char* captions[3] = {"&Abort", "&Ignore", "Ignore A&ll"};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(captions[i], box.buttons[i].text);
@@ -115,7 +115,7 @@ TEST(ChoiceBox, AbortIgnoreAllSitsOnTheMiddleSlots) {
         EXPECT_NEAR(box.templateSlots[i + 1].left, box.buttons[i].rect.left, 1);
     }
     for (int i = 3; i < 5; ++i) EXPECT_FALSE(box.buttons[i].visible || box.buttons[i].enabled);
-    EXPECT_EQ(IDIGNORE, AskAndAnswer(MB_ABORTIGNOREALL, "&Ignore", &box));
+    EXPECT_EQ(IDIGNORE, AskAndAnswer(KORVANE_MB_ABORTIGNOREALL, "&Ignore", &box));
 }
 
 // What the unused buttons are told while the box sets itself up, in order.
@@ -137,7 +137,7 @@ TEST(ChoiceBox, UnusedButtonsAreHiddenThenDisabled) {
     HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROC, &WatchUnusedButtons, nullptr, ::GetCurrentThreadId());
     ASSERT_NE(nullptr, hook);
     BoxState box;
-    EXPECT_EQ(IDABORT, AskAndAnswer(MB_ABORTIGNOREALL, "&Abort", &box));
+    EXPECT_EQ(IDABORT, AskAndAnswer(KORVANE_MB_ABORTIGNOREALL, "&Abort", &box));
     ::UnhookWindowsHookEx(hook);
     EXPECT_EQ((std::vector<std::string>{"B4 hidden", "B4 disabled", "B5 hidden", "B5 disabled"}), g_unusedButtonCalls);
 }
@@ -154,7 +154,7 @@ TEST(ChoiceBox, EnterAnswersAbortFromTheFocusedDefaultButton) {
             ::PostMessageA(target, WM_KEYUP, VK_RETURN, 0xC0000001);
         });
     });
-    EXPECT_EQ(IDABORT, ChoiceMessageBox(nullptr, "Question?", "Caption", MB_ABORTIGNOREALL));
+    EXPECT_EQ(IDABORT, ChoiceMessageBox(nullptr, "Question?", "Caption", KORVANE_MB_ABORTIGNOREALL));
     EXPECT_EQ(first, focused);
 }
 
@@ -178,24 +178,24 @@ TEST(ChoiceBox, CloseBoxEscapeAndF1LeaveTheQuestionOpen) {
             ClickButton(dialog, "&Ignore");
         });
     });
-    EXPECT_EQ(IDIGNORE, ChoiceMessageBox(nullptr, "Question?", "Caption", MB_ABORTIGNOREALL));
+    EXPECT_EQ(IDIGNORE, ChoiceMessageBox(nullptr, "Question?", "Caption", KORVANE_MB_ABORTIGNOREALL));
     EXPECT_TRUE(openAfterwards);
     EXPECT_EQ(1, script.Shown());  // no help box or anything else appeared
 }
 
 TEST(ChoiceBox, LongTextNeverChangesTheBoxSize) {
     BoxState shortBox, longBox;
-    AskAndAnswer(MB_YESALLNOALLCANCEL, "&Yes", &shortBox, "Short.");
+    AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "&Yes", &shortBox, "Short.");
     std::string words;
     for (int i = 0; i < 200; ++i) words += "overwrite ";
-    AskAndAnswer(MB_YESALLNOALLCANCEL, "&Yes", &longBox, words.c_str());
+    AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "&Yes", &longBox, words.c_str());
     EXPECT_EQ(shortBox.windowSize.cx, longBox.windowSize.cx);
     EXPECT_EQ(shortBox.windowSize.cy, longBox.windowSize.cy);
 }
 
 TEST(ChoiceBox, OtherTypesGoToTheStandardMessageBox) {
-    for (UINT type : {static_cast<UINT>(MB_YESNO), static_cast<UINT>(MB_YESALLNOALL | MB_DEFBUTTON2),
-                      static_cast<UINT>(MB_ABORTIGNOREALL | MB_SETFOREGROUND)}) {
+    for (UINT type : {static_cast<UINT>(MB_YESNO), static_cast<UINT>(KORVANE_MB_YESALLNOALL | MB_DEFBUTTON2),
+                      static_cast<UINT>(KORVANE_MB_ABORTIGNOREALL | MB_SETFOREGROUND)}) {
         DialogScript script;
         bool choiceBox = true;
         script.Expect("Standard", [&](HWND dialog) {
@@ -217,9 +217,9 @@ TEST(ChoiceBox, ABoxThatCannotBeCreatedAnswersToStopTheBatch) {
     HWND gone = ::CreateWindowA("STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     ::DestroyWindow(gone);
     DialogScript script;
-    EXPECT_EQ(IDABORT, ChoiceMessageBox(gone, "Question?", "Caption", MB_ABORTIGNOREALL));
-    EXPECT_EQ(IDCANCEL, ChoiceMessageBox(gone, "Question?", "Caption", MB_YESALLNOALLCANCEL));
-    EXPECT_EQ(IDNO, ChoiceMessageBox(gone, "Question?", "Caption", MB_YESALLNOALL));
+    EXPECT_EQ(IDABORT, ChoiceMessageBox(gone, "Question?", "Caption", KORVANE_MB_ABORTIGNOREALL));
+    EXPECT_EQ(IDCANCEL, ChoiceMessageBox(gone, "Question?", "Caption", KORVANE_MB_YESALLNOALLCANCEL));
+    EXPECT_EQ(IDNO, ChoiceMessageBox(gone, "Question?", "Caption", KORVANE_MB_YESALLNOALL));
     EXPECT_EQ(0, script.Shown());
 }
 
@@ -233,10 +233,10 @@ TEST_F(AskStickyTest, OverwriteNoAllSetsOnlyTheSecondFlag) {
     BOOL yesAll = FALSE, noAll = FALSE;
     DialogScript script;
     script.Answer("Overwrite File?", "No A&ll");
-    EXPECT_EQ(IDNO, dialog.AskSticky("x", "Overwrite File?", MB_YESALLNOALLCANCEL, &yesAll, IDYES, &noAll, IDNO));
+    EXPECT_EQ(IDNO, dialog.AskSticky("x", "Overwrite File?", KORVANE_MB_YESALLNOALLCANCEL, &yesAll, IDYES, &noAll, IDNO));
     EXPECT_FALSE(yesAll);
     EXPECT_TRUE(noAll);
-    EXPECT_EQ(IDNO, dialog.AskSticky("x", "Overwrite File?", MB_YESALLNOALLCANCEL, &yesAll, IDYES, &noAll, IDNO));
+    EXPECT_EQ(IDNO, dialog.AskSticky("x", "Overwrite File?", KORVANE_MB_YESALLNOALLCANCEL, &yesAll, IDYES, &noAll, IDNO));
     EXPECT_EQ(1, script.Shown());
 }
 
@@ -245,11 +245,11 @@ TEST_F(AskStickyTest, IgnoreAllAnswersLaterQuestionsWithoutABox) {
     DialogScript script;
     script.Answer("Error Converting!", "&Ignore");
     script.Answer("Error Converting!", "Ignore A&ll");
-    EXPECT_EQ(IDIGNORE, dialog.AskSticky("x", "Error Converting!", MB_ABORTIGNOREALL, &ignoreAll, IDIGNORE, nullptr, 0));
+    EXPECT_EQ(IDIGNORE, dialog.AskSticky("x", "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &ignoreAll, IDIGNORE, nullptr, 0));
     EXPECT_FALSE(ignoreAll);
-    EXPECT_EQ(IDIGNORE, dialog.AskSticky("x", "Error Converting!", MB_ABORTIGNOREALL, &ignoreAll, IDIGNORE, nullptr, 0));
+    EXPECT_EQ(IDIGNORE, dialog.AskSticky("x", "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &ignoreAll, IDIGNORE, nullptr, 0));
     EXPECT_TRUE(ignoreAll);
-    EXPECT_EQ(IDIGNORE, dialog.AskSticky("x", "Error Converting!", MB_ABORTIGNOREALL, &ignoreAll, IDIGNORE, nullptr, 0));
+    EXPECT_EQ(IDIGNORE, dialog.AskSticky("x", "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &ignoreAll, IDIGNORE, nullptr, 0));
     EXPECT_EQ(2, script.Shown());
 }
 
@@ -257,7 +257,7 @@ TEST_F(AskStickyTest, WithoutFlagsTheAnswerComesBackUnchanged) {
     DialogScript script;
     script.Answer("Overwrite File?", "Yes &All");
     script.Answer("Keep partial output file?", "&No");
-    EXPECT_EQ(IDYESALL, dialog.AskSticky("x", "Overwrite File?", MB_YESALLNOALLCANCEL, nullptr, 0, nullptr, 0));
+    EXPECT_EQ(KORVANE_IDYESALL, dialog.AskSticky("x", "Overwrite File?", KORVANE_MB_YESALLNOALLCANCEL, nullptr, 0, nullptr, 0));
     EXPECT_EQ(IDNO, dialog.AskSticky("Keep?", "Keep partial output file?", MB_YESNO, nullptr, 0, nullptr, 0));
     EXPECT_TRUE(script.unexpected.empty());
 }

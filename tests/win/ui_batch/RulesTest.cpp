@@ -199,7 +199,7 @@ TEST(ChoiceButtons, ThreeTypesOnly) {
     ASSERT_TRUE(GetChoiceButtons(16, &b));
     EXPECT_STREQ("No A&ll", b.captions[3]);
     EXPECT_EQ(nullptr, b.captions[4]);
-    EXPECT_EQ(IDNOALL, b.answers[3]);
+    EXPECT_EQ(KORVANE_IDNOALL, b.answers[3]);
     ASSERT_TRUE(GetChoiceButtons(17, &b));
     EXPECT_STREQ("&Cancel", b.captions[4]);
     EXPECT_EQ(nullptr, b.captions[5]);
@@ -233,7 +233,7 @@ struct Asker {
 
 TEST(StickyAnswer, OverwriteNoAllSetsOnlyTheSecondFlag) {
     BOOL yesAll = FALSE, noAll = FALSE;
-    Asker a{IDNOALL};
+    Asker a{KORVANE_IDNOALL};
     EXPECT_EQ(IDNO, StickyAnswer(&yesAll, IDYES, &noAll, IDNO, a.fn()));
     EXPECT_FALSE(yesAll);
     EXPECT_TRUE(noAll);
@@ -243,7 +243,7 @@ TEST(StickyAnswer, OverwriteNoAllSetsOnlyTheSecondFlag) {
 
 TEST(StickyAnswer, YesAllAndFirstFlagWins) {
     BOOL yesAll = FALSE, noAll = FALSE;
-    Asker a{IDYESALL};
+    Asker a{KORVANE_IDYESALL};
     EXPECT_EQ(IDYES, StickyAnswer(&yesAll, IDYES, &noAll, IDNO, a.fn()));
     EXPECT_TRUE(yesAll);
     EXPECT_FALSE(noAll);
@@ -258,19 +258,19 @@ TEST(StickyAnswer, PlainAnswersAndNullFlagsPassThrough) {
     Asker ignore{IDIGNORE};
     EXPECT_EQ(IDIGNORE, StickyAnswer(&ignoreAll, IDIGNORE, nullptr, 0, ignore.fn()));
     EXPECT_FALSE(ignoreAll);
-    Asker all{IDIGNOREALL};
+    Asker all{KORVANE_IDIGNOREALL};
     EXPECT_EQ(IDIGNORE, StickyAnswer(&ignoreAll, IDIGNORE, nullptr, 0, all.fn()));
     EXPECT_TRUE(ignoreAll);
     Asker abort{IDABORT};
     EXPECT_EQ(IDIGNORE, StickyAnswer(&ignoreAll, IDIGNORE, nullptr, 0, abort.fn()));
     EXPECT_EQ(0, abort.asked);
     // Without flags the box's answer comes back unchanged, to-all codes included.
-    Asker yesAll{IDYESALL};
-    EXPECT_EQ(IDYESALL, StickyAnswer(nullptr, 0, nullptr, 0, yesAll.fn()));
+    Asker yesAll{KORVANE_IDYESALL};
+    EXPECT_EQ(KORVANE_IDYESALL, StickyAnswer(nullptr, 0, nullptr, 0, yesAll.fn()));
     // A to-all code that belongs to no given flag passes through and sets nothing.
     BOOL f = FALSE;
-    Asker noAll{IDNOALL};
-    EXPECT_EQ(IDNOALL, StickyAnswer(&f, IDIGNORE, nullptr, 0, noAll.fn()));
+    Asker noAll{KORVANE_IDNOALL};
+    EXPECT_EQ(KORVANE_IDNOALL, StickyAnswer(&f, IDIGNORE, nullptr, 0, noAll.fn()));
     EXPECT_FALSE(f);
     // A flag whose answer has no to-all code is never set.
     Asker zero{0};

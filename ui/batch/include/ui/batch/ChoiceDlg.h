@@ -2,7 +2,7 @@
 // chosen per question, called like the standard message box.
 #pragma once
 
-#include "ChoiceRules.h"
+#include "ui/batch/ChoiceRules.h"
 #include "framework/Framework.h"
 
 class CChoiceDlg : public CDialog {
@@ -42,7 +42,7 @@ protected:
     DECLARE_MESSAGE_MAP()
 };
 
-// Types 16, 17 and 18 show the question box and return one of that type's answers (when the
+// The three KORVANE_MB_ types show the question box and return one of that type's answers (when the
 // box cannot be shown at all: the answer that stops the batch, see ChoiceAnswerWithoutButton);
 // every other type is MessageBoxA's.
 int ChoiceMessageBox(HWND owner, const char* text, const char* caption, UINT type);

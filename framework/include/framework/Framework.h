@@ -1,7 +1,7 @@
 // The whole framework layer in one include.
 #pragma once
 
-#include "framework/ComPtr.h"
+#include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "framework/FileStatus.h"
 #include "framework/Font.h"
@@ -10,3 +10,4 @@
 #include "framework/String.h"
 #include "framework/WinApp.h"
 #include "framework/Wnd.h"
+#include "win32/ComPtr.h"

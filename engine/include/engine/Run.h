@@ -2,7 +2,7 @@
 // teardown. The user interface sees only Conversion.h.
 #pragma once
 
-#include "Conversion.h"
+#include "engine/Conversion.h"
 
 #include <string>
 

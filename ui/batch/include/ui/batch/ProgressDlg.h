@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/Framework.h"
+#include "win32/Scoped.h"
 
 class CProgressDlg : public CDialog {
 public:
@@ -50,7 +51,7 @@ private:
     const CString* m_pOutputFolder;
     int m_nCurrent = 0;
     UINT m_nTimer = 0;
-    HANDLE m_hCancelEvent = nullptr;  // set by OnCancel only; waited on by the engine's monitor thread
+    ScopedHandle m_cancelEvent;  // set by OnCancel only; waited on by the engine's monitor thread
     BOOL m_bCancelled = FALSE;
     BOOL m_bAskingCancel = FALSE;
     BOOL m_bDeferredDone = FALSE;

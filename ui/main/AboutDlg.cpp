@@ -1,6 +1,6 @@
-#include "app/AboutDlg.h"
+#include "AboutDlg.h"
 
-#include "res/resource.h"
+#include "resource.h"
 
 BEGIN_MESSAGE_MAP(CAboutDlg, CDialog)
     ON_WM_HELPINFO()

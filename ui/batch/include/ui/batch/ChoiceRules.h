@@ -5,22 +5,24 @@
 
 #include <functional>
 
-// Box types of the question box; every other type goes to the standard message box.
-#define MB_YESALLNOALL 16
-#define MB_YESALLNOALLCANCEL 17
-#define MB_ABORTIGNOREALL 18
+// Box types of the question box; every other type goes to the standard message box. They
+// are ours, not Win32's (16 is also MB_ICONHAND there), hence the prefix: a type is one of
+// these exactly, never combined with MB_ flags.
+constexpr UINT KORVANE_MB_YESALLNOALL = 16;
+constexpr UINT KORVANE_MB_YESALLNOALLCANCEL = 17;
+constexpr UINT KORVANE_MB_ABORTIGNOREALL = 18;
 
-// Answers beside the standard IDYES, IDNO, IDIGNORE, ...
-#define IDYESALL 29
-#define IDNOALL 30
-#define IDIGNOREALL 31
+// Answers beside the standard IDYES, IDNO, IDIGNORE, ...; ours too, numbered past Win32's.
+constexpr int KORVANE_IDYESALL = 29;
+constexpr int KORVANE_IDNOALL = 30;
+constexpr int KORVANE_IDIGNOREALL = 31;
 
 struct ChoiceButtons {
     const char* captions[6];  // in button order, ended by a null pointer
     int answers[5];
 };
 
-// The buttons of type 16, 17 or 18; false for any other type.
+// The buttons of the three KORVANE_MB_ types; false for any other type.
 bool GetChoiceButtons(UINT type, ChoiceButtons* buttons);
 
 // How far the shown buttons move right so that they sit centred under the text, from the

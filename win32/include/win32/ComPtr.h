@@ -33,6 +33,8 @@ public:
     void Reset() {
         if (m_p) std::exchange(m_p, nullptr)->Release();
     }
+    // Hands the reference to the caller, for an out-parameter of our own.
+    T* Detach() { return std::exchange(m_p, nullptr); }
     T* Get() const { return m_p; }
     T* operator->() const { return m_p; }
     explicit operator bool() const { return m_p != nullptr; }
