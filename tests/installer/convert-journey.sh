@@ -38,9 +38,11 @@ convert_from_main_window() {
   [ "$count" = "$want" ] || fail "count label after Add: $count"
   ok "${#names[@]} recordings added from $(p text "$main" 1013)"
   sleep 0.5
+  # The pictures are for the README: a busy machine that misses one loses no check.
   local rect
-  rect=$(p rect "$main")
-  import -window root -crop "$rect" +repage "$shots/main-window.png"
+  if rect=$(p rect "$main"); then
+    import -window root -crop "$rect" +repage "$shots/main-window.png" || true
+  fi
 
   # The conversion is far quicker than a look at it: for the picture the program runs a
   # tenth of the time (stopped and continued by signals) until the first file is partly
@@ -64,7 +66,7 @@ convert_from_main_window() {
   kill -STOP "$program_pid"
   [ $shown = 1 ] || { kill -CONT "$program_pid"; fail "Convert showed no progress window"; }
   if rect=$(p rect "$progress"); then
-    import -window root -crop "$rect" +repage "$shots/progress-window.png"
+    import -window root -crop "$rect" +repage "$shots/progress-window.png" || true
   fi
   kill -CONT "$program_pid"
   p gone "$progress" 120 || fail "the conversion did not end"

@@ -9,6 +9,9 @@ source "$repo/scripts/wine-env.sh"
 
 fail() { echo "FAIL: $*" >&2; [ -n "${DISPLAY:-}" ] && import -window root "${WORK:-/tmp}/failure.png" 2>/dev/null; exit 1; }
 ok() { echo "ok: $*"; }
+# Under set -e a failing command would end the test without a word: name it.
+set -E
+trap 'echo "FAIL: line $LINENO of ${BASH_SOURCE[0]##*/}: $BASH_COMMAND" >&2' ERR
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 w() { "$wine" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 
