@@ -48,19 +48,20 @@ convert_from_main_window() {
   # tenth of the time (stopped and continued by signals) until the first file is partly
   # done, then just long enough to draw it, then it is held still for the shot.
   xdotool key alt+c
-  ( while :; do kill -STOP "$program_pid" 2>/dev/null; sleep 0.09; kill -CONT "$program_pid" 2>/dev/null; sleep 0.01; done ) &
+  ( while :; do kill -STOP "$program_pid" 2>/dev/null || true; sleep 0.09; kill -CONT "$program_pid" 2>/dev/null || true; sleep 0.01; done ) &
   local throttle_pid=$!
   local shown=0 file_text="" percent
   if p wait "$progress" 30; then
     shown=1
     for _ in $(seq 1 100); do
-      file_text=$(p text "$progress" 1005)
+      # A small file may be done, and the window gone, between two looks.
+      file_text=$(p text "$progress" 1005) || break
       percent=${file_text##* }; percent=${percent%\%}
       case $file_text in "File 1 of "*) ;; *) break ;; esac
       [[ $percent =~ ^[0-9]+$ ]] && (( percent >= 15 )) && break
     done
   fi
-  kill "$throttle_pid"; wait "$throttle_pid" 2>/dev/null || true
+  kill "$throttle_pid" 2>/dev/null || true; wait "$throttle_pid" 2>/dev/null || true
   kill -CONT "$program_pid"
   sleep 0.15
   kill -STOP "$program_pid"
