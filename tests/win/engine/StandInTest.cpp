@@ -67,6 +67,7 @@ protected:
         source = folder.Path("Show.TiVo");
         output = folder.Path("Show.mpg");
         WriteFileOfSize(source, kSourceBytes);
+        ASSERT_NE(window.Handle(), nullptr) << "no window for the engine's messages";
         ASSERT_TRUE(EngineIsIdle());
         ASSERT_EQ(LiveTestObjects(), 0);
     }

@@ -21,8 +21,10 @@ start)
   winpath="Z:${dll//\//\\}"
   "$wine" regsvr32 /s "$winpath" </dev/null >/dev/null 2>&1
   "$wine" regsvr32 /s /n /i:fixed "$winpath" </dev/null >/dev/null 2>&1
-  setsid "$wine" explorer.exe </dev/null >/dev/null 2>&1 &
-  sleep 0.5
+  # "/desktop", as for the shared prefix: the resident desktop alone, no file manager
+  # window coming up late on a busy machine in the middle of the tests.
+  setsid "$wine" explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+  sleep 1
   ;;
 stop)
   wineserver -k >/dev/null 2>&1 || true
