@@ -122,7 +122,7 @@ TEST_F(EndToEndTest, EveryTestStreamConvertsWithoutAWindow) {
 
 TEST_F(EndToEndTest, WithAWindowTheEndIsPostedOnceAfterEverythingIsReleased) {
     const std::string tivo = WrapAsTivo("mp2.mpg");
-    ScratchFolder folder;
+    TempFolder folder;
     const std::string output = folder.Path("mp2.mpg");
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(tivo.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
@@ -165,7 +165,7 @@ protected:
 
     static inline std::string tivo;
     static inline bool wrapped = false;
-    ScratchFolder folder;
+    TempFolder folder;
     std::string output;
 };
 
@@ -224,7 +224,7 @@ TEST_F(LongConversionTest, WithoutACancelEventTheConversionEndsByItself) {
 }
 
 TEST_F(EndToEndTest, FailuresFromRealCauses) {
-    ScratchFolder folder;
+    TempFolder folder;
     const std::string tivo = WrapAsTivo("mp2.mpg");
     const std::string output = folder.Path("out.mpg");
 
@@ -251,7 +251,7 @@ TEST_F(EndToEndTest, FailuresFromRealCauses) {
 }
 
 TEST_F(EndToEndTest, AnOutputThatCannotBeCreatedEndsAsAFailure) {
-    ScratchFolder folder;
+    TempFolder folder;
     const std::string tivo = WrapAsTivo("mp2.mpg");
     const std::string output = folder.Path("no such folder\\out.mpg");
     const char* text = nullptr;
@@ -286,7 +286,7 @@ TEST_F(EndToEndTest, ADamagedSourceEndsAsAFailure) {
     for (size_t i = clean; i + 7 < bytes.size(); ++i)
         if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 && bytes[i + 3] == 0xE0)
             bytes[i + 6] |= 0x30;  // PES scrambling bits
-    ScratchFolder folder;
+    TempFolder folder;
     const std::string tivo = folder.Path("scrambled.TiVo");
     FILE* file = std::fopen(tivo.c_str(), "wb");
     ASSERT_NE(file, nullptr);
@@ -305,7 +305,7 @@ TEST_F(EndToEndTest, ADamagedSourceEndsAsAFailure) {
 
 TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
     const std::string tivo = WrapAsTivo("large_packets.mpg");
-    ScratchFolder folder;
+    TempFolder folder;
     const std::string output = folder.Path("stress.mpg");
     std::mt19937 random(61206);
     // Below 0: cancelled before the start. A conversion streams for about 15 ms, and the

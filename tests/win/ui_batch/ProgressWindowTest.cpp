@@ -5,6 +5,7 @@
 #include "DialogScript.h"
 #include "ProgressDlg.h"
 #include "Run.h"
+#include "TempFolder.h"
 #include "resource.h"
 
 #include "media/TivoWriter.h"
@@ -50,24 +51,6 @@ std::string ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string child = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                ::DeleteFileA(child.c_str());
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
-    ::RemoveDirectoryA(path.c_str());
 }
 
 // While it lives, a write that would take any file of this process past `bytes` fails
@@ -193,12 +176,6 @@ protected:
     void SetUp() override {
         material = Env("KORVANE_MATERIAL");
         ASSERT_FALSE(material.empty());
-        char temp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, temp);
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = std::string(temp) + "korvane-batch-" + info->name();
-        RemoveTree(dir);
-        ::CreateDirectoryA(dir.c_str(), nullptr);
         hook = ::SetWindowsHookExA(WH_GETMESSAGE, &GetMessageProc, nullptr, ::GetCurrentThreadId());
         showHook = ::SetWindowsHookExA(WH_CALLWNDPROC, &CallWndProc, nullptr, ::GetCurrentThreadId());
         g_progressShown = false;
@@ -299,7 +276,9 @@ protected:
         return {result, dialog.GetCurrentIndex(), g_progressShown};
     }
 
-    std::string material, dir;
+    std::string material;
+    TempFolder scratch{"batch"};
+    const std::string dir = scratch.Path();
     HHOOK hook = nullptr;
     HHOOK showHook = nullptr;
     QueueWatch queue;
