@@ -120,24 +120,6 @@ TEST_F(EndToEndTest, EveryTestStreamConvertsWithoutAWindow) {
     }
 }
 
-TEST_F(EndToEndTest, WithAWindowTheEndIsPostedOnceAfterEverythingIsReleased) {
-    const std::string tivo = WrapAsTivo("mp2.mpg");
-    TempFolder folder;
-    const std::string output = folder.Path("mp2.mpg");
-    const char* text = nullptr;
-    ASSERT_EQ(StartConversion(tivo.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
-    ASSERT_TRUE(window.PumpUntilDone());
-    window.PumpFor(200);
-    const auto done = window.Done();
-    ASSERT_EQ(done.size(), 1u);
-    EXPECT_EQ(done[0].wParam, CONVERSION_COMPLETED);
-    EXPECT_TRUE(done[0].engineIdle);
-    for (const auto& m : window.Progress())
-        EXPECT_LE(m.wParam, 99u);
-    EXPECT_EQ(LiveFilterPackObjects(), 0);
-    EXPECT_GT(SizeOf(output), 0u);
-}
-
 // About 170 MB: long enough to watch the progress and to cancel in the middle.
 class LongConversionTest : public EndToEndTest {
 protected:

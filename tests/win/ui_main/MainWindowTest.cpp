@@ -636,8 +636,10 @@ TEST(Help, WithoutAHelpFileSaysFailedToLaunchHelp) {
     std::vector<CString> texts;
     CString caption;
     bool stillOpen = false;
+    HWND mainWindow = nullptr, owner = nullptr;
     RunMainWindow(
         [&](HWND w) {
+            mainWindow = w;
             ClickNow(w, ID_HELP);
             ::SendMessageA(w, WM_SYSCOMMAND, IDM_HELP, 0);
             stillOpen = ::IsWindow(w) && ::IsWindowVisible(w);
@@ -646,8 +648,10 @@ TEST(Help, WithoutAHelpFileSaysFailedToLaunchHelp) {
         [&](HWND box) {
             texts.push_back(MessageBoxText(box));
             caption = WindowText(box);
+            owner = ::GetWindow(box, GW_OWNER);
             ::PostMessageA(box, WM_COMMAND, IDOK, 0);
         });
+    EXPECT_EQ(mainWindow, owner);
     ASSERT_EQ(2u, texts.size());
     EXPECT_STREQ("Failed to launch help.", texts[0]);
     EXPECT_STREQ("Failed to launch help.", texts[1]);
