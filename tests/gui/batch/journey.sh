@@ -130,7 +130,7 @@ p gone "$progress" 30 || fail "the progress window did not close"
 echo "ok: questions answered (Yes to overwrite, Abort at the clip)"
 
 # The two recordings left the list; the clip stays, and the label says so.
-rows=$(p rows "$main" 1000)
+rows=$(p cells "$main" 1000)
 [ "$rows" = "Zoo clip.mpeg	$(winpath "$work/Recordings")" ] || fail "rows left: $rows"
 label=$(p text "$main" 1008)
 [ "$label" = "1 File Selected" ] || fail "count label after the batch: $label"

@@ -37,7 +37,7 @@ TEST(ProgressPercent, LargeFilesGiveTheSamePercentagesAsSmallOnes) {
 }
 
 TEST(FileSizeOrZero, ReadsWholeSixtyFourBitSizesAndZeroForMissingFiles) {
-    ScratchFolder folder;
+    TempFolder folder;
     EXPECT_EQ(FileSizeOrZero(folder.Path("missing.mpg").c_str()), 0u);
     const std::string big = folder.Path("big.TiVo");
     HANDLE file = CreateFileA(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -122,7 +122,7 @@ TEST(WidenString, AsciiWidensUnitForUnit) {
 }
 
 TEST(WidenString, AccentedBytesNameTheSameFile) {
-    ScratchFolder folder;
+    TempFolder folder;
     // In the ANSI code page, as the file dialog hands it over. The euro sign and the OE
     // ligature are where code page 1252 differs from taking each byte as a character.
     wchar_t wideName[] = L"\u0152uvre \u20AC Caf\u00E9.TiVo";
@@ -181,12 +181,6 @@ TEST(FailureRule, HandsTextBackOrShowsItInABox) {
     KillTimer(nullptr, timer);
     EXPECT_STREQ(untouched, "before");
     EXPECT_EQ(boxText, "Failed to create Filter Graph!");
-}
-
-TEST(ReleaseConversionGraph, DoesNothingWhenNothingIsSet) {
-    ReleaseConversionGraph();
-    ReleaseConversionGraph();
-    EXPECT_TRUE(EngineIsIdle());
 }
 
 }  // namespace

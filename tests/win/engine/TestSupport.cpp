@@ -87,28 +87,6 @@ void ClearStandInDump() {
     RegDeleteTreeA(HKEY_CURRENT_USER, kStandInDumpKey);
 }
 
-ScratchFolder::ScratchFolder() {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    char name[64];
-    std::snprintf(name, sizeof name, "korvane-engine-%lu-%lu", GetCurrentProcessId(), GetTickCount());
-    folder_ = std::string(temp) + name;
-    CreateDirectoryA(folder_.c_str(), nullptr);
-}
-
-ScratchFolder::~ScratchFolder() {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder_ + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileA((folder_ + "\\" + found.cFileName).c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(folder_.c_str());
-}
-
 void WriteFileOfSize(const std::string& path, std::uint64_t size) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;

@@ -3,6 +3,7 @@
 
 #include "Conversion.h"
 #include "EngineState.h"
+#include "TempFolder.h"
 #include "TestFilterIds.h"
 
 #include <gtest/gtest.h>
@@ -42,19 +43,6 @@ void ClearSettings();
 // The stand-in dump's behaviour (see TestFilterIds.h); ClearStandInDump resets it.
 void SetStandInDump(const char* name, DWORD value);
 void ClearStandInDump();
-
-// A fresh folder under the temporary folder, deleted with its files at the end.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    std::string Path(const std::string& name) const { return folder_ + "\\" + name; }
-
-private:
-    std::string folder_;
-};
 
 void WriteFileOfSize(const std::string& path, std::uint64_t size);
 std::uint64_t SizeOf(const std::string& path);  // 0 when missing

@@ -307,33 +307,6 @@ TEST(Help, F1AndTheHelpButtonAskTheFocusedDialogForItsContext) {
     EXPECT_EQ(2, helpRequests);
 }
 
-TEST(Help, MissingHelpFileShowsFailedToLaunchHelp) {
-    CHelpApp app;
-    ASSERT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(app.m_strHelpFilePath)) << app.m_strHelpFilePath;
-    EXPECT_EQ(0, app.m_strHelpFilePath.Right(4).Compare(".HLP"));
-    CString boxText, boxCaption;
-    HWND boxOwner = nullptr;
-    ModalDriver driver([&](HWND dialog) {
-        if (WindowText(dialog) == "Framework Test") return;
-        boxText = MessageBoxText(dialog);
-        boxCaption = WindowText(dialog);
-        boxOwner = ::GetWindow(dialog, GW_OWNER);
-        ::PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    });
-    HWND dialogWindow = nullptr;
-    CScenarioDlg dlg([&](CScenarioDlg& d) {
-        dialogWindow = d.m_hWnd;
-        ClickNow(d.m_hWnd, ID_HELP);
-        d.EndDialog(IDOK);
-    });
-    app.m_pMainWnd = &dlg;
-    EXPECT_EQ(IDOK, dlg.DoModal());
-    app.m_pMainWnd = nullptr;
-    EXPECT_STREQ("Failed to launch help.", boxText);
-    EXPECT_STREQ(app.m_strAppName, boxCaption);
-    EXPECT_EQ(dialogWindow, boxOwner);
-}
-
 TEST(Application, NamesItselfAfterTheExecutable) {
     CPlainApp app;
     EXPECT_STREQ("framework_test", app.m_strAppName);
@@ -387,35 +360,4 @@ TEST(ComPtrOwner, ReleasesExactlyOnce) {
         *moved.Out() = &object;
     }
     EXPECT_EQ(0u, object.refs);
-}
-
-TEST(Help, F1KeyInADialogReachesWindowHelp) {
-    CHelpApp app;
-    int step = 0;
-    CDerivedDlg dlg([&](CScenarioDlg& d) {
-        auto& self = static_cast<CDerivedDlg&>(d);
-        if (self.helpData == 0 && step++ < 10) {
-            // Real keyboard input: the help key is turned into WM_HELP on its way in, so a
-            // posted WM_KEYDOWN would not do. Input goes to the foreground window, which
-            // another window of the display may hold for a moment: press again until it lands.
-            HWND edit = Item(d, IDC_FW_EDIT);
-            ::SetForegroundWindow(d.m_hWnd);
-            ::SetFocus(edit);
-            INPUT keys[2] = {};
-            keys[0].type = keys[1].type = INPUT_KEYBOARD;
-            keys[0].ki.wVk = keys[1].ki.wVk = VK_F1;
-            keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-            if (::GetForegroundWindow() == d.m_hWnd) ::SendInput(2, keys, sizeof(INPUT));
-            ::SetTimer(d.m_hWnd, 1, 200, [](HWND window, UINT, UINT_PTR id, DWORD) {
-                ::KillTimer(window, id);
-                ::PostMessageA(window, WM_RUN_SCENARIO, 0, 0);
-            });
-            return;
-        }
-        EXPECT_EQ(HID_BASE_RESOURCE + IDD_FW_TEST, self.helpData);
-        d.EndDialog(IDOK);
-    });
-    app.m_pMainWnd = &dlg;
-    dlg.DoModal();
-    app.m_pMainWnd = nullptr;
 }

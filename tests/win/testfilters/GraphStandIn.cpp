@@ -1,40 +1,20 @@
 // A filter graph manager without IMediaControl: Wine's own graph (through its second class,
 // the one without a worker thread) behind a wrapper that answers only the building
 // interfaces. Served when the tests point CLSID_FilterGraph at this DLL and ask for it.
+#include "ComObject.h"
 #include "TestFilterIds.h"
 
 #include <strmif.h>
 #include <uuids.h>
 
-#include <atomic>
-
-extern std::atomic<long> liveObjects;
-
 namespace {
 
-class GraphWithoutControl final : public IGraphBuilder {
+class GraphWithoutControl final : public ComObject<IGraphBuilder> {
 public:
-    explicit GraphWithoutControl(IGraphBuilder* inner) : inner_(inner) { ++liveObjects; }
-    ~GraphWithoutControl() {
-        inner_->Release();
-        --liveObjects;
-    }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IFilterGraph || iid == IID_IGraphBuilder) {
-            *out = static_cast<IGraphBuilder*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
+    explicit GraphWithoutControl(IGraphBuilder* inner) : inner_(inner) {}
+    ~GraphWithoutControl() { inner_->Release(); }
+    void* Find(REFIID iid) override {
+        return iid == IID_IFilterGraph || iid == IID_IGraphBuilder ? static_cast<IGraphBuilder*>(this) : nullptr;
     }
 
     STDMETHODIMP AddFilter(IBaseFilter* f, LPCWSTR name) override { return inner_->AddFilter(f, name); }
@@ -58,28 +38,12 @@ public:
     STDMETHODIMP ShouldOperationContinue() override { return inner_->ShouldOperationContinue(); }
 
 private:
-    std::atomic<ULONG> refs_{1};
     IGraphBuilder* inner_;
 };
 
-class GraphFactory final : public IClassFactory {
+class GraphFactory final : public ComObject<IClassFactory> {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    void* Find(REFIID iid) override { return iid == IID_IClassFactory ? static_cast<IClassFactory*>(this) : nullptr; }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         *out = nullptr;
         if (outer)
@@ -89,15 +53,9 @@ public:
                                       reinterpret_cast<void**>(&inner));
         if (FAILED(hr))
             return hr;
-        auto* graph = new GraphWithoutControl(inner);
-        hr = graph->QueryInterface(iid, out);
-        graph->Release();
-        return hr;
+        return HandOut(new GraphWithoutControl(inner), iid, out);
     }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace
@@ -119,8 +77,5 @@ HRESULT CreateGraphStandInFactory(REFIID iid, void** out) {
     }
     if (!wanted)
         return CLASS_E_CLASSNOTAVAILABLE;
-    auto* factory = new GraphFactory;
-    HRESULT hr = factory->QueryInterface(iid, out);
-    factory->Release();
-    return hr;
+    return HandOut(new GraphFactory, iid, out);
 }

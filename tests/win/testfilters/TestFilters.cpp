@@ -1,5 +1,6 @@
 // Minimal DirectShow filters that misbehave on purpose, for the engine's tests. Just enough
 // of IBaseFilter, IPin and the enumerators for Wine's filter graph manager: no samples flow.
+#include "ComObject.h"
 #include "TestFilterIds.h"
 
 #include <initguid.h>
@@ -103,27 +104,12 @@ struct DumpSettings {
 
 class TestFilter;
 
-class MediaTypeEnum final : public IEnumMediaTypes {
+class MediaTypeEnum final : public ComObject<IEnumMediaTypes> {
 public:
     explicit MediaTypeEnum(std::vector<AM_MEDIA_TYPE> types, size_t position = 0, bool handsOutNull = false)
-        : types_(std::move(types)), position_(position), handsOutNull_(handsOutNull) { ++liveObjects; }
-    ~MediaTypeEnum() { --liveObjects; }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IEnumMediaTypes) {
-            *out = static_cast<IEnumMediaTypes*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
+        : types_(std::move(types)), position_(position), handsOutNull_(handsOutNull) {}
+    void* Find(REFIID iid) override {
+        return iid == IID_IEnumMediaTypes ? static_cast<IEnumMediaTypes*>(this) : nullptr;
     }
     STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
         ULONG n = 0;
@@ -149,7 +135,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::vector<AM_MEDIA_TYPE> types_;
     size_t position_;
     bool handsOutNull_;
@@ -284,35 +269,18 @@ private:
     AM_MEDIA_TYPE type_ = {};
 };
 
-class PinEnum final : public IEnumPins {
+class PinEnum final : public ComObject<IEnumPins> {
 public:
     explicit PinEnum(std::vector<IPin*> pins, size_t position = 0, bool handsOutNull = false)
         : pins_(std::move(pins)), position_(position), handsOutNull_(handsOutNull) {
         for (IPin* pin : pins_)
             pin->AddRef();
-        ++liveObjects;
     }
     ~PinEnum() {
         for (IPin* pin : pins_)
             pin->Release();
-        --liveObjects;
     }
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IEnumPins) {
-            *out = static_cast<IEnumPins*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    void* Find(REFIID iid) override { return iid == IID_IEnumPins ? static_cast<IEnumPins*>(this) : nullptr; }
     STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
         if (handsOutNull_ && count == 1) {
             pins[0] = nullptr;
@@ -343,16 +311,14 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::vector<IPin*> pins_;
     size_t position_;
     bool handsOutNull_;
 };
 
-class TestFilter final : public IBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
+class TestFilter final : public ComObject<IBaseFilter, IFileSinkFilter, IAMFilterMiscFlags> {
 public:
     TestFilter(const CLSID& classId, int kind) : classId_(classId), kind_(kind) {
-        ++liveObjects;
         stopWriting_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         const AM_MEDIA_TYPE a = StreamType(kSubtypeA);
         const AM_MEDIA_TYPE b = StreamType(kSubtypeB);
@@ -398,7 +364,6 @@ public:
             delete pin;
         if (clock_)
             clock_->Release();
-        --liveObjects;
     }
 
     bool IsDump() const { return classId_ == kFileDumpClass; }
@@ -415,26 +380,14 @@ public:
         AddInput(growing_);
     }
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IBaseFilter || iid == IID_IMediaFilter || iid == IID_IPersist)
-            *out = static_cast<IBaseFilter*>(this);
-        else if (iid == IID_IFileSinkFilter && IsDump() && !dump_.noSink)
-            *out = static_cast<IFileSinkFilter*>(this);
-        else if (iid == IID_IAMFilterMiscFlags && IsDump())
-            *out = static_cast<IAMFilterMiscFlags*>(this);
-        else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
+    void* Find(REFIID iid) override {
+        if (iid == IID_IBaseFilter || iid == IID_IMediaFilter || iid == IID_IPersist)
+            return static_cast<IBaseFilter*>(this);
+        if (iid == IID_IFileSinkFilter && IsDump() && !dump_.noSink)
+            return static_cast<IFileSinkFilter*>(this);
+        if (iid == IID_IAMFilterMiscFlags && IsDump())
+            return static_cast<IAMFilterMiscFlags*>(this);
+        return nullptr;
     }
 
     STDMETHODIMP GetClassID(CLSID* classId) override {
@@ -608,7 +561,6 @@ private:
         ended.Set();
     }
 
-    std::atomic<ULONG> refs_{1};
     CLSID classId_;
     int kind_;
     std::vector<TestPin*> pins_;
@@ -656,25 +608,10 @@ STDMETHODIMP TestPin::QueryPinInfo(PIN_INFO* info) {
     return S_OK;
 }
 
-class Factory final : public IClassFactory {
+class Factory final : public ComObject<IClassFactory> {
 public:
     Factory(const CLSID& classId, int kind) : classId_(classId), kind_(kind) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    void* Find(REFIID iid) override { return iid == IID_IClassFactory ? static_cast<IClassFactory*>(this) : nullptr; }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         *out = nullptr;
         if (outer)
@@ -683,10 +620,7 @@ public:
             return E_OUTOFMEMORY;
         if (classId_ == kFileDumpClass && DumpSettings::Read().createFails)
             return E_OUTOFMEMORY;
-        auto* filter = new TestFilter(classId_, kind_);
-        HRESULT hr = filter->QueryInterface(iid, out);
-        filter->Release();
-        return hr;
+        return HandOut(new TestFilter(classId_, kind_), iid, out);
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         if (lock)
@@ -697,7 +631,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
     CLSID classId_;
     int kind_;
 };
@@ -720,10 +653,7 @@ HRESULT CreateTestFilterFactory(const CLSID& classId, REFIID iid, void** out) {
             return CLASS_E_CLASSNOTAVAILABLE;
         kind = classId.Data4[7];
     }
-    auto* factory = new Factory(classId, kind);
-    HRESULT hr = factory->QueryInterface(iid, out);
-    factory->Release();
-    return hr;
+    return HandOut(new Factory(classId, kind), iid, out);
 }
 
 const CLSID& FileDumpClassId() { return kFileDumpClass; }

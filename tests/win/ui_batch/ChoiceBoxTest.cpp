@@ -1,7 +1,7 @@
-// The question box with real buttons under Wine, and AskSticky in front of it.
+// The question box with real buttons under Wine. The sticky answers are RulesTest's, and
+// ProgressWindowTest's through the real batch.
 #include "ChoiceDlg.h"
 #include "DialogScript.h"
-#include "ProgressDlg.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
@@ -221,45 +221,6 @@ TEST(ChoiceBox, ABoxThatCannotBeCreatedAnswersToStopTheBatch) {
     EXPECT_EQ(IDCANCEL, ChoiceMessageBox(gone, "Question?", "Caption", KORVANE_MB_YESALLNOALLCANCEL));
     EXPECT_EQ(IDNO, ChoiceMessageBox(gone, "Question?", "Caption", KORVANE_MB_YESALLNOALL));
     EXPECT_EQ(0, script.Shown());
-}
-
-class AskStickyTest : public ::testing::Test {
-protected:
-    CStringArray files;
-    CProgressDlg dialog{&files, nullptr, nullptr};
-};
-
-TEST_F(AskStickyTest, OverwriteNoAllSetsOnlyTheSecondFlag) {
-    BOOL yesAll = FALSE, noAll = FALSE;
-    DialogScript script;
-    script.Answer("Overwrite File?", "No A&ll");
-    EXPECT_EQ(IDNO, dialog.AskSticky("x", "Overwrite File?", KORVANE_MB_YESALLNOALLCANCEL, &yesAll, IDYES, &noAll, IDNO));
-    EXPECT_FALSE(yesAll);
-    EXPECT_TRUE(noAll);
-    EXPECT_EQ(IDNO, dialog.AskSticky("x", "Overwrite File?", KORVANE_MB_YESALLNOALLCANCEL, &yesAll, IDYES, &noAll, IDNO));
-    EXPECT_EQ(1, script.Shown());
-}
-
-TEST_F(AskStickyTest, IgnoreAllAnswersLaterQuestionsWithoutABox) {
-    BOOL ignoreAll = FALSE;
-    DialogScript script;
-    script.Answer("Error Converting!", "&Ignore");
-    script.Answer("Error Converting!", "Ignore A&ll");
-    EXPECT_EQ(IDIGNORE, dialog.AskSticky("x", "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &ignoreAll, IDIGNORE, nullptr, 0));
-    EXPECT_FALSE(ignoreAll);
-    EXPECT_EQ(IDIGNORE, dialog.AskSticky("x", "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &ignoreAll, IDIGNORE, nullptr, 0));
-    EXPECT_TRUE(ignoreAll);
-    EXPECT_EQ(IDIGNORE, dialog.AskSticky("x", "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &ignoreAll, IDIGNORE, nullptr, 0));
-    EXPECT_EQ(2, script.Shown());
-}
-
-TEST_F(AskStickyTest, WithoutFlagsTheAnswerComesBackUnchanged) {
-    DialogScript script;
-    script.Answer("Overwrite File?", "Yes &All");
-    script.Answer("Keep partial output file?", "&No");
-    EXPECT_EQ(KORVANE_IDYESALL, dialog.AskSticky("x", "Overwrite File?", KORVANE_MB_YESALLNOALLCANCEL, nullptr, 0, nullptr, 0));
-    EXPECT_EQ(IDNO, dialog.AskSticky("Keep?", "Keep partial output file?", MB_YESNO, nullptr, 0, nullptr, 0));
-    EXPECT_TRUE(script.unexpected.empty());
 }
 
 }  // namespace

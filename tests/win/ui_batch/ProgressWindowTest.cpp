@@ -5,6 +5,7 @@
 #include "DialogScript.h"
 #include "ProgressDlg.h"
 #include "Run.h"
+#include "TempFolder.h"
 #include "resource.h"
 
 #include "media/TivoWriter.h"
@@ -14,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,24 +50,6 @@ std::string ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string child = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                ::DeleteFileA(child.c_str());
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
-    ::RemoveDirectoryA(path.c_str());
 }
 
 // While it lives, a write that would take any file of this process past `bytes` fails
@@ -193,11 +175,11 @@ protected:
     void SetUp() override {
         material = Env("KORVANE_MATERIAL");
         ASSERT_FALSE(material.empty());
+        // A folder named after the test, kept afterwards to look at; removed before it runs.
         char temp[MAX_PATH];
         ::GetTempPathA(MAX_PATH, temp);
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = std::string(temp) + "korvane-batch-" + info->name();
-        RemoveTree(dir);
+        dir = std::string(temp) + "korvane-batch-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        TempFolder::RemoveTree(dir);
         ::CreateDirectoryA(dir.c_str(), nullptr);
         hook = ::SetWindowsHookExA(WH_GETMESSAGE, &GetMessageProc, nullptr, ::GetCurrentThreadId());
         showHook = ::SetWindowsHookExA(WH_CALLWNDPROC, &CallWndProc, nullptr, ::GetCurrentThreadId());
@@ -544,15 +526,12 @@ Display ReadDisplay(HWND window) {
             ::SendMessageA(::GetDlgItem(window, IDC_FILE_PROGRESS), PBM_GETPOS, 0, 0)};
 }
 
-TEST_F(ProgressWindowTest, ProgressOfTheFirstOfThreeFilesAndTheSpinner) {
+TEST_F(ProgressWindowTest, ProgressOfTheFirstOfThreeFiles) {
     const std::string a = TiVo("a.TiVo"), b = TiVo("b.TiVo"), c = TiVo("c.TiVo");
     HoldMonitors();
     Display at99{};
-    std::set<std::string> spinner;
     onProgressShown = [&](HWND window) {
         ::PostMessageA(window, WM_CONVERSION_PROGRESS, 99, 0);
-        for (UINT t = 50; t <= 450; t += 50)
-            After(t, [&, window] { spinner.insert(WindowText(::GetDlgItem(window, IDC_SPINNER))); });
         After(500, [&, window] {
             at99 = ReadDisplay(window);
             OpenGate();
@@ -566,8 +545,6 @@ TEST_F(ProgressWindowTest, ProgressOfTheFirstOfThreeFilesAndTheSpinner) {
     EXPECT_EQ(99, at99.overallPos);
     EXPECT_EQ(300, at99.overallMax);
     EXPECT_EQ(99, at99.filePos);
-    EXPECT_GE(spinner.size(), 3u) << "the spinner turns while a file converts";
-    for (const std::string& text : spinner) EXPECT_TRUE(text == "/" || text == "--" || text == "\\" || text == "|") << text;
     EXPECT_EQ("Conversion Progress: 100%", g_finalOverallText);
     EXPECT_EQ("File 3 of 3: 100%", g_finalFileText);
     for (const std::string& s : {a, b, c}) ExpectConverted(Mpg(s), SizeOf(s));

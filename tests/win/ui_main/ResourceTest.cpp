@@ -1,7 +1,7 @@
-// The resources as compiled: the two templates of the main window and the About box, item by
-// item with their exact styles, the icon group and the version record. The dialog manager
-// hides some of this once a window is up (WS_GROUP, the template's font, tab stops of disabled
-// controls), so these checks read the templates themselves.
+// The resources as compiled: the four dialog templates item by item with their exact styles,
+// the icon group and the version record. The dialog manager hides some of this once a window
+// is up (WS_GROUP, the template's font, tab stops of disabled controls), so these checks read
+// the templates themselves.
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
@@ -15,43 +15,31 @@
 
 namespace {
 
-// One control or the dialog itself, as the template gives it.
+// The dialog itself (id 0, no class) or one of its controls, as the template gives it.
 struct Item {
-    DWORD style = 0;
-    DWORD exStyle = 0;
-    int x = 0, y = 0, cx = 0, cy = 0;
-    int id = 0;
+    int id;
     std::string className;  // predefined classes by their names ("Button", "Edit", "Static")
     std::string text;       // an ordinal as "#<number>"
-};
-
-struct Template {
-    Item dialog;  // className unused; id unused
-    int pointSize = 0;
-    std::string face;
-    std::vector<Item> items;
+    int x, y, cx, cy;
+    DWORD style, exStyle;
 };
 
 class Reader {
 public:
     Reader(const BYTE* data, size_t size) : m_data(data), m_size(size) {}
-    BYTE Byte() {
-        if (m_at >= m_size) {
+    WORD Word() {
+        if (m_at + 2 > m_size) {
             m_overran = true;
             return 0;
         }
-        return m_data[m_at++];
-    }
-    WORD Word() {
-        WORD low = Byte();
-        return static_cast<WORD>(low | (Byte() << 8));
+        m_at += 2;
+        return static_cast<WORD>(m_data[m_at - 2] | (m_data[m_at - 1] << 8));
     }
     DWORD Dword() {
         DWORD low = Word();
         return low | (static_cast<DWORD>(Word()) << 16);
     }
-    short Short() { return static_cast<short>(Word()); }
-    // Template items start on DWORD boundaries (the resource data itself is DWORD-aligned).
+    // Items start on DWORD boundaries (the resource data itself is DWORD-aligned).
     void AlignDword() { m_at = (m_at + 3) & ~static_cast<size_t>(3); }
     // A string or an ordinal (0xFFFF then the number); an empty field gives "".
     std::string SzOrOrd() {
@@ -60,6 +48,12 @@ public:
         std::string text;
         for (WORD c = first; c != 0 && !m_overran; c = Word()) text += static_cast<char>(c < 0x80 ? c : '?');
         return text;
+    }
+    void Rectangle(Item& item) {
+        item.x = static_cast<short>(Word());
+        item.y = static_cast<short>(Word());
+        item.cx = static_cast<short>(Word());
+        item.cy = static_cast<short>(Word());
     }
     bool Overran() const { return m_overran; }
 
@@ -70,25 +64,25 @@ private:
     bool m_overran = false;
 };
 
-std::string ClassName(std::string name) {
+std::string ClassName(const std::string& name) {
     if (name == "#128") return "Button";
     if (name == "#129") return "Edit";
     if (name == "#130") return "Static";
     return name;
 }
 
-Template LoadTemplate(int id) {
-    Template result;
+// The dialog first (its font as "<points> <face>" in className), then its controls.
+std::vector<Item> LoadTemplate(int id) {
     HMODULE module = ::GetModuleHandleA(nullptr);
     HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(id), reinterpret_cast<LPCSTR>(RT_DIALOG));
     if (!found) {
         ADD_FAILURE() << "no dialog template " << id;
-        return result;
+        return {};
     }
     const BYTE* data = static_cast<const BYTE*>(::LockResource(::LoadResource(module, found)));
     Reader in(data, ::SizeofResource(module, found));
-    bool extended = data[0] == 1 && data[1] == 0 && data[2] == 0xFF && data[3] == 0xFF;
-    Item& dialog = result.dialog;
+    const bool extended = data[0] == 1 && data[1] == 0 && data[2] == 0xFF && data[3] == 0xFF;
+    Item dialog{};
     if (extended) {
         in.Dword();  // version and signature
         in.Dword();  // help id
@@ -98,141 +92,112 @@ Template LoadTemplate(int id) {
         dialog.style = in.Dword();
         dialog.exStyle = in.Dword();
     }
-    WORD count = in.Word();
-    dialog.x = in.Short();
-    dialog.y = in.Short();
-    dialog.cx = in.Short();
-    dialog.cy = in.Short();
+    const WORD count = in.Word();
+    in.Rectangle(dialog);
     EXPECT_EQ("", in.SzOrOrd()) << "menu";
     EXPECT_EQ("", in.SzOrOrd()) << "window class";
     dialog.text = in.SzOrOrd();
     if (dialog.style & DS_SETFONT) {
-        result.pointSize = in.Word();
-        if (extended) {
-            in.Word();  // weight
-            in.Byte();  // italic
-            in.Byte();  // character set
-        }
-        result.face = in.SzOrOrd();
+        dialog.className = std::to_string(in.Word());
+        if (extended) in.Dword();  // weight, italic, character set
+        dialog.className += " " + in.SzOrOrd();
     }
+    std::vector<Item> items{dialog};
     for (WORD i = 0; i < count && !in.Overran(); ++i) {
         in.AlignDword();
-        Item item;
-        if (extended) {
-            in.Dword();  // help id
-            item.exStyle = in.Dword();
-            item.style = in.Dword();
-        } else {
-            item.style = in.Dword();
-            item.exStyle = in.Dword();
-        }
-        item.x = in.Short();
-        item.y = in.Short();
-        item.cx = in.Short();
-        item.cy = in.Short();
+        Item item{};
+        if (extended) in.Dword();  // help id
+        item.style = in.Dword();
+        item.exStyle = in.Dword();
+        if (extended) std::swap(item.style, item.exStyle);
+        in.Rectangle(item);
         item.id = extended ? static_cast<int>(in.Dword()) : static_cast<short>(in.Word());
         item.className = ClassName(in.SzOrOrd());
         item.text = in.SzOrOrd();
-        WORD extra = in.Word();
-        for (WORD b = 0; b < extra; ++b) in.Byte();
-        result.items.push_back(item);
+        EXPECT_EQ(0, in.Word()) << "creation data of control " << item.id;
+        items.push_back(item);
     }
     EXPECT_FALSE(in.Overran()) << "template " << id << " ends early";
-    return result;
+    return items;
 }
 
-void ExpectItems(const std::vector<Item>& expected, const std::vector<Item>& actual) {
-    ASSERT_EQ(expected.size(), actual.size());
+constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
+constexpr DWORD kDialog = DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kButton = kChild | BS_PUSHBUTTON | WS_TABSTOP;
+constexpr DWORD kDefault = kChild | BS_DEFPUSHBUTTON | WS_TABSTOP;
+constexpr DWORD kLabel = kChild | SS_LEFT | WS_GROUP;
+
+// A null text is taken as it is but must not be empty (wording that is ours to choose).
+void ExpectTemplate(int id, const std::vector<Item>& expected) {
+    const std::vector<Item> actual = LoadTemplate(id);
+    ASSERT_EQ(expected.size(), actual.size()) << "template " << id;
     for (size_t i = 0; i < expected.size(); ++i) {
         const Item& e = expected[i];
         const Item& a = actual[i];
-        SCOPED_TRACE("control " + std::to_string(i) + " (id " + std::to_string(e.id) + ")");
+        SCOPED_TRACE("template " + std::to_string(id) + ", item " + std::to_string(i) + " (id " + std::to_string(e.id) + ")");
         EXPECT_EQ(e.id, a.id);
         EXPECT_STRCASEEQ(e.className.c_str(), a.className.c_str());
-        EXPECT_EQ(e.text, a.text);
-        EXPECT_EQ(e.x, a.x);
-        EXPECT_EQ(e.y, a.y);
-        EXPECT_EQ(e.cx, a.cx);
-        EXPECT_EQ(e.cy, a.cy);
+        if (e.text == "*")
+            EXPECT_FALSE(a.text.empty());
+        else
+            EXPECT_EQ(e.text, a.text);
+        EXPECT_EQ((std::vector<int>{e.x, e.y, e.cx, e.cy}), (std::vector<int>{a.x, a.y, a.cx, a.cy}));
         EXPECT_EQ(e.style, a.style) << std::hex << "expected 0x" << e.style << ", got 0x" << a.style;
         EXPECT_EQ(e.exStyle, a.exStyle) << std::hex << "expected 0x" << e.exStyle << ", got 0x" << a.exStyle;
     }
 }
 
-Item Control(int id, const char* className, const char* text, int x, int y, int cx, int cy, DWORD style, DWORD exStyle = 0) {
-    Item item;
-    item.id = id;
-    item.className = className;
-    item.text = text;
-    item.x = x;
-    item.y = y;
-    item.cx = cx;
-    item.cy = cy;
-    item.style = WS_CHILD | WS_VISIBLE | style;
-    item.exStyle = exStyle;
-    return item;
-}
-
 }  // namespace
 
-TEST(Resources, MainWindowTemplateItemByItemInTabOrder) {
-    Template t = LoadTemplate(IDD_CONVERTER);
-    EXPECT_EQ(static_cast<DWORD>(DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
-              t.dialog.style);
-    EXPECT_EQ(static_cast<DWORD>(WS_EX_APPWINDOW), t.dialog.exStyle);
-    EXPECT_EQ("Korvane Converter", t.dialog.text);
-    EXPECT_EQ(0, t.dialog.x);
-    EXPECT_EQ(0, t.dialog.y);
-    EXPECT_EQ(284, t.dialog.cx);
-    EXPECT_EQ(241, t.dialog.cy);
-    EXPECT_EQ(8, t.pointSize);
-    EXPECT_EQ("MS Sans Serif", t.face);
-
-    const std::vector<Item> expected = {
-        Control(IDOK, "Button", "&Convert!", 175, 216, 50, 18, BS_DEFPUSHBUTTON | WS_TABSTOP),
-        Control(IDC_EXIT, "Button", "E&xit", 227, 216, 50, 18, BS_PUSHBUTTON | WS_TABSTOP),
-        Control(IDC_ADD, "Button", "&Add", 183, 129, 43, 14, BS_PUSHBUTTON | WS_TABSTOP),
-        Control(IDC_REMOVE, "Button", "&Remove", 228, 129, 43, 14, BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED),
-        Control(IDC_OUTPUT_GROUP, "Button", "Output: MPG", 7, 153, 270, 56, BS_GROUPBOX),
-        Control(IDC_COUNT_LABEL, "Static", "0 Files Selected", 178, 18, 93, 8, SS_RIGHT | WS_GROUP),
-        Control(IDC_FILE_LIST, "SysListView32", "List1", 13, 27, 258, 99,
-                LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SORTASCENDING | WS_BORDER | WS_TABSTOP, WS_EX_CLIENTEDGE),
-        Control(IDC_SAME_FOLDER, "Button", "Create MPG files in same directory as source TiVo files", 13, 164, 258, 11,
-                BS_AUTOCHECKBOX | WS_TABSTOP),
-        Control(IDC_STATIC, "Static", "Select TiVo Files to Convert:", 13, 18, 127, 8, SS_LEFT | WS_GROUP),
-        Control(IDC_INPUT_GROUP, "Button", "Input: TiVo", 7, 7, 270, 142, BS_GROUPBOX),
-        Control(IDC_OUTPUT_FOLDER, "Edit", "", 13, 190, 211, 13, ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_DISABLED),
-        Control(IDC_OUTPUT_FOLDER_LABEL, "Static", "Select Output Directory:", 13, 180, 80, 8, SS_LEFT | WS_GROUP | WS_DISABLED),
-        Control(IDC_BROWSE, "Button", "&Browse...", 227, 189, 44, 14, BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED),
-        Control(ID_HELP, "Button", "&Help", 7, 216, 50, 18, BS_PUSHBUTTON | WS_TABSTOP),
-    };
-    ExpectItems(expected, t.items);
-}
-
-TEST(Resources, AboutBoxTemplateItemByItem) {
-    Template t = LoadTemplate(IDD_ABOUT);
-    EXPECT_EQ(static_cast<DWORD>(DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU), t.dialog.style);
-    EXPECT_EQ(0u, t.dialog.exStyle);
-    EXPECT_EQ("About Korvane Converter", t.dialog.text);
-    EXPECT_EQ(0, t.dialog.x);
-    EXPECT_EQ(0, t.dialog.y);
-    EXPECT_EQ(193, t.dialog.cx);
-    EXPECT_EQ(137, t.dialog.cy);
-    EXPECT_EQ(8, t.pointSize);
-    EXPECT_EQ("MS Sans Serif", t.face);
-
-    ASSERT_EQ(5u, t.items.size());
-    // The notice's wording is ours to choose: take it as it is.
-    const std::string notice = t.items[2].text;
-    EXPECT_FALSE(notice.empty());
-    const std::vector<Item> expected = {
-        Control(IDOK, "Button", "OK", 72, 116, 50, 14, BS_DEFPUSHBUTTON | WS_TABSTOP),
-        Control(IDC_STATIC, "Static", "#128", 7, 7, 21, 20, SS_ICON),
-        Control(IDC_STATIC, "Static", notice.c_str(), 38, 57, 148, 56, SS_LEFT | WS_GROUP),
-        Control(IDC_ABOUT_TITLE, "Static", "Korvane\nConverter", 38, 7, 148, 30, SS_LEFT | WS_GROUP),
-        Control(IDC_ABOUT_VERSION, "Static", "Version 1.0", 38, 38, 148, 13, SS_LEFT | WS_GROUP),
-    };
-    ExpectItems(expected, t.items);
+TEST(Resources, DialogTemplatesItemByItemInTabOrder) {
+    ExpectTemplate(IDD_CONVERTER, {
+        {0, "8 MS Sans Serif", "Korvane Converter", 0, 0, 284, 241, kDialog | WS_VISIBLE | WS_MINIMIZEBOX, WS_EX_APPWINDOW},
+        {IDOK, "Button", "&Convert!", 175, 216, 50, 18, kDefault, 0},
+        {IDC_EXIT, "Button", "E&xit", 227, 216, 50, 18, kButton, 0},
+        {IDC_ADD, "Button", "&Add", 183, 129, 43, 14, kButton, 0},
+        {IDC_REMOVE, "Button", "&Remove", 228, 129, 43, 14, kButton | WS_DISABLED, 0},
+        {IDC_OUTPUT_GROUP, "Button", "Output: MPG", 7, 153, 270, 56, kChild | BS_GROUPBOX, 0},
+        {IDC_COUNT_LABEL, "Static", "0 Files Selected", 178, 18, 93, 8, kChild | SS_RIGHT | WS_GROUP, 0},
+        {IDC_FILE_LIST, "SysListView32", "List1", 13, 27, 258, 99,
+         kChild | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SORTASCENDING | WS_BORDER | WS_TABSTOP, WS_EX_CLIENTEDGE},
+        {IDC_SAME_FOLDER, "Button", "Create MPG files in same directory as source TiVo files", 13, 164, 258, 11,
+         kChild | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
+        {IDC_STATIC, "Static", "Select TiVo Files to Convert:", 13, 18, 127, 8, kLabel, 0},
+        {IDC_INPUT_GROUP, "Button", "Input: TiVo", 7, 7, 270, 142, kChild | BS_GROUPBOX, 0},
+        {IDC_OUTPUT_FOLDER, "Edit", "", 13, 190, 211, 13,
+         kChild | ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_DISABLED, 0},
+        {IDC_OUTPUT_FOLDER_LABEL, "Static", "Select Output Directory:", 13, 180, 80, 8, kLabel | WS_DISABLED, 0},
+        {IDC_BROWSE, "Button", "&Browse...", 227, 189, 44, 14, kButton | WS_DISABLED, 0},
+        {ID_HELP, "Button", "&Help", 7, 216, 50, 18, kButton, 0},
+    });
+    ExpectTemplate(IDD_ABOUT, {
+        {0, "8 MS Sans Serif", "About Korvane Converter", 0, 0, 193, 137, kDialog, 0},
+        {IDOK, "Button", "OK", 72, 116, 50, 14, kDefault, 0},
+        {IDC_STATIC, "Static", "#128", 7, 7, 21, 20, kChild | SS_ICON, 0},
+        {IDC_STATIC, "Static", "*", 38, 57, 148, 56, kLabel, 0},
+        {IDC_ABOUT_TITLE, "Static", "Korvane\nConverter", 38, 7, 148, 30, kLabel, 0},
+        {IDC_ABOUT_VERSION, "Static", "Version 1.0", 38, 38, 148, 13, kLabel, 0},
+    });
+    ExpectTemplate(IDD_PROGRESS, {
+        {0, "8 MS Sans Serif", "Converting TiVo to MPG", 0, 0, 186, 94, kDialog, 0},
+        {IDCANCEL, "Button", "Cancel", 67, 73, 50, 14, kButton, 0},
+        {IDC_OVERALL_PROGRESS, PROGRESS_CLASSA, "Progress1", 7, 16, 172, 15, kChild | WS_BORDER | PBS_SMOOTH, WS_EX_STATICEDGE},
+        {IDC_OVERALL_TEXT, "Static", "Conversion Progress: 0%", 7, 7, 172, 10, kLabel, 0},
+        {IDC_FILE_PROGRESS, PROGRESS_CLASSA, "Progress2", 7, 52, 172, 15, kChild | WS_BORDER | PBS_SMOOTH, WS_EX_STATICEDGE},
+        {IDC_FILE_TEXT, "Static", "File 1: 0%", 7, 34, 172, 10, kLabel, 0},
+        {IDC_SOURCE_PATH, "Static", "", 20, 43, 159, 8, kLabel, 0},
+        {IDC_SPINNER, "Static", "(/)", 7, 43, 8, 8, kChild | SS_CENTER | WS_GROUP, 0},
+    });
+    // The five answers in one row, one unit apart, spanning the text's width.
+    ExpectTemplate(IDD_CHOICE, {
+        {0, "8 MS Sans Serif", "Dialog Title", 0, 0, 243, 87, kDialog, 0},
+        {IDC_CHOICE_B1, "Button", "B1", 7, 66, 45, 14, kDefault, 0},
+        {IDC_CHOICE_TEXT, "Static", "Message...", 7, 7, 229, 57, kLabel, 0},
+        {IDC_CHOICE_B2, "Button", "B2", 53, 66, 45, 14, kButton, 0},
+        {IDC_CHOICE_B3, "Button", "B3", 99, 66, 45, 14, kButton, 0},
+        {IDC_CHOICE_B4, "Button", "B4", 145, 66, 45, 14, kButton, 0},
+        {IDC_CHOICE_B5, "Button", "B5", 191, 66, 45, 14, kButton, 0},
+    });
 }
 
 TEST(Resources, IconGroupHoldsFiveSixteenColourImages) {

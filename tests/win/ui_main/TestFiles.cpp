@@ -2,19 +2,6 @@
 
 #include <commctrl.h>
 
-TestFolder::TestFolder(const char* tag) {
-    char temp[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, temp);
-    static int counter = 0;
-    m_path.Format("%skorvane-%s-%lu-%d", temp, tag, ::GetCurrentProcessId(), ++counter);
-    ::CreateDirectoryA(m_path, nullptr);
-}
-
-TestFolder::~TestFolder() {
-    for (int i = static_cast<int>(m_files.size()) - 1; i >= 0; --i) ::DeleteFileA(m_files[static_cast<size_t>(i)]);
-    ::RemoveDirectoryA(m_path);
-}
-
 CString TestFolder::AddFile(const char* name, ULONGLONG size) {
     CString path = m_path + "\\" + name;
     HANDLE file = ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -27,7 +14,6 @@ CString TestFolder::AddFile(const char* name, ULONGLONG size) {
         ::SetEndOfFile(file);
         ::CloseHandle(file);
     }
-    m_files.push_back(path);
     return path;
 }
 

@@ -1,27 +1,23 @@
 // Folders and files made for a test, removed afterwards.
 #pragma once
 
+#include "TempFolder.h"
 #include "framework/String.h"
 
 #include <windows.h>
 
-#include <vector>
-
+// A TempFolder that speaks CString, as the program's code does.
 class TestFolder {
 public:
-    // A new empty folder under the temporary folder; `tag` makes its name readable.
-    explicit TestFolder(const char* tag);
-    ~TestFolder();
-    TestFolder(const TestFolder&) = delete;
-    TestFolder& operator=(const TestFolder&) = delete;
+    explicit TestFolder(const char* tag) : m_folder(tag), m_path(m_folder.Path().c_str()) {}
 
     // Creates name inside the folder with `size` bytes (sparse past the first bytes); returns its path.
     CString AddFile(const char* name, ULONGLONG size);
     const CString& Path() const { return m_path; }
 
 private:
+    TempFolder m_folder;
     CString m_path;
-    std::vector<CString> m_files;
 };
 
 // A list-view control of the main window's kind (report, sorted), in a hidden window of its own.

@@ -1,10 +1,11 @@
-// A small helper for the journey: it finds the program's windows from outside the process
+// A small helper for the journeys: it finds the program's windows from outside the process
 // and reads or pokes them with window messages, one command per run.
-//   probe wait <title> [seconds]         waits for a top-level window; prints nothing
-//   probe gone <title> [seconds]         waits until no such window exists
+//   probe wait <title> [seconds]         waits for a shown top-level dialog; prints nothing
+//   probe gone <title> [seconds]         waits until none is shown (looks once with 0 seconds)
 //   probe text <title> <id>              prints a control's text
 //   probe enabled <title> <id>           prints 1 or 0
 //   probe rows <title> <id>              prints a list view's row count
+//   probe cells <title> <id>             prints a list view's rows, "name<TAB>folder" each
 //   probe click <title> <id>             posts BM_CLICK to a button
 //   probe key <title> <id> <vk>          posts WM_KEYDOWN and WM_KEYUP of a virtual key to a control
 //   probe command <title> <message> <wparam>   posts a message with wParam to the window
@@ -13,6 +14,7 @@
 //   probe rect <title>                   prints the window's screen rectangle as WxH+X+Y
 // Exit code 0 on success, 1 when the window or control is missing, 2 on bad usage.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,11 +27,46 @@ HWND FindTop(const char* title) {
     return ::FindWindowA("#32770", title);
 }
 
-HWND WaitTop(const char* title, double seconds) {
-    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < seconds * 1000; ::Sleep(50)) {
-        if (HWND window = FindTop(title)) return window;
+bool WaitFor(const char* title, double seconds, bool shown) {
+    for (const DWORD start = ::GetTickCount();; ::Sleep(20)) {
+        HWND window = FindTop(title);
+        if ((window && ::IsWindowVisible(window)) == shown) return true;
+        if (::GetTickCount() - start >= seconds * 1000) return false;
     }
-    return nullptr;
+}
+
+// A list view's cell text, read through a buffer in the program's own memory: the control
+// writes its answer where the message's pointer points, in its own process.
+std::string CellText(HWND list, HANDLE process, char* remote, int row, int column) {
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = remote + sizeof item;
+    item.cchTextMax = 1024;
+    if (!::WriteProcessMemory(process, remote, &item, sizeof item, nullptr)) return "?";
+    const LRESULT length = ::SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote));
+    char text[1025] = {};
+    if (length > 0) ::ReadProcessMemory(process, remote + sizeof item, text, static_cast<SIZE_T>(length), nullptr);
+    return text;
+}
+
+int PrintCells(HWND list) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(list, &pid);
+    HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return 1;
+    auto* remote = static_cast<char*>(::VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+    if (!remote) {
+        ::CloseHandle(process);
+        return 1;
+    }
+    const int rows = static_cast<int>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row) {
+        std::printf("%s\t%s\n", CellText(list, process, remote, row, 0).c_str(),
+                    CellText(list, process, remote, row, 1).c_str());
+    }
+    ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    ::CloseHandle(process);
+    return 0;
 }
 
 HWND Control(HWND top, const char* ids) {
@@ -43,7 +80,7 @@ HWND Control(HWND top, const char* ids) {
             char name[32] = "";
             ::GetClassNameA(control, name, sizeof name);
             if (std::strcmp(name, "ComboBoxEx32") == 0) {  // Wine's file name field
-                if (HWND edit = reinterpret_cast<HWND>(::SendMessageA(control, WM_USER + 7 /* CBEM_GETEDITCONTROL */, 0, 0))) return edit;
+                if (HWND edit = reinterpret_cast<HWND>(::SendMessageA(control, CBEM_GETEDITCONTROL, 0, 0))) return edit;
             }
             if (std::strcmp(name, "ComboBox") == 0) {
                 if (HWND edit = ::FindWindowExA(control, nullptr, "Edit", nullptr)) return edit;
@@ -63,13 +100,9 @@ int main(int argc, char** argv) {
     if (argc < 3) return 2;
     std::string command = argv[1];
     const char* title = argv[2];
-    if (command == "wait") return WaitTop(title, argc > 3 ? std::atof(argv[3]) : 15) ? 0 : 1;
-    if (command == "gone") {
-        for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < (argc > 3 ? std::atof(argv[3]) : 15) * 1000; ::Sleep(50)) {
-            if (!FindTop(title)) return 0;
-        }
-        return 1;
-    }
+    const double seconds = argc > 3 ? std::atof(argv[3]) : 15;
+    if (command == "wait") return WaitFor(title, seconds, true) ? 0 : 1;
+    if (command == "gone") return WaitFor(title, seconds, false) ? 0 : 1;
     HWND top = FindTop(title);
     if (!top) {
         std::fprintf(stderr, "probe: no window \"%s\"\n", title);
@@ -99,7 +132,9 @@ int main(int argc, char** argv) {
     } else if (command == "enabled") {
         std::printf("%d\n", ::IsWindowEnabled(control) ? 1 : 0);
     } else if (command == "rows") {
-        std::printf("%ld\n", static_cast<long>(::SendMessageA(control, 0x1004 /* LVM_GETITEMCOUNT */, 0, 0)));
+        std::printf("%ld\n", static_cast<long>(::SendMessageA(control, LVM_GETITEMCOUNT, 0, 0)));
+    } else if (command == "cells") {
+        return PrintCells(control);
     } else if (command == "click") {
         ::PostMessageA(control, BM_CLICK, 0, 0);
     } else if (command == "key" && argc > 4) {
