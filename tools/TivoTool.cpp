@@ -170,14 +170,7 @@ int Decrypt(int argc, char** argv) {
     DecryptStats stats;
     std::string error;
     // The payload kind picks the decryptor: a transport stream comes out as a clear one.
-    TivoFile file;
-    TivoParseOptions parse;
-    parse.probeBytes = 4096;
-    parse.readChunkData = false;
-    bool transport = ParseTivoFile(argv[2], &file, nullptr, parse) == TivoStatus::Ok &&
-                     file.payloadKind == PayloadKind::TransportStream;
-    if (!(transport ? DecryptTivoTransportFile(argv[2], argv[3], argv[5], &stats, &error)
-                    : DecryptTivoFile(argv[2], argv[3], argv[5], &stats, &error))) {
+    if (!DecryptTivoFile(argv[2], argv[3], argv[5], &stats, &error)) {
         std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
         return 1;
     }

@@ -4,43 +4,19 @@
 #include "media/ProgramStreamDecryptor.h"
 #include "media/TivoContainer.h"
 #include "media/TivoMetadata.h"
+#include "media/TransportStreamDecryptor.h"
 
 namespace korvane::media {
+namespace {
 
-bool DecryptTivoFile(const std::string& inputPath, const std::string& outputPath, const std::string& mediaAccessKey,
-                     DecryptStats* stats, std::string* error) {
-    std::string mak;
-    if (!NormalizeMediaAccessKey(mediaAccessKey, &mak)) {
-        if (error) *error = "The Media Access Key must be 10 digits.";
-        return false;
-    }
-    FileByteSource in;
-    if (!in.Open(inputPath, error)) return false;
-    TivoFile file;
-    TivoParseOptions parse;
-    parse.probeBytes = 4096;  // only the payload kind matters here
-    std::string text;
-    if (ParseTivo(in, &file, &text, parse) != TivoStatus::Ok) {
-        if (error) *error = "\"" + inputPath + "\": " + text;
-        return false;
-    }
-    if (file.payloadKind != PayloadKind::ProgramStream) {
-        if (error) *error = "\"" + inputPath + "\" holds a transport stream, not a program stream.";
-        return false;
-    }
-    TivoKeys keys;
-    if (!DeriveTivoKeys(mak, file, &keys)) {
-        if (error) *error = "The hash library failed.";
-        return false;
-    }
-    if (CheckKey(in, file, keys).fit == KeyFit::Wrong) {
-        if (error) *error = "The Media Access Key does not fit \"" + inputPath + "\".";
-        return false;
-    }
-
+// The payload from the file's MPEG offset through the decryptor into the output; the output
+// goes again when anything fails.
+template <class Decryptor>
+bool DecryptPayload(FileByteSource& in, const TivoFile& file, const TivoKeys& keys, const std::string& inputPath,
+                    const std::string& outputPath, DecryptStats* stats, std::string* error) {
     FileByteSink out;
     if (!out.Open(outputPath, error)) return false;
-    ProgramStreamDecryptor decryptor(keys);
+    Decryptor decryptor(keys);
     constexpr size_t kBlock = size_t(1) << 20;
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[kBlock]);
     bool ok = true;
@@ -64,6 +40,42 @@ bool DecryptTivoFile(const std::string& inputPath, const std::string& outputPath
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool DecryptTivoFile(const std::string& inputPath, const std::string& outputPath, const std::string& mediaAccessKey,
+                     DecryptStats* stats, std::string* error) {
+    std::string mak;
+    if (!NormalizeMediaAccessKey(mediaAccessKey, &mak)) {
+        if (error) *error = "The Media Access Key must be 10 digits.";
+        return false;
+    }
+    FileByteSource in;
+    if (!in.Open(inputPath, error)) return false;
+    TivoFile file;
+    TivoParseOptions parse;
+    parse.probeBytes = 4096;  // only the payload kind matters here
+    std::string text;
+    if (ParseTivo(in, &file, &text, parse) != TivoStatus::Ok) {
+        if (error) *error = "\"" + inputPath + "\": " + text;
+        return false;
+    }
+    const bool transport = file.payloadKind == PayloadKind::TransportStream;
+    TivoKeys keys;
+    if (!DeriveTivoKeys(mak, file, &keys)) {
+        if (error) *error = "The hash library failed.";
+        return false;
+    }
+    // The video check reads program streams: a transport stream's key is judged by its metadata.
+    const KeyFit fit = transport ? CheckKeyByMetadata(file, keys).fit : CheckKey(in, file, keys).fit;
+    if (fit == KeyFit::Wrong) {
+        if (error) *error = "The Media Access Key does not fit \"" + inputPath + "\".";
+        return false;
+    }
+
+    return transport ? DecryptPayload<TransportStreamDecryptor>(in, file, keys, inputPath, outputPath, stats, error)
+                     : DecryptPayload<ProgramStreamDecryptor>(in, file, keys, inputPath, outputPath, stats, error);
 }
 
 }  // namespace korvane::media

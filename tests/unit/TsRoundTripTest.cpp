@@ -13,6 +13,7 @@
 #include "media/StreamProbe.h"
 #include "media/TivoContainer.h"
 #include "media/TivoWriter.h"
+#include "media/ProgramStreamDecryptor.h"
 #include "media/TransportStreamDecryptor.h"
 #include "media/TransportStreamReader.h"
 #include "media/TivoKeys.h"
@@ -271,7 +272,7 @@ TEST_P(TsVectors, DecryptToTheStreamsOfTheClearOriginal) {
     std::string name = GetParam();
     std::string decryptedTs = Temp(name + ".dec.ts"), output = Temp(name + ".dec.mpg"), error;
     DecryptStats stats;
-    ASSERT_TRUE(DecryptTivoTransportFile(Vector(name + ".TiVo"), decryptedTs, "0123456789", &stats, &error)) << error;
+    ASSERT_TRUE(DecryptTivoFile(Vector(name + ".TiVo"), decryptedTs, "0123456789", &stats, &error)) << error;
     EXPECT_GT(stats.packetsDecrypted, 1000u);
     EXPECT_EQ(stats.packetsDropped, 0u);
     EXPECT_EQ(stats.DamageCount(), 0u);
@@ -366,7 +367,7 @@ TEST(TsEncrypt, EveryTestStreamComesBackBitForBit) {
         EXPECT_TRUE(file.flagSaysTransport);
         EXPECT_TRUE(file.scrambled);
         DecryptStats stats;
-        ASSERT_TRUE(DecryptTivoTransportFile(tivo, back, "0123456789", &stats, &error)) << error;
+        ASSERT_TRUE(DecryptTivoFile(tivo, back, "0123456789", &stats, &error)) << error;
         EXPECT_GT(stats.packetsDecrypted, 900u);
         EXPECT_GT(stats.keystreamRebuilds, 20u);
         EXPECT_EQ(stats.DamageCount(), 0u);

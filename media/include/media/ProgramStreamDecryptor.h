@@ -76,10 +76,10 @@ private:
     bool failed_ = false;
 };
 
-// Decrypts the program stream payload of a .TiVo file into a new program stream file (the
-// tool, tests and benchmarks). False with *error when the file cannot be read or parsed, its
-// payload is no program stream, the key does not fit, or the output cannot be written; no
-// output file is left behind then.
+// Decrypts the payload of a .TiVo file into a new clear file of the same kind, a program or a
+// transport stream (the tool, tests and benchmarks). False with *error when the file cannot
+// be read or parsed, the key does not fit, or the output cannot be written; no output file is
+// left behind then.
 bool DecryptTivoFile(const std::string& inputPath, const std::string& outputPath, const std::string& mediaAccessKey,
                      DecryptStats* stats, std::string* error);
 

@@ -61,11 +61,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// Decrypts the transport stream payload of a .TiVo file into a new transport stream file.
-// False with *error when the file cannot be read or parsed, its payload is no transport
-// stream, the key does not fit, or the output cannot be written; no output file is left
-// behind then.
-bool DecryptTivoTransportFile(const std::string& inputPath, const std::string& outputPath,
-                              const std::string& mediaAccessKey, DecryptStats* stats, std::string* error);
-
 }  // namespace korvane::media
