@@ -77,7 +77,7 @@ convert_from_main_window() {
   ok "converted; the list is empty"
 
   xdotool key alt+x
-  for _ in $(seq 1 50); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
+  for _ in $(seq 1 300); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
   kill -0 "$program_pid" 2>/dev/null && fail "Exit did not end the program"
   wait "$program_pid" || fail "the program ended with an error"
   trap prefix_stop EXIT

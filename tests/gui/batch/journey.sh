@@ -153,7 +153,7 @@ check_output "$(probe_counts "$material/two_audio.mpg")" "$work/Converted/Nature
 
 # Quit with the keyboard: Exit.
 xdotool key alt+x
-for _ in $(seq 1 50); do
+for _ in $(seq 1 300); do
   kill -0 "$program_pid" 2>/dev/null || break
   sleep 0.1
 done

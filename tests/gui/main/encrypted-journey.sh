@@ -55,7 +55,7 @@ echo "ok: the key is asked for: $(p text "$key" 1001 | head -c 80)..."
 [ "$(p text "$key" 1004)" = "&Remember this key" ] || fail "no Remember box"
 p settext "$key" 1003 "1111 111 111"
 p click "$key" 1
-for _ in $(seq 1 40); do
+for _ in $(seq 1 150); do
   message=$(p text "$key" 1005) || true
   [ -n "$message" ] && break
   sleep 0.1
@@ -81,7 +81,7 @@ done
 [ "$(p rows "$main" 1000)" = 0 ] || fail "rows left after the batch: $(p rows "$main" 1000)"
 
 p command "$main" 0x0112 0xF060
-for _ in $(seq 1 50); do
+for _ in $(seq 1 300); do
   kill -0 "$program_pid" 2>/dev/null || break
   sleep 0.1
 done

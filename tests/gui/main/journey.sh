@@ -30,7 +30,7 @@ p() { "$wine" "$probe" "$@" | tr -d '\r'; }
 fail() { echo "journey: $*" >&2; exit 1; }
 expect() {  # expect WHAT EXPECTED probe-args...
   local what=$1 want=$2 got=""; shift 2
-  for _ in $(seq 1 40); do
+  for _ in $(seq 1 150); do
     got=$(p "$@") || true
     [ "$got" = "$want" ] && { echo "ok: $what: $got"; return 0; }
     sleep 0.1
@@ -106,7 +106,7 @@ else
   echo "note: X focus is on '$focused', closing through SC_CLOSE instead of Alt+F4"
   p command "$main" 0x0112 0xF060
 fi
-for _ in $(seq 1 50); do
+for _ in $(seq 1 300); do
   kill -0 "$program_pid" 2>/dev/null || break
   sleep 0.1
 done

@@ -57,7 +57,7 @@ want=$(probe_counts "$vectors/ts-h264-ac3.ts") got=$(probe_counts "$output")
 echo "ok: HD Channel.mpg: $(echo $got)"
 
 p command "$main" 0x0112 0xF060
-for _ in $(seq 1 50); do
+for _ in $(seq 1 300); do
   kill -0 "$program_pid" 2>/dev/null || break
   sleep 0.1
 done
