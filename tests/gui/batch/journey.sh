@@ -9,6 +9,9 @@
 # The screenshot goes to WORKDIR/progress-window.png and, when a copy path is given (or
 # KORVANE_SCREENSHOT is set), also there, e.g. docs/progress-window.png.
 set -euo pipefail
+# Under set -e a failing step would end the journey without a word: name it.
+set -E
+trap 'echo "journey: line $LINENO: \"$BASH_COMMAND\" failed" >&2' ERR
 program=$1 probe=$2 material=$3 work=$4
 copy=${5:-${KORVANE_SCREENSHOT:-}}
 wine=/usr/lib/wine/wine64

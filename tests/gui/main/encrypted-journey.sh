@@ -8,6 +8,9 @@
 #   encrypted-journey.sh PROGRAM.exe PROBE.exe VECTORS_DIR WORKDIR
 # Needs DISPLAY and WINEPREFIX (scripts/wine-session.sh) with the filter pack registered.
 set -euo pipefail
+# Under set -e a failing step would end the journey without a word: name it.
+set -E
+trap 'echo "journey: line $LINENO: \"$BASH_COMMAND\" failed" >&2' ERR
 program=$1 probe=$2 vectors=$3 work=$4
 wine=/usr/lib/wine/wine64
 [ -n "${DISPLAY:-}" ] || { echo "journey: no DISPLAY (start one with scripts/wine-session.sh)" >&2; exit 1; }
@@ -80,9 +83,11 @@ for pair in "First Show:ps-mpeg2-ac3" "Second Show:ps-mpeg2-mp2-large"; do
 done
 [ "$(p rows "$main" 1000)" = 0 ] || fail "rows left after the batch: $(p rows "$main" 1000)"
 
-p command "$main" 0x0112 0xF060
-for _ in $(seq 1 300); do
+# SC_CLOSE, asked again each second while the program is still there (a post can be lost
+# while the window is busy).
+for i in $(seq 0 299); do
   kill -0 "$program_pid" 2>/dev/null || break
+  (( i % 10 == 0 )) && { p command "$main" 0x0112 0xF060 || true; }
   sleep 0.1
 done
 kill -0 "$program_pid" 2>/dev/null && fail "closing did not end the program"

@@ -7,6 +7,9 @@
 # WORKDIR/main-window.png and, when a copy path is given (or KORVANE_SCREENSHOT is set),
 # also there, e.g. docs/main-window.png.
 set -euo pipefail
+# Under set -e a failing step would end the journey without a word: name it.
+set -E
+trap 'echo "journey: line $LINENO: \"$BASH_COMMAND\" failed" >&2' ERR
 program=$1 probe=$2 work=$3
 copy=${4:-${KORVANE_SCREENSHOT:-}}
 [ -z "$copy" ] || copy=$(realpath -m "$copy")
