@@ -8,6 +8,7 @@
 
 #include "PesRecord.h"
 #include "TsClearPart.h"
+#include "TsSync.h"
 #include "media/MpegStreams.h"
 #include "media/TivoContainer.h"
 #include "media/TivoMetadata.h"
@@ -132,28 +133,8 @@ private:
                 locked_ = false;
             }
             // Sync: three sync bytes 188 apart (fewer at the very end of the input).
-            size_t i = pos;
             bool needMore = false;
-            for (; i < size; ++i) {
-                const void* hit = std::memchr(data + i, kTsSyncByte, size - i);
-                if (!hit) {
-                    i = size;
-                    break;
-                }
-                i = static_cast<const uint8_t*>(hit) - data;
-                size_t left = size - i;
-                if (left < 2 * kPacket + 1) {
-                    if (!atEnd) {
-                        needMore = true;
-                        break;
-                    }
-                    bool ok = left >= kPacket;
-                    for (size_t k = kPacket; ok && k < left; k += kPacket) ok = data[i + k] == kTsSyncByte;
-                    if (ok) break;
-                } else if (data[i + kPacket] == kTsSyncByte && data[i + 2 * kPacket] == kTsSyncByte) {
-                    break;
-                }
-            }
+            const size_t i = ts::FindSync(data, pos, size, atEnd, &needMore);
             if (i > pos) {
                 if (!inDamage_) {
                     inDamage_ = true;

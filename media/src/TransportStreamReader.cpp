@@ -1,5 +1,7 @@
 #include "media/TransportStreamReader.h"
 
+#include "TsSync.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -9,9 +11,6 @@ namespace {
 constexpr uint16_t kPatPid = 0x0000;
 constexpr uint16_t kNullPid = 0x1FFF;
 constexpr size_t kPidCount = 8192;
-// Sync is taken only where three sync bytes stand 188 apart: a lone 0x47 in garbage is common.
-constexpr int kSyncRun = 3;
-constexpr size_t kSyncWindow = (kSyncRun - 1) * kTsPacketSize + 1;
 constexpr size_t kMaxSection = 1024;  // 3 + section_length (at most 1021) for PAT and PMT
 
 inline int64_t ReadTimestamp(const uint8_t* p) {
@@ -175,26 +174,6 @@ bool TransportStreamReader::Finish(PacketHandler& handler) {
     return status_ == ReaderStatus::Ok;
 }
 
-bool TransportStreamReader::SyncAt(const uint8_t* p, size_t avail, bool atEnd, bool* needMore) const {
-    *needMore = false;
-    if (p[0] != kTsSyncByte) return false;
-    if (avail < kSyncWindow) {
-        if (!atEnd) {
-            *needMore = true;
-            return false;
-        }
-        // The last packets of the input: every sync byte there is must stand, and one whole
-        // packet at least.
-        if (avail < kTsPacketSize) return false;
-        for (size_t i = kTsPacketSize; i < avail; i += kTsPacketSize)
-            if (p[i] != kTsSyncByte) return false;
-        return true;
-    }
-    for (int k = 1; k < kSyncRun; ++k)
-        if (p[k * kTsPacketSize] != kTsSyncByte) return false;
-    return true;
-}
-
 size_t TransportStreamReader::ParseBuffer(const uint8_t* data, size_t size, uint64_t base, bool atEnd) {
     size_t pos = 0;
     while (pos < size && status_ == ReaderStatus::Ok) {
@@ -220,17 +199,8 @@ size_t TransportStreamReader::ParseBuffer(const uint8_t* data, size_t size, uint
         }
         // Look for sync: skip what cannot start a packet, stop at a candidate that needs more
         // bytes to judge.
-        size_t i = pos;
         bool needMore = false;
-        for (; i < size; ++i) {
-            const void* hit = std::memchr(data + i, kTsSyncByte, size - i);
-            if (!hit) {
-                i = size;
-                break;
-            }
-            i = static_cast<const uint8_t*>(hit) - data;
-            if (SyncAt(data + i, size - i, atEnd, &needMore) || needMore) break;
-        }
+        const size_t i = ts::FindSync(data, pos, size, atEnd, &needMore);
         if (i > pos) {
             if (!inDamage_) {
                 inDamage_ = true;

@@ -110,7 +110,6 @@ public:
 private:
     struct PidState;
     size_t ParseBuffer(const uint8_t* data, size_t size, uint64_t base, bool atEnd);
-    bool SyncAt(const uint8_t* p, size_t avail, bool atEnd, bool* needMore) const;
     void ParsePacket(const uint8_t* p);
     void OnSectionData(PidState& state, uint16_t pid, const uint8_t* p, size_t size, bool start);
     size_t AppendSection(PidState& state, uint16_t pid, const uint8_t* p, size_t size);
