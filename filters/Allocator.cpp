@@ -10,23 +10,23 @@
 namespace korvane::filters {
 
 Sample::Sample(Allocator* owner, BYTE* buffer, LONG size)
-    : owner_(owner), home_(buffer), homeSize_(size), buffer_(buffer), size_(size) {}
+    : m_owner(owner), m_home(buffer), m_homeSize(size), m_buffer(buffer), m_size(size) {}
 
-Sample::~Sample() { DeleteMediaType(type_); }
+Sample::~Sample() { DeleteMediaType(m_type); }
 
 void Sample::Reset() {
-    buffer_ = home_;
-    size_ = homeSize_;
-    actual_ = size_;
-    hasTime_ = hasStop_ = sync_ = preroll_ = discontinuity_ = hasMediaTime_ = false;
-    DeleteMediaType(type_);
-    type_ = nullptr;
+    m_buffer = m_home;
+    m_size = m_homeSize;
+    m_actual = m_size;
+    m_hasTime = m_hasStop = m_sync = m_preroll = m_discontinuity = m_hasMediaTime = false;
+    DeleteMediaType(m_type);
+    m_type = nullptr;
 }
 
 void Sample::Borrow(const BYTE* data, LONG size) {
-    buffer_ = const_cast<BYTE*>(data);
-    size_ = size;
-    actual_ = size;
+    m_buffer = const_cast<BYTE*>(data);
+    m_size = size;
+    m_actual = size;
 }
 
 STDMETHODIMP Sample::QueryInterface(REFIID iid, void** out) {
@@ -41,63 +41,63 @@ STDMETHODIMP Sample::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) Sample::AddRef() { return InterlockedIncrement(&refs_); }
+STDMETHODIMP_(ULONG) Sample::AddRef() { return InterlockedIncrement(&m_refs); }
 
 STDMETHODIMP_(ULONG) Sample::Release() {
-    LONG refs = InterlockedDecrement(&refs_);
+    LONG refs = InterlockedDecrement(&m_refs);
     if (refs == 0)
-        owner_->ReturnSample(this);
+        m_owner->ReturnSample(this);
     return refs;
 }
 
 STDMETHODIMP Sample::GetPointer(BYTE** buffer) {
     if (!buffer)
         return E_POINTER;
-    *buffer = buffer_;
+    *buffer = m_buffer;
     return S_OK;
 }
 
-STDMETHODIMP_(LONG) Sample::GetSize() { return size_; }
+STDMETHODIMP_(LONG) Sample::GetSize() { return m_size; }
 
 STDMETHODIMP Sample::GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) {
     if (!start || !end)
         return E_POINTER;
-    if (!hasTime_)
+    if (!m_hasTime)
         return VFW_E_SAMPLE_TIME_NOT_SET;
-    *start = start_;
-    if (!hasStop_) {
-        *end = start_ + 1;
+    *start = m_start;
+    if (!m_hasStop) {
+        *end = m_start + 1;
         return VFW_S_NO_STOP_TIME;
     }
-    *end = stop_;
+    *end = m_stop;
     return S_OK;
 }
 
 STDMETHODIMP Sample::SetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) {
-    hasTime_ = start != nullptr;
-    hasStop_ = hasTime_ && end != nullptr;
+    m_hasTime = start != nullptr;
+    m_hasStop = m_hasTime && end != nullptr;
     if (start)
-        start_ = *start;
+        m_start = *start;
     if (end)
-        stop_ = *end;
+        m_stop = *end;
     return S_OK;
 }
 
-STDMETHODIMP Sample::IsSyncPoint() { return sync_ ? S_OK : S_FALSE; }
+STDMETHODIMP Sample::IsSyncPoint() { return m_sync ? S_OK : S_FALSE; }
 STDMETHODIMP Sample::SetSyncPoint(BOOL value) {
-    sync_ = value != FALSE;
+    m_sync = value != FALSE;
     return S_OK;
 }
-STDMETHODIMP Sample::IsPreroll() { return preroll_ ? S_OK : S_FALSE; }
+STDMETHODIMP Sample::IsPreroll() { return m_preroll ? S_OK : S_FALSE; }
 STDMETHODIMP Sample::SetPreroll(BOOL value) {
-    preroll_ = value != FALSE;
+    m_preroll = value != FALSE;
     return S_OK;
 }
-STDMETHODIMP_(LONG) Sample::GetActualDataLength() { return actual_; }
+STDMETHODIMP_(LONG) Sample::GetActualDataLength() { return m_actual; }
 STDMETHODIMP Sample::SetActualDataLength(LONG length) {
-    if (length < 0 || length > size_)
+    if (length < 0 || length > m_size)
         return VFW_E_BUFFER_OVERFLOW;
-    actual_ = length;
+    m_actual = length;
     return S_OK;
 }
 
@@ -105,42 +105,42 @@ STDMETHODIMP Sample::GetMediaType(AM_MEDIA_TYPE** type) {
     if (!type)
         return E_POINTER;
     *type = nullptr;
-    if (!type_)
+    if (!m_type)
         return S_FALSE;
-    *type = CreateMediaTypeCopy(type_);
+    *type = CreateMediaTypeCopy(m_type);
     return *type ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP Sample::SetMediaType(AM_MEDIA_TYPE* type) {
-    DeleteMediaType(type_);
-    type_ = nullptr;
+    DeleteMediaType(m_type);
+    m_type = nullptr;
     if (!type)
         return S_OK;
-    type_ = CreateMediaTypeCopy(type);
-    return type_ ? S_OK : E_OUTOFMEMORY;
+    m_type = CreateMediaTypeCopy(type);
+    return m_type ? S_OK : E_OUTOFMEMORY;
 }
 
-STDMETHODIMP Sample::IsDiscontinuity() { return discontinuity_ ? S_OK : S_FALSE; }
+STDMETHODIMP Sample::IsDiscontinuity() { return m_discontinuity ? S_OK : S_FALSE; }
 STDMETHODIMP Sample::SetDiscontinuity(BOOL value) {
-    discontinuity_ = value != FALSE;
+    m_discontinuity = value != FALSE;
     return S_OK;
 }
 
 STDMETHODIMP Sample::GetMediaTime(LONGLONG* start, LONGLONG* end) {
     if (!start || !end)
         return E_POINTER;
-    if (!hasMediaTime_)
+    if (!m_hasMediaTime)
         return VFW_E_MEDIA_TIME_NOT_SET;
-    *start = mediaStart_;
-    *end = mediaStop_;
+    *start = m_mediaStart;
+    *end = m_mediaStop;
     return S_OK;
 }
 
 STDMETHODIMP Sample::SetMediaTime(LONGLONG* start, LONGLONG* end) {
-    hasMediaTime_ = start && end;
-    if (hasMediaTime_) {
-        mediaStart_ = *start;
-        mediaStop_ = *end;
+    m_hasMediaTime = start && end;
+    if (m_hasMediaTime) {
+        m_mediaStart = *start;
+        m_mediaStop = *end;
     }
     return S_OK;
 }
@@ -164,10 +164,10 @@ STDMETHODIMP Allocator::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) Allocator::AddRef() { return InterlockedIncrement(&refs_); }
+STDMETHODIMP_(ULONG) Allocator::AddRef() { return InterlockedIncrement(&m_refs); }
 
 STDMETHODIMP_(ULONG) Allocator::Release() {
-    LONG refs = InterlockedDecrement(&refs_);
+    LONG refs = InterlockedDecrement(&m_refs);
     if (refs == 0)
         delete this;
     return refs;
@@ -180,18 +180,18 @@ STDMETHODIMP Allocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_P
         if (request->cBuffers <= 0 || request->cbBuffer <= 0 || request->cbAlign <= 0 ||
             (request->cbAlign & (request->cbAlign - 1)) != 0 || request->cbPrefix < 0)
             return VFW_E_BADALIGN;
-        AcquireSRWLockExclusive(&lock_);
+        AcquireSRWLockExclusive(&m_lock);
         HRESULT hr = S_OK;
-        if (committed_)
+        if (m_committed)
             hr = VFW_E_ALREADY_COMMITTED;
-        else if (free_.size() != all_.size())
+        else if (m_free.size() != m_all.size())
             hr = VFW_E_BUFFERS_OUTSTANDING;
         else {
-            props_ = *request;
-            propsSet_ = true;
-            *actual = props_;
+            m_props = *request;
+            m_propsSet = true;
+            *actual = m_props;
         }
-        ReleaseSRWLockExclusive(&lock_);
+        ReleaseSRWLockExclusive(&m_lock);
         return hr;
     });
 }
@@ -199,51 +199,51 @@ STDMETHODIMP Allocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_P
 STDMETHODIMP Allocator::GetProperties(ALLOCATOR_PROPERTIES* props) {
     if (!props)
         return E_POINTER;
-    AcquireSRWLockShared(&lock_);
-    *props = props_;
-    ReleaseSRWLockShared(&lock_);
+    AcquireSRWLockShared(&m_lock);
+    *props = m_props;
+    ReleaseSRWLockShared(&m_lock);
     return S_OK;
 }
 
 STDMETHODIMP Allocator::Commit() {
     return GuardedCall("Allocator::Commit", [&]() -> HRESULT {
-        AcquireSRWLockExclusive(&lock_);
+        AcquireSRWLockExclusive(&m_lock);
         HRESULT hr = S_OK;
-        if (!propsSet_) {
+        if (!m_propsSet) {
             hr = VFW_E_SIZENOTSET;
-        } else if (!committed_) {
-            if (all_.empty()) {
-                const size_t stride = (static_cast<size_t>(props_.cbBuffer) + props_.cbPrefix +
-                                       props_.cbAlign - 1) & ~static_cast<size_t>(props_.cbAlign - 1);
-                memory_ = static_cast<BYTE*>(VirtualAlloc(nullptr, stride * props_.cBuffers,
+        } else if (!m_committed) {
+            if (m_all.empty()) {
+                const size_t stride = (static_cast<size_t>(m_props.cbBuffer) + m_props.cbPrefix +
+                                       m_props.cbAlign - 1) & ~static_cast<size_t>(m_props.cbAlign - 1);
+                m_memory = static_cast<BYTE*>(VirtualAlloc(nullptr, stride * m_props.cBuffers,
                                                           MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-                if (!memory_) {
+                if (!m_memory) {
                     hr = E_OUTOFMEMORY;
                 } else {
-                    for (LONG i = 0; i < props_.cBuffers; ++i) {
-                        auto* s = new Sample(this, memory_ + stride * i + props_.cbPrefix, props_.cbBuffer);
-                        all_.push_back(s);
-                        free_.push_back(s);
+                    for (LONG i = 0; i < m_props.cBuffers; ++i) {
+                        auto* s = new Sample(this, m_memory + stride * i + m_props.cbPrefix, m_props.cbBuffer);
+                        m_all.push_back(s);
+                        m_free.push_back(s);
                     }
                 }
             }
             if (SUCCEEDED(hr))
-                committed_ = true;
+                m_committed = true;
         }
-        ReleaseSRWLockExclusive(&lock_);
+        ReleaseSRWLockExclusive(&m_lock);
         return hr;
     });
 }
 
 STDMETHODIMP Allocator::Decommit() {
     return GuardedCall("Allocator::Decommit", [&]() -> HRESULT {
-        AcquireSRWLockExclusive(&lock_);
-        committed_ = false;
-        if (free_.size() == all_.size())
+        AcquireSRWLockExclusive(&m_lock);
+        m_committed = false;
+        if (m_free.size() == m_all.size())
             FreeBuffersLocked();
-        ReleaseSRWLockExclusive(&lock_);
+        ReleaseSRWLockExclusive(&m_lock);
         // Wakes every thread blocked in GetBuffer: they return VFW_E_NOT_COMMITTED.
-        WakeAllConditionVariable(&returned_);
+        WakeAllConditionVariable(&m_returned);
         return S_OK;
     });
 }
@@ -253,23 +253,23 @@ STDMETHODIMP Allocator::GetBuffer(IMediaSample** sample, REFERENCE_TIME*, REFERE
         if (!sample)
             return E_POINTER;
         *sample = nullptr;
-        AcquireSRWLockExclusive(&lock_);
-        while (committed_ && free_.empty()) {
+        AcquireSRWLockExclusive(&m_lock);
+        while (m_committed && m_free.empty()) {
             if (flags & AM_GBF_NOWAIT) {
-                ReleaseSRWLockExclusive(&lock_);
+                ReleaseSRWLockExclusive(&m_lock);
                 return VFW_E_TIMEOUT;
             }
-            SleepConditionVariableSRW(&returned_, &lock_, INFINITE, 0);
+            SleepConditionVariableSRW(&m_returned, &m_lock, INFINITE, 0);
         }
-        if (!committed_) {
-            ReleaseSRWLockExclusive(&lock_);
+        if (!m_committed) {
+            ReleaseSRWLockExclusive(&m_lock);
             return VFW_E_NOT_COMMITTED;
         }
-        Sample* s = free_.back();
-        free_.pop_back();
-        ReleaseSRWLockExclusive(&lock_);
+        Sample* s = m_free.back();
+        m_free.pop_back();
+        ReleaseSRWLockExclusive(&m_lock);
         s->Reset();
-        s->refs_ = 1;
+        s->m_refs = 1;
         AddRef();  // the sample keeps its allocator alive while it is out
         *sample = s;
         return S_OK;
@@ -284,23 +284,23 @@ STDMETHODIMP Allocator::ReleaseBuffer(IMediaSample* sample) {
 }
 
 void Allocator::ReturnSample(Sample* sample) {
-    AcquireSRWLockExclusive(&lock_);
-    free_.push_back(sample);
-    if (!committed_ && free_.size() == all_.size())
+    AcquireSRWLockExclusive(&m_lock);
+    m_free.push_back(sample);
+    if (!m_committed && m_free.size() == m_all.size())
         FreeBuffersLocked();
-    ReleaseSRWLockExclusive(&lock_);
-    WakeConditionVariable(&returned_);
+    ReleaseSRWLockExclusive(&m_lock);
+    WakeConditionVariable(&m_returned);
     Release();
 }
 
 void Allocator::FreeBuffersLocked() {
-    for (Sample* s : all_)
+    for (Sample* s : m_all)
         delete s;
-    all_.clear();
-    free_.clear();
-    if (memory_)
-        VirtualFree(memory_, 0, MEM_RELEASE);
-    memory_ = nullptr;
+    m_all.clear();
+    m_free.clear();
+    if (m_memory)
+        VirtualFree(m_memory, 0, MEM_RELEASE);
+    m_memory = nullptr;
 }
 
 }  // namespace korvane::filters

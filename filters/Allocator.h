@@ -51,18 +51,18 @@ private:
     friend class Allocator;
     ~Sample();
 
-    Allocator* owner_;
-    LONG refs_ = 0;
-    BYTE* const home_;   // the allocator's buffer
-    const LONG homeSize_;
-    BYTE* buffer_;       // home_, or borrowed memory for one delivery
-    LONG size_;
-    LONG actual_ = 0;
-    bool hasTime_ = false, hasStop_ = false, sync_ = false, preroll_ = false,
-         discontinuity_ = false, hasMediaTime_ = false;
-    REFERENCE_TIME start_ = 0, stop_ = 0;
-    LONGLONG mediaStart_ = 0, mediaStop_ = 0;
-    AM_MEDIA_TYPE* type_ = nullptr;
+    Allocator* m_owner;
+    LONG m_refs = 0;
+    BYTE* const m_home;   // the allocator's buffer
+    const LONG m_homeSize;
+    BYTE* m_buffer;       // m_home, or borrowed memory for one delivery
+    LONG m_size;
+    LONG m_actual = 0;
+    bool m_hasTime = false, m_hasStop = false, m_sync = false, m_preroll = false,
+         m_discontinuity = false, m_hasMediaTime = false;
+    REFERENCE_TIME m_start = 0, m_stop = 0;
+    LONGLONG m_mediaStart = 0, m_mediaStop = 0;
+    AM_MEDIA_TYPE* m_type = nullptr;
 };
 
 class Allocator final : public IMemAllocator, private Counted<ObjectKind::Allocator> {
@@ -89,15 +89,15 @@ private:
     void ReturnSample(Sample* sample);
     void FreeBuffersLocked();  // only when every sample is home
 
-    LONG refs_ = 1;
-    SRWLOCK lock_ = SRWLOCK_INIT;
-    CONDITION_VARIABLE returned_ = CONDITION_VARIABLE_INIT;  // a sample came home or decommit
-    ALLOCATOR_PROPERTIES props_{};
-    bool propsSet_ = false;
-    bool committed_ = false;
-    std::vector<Sample*> all_;   // every sample made at Commit
-    std::vector<Sample*> free_;  // samples at home
-    BYTE* memory_ = nullptr;
+    LONG m_refs = 1;
+    SRWLOCK m_lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE m_returned = CONDITION_VARIABLE_INIT;  // a sample came home or decommit
+    ALLOCATOR_PROPERTIES m_props{};
+    bool m_propsSet = false;
+    bool m_committed = false;
+    std::vector<Sample*> m_all;   // every sample made at Commit
+    std::vector<Sample*> m_free;  // samples at home
+    BYTE* m_memory = nullptr;
 };
 
 }  // namespace korvane::filters

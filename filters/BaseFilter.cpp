@@ -57,11 +57,11 @@ HRESULT MakeMediaType(AM_MEDIA_TYPE* mt, const GUID& major, const GUID& sub, con
 // BasePin
 
 BasePin::BasePin(BaseFilter* filter, PIN_DIRECTION direction, std::wstring name)
-    : filter_(filter), direction_(direction), name_(std::move(name)) {}
+    : m_filter(filter), m_direction(direction), m_name(std::move(name)) {}
 
 BasePin::~BasePin() {
-    if (peer_)
-        peer_->Release();
+    if (m_peer)
+        m_peer->Release();
 }
 
 STDMETHODIMP BasePin::QueryInterface(REFIID iid, void** out) {
@@ -76,8 +76,8 @@ STDMETHODIMP BasePin::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) BasePin::AddRef() { return filter_->AddRef(); }
-STDMETHODIMP_(ULONG) BasePin::Release() { return filter_->Release(); }
+STDMETHODIMP_(ULONG) BasePin::AddRef() { return m_filter->AddRef(); }
+STDMETHODIMP_(ULONG) BasePin::Release() { return m_filter->Release(); }
 
 HRESULT BasePin::GetMediaType(int, AM_MEDIA_TYPE*) { return VFW_S_NO_MORE_ITEMS; }
 HRESULT BasePin::CheckConnect(IPin*) { return S_OK; }
@@ -87,9 +87,9 @@ void BasePin::BreakConnect() {}
 // Called with the state lock held: a pin joins only while unconnected and stopped, and only
 // a pin of the opposite direction.
 HRESULT BasePin::CheckCanConnect(IPin* other, PIN_DIRECTION otherDirection) {
-    if (peer_)
+    if (m_peer)
         return VFW_E_ALREADY_CONNECTED;
-    if (filter_->State() != State_Stopped)
+    if (m_filter->State() != State_Stopped)
         return VFW_E_NOT_STOPPED;
     PIN_DIRECTION direction;
     HRESULT hr = other->QueryDirection(&direction);
@@ -101,9 +101,9 @@ HRESULT BasePin::CheckCanConnect(IPin* other, PIN_DIRECTION otherDirection) {
 // Called with the state lock held: undoes a connection, whole or half made.
 void BasePin::DropConnection() {
     BreakConnect();
-    peer_->Release();
-    peer_ = nullptr;
-    connectedType_.Clear();
+    m_peer->Release();
+    m_peer = nullptr;
+    m_connectedType.Clear();
 }
 
 HRESULT BasePin::TryConnection(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
@@ -112,9 +112,9 @@ HRESULT BasePin::TryConnection(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
     HRESULT hr = CheckConnect(receivePin);
     if (FAILED(hr))
         return hr;
-    peer_ = receivePin;
-    peer_->AddRef();
-    hr = connectedType_.Set(mt);
+    m_peer = receivePin;
+    m_peer->AddRef();
+    hr = m_connectedType.Set(mt);
     if (SUCCEEDED(hr)) {
         hr = receivePin->ReceiveConnection(this, mt);
         if (SUCCEEDED(hr)) {
@@ -132,9 +132,9 @@ STDMETHODIMP BasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
     return GuardedCall("BasePin::Connect", [&]() -> HRESULT {
         if (!receivePin)
             return E_POINTER;
-        if (direction_ != PINDIR_OUTPUT)
+        if (m_direction != PINDIR_OUTPUT)
             return E_UNEXPECTED;
-        AutoLock lock(filter_->StateLock());
+        AutoLock lock(m_filter->StateLock());
         HRESULT hr = CheckCanConnect(receivePin, PINDIR_INPUT);
         if (FAILED(hr))
             return hr;
@@ -172,9 +172,9 @@ STDMETHODIMP BasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt
     return GuardedCall("BasePin::ReceiveConnection", [&]() -> HRESULT {
         if (!connector || !mt)
             return E_POINTER;
-        if (direction_ != PINDIR_INPUT)
+        if (m_direction != PINDIR_INPUT)
             return E_UNEXPECTED;
-        AutoLock lock(filter_->StateLock());
+        AutoLock lock(m_filter->StateLock());
         HRESULT hr = CheckCanConnect(connector, PINDIR_OUTPUT);
         if (FAILED(hr))
             return hr;
@@ -183,9 +183,9 @@ STDMETHODIMP BasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt
             return hr;
         if (CheckMediaType(mt) != S_OK)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        peer_ = connector;
-        peer_->AddRef();
-        hr = connectedType_.Set(mt);
+        m_peer = connector;
+        m_peer->AddRef();
+        hr = m_connectedType.Set(mt);
         if (SUCCEEDED(hr))
             hr = CompleteConnect(connector);
         if (FAILED(hr))
@@ -196,10 +196,10 @@ STDMETHODIMP BasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt
 
 STDMETHODIMP BasePin::Disconnect() {
     return GuardedCall("BasePin::Disconnect", [&]() -> HRESULT {
-        AutoLock lock(filter_->StateLock());
-        if (filter_->State() != State_Stopped)
+        AutoLock lock(m_filter->StateLock());
+        if (m_filter->State() != State_Stopped)
             return VFW_E_NOT_STOPPED;
-        if (!peer_)
+        if (!m_peer)
             return S_FALSE;
         DropConnection();
         return S_OK;
@@ -210,11 +210,11 @@ STDMETHODIMP BasePin::ConnectedTo(IPin** pin) {
     return GuardedCall("BasePin::ConnectedTo", [&]() -> HRESULT {
         if (!pin)
             return E_POINTER;
-        AutoLock lock(filter_->StateLock());
-        *pin = peer_;
-        if (!peer_)
+        AutoLock lock(m_filter->StateLock());
+        *pin = m_peer;
+        if (!m_peer)
             return VFW_E_NOT_CONNECTED;
-        peer_->AddRef();
+        m_peer->AddRef();
         return S_OK;
     });
 }
@@ -223,12 +223,12 @@ STDMETHODIMP BasePin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
     return GuardedCall("BasePin::ConnectionMediaType", [&]() -> HRESULT {
         if (!mt)
             return E_POINTER;
-        AutoLock lock(filter_->StateLock());
-        if (!peer_) {
+        AutoLock lock(m_filter->StateLock());
+        if (!m_peer) {
             ZeroMemory(mt, sizeof(*mt));
             return VFW_E_NOT_CONNECTED;
         }
-        return CopyMediaType(mt, connectedType_.Get());
+        return CopyMediaType(mt, m_connectedType.Get());
     });
 }
 
@@ -236,10 +236,10 @@ STDMETHODIMP BasePin::QueryPinInfo(PIN_INFO* info) {
     return GuardedCall("BasePin::QueryPinInfo", [&]() -> HRESULT {
         if (!info)
             return E_POINTER;
-        info->pFilter = filter_;
-        filter_->AddRef();
-        info->dir = direction_;
-        lstrcpynW(info->achName, name_.c_str(), MAX_PIN_NAME);
+        info->pFilter = m_filter;
+        m_filter->AddRef();
+        info->dir = m_direction;
+        lstrcpynW(info->achName, m_name.c_str(), MAX_PIN_NAME);
         return S_OK;
     });
 }
@@ -248,7 +248,7 @@ STDMETHODIMP BasePin::QueryDirection(PIN_DIRECTION* direction) {
     return GuardedCall("BasePin::QueryDirection", [&]() -> HRESULT {
         if (!direction)
             return E_POINTER;
-        *direction = direction_;
+        *direction = m_direction;
         return S_OK;
     });
 }
@@ -257,11 +257,11 @@ STDMETHODIMP BasePin::QueryId(LPWSTR* id) {
     return GuardedCall("BasePin::QueryId", [&]() -> HRESULT {
         if (!id)
             return E_POINTER;
-        const size_t bytes = (name_.size() + 1) * sizeof(WCHAR);
+        const size_t bytes = (m_name.size() + 1) * sizeof(WCHAR);
         *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
         if (!*id)
             return E_OUTOFMEMORY;
-        std::memcpy(*id, name_.c_str(), bytes);
+        std::memcpy(*id, m_name.c_str(), bytes);
         return S_OK;
     });
 }
@@ -290,17 +290,17 @@ STDMETHODIMP BasePin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) { retur
 // OutputPin
 
 OutputPin::OutputPin(BaseFilter* filter, std::wstring name, LONG buffers, LONG bufferSize)
-    : BasePin(filter, PINDIR_OUTPUT, std::move(name)), buffers_(buffers), bufferSize_(bufferSize) {}
+    : BasePin(filter, PINDIR_OUTPUT, std::move(name)), m_buffers(buffers), m_bufferSize(bufferSize) {}
 
 OutputPin::~OutputPin() { BreakConnect(); }
 
 HRESULT OutputPin::CompleteConnect(IPin* peer) {
-    HRESULT hr = peer->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&memInput_));
+    HRESULT hr = peer->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&m_memInput));
     if (FAILED(hr))
         return VFW_E_NO_TRANSPORT;
-    ALLOCATOR_PROPERTIES request{buffers_, bufferSize_, 1, 0};
+    ALLOCATOR_PROPERTIES request{m_buffers, m_bufferSize, 1, 0};
     ALLOCATOR_PROPERTIES wanted{};
-    if (SUCCEEDED(memInput_->GetAllocatorRequirements(&wanted))) {
+    if (SUCCEEDED(m_memInput->GetAllocatorRequirements(&wanted))) {
         request.cBuffers = std::max(request.cBuffers, wanted.cBuffers);
         request.cbBuffer = std::max(request.cbBuffer, wanted.cbBuffer);
         request.cbAlign = std::max(request.cbAlign, wanted.cbAlign);
@@ -311,33 +311,33 @@ HRESULT OutputPin::CompleteConnect(IPin* peer) {
         BreakConnect();
         return E_OUTOFMEMORY;
     }
-    allocator_ = allocator;
+    m_allocator = allocator;
     ALLOCATOR_PROPERTIES actual{};
-    hr = allocator_->SetProperties(&request, &actual);
+    hr = m_allocator->SetProperties(&request, &actual);
     if (SUCCEEDED(hr))
-        hr = memInput_->NotifyAllocator(allocator_, FALSE);
+        hr = m_memInput->NotifyAllocator(m_allocator, FALSE);
     if (FAILED(hr))
         BreakConnect();
     return hr;
 }
 
 void OutputPin::BreakConnect() {
-    if (allocator_) {
-        allocator_->Decommit();
-        allocator_->Release();
-        allocator_ = nullptr;
+    if (m_allocator) {
+        m_allocator->Decommit();
+        m_allocator->Release();
+        m_allocator = nullptr;
     }
-    if (memInput_) {
-        memInput_->Release();
-        memInput_ = nullptr;
+    if (m_memInput) {
+        m_memInput->Release();
+        m_memInput = nullptr;
     }
 }
 
 BaseFilter* OutputPin::PeerFilterOfOurs() const {
-    if (!peer_)
+    if (!m_peer)
         return nullptr;
     PIN_INFO info;
-    if (FAILED(peer_->QueryPinInfo(&info)) || !info.pFilter)
+    if (FAILED(m_peer->QueryPinInfo(&info)) || !info.pFilter)
         return nullptr;
     BaseFilter* ours = nullptr;
     if (SUCCEEDED(info.pFilter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(&ours))) && ours)
@@ -346,28 +346,28 @@ BaseFilter* OutputPin::PeerFilterOfOurs() const {
     return ours;
 }
 
-HRESULT OutputPin::Active() { return allocator_ ? allocator_->Commit() : S_OK; }
+HRESULT OutputPin::Active() { return m_allocator ? m_allocator->Commit() : S_OK; }
 
 void OutputPin::Inactive() {
-    if (allocator_)
-        allocator_->Decommit();
+    if (m_allocator)
+        m_allocator->Decommit();
 }
 
 HRESULT OutputPin::GetDeliveryBuffer(IMediaSample** sample) {
-    if (!allocator_)
+    if (!m_allocator)
         return VFW_E_NOT_CONNECTED;
-    return allocator_->GetBuffer(sample, nullptr, nullptr, 0);
+    return m_allocator->GetBuffer(sample, nullptr, nullptr, 0);
 }
 
 HRESULT OutputPin::Deliver(IMediaSample* sample) {
-    if (!memInput_)
+    if (!m_memInput)
         return VFW_E_NOT_CONNECTED;
-    return memInput_->Receive(sample);
+    return m_memInput->Receive(sample);
 }
 
-HRESULT OutputPin::DeliverEndOfStream() { return peer_ ? peer_->EndOfStream() : VFW_E_NOT_CONNECTED; }
-HRESULT OutputPin::DeliverBeginFlush() { return peer_ ? peer_->BeginFlush() : VFW_E_NOT_CONNECTED; }
-HRESULT OutputPin::DeliverEndFlush() { return peer_ ? peer_->EndFlush() : VFW_E_NOT_CONNECTED; }
+HRESULT OutputPin::DeliverEndOfStream() { return m_peer ? m_peer->EndOfStream() : VFW_E_NOT_CONNECTED; }
+HRESULT OutputPin::DeliverBeginFlush() { return m_peer ? m_peer->BeginFlush() : VFW_E_NOT_CONNECTED; }
+HRESULT OutputPin::DeliverEndFlush() { return m_peer ? m_peer->EndFlush() : VFW_E_NOT_CONNECTED; }
 
 // ---------------------------------------------------------------------------------------
 // InputPin
@@ -376,8 +376,8 @@ InputPin::InputPin(BaseFilter* filter, std::wstring name)
     : BasePin(filter, PINDIR_INPUT, std::move(name)) {}
 
 InputPin::~InputPin() {
-    if (allocator_)
-        allocator_->Release();
+    if (m_allocator)
+        m_allocator->Release();
 }
 
 STDMETHODIMP InputPin::QueryInterface(REFIID iid, void** out) {
@@ -413,11 +413,11 @@ STDMETHODIMP InputPin::NotifyAllocator(IMemAllocator* allocator, BOOL) {
     return GuardedCall("InputPin::NotifyAllocator", [&]() -> HRESULT {
         if (!allocator)
             return E_POINTER;
-        AutoLock lock(filter_->StateLock());
+        AutoLock lock(m_filter->StateLock());
         allocator->AddRef();
-        if (allocator_)
-            allocator_->Release();
-        allocator_ = allocator;
+        if (m_allocator)
+            m_allocator->Release();
+        m_allocator = allocator;
         return S_OK;
     });
 }
@@ -430,18 +430,18 @@ STDMETHODIMP InputPin::Receive(IMediaSample* sample) {
             return E_POINTER;
         HRESULT hr;
         {
-            AutoLock lock(filter_->StreamLock());
-            if (filter_->State() == State_Stopped)
+            AutoLock lock(m_filter->StreamLock());
+            if (m_filter->State() == State_Stopped)
                 hr = VFW_E_WRONG_STATE;
-            else if (flushing_)
+            else if (m_flushing)
                 hr = S_FALSE;
-            else if (endOfStream_)
+            else if (m_endOfStream)
                 hr = VFW_E_SAMPLE_REJECTED_EOS;
             else
                 hr = OnReceive(sample);
         }
-        filter_->FlushEvents();
-        filter_->AfterStreamingCall();
+        m_filter->FlushEvents();
+        m_filter->AfterStreamingCall();
         return hr;
     });
 }
@@ -468,23 +468,23 @@ STDMETHODIMP InputPin::EndOfStream() {
     return GuardedCall("InputPin::EndOfStream", [&]() -> HRESULT {
         HRESULT hr = S_OK;
         {
-            AutoLock lock(filter_->StreamLock());
-            if (flushing_)
+            AutoLock lock(m_filter->StreamLock());
+            if (m_flushing)
                 hr = S_FALSE;
-            else if (!endOfStream_) {
-                endOfStream_ = true;
+            else if (!m_endOfStream) {
+                m_endOfStream = true;
                 hr = OnEndOfStream();
             }
         }
-        filter_->FlushEvents();
-        filter_->AfterStreamingCall();
+        m_filter->FlushEvents();
+        m_filter->AfterStreamingCall();
         return hr;
     });
 }
 
 STDMETHODIMP InputPin::BeginFlush() {
     return GuardedCall("InputPin::BeginFlush", [&]() -> HRESULT {
-        flushing_ = true;
+        m_flushing = true;
         OnBeginFlush();
         return S_OK;
     });
@@ -493,12 +493,12 @@ STDMETHODIMP InputPin::BeginFlush() {
 STDMETHODIMP InputPin::EndFlush() {
     return GuardedCall("InputPin::EndFlush", [&]() -> HRESULT {
         {
-            AutoLock lock(filter_->StreamLock());
-            flushing_ = false;
-            endOfStream_ = false;
+            AutoLock lock(m_filter->StreamLock());
+            m_flushing = false;
+            m_endOfStream = false;
             OnEndFlush();
         }
-        filter_->FlushEvents();
+        m_filter->FlushEvents();
         return S_OK;
     });
 }
@@ -507,10 +507,10 @@ STDMETHODIMP InputPin::Disconnect() {
     return GuardedCall("InputPin::Disconnect", [&]() -> HRESULT {
         HRESULT hr = BasePin::Disconnect();
         if (hr == S_OK) {
-            AutoLock lock(filter_->StateLock());
-            if (allocator_) {
-                allocator_->Release();
-                allocator_ = nullptr;
+            AutoLock lock(m_filter->StateLock());
+            if (m_allocator) {
+                m_allocator->Release();
+                m_allocator = nullptr;
             }
         }
         return hr;
@@ -518,22 +518,22 @@ STDMETHODIMP InputPin::Disconnect() {
 }
 
 void InputPin::ResetStream() {
-    AutoLock lock(filter_->StreamLock());
-    endOfStream_ = false;
-    flushing_ = false;
+    AutoLock lock(m_filter->StreamLock());
+    m_endOfStream = false;
+    m_flushing = false;
 }
 
 // ---------------------------------------------------------------------------------------
 // BaseFilter
 
-BaseFilter::BaseFilter(const CLSID& clsid) : clsid_(clsid) {}
+BaseFilter::BaseFilter(const CLSID& clsid) : m_clsid(clsid) {}
 
 BaseFilter::~BaseFilter() {
-    if (clock_)
-        clock_->Release();
+    if (m_clock)
+        m_clock->Release();
     // Pins go first while the filter's locks still exist.
-    pins_.clear();
-    retired_.clear();
+    m_pins.clear();
+    m_retired.clear();
 }
 
 STDMETHODIMP BaseFilter::QueryInterface(REFIID iid, void** out) {
@@ -558,10 +558,10 @@ HRESULT BaseFilter::QueryExtraInterface(REFIID, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) BaseFilter::AddRef() { return InterlockedIncrement(&refs_); }
+STDMETHODIMP_(ULONG) BaseFilter::AddRef() { return InterlockedIncrement(&m_refs); }
 
 STDMETHODIMP_(ULONG) BaseFilter::Release() {
-    LONG refs = InterlockedDecrement(&refs_);
+    LONG refs = InterlockedDecrement(&m_refs);
     if (refs == 0)
         delete this;
     return refs;
@@ -570,18 +570,18 @@ STDMETHODIMP_(ULONG) BaseFilter::Release() {
 STDMETHODIMP BaseFilter::GetClassID(CLSID* clsid) {
     if (!clsid)
         return E_POINTER;
-    *clsid = clsid_;
+    *clsid = m_clsid;
     return S_OK;
 }
 
 STDMETHODIMP BaseFilter::Stop() {
     return GuardedCall("BaseFilter::Stop", [&]() -> HRESULT {
         {
-            AutoLock lock(stateLock_);
-            if (state_ != State_Stopped) {
-                state_ = State_Stopped;
+            AutoLock lock(m_stateLock);
+            if (m_state != State_Stopped) {
+                m_state = State_Stopped;
                 // Decommitting wakes a streaming thread blocked in GetBuffer.
-                for (auto& pin : pins_)
+                for (auto& pin : m_pins)
                     if (pin->Direction() == PINDIR_OUTPUT)
                         static_cast<OutputPin*>(pin.get())->Inactive();
                 OnStop();
@@ -597,9 +597,9 @@ STDMETHODIMP BaseFilter::Pause() {
     return GuardedCall("BaseFilter::Pause", [&]() -> HRESULT {
         HRESULT hr = S_OK;
         {
-            AutoLock lock(stateLock_);
-            if (state_ == State_Stopped) {
-                for (auto& pin : pins_) {
+            AutoLock lock(m_stateLock);
+            if (m_state == State_Stopped) {
+                for (auto& pin : m_pins) {
                     if (pin->Direction() == PINDIR_INPUT) {
                         static_cast<InputPin*>(pin.get())->ResetStream();
                     } else {
@@ -609,20 +609,20 @@ STDMETHODIMP BaseFilter::Pause() {
                     }
                 }
                 if (SUCCEEDED(hr)) {
-                    state_ = State_Paused;
+                    m_state = State_Paused;
                     hr = OnPause(true);
                     if (FAILED(hr))
-                        state_ = State_Stopped;
+                        m_state = State_Stopped;
                 }
                 if (FAILED(hr)) {
-                    for (auto& pin : pins_)
+                    for (auto& pin : m_pins)
                         if (pin->Direction() == PINDIR_OUTPUT)
                             static_cast<OutputPin*>(pin.get())->Inactive();
                 }
             } else {
                 hr = OnPause(false);
                 if (SUCCEEDED(hr))
-                    state_ = State_Paused;
+                    m_state = State_Paused;
             }
         }
         FlushEvents();
@@ -635,17 +635,17 @@ STDMETHODIMP BaseFilter::Run(REFERENCE_TIME start) {
         HRESULT hr = S_OK;
         bool stopped;
         {
-            AutoLock lock(stateLock_);
-            stopped = state_ == State_Stopped;
+            AutoLock lock(m_stateLock);
+            stopped = m_state == State_Stopped;
         }
         if (stopped)
             hr = Pause();
         if (SUCCEEDED(hr)) {
-            AutoLock lock(stateLock_);
-            if (state_ != State_Running) {
+            AutoLock lock(m_stateLock);
+            if (m_state != State_Running) {
                 hr = OnRun(start);
                 if (SUCCEEDED(hr))
-                    state_ = State_Running;
+                    m_state = State_Running;
             }
         }
         FlushEvents();
@@ -656,18 +656,18 @@ STDMETHODIMP BaseFilter::Run(REFERENCE_TIME start) {
 STDMETHODIMP BaseFilter::GetState(DWORD, FILTER_STATE* state) {
     if (!state)
         return E_POINTER;
-    *state = state_;
+    *state = m_state;
     return S_OK;
 }
 
 STDMETHODIMP BaseFilter::SetSyncSource(IReferenceClock* clock) {
     return GuardedCall("BaseFilter::SetSyncSource", [&]() -> HRESULT {
-        AutoLock lock(stateLock_);
+        AutoLock lock(m_stateLock);
         if (clock)
             clock->AddRef();
-        if (clock_)
-            clock_->Release();
-        clock_ = clock;
+        if (m_clock)
+            m_clock->Release();
+        m_clock = clock;
         return S_OK;
     });
 }
@@ -676,10 +676,10 @@ STDMETHODIMP BaseFilter::GetSyncSource(IReferenceClock** clock) {
     return GuardedCall("BaseFilter::GetSyncSource", [&]() -> HRESULT {
         if (!clock)
             return E_POINTER;
-        AutoLock lock(stateLock_);
-        *clock = clock_;
-        if (clock_)
-            clock_->AddRef();
+        AutoLock lock(m_stateLock);
+        *clock = m_clock;
+        if (m_clock)
+            m_clock->AddRef();
         return S_OK;
     });
 }
@@ -690,8 +690,8 @@ STDMETHODIMP BaseFilter::FindPin(LPCWSTR id, IPin** pin) {
     return GuardedCall("BaseFilter::FindPin", [&]() -> HRESULT {
         if (!id || !pin)
             return E_POINTER;
-        AutoLock lock(stateLock_);
-        for (auto& p : pins_) {
+        AutoLock lock(m_stateLock);
+        for (auto& p : m_pins) {
             if (p->Name() == id) {
                 *pin = p.get();
                 p->AddRef();
@@ -707,25 +707,25 @@ STDMETHODIMP BaseFilter::QueryFilterInfo(FILTER_INFO* info) {
     return GuardedCall("BaseFilter::QueryFilterInfo", [&]() -> HRESULT {
         if (!info)
             return E_POINTER;
-        AutoLock lock(stateLock_);
-        lstrcpynW(info->achName, name_.c_str(), MAX_FILTER_NAME);
-        info->pGraph = graph_;
-        if (graph_)
-            graph_->AddRef();
+        AutoLock lock(m_stateLock);
+        lstrcpynW(info->achName, m_name.c_str(), MAX_FILTER_NAME);
+        info->pGraph = m_graph;
+        if (m_graph)
+            m_graph->AddRef();
         return S_OK;
     });
 }
 
 STDMETHODIMP BaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     return GuardedCall("BaseFilter::JoinFilterGraph", [&]() -> HRESULT {
-        AutoLock lock(stateLock_);
-        graph_ = graph;
-        name_ = name ? name : L"";
-        eventSink_ = nullptr;
+        AutoLock lock(m_stateLock);
+        m_graph = graph;
+        m_name = name ? name : L"";
+        m_eventSink = nullptr;
         if (graph) {
             IMediaEventSink* sink = nullptr;
             if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {
-                eventSink_ = sink;
+                m_eventSink = sink;
                 sink->Release();  // the graph outlives its membership; a reference would be a cycle
             }
         }
@@ -738,46 +738,46 @@ STDMETHODIMP BaseFilter::QueryVendorInfo(LPWSTR*) { return E_NOTIMPL; }
 void BaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) {
     IMediaEventSink* sink;
     {
-        AutoLock lock(stateLock_);
-        sink = eventSink_;
+        AutoLock lock(m_stateLock);
+        sink = m_eventSink;
     }
     if (sink)
         sink->Notify(code, param1, param2);
 }
 
 void BaseFilter::QueueEvent(long code, LONG_PTR param1, LONG_PTR param2) {
-    AcquireSRWLockExclusive(&eventLock_);
-    pendingEvents_.push_back({code, param1, param2});
-    ReleaseSRWLockExclusive(&eventLock_);
+    AcquireSRWLockExclusive(&m_eventLock);
+    m_pendingEvents.push_back({code, param1, param2});
+    ReleaseSRWLockExclusive(&m_eventLock);
 }
 
 void BaseFilter::FlushEvents() {
     std::vector<PendingEvent> events;
-    AcquireSRWLockExclusive(&eventLock_);
-    events.swap(pendingEvents_);
-    ReleaseSRWLockExclusive(&eventLock_);
+    AcquireSRWLockExclusive(&m_eventLock);
+    events.swap(m_pendingEvents);
+    ReleaseSRWLockExclusive(&m_eventLock);
     for (const auto& e : events)
         NotifyEvent(e.code, e.param1, e.param2);
 }
 
 std::vector<BasePin*> BaseFilter::Pins() {
     std::vector<BasePin*> pins;
-    for (auto& p : pins_)
+    for (auto& p : m_pins)
         pins.push_back(p.get());
     return pins;
 }
 
 void BaseFilter::AddPin(std::unique_ptr<BasePin> pin) {
-    pins_.push_back(std::move(pin));
-    ++pinVersion_;
+    m_pins.push_back(std::move(pin));
+    ++m_pinVersion;
 }
 
 void BaseFilter::RetirePin(BasePin* pin) {
-    for (auto it = pins_.begin(); it != pins_.end(); ++it) {
+    for (auto it = m_pins.begin(); it != m_pins.end(); ++it) {
         if (it->get() == pin) {
-            retired_.push_back(std::move(*it));
-            pins_.erase(it);
-            ++pinVersion_;
+            m_retired.push_back(std::move(*it));
+            m_pins.erase(it);
+            ++m_pinVersion;
             return;
         }
     }

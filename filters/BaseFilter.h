@@ -1,10 +1,10 @@
 // The filter and pin base the four filters plug into, after the shape of Wine's strmbase.
 //
 // Locks, per filter:
-//   stateLock_   guards state, graph, clock and the pin list. Taken by the graph's calls
+//   m_stateLock   guards state, graph, clock and the pin list. Taken by the graph's calls
 //                (Stop/Pause/Run, JoinFilterGraph, EnumPins, Connect...) on the application's
 //                thread. Never held while a sample is delivered or an event is sent.
-//   streamLock_  serialises the data path of a filter (Receive, EndOfStream, flushing) with
+//   m_streamLock  serialises the data path of a filter (Receive, EndOfStream, flushing) with
 //                the teardown of what that path uses (files, parsers). Stop takes it after the
 //                state has changed, so a Receive in progress finishes first; downstream
 //                filters have already stopped (the graph stops them first), so that Receive
@@ -69,19 +69,19 @@ public:
     virtual HRESULT CompleteConnect(IPin* peer);
     virtual void BreakConnect();
 
-    BaseFilter* Filter() const { return filter_; }
-    PIN_DIRECTION Direction() const { return direction_; }
-    const std::wstring& Name() const { return name_; }
-    bool IsConnected() const { return peer_ != nullptr; }
-    IPin* Peer() const { return peer_; }
-    const AM_MEDIA_TYPE* ConnectedType() const { return connectedType_.Get(); }
+    BaseFilter* Filter() const { return m_filter; }
+    PIN_DIRECTION Direction() const { return m_direction; }
+    const std::wstring& Name() const { return m_name; }
+    bool IsConnected() const { return m_peer != nullptr; }
+    IPin* Peer() const { return m_peer; }
+    const AM_MEDIA_TYPE* ConnectedType() const { return m_connectedType.Get(); }
 
 protected:
-    BaseFilter* filter_;
-    PIN_DIRECTION direction_;
-    std::wstring name_;
-    IPin* peer_ = nullptr;  // one reference while connected; written under the state lock
-    MediaType connectedType_;
+    BaseFilter* m_filter;
+    PIN_DIRECTION m_direction;
+    std::wstring m_name;
+    IPin* m_peer = nullptr;  // one reference while connected; written under the state lock
+    MediaType m_connectedType;
 
 private:
     HRESULT CheckCanConnect(IPin* other, PIN_DIRECTION otherDirection);
@@ -109,15 +109,15 @@ public:
     HRESULT Active();
     void Inactive();
 
-    LONG BufferSize() const { return bufferSize_; }
+    LONG BufferSize() const { return m_bufferSize; }
     // The connected filter if it is one of this pack's, else null (no reference).
     BaseFilter* PeerFilterOfOurs() const;
 
 private:
-    LONG buffers_;
-    LONG bufferSize_;
-    IMemInputPin* memInput_ = nullptr;  // peer's transport while connected
-    IMemAllocator* allocator_ = nullptr;
+    LONG m_buffers;
+    LONG m_bufferSize;
+    IMemInputPin* m_memInput = nullptr;  // peer's transport while connected
+    IMemAllocator* m_allocator = nullptr;
 };
 
 // An input pin that receives samples through IMemInputPin.
@@ -159,9 +159,9 @@ public:
     void ResetStream();
 
 private:
-    IMemAllocator* allocator_ = nullptr;  // the one NotifyAllocator named
-    volatile bool flushing_ = false;      // written by BeginFlush/EndFlush
-    bool endOfStream_ = false;            // written under the stream lock
+    IMemAllocator* m_allocator = nullptr;  // the one NotifyAllocator named
+    volatile bool m_flushing = false;      // written by BeginFlush/EndFlush
+    bool m_endOfStream = false;            // written under the stream lock
 };
 
 class BaseFilter : public IBaseFilter, private Counted<ObjectKind::Filter> {
@@ -197,9 +197,9 @@ public:
     // may lend it memory that is not the allocator's (Sample::Borrow).
     virtual bool ConsumesSamplesInReceive() const { return false; }
 
-    CriticalSection& StateLock() { return stateLock_; }
-    CriticalSection& StreamLock() { return streamLock_; }
-    FILTER_STATE State() const { return state_; }
+    CriticalSection& StateLock() { return m_stateLock; }
+    CriticalSection& StreamLock() { return m_streamLock; }
+    FILTER_STATE State() const { return m_state; }
 
     // Sends an event to the graph. Never call it with a lock of ours held: the graph may be
     // inside our Stop, holding its own lock, waiting for ours.
@@ -211,7 +211,7 @@ public:
 
     // Pin list; the state lock must be held. Versions let enumerators notice changes.
     std::vector<BasePin*> Pins();
-    LONG PinVersion() const { return pinVersion_; }
+    LONG PinVersion() const { return m_pinVersion; }
     void AddPin(std::unique_ptr<BasePin> pin);
     void RetirePin(BasePin* pin);
 
@@ -233,24 +233,24 @@ public:
 protected:
 
 private:
-    LONG refs_ = 1;
-    CLSID clsid_;
-    CriticalSection stateLock_;
-    CriticalSection streamLock_;
-    volatile FILTER_STATE state_ = State_Stopped;  // written under the state lock
-    IFilterGraph* graph_ = nullptr;           // not referenced: the graph holds us
-    IMediaEventSink* eventSink_ = nullptr;    // not referenced, for the same reason
-    std::wstring name_;
-    IReferenceClock* clock_ = nullptr;        // one reference
-    std::vector<std::unique_ptr<BasePin>> pins_;
-    std::vector<std::unique_ptr<BasePin>> retired_;
-    LONG pinVersion_ = 1;
+    LONG m_refs = 1;
+    CLSID m_clsid;
+    CriticalSection m_stateLock;
+    CriticalSection m_streamLock;
+    volatile FILTER_STATE m_state = State_Stopped;  // written under the state lock
+    IFilterGraph* m_graph = nullptr;           // not referenced: the graph holds us
+    IMediaEventSink* m_eventSink = nullptr;    // not referenced, for the same reason
+    std::wstring m_name;
+    IReferenceClock* m_clock = nullptr;        // one reference
+    std::vector<std::unique_ptr<BasePin>> m_pins;
+    std::vector<std::unique_ptr<BasePin>> m_retired;
+    LONG m_pinVersion = 1;
     struct PendingEvent {
         long code;
         LONG_PTR param1, param2;
     };
-    SRWLOCK eventLock_ = SRWLOCK_INIT;
-    std::vector<PendingEvent> pendingEvents_;  // written by QueueEvent, drained by FlushEvents
+    SRWLOCK m_eventLock = SRWLOCK_INIT;
+    std::vector<PendingEvent> m_pendingEvents;  // written by QueueEvent, drained by FlushEvents
 };
 
 // Helper: fills mt with a copy of a static type description plus a format block.

@@ -25,7 +25,7 @@ const FilterClass kClasses[] = {
 
 class ClassFactory final : public IClassFactory, private Counted<ObjectKind::ClassFactory> {
 public:
-    explicit ClassFactory(CreateFunction create) : create_(create) {}
+    explicit ClassFactory(CreateFunction create) : m_create(create) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (!out)
@@ -38,9 +38,9 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
     STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
+        LONG refs = InterlockedDecrement(&m_refs);
         if (refs == 0)
             delete this;
         return refs;
@@ -49,7 +49,7 @@ public:
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        return GuardedCall("IClassFactory::CreateInstance", [&] { return create_(outer, iid, out); });
+        return GuardedCall("IClassFactory::CreateInstance", [&] { return m_create(outer, iid, out); });
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         korvane::filters::LockServer(lock != FALSE);
@@ -57,8 +57,8 @@ public:
     }
 
 private:
-    LONG refs_ = 1;
-    CreateFunction create_;
+    LONG m_refs = 1;
+    CreateFunction m_create;
 };
 
 }  // namespace

@@ -41,25 +41,25 @@ public:
     void OnEndFlush() override;
 
 private:
-    Demultiplexer* demux_;
+    Demultiplexer* m_demux;
 };
 
 class DemuxOutput final : public OutputPin {
 public:
     DemuxOutput(BaseFilter* filter, std::wstring name, const ListedStream& stream)
-        : OutputPin(filter, std::move(name), kOutputBuffers, kOutputBufferSize), stream_(stream) {}
+        : OutputPin(filter, std::move(name), kOutputBuffers, kOutputBufferSize), m_stream(stream) {}
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE* mt) override {
         const PacketStreamFormat* f = AsPacketStream(mt);
-        return f && KeyOf(f->stream) == KeyOf(stream_) ? S_OK : S_FALSE;
+        return f && KeyOf(f->stream) == KeyOf(m_stream) ? S_OK : S_FALSE;
     }
     HRESULT GetMediaType(int index, AM_MEDIA_TYPE* mt) override {
         if (index != 0)
             return VFW_S_NO_MORE_ITEMS;
-        return MakePacketStreamType(mt, stream_);
+        return MakePacketStreamType(mt, m_stream);
     }
 
-    const ListedStream& Stream() const { return stream_; }
+    const ListedStream& Stream() const { return m_stream; }
 
     // Streaming state, under the filter's stream lock.
     IMediaSample* pending = nullptr;  // the sample being filled
@@ -67,7 +67,7 @@ public:
     LONG used = 0;
 
 private:
-    ListedStream stream_;
+    ListedStream m_stream;
 };
 
 std::wstring PinName(const ListedStream& s) {
@@ -89,7 +89,7 @@ std::wstring PinName(const ListedStream& s) {
     return text;
 }
 
-// Streaming state (reader_, outputs' pending samples, ended_, counters) is written under the
+// Streaming state (m_reader, outputs' pending samples, m_ended, counters) is written under the
 // stream lock by the streaming thread that calls Receive.
 class Demultiplexer final : public BaseFilter, private media::PacketHandler {
 public:
@@ -100,7 +100,7 @@ public:
     // State lock held: the source's stream list becomes our output pins.
     HRESULT MakeOutputs(const StreamListFormat& list, bool transportStream) {
         RemoveOutputs();
-        transport_ = transportStream;
+        m_transport = transportStream;
         for (uint32_t i = 0; i < list.streamCount; ++i)
             AddPin(std::make_unique<DemuxOutput>(this, PinName(list.streams[i]), list.streams[i]));
         return S_OK;
@@ -113,35 +113,35 @@ public:
     }
 
     HRESULT Receive(IMediaSample* sample) {
-        if (ended_)
+        if (m_ended)
             return S_FALSE;
         BYTE* data = nullptr;
         HRESULT hr = sample->GetPointer(&data);
         if (FAILED(hr))
             return hr;
-        deliverResult_ = S_OK;
+        m_deliverResult = S_OK;
         const size_t size = static_cast<size_t>(sample->GetActualDataLength());
-        borrowBegin_ = data;
-        borrowEnd_ = data + size;
-        bool ok = transport_ ? tsReader_.Feed(data, size, *this) : reader_.Feed(data, size, *this);
-        if (ok && deliverResult_ == S_OK)
+        m_borrowBegin = data;
+        m_borrowEnd = data + size;
+        bool ok = m_transport ? m_tsReader.Feed(data, size, *this) : m_reader.Feed(data, size, *this);
+        if (ok && m_deliverResult == S_OK)
             DeliverPending();
-        borrowBegin_ = borrowEnd_ = nullptr;  // the input sample goes back to the source
+        m_borrowBegin = m_borrowEnd = nullptr;  // the input sample goes back to the source
         if (!ok && ReaderStatus() == media::ReaderStatus::Encrypted)
             return Abort(KORVANE_E_ENCRYPTED);
-        if (deliverResult_ != S_OK)
+        if (m_deliverResult != S_OK)
             return StopDelivering();
         return S_OK;
     }
 
     HRESULT EndOfStream() {
-        if (ended_)
+        if (m_ended)
             return S_OK;
-        deliverResult_ = S_OK;
-        bool ok = transport_ ? tsReader_.Finish(*this) : reader_.Finish(*this);
+        m_deliverResult = S_OK;
+        bool ok = m_transport ? m_tsReader.Finish(*this) : m_reader.Finish(*this);
         if (!ok && ReaderStatus() == media::ReaderStatus::Encrypted)
             return Abort(KORVANE_E_ENCRYPTED);
-        if (deliverResult_ == S_OK)
+        if (m_deliverResult == S_OK)
             DeliverPending();
         EndOutputs();
         return S_OK;
@@ -155,9 +155,9 @@ public:
 
     void EndFlush() {
         DropPending();
-        reader_.Reset();
-        tsReader_.Reset();
-        ended_ = false;
+        m_reader.Reset();
+        m_tsReader.Reset();
+        m_ended = false;
         for (DemuxOutput* out : Outputs())
             if (out->IsConnected())
                 out->DeliverEndFlush();
@@ -167,15 +167,15 @@ protected:
     HRESULT OnPause(bool fromStopped) override {
         if (fromStopped) {
             AutoLock stream(StreamLock());
-            reader_.Reset();
-            tsReader_.Reset();
-            ended_ = false;
-            endAfterEvents_ = false;
-            unlistedPackets_ = 0;
-            streaming_.clear();
+            m_reader.Reset();
+            m_tsReader.Reset();
+            m_ended = false;
+            m_endAfterEvents = false;
+            m_unlistedPackets = 0;
+            m_streaming.clear();
             for (DemuxOutput* out : Outputs())
                 if (out->IsConnected())
-                    streaming_[KeyOf(out->Stream())] = out;
+                    m_streaming[KeyOf(out->Stream())] = out;
         }
         return S_OK;
     }
@@ -183,7 +183,7 @@ protected:
     void OnStop() override {
         AutoLock stream(StreamLock());
         DropPending();
-        streaming_.clear();
+        m_streaming.clear();
     }
 
 private:
@@ -196,18 +196,18 @@ private:
     }
 
     bool OnPacket(const media::PesPacket& packet) override {
-        auto it = streaming_.find(packet.key);
-        if (it == streaming_.end()) {
+        auto it = m_streaming.find(packet.key);
+        if (it == m_streaming.end()) {
             // A stream the source did not list (it began after the probed start) or one
             // nobody connected: skipped, and counted.
-            ++unlistedPackets_;
+            ++m_unlistedPackets;
             return true;
         }
         DemuxOutput* out = it->second;
         // A transport stream's video PES can outgrow a sample (its payload is reassembled, so
         // it goes inline): it travels in pieces, the timestamps with the first.
         const size_t room = static_cast<size_t>(out->BufferSize()) - PaddedRecordSize(0);
-        if (packet.payloadSize > room && !(packet.payload >= borrowBegin_ && packet.payload < borrowEnd_)) {
+        if (packet.payloadSize > room && !(packet.payload >= m_borrowBegin && packet.payload < m_borrowEnd)) {
             media::PesPacket piece = packet;
             for (size_t done = 0; done < packet.payloadSize; done += piece.payloadSize) {
                 piece.payload = packet.payload + done;
@@ -223,7 +223,7 @@ private:
 
     bool AddRecord(DemuxOutput* out, const media::PesPacket& packet) {
         const bool borrowed =
-            packet.payload >= borrowBegin_ && packet.payload + packet.payloadSize <= borrowEnd_;
+            packet.payload >= m_borrowBegin && packet.payload + packet.payloadSize <= m_borrowEnd;
         const size_t need = PaddedRecordSize(borrowed ? 0 : packet.payloadSize);
         if (out->pending && static_cast<size_t>(out->BufferSize() - out->used) < need) {
             if (!DeliverOne(out))
@@ -233,23 +233,23 @@ private:
             HRESULT hr = out->GetDeliveryBuffer(&out->pending);
             if (FAILED(hr)) {
                 out->pending = nullptr;
-                deliverResult_ = hr;
+                m_deliverResult = hr;
                 return false;
             }
             hr = out->pending->GetPointer(&out->buffer);
             if (FAILED(hr) || !out->buffer) {
                 out->pending->Release();
                 out->pending = nullptr;
-                deliverResult_ = FAILED(hr) ? hr : E_POINTER;
+                m_deliverResult = FAILED(hr) ? hr : E_POINTER;
                 return false;
             }
             out->used = 0;
-            filling_.push_back(out);
+            m_filling.push_back(out);
         }
-        size_t written = WritePacketRecord(packet, borrowBegin_, borrowEnd_, out->buffer + out->used,
+        size_t written = WritePacketRecord(packet, m_borrowBegin, m_borrowEnd, out->buffer + out->used,
                                            static_cast<size_t>(out->BufferSize() - out->used));
         if (written == 0) {
-            ++oversizedPackets_;  // larger than a whole sample: cannot be a valid PES payload
+            ++m_oversizedPackets;  // larger than a whole sample: cannot be a valid PES payload
             return true;
         }
         out->used += static_cast<LONG>(written);
@@ -262,7 +262,7 @@ private:
         out->pending->Release();
         out->pending = nullptr;
         if (hr != S_OK) {
-            deliverResult_ = hr;
+            m_deliverResult = hr;
             return false;
         }
         return true;
@@ -273,14 +273,14 @@ private:
     // close to the order of the file and rarely has to hold packets back.
     void DeliverPending() {
         std::vector<DemuxOutput*> filling;
-        filling.swap(filling_);
+        filling.swap(m_filling);
         for (DemuxOutput* out : filling)
             if (out->pending && !DeliverOne(out))
                 return;
     }
 
     void DropPending() {
-        filling_.clear();
+        m_filling.clear();
         for (DemuxOutput* out : Outputs()) {
             if (out->pending)
                 out->pending->Release();
@@ -289,22 +289,22 @@ private:
     }
 
     void EndOutputs() {
-        const uint64_t damage = transport_ ? tsReader_.Stats().damageEvents + tsReader_.Stats().continuityErrors
-                                           : reader_.Stats().damageEvents;
-        const uint64_t skipped = transport_ ? tsReader_.Stats().bytesSkipped : reader_.Stats().bytesSkipped;
+        const uint64_t damage = m_transport ? m_tsReader.Stats().damageEvents + m_tsReader.Stats().continuityErrors
+                                           : m_reader.Stats().damageEvents;
+        const uint64_t skipped = m_transport ? m_tsReader.Stats().bytesSkipped : m_reader.Stats().bytesSkipped;
         char text[200];
         wsprintfA(text, "KorvaneFilters: demultiplexer skipped %u damaged stretches (%u bytes), %u packets of unlisted streams\n",
                   static_cast<unsigned>(damage), static_cast<unsigned>(skipped),
-                  static_cast<unsigned>(unlistedPackets_ + oversizedPackets_));
+                  static_cast<unsigned>(m_unlistedPackets + m_oversizedPackets));
         OutputDebugStringA(text);
-        ended_ = true;
+        m_ended = true;
         DropPending();
-        for (auto& entry : streaming_)
+        for (auto& entry : m_streaming)
             entry.second->DeliverEndOfStream();
     }
 
     HRESULT StopDelivering() {
-        HRESULT hr = deliverResult_;
+        HRESULT hr = m_deliverResult;
         if (hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED) {
             DropPending();  // stopping
             return hr;
@@ -318,8 +318,8 @@ private:
     // The outputs end only after the error event has gone out (AfterStreamingCall).
     HRESULT Abort(HRESULT hr) {
         QueueEvent(EC_ERRORABORT, hr, 0);
-        ended_ = true;
-        endAfterEvents_ = true;
+        m_ended = true;
+        m_endAfterEvents = true;
         DropPending();
         return S_FALSE;
     }
@@ -327,43 +327,43 @@ private:
 public:
     void AfterStreamingCall() override {
         AutoLock stream(StreamLock());
-        if (!endAfterEvents_)
+        if (!m_endAfterEvents)
             return;
-        endAfterEvents_ = false;
+        m_endAfterEvents = false;
         EndOutputs();
     }
 
 private:
 
-    media::ReaderStatus ReaderStatus() const { return transport_ ? tsReader_.Status() : reader_.Status(); }
+    media::ReaderStatus ReaderStatus() const { return m_transport ? m_tsReader.Status() : m_reader.Status(); }
 
-    media::ProgramStreamReader reader_;
-    media::TransportStreamReader tsReader_;
-    bool transport_ = false;  // set while connecting, from the source's media type
-    std::map<media::StreamKey, DemuxOutput*> streaming_;  // connected outputs while active
-    std::vector<DemuxOutput*> filling_;  // outputs with a pending sample, by first packet
-    HRESULT deliverResult_ = S_OK;
+    media::ProgramStreamReader m_reader;
+    media::TransportStreamReader m_tsReader;
+    bool m_transport = false;  // set while connecting, from the source's media type
+    std::map<media::StreamKey, DemuxOutput*> m_streaming;  // connected outputs while active
+    std::vector<DemuxOutput*> m_filling;  // outputs with a pending sample, by first packet
+    HRESULT m_deliverResult = S_OK;
     // The input sample being read: packet payloads inside it travel by reference.
-    const uint8_t* borrowBegin_ = nullptr;
-    const uint8_t* borrowEnd_ = nullptr;
-    bool ended_ = false;
-    bool endAfterEvents_ = false;  // an error event is queued; end the outputs once it is sent
-    uint64_t unlistedPackets_ = 0;
-    uint64_t oversizedPackets_ = 0;
+    const uint8_t* m_borrowBegin = nullptr;
+    const uint8_t* m_borrowEnd = nullptr;
+    bool m_ended = false;
+    bool m_endAfterEvents = false;  // an error event is queued; end the outputs once it is sent
+    uint64_t m_unlistedPackets = 0;
+    uint64_t m_oversizedPackets = 0;
 };
 
-DemuxInput::DemuxInput(Demultiplexer* demux) : InputPin(demux, L"Input"), demux_(demux) {}
+DemuxInput::DemuxInput(Demultiplexer* demux) : InputPin(demux, L"Input"), m_demux(demux) {}
 
 HRESULT DemuxInput::CompleteConnect(IPin*) {
     const StreamListFormat* list = AsStreamList(ConnectedType());
-    return list ? demux_->MakeOutputs(*list, IsTransportStreamList(ConnectedType())) : VFW_E_TYPE_NOT_ACCEPTED;
+    return list ? m_demux->MakeOutputs(*list, IsTransportStreamList(ConnectedType())) : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-void DemuxInput::BreakConnect() { demux_->RemoveOutputs(); }
-HRESULT DemuxInput::OnReceive(IMediaSample* sample) { return demux_->Receive(sample); }
-HRESULT DemuxInput::OnEndOfStream() { return demux_->EndOfStream(); }
-void DemuxInput::OnBeginFlush() { demux_->BeginFlush(); }
-void DemuxInput::OnEndFlush() { demux_->EndFlush(); }
+void DemuxInput::BreakConnect() { m_demux->RemoveOutputs(); }
+HRESULT DemuxInput::OnReceive(IMediaSample* sample) { return m_demux->Receive(sample); }
+HRESULT DemuxInput::OnEndOfStream() { return m_demux->EndOfStream(); }
+void DemuxInput::OnBeginFlush() { m_demux->BeginFlush(); }
+void DemuxInput::OnEndFlush() { m_demux->EndFlush(); }
 
 }  // namespace
 

@@ -7,17 +7,17 @@
 
 namespace korvane::filters {
 
-PinEnumerator::PinEnumerator(BaseFilter* filter) : filter_(filter) {
-    filter_->AddRef();
+PinEnumerator::PinEnumerator(BaseFilter* filter) : m_filter(filter) {
+    m_filter->AddRef();
     Snapshot();
 }
 
-PinEnumerator::~PinEnumerator() { filter_->Release(); }
+PinEnumerator::~PinEnumerator() { m_filter->Release(); }
 
 void PinEnumerator::Snapshot() {
-    AutoLock lock(filter_->StateLock());
-    pins_ = filter_->Pins();
-    version_ = filter_->PinVersion();
+    AutoLock lock(m_filter->StateLock());
+    m_pins = m_filter->Pins();
+    m_version = m_filter->PinVersion();
 }
 
 HRESULT PinEnumerator::Create(BaseFilter* filter, ULONG position, IEnumPins** out) {
@@ -28,7 +28,7 @@ HRESULT PinEnumerator::Create(BaseFilter* filter, ULONG position, IEnumPins** ou
         *out = nullptr;
         return E_OUTOFMEMORY;
     }
-    e->position_ = position;
+    e->m_position = position;
     *out = e;
     return S_OK;
 }
@@ -45,10 +45,10 @@ STDMETHODIMP PinEnumerator::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) PinEnumerator::AddRef() { return InterlockedIncrement(&refs_); }
+STDMETHODIMP_(ULONG) PinEnumerator::AddRef() { return InterlockedIncrement(&m_refs); }
 
 STDMETHODIMP_(ULONG) PinEnumerator::Release() {
-    LONG refs = InterlockedDecrement(&refs_);
+    LONG refs = InterlockedDecrement(&m_refs);
     if (refs == 0)
         delete this;
     return refs;
@@ -63,13 +63,13 @@ STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
         if (fetched)
             *fetched = 0;
         {
-            AutoLock lock(filter_->StateLock());
-            if (version_ != filter_->PinVersion())
+            AutoLock lock(m_filter->StateLock());
+            if (m_version != m_filter->PinVersion())
                 return VFW_E_ENUM_OUT_OF_SYNC;
         }
         ULONG n = 0;
-        while (n < count && position_ < pins_.size()) {
-            pins[n] = pins_[position_++];
+        while (n < count && m_position < m_pins.size()) {
+            pins[n] = m_pins[m_position++];
             pins[n]->AddRef();
             ++n;
         }
@@ -81,14 +81,14 @@ STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
 
 STDMETHODIMP PinEnumerator::Skip(ULONG count) {
     return GuardedCall("PinEnumerator::Skip", [&]() -> HRESULT {
-        AutoLock lock(filter_->StateLock());
-        if (version_ != filter_->PinVersion())
+        AutoLock lock(m_filter->StateLock());
+        if (m_version != m_filter->PinVersion())
             return VFW_E_ENUM_OUT_OF_SYNC;
-        if (position_ + count > pins_.size()) {
-            position_ = static_cast<ULONG>(pins_.size());
+        if (m_position + count > m_pins.size()) {
+            m_position = static_cast<ULONG>(m_pins.size());
             return S_FALSE;
         }
-        position_ += count;
+        m_position += count;
         return S_OK;
     });
 }
@@ -96,7 +96,7 @@ STDMETHODIMP PinEnumerator::Skip(ULONG count) {
 STDMETHODIMP PinEnumerator::Reset() {
     return GuardedCall("PinEnumerator::Reset", [&]() -> HRESULT {
         Snapshot();
-        position_ = 0;
+        m_position = 0;
         return S_OK;
     });
 }
@@ -105,19 +105,19 @@ STDMETHODIMP PinEnumerator::Clone(IEnumPins** out) {
     return GuardedCall("PinEnumerator::Clone", [&]() -> HRESULT {
         if (!out)
             return E_POINTER;
-        HRESULT hr = Create(filter_, position_, out);
+        HRESULT hr = Create(m_filter, m_position, out);
         if (SUCCEEDED(hr)) {
             auto* clone = static_cast<PinEnumerator*>(*out);
-            clone->pins_ = pins_;
-            clone->version_ = version_;
+            clone->m_pins = m_pins;
+            clone->m_version = m_version;
         }
         return hr;
     });
 }
 
-MediaTypeEnumerator::MediaTypeEnumerator(BasePin* pin) : pin_(pin) { pin_->AddRef(); }
+MediaTypeEnumerator::MediaTypeEnumerator(BasePin* pin) : m_pin(pin) { m_pin->AddRef(); }
 
-MediaTypeEnumerator::~MediaTypeEnumerator() { pin_->Release(); }
+MediaTypeEnumerator::~MediaTypeEnumerator() { m_pin->Release(); }
 
 HRESULT MediaTypeEnumerator::Create(BasePin* pin, ULONG position, IEnumMediaTypes** out) {
     if (!out)
@@ -127,7 +127,7 @@ HRESULT MediaTypeEnumerator::Create(BasePin* pin, ULONG position, IEnumMediaType
         *out = nullptr;
         return E_OUTOFMEMORY;
     }
-    e->position_ = position;
+    e->m_position = position;
     *out = e;
     return S_OK;
 }
@@ -144,10 +144,10 @@ STDMETHODIMP MediaTypeEnumerator::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) MediaTypeEnumerator::AddRef() { return InterlockedIncrement(&refs_); }
+STDMETHODIMP_(ULONG) MediaTypeEnumerator::AddRef() { return InterlockedIncrement(&m_refs); }
 
 STDMETHODIMP_(ULONG) MediaTypeEnumerator::Release() {
-    LONG refs = InterlockedDecrement(&refs_);
+    LONG refs = InterlockedDecrement(&m_refs);
     if (refs == 0)
         delete this;
     return refs;
@@ -158,7 +158,7 @@ ULONG MediaTypeEnumerator::Count() {
     ULONG n = 0;
     for (;;) {
         ZeroMemory(&mt, sizeof(mt));
-        if (pin_->GetMediaType(static_cast<int>(n), &mt) != S_OK)
+        if (m_pin->GetMediaType(static_cast<int>(n), &mt) != S_OK)
             return n;
         FreeMediaTypeContents(&mt);
         ++n;
@@ -175,7 +175,7 @@ STDMETHODIMP MediaTypeEnumerator::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG
         while (n < count) {
             AM_MEDIA_TYPE mt;
             ZeroMemory(&mt, sizeof(mt));
-            if (pin_->GetMediaType(static_cast<int>(position_), &mt) != S_OK)
+            if (m_pin->GetMediaType(static_cast<int>(m_position), &mt) != S_OK)
                 break;
             types[n] = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
             if (!types[n]) {
@@ -188,7 +188,7 @@ STDMETHODIMP MediaTypeEnumerator::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG
             }
             *types[n] = mt;  // ownership of the format block moves with it
             ++n;
-            ++position_;
+            ++m_position;
         }
         if (fetched)
             *fetched = n;
@@ -199,25 +199,25 @@ STDMETHODIMP MediaTypeEnumerator::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG
 STDMETHODIMP MediaTypeEnumerator::Skip(ULONG count) {
     return GuardedCall("MediaTypeEnumerator::Skip", [&]() -> HRESULT {
         ULONG total = Count();
-        if (position_ + count > total) {
-            position_ = total;
+        if (m_position + count > total) {
+            m_position = total;
             return S_FALSE;
         }
-        position_ += count;
+        m_position += count;
         return S_OK;
     });
 }
 
 STDMETHODIMP MediaTypeEnumerator::Reset() {
     return GuardedCall("MediaTypeEnumerator::Reset", [&]() -> HRESULT {
-        position_ = 0;
+        m_position = 0;
         return S_OK;
     });
 }
 
 STDMETHODIMP MediaTypeEnumerator::Clone(IEnumMediaTypes** out) {
     return GuardedCall("MediaTypeEnumerator::Clone", [&]() -> HRESULT {
-        return Create(pin_, position_, out);
+        return Create(m_pin, m_position, out);
     });
 }
 

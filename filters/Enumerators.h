@@ -32,11 +32,11 @@ private:
     ~PinEnumerator();
     void Snapshot();
 
-    LONG refs_ = 1;
-    BaseFilter* filter_;  // one reference
-    std::vector<BasePin*> pins_;
-    LONG version_ = 0;
-    ULONG position_ = 0;
+    LONG m_refs = 1;
+    BaseFilter* m_filter;  // one reference
+    std::vector<BasePin*> m_pins;
+    LONG m_version = 0;
+    ULONG m_position = 0;
 };
 
 class MediaTypeEnumerator final : public IEnumMediaTypes, private Counted<ObjectKind::Enumerator> {
@@ -56,9 +56,9 @@ private:
     ~MediaTypeEnumerator();
     ULONG Count();
 
-    LONG refs_ = 1;
-    BasePin* pin_;  // one reference (the filter's)
-    ULONG position_ = 0;
+    LONG m_refs = 1;
+    BasePin* m_pin;  // one reference (the filter's)
+    ULONG m_position = 0;
 };
 
 }  // namespace korvane::filters

@@ -15,23 +15,23 @@ class FileDump;
 
 class DumpInput final : public InputPin {
 public:
-    DumpInput(BaseFilter* filter, FileDump* dump) : InputPin(filter, L"Input"), dump_(dump) {}
+    DumpInput(BaseFilter* filter, FileDump* dump) : InputPin(filter, L"Input"), m_dump(dump) {}
     HRESULT CheckMediaType(const AM_MEDIA_TYPE*) override { return S_OK; }  // a dump takes anything
     HRESULT OnReceive(IMediaSample* sample) override;
     HRESULT OnEndOfStream() override;
 
 private:
-    FileDump* dump_;
+    FileDump* m_dump;
 };
 
-// Stream state (file_, running_, failed_, complete*_) is written under the stream lock:
+// Stream state (m_file, m_running, m_failed, complete*_) is written under the stream lock:
 // by the streaming thread in Receive/EndOfStream, and by Pause/Run/Stop on the graph's
 // thread, which take the stream lock inside the state lock.
 class FileDump final : public BaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
 public:
     FileDump() : BaseFilter(CLSID_KorvaneFileDump) {
         auto pin = std::make_unique<DumpInput>(this, this);
-        input_ = pin.get();
+        m_input = pin.get();
         AddPin(std::move(pin));
     }
 
@@ -58,7 +58,7 @@ public:
             return E_POINTER;
         return GuardedCall("FileDump::SetFileName", [&]() -> HRESULT {
             AutoLock lock(StateLock());
-            fileName_ = name;  // copies: may run out of memory
+            m_fileName = name;  // copies: may run out of memory
             return S_OK;
         });
     }
@@ -70,16 +70,16 @@ public:
         AutoLock lock(StateLock());
         if (mt) {
             ZeroMemory(mt, sizeof(*mt));
-            if (input_->IsConnected())
-                CopyMediaType(mt, input_->ConnectedType());
+            if (m_input->IsConnected())
+                CopyMediaType(mt, m_input->ConnectedType());
         }
-        if (fileName_.empty())
+        if (m_fileName.empty())
             return E_FAIL;
-        const size_t bytes = (fileName_.size() + 1) * sizeof(WCHAR);
+        const size_t bytes = (m_fileName.size() + 1) * sizeof(WCHAR);
         *name = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
         if (!*name)
             return E_OUTOFMEMORY;
-        CopyMemory(*name, fileName_.c_str(), bytes);
+        CopyMemory(*name, m_fileName.c_str(), bytes);
         return S_OK;
     }
 
@@ -90,7 +90,7 @@ public:
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
     HRESULT Write(IMediaSample* sample) {
-        if (failed_ || file_ == INVALID_HANDLE_VALUE)
+        if (m_failed || m_file == INVALID_HANDLE_VALUE)
             return S_FALSE;
         BYTE* data = nullptr;
         HRESULT hr = sample->GetPointer(&data);
@@ -99,7 +99,7 @@ public:
         LONG size = sample->GetActualDataLength();
         while (size > 0) {
             DWORD written = 0;
-            if (!WriteFile(file_, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) {
+            if (!WriteFile(m_file, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) {
                 Fail(HRESULT_FROM_WIN32(written == 0 && GetLastError() == ERROR_SUCCESS ? ERROR_DISK_FULL
                                                                                          : GetLastError()));
                 return S_FALSE;
@@ -111,9 +111,9 @@ public:
     }
 
     HRESULT EndOfStream() {
-        if (file_ != INVALID_HANDLE_VALUE) {
-            HANDLE file = file_;
-            file_ = INVALID_HANDLE_VALUE;
+        if (m_file != INVALID_HANDLE_VALUE) {
+            HANDLE file = m_file;
+            m_file = INVALID_HANDLE_VALUE;
             if (!CloseHandle(file))
                 Fail(HRESULT_FROM_WIN32(GetLastError()));
         }
@@ -124,17 +124,17 @@ public:
 protected:
     HRESULT OnPause(bool fromStopped) override {
         AutoLock stream(StreamLock());
-        running_ = false;
+        m_running = false;
         if (fromStopped) {
-            failed_ = false;
-            completeSent_ = false;
-            completePending_ = false;
+            m_failed = false;
+            m_completeSent = false;
+            m_completePending = false;
             // Created (or truncated) now, so a graph that never pauses leaves no file behind.
-            if (fileName_.empty()) {
+            if (m_fileName.empty()) {
                 Fail(E_UNEXPECTED);
             } else {
-                file_ = CreateOutputFile(fileName_.c_str());
-                if (file_ == INVALID_HANDLE_VALUE)
+                m_file = CreateOutputFile(m_fileName.c_str());
+                if (m_file == INVALID_HANDLE_VALUE)
                     Fail(HRESULT_FROM_WIN32(GetLastError()));
             }
         }
@@ -143,18 +143,18 @@ protected:
 
     HRESULT OnRun(REFERENCE_TIME) override {
         AutoLock stream(StreamLock());
-        running_ = true;
-        if (completePending_)
+        m_running = true;
+        if (m_completePending)
             Complete();
         return S_OK;
     }
 
     void OnStop() override {
         AutoLock stream(StreamLock());
-        running_ = false;
-        if (file_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(file_);
-            file_ = INVALID_HANDLE_VALUE;
+        m_running = false;
+        if (m_file != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_file);
+            m_file = INVALID_HANDLE_VALUE;
         }
     }
 
@@ -175,47 +175,47 @@ private:
     }
 
     ~FileDump() override {
-        if (file_ != INVALID_HANDLE_VALUE)
-            CloseHandle(file_);
+        if (m_file != INVALID_HANDLE_VALUE)
+            CloseHandle(m_file);
     }
 
     // The error stays in the graph's event queue for the application; the graph must still
     // complete, because Wine's WaitForCompletion waits for EC_COMPLETE from every renderer.
     void Fail(HRESULT hr) {
-        if (file_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(file_);
-            file_ = INVALID_HANDLE_VALUE;
+        if (m_file != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_file);
+            m_file = INVALID_HANDLE_VALUE;
         }
-        if (failed_)
+        if (m_failed)
             return;
-        failed_ = true;
+        m_failed = true;
         QueueEvent(EC_ERRORABORT, hr, 0);
         Complete();
     }
 
     void Complete() {
-        if (completeSent_)
+        if (m_completeSent)
             return;
-        if (running_) {
-            completeSent_ = true;
-            completePending_ = false;
+        if (m_running) {
+            m_completeSent = true;
+            m_completePending = false;
             QueueEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
         } else {
-            completePending_ = true;
+            m_completePending = true;
         }
     }
 
-    DumpInput* input_;
-    std::wstring fileName_;                 // state lock
-    HANDLE file_ = INVALID_HANDLE_VALUE;    // stream lock
-    bool running_ = false;                  // stream lock: EC_COMPLETE may be sent
-    bool failed_ = false;                   // stream lock: the file is gone, refuse the rest
-    bool completePending_ = false;          // stream lock: EC_COMPLETE due at the next Run
-    bool completeSent_ = false;             // stream lock
+    DumpInput* m_input;
+    std::wstring m_fileName;                 // state lock
+    HANDLE m_file = INVALID_HANDLE_VALUE;    // stream lock
+    bool m_running = false;                  // stream lock: EC_COMPLETE may be sent
+    bool m_failed = false;                   // stream lock: the file is gone, refuse the rest
+    bool m_completePending = false;          // stream lock: EC_COMPLETE due at the next Run
+    bool m_completeSent = false;             // stream lock
 };
 
-HRESULT DumpInput::OnReceive(IMediaSample* sample) { return dump_->Write(sample); }
-HRESULT DumpInput::OnEndOfStream() { return dump_->EndOfStream(); }
+HRESULT DumpInput::OnReceive(IMediaSample* sample) { return m_dump->Write(sample); }
+HRESULT DumpInput::OnEndOfStream() { return m_dump->EndOfStream(); }
 
 }  // namespace
 

@@ -19,20 +19,20 @@ bool MediaTypesEqual(const AM_MEDIA_TYPE* a, const AM_MEDIA_TYPE* b);
 // An owning AM_MEDIA_TYPE value.
 class MediaType {
 public:
-    MediaType() { ZeroMemory(&mt_, sizeof(mt_)); }
-    ~MediaType() { FreeMediaTypeContents(&mt_); }
+    MediaType() { ZeroMemory(&m_mt, sizeof(m_mt)); }
+    ~MediaType() { FreeMediaTypeContents(&m_mt); }
     MediaType(const MediaType&) = delete;
     MediaType& operator=(const MediaType&) = delete;
     HRESULT Set(const AM_MEDIA_TYPE* src) {
-        FreeMediaTypeContents(&mt_);
-        return CopyMediaType(&mt_, src);
+        FreeMediaTypeContents(&m_mt);
+        return CopyMediaType(&m_mt, src);
     }
-    void Clear() { FreeMediaTypeContents(&mt_); }
-    AM_MEDIA_TYPE* Get() { return &mt_; }
-    const AM_MEDIA_TYPE* Get() const { return &mt_; }
+    void Clear() { FreeMediaTypeContents(&m_mt); }
+    AM_MEDIA_TYPE* Get() { return &m_mt; }
+    const AM_MEDIA_TYPE* Get() const { return &m_mt; }
 
 private:
-    AM_MEDIA_TYPE mt_;
+    AM_MEDIA_TYPE m_mt;
 };
 
 }  // namespace korvane::filters

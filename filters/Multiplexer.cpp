@@ -35,7 +35,7 @@ public:
     bool ended = false;     // stream lock
 
 private:
-    Multiplexer* mux_;
+    Multiplexer* m_mux;
 };
 
 class MuxOutput final : public OutputPin {
@@ -53,13 +53,13 @@ public:
     }
 };
 
-// Streaming state (sink_, writer_, openInputs_, finished_) lives under the stream lock;
+// Streaming state (m_sink, m_writer, m_openInputs, m_finished) lives under the stream lock;
 // every input pin's Receive and EndOfStream take it, so the writer sees one caller at a time.
 class Multiplexer final : public BaseFilter {
 public:
     Multiplexer() : BaseFilter(CLSID_KorvaneMultiplexer) {
         auto out = std::make_unique<MuxOutput>(this);
-        output_ = out.get();
+        m_output = out.get();
         AddPin(std::move(out));
         AddInput();
     }
@@ -85,9 +85,9 @@ public:
     }
 
     HRESULT Receive(MuxInput* pin, IMediaSample* sample) {
-        if (finished_)
+        if (m_finished)
             return S_FALSE;
-        if (!writer_ || pin->writerStream < 0 || pin->ended)
+        if (!m_writer || pin->writerStream < 0 || pin->ended)
             return VFW_E_WRONG_STATE;
         BYTE* data = nullptr;
         HRESULT hr = sample->GetPointer(&data);
@@ -99,19 +99,19 @@ public:
         while (cursor < end) {
             if (!ReadPacketRecord(&cursor, end, &packet))
                 return Abort(VFW_E_INVALIDMEDIATYPE);
-            if (!writer_->WritePacket(pin->writerStream, packet))
+            if (!m_writer->WritePacket(pin->writerStream, packet))
                 return WriterFailed();
         }
         return S_OK;
     }
 
     HRESULT EndOfStream(MuxInput* pin) {
-        if (finished_ || !writer_ || pin->writerStream < 0 || pin->ended)
+        if (m_finished || !m_writer || pin->writerStream < 0 || pin->ended)
             return S_OK;
         pin->ended = true;
-        if (!writer_->EndOfStream(pin->writerStream))
+        if (!m_writer->EndOfStream(pin->writerStream))
             return WriterFailed();
-        if (--openInputs_ == 0)
+        if (--m_openInputs == 0)
             return FinishStream();
         return S_OK;
     }
@@ -121,13 +121,13 @@ protected:
         if (!fromStopped)
             return S_OK;
         AutoLock stream(StreamLock());
-        finished_ = false;
-        endAfterEvents_ = false;
-        openInputs_ = 0;
-        sink_ = std::make_unique<SampleSink>(output_);
-        BaseFilter* receiver = output_->PeerFilterOfOurs();
-        sink_->LendBuffers(receiver && receiver->ConsumesSamplesInReceive());
-        writer_ = std::make_unique<media::ProgramStreamWriter>(*sink_, WriterOptionsForUs());
+        m_finished = false;
+        m_endAfterEvents = false;
+        m_openInputs = 0;
+        m_sink = std::make_unique<SampleSink>(m_output);
+        BaseFilter* receiver = m_output->PeerFilterOfOurs();
+        m_sink->LendBuffers(receiver && receiver->ConsumesSamplesInReceive());
+        m_writer = std::make_unique<media::ProgramStreamWriter>(*m_sink, WriterOptionsForUs());
         for (BasePin* pin : Pins()) {
             if (pin->Direction() != PINDIR_INPUT)
                 continue;
@@ -140,21 +140,21 @@ protected:
             media::WriterStreamConfig config;
             config.key = KeyOf(f->stream);
             config.kind = static_cast<media::StreamKind>(f->stream.kind);
-            input->writerStream = writer_->AddStream(config);
+            input->writerStream = m_writer->AddStream(config);
             if (input->writerStream < 0)
                 return E_FAIL;
-            ++openInputs_;
+            ++m_openInputs;
         }
         // Nothing will ever arrive: end the output at once so the graph can complete.
-        if (openInputs_ == 0 && output_->IsConnected())
+        if (m_openInputs == 0 && m_output->IsConnected())
             return FinishStream();
         return S_OK;
     }
 
     void OnStop() override {
         AutoLock stream(StreamLock());
-        writer_.reset();
-        sink_.reset();
+        m_writer.reset();
+        m_sink.reset();
     }
 
 private:
@@ -164,22 +164,22 @@ private:
         return options;
     }
 
-    void AddInput() { AddPin(std::make_unique<MuxInput>(this, L"Input " + std::to_wstring(++inputsMade_))); }
+    void AddInput() { AddPin(std::make_unique<MuxInput>(this, L"Input " + std::to_wstring(++m_inputsMade))); }
 
     HRESULT FinishStream() {
-        finished_ = true;
-        if (!writer_->Finish() || !sink_->Flush())
+        m_finished = true;
+        if (!m_writer->Finish() || !m_sink->Flush())
             return WriterFailed();
-        output_->DeliverEndOfStream();
+        m_output->DeliverEndOfStream();
         return S_OK;
     }
 
     HRESULT WriterFailed() {
         // Downstream refusing more data (S_FALSE) or stopping is its business; anything
         // else is a failure of ours that the application must hear about.
-        HRESULT sinkResult = sink_->Result();
+        HRESULT sinkResult = m_sink->Result();
         if (sinkResult == S_FALSE || sinkResult == VFW_E_WRONG_STATE || sinkResult == VFW_E_NOT_COMMITTED) {
-            finished_ = true;
+            m_finished = true;
             return S_FALSE;
         }
         return Abort(FAILED(sinkResult) ? sinkResult : E_FAIL);
@@ -189,9 +189,9 @@ private:
     // event is queued before the renderer's EC_COMPLETE.
     HRESULT Abort(HRESULT hr) {
         QueueEvent(EC_ERRORABORT, hr, 0);
-        if (!finished_) {
-            finished_ = true;
-            endAfterEvents_ = true;
+        if (!m_finished) {
+            m_finished = true;
+            m_endAfterEvents = true;
         }
         return S_FALSE;
     }
@@ -199,24 +199,24 @@ private:
 public:
     void AfterStreamingCall() override {
         AutoLock stream(StreamLock());
-        if (!endAfterEvents_)
+        if (!m_endAfterEvents)
             return;
-        endAfterEvents_ = false;
-        output_->DeliverEndOfStream();
+        m_endAfterEvents = false;
+        m_output->DeliverEndOfStream();
     }
 
 private:
 
-    MuxOutput* output_;
-    int inputsMade_ = 0;
-    std::unique_ptr<SampleSink> sink_;
-    std::unique_ptr<media::ProgramStreamWriter> writer_;
-    int openInputs_ = 0;
-    bool finished_ = false;  // the output has ended; further input is refused
-    bool endAfterEvents_ = false;  // an error event is queued; end the output once it is sent
+    MuxOutput* m_output;
+    int m_inputsMade = 0;
+    std::unique_ptr<SampleSink> m_sink;
+    std::unique_ptr<media::ProgramStreamWriter> m_writer;
+    int m_openInputs = 0;
+    bool m_finished = false;  // the output has ended; further input is refused
+    bool m_endAfterEvents = false;  // an error event is queued; end the output once it is sent
 };
 
-MuxInput::MuxInput(Multiplexer* mux, std::wstring name) : InputPin(mux, std::move(name)), mux_(mux) {}
+MuxInput::MuxInput(Multiplexer* mux, std::wstring name) : InputPin(mux, std::move(name)), m_mux(mux) {}
 
 HRESULT MuxInput::CheckMediaType(const AM_MEDIA_TYPE* mt) {
     const PacketStreamFormat* f = AsPacketStream(mt);
@@ -227,17 +227,17 @@ HRESULT MuxInput::CheckMediaType(const AM_MEDIA_TYPE* mt) {
     const uint8_t id = f->stream.streamId;
     if (id != media::kPrivateStream1 && !(id >= 0xC0 && id <= 0xEF))
         return S_FALSE;
-    AutoLock lock(filter_->StateLock());
-    return mux_->StreamTaken(this, f->stream) ? S_FALSE : S_OK;
+    AutoLock lock(m_filter->StateLock());
+    return m_mux->StreamTaken(this, f->stream) ? S_FALSE : S_OK;
 }
 
 HRESULT MuxInput::CompleteConnect(IPin*) {
-    mux_->EnsureFreeInput();
+    m_mux->EnsureFreeInput();
     return S_OK;
 }
 
-HRESULT MuxInput::OnReceive(IMediaSample* sample) { return mux_->Receive(this, sample); }
-HRESULT MuxInput::OnEndOfStream() { return mux_->EndOfStream(this); }
+HRESULT MuxInput::OnReceive(IMediaSample* sample) { return m_mux->Receive(this, sample); }
+HRESULT MuxInput::OnEndOfStream() { return m_mux->EndOfStream(this); }
 
 }  // namespace
 

@@ -14,21 +14,21 @@ public:
 
     LONG Open(HKEY root, const wchar_t* path, REGSAM access) {
         Close();
-        return RegOpenKeyExW(root, path, 0, access, &key_);
+        return RegOpenKeyExW(root, path, 0, access, &m_key);
     }
     LONG Create(HKEY root, const wchar_t* path, REGSAM access) {
         Close();
-        return RegCreateKeyExW(root, path, 0, nullptr, 0, access, nullptr, &key_, nullptr);
+        return RegCreateKeyExW(root, path, 0, nullptr, 0, access, nullptr, &m_key, nullptr);
     }
-    HKEY Get() const { return key_; }
+    HKEY Get() const { return m_key; }
 
 private:
     void Close() {
-        if (key_)
-            RegCloseKey(key_);
-        key_ = nullptr;
+        if (m_key)
+            RegCloseKey(m_key);
+        m_key = nullptr;
     }
-    HKEY key_ = nullptr;
+    HKEY m_key = nullptr;
 };
 
 }  // namespace korvane::filters

@@ -7,26 +7,26 @@
 namespace korvane::filters {
 
 SampleCourier::SampleCourier(OutputPin* pin, const volatile bool* stopping, std::function<void()> afterDeliver)
-    : pin_(pin), stopping_(stopping), afterDeliver_(std::move(afterDeliver)) {
-    InitializeConditionVariable(&changed_);
+    : m_pin(pin), m_stopping(stopping), m_afterDeliver(std::move(afterDeliver)) {
+    InitializeConditionVariable(&m_changed);
 }
 
 SampleCourier::~SampleCourier() { Finish(); }
 
 bool SampleCourier::Start() {
-    thread_ = CreateThread(nullptr, 0, &SampleCourier::ThreadProc, this, 0, nullptr);
-    return thread_ != nullptr;
+    m_thread = CreateThread(nullptr, 0, &SampleCourier::ThreadProc, this, 0, nullptr);
+    return m_thread != nullptr;
 }
 
 bool SampleCourier::Post(IMediaSample* sample) {
     {
-        AutoLock lock(lock_);
-        while (count_ == kSlots && state_ == State::Going)
-            SleepConditionVariableCS(&changed_, lock_.Native(), INFINITE);
-        if (state_ == State::Going && !closed_) {
-            queue_[(head_ + count_) % kSlots] = sample;
-            ++count_;
-            WakeAllConditionVariable(&changed_);
+        AutoLock lock(m_lock);
+        while (m_count == kSlots && m_state == State::Going)
+            SleepConditionVariableCS(&m_changed, m_lock.Native(), INFINITE);
+        if (m_state == State::Going && !m_closed) {
+            m_queue[(m_head + m_count) % kSlots] = sample;
+            ++m_count;
+            WakeAllConditionVariable(&m_changed);
             return true;
         }
     }
@@ -36,29 +36,29 @@ bool SampleCourier::Post(IMediaSample* sample) {
 
 void SampleCourier::Finish() {
     {
-        AutoLock lock(lock_);
-        closed_ = true;
-        WakeAllConditionVariable(&changed_);
+        AutoLock lock(m_lock);
+        m_closed = true;
+        WakeAllConditionVariable(&m_changed);
     }
-    if (thread_) {
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        thread_ = nullptr;
+    if (m_thread) {
+        WaitForSingleObject(m_thread, INFINITE);
+        CloseHandle(m_thread);
+        m_thread = nullptr;
     }
     // Without a thread (Start failed) nothing took the queue.
-    AutoLock lock(lock_);
-    for (; count_ > 0; --count_, head_ = (head_ + 1) % kSlots)
-        queue_[head_]->Release();
+    AutoLock lock(m_lock);
+    for (; m_count > 0; --m_count, m_head = (m_head + 1) % kSlots)
+        m_queue[m_head]->Release();
 }
 
 SampleCourier::State SampleCourier::Current() {
-    AutoLock lock(lock_);
-    return state_;
+    AutoLock lock(m_lock);
+    return m_state;
 }
 
 HRESULT SampleCourier::Error() {
-    AutoLock lock(lock_);
-    return error_;
+    AutoLock lock(m_lock);
+    return m_error;
 }
 
 DWORD WINAPI SampleCourier::ThreadProc(void* self) {
@@ -71,23 +71,23 @@ void SampleCourier::Run() {
         IMediaSample* sample = nullptr;
         State state;
         {
-            AutoLock lock(lock_);
-            while (count_ == 0 && !closed_)
-                SleepConditionVariableCS(&changed_, lock_.Native(), INFINITE);
-            if (count_ == 0)
+            AutoLock lock(m_lock);
+            while (m_count == 0 && !m_closed)
+                SleepConditionVariableCS(&m_changed, m_lock.Native(), INFINITE);
+            if (m_count == 0)
                 return;  // closed and drained
-            sample = queue_[head_];
-            head_ = (head_ + 1) % kSlots;
-            --count_;
-            WakeAllConditionVariable(&changed_);
-            state = state_;
+            sample = m_queue[m_head];
+            m_head = (m_head + 1) % kSlots;
+            --m_count;
+            WakeAllConditionVariable(&m_changed);
+            state = m_state;
         }
         State next = state;
         HRESULT error = S_OK;
-        if (state == State::Going && *stopping_) {
+        if (state == State::Going && *m_stopping) {
             next = State::Stopped;
         } else if (state == State::Going) {
-            HRESULT hr = pin_->Deliver(sample);
+            HRESULT hr = m_pin->Deliver(sample);
             if (hr == S_FALSE)
                 next = State::DownstreamDone;
             else if (hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED)
@@ -97,12 +97,12 @@ void SampleCourier::Run() {
         }
         sample->Release();
         if (next != state) {
-            AutoLock lock(lock_);
-            state_ = next;
-            error_ = error;
-            WakeAllConditionVariable(&changed_);
-        } else if (state == State::Going && afterDeliver_) {
-            afterDeliver_();
+            AutoLock lock(m_lock);
+            m_state = next;
+            m_error = error;
+            WakeAllConditionVariable(&m_changed);
+        } else if (state == State::Going && m_afterDeliver) {
+            m_afterDeliver();
         }
     }
 }

@@ -45,19 +45,19 @@ private:
     static DWORD WINAPI ThreadProc(void* self);
     void Run();
 
-    OutputPin* pin_;
-    const volatile bool* stopping_;
-    std::function<void()> afterDeliver_;
-    HANDLE thread_ = nullptr;
+    OutputPin* m_pin;
+    const volatile bool* m_stopping;
+    std::function<void()> m_afterDeliver;
+    HANDLE m_thread = nullptr;
 
-    CriticalSection lock_;                     // guards everything below
-    CONDITION_VARIABLE changed_;               // a sample queued or taken, or closed
-    IMediaSample* queue_[kSlots] = {};         // ring: posted, not yet taken
-    int head_ = 0;
-    int count_ = 0;
-    bool closed_ = false;                      // Finish: no more posts
-    State state_ = State::Going;               // written by the courier's thread
-    HRESULT error_ = S_OK;
+    CriticalSection m_lock;                     // guards everything below
+    CONDITION_VARIABLE m_changed;               // a sample queued or taken, or closed
+    IMediaSample* m_queue[kSlots] = {};         // ring: posted, not yet taken
+    int m_head = 0;
+    int m_count = 0;
+    bool m_closed = false;                      // Finish: no more posts
+    State m_state = State::Going;               // written by the courier's thread
+    HRESULT m_error = S_OK;
 };
 
 }  // namespace korvane::filters

@@ -6,60 +6,60 @@
 
 namespace korvane::filters {
 
-SampleFiller::SampleFiller(OutputPin* pin, SampleCourier* courier) : pin_(pin), courier_(courier) {}
+SampleFiller::SampleFiller(OutputPin* pin, SampleCourier* courier) : m_pin(pin), m_courier(courier) {}
 
 SampleFiller::~SampleFiller() {
-    if (sample_)
-        sample_->Release();
+    if (m_sample)
+        m_sample->Release();
 }
 
 void SampleFiller::Fail(State state, HRESULT hr) {
-    state_ = state;
-    error_ = hr;
+    m_state = state;
+    m_error = hr;
 }
 
 bool SampleFiller::Write(const uint8_t* data, size_t size) {
-    while (size > 0 && state_ == State::Going) {
-        if (!sample_) {
-            HRESULT hr = pin_->GetDeliveryBuffer(&sample_);
+    while (size > 0 && m_state == State::Going) {
+        if (!m_sample) {
+            HRESULT hr = m_pin->GetDeliveryBuffer(&m_sample);
             if (FAILED(hr)) {
-                sample_ = nullptr;
+                m_sample = nullptr;
                 Fail(State::Stopped, hr);  // decommitted: we are being stopped
                 break;
             }
-            hr = sample_->GetPointer(&buffer_);
-            if (FAILED(hr) || !buffer_) {
+            hr = m_sample->GetPointer(&m_buffer);
+            if (FAILED(hr) || !m_buffer) {
                 Fail(State::Failed, FAILED(hr) ? hr : E_POINTER);
                 break;
             }
-            capacity_ = static_cast<size_t>(std::max<LONG>(sample_->GetSize(), 0));
-            filled_ = 0;
+            m_capacity = static_cast<size_t>(std::max<LONG>(m_sample->GetSize(), 0));
+            m_filled = 0;
         }
-        size_t take = std::min(size, capacity_ - filled_);
-        std::memcpy(buffer_ + filled_, data, take);
-        filled_ += take;
+        size_t take = std::min(size, m_capacity - m_filled);
+        std::memcpy(m_buffer + m_filled, data, take);
+        m_filled += take;
         data += take;
         size -= take;
-        if (filled_ == capacity_ && !Hand())
+        if (m_filled == m_capacity && !Hand())
             break;
     }
-    return state_ == State::Going;
+    return m_state == State::Going;
 }
 
 bool SampleFiller::Flush() {
-    if (sample_ && filled_ > 0 && state_ == State::Going)
+    if (m_sample && m_filled > 0 && m_state == State::Going)
         Hand();
-    return state_ == State::Going;
+    return m_state == State::Going;
 }
 
 bool SampleFiller::Hand() {
-    sample_->SetActualDataLength(static_cast<LONG>(filled_));
-    sample_->SetSyncPoint(TRUE);
-    IMediaSample* sample = sample_;
-    sample_ = nullptr;
-    if (!courier_->Post(sample))
-        Fail(courier_->Current(), courier_->Error());
-    return state_ == State::Going;
+    m_sample->SetActualDataLength(static_cast<LONG>(m_filled));
+    m_sample->SetSyncPoint(TRUE);
+    IMediaSample* sample = m_sample;
+    m_sample = nullptr;
+    if (!m_courier->Post(sample))
+        Fail(m_courier->Current(), m_courier->Error());
+    return m_state == State::Going;
 }
 
 }  // namespace korvane::filters

@@ -25,21 +25,21 @@ public:
     // Hands over a partly filled sample (the end of the stream).
     bool Flush();
 
-    State Current() const { return state_; }
-    HRESULT Error() const { return error_; }
+    State Current() const { return m_state; }
+    HRESULT Error() const { return m_error; }
 
 private:
     bool Hand();
     void Fail(State state, HRESULT hr);
 
-    OutputPin* pin_;
-    SampleCourier* courier_;
-    IMediaSample* sample_ = nullptr;  // being filled
-    BYTE* buffer_ = nullptr;
-    size_t capacity_ = 0;
-    size_t filled_ = 0;
-    State state_ = State::Going;
-    HRESULT error_ = S_OK;
+    OutputPin* m_pin;
+    SampleCourier* m_courier;
+    IMediaSample* m_sample = nullptr;  // being filled
+    BYTE* m_buffer = nullptr;
+    size_t m_capacity = 0;
+    size_t m_filled = 0;
+    State m_state = State::Going;
+    HRESULT m_error = S_OK;
 };
 
 }  // namespace korvane::filters

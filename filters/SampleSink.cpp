@@ -11,74 +11,74 @@ constexpr size_t kLendMinimum = 64 << 10;  // smaller writes are gathered into s
 }  // namespace
 
 bool SampleSink::Write(const uint8_t* data, size_t size) {
-    if (result_ != S_OK)
+    if (m_result != S_OK)
         return false;
-    if (lend_ && !current_ && size >= kLendMinimum && size <= static_cast<size_t>(MAXLONG)) {
+    if (m_lend && !m_current && size >= kLendMinimum && size <= static_cast<size_t>(MAXLONG)) {
         IMediaSample* sample = nullptr;
-        HRESULT hr = pin_->GetDeliveryBuffer(&sample);
+        HRESULT hr = m_pin->GetDeliveryBuffer(&sample);
         if (FAILED(hr)) {
-            result_ = hr;
+            m_result = hr;
             return false;
         }
         // Our output pins hand out our allocator's samples.
         static_cast<Sample*>(sample)->Borrow(data, static_cast<LONG>(size));
         sample->SetSyncPoint(TRUE);
-        hr = pin_->Deliver(sample);
+        hr = m_pin->Deliver(sample);
         sample->Release();
         if (hr != S_OK) {
-            result_ = hr;
+            m_result = hr;
             return false;
         }
         return true;
     }
     while (size > 0) {
-        if (!current_) {
-            HRESULT hr = pin_->GetDeliveryBuffer(&current_);
+        if (!m_current) {
+            HRESULT hr = m_pin->GetDeliveryBuffer(&m_current);
             if (FAILED(hr)) {
-                current_ = nullptr;
-                result_ = hr;
+                m_current = nullptr;
+                m_result = hr;
                 return false;
             }
-            hr = current_->GetPointer(&buffer_);
-            if (FAILED(hr) || !buffer_) {
+            hr = m_current->GetPointer(&m_buffer);
+            if (FAILED(hr) || !m_buffer) {
                 Discard();
-                result_ = FAILED(hr) ? hr : E_POINTER;
+                m_result = FAILED(hr) ? hr : E_POINTER;
                 return false;
             }
-            capacity_ = current_->GetSize();
-            used_ = 0;
+            m_capacity = m_current->GetSize();
+            m_used = 0;
         }
-        size_t n = std::min(size, static_cast<size_t>(capacity_ - used_));
-        std::memcpy(buffer_ + used_, data, n);
-        used_ += static_cast<LONG>(n);
+        size_t n = std::min(size, static_cast<size_t>(m_capacity - m_used));
+        std::memcpy(m_buffer + m_used, data, n);
+        m_used += static_cast<LONG>(n);
         data += n;
         size -= n;
-        if (used_ == capacity_ && !DeliverCurrent())
+        if (m_used == m_capacity && !DeliverCurrent())
             return false;
     }
     return true;
 }
 
 bool SampleSink::Flush() {
-    if (result_ != S_OK)
+    if (m_result != S_OK)
         return false;
-    return current_ ? DeliverCurrent() : true;
+    return m_current ? DeliverCurrent() : true;
 }
 
 void SampleSink::Discard() {
-    if (current_)
-        current_->Release();
-    current_ = nullptr;
+    if (m_current)
+        m_current->Release();
+    m_current = nullptr;
 }
 
 bool SampleSink::DeliverCurrent() {
-    current_->SetActualDataLength(used_);
-    current_->SetSyncPoint(TRUE);
-    HRESULT hr = pin_->Deliver(current_);
-    current_->Release();
-    current_ = nullptr;
+    m_current->SetActualDataLength(m_used);
+    m_current->SetSyncPoint(TRUE);
+    HRESULT hr = m_pin->Deliver(m_current);
+    m_current->Release();
+    m_current = nullptr;
     if (hr != S_OK) {
-        result_ = hr;
+        m_result = hr;
         return false;
     }
     return true;

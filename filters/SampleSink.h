@@ -8,13 +8,13 @@ namespace korvane::filters {
 
 class SampleSink final : public media::ByteSink {
 public:
-    explicit SampleSink(OutputPin* pin) : pin_(pin) {}
+    explicit SampleSink(OutputPin* pin) : m_pin(pin) {}
     ~SampleSink() override { Discard(); }
     SampleSink(const SampleSink&) = delete;
     SampleSink& operator=(const SampleSink&) = delete;
 
     // Whole chunks of the writer then reach the receiver without a copy (Sample::Borrow).
-    void LendBuffers(bool lend) { lend_ = lend; }
+    void LendBuffers(bool lend) { m_lend = lend; }
 
     bool Write(const uint8_t* data, size_t size) override;
     // Delivers a partly filled sample.
@@ -22,18 +22,18 @@ public:
     void Discard();
     // Why the last Write or Flush returned false: the downstream answer (S_FALSE when it
     // wants no more data) or the allocator's failure.
-    HRESULT Result() const { return result_; }
+    HRESULT Result() const { return m_result; }
 
 private:
     bool DeliverCurrent();
 
-    OutputPin* pin_;
-    IMediaSample* current_ = nullptr;
-    BYTE* buffer_ = nullptr;
-    LONG used_ = 0;
-    LONG capacity_ = 0;
-    HRESULT result_ = S_OK;
-    bool lend_ = false;
+    OutputPin* m_pin;
+    IMediaSample* m_current = nullptr;
+    BYTE* m_buffer = nullptr;
+    LONG m_used = 0;
+    LONG m_capacity = 0;
+    HRESULT m_result = S_OK;
+    bool m_lend = false;
 };
 
 }  // namespace korvane::filters

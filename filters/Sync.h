@@ -8,27 +8,27 @@ namespace korvane::filters {
 
 class CriticalSection {
 public:
-    CriticalSection() { InitializeCriticalSection(&cs_); }
-    ~CriticalSection() { DeleteCriticalSection(&cs_); }
+    CriticalSection() { InitializeCriticalSection(&m_cs); }
+    ~CriticalSection() { DeleteCriticalSection(&m_cs); }
     CriticalSection(const CriticalSection&) = delete;
     CriticalSection& operator=(const CriticalSection&) = delete;
-    void Enter() { EnterCriticalSection(&cs_); }
-    void Leave() { LeaveCriticalSection(&cs_); }
-    CRITICAL_SECTION* Native() { return &cs_; }
+    void Enter() { EnterCriticalSection(&m_cs); }
+    void Leave() { LeaveCriticalSection(&m_cs); }
+    CRITICAL_SECTION* Native() { return &m_cs; }
 
 private:
-    CRITICAL_SECTION cs_;
+    CRITICAL_SECTION m_cs;
 };
 
 class AutoLock {
 public:
-    explicit AutoLock(CriticalSection& cs) : cs_(cs) { cs_.Enter(); }
-    ~AutoLock() { cs_.Leave(); }
+    explicit AutoLock(CriticalSection& cs) : m_cs(cs) { m_cs.Enter(); }
+    ~AutoLock() { m_cs.Leave(); }
     AutoLock(const AutoLock&) = delete;
     AutoLock& operator=(const AutoLock&) = delete;
 
 private:
-    CriticalSection& cs_;
+    CriticalSection& m_cs;
 };
 
 }  // namespace korvane::filters

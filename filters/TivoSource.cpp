@@ -35,14 +35,14 @@ constexpr size_t kDecryptReadSize = 256 << 10;
 // media's ByteSource over a Win32 handle, so wide paths open as they are.
 class HandleByteSource final : public media::ByteSource {
 public:
-    explicit HandleByteSource(HANDLE file) : file_(file) {
+    explicit HandleByteSource(HANDLE file) : m_file(file) {
         LARGE_INTEGER size;
-        if (GetFileSizeEx(file_, &size))
-            size_ = static_cast<uint64_t>(size.QuadPart);
+        if (GetFileSizeEx(m_file, &size))
+            m_size = static_cast<uint64_t>(size.QuadPart);
         else
-            failed_ = true;
+            m_failed = true;
     }
-    uint64_t Size() const override { return size_; }
+    uint64_t Size() const override { return m_size; }
     size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
         size_t total = 0;
         while (total < size) {
@@ -51,9 +51,9 @@ public:
             at.OffsetHigh = static_cast<DWORD>((offset + total) >> 32);
             DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - total, 1u << 30));
             DWORD got = 0;
-            if (!ReadFile(file_, static_cast<BYTE*>(buffer) + total, chunk, &got, &at)) {
+            if (!ReadFile(m_file, static_cast<BYTE*>(buffer) + total, chunk, &got, &at)) {
                 if (GetLastError() != ERROR_HANDLE_EOF)
-                    failed_ = true;
+                    m_failed = true;
                 break;
             }
             if (got == 0)
@@ -62,12 +62,12 @@ public:
         }
         return total;
     }
-    bool Failed() const override { return failed_; }
+    bool Failed() const override { return m_failed; }
 
 private:
-    HANDLE file_;
-    uint64_t size_ = 0;
-    bool failed_ = false;
+    HANDLE m_file;
+    uint64_t m_size = 0;
+    bool m_failed = false;
 };
 
 class TivoSource;
@@ -79,12 +79,12 @@ public:
     HRESULT GetMediaType(int index, AM_MEDIA_TYPE* mt) override;
 
 private:
-    TivoSource* source_;
+    TivoSource* m_source;
 };
 
 class TivoSource final : public BaseFilter, public IFileSourceFilter {
 public:
-    TivoSource() : BaseFilter(CLSID_KorvaneTivoSource), stopEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    TivoSource() : BaseFilter(CLSID_KorvaneTivoSource), m_stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return BaseFilter::QueryInterface(iid, out); }
     STDMETHODIMP_(ULONG) AddRef() override { return BaseFilter::AddRef(); }
@@ -117,7 +117,7 @@ public:
             return E_POINTER;
         {
             AutoLock lock(StateLock());
-            if (output_)
+            if (m_output)
                 return E_UNEXPECTED;
         }
         HANDLE file = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -154,21 +154,21 @@ public:
             file = INVALID_HANDLE_VALUE;
         }
         AutoLock lock(StateLock());
-        if (output_) {  // another Load got there while this one was asking for the key
+        if (m_output) {  // another Load got there while this one was asking for the key
             if (file != INVALID_HANDLE_VALUE)
                 CloseHandle(file);
             return E_UNEXPECTED;
         }
-        file_ = file;
-        unusable_ = unusable;
-        fileName_ = fileName;
-        payloadOffset_ = tivo.payloadOffset;
-        payloadSize_ = tivo.payloadSize;
-        transport_ = tivo.payloadKind == media::PayloadKind::TransportStream;
-        encrypted_ = encrypted;
-        keys_ = keys;
+        m_file = file;
+        m_unusable = unusable;
+        m_fileName = fileName;
+        m_payloadOffset = tivo.payloadOffset;
+        m_payloadSize = tivo.payloadSize;
+        m_transport = tivo.payloadKind == media::PayloadKind::TransportStream;
+        m_encrypted = encrypted;
+        m_keys = keys;
         auto pin = std::make_unique<SourceOutput>(this, this);
-        output_ = pin.get();
+        m_output = pin.get();
         AddPin(std::move(pin));
         return S_OK;
     }
@@ -178,41 +178,41 @@ public:
             return E_POINTER;
         *fileName = nullptr;
         AutoLock lock(StateLock());
-        if (!output_)
+        if (!m_output)
             return S_OK;  // nothing loaded: a null name, as Wine's own sources answer
-        const size_t bytes = (fileName_.size() + 1) * sizeof(WCHAR);
+        const size_t bytes = (m_fileName.size() + 1) * sizeof(WCHAR);
         *fileName = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
         if (!*fileName)
             return E_OUTOFMEMORY;
-        CopyMemory(*fileName, fileName_.c_str(), bytes);
+        CopyMemory(*fileName, m_fileName.c_str(), bytes);
         if (mt && FAILED(GetOutputType(mt)))
             ZeroMemory(mt, sizeof(*mt));
         return S_OK;
     }
 
     HRESULT GetOutputType(AM_MEDIA_TYPE* mt) {
-        if (FAILED(unusable_))
-            return unusable_;
-        return MakeStreamListType(mt, streams_, transport_);
+        if (FAILED(m_unusable))
+            return m_unusable;
+        return MakeStreamListType(mt, m_streams, m_transport);
     }
 
 protected:
     HRESULT OnPause(bool fromStopped) override {
-        if (!fromStopped || !output_ || !output_->IsConnected() || FAILED(unusable_))
+        if (!fromStopped || !m_output || !m_output->IsConnected() || FAILED(m_unusable))
             return S_OK;
         LARGE_INTEGER at;
-        at.QuadPart = static_cast<LONGLONG>(payloadOffset_);
-        if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN))
+        at.QuadPart = static_cast<LONGLONG>(m_payloadOffset);
+        if (!SetFilePointerEx(m_file, at, nullptr, FILE_BEGIN))
             return HRESULT_FROM_WIN32(GetLastError());
-        stopping_ = false;
-        ResetEvent(stopEvent_);
-        thread_ = CreateThread(nullptr, 0, &TivoSource::StreamingThread, this, 0, nullptr);
-        return thread_ ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+        m_stopping = false;
+        ResetEvent(m_stopEvent);
+        m_thread = CreateThread(nullptr, 0, &TivoSource::StreamingThread, this, 0, nullptr);
+        return m_thread ? S_OK : HRESULT_FROM_WIN32(GetLastError());
     }
 
     void OnStop() override {
-        stopping_ = true;
-        SetEvent(stopEvent_);
+        m_stopping = true;
+        SetEvent(m_stopEvent);
     }
 
     // The state lock is free here: the thread never takes it, but joining under it would
@@ -221,16 +221,16 @@ protected:
 
 private:
     ~TivoSource() override {
-        stopping_ = true;
-        SetEvent(stopEvent_);
+        m_stopping = true;
+        SetEvent(m_stopEvent);
         JoinThread();
-        if (file_ != INVALID_HANDLE_VALUE)
-            CloseHandle(file_);
-        CloseHandle(stopEvent_);
+        if (m_file != INVALID_HANDLE_VALUE)
+            CloseHandle(m_file);
+        CloseHandle(m_stopEvent);
     }
 
     void JoinThread() {
-        HANDLE thread = InterlockedExchangePointer(&thread_, nullptr);
+        HANDLE thread = InterlockedExchangePointer(&m_thread, nullptr);
         if (thread) {
             WaitForSingleObject(thread, INFINITE);
             CloseHandle(thread);
@@ -238,18 +238,18 @@ private:
     }
 
     HRESULT DescribeStreams(const media::TivoFile& tivo) {
-        ZeroMemory(&streams_, sizeof(streams_));
-        streams_.size = sizeof(streams_);
-        streams_.payloadSize = tivo.payloadSize;
+        ZeroMemory(&m_streams, sizeof(m_streams));
+        m_streams.size = sizeof(m_streams);
+        m_streams.payloadSize = tivo.payloadSize;
         for (const auto& s : tivo.probe.streams) {
-            if (streams_.streamCount == kMaxListedStreams)
+            if (m_streams.streamCount == kMaxListedStreams)
                 break;
-            ListedStream& l = streams_.streams[streams_.streamCount++];
+            ListedStream& l = m_streams.streams[m_streams.streamCount++];
             l.streamId = s.key.streamId;
             l.substreamId = s.key.substreamId;
             l.kind = static_cast<uint8_t>(s.kind);
         }
-        return streams_.streamCount ? S_OK : VFW_E_INVALID_FILE_FORMAT;
+        return m_streams.streamCount ? S_OK : VFW_E_INVALID_FILE_FORMAT;
     }
 
     // Nothing may leave a thread procedure. A stream that threw ends like one that failed:
@@ -260,9 +260,9 @@ private:
             source->Stream();
             return S_OK;
         });
-        if (FAILED(hr) && !source->stopping_) {
+        if (FAILED(hr) && !source->m_stopping) {
             source->NotifyEvent(EC_ERRORABORT, hr, 0);
-            source->output_->DeliverEndOfStream();
+            source->m_output->DeliverEndOfStream();
         }
         return 0;
     }
@@ -271,28 +271,28 @@ private:
     void Pace() {
         DWORD ms = SourcePacingMilliseconds();
         if (ms)
-            WaitForSingleObject(stopEvent_, ms);
+            WaitForSingleObject(m_stopEvent, ms);
     }
 
     void Stream() {
-        if (!encrypted_)
+        if (!m_encrypted)
             StreamAsStored();
-        else if (transport_)
+        else if (m_transport)
             StreamDecrypted<media::TransportStreamDecryptor>();
         else
             StreamDecrypted<media::ProgramStreamDecryptor>();
     }
 
     // Runs without any lock of ours; Stop decommits the allocator (waking GetBuffer) and
-    // sets stopping_, then joins.
+    // sets m_stopping, then joins.
     void StreamAsStored() {
-        uint64_t remaining = payloadSize_;
+        uint64_t remaining = m_payloadSize;
         HRESULT endResult = S_OK;
-        while (!stopping_) {
+        while (!m_stopping) {
             if (remaining == 0)
                 break;
             IMediaSample* sample = nullptr;
-            HRESULT hr = output_->GetDeliveryBuffer(&sample);
+            HRESULT hr = m_output->GetDeliveryBuffer(&sample);
             if (FAILED(hr))
                 return;  // decommitted: we are being stopped
             BYTE* buffer = nullptr;
@@ -304,7 +304,7 @@ private:
             }
             DWORD want = static_cast<DWORD>(std::min<uint64_t>(remaining, static_cast<uint64_t>(sample->GetSize())));
             DWORD got = 0;
-            if (!ReadFile(file_, buffer, want, &got, nullptr)) {
+            if (!ReadFile(m_file, buffer, want, &got, nullptr)) {
                 sample->Release();
                 endResult = HRESULT_FROM_WIN32(GetLastError());
                 break;
@@ -316,23 +316,23 @@ private:
             remaining -= got;
             sample->SetActualDataLength(static_cast<LONG>(got));
             sample->SetSyncPoint(TRUE);
-            hr = output_->Deliver(sample);
+            hr = m_output->Deliver(sample);
             sample->Release();
             if (hr == S_FALSE)
                 break;  // downstream wants no more; it still needs the end of stream
             if (FAILED(hr)) {
-                if (stopping_ || hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED)
+                if (m_stopping || hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED)
                     return;  // the graph is stopping, downstream first
                 endResult = hr;
                 break;
             }
             Pace();
         }
-        if (stopping_)
+        if (m_stopping)
             return;
         if (FAILED(endResult))
             NotifyEvent(EC_ERRORABORT, endResult, 0);
-        output_->DeliverEndOfStream();
+        m_output->DeliverEndOfStream();
     }
 
     // The same for an encrypted payload: read in pieces, decrypted in place, and only the
@@ -344,20 +344,20 @@ private:
     template <class Decryptor>
     void StreamDecrypted() {
         media::AlignedBuffer piece(kDecryptReadSize);
-        Decryptor decryptor(keys_);
-        SampleCourier courier(output_, &stopping_, [this] { Pace(); });
+        Decryptor decryptor(m_keys);
+        SampleCourier courier(m_output, &m_stopping, [this] { Pace(); });
         if (!courier.Start()) {
             NotifyEvent(EC_ERRORABORT, HRESULT_FROM_WIN32(GetLastError()), 0);
-            output_->DeliverEndOfStream();
+            m_output->DeliverEndOfStream();
             return;
         }
-        SampleFiller filler(output_, &courier);
-        uint64_t remaining = payloadSize_;
+        SampleFiller filler(m_output, &courier);
+        uint64_t remaining = m_payloadSize;
         HRESULT endResult = S_OK;
-        while (!stopping_ && remaining > 0 && filler.Current() == SampleFiller::State::Going) {
+        while (!m_stopping && remaining > 0 && filler.Current() == SampleFiller::State::Going) {
             DWORD want = static_cast<DWORD>(std::min<uint64_t>(remaining, piece.Size()));
             DWORD got = 0;
-            if (!ReadFile(file_, piece.Data(), want, &got, nullptr)) {
+            if (!ReadFile(m_file, piece.Data(), want, &got, nullptr)) {
                 endResult = HRESULT_FROM_WIN32(GetLastError());
                 break;
             }
@@ -369,13 +369,13 @@ private:
                 break;
             }
         }
-        if (SUCCEEDED(endResult) && !stopping_ && filler.Current() == SampleFiller::State::Going) {
+        if (SUCCEEDED(endResult) && !m_stopping && filler.Current() == SampleFiller::State::Going) {
             decryptor.Finish(filler);
             filler.Flush();
         }
         courier.Finish();
         SampleCourier::State delivery = courier.Current();
-        if (stopping_ || filler.Current() == SampleFiller::State::Stopped || delivery == SampleCourier::State::Stopped)
+        if (m_stopping || filler.Current() == SampleFiller::State::Stopped || delivery == SampleCourier::State::Stopped)
             return;
         if (filler.Current() == SampleFiller::State::Failed)
             endResult = filler.Error();
@@ -384,7 +384,7 @@ private:
         ReportDamage(decryptor.Stats());
         if (FAILED(endResult))
             NotifyEvent(EC_ERRORABORT, endResult, 0);
-        output_->DeliverEndOfStream();
+        m_output->DeliverEndOfStream();
     }
 
     // Damage does not stop a conversion (a recording with a bad stretch still converts);
@@ -400,27 +400,27 @@ private:
     }
 
     friend class SourceOutput;
-    SourceOutput* output_ = nullptr;         // made by Load
-    HANDLE file_ = INVALID_HANDLE_VALUE;     // Load; read only by the streaming thread
-    std::wstring fileName_;
-    uint64_t payloadOffset_ = 0;
-    uint64_t payloadSize_ = 0;
-    bool transport_ = false;
-    bool encrypted_ = false;                 // Load: the payload is decrypted with keys_
-    media::TivoKeys keys_;                   // Load; read only by the streaming thread
-    HRESULT unusable_ = S_OK;                // why a loaded file cannot be delivered
-    StreamListFormat streams_{};
-    HANDLE thread_ = nullptr;                // started by Pause, joined by Stop
-    volatile bool stopping_ = false;         // set by Stop, read by the streaming thread
-    HANDLE stopEvent_;                       // set by Stop: ends a test pacing wait at once
+    SourceOutput* m_output = nullptr;         // made by Load
+    HANDLE m_file = INVALID_HANDLE_VALUE;     // Load; read only by the streaming thread
+    std::wstring m_fileName;
+    uint64_t m_payloadOffset = 0;
+    uint64_t m_payloadSize = 0;
+    bool m_transport = false;
+    bool m_encrypted = false;                 // Load: the payload is decrypted with m_keys
+    media::TivoKeys m_keys;                   // Load; read only by the streaming thread
+    HRESULT m_unusable = S_OK;                // why a loaded file cannot be delivered
+    StreamListFormat m_streams{};
+    HANDLE m_thread = nullptr;                // started by Pause, joined by Stop
+    volatile bool m_stopping = false;         // set by Stop, read by the streaming thread
+    HANDLE m_stopEvent;                       // set by Stop: ends a test pacing wait at once
 };
 
 SourceOutput::SourceOutput(TivoSource* source, BaseFilter* filter)
-    : OutputPin(filter, L"Output", kSourceBuffers, kSourceBufferSize), source_(source) {}
+    : OutputPin(filter, L"Output", kSourceBuffers, kSourceBufferSize), m_source(source) {}
 
 HRESULT SourceOutput::CheckMediaType(const AM_MEDIA_TYPE* mt) {
     MediaType ours;
-    if (FAILED(source_->GetOutputType(ours.Get())))
+    if (FAILED(m_source->GetOutputType(ours.Get())))
         return S_FALSE;
     return MediaTypesEqual(mt, ours.Get()) ? S_OK : S_FALSE;
 }
@@ -428,7 +428,7 @@ HRESULT SourceOutput::CheckMediaType(const AM_MEDIA_TYPE* mt) {
 HRESULT SourceOutput::GetMediaType(int index, AM_MEDIA_TYPE* mt) {
     if (index != 0)
         return VFW_S_NO_MORE_ITEMS;
-    return source_->GetOutputType(mt);
+    return m_source->GetOutputType(mt);
 }
 
 }  // namespace

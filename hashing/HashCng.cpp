@@ -12,37 +12,37 @@ namespace {
 
 class AlgorithmHandle {
 public:
-    explicit AlgorithmHandle(LPCWSTR name) { status_ = BCryptOpenAlgorithmProvider(&handle_, name, nullptr, 0); }
+    explicit AlgorithmHandle(LPCWSTR name) { m_status = BCryptOpenAlgorithmProvider(&m_handle, name, nullptr, 0); }
     ~AlgorithmHandle() {
-        if (handle_) BCryptCloseAlgorithmProvider(handle_, 0);
+        if (m_handle) BCryptCloseAlgorithmProvider(m_handle, 0);
     }
     AlgorithmHandle(const AlgorithmHandle&) = delete;
     AlgorithmHandle& operator=(const AlgorithmHandle&) = delete;
-    bool Ok() const { return BCRYPT_SUCCESS(status_) && handle_; }
-    BCRYPT_ALG_HANDLE Get() const { return handle_; }
+    bool Ok() const { return BCRYPT_SUCCESS(m_status) && m_handle; }
+    BCRYPT_ALG_HANDLE Get() const { return m_handle; }
 
 private:
-    BCRYPT_ALG_HANDLE handle_ = nullptr;
-    NTSTATUS status_ = 0;
+    BCRYPT_ALG_HANDLE m_handle = nullptr;
+    NTSTATUS m_status = 0;
 };
 
 class HashHandle {
 public:
     explicit HashHandle(BCRYPT_ALG_HANDLE algorithm) {
         // A null object buffer lets CNG allocate the hash object itself (Windows 7 and later).
-        status_ = BCryptCreateHash(algorithm, &handle_, nullptr, 0, nullptr, 0, 0);
+        m_status = BCryptCreateHash(algorithm, &m_handle, nullptr, 0, nullptr, 0, 0);
     }
     ~HashHandle() {
-        if (handle_) BCryptDestroyHash(handle_);
+        if (m_handle) BCryptDestroyHash(m_handle);
     }
     HashHandle(const HashHandle&) = delete;
     HashHandle& operator=(const HashHandle&) = delete;
-    bool Ok() const { return BCRYPT_SUCCESS(status_) && handle_; }
-    BCRYPT_HASH_HANDLE Get() const { return handle_; }
+    bool Ok() const { return BCRYPT_SUCCESS(m_status) && m_handle; }
+    BCRYPT_HASH_HANDLE Get() const { return m_handle; }
 
 private:
-    BCRYPT_HASH_HANDLE handle_ = nullptr;
-    NTSTATUS status_ = 0;
+    BCRYPT_HASH_HANDLE m_handle = nullptr;
+    NTSTATUS m_status = 0;
 };
 
 }  // namespace

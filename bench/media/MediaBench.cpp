@@ -41,31 +41,31 @@ struct Source {
 
 class Loader final : public PacketHandler {
 public:
-    explicit Loader(Source& s) : s_(s) {}
+    explicit Loader(Source& s) : m_s(s) {}
     bool OnPacket(const PesPacket& p) override {
-        auto it = index_.find(p.key);
-        if (it == index_.end()) {
-            it = index_.emplace(p.key, static_cast<int>(s_.streams.size())).first;
-            s_.streams.push_back({p.key, p.kind, 0});
+        auto it = m_index.find(p.key);
+        if (it == m_index.end()) {
+            it = m_index.emplace(p.key, static_cast<int>(m_s.streams.size())).first;
+            m_s.streams.push_back({p.key, p.kind, 0});
         }
         SourcePacket sp{it->second, p.hasPts, p.hasDts, p.pts, p.dts,
                         std::vector<uint8_t>(p.payload, p.payload + p.payloadSize), {0, 0, 0, 0}, p.substreamHeaderSize};
         std::memcpy(sp.sub, p.substreamHeader, 4);
-        s_.packets.push_back(std::move(sp));
+        m_s.packets.push_back(std::move(sp));
         for (int64_t t : {p.pts, p.dts}) {
             if ((t == p.pts && p.hasPts) || (t == p.dts && p.hasDts)) {
-                lo_ = std::min(lo_, t);
-                hi_ = std::max(hi_, t);
+                m_lo = std::min(m_lo, t);
+                m_hi = std::max(m_hi, t);
             }
         }
         return true;
     }
-    void Done() { s_.period = hi_ - lo_ + 3600; }
+    void Done() { m_s.period = m_hi - m_lo + 3600; }
 
 private:
-    Source& s_;
-    std::map<StreamKey, int> index_;
-    int64_t lo_ = INT64_MAX, hi_ = INT64_MIN;
+    Source& m_s;
+    std::map<StreamKey, int> m_index;
+    int64_t m_lo = INT64_MAX, m_hi = INT64_MIN;
 };
 
 bool LoadSource(const std::string& path, Source* source) {

@@ -37,22 +37,22 @@ constexpr std::align_val_t kPageAlignment{4096};
 }  // namespace
 
 AlignedBuffer::~AlignedBuffer() {
-    if (data_) ::operator delete[](data_, kPageAlignment);
+    if (m_data) ::operator delete[](m_data, kPageAlignment);
 }
 
 void AlignedBuffer::Resize(size_t size) {
-    if (size == size_) return;
-    if (data_) ::operator delete[](data_, kPageAlignment);
-    data_ = nullptr;
-    size_ = 0;
-    if (size) data_ = static_cast<uint8_t*>(::operator new[](size, kPageAlignment));
-    size_ = size;
+    if (size == m_size) return;
+    if (m_data) ::operator delete[](m_data, kPageAlignment);
+    m_data = nullptr;
+    m_size = 0;
+    if (size) m_data = static_cast<uint8_t*>(::operator new[](size, kPageAlignment));
+    m_size = size;
 }
 
 size_t MemoryByteSource::ReadAt(uint64_t offset, void* buffer, size_t size) {
-    if (offset >= size_) return 0;
-    size_t n = static_cast<size_t>(size_ - offset) < size ? static_cast<size_t>(size_ - offset) : size;
-    std::memcpy(buffer, data_ + offset, n);
+    if (offset >= m_size) return 0;
+    size_t n = static_cast<size_t>(m_size - offset) < size ? static_cast<size_t>(m_size - offset) : size;
+    std::memcpy(buffer, m_data + offset, n);
     return n;
 }
 
@@ -61,45 +61,45 @@ FileByteSource::~FileByteSource() { Close(); }
 bool FileByteSource::Open(const std::string& path, std::string* error) {
     Close();
     errno = 0;
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_) {
+    m_file = std::fopen(path.c_str(), "rb");
+    if (!m_file) {
         if (error) *error = "Cannot open \"" + path + "\"" + Reason() + ".";
         return false;
     }
-    if (!MeasureFile(file_, &size_)) {
+    if (!MeasureFile(m_file, &m_size)) {
         if (error) *error = "Cannot measure the size of \"" + path + "\"" + Reason() + ".";
         Close();
         return false;
     }
-    position_ = 0;
-    failed_ = false;
+    m_position = 0;
+    m_failed = false;
     return true;
 }
 
 void FileByteSource::Close() {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
-    size_ = 0;
-    position_ = 0;
+    if (m_file) std::fclose(m_file);
+    m_file = nullptr;
+    m_size = 0;
+    m_position = 0;
 }
 
 size_t FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t size) {
-    if (!file_ || offset >= size_ || size == 0) return 0;
-    if (offset != position_) {
-        if (SeekTo(file_, offset) != 0) {
-            failed_ = true;
+    if (!m_file || offset >= m_size || size == 0) return 0;
+    if (offset != m_position) {
+        if (SeekTo(m_file, offset) != 0) {
+            m_failed = true;
             return 0;
         }
-        position_ = offset;
+        m_position = offset;
     }
-    size_t n = std::fread(buffer, 1, size, file_);
-    position_ += n;
-    if (n < size && std::ferror(file_)) failed_ = true;
+    size_t n = std::fread(buffer, 1, size, m_file);
+    m_position += n;
+    if (n < size && std::ferror(m_file)) m_failed = true;
     return n;
 }
 
 bool MemoryByteSink::Write(const uint8_t* data, size_t size) {
-    bytes_.insert(bytes_.end(), data, data + size);
+    m_bytes.insert(m_bytes.end(), data, data + size);
     return true;
 }
 
@@ -108,31 +108,31 @@ FileByteSink::~FileByteSink() { Close(nullptr); }
 bool FileByteSink::Open(const std::string& path, std::string* error) {
     Close(nullptr);
     errno = 0;
-    file_ = std::fopen(path.c_str(), "wb");
-    if (!file_) {
+    m_file = std::fopen(path.c_str(), "wb");
+    if (!m_file) {
         if (error) *error = "Cannot create \"" + path + "\"" + Reason() + ".";
         return false;
     }
     // Callers write large pieces; stdio's buffer would only split them.
-    std::setvbuf(file_, nullptr, _IONBF, 0);
-    path_ = path;
-    failed_ = false;
+    std::setvbuf(m_file, nullptr, _IONBF, 0);
+    m_path = path;
+    m_failed = false;
     return true;
 }
 
 bool FileByteSink::Write(const uint8_t* data, size_t size) {
-    if (!file_ || failed_) return false;
-    if (size != 0 && std::fwrite(data, 1, size, file_) != size) failed_ = true;
-    return !failed_;
+    if (!m_file || m_failed) return false;
+    if (size != 0 && std::fwrite(data, 1, size, m_file) != size) m_failed = true;
+    return !m_failed;
 }
 
 bool FileByteSink::Close(std::string* error) {
-    if (!file_) return true;
+    if (!m_file) return true;
     errno = 0;
-    bool ok = !failed_ && std::fflush(file_) == 0 && !std::ferror(file_);
-    if (std::fclose(file_) != 0) ok = false;
-    file_ = nullptr;
-    if (!ok && error) *error = "Cannot write \"" + path_ + "\"" + Reason() + ".";
+    bool ok = !m_failed && std::fflush(m_file) == 0 && !std::ferror(m_file);
+    if (std::fclose(m_file) != 0) ok = false;
+    m_file = nullptr;
+    if (!ok && error) *error = "Cannot write \"" + m_path + "\"" + Reason() + ".";
     return ok;
 }
 

@@ -62,7 +62,7 @@ PacketResult DecryptPacket(uint8_t* p, size_t size, KeystreamSet& keystreams, si
 
 class ProgramStreamDecryptor::Impl {
 public:
-    explicit Impl(const TivoKeys& keys) : keystreams_(keys.media) {}
+    explicit Impl(const TivoKeys& keys) : m_keystreams(keys.media) {}
 
     bool OnUnit(uint8_t* p, size_t size, ps::OutputRun& out) {
         const uint8_t id = p[3];
@@ -77,7 +77,7 @@ public:
             return true;
         }
         size_t removed = 0;
-        switch (pes::DecryptPacket(p, size, keystreams_, &removed)) {
+        switch (pes::DecryptPacket(p, size, m_keystreams, &removed)) {
         case pes::PacketResult::Decrypted:
             ++stats.packetsDecrypted;
             return out.Add(p + removed, size - removed);
@@ -102,51 +102,51 @@ public:
     }
 
     const DecryptStats& Stats() {
-        stats.keystreamRebuilds = keystreams_.Rebuilds() - rebuildsBefore_;
+        stats.keystreamRebuilds = m_keystreams.Rebuilds() - m_rebuildsBefore;
         return stats;
     }
 
     void Reset() {
         splitter.Reset();
-        keystreams_.Reset();
+        m_keystreams.Reset();
         stats = DecryptStats{};
-        rebuildsBefore_ = keystreams_.Rebuilds();
+        m_rebuildsBefore = m_keystreams.Rebuilds();
     }
 
     ps::UnitSplitter splitter;
     DecryptStats stats;
 
 private:
-    KeystreamSet keystreams_;
-    uint64_t rebuildsBefore_ = 0;
+    KeystreamSet m_keystreams;
+    uint64_t m_rebuildsBefore = 0;
 };
 
-ProgramStreamDecryptor::ProgramStreamDecryptor(const TivoKeys& keys) : impl_(new Impl(keys)) {}
+ProgramStreamDecryptor::ProgramStreamDecryptor(const TivoKeys& keys) : m_impl(new Impl(keys)) {}
 
 ProgramStreamDecryptor::~ProgramStreamDecryptor() = default;
 
 bool ProgramStreamDecryptor::Feed(uint8_t* data, size_t size, ByteSink& out) {
-    if (failed_) return false;
-    impl_->stats.bytesIn += size;
+    if (m_failed) return false;
+    m_impl->stats.bytesIn += size;
     ps::OutputRun run(out);
-    failed_ = !impl_->splitter.Feed(data, size, *impl_, run);
-    impl_->stats.bytesOut += run.Written();
-    return !failed_;
+    m_failed = !m_impl->splitter.Feed(data, size, *m_impl, run);
+    m_impl->stats.bytesOut += run.Written();
+    return !m_failed;
 }
 
 bool ProgramStreamDecryptor::Finish(ByteSink& out) {
-    if (failed_) return false;
+    if (m_failed) return false;
     ps::OutputRun run(out);
-    failed_ = !impl_->splitter.Finish(*impl_, run);
-    impl_->stats.bytesOut += run.Written();
-    return !failed_;
+    m_failed = !m_impl->splitter.Finish(*m_impl, run);
+    m_impl->stats.bytesOut += run.Written();
+    return !m_failed;
 }
 
 void ProgramStreamDecryptor::Reset() {
-    impl_->Reset();
-    failed_ = false;
+    m_impl->Reset();
+    m_failed = false;
 }
 
-const DecryptStats& ProgramStreamDecryptor::Stats() const { return impl_->Stats(); }
+const DecryptStats& ProgramStreamDecryptor::Stats() const { return m_impl->Stats(); }
 
 }  // namespace korvane::media

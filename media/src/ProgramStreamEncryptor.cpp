@@ -7,8 +7,8 @@ namespace korvane::media {
 
 class ProgramStreamEncryptor::Impl {
 public:
-    Impl(const TivoKeys& keys, const EncryptOptions& options) : options_(options), keystreams_(keys.media) {
-        if (options_.packetsPerBlock == 0) options_.packetsPerBlock = 1;
+    Impl(const TivoKeys& keys, const EncryptOptions& options) : m_options(options), m_keystreams(keys.media) {
+        if (m_options.packetsPerBlock == 0) m_options.packetsPerBlock = 1;
     }
 
     bool OnUnit(uint8_t* p, size_t size, ps::OutputRun& out) {
@@ -31,17 +31,17 @@ public:
         if (size_t(p[8]) + added > 255 || size - 6 + added > 65535)
             return Fail("a PES packet is too long to take the 16-byte record");
 
-        uint32_t& count = packetCounts_[id];
-        const uint32_t block = (options_.firstBlock + count / options_.packetsPerBlock) & 0xFFFFFF;
-        if (count % options_.packetsPerBlock == 0 && count != 0) ++stats.blockChanges;
+        uint32_t& count = m_packetCounts[id];
+        const uint32_t block = (m_options.firstBlock + count / m_options.packetsPerBlock) & 0xFFFFFF;
+        if (count % m_options.packetsPerBlock == 0 && count != 0) ++stats.blockChanges;
         ++count;
-        TuringKeystream* keystream = keystreams_.Select(id, id, block);
+        TuringKeystream* keystream = m_keystreams.Select(id, id, block);
         if (!keystream) return Fail("the hash library failed");
         const size_t headerEnd = size_t(9) + p[8];
         keystream->Skip(4);
         keystream->Xor(p + headerEnd, size - headerEnd);
 
-        uint8_t* insert = extra_;
+        uint8_t* insert = m_extra;
         if (walk == pes::HeaderWalk::Ok) {
             p[at] |= pes::kPrivateDataFlag;
         } else {
@@ -53,7 +53,7 @@ public:
         p[8] = static_cast<uint8_t>(p[8] + added);
         pes::SetPacketLength(p, size + added);
         ++stats.packetsEncrypted;
-        return out.Add(p, insertAt) && out.Add(extra_, added) && out.Add(p + insertAt, size - insertAt);
+        return out.Add(p, insertAt) && out.Add(m_extra, added) && out.Add(p + insertAt, size - insertAt);
     }
 
     void OnSkipped(size_t, bool newStretch) {
@@ -72,36 +72,36 @@ public:
     std::string error;
 
 private:
-    EncryptOptions options_;
-    KeystreamSet keystreams_;
-    uint32_t packetCounts_[256] = {};
-    uint8_t extra_[pes::kRecordSize + 1] = {};
+    EncryptOptions m_options;
+    KeystreamSet m_keystreams;
+    uint32_t m_packetCounts[256] = {};
+    uint8_t m_extra[pes::kRecordSize + 1] = {};
 };
 
 ProgramStreamEncryptor::ProgramStreamEncryptor(const TivoKeys& keys, const EncryptOptions& options)
-    : impl_(new Impl(keys, options)) {}
+    : m_impl(new Impl(keys, options)) {}
 
 ProgramStreamEncryptor::~ProgramStreamEncryptor() = default;
 
 bool ProgramStreamEncryptor::Feed(uint8_t* data, size_t size, ByteSink& out) {
-    if (!error_.empty()) return false;
-    impl_->stats.bytesIn += size;
+    if (!m_error.empty()) return false;
+    m_impl->stats.bytesIn += size;
     ps::OutputRun run(out);
-    bool ok = impl_->splitter.Feed(data, size, *impl_, run) && impl_->error.empty();
-    impl_->stats.bytesOut += run.Written();
-    if (!ok) error_ = impl_->error.empty() ? "Cannot write the encrypted stream." : impl_->error;
+    bool ok = m_impl->splitter.Feed(data, size, *m_impl, run) && m_impl->error.empty();
+    m_impl->stats.bytesOut += run.Written();
+    if (!ok) m_error = m_impl->error.empty() ? "Cannot write the encrypted stream." : m_impl->error;
     return ok;
 }
 
 bool ProgramStreamEncryptor::Finish(ByteSink& out) {
-    if (!error_.empty()) return false;
+    if (!m_error.empty()) return false;
     ps::OutputRun run(out);
-    bool ok = impl_->splitter.Finish(*impl_, run) && impl_->error.empty();
-    impl_->stats.bytesOut += run.Written();
-    if (!ok) error_ = impl_->error.empty() ? "Cannot write the encrypted stream." : impl_->error;
+    bool ok = m_impl->splitter.Finish(*m_impl, run) && m_impl->error.empty();
+    m_impl->stats.bytesOut += run.Written();
+    if (!ok) m_error = m_impl->error.empty() ? "Cannot write the encrypted stream." : m_impl->error;
     return ok;
 }
 
-const EncryptStats& ProgramStreamEncryptor::Stats() const { return impl_->stats; }
+const EncryptStats& ProgramStreamEncryptor::Stats() const { return m_impl->stats; }
 
 }  // namespace korvane::media

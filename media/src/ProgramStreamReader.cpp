@@ -44,77 +44,77 @@ size_t FindSystemStartCode(const uint8_t* p, size_t size, size_t from) {
 
 }  // namespace
 
-ProgramStreamReader::ProgramStreamReader() { carry_.reserve(kMaxUnit + 64); }
+ProgramStreamReader::ProgramStreamReader() { m_carry.reserve(kMaxUnit + 64); }
 
 void ProgramStreamReader::Reset() {
-    carry_.clear();
-    carryOffset_ = 0;
-    status_ = ReaderStatus::Ok;
-    stats_ = ReaderStats{};
-    inDamage_ = false;
-    haveScr_ = false;
-    scrBase_ = 0;
-    scrExtension_ = 0;
-    rawAc3_ = -1;
+    m_carry.clear();
+    m_carryOffset = 0;
+    m_status = ReaderStatus::Ok;
+    m_stats = ReaderStats{};
+    m_inDamage = false;
+    m_haveScr = false;
+    m_scrBase = 0;
+    m_scrExtension = 0;
+    m_rawAc3 = -1;
 }
 
 std::string ProgramStreamReader::ErrorText() const {
-    return status_ == ReaderStatus::Encrypted ? kEncryptedPayloadText : "";
+    return m_status == ReaderStatus::Encrypted ? kEncryptedPayloadText : "";
 }
 
 bool ProgramStreamReader::Feed(const uint8_t* data, size_t size, PacketHandler& handler) {
-    if (status_ != ReaderStatus::Ok) return false;
-    uint64_t dataOffset = stats_.bytesIn;
-    stats_.bytesIn += size;
-    if (!carry_.empty()) {
+    if (m_status != ReaderStatus::Ok) return false;
+    uint64_t dataOffset = m_stats.bytesIn;
+    m_stats.bytesIn += size;
+    if (!m_carry.empty()) {
         // Complete the unit left from the last chunk in the carry buffer; once parsing has
         // passed the carried bytes, continue straight in the caller's data.
-        size_t old = carry_.size();
+        size_t old = m_carry.size();
         size_t take = std::min(size, kMaxUnit + 16);
-        carry_.insert(carry_.end(), data, data + take);
-        size_t used = ParseBuffer(carry_.data(), carry_.size(), carryOffset_, false, handler);
-        if (status_ != ReaderStatus::Ok) return false;
+        m_carry.insert(m_carry.end(), data, data + take);
+        size_t used = ParseBuffer(m_carry.data(), m_carry.size(), m_carryOffset, false, handler);
+        if (m_status != ReaderStatus::Ok) return false;
         if (used < old) {
-            carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(used));
-            carryOffset_ += used;
+            m_carry.erase(m_carry.begin(), m_carry.begin() + static_cast<std::ptrdiff_t>(used));
+            m_carryOffset += used;
             if (take == size) return true;
             // A unit never needs more than kMaxUnit bytes, so this cannot happen; should it,
             // the carried bytes count as damage rather than stall the reader.
-            stats_.bytesSkipped += old - used;
-            ++stats_.damageEvents;
-            carry_.clear();
+            m_stats.bytesSkipped += old - used;
+            ++m_stats.damageEvents;
+            m_carry.clear();
             used = old;
         } else {
-            carry_.clear();
+            m_carry.clear();
         }
         data += used - old;
         size -= used - old;
         dataOffset += used - old;
     }
     size_t used = ParseBuffer(data, size, dataOffset, false, handler);
-    if (status_ != ReaderStatus::Ok) return false;
-    carry_.assign(data + used, data + size);
-    carryOffset_ = dataOffset + used;
+    if (m_status != ReaderStatus::Ok) return false;
+    m_carry.assign(data + used, data + size);
+    m_carryOffset = dataOffset + used;
     return true;
 }
 
 bool ProgramStreamReader::Finish(PacketHandler& handler) {
-    if (status_ != ReaderStatus::Ok) return false;
-    if (!carry_.empty()) ParseBuffer(carry_.data(), carry_.size(), carryOffset_, true, handler);
-    carry_.clear();
-    return status_ == ReaderStatus::Ok;
+    if (m_status != ReaderStatus::Ok) return false;
+    if (!m_carry.empty()) ParseBuffer(m_carry.data(), m_carry.size(), m_carryOffset, true, handler);
+    m_carry.clear();
+    return m_status == ReaderStatus::Ok;
 }
 
 size_t ProgramStreamReader::ParseBuffer(const uint8_t* data, size_t size, uint64_t base, bool atEnd,
                                         PacketHandler& handler) {
     size_t pos = 0;
-    while (pos < size && status_ == ReaderStatus::Ok) {
+    while (pos < size && m_status == ReaderStatus::Ok) {
         size_t used = 0;
-        unitOffset_ = base + pos;
+        m_unitOffset = base + pos;
         Parse r = ParseUnit(data + pos, size - pos, atEnd, &used, handler);
         if (r == Parse::Done) {
             pos += used;
-            inDamage_ = false;
+            m_inDamage = false;
             continue;
         }
         if (r == Parse::NeedMore) break;
@@ -137,11 +137,11 @@ size_t ProgramStreamReader::Resync(const uint8_t* p, size_t avail, bool atEnd) {
         skip = avail > 3 ? avail - 3 : 0;
         if (skip == 0) return 0;
     }
-    if (!inDamage_) {
-        inDamage_ = true;
-        ++stats_.damageEvents;
+    if (!m_inDamage) {
+        m_inDamage = true;
+        ++m_stats.damageEvents;
     }
-    stats_.bytesSkipped += skip;
+    m_stats.bytesSkipped += skip;
     return skip;
 }
 
@@ -151,7 +151,7 @@ ProgramStreamReader::Parse ProgramStreamReader::ParseUnit(const uint8_t* p, size
     if (!IsStartCodePrefix(p) || !IsSystemCode(p[3])) return Parse::Damaged;
     uint8_t code = p[3];
     if (code == 0xB9) {
-        ++stats_.endCodes;
+        ++m_stats.endCodes;
         *used = 4;
         return Parse::Done;
     }
@@ -164,22 +164,22 @@ ProgramStreamReader::Parse ProgramStreamReader::ParseUnit(const uint8_t* p, size
             if (!markers) return Parse::Damaged;
             size_t total = 14 + (p[13] & 0x07);
             if (avail < total) return atEnd ? Parse::Damaged : Parse::NeedMore;
-            scrBase_ = (int64_t(p[4] >> 3) & 7) << 30 | (int64_t(p[4]) & 3) << 28 | int64_t(p[5]) << 20 |
+            m_scrBase = (int64_t(p[4] >> 3) & 7) << 30 | (int64_t(p[4]) & 3) << 28 | int64_t(p[5]) << 20 |
                        int64_t(p[6] >> 3) << 15 | (int64_t(p[6]) & 3) << 13 | int64_t(p[7]) << 5 |
                        int64_t(p[8] >> 3);
-            scrExtension_ = (p[8] & 3) << 7 | p[9] >> 1;
+            m_scrExtension = (p[8] & 3) << 7 | p[9] >> 1;
             *used = total;
         } else if ((p[4] & 0xF0) == 0x20) {
             bool markers = (p[4] & 0x01) && (p[6] & 0x01) && (p[8] & 0x01) && (p[9] & 0x80) && (p[11] & 0x01);
             if (!markers) return Parse::Damaged;
-            scrBase_ = ReadTimestamp(p + 4);
-            scrExtension_ = 0;
+            m_scrBase = ReadTimestamp(p + 4);
+            m_scrExtension = 0;
             *used = 12;
         } else {
             return Parse::Damaged;
         }
-        haveScr_ = true;
-        ++stats_.packs;
+        m_haveScr = true;
+        ++m_stats.packs;
         return Parse::Done;
     }
     // Every other system code carries a 16-bit length.
@@ -190,7 +190,7 @@ ProgramStreamReader::Parse ProgramStreamReader::ParseUnit(const uint8_t* p, size
     if (avail < total + 3) {
         if (!atEnd) return Parse::NeedMore;
         if (avail < total) {
-            ++stats_.truncatedPackets;
+            ++m_stats.truncatedPackets;
             return Parse::Damaged;
         }
     } else if (!IsStartCodePrefix(p + total)) {
@@ -203,11 +203,11 @@ ProgramStreamReader::Parse ProgramStreamReader::ParseUnit(const uint8_t* p, size
     }
     *used = total;
     if (code == 0xBB) {
-        ++stats_.systemHeaders;
+        ++m_stats.systemHeaders;
         return Parse::Done;
     }
     if (!HasElementaryPayload(code)) {
-        ++stats_.otherPackets;
+        ++m_stats.otherPackets;
         return Parse::Done;
     }
     return ParsePes(p, total, atEnd, used, handler);
@@ -217,14 +217,14 @@ ProgramStreamReader::Parse ProgramStreamReader::ParsePes(const uint8_t* p, size_
                                                          size_t* used, PacketHandler& handler) {
     PesPacket packet;
     packet.key.streamId = p[3];
-    packet.offset = unitOffset_;
+    packet.offset = m_unitOffset;
     const uint8_t* body = p + 6;
     const uint8_t* end = p + total;
     const uint8_t* payload;
     if ((body[0] & 0xC0) == 0x80) {
         if (end - body < 3) return Parse::Damaged;
         if ((body[0] & 0x30) != 0) {
-            status_ = ReaderStatus::Encrypted;
+            m_status = ReaderStatus::Encrypted;
             return Parse::Done;
         }
         uint8_t flags = body[1];
@@ -272,11 +272,11 @@ ProgramStreamReader::Parse ProgramStreamReader::ParsePes(const uint8_t* p, size_
     }
     if (packet.key.streamId == kPrivateStream1) {
         if (payload == end) {
-            ++stats_.otherPackets;
+            ++m_stats.otherPackets;
             return Parse::Done;
         }
-        if (rawAc3_ < 0) rawAc3_ = (end - payload >= 2 && payload[0] == 0x0B && payload[1] == 0x77) ? 1 : 0;
-        if (rawAc3_ == 1) {
+        if (m_rawAc3 < 0) m_rawAc3 = (end - payload >= 2 && payload[0] == 0x0B && payload[1] == 0x77) ? 1 : 0;
+        if (m_rawAc3 == 1) {
             packet.key.substreamId = kRawAc3Substream;
         } else {
             uint8_t sub = payload[0];
@@ -292,18 +292,18 @@ ProgramStreamReader::Parse ProgramStreamReader::ParsePes(const uint8_t* p, size_
     packet.kind = ClassifyStream(packet.key);
     packet.payload = payload;
     packet.payloadSize = static_cast<size_t>(end - payload);
-    packet.hasScr = haveScr_;
-    packet.scrBase = scrBase_;
-    packet.scrExtension = scrExtension_;
+    packet.hasScr = m_haveScr;
+    packet.scrBase = m_scrBase;
+    packet.scrExtension = m_scrExtension;
     *used = total;
     Deliver(packet, handler);
     return Parse::Done;
 }
 
 bool ProgramStreamReader::Deliver(PesPacket& packet, PacketHandler& handler) {
-    ++stats_.pesPackets;
+    ++m_stats.pesPackets;
     if (!handler.OnPacket(packet)) {
-        status_ = ReaderStatus::Stopped;
+        m_status = ReaderStatus::Stopped;
         return false;
     }
     return true;

@@ -62,20 +62,20 @@ struct ProgramStreamWriter::Stream {
 };
 
 ProgramStreamWriter::ProgramStreamWriter(ByteSink& sink, const WriterOptions& options)
-    : sink_(sink), options_(options), muxRate_(options.muxRate ? options.muxRate : 25200) {
-    if (muxRate_ > 0x3FFFFF) muxRate_ = 0x3FFFFF;
-    out_.Resize(options_.outputChunkBytes + 2 * 65536);
+    : m_sink(sink), m_options(options), m_muxRate(options.muxRate ? options.muxRate : 25200) {
+    if (m_muxRate > 0x3FFFFF) m_muxRate = 0x3FFFFF;
+    m_out.Resize(m_options.outputChunkBytes + 2 * 65536);
 }
 
 ProgramStreamWriter::~ProgramStreamWriter() = default;
 
 bool ProgramStreamWriter::Fail(const std::string& text) {
-    if (error_.empty()) error_ = text;
+    if (m_error.empty()) m_error = text;
     return false;
 }
 
 int ProgramStreamWriter::AddStream(const WriterStreamConfig& config) {
-    if (started_) {
+    if (m_started) {
         Fail("Streams must be added before the first packet is written.");
         return -1;
     }
@@ -88,7 +88,7 @@ int ProgramStreamWriter::AddStream(const WriterStreamConfig& config) {
         Fail("Stream id " + std::to_string(id) + " cannot carry " + StreamKindName(config.kind) + ".");
         return -1;
     }
-    for (const auto& s : streams_) {
+    for (const auto& s : m_streams) {
         if (s->config.key == config.key) {
             Fail("Stream id " + std::to_string(id) + " substream " + std::to_string(config.key.substreamId) +
                  " was added twice.");
@@ -99,21 +99,21 @@ int ProgramStreamWriter::AddStream(const WriterStreamConfig& config) {
     stream->config = config;
     if (id != kPrivateStream1) stream->config.key.substreamId = 0;
     if (stream->config.bufferBoundBytes == 0) stream->config.bufferBoundBytes = DefaultBufferBound(config.kind);
-    streams_.push_back(std::move(stream));
-    return static_cast<int>(streams_.size() - 1);
+    m_streams.push_back(std::move(stream));
+    return static_cast<int>(m_streams.size() - 1);
 }
 
 bool ProgramStreamWriter::WritePacket(int index, const ElementaryPacket& packet) {
     if (Failed()) return false;
-    if (index < 0 || static_cast<size_t>(index) >= streams_.size()) return Fail("No stream has the index " + std::to_string(index) + ".");
-    Stream& s = *streams_[static_cast<size_t>(index)];
-    if (s.ended || finished_) return Fail("A packet arrived after the end of its stream.");
-    started_ = true;
-    ++stats_.packetsIn;
+    if (index < 0 || static_cast<size_t>(index) >= m_streams.size()) return Fail("No stream has the index " + std::to_string(index) + ".");
+    Stream& s = *m_streams[static_cast<size_t>(index)];
+    if (s.ended || m_finished) return Fail("A packet arrived after the end of its stream.");
+    m_started = true;
+    ++m_stats.packetsIn;
 
     QueuedPacket q;
     q.size = packet.payloadSize;
-    q.seq = stats_.packetsIn;
+    q.seq = m_stats.packetsIn;
     q.hasPts = packet.hasPts;
     q.hasDts = packet.hasDts;
     q.pts = packet.pts & kTimestampMask;
@@ -122,11 +122,11 @@ bool ProgramStreamWriter::WritePacket(int index, const ElementaryPacket& packet)
     std::memcpy(q.sub, packet.substreamHeader, q.subSize);
     if (packet.hasPts || packet.hasDts) {
         int64_t raw = packet.hasDts ? q.dts : q.pts;
-        if (!haveReference_) {
-            haveReference_ = true;
-            reference_ = raw;
+        if (!m_haveReference) {
+            m_haveReference = true;
+            m_reference = raw;
         }
-        int64_t key = s.haveRaw ? s.lastKey + TimestampDelta(s.lastRaw, raw) : reference_ + TimestampDelta(reference_, raw);
+        int64_t key = s.haveRaw ? s.lastKey + TimestampDelta(s.lastRaw, raw) : m_reference + TimestampDelta(m_reference, raw);
         s.haveRaw = true;
         s.lastRaw = raw;
         s.lastKey = key;
@@ -140,13 +140,13 @@ bool ProgramStreamWriter::WritePacket(int index, const ElementaryPacket& packet)
     if (!Drain(false)) return false;
 
     bool direct = s.queue.empty();
-    for (const auto& other : streams_) {
+    for (const auto& other : m_streams) {
         if (!direct) break;
         if (other.get() == &s) continue;
         if (!other->queue.empty()) {
             direct = other->queue.front().key > q.key;
         } else if (!other->ended) {
-            direct = other->seen && other->lastKey + options_.interleaveTolerance >= q.key;
+            direct = other->seen && other->lastKey + m_options.interleaveTolerance >= q.key;
         }
     }
     if (direct) return EmitPacket(s, q, packet.payload) && FlushOutput(false);
@@ -154,26 +154,26 @@ bool ProgramStreamWriter::WritePacket(int index, const ElementaryPacket& packet)
     q.offset = s.arena.size();
     s.arena.insert(s.arena.end(), packet.payload, packet.payload + packet.payloadSize);
     s.queue.push_back(q);
-    ++stats_.queuedPackets;
-    queuedBytes_ += q.size;
-    stats_.peakQueuedBytes = std::max(stats_.peakQueuedBytes, queuedBytes_);
+    ++m_stats.queuedPackets;
+    m_queuedBytes += q.size;
+    m_stats.peakQueuedBytes = std::max(m_stats.peakQueuedBytes, m_queuedBytes);
     return Drain(false);
 }
 
 bool ProgramStreamWriter::EndOfStream(int index) {
     if (Failed()) return false;
-    if (index < 0 || static_cast<size_t>(index) >= streams_.size()) return Fail("No stream has the index " + std::to_string(index) + ".");
-    streams_[static_cast<size_t>(index)]->ended = true;
+    if (index < 0 || static_cast<size_t>(index) >= m_streams.size()) return Fail("No stream has the index " + std::to_string(index) + ".");
+    m_streams[static_cast<size_t>(index)]->ended = true;
     return Drain(false);
 }
 
 bool ProgramStreamWriter::Finish() {
-    if (finished_) return !Failed();
+    if (m_finished) return !Failed();
     if (Failed()) return false;
-    for (auto& s : streams_) s->ended = true;
+    for (auto& s : m_streams) s->ended = true;
     if (!Drain(true)) return false;
-    finished_ = true;
-    if (!systemHeaderWritten_) {
+    m_finished = true;
+    if (!m_systemHeaderWritten) {
         WritePackHeader(0);
         WriteSystemHeader();
     }
@@ -182,14 +182,14 @@ bool ProgramStreamWriter::Finish() {
     q[1] = 0;
     q[2] = 1;
     q[3] = 0xB9;
-    outUsed_ += 4;
+    m_outUsed += 4;
     return FlushOutput(true);
 }
 
 bool ProgramStreamWriter::Drain(bool all) {
     for (;;) {
         Stream* best = nullptr;
-        for (auto& s : streams_) {
+        for (auto& s : m_streams) {
             if (s->queue.empty()) continue;
             const QueuedPacket& f = s->queue.front();
             if (!best || f.key < best->queue.front().key ||
@@ -197,12 +197,12 @@ bool ProgramStreamWriter::Drain(bool all) {
                 best = s.get();
         }
         if (!best) return true;
-        if (!all && queuedBytes_ <= options_.maxQueuedBytes) {
+        if (!all && m_queuedBytes <= m_options.maxQueuedBytes) {
             // Wait while an open stream with nothing queued could still send an earlier packet.
             int64_t key = best->queue.front().key;
-            for (auto& s : streams_) {
+            for (auto& s : m_streams) {
                 if (s.get() != best && !s->ended && s->queue.empty() &&
-                    (!s->seen || s->lastKey + options_.interleaveTolerance < key))
+                    (!s->seen || s->lastKey + m_options.interleaveTolerance < key))
                     return true;
             }
         }
@@ -213,7 +213,7 @@ bool ProgramStreamWriter::Drain(bool all) {
 bool ProgramStreamWriter::EmitFront(Stream& s) {
     QueuedPacket q = s.queue.front();
     s.queue.pop_front();
-    queuedBytes_ -= q.size;
+    m_queuedBytes -= q.size;
     bool ok = EmitPacket(s, q, s.arena.data() + q.offset);
     if (s.queue.empty()) {
         s.arena.clear();
@@ -241,24 +241,24 @@ bool ProgramStreamWriter::EmitPacket(Stream& s, const QueuedPacket& q, const uin
         // pack. Any stream's next packet is no earlier than the last one it sent, and queued
         // packets are no earlier than this one, so the SCR never overtakes a packet's DTS.
         int64_t scr;
-        int64_t txTime = static_cast<int64_t>((bytesGenerated_ - bytesAtLastScr_) * 1800 / muxRate_);
+        int64_t txTime = static_cast<int64_t>((m_bytesGenerated - m_bytesAtLastScr) * 1800 / m_muxRate);
         int64_t floor = q.key;
-        for (const auto& other : streams_) {
+        for (const auto& other : m_streams) {
             if (other.get() != &s && !other->ended && other->seen) floor = std::min(floor, other->lastKey);
         }
-        int64_t desired = q.key != kEarly ? floor - options_.decodeDelay : (haveScr_ ? lastScr_ : 0);
-        if (!haveScr_) {
+        int64_t desired = q.key != kEarly ? floor - m_options.decodeDelay : (m_haveScr ? m_lastScr : 0);
+        if (!m_haveScr) {
             scr = std::max<int64_t>(desired, 0);
-            haveScr_ = true;
+            m_haveScr = true;
         } else {
-            scr = std::max(desired, lastScr_ + txTime);
-            if (q.key != kEarly && scr > desired + options_.decodeDelay && muxRate_ < 0x3FFFFF)
-                muxRate_ = std::min<uint32_t>(0x3FFFFF, muxRate_ + muxRate_ / 2);
+            scr = std::max(desired, m_lastScr + txTime);
+            if (q.key != kEarly && scr > desired + m_options.decodeDelay && m_muxRate < 0x3FFFFF)
+                m_muxRate = std::min<uint32_t>(0x3FFFFF, m_muxRate + m_muxRate / 2);
         }
-        lastScr_ = scr;
-        bytesAtLastScr_ = bytesGenerated_;
+        m_lastScr = scr;
+        m_bytesAtLastScr = m_bytesGenerated;
         WritePackHeader(scr);
-        if (!systemHeaderWritten_) WriteSystemHeader();
+        if (!m_systemHeaderWritten) WriteSystemHeader();
 
         uint8_t sub[4];
         size_t subSize = 0;
@@ -313,9 +313,9 @@ bool ProgramStreamWriter::EmitPacket(Stream& s, const QueuedPacket& q, const uin
         std::memcpy(w, sub, subSize);
         w += subSize;
         std::memcpy(w, data, piece);
-        outUsed_ += 6 + length;
-        bytesGenerated_ += 6 + length;
-        ++stats_.pesPacketsOut;
+        m_outUsed += 6 + length;
+        m_bytesGenerated += 6 + length;
+        ++m_stats.pesPacketsOut;
         done += piece;
         first = false;
     } while (done < q.size);
@@ -335,24 +335,24 @@ void ProgramStreamWriter::WritePackHeader(int64_t scr) {
     o[7] = static_cast<uint8_t>(scr >> 5);
     o[8] = static_cast<uint8_t>(((scr << 3) & 0xF8) | 0x04);  // SCR extension 0
     o[9] = 0x01;
-    o[10] = static_cast<uint8_t>(muxRate_ >> 14);
-    o[11] = static_cast<uint8_t>(muxRate_ >> 6);
-    o[12] = static_cast<uint8_t>(((muxRate_ << 2) & 0xFC) | 0x03);
+    o[10] = static_cast<uint8_t>(m_muxRate >> 14);
+    o[11] = static_cast<uint8_t>(m_muxRate >> 6);
+    o[12] = static_cast<uint8_t>(((m_muxRate << 2) & 0xFC) | 0x03);
     o[13] = 0xF8;  // no stuffing
-    outUsed_ += kPackHeaderSize;
-    bytesGenerated_ += kPackHeaderSize;
-    ++stats_.packsOut;
+    m_outUsed += kPackHeaderSize;
+    m_bytesGenerated += kPackHeaderSize;
+    ++m_stats.packsOut;
 }
 
 void ProgramStreamWriter::WriteSystemHeader() {
-    systemHeaderWritten_ = true;
+    m_systemHeaderWritten = true;
     struct Bound {
         uint8_t id;
         uint32_t bytes;
     };
     std::vector<Bound> bounds;
     unsigned audio = 0, video = 0;
-    for (const auto& s : streams_) {
+    for (const auto& s : m_streams) {
         const WriterStreamConfig& c = s->config;
         if (c.kind == StreamKind::Video || c.kind == StreamKind::H264) ++video;
         if (c.kind == StreamKind::MpegAudio || c.kind == StreamKind::Ac3 || c.kind == StreamKind::Aac) ++audio;
@@ -389,8 +389,8 @@ void ProgramStreamWriter::WriteSystemHeader() {
         w[2] = static_cast<uint8_t>(units);
         w += 3;
     }
-    outUsed_ += 6 + length;
-    bytesGenerated_ += 6 + length;
+    m_outUsed += 6 + length;
+    m_bytesGenerated += 6 + length;
     WriteStreamMap();
 }
 
@@ -399,7 +399,7 @@ void ProgramStreamWriter::WriteStreamMap() {
     // listed type over the id, and MPEG-1 video or Layer II audio listed under a generic type
     // would come back as another codec. With no such stream there is no map at all, as before.
     std::vector<std::pair<uint8_t, uint8_t>> entries;  // stream type, stream id
-    for (const auto& s : streams_) {
+    for (const auto& s : m_streams) {
         if (s->config.kind == StreamKind::H264) entries.push_back({0x1B, s->config.key.streamId});
         if (s->config.kind == StreamKind::Aac) entries.push_back({0x0F, s->config.key.streamId});
     }
@@ -431,23 +431,23 @@ void ProgramStreamWriter::WriteStreamMap() {
     w[1] = static_cast<uint8_t>(crc >> 16);
     w[2] = static_cast<uint8_t>(crc >> 8);
     w[3] = static_cast<uint8_t>(crc);
-    outUsed_ += 6 + length;
-    bytesGenerated_ += 6 + length;
+    m_outUsed += 6 + length;
+    m_bytesGenerated += 6 + length;
 }
 
 uint8_t* ProgramStreamWriter::Reserve(size_t bytes) {
-    if (outUsed_ + bytes > out_.Size()) {
+    if (m_outUsed + bytes > m_out.Size()) {
         FlushOutput(true);
-        if (bytes > out_.Size()) out_.Resize(bytes);
+        if (bytes > m_out.Size()) m_out.Resize(bytes);
     }
-    return out_.Data() + outUsed_;
+    return m_out.Data() + m_outUsed;
 }
 
 bool ProgramStreamWriter::FlushOutput(bool force) {
-    if (outUsed_ == 0 || (!force && outUsed_ < options_.outputChunkBytes)) return !Failed();
-    if (!sink_.Write(out_.Data(), outUsed_)) Fail("The program stream could not be written.");
-    stats_.bytesOut += outUsed_;
-    outUsed_ = 0;
+    if (m_outUsed == 0 || (!force && m_outUsed < m_options.outputChunkBytes)) return !Failed();
+    if (!m_sink.Write(m_out.Data(), m_outUsed)) Fail("The program stream could not be written.");
+    m_stats.bytesOut += m_outUsed;
+    m_outUsed = 0;
     return !Failed();
 }
 

@@ -56,32 +56,32 @@ inline size_t NextCandidate(const uint8_t* p, size_t avail) {
 // in the caller's buffer leave in one write however many there are.
 class OutputRun {
 public:
-    explicit OutputRun(ByteSink& sink) : sink_(sink) {}
+    explicit OutputRun(ByteSink& sink) : m_sink(sink) {}
     bool Add(const uint8_t* data, size_t size) {
         if (size == 0) return true;
-        if (data == start_ + size_) {
-            size_ += size;
+        if (data == m_start + m_size) {
+            m_size += size;
             return true;
         }
         bool ok = Flush();
-        start_ = data;
-        size_ = size;
+        m_start = data;
+        m_size = size;
         return ok;
     }
     bool Flush() {
-        bool ok = size_ == 0 || sink_.Write(start_, size_);
-        written_ += size_;
-        size_ = 0;
-        start_ = nullptr;
+        bool ok = m_size == 0 || m_sink.Write(m_start, m_size);
+        m_written += m_size;
+        m_size = 0;
+        m_start = nullptr;
         return ok;
     }
-    uint64_t Written() const { return written_; }
+    uint64_t Written() const { return m_written; }
 
 private:
-    ByteSink& sink_;
-    const uint8_t* start_ = nullptr;
-    size_t size_ = 0;
-    uint64_t written_ = 0;
+    ByteSink& m_sink;
+    const uint8_t* m_start = nullptr;
+    size_t m_size = 0;
+    uint64_t m_written = 0;
 };
 
 // Handler: bool OnUnit(uint8_t* unit, size_t size, OutputRun& out) — false stops the feed;
@@ -91,28 +91,28 @@ private:
 class UnitSplitter {
 public:
     static constexpr size_t kMaxUnit = 6 + 65535;
-    UnitSplitter() { carry_.reserve(kMaxUnit); }
+    UnitSplitter() { m_carry.reserve(kMaxUnit); }
 
     template <class Handler>
     bool Feed(uint8_t* data, size_t size, Handler& handler, OutputRun& out) {
         size_t pos = 0;
-        while (!carry_.empty()) {
-            UnitProbe u = ProbeUnit(carry_.data(), carry_.size());
+        while (!m_carry.empty()) {
+            UnitProbe u = ProbeUnit(m_carry.data(), m_carry.size());
             if (u.kind == UnitProbe::NotAUnit) {
                 Skip(1, handler);
-                carry_.erase(carry_.begin());
+                m_carry.erase(m_carry.begin());
                 continue;
             }
-            if (carry_.size() < u.size) {
-                size_t take = u.size - carry_.size() < size - pos ? u.size - carry_.size() : size - pos;
-                carry_.insert(carry_.end(), data + pos, data + pos + take);
+            if (m_carry.size() < u.size) {
+                size_t take = u.size - m_carry.size() < size - pos ? u.size - m_carry.size() : size - pos;
+                m_carry.insert(m_carry.end(), data + pos, data + pos + take);
                 pos += take;
-                if (carry_.size() < u.size) return out.Flush();
+                if (m_carry.size() < u.size) return out.Flush();
                 continue;
             }
-            inDamage_ = false;
-            bool ok = handler.OnUnit(carry_.data(), u.size, out) && out.Flush();
-            carry_.clear();
+            m_inDamage = false;
+            bool ok = handler.OnUnit(m_carry.data(), u.size, out) && out.Flush();
+            m_carry.clear();
             if (!ok) return false;
         }
         while (pos < size) {
@@ -124,10 +124,10 @@ public:
                 continue;
             }
             if (u.kind == UnitProbe::NeedMore || u.size > size - pos) {
-                carry_.assign(data + pos, data + size);
+                m_carry.assign(data + pos, data + size);
                 break;
             }
-            inDamage_ = false;
+            m_inDamage = false;
             if (!handler.OnUnit(data + pos, u.size, out)) return false;
             pos += u.size;
         }
@@ -137,29 +137,29 @@ public:
     template <class Handler>
     bool Finish(Handler& handler, OutputRun& out) {
         bool ok = true;
-        if (!carry_.empty()) {
-            UnitProbe u = ProbeUnit(carry_.data(), carry_.size());
-            if (u.kind == UnitProbe::Unit && carry_.size() >= 6) ok = handler.OnTruncated(carry_.data(), carry_.size(), out);
-            else Skip(carry_.size(), handler);
-            carry_.clear();
+        if (!m_carry.empty()) {
+            UnitProbe u = ProbeUnit(m_carry.data(), m_carry.size());
+            if (u.kind == UnitProbe::Unit && m_carry.size() >= 6) ok = handler.OnTruncated(m_carry.data(), m_carry.size(), out);
+            else Skip(m_carry.size(), handler);
+            m_carry.clear();
         }
         return ok && out.Flush();
     }
 
     void Reset() {
-        carry_.clear();
-        inDamage_ = false;
+        m_carry.clear();
+        m_inDamage = false;
     }
 
 private:
     template <class Handler>
     void Skip(size_t bytes, Handler& handler) {
-        handler.OnSkipped(bytes, !inDamage_);
-        inDamage_ = true;
+        handler.OnSkipped(bytes, !m_inDamage);
+        m_inDamage = true;
     }
 
-    std::vector<uint8_t> carry_;
-    bool inDamage_ = false;
+    std::vector<uint8_t> m_carry;
+    bool m_inDamage = false;
 };
 
 }  // namespace korvane::media::ps

@@ -16,26 +16,26 @@ namespace {
 
 class RemuxHandler final : public PacketHandler {
 public:
-    RemuxHandler(ProgramStreamWriter& writer, RemuxStats& stats) : writer_(writer), stats_(stats) {}
+    RemuxHandler(ProgramStreamWriter& writer, RemuxStats& stats) : m_writer(writer), m_stats(stats) {}
 
     bool Add(const ProbedStream& s) {
         if (s.kind == StreamKind::Other) return true;
         WriterStreamConfig config;
         config.key = s.key;
         config.kind = s.kind;
-        int index = writer_.AddStream(config);
+        int index = m_writer.AddStream(config);
         if (index < 0) return false;
-        keys_[count_] = s.key;
-        index_[count_] = index;
-        ++count_;
+        m_keys[m_count] = s.key;
+        m_index[m_count] = index;
+        ++m_count;
         return true;
     }
-    unsigned Count() const { return count_; }
+    unsigned Count() const { return m_count; }
 
     bool OnPacket(const PesPacket& p) override {
         // A handful of streams: a linear search beats any map.
-        for (unsigned i = 0; i < count_; ++i) {
-            if (keys_[i] == p.key) {
+        for (unsigned i = 0; i < m_count; ++i) {
+            if (m_keys[i] == p.key) {
                 ElementaryPacket e;
                 e.payload = p.payload;
                 e.payloadSize = p.payloadSize;
@@ -45,64 +45,64 @@ public:
                 e.dts = p.dts;
                 std::memcpy(e.substreamHeader, p.substreamHeader, 4);
                 e.substreamHeaderSize = p.substreamHeaderSize;
-                return writer_.WritePacket(index_[i], e);
+                return m_writer.WritePacket(m_index[i], e);
             }
         }
-        ++stats_.droppedPackets;
+        ++m_stats.droppedPackets;
         return true;
     }
 
 private:
     static constexpr unsigned kMaxStreams = 64;
-    ProgramStreamWriter& writer_;
-    RemuxStats& stats_;
-    StreamKey keys_[kMaxStreams];
-    int index_[kMaxStreams] = {};
-    unsigned count_ = 0;
+    ProgramStreamWriter& m_writer;
+    RemuxStats& m_stats;
+    StreamKey m_keys[kMaxStreams];
+    int m_index[kMaxStreams] = {};
+    unsigned m_count = 0;
 };
 
 // The decryptor's output straight into the prober or the reader.
 class ProberSink final : public ByteSink {
 public:
-    explicit ProberSink(StreamProber& prober) : prober_(prober) {}
+    explicit ProberSink(StreamProber& prober) : m_prober(prober) {}
     bool Write(const uint8_t* data, size_t size) override {
-        prober_.Feed(data, size);
+        m_prober.Feed(data, size);
         return true;
     }
 
 private:
-    StreamProber& prober_;
+    StreamProber& m_prober;
 };
 
 // Feeds whichever reader the payload kind needs.
 class ReaderSink final : public ByteSink {
 public:
-    ReaderSink(bool transport, PacketHandler& handler) : transport_(transport), handler_(handler) {}
+    ReaderSink(bool transport, PacketHandler& handler) : m_transport(transport), m_handler(handler) {}
     bool Write(const uint8_t* data, size_t size) override {
-        return transport_ ? ts_.Feed(data, size, handler_) : ps_.Feed(data, size, handler_);
+        return m_transport ? m_ts.Feed(data, size, m_handler) : m_ps.Feed(data, size, m_handler);
     }
     // End of input: the last packet, and the reader's verdict; false when it stopped.
     bool Finish(RemuxStats& st, std::string* text) {
         ReaderStatus status;
-        if (transport_) {
-            if (ts_.Status() == ReaderStatus::Ok) ts_.Finish(handler_);
-            st.tsReader = ts_.Stats();
-            status = ts_.Status();
-            *text = ts_.ErrorText();
+        if (m_transport) {
+            if (m_ts.Status() == ReaderStatus::Ok) m_ts.Finish(m_handler);
+            st.tsReader = m_ts.Stats();
+            status = m_ts.Status();
+            *text = m_ts.ErrorText();
         } else {
-            if (ps_.Status() == ReaderStatus::Ok) ps_.Finish(handler_);
-            st.reader = ps_.Stats();
-            status = ps_.Status();
-            *text = ps_.ErrorText();
+            if (m_ps.Status() == ReaderStatus::Ok) m_ps.Finish(m_handler);
+            st.reader = m_ps.Stats();
+            status = m_ps.Status();
+            *text = m_ps.ErrorText();
         }
         return status != ReaderStatus::Encrypted;
     }
 
 private:
-    bool transport_;
-    PacketHandler& handler_;
-    ProgramStreamReader ps_;
-    TransportStreamReader ts_;
+    bool m_transport;
+    PacketHandler& m_handler;
+    ProgramStreamReader m_ps;
+    TransportStreamReader m_ts;
 };
 
 // The decryptor of the payload's kind, when the caller gave keys.
@@ -110,18 +110,18 @@ class PayloadDecryptor {
 public:
     PayloadDecryptor(bool transport, const TivoKeys& keys) {
         if (transport)
-            ts_.reset(new TransportStreamDecryptor(keys));
+            m_ts.reset(new TransportStreamDecryptor(keys));
         else
-            ps_.reset(new ProgramStreamDecryptor(keys));
+            m_ps.reset(new ProgramStreamDecryptor(keys));
     }
-    bool Feed(uint8_t* data, size_t size, ByteSink& out) { return ts_ ? ts_->Feed(data, size, out) : ps_->Feed(data, size, out); }
-    bool Finish(ByteSink& out) { return ts_ ? ts_->Finish(out) : ps_->Finish(out); }
-    void Reset() { ts_ ? ts_->Reset() : ps_->Reset(); }
-    const DecryptStats& Stats() const { return ts_ ? ts_->Stats() : ps_->Stats(); }
+    bool Feed(uint8_t* data, size_t size, ByteSink& out) { return m_ts ? m_ts->Feed(data, size, out) : m_ps->Feed(data, size, out); }
+    bool Finish(ByteSink& out) { return m_ts ? m_ts->Finish(out) : m_ps->Finish(out); }
+    void Reset() { m_ts ? m_ts->Reset() : m_ps->Reset(); }
+    const DecryptStats& Stats() const { return m_ts ? m_ts->Stats() : m_ps->Stats(); }
 
 private:
-    std::unique_ptr<ProgramStreamDecryptor> ps_;
-    std::unique_ptr<TransportStreamDecryptor> ts_;
+    std::unique_ptr<ProgramStreamDecryptor> m_ps;
+    std::unique_ptr<TransportStreamDecryptor> m_ts;
 };
 
 }  // namespace

@@ -106,29 +106,29 @@ bool StreamProber::Collector::OnPacket(const PesPacket& packet) {
     return true;
 }
 
-StreamProber::StreamProber(PayloadKind kind) : transport_(kind == PayloadKind::TransportStream) {}
+StreamProber::StreamProber(PayloadKind kind) : m_transport(kind == PayloadKind::TransportStream) {}
 
 void StreamProber::Feed(const uint8_t* data, size_t size) {
-    if (transport_) {
-        tsReader_.Feed(data, size, collector_);
+    if (m_transport) {
+        m_tsReader.Feed(data, size, m_collector);
     } else {
-        reader_.Feed(data, size, collector_);
+        m_reader.Feed(data, size, m_collector);
     }
 }
 
 ProbeResult StreamProber::Finish() {
     ProbeResult result;
-    if (transport_) {
-        tsReader_.Finish(collector_);
-        result.scrambled = tsReader_.Status() == ReaderStatus::Encrypted;
-        result.tsStreams = tsReader_.Streams();
-        result.tsStats = tsReader_.Stats();
+    if (m_transport) {
+        m_tsReader.Finish(m_collector);
+        result.scrambled = m_tsReader.Status() == ReaderStatus::Encrypted;
+        result.tsStreams = m_tsReader.Streams();
+        result.tsStats = m_tsReader.Stats();
     } else {
-        reader_.Finish(collector_);
-        result.scrambled = reader_.Status() == ReaderStatus::Encrypted;
-        result.stats = reader_.Stats();
+        m_reader.Finish(m_collector);
+        result.scrambled = m_reader.Status() == ReaderStatus::Encrypted;
+        result.stats = m_reader.Stats();
     }
-    result.streams = std::move(collector_.streams);
+    result.streams = std::move(m_collector.streams);
     auto rank = [](StreamKind k) {
         switch (k) {
         case StreamKind::Video:

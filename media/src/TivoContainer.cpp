@@ -28,14 +28,14 @@ TivoStatus Fail(TivoStatus status, const std::string& text, std::string* error) 
 // Hands the decryptor's output straight to a prober, so the decrypted window is never copied.
 class ProberSink final : public ByteSink {
 public:
-    explicit ProberSink(StreamProber& prober) : prober_(prober) {}
+    explicit ProberSink(StreamProber& prober) : m_prober(prober) {}
     bool Write(const uint8_t* data, size_t size) override {
-        prober_.Feed(data, size);
+        m_prober.Feed(data, size);
         return true;
     }
 
 private:
-    StreamProber& prober_;
+    StreamProber& m_prober;
 };
 
 // Decrypts the window in place and probes what comes out.

@@ -69,32 +69,32 @@ bool InitKeystream(TuringKeystream& keystream, const uint8_t* baseKey, uint8_t s
            keystream.Init(cipher.key, sizeof cipher.key, cipher.iv, sizeof cipher.iv);
 }
 
-KeystreamSet::KeystreamSet(const uint8_t* baseKey) { std::memcpy(baseKey_, baseKey, sizeof baseKey_); }
+KeystreamSet::KeystreamSet(const uint8_t* baseKey) { std::memcpy(m_baseKey, baseKey, sizeof m_baseKey); }
 
 KeystreamSet::~KeystreamSet() = default;
 
 TuringKeystream* KeystreamSet::Select(unsigned slot, uint8_t streamId, uint32_t block) {
     if (slot >= kMaxSlots) return nullptr;
-    if (slot >= slots_.size()) slots_.resize(slot + 1);
-    std::unique_ptr<Slot>& s = slots_[slot];
+    if (slot >= m_slots.size()) m_slots.resize(slot + 1);
+    std::unique_ptr<Slot>& s = m_slots[slot];
     if (!s) s.reset(new Slot);
     if (s->valid && s->streamId == streamId && s->block == block) return &s->keystream;
     s->valid = false;
-    if (!InitKeystream(s->keystream, baseKey_, streamId, block)) return nullptr;
+    if (!InitKeystream(s->keystream, m_baseKey, streamId, block)) return nullptr;
     s->streamId = streamId;
     s->block = block;
     s->valid = true;
-    ++rebuilds_;
+    ++m_rebuilds;
     return &s->keystream;
 }
 
 TuringKeystream* KeystreamSet::Current(unsigned slot) {
-    if (slot >= slots_.size() || !slots_[slot] || !slots_[slot]->valid) return nullptr;
-    return &slots_[slot]->keystream;
+    if (slot >= m_slots.size() || !m_slots[slot] || !m_slots[slot]->valid) return nullptr;
+    return &m_slots[slot]->keystream;
 }
 
 void KeystreamSet::Reset() {
-    for (std::unique_ptr<Slot>& s : slots_)
+    for (std::unique_ptr<Slot>& s : m_slots)
         if (s) s->valid = false;
 }
 

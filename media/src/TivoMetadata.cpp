@@ -91,14 +91,14 @@ bool IsVideoStartCode(uint8_t code) {
 
 class VideoCheck {
 public:
-    explicit VideoCheck(const TivoKeys& keys) : keystreams_(keys.media) {}
+    explicit VideoCheck(const TivoKeys& keys) : m_keystreams(keys.media) {}
 
     bool OnUnit(uint8_t* p, size_t size, ps::OutputRun&) {
         if (size < 9 || p[3] < 0xE0 || p[3] > 0xEF || (p[6] & 0xC0) != 0x80 ||
             (p[6] & pes::kScramblingBits) != pes::kScramblingBits)
             return true;
         size_t removed = 0;
-        pes::PacketResult result = pes::DecryptPacket(p, size, keystreams_, &removed);
+        pes::PacketResult result = pes::DecryptPacket(p, size, m_keystreams, &removed);
         if (result == pes::PacketResult::HashFailed) return false;
         if (result != pes::PacketResult::Decrypted) return true;
         const uint8_t* packet = p + removed;
@@ -117,7 +117,7 @@ public:
     uint64_t videoBytes = 0;
 
 private:
-    KeystreamSet keystreams_;
+    KeystreamSet m_keystreams;
 };
 
 }  // namespace

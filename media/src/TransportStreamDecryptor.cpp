@@ -35,66 +35,66 @@ struct PidState {
 
 class TransportStreamDecryptor::Impl {
 public:
-    explicit Impl(const TivoKeys& keys) : keystreams_(keys.media), pids_(kPidCount) { carry_.reserve(4 * kPacket); }
+    explicit Impl(const TivoKeys& keys) : m_keystreams(keys.media), m_pids(kPidCount) { m_carry.reserve(4 * kPacket); }
 
     // A recording uses a handful of the 8192 PIDs: their states are made on first use, which
     // keeps a megabyte of untouched state out of the process's working set.
     PidState& State(uint16_t pid) {
-        std::unique_ptr<PidState>& s = pids_[pid & (kPidCount - 1)];
+        std::unique_ptr<PidState>& s = m_pids[pid & (kPidCount - 1)];
         if (!s) s.reset(new PidState);
         return *s;
     }
 
     void Reset() {
-        keystreams_.Reset();
-        for (auto& p : pids_) p.reset();
-        carry_.clear();
-        locked_ = false;
-        inDamage_ = false;
-        pmtPid_ = keyPid_ = kNoPid;
-        stats_ = DecryptStats{};
-        keyPackets_ = 0;
-        failed_ = false;
+        m_keystreams.Reset();
+        for (auto& p : m_pids) p.reset();
+        m_carry.clear();
+        m_locked = false;
+        m_inDamage = false;
+        m_pmtPid = m_keyPid = kNoPid;
+        m_stats = DecryptStats{};
+        m_keyPackets = 0;
+        m_failed = false;
     }
 
     bool Feed(uint8_t* data, size_t size, ByteSink& out) {
-        if (failed_) return false;
-        stats_.bytesIn += size;
-        if (!carry_.empty()) {
-            size_t old = carry_.size();
+        if (m_failed) return false;
+        m_stats.bytesIn += size;
+        if (!m_carry.empty()) {
+            size_t old = m_carry.size();
             size_t take = std::min(size, 4 * kPacket);
-            carry_.insert(carry_.end(), data, data + take);
-            size_t used = Process(carry_.data(), carry_.size(), false, out);
-            if (failed_) return false;
+            m_carry.insert(m_carry.end(), data, data + take);
+            size_t used = Process(m_carry.data(), m_carry.size(), false, out);
+            if (m_failed) return false;
             if (used < old) {
-                carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(used));
+                m_carry.erase(m_carry.begin(), m_carry.begin() + static_cast<std::ptrdiff_t>(used));
                 if (take == size) return true;
                 // Cannot happen (what was added completes any packet); counted as damage.
-                stats_.bytesSkipped += old - used;
-                ++stats_.damageEvents;
-                locked_ = false;
+                m_stats.bytesSkipped += old - used;
+                ++m_stats.damageEvents;
+                m_locked = false;
                 used = old;
             }
-            carry_.clear();
+            m_carry.clear();
             data += used - old;
             size -= used - old;
         }
         size_t used = Process(data, size, false, out);
-        if (failed_) return false;
-        carry_.assign(data + used, data + size);
+        if (m_failed) return false;
+        m_carry.assign(data + used, data + size);
         return true;
     }
 
     bool Finish(ByteSink& out) {
-        if (failed_) return false;
-        if (!carry_.empty()) Process(carry_.data(), carry_.size(), true, out);
-        carry_.clear();
-        return !failed_;
+        if (m_failed) return false;
+        if (!m_carry.empty()) Process(m_carry.data(), m_carry.size(), true, out);
+        m_carry.clear();
+        return !m_failed;
     }
 
-    bool failed_ = false;
-    DecryptStats stats_;
-    uint64_t keyPackets_ = 0;
+    bool m_failed = false;
+    DecryptStats m_stats;
+    uint64_t m_keyPackets = 0;
 
 private:
     // Decrypts the whole packets in [data, data + size) and writes them out in runs; returns
@@ -104,19 +104,19 @@ private:
         uint8_t* run = nullptr;
         size_t runSize = 0;
         auto flush = [&] {
-            if (runSize && !failed_) {
-                if (!out.Write(run, runSize)) failed_ = true;
-                stats_.bytesOut += runSize;
+            if (runSize && !m_failed) {
+                if (!out.Write(run, runSize)) m_failed = true;
+                m_stats.bytesOut += runSize;
             }
             runSize = 0;
         };
-        while (pos < size && !failed_) {
+        while (pos < size && !m_failed) {
             size_t avail = size - pos;
-            if (locked_) {
+            if (m_locked) {
                 if (avail <= kPacket && !atEnd) break;
                 if (avail < kPacket) {
-                    ++stats_.truncatedUnits;
-                    stats_.bytesSkipped += avail;
+                    ++m_stats.truncatedUnits;
+                    m_stats.bytesSkipped += avail;
                     pos = size;
                     break;
                 }
@@ -130,22 +130,22 @@ private:
                     pos += kPacket;
                     continue;
                 }
-                locked_ = false;
+                m_locked = false;
             }
             // Sync: three sync bytes 188 apart (fewer at the very end of the input).
             bool needMore = false;
             const size_t i = ts::FindSync(data, pos, size, atEnd, &needMore);
             if (i > pos) {
-                if (!inDamage_) {
-                    inDamage_ = true;
-                    ++stats_.damageEvents;
+                if (!m_inDamage) {
+                    m_inDamage = true;
+                    ++m_stats.damageEvents;
                 }
-                stats_.bytesSkipped += i - pos;
+                m_stats.bytesSkipped += i - pos;
                 pos = i;
             }
             if (needMore || i >= size) break;
-            locked_ = true;
-            inDamage_ = false;
+            m_locked = true;
+            m_inDamage = false;
         }
         flush();
         return pos;
@@ -163,45 +163,45 @@ private:
         if (!payload) {
             if (scrambling && (p[1] & 0x80)) {
                 // Flagged in error: its header cannot be trusted, its bytes may be scrambled.
-                ++stats_.packetsDropped;
+                ++m_stats.packetsDropped;
                 return false;
             }
-            if (scrambling) ++stats_.packetsClear;  // no payload: nothing is scrambled
+            if (scrambling) ++m_stats.packetsClear;  // no payload: nothing is scrambled
             p[3] &= 0x3F;
             return true;
         }
         uint8_t* q = p + at;
         const size_t n = kPacket - at;
         if (!scrambling) {
-            if (pid == keyPid_ && keyPid_ != kNoPid) {
+            if (pid == m_keyPid && m_keyPid != kNoPid) {
                 Keys(q, n);
                 return false;  // of no use once decrypted
             }
-            ++stats_.packetsClear;
+            ++m_stats.packetsClear;
             if (pid == 0 && start) Pat(q, n);
-            else if (pid == pmtPid_ && start) Pmt(q, n);
-            else if (start && pids_[pid]) pids_[pid]->walk.region = ts::Region::Encrypted;  // a clear PES: nothing to walk
+            else if (pid == m_pmtPid && start) Pmt(q, n);
+            else if (start && m_pids[pid]) m_pids[pid]->walk.region = ts::Region::Encrypted;  // a clear PES: nothing to walk
             return true;
         }
         PidState& s = State(pid);
-        if (!s.hasRecord || pid == keyPid_ || pid == pmtPid_ || pid == 0) {
-            ++stats_.packetsDropped;
-            ++stats_.missingRecords;
+        if (!s.hasRecord || pid == m_keyPid || pid == m_pmtPid || pid == 0) {
+            ++m_stats.packetsDropped;
+            ++m_stats.missingRecords;
             if (start) s.walk.region = ts::Region::Encrypted;
             return false;
         }
-        TuringKeystream* ks = keystreams_.Select(pid, s.streamId, s.block);
+        TuringKeystream* ks = m_keystreams.Select(pid, s.streamId, s.block);
         if (!ks) {
-            failed_ = true;
+            m_failed = true;
             return false;
         }
-        stats_.keystreamRebuilds = keystreams_.Rebuilds();
+        m_stats.keystreamRebuilds = m_keystreams.Rebuilds();
         if (start) s.walk.StartPes();
         s.walk.mpeg2Video = s.streamType == kTsTypeMpeg1Video || s.streamType == kTsTypeMpeg2Video;
         size_t clear = ClearPart(s.walk, q, n, *ks);
         ks->Xor(q + clear, n - clear);
         p[3] &= 0x3F;
-        ++stats_.packetsDecrypted;
+        ++m_stats.packetsDecrypted;
         return true;
     }
 
@@ -242,7 +242,7 @@ private:
         for (size_t i = 8; i + 4 <= size - 4; i += 4) {
             uint16_t program = static_cast<uint16_t>(s[i] << 8 | s[i + 1]);
             if (program == 0) continue;
-            pmtPid_ = static_cast<uint16_t>((s[i + 2] & 0x1F) << 8 | s[i + 3]);
+            m_pmtPid = static_cast<uint16_t>((s[i + 2] & 0x1F) << 8 | s[i + 3]);
             return;
         }
     }
@@ -258,9 +258,9 @@ private:
         const size_t end = size - 4;
         size_t i = 12 + (size_t(s[10] & 0x0F) << 8 | s[11]);
         if (i > end) return;
-        for (auto& p : pids_)
+        for (auto& p : m_pids)
             if (p) p->listed = false;
-        keyPid_ = kNoPid;
+        m_keyPid = kNoPid;
         size_t kept = i;  // where the next kept entry goes
         while (i + 5 <= end) {
             uint8_t type = s[i];
@@ -270,7 +270,7 @@ private:
             State(pid).streamType = type;
             State(pid).listed = true;
             if (type == kTsTypeTivoKeys) {
-                if (keyPid_ == kNoPid) keyPid_ = pid;
+                if (m_keyPid == kNoPid) m_keyPid = pid;
             } else {
                 std::memmove(s + kept, s + i, entry);
                 kept += entry;
@@ -290,16 +290,16 @@ private:
     // entries: PID, stream id, one byte, the 16-byte record.
     void Keys(const uint8_t* q, size_t n) {
         if (n < 10 || std::memcmp(q, "TiVo", 4) != 0 || q[4] != 0x81 || q[5] != 0x03) {
-            ++stats_.invalidRecords;
+            ++m_stats.invalidRecords;
             return;
         }
-        ++keyPackets_;
+        ++m_keyPackets;
         size_t bytes = std::min(n - 10, size_t(q[8]) << 8 | q[9]);
         for (size_t e = 10; e + kKeyEntrySize <= 10 + bytes; e += kKeyEntrySize) {
             uint16_t pid = static_cast<uint16_t>((q[e] & 0x1F) << 8 | q[e + 1]);
             const uint8_t* record = q + e + 4;
             if (!pes::RecordValid(record)) {
-                ++stats_.invalidRecords;
+                ++m_stats.invalidRecords;
                 continue;
             }
             PidState& s = State(pid);
@@ -309,25 +309,25 @@ private:
         }
     }
 
-    KeystreamSet keystreams_;
-    std::vector<std::unique_ptr<PidState>> pids_;
-    std::vector<uint8_t> carry_;
-    bool locked_ = false;
-    bool inDamage_ = false;
-    uint16_t pmtPid_ = kNoPid;
-    uint16_t keyPid_ = kNoPid;
+    KeystreamSet m_keystreams;
+    std::vector<std::unique_ptr<PidState>> m_pids;
+    std::vector<uint8_t> m_carry;
+    bool m_locked = false;
+    bool m_inDamage = false;
+    uint16_t m_pmtPid = kNoPid;
+    uint16_t m_keyPid = kNoPid;
 };
 
-TransportStreamDecryptor::TransportStreamDecryptor(const TivoKeys& keys) : impl_(new Impl(keys)) {}
+TransportStreamDecryptor::TransportStreamDecryptor(const TivoKeys& keys) : m_impl(new Impl(keys)) {}
 TransportStreamDecryptor::~TransportStreamDecryptor() = default;
 
-bool TransportStreamDecryptor::Feed(uint8_t* data, size_t size, ByteSink& out) { return impl_->Feed(data, size, out); }
-bool TransportStreamDecryptor::Finish(ByteSink& out) { return impl_->Finish(out); }
-void TransportStreamDecryptor::Reset() { impl_->Reset(); }
-bool TransportStreamDecryptor::Failed() const { return impl_->failed_; }
+bool TransportStreamDecryptor::Feed(uint8_t* data, size_t size, ByteSink& out) { return m_impl->Feed(data, size, out); }
+bool TransportStreamDecryptor::Finish(ByteSink& out) { return m_impl->Finish(out); }
+void TransportStreamDecryptor::Reset() { m_impl->Reset(); }
+bool TransportStreamDecryptor::Failed() const { return m_impl->m_failed; }
 const DecryptStats& TransportStreamDecryptor::Stats() const {
-    return impl_->stats_;
+    return m_impl->m_stats;
 }
-uint64_t TransportStreamDecryptor::KeyPackets() const { return impl_->keyPackets_; }
+uint64_t TransportStreamDecryptor::KeyPackets() const { return m_impl->m_keyPackets; }
 
 }  // namespace korvane::media

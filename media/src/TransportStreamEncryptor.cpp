@@ -59,52 +59,52 @@ uint8_t StreamIdFor(uint8_t type) {
 class TransportStreamEncryptor::Impl {
 public:
     Impl(const TivoKeys& keys, const EncryptOptions& options)
-        : options_(options), keystreams_(keys.media), pids_(8192) {
-        if (options_.packetsPerBlock == 0) options_.packetsPerBlock = 1;
+        : m_options(options), m_keystreams(keys.media), m_pids(8192) {
+        if (m_options.packetsPerBlock == 0) m_options.packetsPerBlock = 1;
     }
 
     bool Feed(uint8_t* data, size_t size, ByteSink& out) {
-        if (!error_.empty()) return false;
-        stats_.bytesIn += size;
+        if (!m_error.empty()) return false;
+        m_stats.bytesIn += size;
         size_t pos = 0;
-        if (!carry_.empty()) {
-            size_t take = std::min(size, kPacket - carry_.size());
-            carry_.insert(carry_.end(), data, data + take);
+        if (!m_carry.empty()) {
+            size_t take = std::min(size, kPacket - m_carry.size());
+            m_carry.insert(m_carry.end(), data, data + take);
             pos = take;
-            if (carry_.size() == kPacket) {
-                Packet(carry_.data());
-                carry_.clear();
+            if (m_carry.size() == kPacket) {
+                Packet(m_carry.data());
+                m_carry.clear();
             }
         }
-        for (; error_.empty() && pos + kPacket <= size; pos += kPacket) Packet(data + pos);
-        if (error_.empty() && pos < size) carry_.assign(data + pos, data + size);
+        for (; m_error.empty() && pos + kPacket <= size; pos += kPacket) Packet(data + pos);
+        if (m_error.empty() && pos < size) m_carry.assign(data + pos, data + size);
         return Flush(out);
     }
 
     bool Finish(ByteSink& out) {
-        if (error_.empty() && !carry_.empty()) Fail("The transport stream ends inside a packet.");
-        carry_.clear();
+        if (m_error.empty() && !m_carry.empty()) Fail("The transport stream ends inside a packet.");
+        m_carry.clear();
         return Flush(out);
     }
 
-    std::string error_;
-    EncryptStats stats_;
+    std::string m_error;
+    EncryptStats m_stats;
 
 private:
     void Fail(const std::string& text) {
-        if (error_.empty()) error_ = text;
+        if (m_error.empty()) m_error = text;
     }
 
     bool Flush(ByteSink& out) {
-        if (!pending_.empty() && error_.empty()) {
-            if (!out.Write(pending_.data(), pending_.size())) Fail("The encrypted stream could not be written.");
-            stats_.bytesOut += pending_.size();
+        if (!m_pending.empty() && m_error.empty()) {
+            if (!out.Write(m_pending.data(), m_pending.size())) Fail("The encrypted stream could not be written.");
+            m_stats.bytesOut += m_pending.size();
         }
-        pending_.clear();
-        return error_.empty();
+        m_pending.clear();
+        return m_error.empty();
     }
 
-    void Emit(const uint8_t* p) { pending_.insert(pending_.end(), p, p + kPacket); }
+    void Emit(const uint8_t* p) { m_pending.insert(m_pending.end(), p, p + kPacket); }
 
     void Packet(uint8_t* p) {
         if (p[0] != kTsSyncByte) return Fail("The input is no sequence of whole 188-byte transport stream packets.");
@@ -115,27 +115,27 @@ private:
         size_t at = (adaptation & 2) ? 5 + size_t(p[4]) : 4;
         const bool payload = (adaptation & 1) && at < kPacket && !(p[1] & 0x80);
         if (payload && pid == 0 && start) Pat(p + at, kPacket - at);
-        if (payload && pid == pmtPid_ && start) {
+        if (payload && pid == m_pmtPid && start) {
             if (!Pmt(p + at, kPacket - at)) return;
-            ++stats_.unitsCopied;
+            ++m_stats.unitsCopied;
             Emit(p);
             Announce();
             return;
         }
-        PidState& s = pids_[pid];
+        PidState& s = m_pids[pid];
         if (!payload || !s.scrambled || !s.announced) {
-            ++stats_.unitsCopied;
+            ++m_stats.unitsCopied;
             Emit(p);
             return;
         }
-        if (s.packets == options_.packetsPerBlock) {
+        if (s.packets == m_options.packetsPerBlock) {
             s.block = (s.block + 1) & 0xFFFFFF;
             s.packets = 0;
-            ++stats_.blockChanges;
+            ++m_stats.blockChanges;
             KeyPacket({pid});
         }
         ++s.packets;
-        TuringKeystream* ks = keystreams_.Select(pid, s.streamId, s.block);
+        TuringKeystream* ks = m_keystreams.Select(pid, s.streamId, s.block);
         if (!ks) return Fail("The hash library failed.");
         uint8_t* q = p + at;
         const size_t n = kPacket - at;
@@ -164,7 +164,7 @@ private:
         });
         if (found != clear)
             return Fail("A packet's encrypted bytes would read as a clear header; try another salt.");
-        ++stats_.packetsEncrypted;
+        ++m_stats.packetsEncrypted;
         Emit(p);
     }
 
@@ -185,7 +185,7 @@ private:
         if (!Section(q, n, &s, &size) || s[0] != 0x00) return;
         for (size_t i = 8; i + 4 <= size - 4; i += 4) {
             if ((s[i] << 8 | s[i + 1]) == 0) continue;
-            pmtPid_ = static_cast<uint16_t>((s[i + 2] & 0x1F) << 8 | s[i + 3]);
+            m_pmtPid = static_cast<uint16_t>((s[i + 2] & 0x1F) << 8 | s[i + 3]);
             return;
         }
     }
@@ -209,18 +209,18 @@ private:
                 Fail("The transport stream already has a TiVo key PID.");
                 return false;
             }
-            PidState& st = pids_[pid];
+            PidState& st = m_pids[pid];
             if (!IsAudioOrVideo(type) || (st.scrambled && st.streamType == type)) continue;
             st.streamType = type;
             st.scrambled = true;
             st.announced = false;
             st.streamId = StreamIdFor(type);
-            st.block = options_.firstBlock & 0xFFFFFF;
+            st.block = m_options.firstBlock & 0xFFFFFF;
             st.packets = 0;
         }
-        if (keyPid_ == kNoPid) {
-            keyPid_ = 0x0FF0;
-            while (used[keyPid_] || keyPid_ == pmtPid_) --keyPid_;
+        if (m_keyPid == kNoPid) {
+            m_keyPid = 0x0FF0;
+            while (used[m_keyPid] || m_keyPid == m_pmtPid) --m_keyPid;
         }
         uint8_t* fill = s + size;
         uint8_t* stop = q + n;
@@ -231,8 +231,8 @@ private:
         uint8_t* entry = s + end;
         std::memmove(entry + 5, entry, 4);  // the CRC, rewritten below
         entry[0] = kTsTypeTivoKeys;
-        entry[1] = static_cast<uint8_t>(0xE0 | keyPid_ >> 8);
-        entry[2] = static_cast<uint8_t>(keyPid_);
+        entry[1] = static_cast<uint8_t>(0xE0 | m_keyPid >> 8);
+        entry[2] = static_cast<uint8_t>(m_keyPid);
         entry[3] = 0xF0;
         entry[4] = 0x00;
         size_t length = size + 5 - 3;
@@ -247,7 +247,7 @@ private:
     void Announce() {
         std::vector<uint16_t> fresh;
         for (uint16_t pid = 0; pid < 8192; ++pid)
-            if (pids_[pid].scrambled && !pids_[pid].announced) fresh.push_back(pid);
+            if (m_pids[pid].scrambled && !m_pids[pid].announced) fresh.push_back(pid);
         if (!fresh.empty()) KeyPacket(fresh);
     }
 
@@ -258,16 +258,16 @@ private:
             uint8_t p[kPacket];
             std::memset(p, 0xFF, sizeof p);
             p[0] = kTsSyncByte;
-            p[1] = static_cast<uint8_t>(0x40 | keyPid_ >> 8);
-            p[2] = static_cast<uint8_t>(keyPid_);
-            p[3] = static_cast<uint8_t>(0x10 | (keyCc_++ & 0x0F));
+            p[1] = static_cast<uint8_t>(0x40 | m_keyPid >> 8);
+            p[2] = static_cast<uint8_t>(m_keyPid);
+            p[3] = static_cast<uint8_t>(0x10 | (m_keyCc++ & 0x0F));
             uint8_t* q = p + 4;
             std::memcpy(q, "TiVo\x81\x03\x7D\x00", 8);
             q[8] = static_cast<uint8_t>((count * 20) >> 8);
             q[9] = static_cast<uint8_t>(count * 20);
             for (size_t k = 0; k < count; ++k) {
                 uint16_t pid = list[first + k];
-                PidState& s = pids_[pid];
+                PidState& s = m_pids[pid];
                 uint8_t* e = q + 10 + 20 * k;
                 e[0] = static_cast<uint8_t>(pid >> 8);
                 e[1] = static_cast<uint8_t>(pid);
@@ -280,22 +280,22 @@ private:
         }
     }
 
-    EncryptOptions options_;
-    KeystreamSet keystreams_;
-    std::vector<PidState> pids_;
-    std::vector<uint8_t> carry_;
-    std::vector<uint8_t> pending_;
-    uint16_t pmtPid_ = kNoPid;
-    uint16_t keyPid_ = kNoPid;
-    unsigned keyCc_ = 0;
+    EncryptOptions m_options;
+    KeystreamSet m_keystreams;
+    std::vector<PidState> m_pids;
+    std::vector<uint8_t> m_carry;
+    std::vector<uint8_t> m_pending;
+    uint16_t m_pmtPid = kNoPid;
+    uint16_t m_keyPid = kNoPid;
+    unsigned m_keyCc = 0;
 };
 
 TransportStreamEncryptor::TransportStreamEncryptor(const TivoKeys& keys, const EncryptOptions& options)
-    : impl_(new Impl(keys, options)) {}
+    : m_impl(new Impl(keys, options)) {}
 TransportStreamEncryptor::~TransportStreamEncryptor() = default;
-bool TransportStreamEncryptor::Feed(uint8_t* data, size_t size, ByteSink& out) { return impl_->Feed(data, size, out); }
-bool TransportStreamEncryptor::Finish(ByteSink& out) { return impl_->Finish(out); }
-const std::string& TransportStreamEncryptor::ErrorText() const { return impl_->error_; }
-const EncryptStats& TransportStreamEncryptor::Stats() const { return impl_->stats_; }
+bool TransportStreamEncryptor::Feed(uint8_t* data, size_t size, ByteSink& out) { return m_impl->Feed(data, size, out); }
+bool TransportStreamEncryptor::Finish(ByteSink& out) { return m_impl->Finish(out); }
+const std::string& TransportStreamEncryptor::ErrorText() const { return m_impl->m_error; }
+const EncryptStats& TransportStreamEncryptor::Stats() const { return m_impl->m_stats; }
 
 }  // namespace korvane::media

@@ -81,146 +81,146 @@ struct TransportStreamReader::PidState {
     StreamKey key;
 };
 
-TransportStreamReader::TransportStreamReader() : pids_(kPidCount, nullptr) { carry_.reserve(2048); }
+TransportStreamReader::TransportStreamReader() : m_pids(kPidCount, nullptr) { m_carry.reserve(2048); }
 
 TransportStreamReader::~TransportStreamReader() {
-    for (PidState* p : pids_) delete p;
+    for (PidState* p : m_pids) delete p;
 }
 
 void TransportStreamReader::Reset() {
-    for (PidState*& p : pids_) {
+    for (PidState*& p : m_pids) {
         delete p;
         p = nullptr;
     }
-    carry_.clear();
-    carryOffset_ = 0;
-    locked_ = false;
-    inDamage_ = false;
-    packetOffset_ = 0;
-    status_ = ReaderStatus::Ok;
-    stats_ = TsReaderStats{};
-    streams_.clear();
-    pmtPid_ = 0xFFFF;
-    programNumber_ = 0;
-    pmtVersion_ = -1;
-    nextVideo_ = 0xE0;
-    nextAudio_ = 0xC0;
-    nextAc3_ = 0x80;
+    m_carry.clear();
+    m_carryOffset = 0;
+    m_locked = false;
+    m_inDamage = false;
+    m_packetOffset = 0;
+    m_status = ReaderStatus::Ok;
+    m_stats = TsReaderStats{};
+    m_streams.clear();
+    m_pmtPid = 0xFFFF;
+    m_programNumber = 0;
+    m_pmtVersion = -1;
+    m_nextVideo = 0xE0;
+    m_nextAudio = 0xC0;
+    m_nextAc3 = 0x80;
 }
 
 std::string TransportStreamReader::ErrorText() const {
-    return status_ == ReaderStatus::Encrypted ? kEncryptedPayloadText : "";
+    return m_status == ReaderStatus::Encrypted ? kEncryptedPayloadText : "";
 }
 
 TransportStreamReader::PidState& TransportStreamReader::State(uint16_t pid) {
-    PidState*& s = pids_[pid & (kPidCount - 1)];
+    PidState*& s = m_pids[pid & (kPidCount - 1)];
     if (!s) s = new PidState;
     return *s;
 }
 
 const TsStream* TransportStreamReader::StreamOf(uint16_t pid) const {
-    for (const TsStream& s : streams_)
+    for (const TsStream& s : m_streams)
         if (s.pid == pid) return &s;
     return nullptr;
 }
 
 bool TransportStreamReader::Feed(const uint8_t* data, size_t size, PacketHandler& handler) {
-    if (status_ != ReaderStatus::Ok) return false;
-    handler_ = &handler;
-    uint64_t dataOffset = stats_.bytesIn;
-    stats_.bytesIn += size;
-    if (!carry_.empty()) {
+    if (m_status != ReaderStatus::Ok) return false;
+    m_handler = &handler;
+    uint64_t dataOffset = m_stats.bytesIn;
+    m_stats.bytesIn += size;
+    if (!m_carry.empty()) {
         // Finish the packet (or sync window) left from the last chunk in the carry buffer,
         // then go on straight in the caller's data.
-        size_t old = carry_.size();
+        size_t old = m_carry.size();
         size_t take = std::min(size, 4 * kTsPacketSize);
-        carry_.insert(carry_.end(), data, data + take);
-        size_t used = ParseBuffer(carry_.data(), carry_.size(), carryOffset_, false);
-        if (status_ != ReaderStatus::Ok) return false;
+        m_carry.insert(m_carry.end(), data, data + take);
+        size_t used = ParseBuffer(m_carry.data(), m_carry.size(), m_carryOffset, false);
+        if (m_status != ReaderStatus::Ok) return false;
         if (used < old) {
             // Still short of a whole packet: everything taken stays carried.
-            carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(used));
-            carryOffset_ += used;
+            m_carry.erase(m_carry.begin(), m_carry.begin() + static_cast<std::ptrdiff_t>(used));
+            m_carryOffset += used;
             if (take == size) return true;
             // Cannot happen (a packet or sync window is shorter than what was added); should
             // it, the carried bytes count as damage rather than stall the reader.
-            stats_.bytesSkipped += old - used;
-            ++stats_.damageEvents;
-            locked_ = false;
+            m_stats.bytesSkipped += old - used;
+            ++m_stats.damageEvents;
+            m_locked = false;
             used = old;
         }
-        carry_.clear();
+        m_carry.clear();
         data += used - old;
         size -= used - old;
         dataOffset += used - old;
     }
     size_t used = ParseBuffer(data, size, dataOffset, false);
-    if (status_ != ReaderStatus::Ok) return false;
-    carry_.assign(data + used, data + size);
-    carryOffset_ = dataOffset + used;
+    if (m_status != ReaderStatus::Ok) return false;
+    m_carry.assign(data + used, data + size);
+    m_carryOffset = dataOffset + used;
     return true;
 }
 
 bool TransportStreamReader::Finish(PacketHandler& handler) {
-    if (status_ != ReaderStatus::Ok) return false;
-    handler_ = &handler;
-    if (!carry_.empty()) ParseBuffer(carry_.data(), carry_.size(), carryOffset_, true);
-    carry_.clear();
-    for (const TsStream& s : streams_) {
-        if (status_ != ReaderStatus::Ok) break;
+    if (m_status != ReaderStatus::Ok) return false;
+    m_handler = &handler;
+    if (!m_carry.empty()) ParseBuffer(m_carry.data(), m_carry.size(), m_carryOffset, true);
+    m_carry.clear();
+    for (const TsStream& s : m_streams) {
+        if (m_status != ReaderStatus::Ok) break;
         PidState& st = State(s.pid);
         if (s.carried && st.active) FlushPes(st, s, false);
     }
-    return status_ == ReaderStatus::Ok;
+    return m_status == ReaderStatus::Ok;
 }
 
 size_t TransportStreamReader::ParseBuffer(const uint8_t* data, size_t size, uint64_t base, bool atEnd) {
     size_t pos = 0;
-    while (pos < size && status_ == ReaderStatus::Ok) {
+    while (pos < size && m_status == ReaderStatus::Ok) {
         size_t avail = size - pos;
-        if (locked_) {
+        if (m_locked) {
             if (avail <= kTsPacketSize && !atEnd) break;
             if (avail < kTsPacketSize) {
                 // A packet cut short by the end of the input.
-                stats_.bytesSkipped += avail;
-                ++stats_.damageEvents;
+                m_stats.bytesSkipped += avail;
+                ++m_stats.damageEvents;
                 pos = size;
                 break;
             }
             // A packet counts only if the next one starts where it ends: garbage that cuts a
             // packet short must not be read as that packet's payload.
             if (data[pos] == kTsSyncByte && (avail == kTsPacketSize || data[pos + kTsPacketSize] == kTsSyncByte)) {
-                packetOffset_ = base + pos;
+                m_packetOffset = base + pos;
                 ParsePacket(data + pos);
                 pos += kTsPacketSize;
                 continue;
             }
-            locked_ = false;
+            m_locked = false;
         }
         // Look for sync: skip what cannot start a packet, stop at a candidate that needs more
         // bytes to judge.
         bool needMore = false;
         const size_t i = ts::FindSync(data, pos, size, atEnd, &needMore);
         if (i > pos) {
-            if (!inDamage_) {
-                inDamage_ = true;
-                ++stats_.damageEvents;
+            if (!m_inDamage) {
+                m_inDamage = true;
+                ++m_stats.damageEvents;
             }
-            stats_.bytesSkipped += i - pos;
+            m_stats.bytesSkipped += i - pos;
             pos = i;
         }
         if (needMore || i >= size) break;
-        locked_ = true;
-        inDamage_ = false;
+        m_locked = true;
+        m_inDamage = false;
     }
     return pos;
 }
 
 void TransportStreamReader::ParsePacket(const uint8_t* p) {
-    ++stats_.packets;
+    ++m_stats.packets;
     if (p[1] & 0x80) {
         // transport_error_indicator: nothing in the packet (not even its PID) can be trusted.
-        ++stats_.errorPackets;
+        ++m_stats.errorPackets;
         return;
     }
     const bool start = (p[1] & 0x40) != 0;
@@ -229,11 +229,11 @@ void TransportStreamReader::ParsePacket(const uint8_t* p) {
     const unsigned adaptation = (p[3] >> 4) & 3;
     const int cc = p[3] & 0x0F;
     if (pid == kNullPid) {
-        ++stats_.nullPackets;
+        ++m_stats.nullPackets;
         return;
     }
     if (adaptation == 0) {
-        ++stats_.errorPackets;
+        ++m_stats.errorPackets;
         return;
     }
     size_t payloadStart = 4;
@@ -241,7 +241,7 @@ void TransportStreamReader::ParsePacket(const uint8_t* p) {
     if (adaptation & 2) {
         size_t length = p[4];
         if (length > (adaptation == 3 ? 182u : 183u)) {
-            ++stats_.errorPackets;
+            ++m_stats.errorPackets;
             return;
         }
         discontinuity = length > 0 && (p[5] & 0x80);
@@ -249,42 +249,42 @@ void TransportStreamReader::ParsePacket(const uint8_t* p) {
     }
     const bool hasPayload = (adaptation & 1) != 0;
 
-    const bool psi = pid == kPatPid || pid == pmtPid_;
+    const bool psi = pid == kPatPid || pid == m_pmtPid;
     const TsStream* stream = psi ? nullptr : StreamOf(pid);
-    const bool wanted = psi || (stream && (stream->carried || (filter_ && stream->streamType == kTsTypeTivoKeys)));
+    const bool wanted = psi || (stream && (stream->carried || (m_filter && stream->streamType == kTsTypeTivoKeys)));
     if (!wanted) {
-        ++stats_.skippedPackets;
+        ++m_stats.skippedPackets;
         return;
     }
     PidState& state = State(pid);
     if (hasPayload) {
         if (state.lastCc >= 0 && !discontinuity) {
             if (cc == state.lastCc) {
-                ++stats_.duplicatePackets;
+                ++m_stats.duplicatePackets;
                 return;
             }
-            if (cc != ((state.lastCc + 1) & 15)) ++stats_.continuityErrors;
+            if (cc != ((state.lastCc + 1) & 15)) ++m_stats.continuityErrors;
         }
         state.lastCc = cc;
     }
     if (!hasPayload || payloadStart >= kTsPacketSize) return;
 
     uint8_t copy[kTsPacketSize];
-    if (filter_ && stream) {
+    if (m_filter && stream) {
         std::memcpy(copy, p, kTsPacketSize);
-        if (!filter_->OnTsPacket(copy, stream)) return;
+        if (!m_filter->OnTsPacket(copy, stream)) return;
         p = copy;
         if (!stream->carried) return;
     } else if (scrambling != 0) {
-        ++stats_.scrambledPackets;
+        ++m_stats.scrambledPackets;
         if (stream) {
-            status_ = ReaderStatus::Encrypted;
+            m_status = ReaderStatus::Encrypted;
             return;
         }
     }
     if ((p[3] >> 6) != 0) {
         // Still scrambled after the filter: never pass such bytes on.
-        ++stats_.scrambledPackets;
+        ++m_stats.scrambledPackets;
         return;
     }
     if (psi) {
@@ -303,7 +303,7 @@ size_t TransportStreamReader::AppendSection(PidState& state, uint16_t pid, const
     }
     size_t total = 3 + (size_t(state.section[1] & 0x0F) << 8 | state.section[2]);
     if (total > kMaxSection) {
-        ++stats_.badSections;
+        ++m_stats.badSections;
         state.collecting = false;
         state.section.clear();
         return size;
@@ -327,7 +327,7 @@ void TransportStreamReader::OnSectionData(PidState& state, uint16_t pid, const u
     }
     size_t pointer = p[0];
     if (1 + pointer > size) {
-        ++stats_.badSections;
+        ++m_stats.badSections;
         state.collecting = false;
         state.section.clear();
         return;
@@ -336,14 +336,14 @@ void TransportStreamReader::OnSectionData(PidState& state, uint16_t pid, const u
         AppendSection(state, pid, p + 1, pointer);
         if (state.collecting) {
             // The previous section should have ended where the pointer says the next begins.
-            ++stats_.badSections;
+            ++m_stats.badSections;
             state.collecting = false;
             state.section.clear();
         }
     }
     size_t pos = 1 + pointer;
     // Several sections may follow one another; 0xFF fills the rest of the packet.
-    while (pos < size && p[pos] != 0xFF && status_ == ReaderStatus::Ok) {
+    while (pos < size && p[pos] != 0xFF && m_status == ReaderStatus::Ok) {
         state.collecting = true;
         state.section.clear();
         pos += AppendSection(state, pid, p + pos, size - pos);
@@ -354,13 +354,13 @@ void TransportStreamReader::OnSectionData(PidState& state, uint16_t pid, const u
 void TransportStreamReader::OnSection(uint16_t pid, const uint8_t* s, size_t size) {
     // Both tables use the long form: at least 8 header bytes and the CRC.
     if (size < 12 || !(s[1] & 0x80) || MpegCrc32(s, size) != 0) {
-        ++stats_.badSections;
+        ++m_stats.badSections;
         return;
     }
     if (!(s[5] & 1)) return;  // a table announced for later: the current one still holds
     if (pid == kPatPid && s[0] == 0x00) {
         OnPat(s, size);
-    } else if (pid == pmtPid_ && s[0] == 0x02) {
+    } else if (pid == m_pmtPid && s[0] == 0x02) {
         OnPmt(s, size);
     }
 }
@@ -370,10 +370,10 @@ void TransportStreamReader::OnPat(const uint8_t* s, size_t size) {
         uint16_t program = static_cast<uint16_t>(s[i] << 8 | s[i + 1]);
         uint16_t pid = static_cast<uint16_t>((s[i + 2] & 0x1F) << 8 | s[i + 3]);
         if (program == 0) continue;  // the network PID
-        if (pid != pmtPid_ || program != programNumber_) {
-            pmtPid_ = pid;
-            programNumber_ = program;
-            pmtVersion_ = -1;
+        if (pid != m_pmtPid || program != m_programNumber) {
+            m_pmtPid = pid;
+            m_programNumber = program;
+            m_pmtVersion = -1;
         }
         return;
     }
@@ -381,13 +381,13 @@ void TransportStreamReader::OnPat(const uint8_t* s, size_t size) {
 
 void TransportStreamReader::OnPmt(const uint8_t* s, size_t size) {
     uint16_t program = static_cast<uint16_t>(s[3] << 8 | s[4]);
-    if (program != programNumber_) return;
+    if (program != m_programNumber) return;
     int version = (s[5] >> 1) & 0x1F;
-    if (version == pmtVersion_) return;
+    if (version == m_pmtVersion) return;
     const size_t end = size - 4;
     size_t infoLength = size_t(s[10] & 0x0F) << 8 | s[11];
     if (12 + infoLength > end) {
-        ++stats_.badSections;
+        ++m_stats.badSections;
         return;
     }
     std::vector<TsStream> streams;
@@ -397,7 +397,7 @@ void TransportStreamReader::OnPmt(const uint8_t* s, size_t size) {
         t.pid = static_cast<uint16_t>((s[i + 1] & 0x1F) << 8 | s[i + 2]);
         size_t esInfo = size_t(s[i + 3] & 0x0F) << 8 | s[i + 4];
         if (i + 5 + esInfo > end) {
-            ++stats_.badSections;
+            ++m_stats.badSections;
             return;
         }
         bool ac3 = false, eac3 = false;
@@ -415,14 +415,14 @@ void TransportStreamReader::OnPmt(const uint8_t* s, size_t size) {
         t.kind = ClassifyTsStream(t.streamType, ac3 || eac3);
         t.description = DescribeTsStream(t.streamType, ac3, eac3);
         i += 5 + esInfo;
-        if (t.pid == kPatPid || t.pid == pmtPid_ || t.pid == kNullPid) continue;
+        if (t.pid == kPatPid || t.pid == m_pmtPid || t.pid == kNullPid) continue;
         streams.push_back(t);
     }
-    pmtVersion_ = version;
-    ++stats_.pmtVersions;
+    m_pmtVersion = version;
+    ++m_stats.pmtVersions;
 
     // PES still being assembled for a PID that leaves the program (or changes kind) go out now.
-    for (const TsStream& old : streams_) {
+    for (const TsStream& old : m_streams) {
         if (!old.carried) continue;
         bool kept = false;
         for (const TsStream& t : streams)
@@ -439,18 +439,18 @@ void TransportStreamReader::OnPmt(const uint8_t* s, size_t size) {
             switch (t.kind) {
             case StreamKind::Video:
             case StreamKind::H264:
-                ok = nextVideo_ <= 0xEF;
-                key.streamId = nextVideo_++;
+                ok = m_nextVideo <= 0xEF;
+                key.streamId = m_nextVideo++;
                 break;
             case StreamKind::MpegAudio:
             case StreamKind::Aac:
-                ok = nextAudio_ <= 0xDF;
-                key.streamId = nextAudio_++;
+                ok = m_nextAudio <= 0xDF;
+                key.streamId = m_nextAudio++;
                 break;
             case StreamKind::Ac3:
-                ok = nextAc3_ <= 0x87;
+                ok = m_nextAc3 <= 0x87;
                 key.streamId = kPrivateStream1;
-                key.substreamId = nextAc3_++;
+                key.substreamId = m_nextAc3++;
                 break;
             case StreamKind::Other: ok = false; break;
             }
@@ -467,18 +467,18 @@ void TransportStreamReader::OnPmt(const uint8_t* s, size_t size) {
         t.key = st.key;
         t.carried = true;
     }
-    streams_ = std::move(streams);
+    m_streams = std::move(streams);
 }
 
 void TransportStreamReader::OnPesData(PidState& state, const TsStream& stream, const uint8_t* p, size_t size,
                                       bool start) {
     if (start) {
         if (state.active) FlushPes(state, stream, false);
-        if (status_ != ReaderStatus::Ok) return;
+        if (m_status != ReaderStatus::Ok) return;
         state.active = true;
         state.continuation = false;
         state.expected = 0;
-        state.offset = packetOffset_;
+        state.offset = m_packetOffset;
         state.pes.clear();
     } else if (!state.active) {
         return;  // the middle of a PES whose start we never saw
@@ -501,7 +501,7 @@ void TransportStreamReader::OnPesData(PidState& state, const TsStream& stream, c
 
 void TransportStreamReader::FlushPes(PidState& state, const TsStream& stream, bool complete) {
     state.active = false;
-    if (!complete && state.expected && state.pes.size() < state.expected) ++stats_.truncatedPes;
+    if (!complete && state.expected && state.pes.size() < state.expected) ++m_stats.truncatedPes;
     PesPacket packet;
     packet.key = stream.key;
     packet.kind = stream.kind;
@@ -511,12 +511,12 @@ void TransportStreamReader::FlushPes(PidState& state, const TsStream& stream, bo
     const uint8_t* payload = b;
     if (!state.continuation) {
         if (state.pes.size() < 9 || b[0] != 0 || b[1] != 0 || b[2] != 1 || (b[6] & 0xC0) != 0x80) {
-            ++stats_.badPes;
+            ++m_stats.badPes;
             state.pes.clear();
             return;
         }
         if (b[6] & 0x30) {
-            status_ = ReaderStatus::Encrypted;
+            m_status = ReaderStatus::Encrypted;
             return;
         }
         uint8_t flags = b[7];
@@ -524,7 +524,7 @@ void TransportStreamReader::FlushPes(PidState& state, const TsStream& stream, bo
         unsigned ptsDts = flags >> 6;
         if (9 + headerLength > state.pes.size() || (ptsDts == 2 && headerLength < 5) ||
             (ptsDts == 3 && headerLength < 10) || ptsDts == 1) {
-            ++stats_.badPes;
+            ++m_stats.badPes;
             state.pes.clear();
             return;
         }
@@ -541,8 +541,8 @@ void TransportStreamReader::FlushPes(PidState& state, const TsStream& stream, bo
     packet.payload = payload;
     packet.payloadSize = static_cast<size_t>(end - payload);
     if (packet.payloadSize > 0) {
-        ++stats_.pesPackets;
-        if (!handler_->OnPacket(packet)) status_ = ReaderStatus::Stopped;
+        ++m_stats.pesPackets;
+        if (!m_handler->OnPacket(packet)) m_status = ReaderStatus::Stopped;
     }
     state.pes.clear();
 }

@@ -123,30 +123,30 @@ inline void XorBytes(uint8_t* data, const uint8_t* key, size_t size) {
 }  // namespace
 
 bool TuringKeystream::Init(const uint8_t* key, size_t keySize, const uint8_t* iv, size_t ivSize) {
-    ready_ = false;
+    m_ready = false;
     if (keySize < 4 || keySize > kMaxKeyBytes || keySize % 4 != 0 || ivSize % 4 != 0 ||
         keySize / 4 + ivSize / 4 + 1 > kRegisterWords)
         return false;
     LoadKey(key, keySize);
     LoadIv(iv, ivSize);
-    used_ = kBlockBytes;
-    ready_ = true;
+    m_used = kBlockBytes;
+    m_ready = true;
     return true;
 }
 
 void TuringKeystream::LoadKey(const uint8_t* key, size_t keySize) {
-    keyWords_ = keySize / 4;
-    for (size_t i = 0; i < keyWords_; ++i) key_[i] = FixedS(LoadBe(key + 4 * i));
-    MixWords(key_, keyWords_);
+    m_keyWords = keySize / 4;
+    for (size_t i = 0; i < m_keyWords; ++i) m_key[i] = FixedS(LoadBe(key + 4 * i));
+    MixWords(m_key, m_keyWords);
     for (unsigned lane = 0; lane < 4; ++lane) {
         unsigned shift = 24 - 8 * lane;
         for (unsigned j = 0; j < 256; ++j) {
             uint32_t t = j, w = 0;
-            for (size_t i = 0; i < keyWords_; ++i) {
-                t = kSbox[ByteAt(key_[i], lane) ^ t];
+            for (size_t i = 0; i < m_keyWords; ++i) {
+                t = kSbox[ByteAt(m_key[i], lane) ^ t];
                 w ^= Rotl(kQbox[t], static_cast<unsigned>(i) + 8 * lane);
             }
-            sbox_[lane][j] = (w & ~(uint32_t(0xFF) << shift)) | (t << shift);
+            m_sbox[lane][j] = (w & ~(uint32_t(0xFF) << shift)) | (t << shift);
         }
     }
 }
@@ -154,49 +154,49 @@ void TuringKeystream::LoadKey(const uint8_t* key, size_t keySize) {
 void TuringKeystream::LoadIv(const uint8_t* iv, size_t ivSize) {
     size_t ivWords = ivSize / 4;
     size_t i = 0;
-    for (size_t k = 0; k < ivWords; ++k) r_[i++] = FixedS(LoadBe(iv + 4 * k));
-    for (size_t k = 0; k < keyWords_; ++k) r_[i++] = key_[k];
-    r_[i++] = static_cast<uint32_t>(keyWords_ << 4 | ivWords) | 0x01020300;
-    for (size_t j = 0; i < kRegisterWords; ++i, ++j) r_[i] = S0(sbox_, r_[j] + r_[i - 1]);
-    MixWords(r_, kRegisterWords);
+    for (size_t k = 0; k < ivWords; ++k) m_r[i++] = FixedS(LoadBe(iv + 4 * k));
+    for (size_t k = 0; k < m_keyWords; ++k) m_r[i++] = m_key[k];
+    m_r[i++] = static_cast<uint32_t>(m_keyWords << 4 | ivWords) | 0x01020300;
+    for (size_t j = 0; i < kRegisterWords; ++i, ++j) m_r[i] = S0(m_sbox, m_r[j] + m_r[i - 1]);
+    MixWords(m_r, kRegisterWords);
 }
 
 void TuringKeystream::GenerateWords(uint32_t* o) {
     // Work on a local copy of the register: stores through the output could otherwise alias
     // it and the S-box tables, making the compiler reload them after every store.
     uint32_t r[kRegisterWords];
-    std::memcpy(r, r_, sizeof r);
-    Round<0>(r, sbox_, o);
-    Round<5>(r, sbox_, o + 5);
-    Round<10>(r, sbox_, o + 10);
-    Round<15>(r, sbox_, o + 15);
-    Round<20>(r, sbox_, o + 20);
-    Round<25>(r, sbox_, o + 25);
-    Round<30>(r, sbox_, o + 30);
-    Round<35>(r, sbox_, o + 35);
-    Round<40>(r, sbox_, o + 40);
-    Round<45>(r, sbox_, o + 45);
-    Round<50>(r, sbox_, o + 50);
-    Round<55>(r, sbox_, o + 55);
-    Round<60>(r, sbox_, o + 60);
-    Round<65>(r, sbox_, o + 65);
-    Round<70>(r, sbox_, o + 70);
-    Round<75>(r, sbox_, o + 75);
-    Round<80>(r, sbox_, o + 80);
-    std::memcpy(r_, r, sizeof r);
+    std::memcpy(r, m_r, sizeof r);
+    Round<0>(r, m_sbox, o);
+    Round<5>(r, m_sbox, o + 5);
+    Round<10>(r, m_sbox, o + 10);
+    Round<15>(r, m_sbox, o + 15);
+    Round<20>(r, m_sbox, o + 20);
+    Round<25>(r, m_sbox, o + 25);
+    Round<30>(r, m_sbox, o + 30);
+    Round<35>(r, m_sbox, o + 35);
+    Round<40>(r, m_sbox, o + 40);
+    Round<45>(r, m_sbox, o + 45);
+    Round<50>(r, m_sbox, o + 50);
+    Round<55>(r, m_sbox, o + 55);
+    Round<60>(r, m_sbox, o + 60);
+    Round<65>(r, m_sbox, o + 65);
+    Round<70>(r, m_sbox, o + 70);
+    Round<75>(r, m_sbox, o + 75);
+    Round<80>(r, m_sbox, o + 80);
+    std::memcpy(m_r, r, sizeof r);
 }
 
 void TuringKeystream::NextBlock() {
     uint32_t o[kBlockBytes / 4];
     GenerateWords(o);
-    for (size_t i = 0; i < kBlockBytes / 4; ++i) StoreBe(block_ + 4 * i, o[i]);
-    used_ = 0;
+    for (size_t i = 0; i < kBlockBytes / 4; ++i) StoreBe(m_block + 4 * i, o[i]);
+    m_used = 0;
 }
 
 void TuringKeystream::Xor(uint8_t* data, size_t size) {
     while (size > 0) {
-        if (used_ == kBlockBytes && size >= kBlockBytes) {
-            // Whole blocks go straight into the data, without the trip through block_.
+        if (m_used == kBlockBytes && size >= kBlockBytes) {
+            // Whole blocks go straight into the data, without the trip through m_block.
             uint32_t o[kBlockBytes / 4];
             GenerateWords(o);
             for (size_t i = 0; i < kBlockBytes / 4; ++i) XorBe(data + 4 * i, o[i]);
@@ -204,10 +204,10 @@ void TuringKeystream::Xor(uint8_t* data, size_t size) {
             size -= kBlockBytes;
             continue;
         }
-        if (used_ == kBlockBytes) NextBlock();
-        size_t n = kBlockBytes - used_ < size ? kBlockBytes - used_ : size;
-        XorBytes(data, block_ + used_, n);
-        used_ += n;
+        if (m_used == kBlockBytes) NextBlock();
+        size_t n = kBlockBytes - m_used < size ? kBlockBytes - m_used : size;
+        XorBytes(data, m_block + m_used, n);
+        m_used += n;
         data += n;
         size -= n;
     }
@@ -215,10 +215,10 @@ void TuringKeystream::Xor(uint8_t* data, size_t size) {
 
 void TuringKeystream::Generate(uint8_t* out, size_t size) {
     while (size > 0) {
-        if (used_ == kBlockBytes) NextBlock();
-        size_t n = kBlockBytes - used_ < size ? kBlockBytes - used_ : size;
-        std::memcpy(out, block_ + used_, n);
-        used_ += n;
+        if (m_used == kBlockBytes) NextBlock();
+        size_t n = kBlockBytes - m_used < size ? kBlockBytes - m_used : size;
+        std::memcpy(out, m_block + m_used, n);
+        m_used += n;
         out += n;
         size -= n;
     }
@@ -226,9 +226,9 @@ void TuringKeystream::Generate(uint8_t* out, size_t size) {
 
 void TuringKeystream::Skip(uint64_t count) {
     while (count > 0) {
-        if (used_ == kBlockBytes) NextBlock();
-        uint64_t n = kBlockBytes - used_ < count ? kBlockBytes - used_ : count;
-        used_ += static_cast<size_t>(n);
+        if (m_used == kBlockBytes) NextBlock();
+        uint64_t n = kBlockBytes - m_used < count ? kBlockBytes - m_used : count;
+        m_used += static_cast<size_t>(n);
         count -= n;
     }
 }

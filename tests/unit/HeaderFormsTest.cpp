@@ -27,13 +27,13 @@ class StreamMaker {
 public:
     void Pack(int64_t scr, unsigned stuffing = 0, unsigned scrExtension = 0) {
         Append(bytes, PackHeader(scr, stuffing, scrExtension));
-        scr_ = scr;
-        scrExtension_ = static_cast<int>(scrExtension);
+        m_scr = scr;
+        m_scrExtension = static_cast<int>(scrExtension);
     }
     void Mpeg1Pack(int64_t scr) {
         Append(bytes, Mpeg1PackHeader(scr));
-        scr_ = scr;
-        scrExtension_ = 0;
+        m_scr = scr;
+        m_scrExtension = 0;
     }
     // A unit that yields no packet: system header, padding, private stream 2, ...
     void Skipped(const Bytes& unit) { Append(bytes, unit); }
@@ -55,11 +55,11 @@ public:
 private:
     void Expect(StreamKey key, bool pts, bool dts, int64_t ptsValue, int64_t dtsValue, bool mpeg1,
                 const Bytes& payload, const Bytes& substreamHeader) {
-        expected.push_back({key, KindOf(key), pts, dts, pts ? ptsValue : 0, dts ? dtsValue : 0, scr_,
-                            scrExtension_, mpeg1, payload, substreamHeader, bytes.size()});
+        expected.push_back({key, KindOf(key), pts, dts, pts ? ptsValue : 0, dts ? dtsValue : 0, m_scr,
+                            m_scrExtension, mpeg1, payload, substreamHeader, bytes.size()});
     }
-    int64_t scr_ = -1;
-    int scrExtension_ = 0;
+    int64_t m_scr = -1;
+    int m_scrExtension = 0;
 };
 
 // Chunk sizes that split every unit at many places, pack stuffing and PES headers included.

@@ -32,17 +32,17 @@ class TempFolder {
 public:
     TempFolder() {
         std::string pattern = ::testing::TempDir() + "korvane_rt_XXXXXX";
-        path_ = mkdtemp(&pattern[0]) ? pattern : "";
+        m_path = mkdtemp(&pattern[0]) ? pattern : "";
     }
     ~TempFolder() {
-        if (!path_.empty()) rmdir(path_.c_str());  // the tests remove their files; an unexpected one keeps it
+        if (!m_path.empty()) rmdir(m_path.c_str());  // the tests remove their files; an unexpected one keeps it
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const { return m_path; }
 
 private:
-    std::string path_;
+    std::string m_path;
 };
 
 std::string Temp(const std::string& name) {

@@ -22,13 +22,13 @@ public:
 
     // Discards the contents.
     void Resize(size_t size);
-    uint8_t* Data() { return data_; }
-    const uint8_t* Data() const { return data_; }
-    size_t Size() const { return size_; }
+    uint8_t* Data() { return m_data; }
+    const uint8_t* Data() const { return m_data; }
+    size_t Size() const { return m_size; }
 
 private:
-    uint8_t* data_ = nullptr;
-    size_t size_ = 0;
+    uint8_t* m_data = nullptr;
+    size_t m_size = 0;
 };
 
 // Random-access input. ReadAt returns the number of bytes read: fewer than asked only at the
@@ -44,13 +44,13 @@ public:
 // Bytes held by the caller; the caller keeps them alive while the source is used.
 class MemoryByteSource final : public ByteSource {
 public:
-    MemoryByteSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    uint64_t Size() const override { return size_; }
+    MemoryByteSource(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    uint64_t Size() const override { return m_size; }
     size_t ReadAt(uint64_t offset, void* buffer, size_t size) override;
 
 private:
-    const uint8_t* data_;
-    size_t size_;
+    const uint8_t* m_data;
+    size_t m_size;
 };
 
 // A file opened for reading with std::fopen; 64-bit offsets on every platform.
@@ -64,17 +64,17 @@ public:
     // False with *error naming the file when it cannot be opened or measured.
     bool Open(const std::string& path, std::string* error);
     void Close();
-    bool IsOpen() const { return file_ != nullptr; }
+    bool IsOpen() const { return m_file != nullptr; }
 
-    uint64_t Size() const override { return size_; }
+    uint64_t Size() const override { return m_size; }
     size_t ReadAt(uint64_t offset, void* buffer, size_t size) override;
-    bool Failed() const override { return failed_; }
+    bool Failed() const override { return m_failed; }
 
 private:
-    std::FILE* file_ = nullptr;
-    uint64_t size_ = 0;
-    uint64_t position_ = 0;  // where the next fread continues, to skip needless seeks
-    bool failed_ = false;
+    std::FILE* m_file = nullptr;
+    uint64_t m_size = 0;
+    uint64_t m_position = 0;  // where the next fread continues, to skip needless seeks
+    bool m_failed = false;
 };
 
 // Sequential output. Write returns false on failure; the sink keeps the first error.
@@ -88,10 +88,10 @@ public:
 class MemoryByteSink final : public ByteSink {
 public:
     bool Write(const uint8_t* data, size_t size) override;
-    std::vector<uint8_t>& Bytes() { return bytes_; }
+    std::vector<uint8_t>& Bytes() { return m_bytes; }
 
 private:
-    std::vector<uint8_t> bytes_;
+    std::vector<uint8_t> m_bytes;
 };
 
 // A file created (or truncated) with std::fopen, unbuffered: every Write goes straight to the
@@ -109,9 +109,9 @@ public:
     bool Write(const uint8_t* data, size_t size) override;
 
 private:
-    std::FILE* file_ = nullptr;
-    std::string path_;
-    bool failed_ = false;
+    std::FILE* m_file = nullptr;
+    std::string m_path;
+    bool m_failed = false;
 };
 
 }  // namespace korvane::media

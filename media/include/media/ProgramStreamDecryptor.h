@@ -67,13 +67,13 @@ public:
     // seek or flush).
     void Reset();
 
-    bool Failed() const { return failed_; }
+    bool Failed() const { return m_failed; }
     const DecryptStats& Stats() const;
 
 private:
     class Impl;
-    std::unique_ptr<Impl> impl_;
-    bool failed_ = false;
+    std::unique_ptr<Impl> m_impl;
+    bool m_failed = false;
 };
 
 // Decrypts the payload of a .TiVo file into a new clear file of the same kind, a program or a

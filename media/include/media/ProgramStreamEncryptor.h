@@ -48,13 +48,13 @@ public:
     bool Feed(uint8_t* data, size_t size, ByteSink& out);
     bool Finish(ByteSink& out);
 
-    const std::string& ErrorText() const { return error_; }
+    const std::string& ErrorText() const { return m_error; }
     const EncryptStats& Stats() const;
 
 private:
     class Impl;
-    std::unique_ptr<Impl> impl_;
-    std::string error_;
+    std::unique_ptr<Impl> m_impl;
+    std::string m_error;
 };
 
 }  // namespace korvane::media

@@ -81,10 +81,10 @@ public:
     // Back to the state of a new reader (after a seek or flush).
     void Reset();
 
-    ReaderStatus Status() const { return status_; }
+    ReaderStatus Status() const { return m_status; }
     // Empty while Status() is Ok or Stopped.
     std::string ErrorText() const;
-    const ReaderStats& Stats() const { return stats_; }
+    const ReaderStats& Stats() const { return m_stats; }
 
 private:
     enum class Parse { Done, NeedMore, Damaged };
@@ -94,16 +94,16 @@ private:
     size_t Resync(const uint8_t* p, size_t avail, bool atEnd);
     bool Deliver(PesPacket& packet, PacketHandler& handler);
 
-    std::vector<uint8_t> carry_;   // an incomplete unit left over from the previous chunk
-    uint64_t carryOffset_ = 0;     // stream offset of carry_[0]
-    uint64_t unitOffset_ = 0;      // stream offset of the unit being parsed
-    ReaderStatus status_ = ReaderStatus::Ok;
-    ReaderStats stats_;
-    bool inDamage_ = false;        // counting one damaged stretch as one event
-    bool haveScr_ = false;
-    int64_t scrBase_ = 0;
-    int scrExtension_ = 0;
-    int rawAc3_ = -1;              // private stream 1 form, decided by its first packet: -1 unknown, 0 DVD header, 1 raw
+    std::vector<uint8_t> m_carry;   // an incomplete unit left over from the previous chunk
+    uint64_t m_carryOffset = 0;     // stream offset of m_carry[0]
+    uint64_t m_unitOffset = 0;      // stream offset of the unit being parsed
+    ReaderStatus m_status = ReaderStatus::Ok;
+    ReaderStats m_stats;
+    bool m_inDamage = false;        // counting one damaged stretch as one event
+    bool m_haveScr = false;
+    int64_t m_scrBase = 0;
+    int m_scrExtension = 0;
+    int m_rawAc3 = -1;              // private stream 1 form, decided by its first packet: -1 unknown, 0 DVD header, 1 raw
 };
 
 }  // namespace korvane::media

@@ -91,10 +91,10 @@ public:
     // Writes everything still queued, the program end code, and flushes the sink.
     bool Finish();
 
-    bool Failed() const { return !error_.empty(); }
-    const std::string& ErrorText() const { return error_; }
-    const WriterStats& Stats() const { return stats_; }
-    size_t QueuedBytes() const { return queuedBytes_; }
+    bool Failed() const { return !m_error.empty(); }
+    const std::string& ErrorText() const { return m_error; }
+    const WriterStats& Stats() const { return m_stats; }
+    size_t QueuedBytes() const { return m_queuedBytes; }
 
 private:
     struct Stream;
@@ -109,24 +109,24 @@ private:
     bool FlushOutput(bool force);
     uint8_t* Reserve(size_t bytes);
 
-    ByteSink& sink_;
-    WriterOptions options_;
-    std::vector<std::unique_ptr<Stream>> streams_;
-    AlignedBuffer out_;
-    size_t outUsed_ = 0;
-    size_t queuedBytes_ = 0;
-    bool started_ = false;
-    bool finished_ = false;
-    bool systemHeaderWritten_ = false;
-    bool haveScr_ = false;
-    int64_t lastScr_ = 0;          // unwrapped, 90 kHz
-    uint64_t bytesAtLastScr_ = 0;
-    uint64_t bytesGenerated_ = 0;  // every byte produced, flushed or not
-    bool haveReference_ = false;
-    int64_t reference_ = 0;        // first timestamp seen, to unwrap every stream against
-    uint32_t muxRate_ = 0;
-    std::string error_;
-    WriterStats stats_;
+    ByteSink& m_sink;
+    WriterOptions m_options;
+    std::vector<std::unique_ptr<Stream>> m_streams;
+    AlignedBuffer m_out;
+    size_t m_outUsed = 0;
+    size_t m_queuedBytes = 0;
+    bool m_started = false;
+    bool m_finished = false;
+    bool m_systemHeaderWritten = false;
+    bool m_haveScr = false;
+    int64_t m_lastScr = 0;          // unwrapped, 90 kHz
+    uint64_t m_bytesAtLastScr = 0;
+    uint64_t m_bytesGenerated = 0;  // every byte produced, flushed or not
+    bool m_haveReference = false;
+    int64_t m_reference = 0;        // first timestamp seen, to unwrap every stream against
+    uint32_t m_muxRate = 0;
+    std::string m_error;
+    WriterStats m_stats;
 };
 
 }  // namespace korvane::media

@@ -68,10 +68,10 @@ private:
         bool OnPacket(const PesPacket& packet) override;
         std::vector<ProbedStream> streams;
     };
-    Collector collector_;
-    bool transport_ = false;
-    ProgramStreamReader reader_;
-    TransportStreamReader tsReader_;
+    Collector m_collector;
+    bool m_transport = false;
+    ProgramStreamReader m_reader;
+    TransportStreamReader m_tsReader;
 };
 
 // Reads a program stream from the start of the given bytes (the whole buffer is the window:

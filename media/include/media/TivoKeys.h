@@ -70,13 +70,13 @@ public:
     TuringKeystream* Current(unsigned slot);
     // Forgets every slot's position (after a seek or flush).
     void Reset();
-    uint64_t Rebuilds() const { return rebuilds_; }
+    uint64_t Rebuilds() const { return m_rebuilds; }
 
 private:
     struct Slot;
-    uint8_t baseKey_[kTivoKeySize];
-    std::vector<std::unique_ptr<Slot>> slots_;
-    uint64_t rebuilds_ = 0;
+    uint8_t m_baseKey[kTivoKeySize];
+    std::vector<std::unique_ptr<Slot>> m_slots;
+    uint64_t m_rebuilds = 0;
 };
 
 }  // namespace korvane::media

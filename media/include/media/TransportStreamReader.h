@@ -89,13 +89,13 @@ public:
     bool Finish(PacketHandler& handler);
     void Reset();
 
-    ReaderStatus Status() const { return status_; }
+    ReaderStatus Status() const { return m_status; }
     std::string ErrorText() const;
-    const TsReaderStats& Stats() const { return stats_; }
+    const TsReaderStats& Stats() const { return m_stats; }
     // The streams of the current PMT, in PMT order (empty until a PMT was read).
-    const std::vector<TsStream>& Streams() const { return streams_; }
-    uint16_t ProgramNumber() const { return programNumber_; }
-    uint16_t PmtPid() const { return pmtPid_; }
+    const std::vector<TsStream>& Streams() const { return m_streams; }
+    uint16_t ProgramNumber() const { return m_programNumber; }
+    uint16_t PmtPid() const { return m_pmtPid; }
 
     // Lets a decryptor see packets before they are parsed: it may rewrite the payload in
     // place (clear it) or drop the packet. Called for every packet of a carried or key PID.
@@ -105,7 +105,7 @@ public:
         // packet: the 188 bytes (writable copy). Return false to drop it.
         virtual bool OnTsPacket(uint8_t* packet, const TsStream* stream) = 0;
     };
-    void SetPacketFilter(PacketFilter* filter) { filter_ = filter; }
+    void SetPacketFilter(PacketFilter* filter) { m_filter = filter; }
 
 private:
     struct PidState;
@@ -121,21 +121,21 @@ private:
     PidState& State(uint16_t pid);
     const TsStream* StreamOf(uint16_t pid) const;
 
-    std::vector<uint8_t> carry_;      // the start of a packet (or of a resync window) left over
-    uint64_t carryOffset_ = 0;        // stream offset of carry_[0]
-    PacketHandler* handler_ = nullptr;  // the caller's, during Feed and Finish
-    bool locked_ = false;             // sync found; the next packet is expected right here
-    bool inDamage_ = false;
-    uint64_t packetOffset_ = 0;       // stream offset of the packet being parsed
-    ReaderStatus status_ = ReaderStatus::Ok;
-    TsReaderStats stats_;
-    std::vector<PidState*> pids_;     // indexed by PID (8192), created on use
-    std::vector<TsStream> streams_;
-    uint16_t pmtPid_ = 0xFFFF;        // none yet
-    uint16_t programNumber_ = 0;
-    int pmtVersion_ = -1;
-    uint8_t nextVideo_ = 0xE0, nextAudio_ = 0xC0, nextAc3_ = 0x80;
-    PacketFilter* filter_ = nullptr;
+    std::vector<uint8_t> m_carry;      // the start of a packet (or of a resync window) left over
+    uint64_t m_carryOffset = 0;        // stream offset of m_carry[0]
+    PacketHandler* m_handler = nullptr;  // the caller's, during Feed and Finish
+    bool m_locked = false;             // sync found; the next packet is expected right here
+    bool m_inDamage = false;
+    uint64_t m_packetOffset = 0;       // stream offset of the packet being parsed
+    ReaderStatus m_status = ReaderStatus::Ok;
+    TsReaderStats m_stats;
+    std::vector<PidState*> m_pids;     // indexed by PID (8192), created on use
+    std::vector<TsStream> m_streams;
+    uint16_t m_pmtPid = 0xFFFF;        // none yet
+    uint16_t m_programNumber = 0;
+    int m_pmtVersion = -1;
+    uint8_t m_nextVideo = 0xE0, m_nextAudio = 0xC0, m_nextAc3 = 0x80;
+    PacketFilter* m_filter = nullptr;
 };
 
 }  // namespace korvane::media

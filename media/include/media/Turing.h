@@ -19,7 +19,7 @@ public:
     // key: 4..32 bytes, iv: 0.. bytes, both multiples of 4, and key words + IV words at most
     // 16. False (and unusable) otherwise. Starts the keystream at byte 0.
     bool Init(const uint8_t* key, size_t keySize, const uint8_t* iv, size_t ivSize);
-    bool Ready() const { return ready_; }
+    bool Ready() const { return m_ready; }
 
     // XORs the next size keystream bytes into data.
     void Xor(uint8_t* data, size_t size);
@@ -32,15 +32,15 @@ private:
     void LoadKey(const uint8_t* key, size_t keySize);
     void LoadIv(const uint8_t* iv, size_t ivSize);
     void GenerateWords(uint32_t* out);  // the next 85 words of keystream
-    void NextBlock();                    // into block_
+    void NextBlock();                    // into m_block
 
-    uint32_t sbox_[4][256] = {};
-    uint32_t key_[kMaxKeyBytes / 4] = {};
-    size_t keyWords_ = 0;
-    uint32_t r_[17] = {};
-    uint8_t block_[kBlockBytes] = {};
-    size_t used_ = kBlockBytes;   // bytes of block_ already handed out
-    bool ready_ = false;
+    uint32_t m_sbox[4][256] = {};
+    uint32_t m_key[kMaxKeyBytes / 4] = {};
+    size_t m_keyWords = 0;
+    uint32_t m_r[17] = {};
+    uint8_t m_block[kBlockBytes] = {};
+    size_t m_used = kBlockBytes;   // bytes of m_block already handed out
+    bool m_ready = false;
 };
 
 }  // namespace korvane::media

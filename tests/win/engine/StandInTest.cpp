@@ -30,28 +30,28 @@ void StandInStream(DWORD chunks, DWORD intervalMs) {
 class StandInEvents {
 public:
     StandInEvents()
-        : step_(CreateEventA(nullptr, FALSE, FALSE, StandInEventName("Step").c_str())),
-          written_(CreateEventA(nullptr, FALSE, FALSE, StandInEventName("Written").c_str())),
-          ended_(CreateEventA(nullptr, TRUE, FALSE, StandInEventName("Ended").c_str())) {}
+        : m_step(CreateEventA(nullptr, FALSE, FALSE, StandInEventName("Step").c_str())),
+          m_written(CreateEventA(nullptr, FALSE, FALSE, StandInEventName("Written").c_str())),
+          m_ended(CreateEventA(nullptr, TRUE, FALSE, StandInEventName("Ended").c_str())) {}
     ~StandInEvents() {
-        CloseHandle(step_);
-        CloseHandle(written_);
-        CloseHandle(ended_);
+        CloseHandle(m_step);
+        CloseHandle(m_written);
+        CloseHandle(m_ended);
     }
     StandInEvents(const StandInEvents&) = delete;
     StandInEvents& operator=(const StandInEvents&) = delete;
 
     // Lets a stepped dump write one chunk and waits until it is on disk.
     bool WriteOneChunk() {
-        SetEvent(step_);
-        return WaitForSingleObject(written_, static_cast<DWORD>(kHangMilliseconds)) == WAIT_OBJECT_0;
+        SetEvent(m_step);
+        return WaitForSingleObject(m_written, static_cast<DWORD>(kHangMilliseconds)) == WAIT_OBJECT_0;
     }
-    HANDLE Ended() const { return ended_; }
+    HANDLE Ended() const { return m_ended; }
 
 private:
-    HANDLE step_;
-    HANDLE written_;
-    HANDLE ended_;
+    HANDLE m_step;
+    HANDLE m_written;
+    HANDLE m_ended;
 };
 
 class StandInTest : public ::testing::Test {
@@ -166,24 +166,24 @@ class FilterGraphClassHidden {
 public:
     FilterGraphClassHidden() {
         RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{E436EBB3-524F-11CE-9F53-0020AF0BA770}\\InprocServer32", 0,
-                      KEY_READ | KEY_WRITE, &key_);
-        DWORD size = sizeof saved_;
-        RegQueryValueExA(key_, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(saved_), &size);
+                      KEY_READ | KEY_WRITE, &m_key);
+        DWORD size = sizeof m_saved;
+        RegQueryValueExA(m_key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(m_saved), &size);
         const std::string path = TestFiltersDllPath();
-        RegSetValueExA(key_, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+        RegSetValueExA(m_key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                        static_cast<DWORD>(path.size() + 1));
     }
     ~FilterGraphClassHidden() {
-        RegSetValueExA(key_, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(saved_),
-                       static_cast<DWORD>(strlen(saved_) + 1));
-        RegCloseKey(key_);
+        RegSetValueExA(m_key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_saved),
+                       static_cast<DWORD>(strlen(m_saved) + 1));
+        RegCloseKey(m_key);
     }
     FilterGraphClassHidden(const FilterGraphClassHidden&) = delete;
     FilterGraphClassHidden& operator=(const FilterGraphClassHidden&) = delete;
 
 private:
-    HKEY key_ = nullptr;
-    char saved_[MAX_PATH] = {};
+    HKEY m_key = nullptr;
+    char m_saved[MAX_PATH] = {};
 };
 
 TEST_F(StandInTest, FilterGraphManagerThatCannotBeCreated) {

@@ -114,20 +114,20 @@ NotifyWindow::NotifyWindow() {
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = className;
     RegisterClassA(&windowClass);  // fails harmlessly when already registered
-    QueryPerformanceFrequency(&frequency_);
-    QueryPerformanceCounter(&start_);
-    window_ = CreateWindowA(className, "engine test", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+    QueryPerformanceFrequency(&m_frequency);
+    QueryPerformanceCounter(&m_start);
+    m_window = CreateWindowA(className, "engine test", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                             GetModuleHandleA(nullptr), this);
 }
 
 NotifyWindow::~NotifyWindow() {
-    DestroyWindow(window_);
+    DestroyWindow(m_window);
 }
 
 double NotifyWindow::Now() const {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart - start_.QuadPart) * 1000.0 / static_cast<double>(frequency_.QuadPart);
+    return static_cast<double>(now.QuadPart - m_start.QuadPart) * 1000.0 / static_cast<double>(m_frequency.QuadPart);
 }
 
 LRESULT CALLBACK NotifyWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

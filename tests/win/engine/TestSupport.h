@@ -64,7 +64,7 @@ public:
     NotifyWindow(const NotifyWindow&) = delete;
     NotifyWindow& operator=(const NotifyWindow&) = delete;
 
-    HWND Handle() const { return window_; }
+    HWND Handle() const { return m_window; }
     // Dispatches messages until WM_CONVERSION_DONE has arrived or the time is up.
     bool PumpUntilDone(double timeoutMilliseconds = kHangMilliseconds);
     // Dispatches messages until condition holds (looked at after each batch) or the time is up.
@@ -78,7 +78,7 @@ public:
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    HWND window_ = nullptr;
-    LARGE_INTEGER start_ = {};
-    LARGE_INTEGER frequency_ = {};
+    HWND m_window = nullptr;
+    LARGE_INTEGER m_start = {};
+    LARGE_INTEGER m_frequency = {};
 };

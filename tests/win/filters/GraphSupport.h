@@ -40,20 +40,20 @@ public:
     ~Ptr() { Reset(); }
     Ptr(const Ptr&) = delete;
     Ptr& operator=(const Ptr&) = delete;
-    T** operator&() { Reset(); return &p_; }
-    T* operator->() const { return p_; }
-    operator T*() const { return p_; }
-    T* Get() const { return p_; }
+    T** operator&() { Reset(); return &m_p; }
+    T* operator->() const { return m_p; }
+    operator T*() const { return m_p; }
+    T* Get() const { return m_p; }
     void Reset() {
-        if (p_)
-            p_->Release();
-        p_ = nullptr;
+        if (m_p)
+            m_p->Release();
+        m_p = nullptr;
     }
     template <class U>
-    HRESULT As(U** out, REFIID iid) const { return p_->QueryInterface(iid, reinterpret_cast<void**>(out)); }
+    HRESULT As(U** out, REFIID iid) const { return m_p->QueryInterface(iid, reinterpret_cast<void**>(out)); }
 
 private:
-    T* p_ = nullptr;
+    T* m_p = nullptr;
 };
 
 LONG RefCount(IUnknown* object);

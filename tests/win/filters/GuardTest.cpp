@@ -26,10 +26,10 @@ class GuardTest : public ::testing::Test {
 protected:
     void SetUp() override {
         traces.clear();
-        handler_ = AddVectoredExceptionHandler(1, RecordTrace);
-        ASSERT_NE(handler_, nullptr);
+        m_handler = AddVectoredExceptionHandler(1, RecordTrace);
+        ASSERT_NE(m_handler, nullptr);
     }
-    void TearDown() override { RemoveVectoredExceptionHandler(handler_); }
+    void TearDown() override { RemoveVectoredExceptionHandler(m_handler); }
 
     static bool Traced(const std::string& part) {
         for (const std::string& t : traces)
@@ -39,7 +39,7 @@ protected:
     }
 
 private:
-    void* handler_ = nullptr;
+    void* m_handler = nullptr;
 };
 
 using korvane::filters::GuardedCall;

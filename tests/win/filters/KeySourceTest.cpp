@@ -50,18 +50,18 @@ std::string EncryptedTivo(const std::string& materialName, const std::string& ma
 class ActiveWindow {
 public:
     ActiveWindow() {
-        window_ = CreateWindowExW(0, L"STATIC", L"Korvane key test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
+        m_window = CreateWindowExW(0, L"STATIC", L"Korvane key test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
                                   300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        SetForegroundWindow(window_);
-        SetActiveWindow(window_);
+        SetForegroundWindow(m_window);
+        SetActiveWindow(m_window);
     }
-    ~ActiveWindow() { DestroyWindow(window_); }
+    ~ActiveWindow() { DestroyWindow(m_window); }
     ActiveWindow(const ActiveWindow&) = delete;
     ActiveWindow& operator=(const ActiveWindow&) = delete;
-    HWND Handle() const { return window_; }
+    HWND Handle() const { return m_window; }
 
 private:
-    HWND window_;
+    HWND m_window;
 };
 
 class KeySourceTest : public ::testing::Test {

@@ -45,42 +45,42 @@ void Write(const std::wstring& key, const wchar_t* value, const std::wstring& da
 class RegistrationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dll_ = LoadLibraryA(EnvOr("KORVANE_FILTERS_DLL", "KorvaneFilters.dll").c_str());
-        ASSERT_NE(nullptr, dll_);
-        registerServer_ = reinterpret_cast<HRESULT(WINAPI*)()>(
-            reinterpret_cast<void*>(GetProcAddress(dll_, "DllRegisterServer")));
-        unregisterServer_ = reinterpret_cast<HRESULT(WINAPI*)()>(
-            reinterpret_cast<void*>(GetProcAddress(dll_, "DllUnregisterServer")));
-        install_ = reinterpret_cast<HRESULT(WINAPI*)(BOOL, LPCWSTR)>(
-            reinterpret_cast<void*>(GetProcAddress(dll_, "DllInstall")));
-        ASSERT_TRUE(registerServer_ && unregisterServer_ && install_);
+        m_dll = LoadLibraryA(EnvOr("KORVANE_FILTERS_DLL", "KorvaneFilters.dll").c_str());
+        ASSERT_NE(nullptr, m_dll);
+        m_registerServer = reinterpret_cast<HRESULT(WINAPI*)()>(
+            reinterpret_cast<void*>(GetProcAddress(m_dll, "DllRegisterServer")));
+        m_unregisterServer = reinterpret_cast<HRESULT(WINAPI*)()>(
+            reinterpret_cast<void*>(GetProcAddress(m_dll, "DllUnregisterServer")));
+        m_install = reinterpret_cast<HRESULT(WINAPI*)(BOOL, LPCWSTR)>(
+            reinterpret_cast<void*>(GetProcAddress(m_dll, "DllInstall")));
+        ASSERT_TRUE(m_registerServer && m_unregisterServer && m_install);
         wchar_t path[MAX_PATH];
-        GetModuleFileNameW(dll_, path, MAX_PATH);
-        path_ = path;
+        GetModuleFileNameW(m_dll, path, MAX_PATH);
+        m_path = path;
     }
     // Whatever a test did, the prefix ends with the pack registered as the other tests need.
     void TearDown() override {
-        EXPECT_EQ(S_OK, install_(TRUE, L"replace"));
-        FreeLibrary(dll_);
+        EXPECT_EQ(S_OK, m_install(TRUE, L"replace"));
+        FreeLibrary(m_dll);
     }
     void ExpectRegistered(const CLSID& clsid) {
         std::wstring server, model;
         ASSERT_TRUE(Read(ClsidKey(clsid) + L"\\InprocServer32", nullptr, &server));
-        EXPECT_EQ(0, lstrcmpiW(path_.c_str(), server.c_str()));
+        EXPECT_EQ(0, lstrcmpiW(m_path.c_str(), server.c_str()));
         ASSERT_TRUE(Read(ClsidKey(clsid) + L"\\InprocServer32", L"ThreadingModel", &model));
         EXPECT_EQ(L"Both", model);
     }
 
-    HMODULE dll_ = nullptr;
-    HRESULT(WINAPI* registerServer_)() = nullptr;
-    HRESULT(WINAPI* unregisterServer_)() = nullptr;
-    HRESULT(WINAPI* install_)(BOOL, LPCWSTR) = nullptr;
-    std::wstring path_;
+    HMODULE m_dll = nullptr;
+    HRESULT(WINAPI* m_registerServer)() = nullptr;
+    HRESULT(WINAPI* m_unregisterServer)() = nullptr;
+    HRESULT(WINAPI* m_install)(BOOL, LPCWSTR) = nullptr;
+    std::wstring m_path;
 };
 
 TEST_F(RegistrationTest, RegisteringTwiceWritesTheSameKeys) {
-    ASSERT_EQ(S_OK, registerServer_());
-    ASSERT_EQ(S_OK, registerServer_());
+    ASSERT_EQ(S_OK, m_registerServer());
+    ASSERT_EQ(S_OK, m_registerServer());
     for (const CLSID* c : {&kDemuxClsid, &kMuxClsid, &kDumpClsid, &kSourceClsid})
         ExpectRegistered(*c);
     std::wstring bytes, source;
@@ -95,29 +95,29 @@ TEST_F(RegistrationTest, UnregisteringRemovesExactlyWhatRegisteringAdded) {
     const std::wstring parent = L"Media Type\\{e436eb83-524f-11ce-9f53-0020af0ba770}";
     const std::wstring neighbour = parent + L"\\{00000000-1111-2222-3333-444444444444}";
     Write(neighbour, L"0", L"0,2,,FFFF");
-    ASSERT_EQ(S_OK, unregisterServer_());
+    ASSERT_EQ(S_OK, m_unregisterServer());
     for (const CLSID* c : {&kDemuxClsid, &kMuxClsid, &kDumpClsid, &kSourceClsid})
         EXPECT_FALSE(KeyExists(ClsidKey(*c)));
     EXPECT_FALSE(KeyExists(kCheckKey));
     EXPECT_TRUE(KeyExists(neighbour));
-    EXPECT_EQ(S_OK, unregisterServer_());  // nothing left to remove is no failure
+    EXPECT_EQ(S_OK, m_unregisterServer());  // nothing left to remove is no failure
     RegDeleteKeyW(HKEY_CLASSES_ROOT, neighbour.c_str());
-    ASSERT_EQ(S_OK, registerServer_());
+    ASSERT_EQ(S_OK, m_registerServer());
     ExpectRegistered(kDumpClsid);
 }
 
 TEST_F(RegistrationTest, AnotherVendorsFilterIsKeptUnlessReplacing) {
     const std::wstring server = ClsidKey(kDumpClsid) + L"\\InprocServer32";
     Write(server, nullptr, L"C:\\Program Files\\Vendor\\dump.ax");
-    ASSERT_EQ(S_OK, registerServer_());
+    ASSERT_EQ(S_OK, m_registerServer());
     std::wstring value;
     ASSERT_TRUE(Read(server, nullptr, &value));
     EXPECT_EQ(L"C:\\Program Files\\Vendor\\dump.ax", value);
     ExpectRegistered(kMuxClsid);  // the others are ours as before
-    ASSERT_EQ(S_OK, unregisterServer_());
+    ASSERT_EQ(S_OK, m_unregisterServer());
     ASSERT_TRUE(Read(server, nullptr, &value));  // theirs survives our unregistration
     EXPECT_EQ(L"C:\\Program Files\\Vendor\\dump.ax", value);
-    ASSERT_EQ(S_OK, install_(TRUE, L"replace"));
+    ASSERT_EQ(S_OK, m_install(TRUE, L"replace"));
     ExpectRegistered(kDumpClsid);
 }
 

@@ -31,9 +31,9 @@ struct Contents {
 
 class ContentsCollector final : public media::PacketHandler {
 public:
-    explicit ContentsCollector(Contents* contents) : contents_(contents) {}
+    explicit ContentsCollector(Contents* contents) : m_contents(contents) {}
     bool OnPacket(const media::PesPacket& p) override {
-        Elementary& e = contents_->streams[p.key];
+        Elementary& e = m_contents->streams[p.key];
         e.bytes.insert(e.bytes.end(), p.payload, p.payload + p.payloadSize);
         std::string time = p.hasPts ? std::to_string(p.pts) : "-";
         if (p.hasDts && p.dts != p.pts)
@@ -43,7 +43,7 @@ public:
     }
 
 private:
-    Contents* contents_;
+    Contents* m_contents;
 };
 
 Contents Read(const std::vector<uint8_t>& ps) {

@@ -13,9 +13,9 @@ TEST(CString, FormatsAndJoins) {
     EXPECT_STREQ("12 Files Selected", s);
     s.Format("%llu", 2147483648ULL * 3);
     EXPECT_STREQ("6442450944", s);
-    CString long_;
-    long_.Format("%s", std::string(5000, 'x').c_str());
-    EXPECT_EQ(5000, long_.GetLength());
+    CString m_long;
+    m_long.Format("%s", std::string(5000, 'x').c_str());
+    EXPECT_EQ(5000, m_long.GetLength());
 
     CString path = CString("C:") + "\\" + CString("a.TiVo");
     EXPECT_STREQ("C:\\a.TiVo", path);

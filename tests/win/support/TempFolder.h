@@ -13,17 +13,17 @@ public:
         char temp[MAX_PATH] = "";
         ::GetTempPathA(MAX_PATH, temp);
         static long counter = 0;
-        path_ = std::string(temp) + "korvane-" + tag + "-" + std::to_string(::GetCurrentProcessId()) + "-" +
+        m_path = std::string(temp) + "korvane-" + tag + "-" + std::to_string(::GetCurrentProcessId()) + "-" +
                 std::to_string(++counter);
-        RemoveTree(path_);  // left over by a run that crashed
-        ::CreateDirectoryA(path_.c_str(), nullptr);
+        RemoveTree(m_path);  // left over by a run that crashed
+        ::CreateDirectoryA(m_path.c_str(), nullptr);
     }
-    ~TempFolder() { RemoveTree(path_); }
+    ~TempFolder() { RemoveTree(m_path); }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    const std::string& Path() const { return path_; }
-    std::string Path(const std::string& name) const { return path_ + "\\" + name; }
+    const std::string& Path() const { return m_path; }
+    std::string Path(const std::string& name) const { return m_path + "\\" + name; }
 
     static void RemoveTree(const std::string& path) {
         WIN32_FIND_DATAA found;
@@ -43,5 +43,5 @@ public:
     }
 
 private:
-    std::string path_;
+    std::string m_path;
 };

@@ -21,9 +21,9 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
     STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = --refs_;
+        const ULONG left = --m_refs;
         if (left == 0)
             delete this;
         return left;
@@ -36,7 +36,7 @@ protected:
     virtual void* Find(REFIID iid) = 0;
 
 private:
-    std::atomic<ULONG> refs_{1};
+    std::atomic<ULONG> m_refs{1};
 };
 
 // Hands a new object out as iid: the caller's reference is the only one left.

@@ -11,34 +11,34 @@ namespace {
 
 class GraphWithoutControl final : public ComObject<IGraphBuilder> {
 public:
-    explicit GraphWithoutControl(IGraphBuilder* inner) : inner_(inner) {}
-    ~GraphWithoutControl() { inner_->Release(); }
+    explicit GraphWithoutControl(IGraphBuilder* inner) : m_inner(inner) {}
+    ~GraphWithoutControl() { m_inner->Release(); }
     void* Find(REFIID iid) override {
         return iid == IID_IFilterGraph || iid == IID_IGraphBuilder ? static_cast<IGraphBuilder*>(this) : nullptr;
     }
 
-    STDMETHODIMP AddFilter(IBaseFilter* f, LPCWSTR name) override { return inner_->AddFilter(f, name); }
-    STDMETHODIMP RemoveFilter(IBaseFilter* f) override { return inner_->RemoveFilter(f); }
-    STDMETHODIMP EnumFilters(IEnumFilters** e) override { return inner_->EnumFilters(e); }
-    STDMETHODIMP FindFilterByName(LPCWSTR name, IBaseFilter** f) override { return inner_->FindFilterByName(name, f); }
+    STDMETHODIMP AddFilter(IBaseFilter* f, LPCWSTR name) override { return m_inner->AddFilter(f, name); }
+    STDMETHODIMP RemoveFilter(IBaseFilter* f) override { return m_inner->RemoveFilter(f); }
+    STDMETHODIMP EnumFilters(IEnumFilters** e) override { return m_inner->EnumFilters(e); }
+    STDMETHODIMP FindFilterByName(LPCWSTR name, IBaseFilter** f) override { return m_inner->FindFilterByName(name, f); }
     STDMETHODIMP ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* mt) override {
-        return inner_->ConnectDirect(out, in, mt);
+        return m_inner->ConnectDirect(out, in, mt);
     }
-    STDMETHODIMP Reconnect(IPin* pin) override { return inner_->Reconnect(pin); }
-    STDMETHODIMP Disconnect(IPin* pin) override { return inner_->Disconnect(pin); }
-    STDMETHODIMP SetDefaultSyncSource() override { return inner_->SetDefaultSyncSource(); }
-    STDMETHODIMP Connect(IPin* out, IPin* in) override { return inner_->Connect(out, in); }
-    STDMETHODIMP Render(IPin* out) override { return inner_->Render(out); }
-    STDMETHODIMP RenderFile(LPCWSTR file, LPCWSTR list) override { return inner_->RenderFile(file, list); }
+    STDMETHODIMP Reconnect(IPin* pin) override { return m_inner->Reconnect(pin); }
+    STDMETHODIMP Disconnect(IPin* pin) override { return m_inner->Disconnect(pin); }
+    STDMETHODIMP SetDefaultSyncSource() override { return m_inner->SetDefaultSyncSource(); }
+    STDMETHODIMP Connect(IPin* out, IPin* in) override { return m_inner->Connect(out, in); }
+    STDMETHODIMP Render(IPin* out) override { return m_inner->Render(out); }
+    STDMETHODIMP RenderFile(LPCWSTR file, LPCWSTR list) override { return m_inner->RenderFile(file, list); }
     STDMETHODIMP AddSourceFilter(LPCWSTR file, LPCWSTR name, IBaseFilter** f) override {
-        return inner_->AddSourceFilter(file, name, f);
+        return m_inner->AddSourceFilter(file, name, f);
     }
-    STDMETHODIMP SetLogFile(DWORD_PTR file) override { return inner_->SetLogFile(file); }
-    STDMETHODIMP Abort() override { return inner_->Abort(); }
-    STDMETHODIMP ShouldOperationContinue() override { return inner_->ShouldOperationContinue(); }
+    STDMETHODIMP SetLogFile(DWORD_PTR file) override { return m_inner->SetLogFile(file); }
+    STDMETHODIMP Abort() override { return m_inner->Abort(); }
+    STDMETHODIMP ShouldOperationContinue() override { return m_inner->ShouldOperationContinue(); }
 
 private:
-    IGraphBuilder* inner_;
+    IGraphBuilder* m_inner;
 };
 
 class GraphFactory final : public ComObject<IClassFactory> {

@@ -49,21 +49,21 @@ AM_MEDIA_TYPE StreamType(const GUID& subtype) {
 class OpenedEvent {
 public:
     explicit OpenedEvent(const char* what)
-        : handle_(OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, StandInEventName(what).c_str())) {}
+        : m_handle(OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, StandInEventName(what).c_str())) {}
     ~OpenedEvent() {
-        if (handle_)
-            CloseHandle(handle_);
+        if (m_handle)
+            CloseHandle(m_handle);
     }
     OpenedEvent(const OpenedEvent&) = delete;
     OpenedEvent& operator=(const OpenedEvent&) = delete;
-    HANDLE Get() const { return handle_; }
+    HANDLE Get() const { return m_handle; }
     void Set() const {
-        if (handle_)
-            SetEvent(handle_);
+        if (m_handle)
+            SetEvent(m_handle);
     }
 
 private:
-    HANDLE handle_;
+    HANDLE m_handle;
 };
 
 enum class Acceptance { All, None, SFalse, OnlyA, OnlyB };
@@ -107,52 +107,52 @@ class TestFilter;
 class MediaTypeEnum final : public ComObject<IEnumMediaTypes> {
 public:
     explicit MediaTypeEnum(std::vector<AM_MEDIA_TYPE> types, size_t position = 0, bool handsOutNull = false)
-        : types_(std::move(types)), position_(position), handsOutNull_(handsOutNull) {}
+        : m_types(std::move(types)), m_position(position), m_handsOutNull(handsOutNull) {}
     void* Find(REFIID iid) override {
         return iid == IID_IEnumMediaTypes ? static_cast<IEnumMediaTypes*>(this) : nullptr;
     }
     STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
         ULONG n = 0;
-        while (n < count && position_ < types_.size()) {
-            types[n++] = handsOutNull_ ? nullptr : CopyMediaType(types_[position_]);
-            ++position_;
+        while (n < count && m_position < m_types.size()) {
+            types[n++] = m_handsOutNull ? nullptr : CopyMediaType(m_types[m_position]);
+            ++m_position;
         }
         if (fetched)
             *fetched = n;
         return n == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG count) override {
-        position_ += count;
-        return position_ <= types_.size() ? S_OK : S_FALSE;
+        m_position += count;
+        return m_position <= m_types.size() ? S_OK : S_FALSE;
     }
     STDMETHODIMP Reset() override {
-        position_ = 0;
+        m_position = 0;
         return S_OK;
     }
     STDMETHODIMP Clone(IEnumMediaTypes** out) override {
-        *out = new MediaTypeEnum(types_, position_, handsOutNull_);
+        *out = new MediaTypeEnum(m_types, m_position, m_handsOutNull);
         return S_OK;
     }
 
 private:
-    std::vector<AM_MEDIA_TYPE> types_;
-    size_t position_;
-    bool handsOutNull_;
+    std::vector<AM_MEDIA_TYPE> m_types;
+    size_t m_position;
+    bool m_handsOutNull;
 };
 
 class TestPin final : public IPin {
 public:
     TestPin(TestFilter* filter, PIN_DIRECTION direction, std::wstring name, Acceptance acceptance,
             std::vector<AM_MEDIA_TYPE> offered)
-        : filter_(filter), direction_(direction), name_(std::move(name)), acceptance_(acceptance),
-          offered_(std::move(offered)) { ++liveObjects; }
+        : m_filter(filter), m_direction(direction), m_name(std::move(name)), m_acceptance(acceptance),
+          m_offered(std::move(offered)) { ++liveObjects; }
     ~TestPin() {
-        if (peer_)
-            peer_->Release();
+        if (m_peer)
+            m_peer->Release();
         --liveObjects;
     }
 
-    bool Connected() const { return peer_ != nullptr; }
+    bool Connected() const { return m_peer != nullptr; }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (iid == IID_IUnknown || iid == IID_IPin) {
@@ -170,21 +170,21 @@ public:
     STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override {
         if (!receivePin)
             return E_POINTER;
-        if (direction_ != PINDIR_OUTPUT)
+        if (m_direction != PINDIR_OUTPUT)
             return E_UNEXPECTED;
-        if (peer_)
+        if (m_peer)
             return VFW_E_ALREADY_CONNECTED;
-        for (const AM_MEDIA_TYPE& offered : offered_) {
+        for (const AM_MEDIA_TYPE& offered : m_offered) {
             if (type && type->majortype != GUID_NULL && type->majortype != offered.majortype)
                 continue;
             if (type && type->subtype != GUID_NULL && type->subtype != offered.subtype)
                 continue;
-            if (lies_)
+            if (m_lies)
                 return S_OK;
             if (SUCCEEDED(receivePin->ReceiveConnection(this, &offered))) {
-                peer_ = receivePin;
-                peer_->AddRef();
-                type_ = offered;
+                m_peer = receivePin;
+                m_peer->AddRef();
+                m_type = offered;
                 return S_OK;
             }
         }
@@ -192,25 +192,25 @@ public:
     }
     STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP Disconnect() override {
-        if (!peer_)
+        if (!m_peer)
             return S_FALSE;
-        peer_->Release();
-        peer_ = nullptr;
+        m_peer->Release();
+        m_peer = nullptr;
         return S_OK;
     }
     STDMETHODIMP ConnectedTo(IPin** pin) override {
         if (!pin)
             return E_POINTER;
-        *pin = peer_;
-        if (!peer_)
+        *pin = m_peer;
+        if (!m_peer)
             return VFW_E_NOT_CONNECTED;
-        peer_->AddRef();
+        m_peer->AddRef();
         return S_OK;
     }
     STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override {
-        if (!peer_)
+        if (!m_peer)
             return VFW_E_NOT_CONNECTED;
-        *type = type_;
+        *type = m_type;
         type->pUnk = nullptr;
         type->cbFormat = 0;
         type->pbFormat = nullptr;
@@ -218,25 +218,25 @@ public:
     }
     STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
     STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override {
-        if (directionFails_)
+        if (m_directionFails)
             return E_FAIL;  // and leaves *direction as it was
-        *direction = direction_;
+        *direction = m_direction;
         return S_OK;
     }
-    void FailDirection() { directionFails_ = true; }
-    void LieAboutConnecting() { lies_ = true; }
-    void HandOutNullTypes() { nullTypes_ = true; }
+    void FailDirection() { m_directionFails = true; }
+    void LieAboutConnecting() { m_lies = true; }
+    void HandOutNullTypes() { m_nullTypes = true; }
     STDMETHODIMP QueryId(LPWSTR* id) override {
-        const size_t bytes = (name_.size() + 1) * sizeof(wchar_t);
+        const size_t bytes = (m_name.size() + 1) * sizeof(wchar_t);
         *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
         if (!*id)
             return E_OUTOFMEMORY;
-        std::memcpy(*id, name_.c_str(), bytes);
+        std::memcpy(*id, m_name.c_str(), bytes);
         return S_OK;
     }
     STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override {
-        lastOfferedSubtype_ = type->subtype;  // as every real pin, it reads what it is offered
-        switch (acceptance_) {
+        m_lastOfferedSubtype = type->subtype;  // as every real pin, it reads what it is offered
+        switch (m_acceptance) {
         case Acceptance::All: return S_OK;
         case Acceptance::None: return VFW_E_TYPE_NOT_ACCEPTED;
         case Acceptance::SFalse: return S_FALSE;
@@ -246,7 +246,7 @@ public:
         return E_UNEXPECTED;
     }
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override {
-        *types = new MediaTypeEnum(offered_, 0, nullTypes_);
+        *types = new MediaTypeEnum(m_offered, 0, m_nullTypes);
         return S_OK;
     }
     STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
@@ -256,41 +256,41 @@ public:
     STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
 private:
-    bool directionFails_ = false;
-    bool lies_ = false;
-    GUID lastOfferedSubtype_ = {};
-    bool nullTypes_ = false;
-    TestFilter* filter_;
-    PIN_DIRECTION direction_;
-    std::wstring name_;
-    Acceptance acceptance_;
-    std::vector<AM_MEDIA_TYPE> offered_;
-    IPin* peer_ = nullptr;
-    AM_MEDIA_TYPE type_ = {};
+    bool m_directionFails = false;
+    bool m_lies = false;
+    GUID m_lastOfferedSubtype = {};
+    bool m_nullTypes = false;
+    TestFilter* m_filter;
+    PIN_DIRECTION m_direction;
+    std::wstring m_name;
+    Acceptance m_acceptance;
+    std::vector<AM_MEDIA_TYPE> m_offered;
+    IPin* m_peer = nullptr;
+    AM_MEDIA_TYPE m_type = {};
 };
 
 class PinEnum final : public ComObject<IEnumPins> {
 public:
     explicit PinEnum(std::vector<IPin*> pins, size_t position = 0, bool handsOutNull = false)
-        : pins_(std::move(pins)), position_(position), handsOutNull_(handsOutNull) {
-        for (IPin* pin : pins_)
+        : m_pins(std::move(pins)), m_position(position), m_handsOutNull(handsOutNull) {
+        for (IPin* pin : m_pins)
             pin->AddRef();
     }
     ~PinEnum() {
-        for (IPin* pin : pins_)
+        for (IPin* pin : m_pins)
             pin->Release();
     }
     void* Find(REFIID iid) override { return iid == IID_IEnumPins ? static_cast<IEnumPins*>(this) : nullptr; }
     STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
-        if (handsOutNull_ && count == 1) {
+        if (m_handsOutNull && count == 1) {
             pins[0] = nullptr;
             if (fetched)
                 *fetched = 1;
             return S_OK;
         }
         ULONG n = 0;
-        while (n < count && position_ < pins_.size()) {
-            pins[n] = pins_[position_++];
+        while (n < count && m_position < m_pins.size()) {
+            pins[n] = m_pins[m_position++];
             pins[n++]->AddRef();
         }
         if (fetched)
@@ -298,28 +298,28 @@ public:
         return n == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG count) override {
-        position_ += count;
-        return position_ <= pins_.size() ? S_OK : S_FALSE;
+        m_position += count;
+        return m_position <= m_pins.size() ? S_OK : S_FALSE;
     }
     STDMETHODIMP Reset() override {
-        position_ = 0;
+        m_position = 0;
         return S_OK;
     }
     STDMETHODIMP Clone(IEnumPins** out) override {
-        *out = new PinEnum(pins_, position_);
+        *out = new PinEnum(m_pins, m_position);
         return S_OK;
     }
 
 private:
-    std::vector<IPin*> pins_;
-    size_t position_;
-    bool handsOutNull_;
+    std::vector<IPin*> m_pins;
+    size_t m_position;
+    bool m_handsOutNull;
 };
 
 class TestFilter final : public ComObject<IBaseFilter, IFileSinkFilter, IAMFilterMiscFlags> {
 public:
-    TestFilter(const CLSID& classId, int kind) : classId_(classId), kind_(kind) {
-        stopWriting_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    TestFilter(const CLSID& classId, int kind) : m_classId(classId), m_kind(kind) {
+        m_stopWriting = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         const AM_MEDIA_TYPE a = StreamType(kSubtypeA);
         const AM_MEDIA_TYPE b = StreamType(kSubtypeB);
         switch (kind) {
@@ -331,59 +331,59 @@ public:
         case kLyingOutput:
             AddInput(Acceptance::All);
             AddOutput({a});
-            pins_.back()->LieAboutConnecting();
+            m_pins.back()->LieAboutConnecting();
             break;
         case kNullMediaType:
             AddInput(Acceptance::All);
             AddOutput({a});
-            pins_.back()->HandOutNullTypes();
+            m_pins.back()->HandOutNullTypes();
             break;
-        case kMuxLike: growing_ = Acceptance::All; AddInput(Acceptance::All); AddOutput({a}); break;
+        case kMuxLike: m_growing = Acceptance::All; AddInput(Acceptance::All); AddOutput({a}); break;
         case kRefuseInput: AddInput(Acceptance::None); AddOutput({a}); break;
         case kSFalseInput: AddInput(Acceptance::SFalse); AddOutput({a}); break;
         case kSecondInput: AddInput(Acceptance::None); AddInput(Acceptance::All); AddOutput({a}); break;
         case kNoDirection:
             AddInput(Acceptance::All);
-            pins_.back()->FailDirection();
+            m_pins.back()->FailDirection();
             AddInput(Acceptance::All);
             break;
         case kNoTypesOutput: AddOutput({}); break;
         case kTwoOutputs: AddInput(Acceptance::All); AddOutput({a}); AddOutput({b}); break;
-        case kAcceptsOnlyA: growing_ = Acceptance::OnlyA; AddInput(Acceptance::OnlyA); break;
-        case kAcceptsOnlyB: growing_ = Acceptance::OnlyB; AddInput(Acceptance::OnlyB); break;
+        case kAcceptsOnlyA: m_growing = Acceptance::OnlyA; AddInput(Acceptance::OnlyA); break;
+        case kAcceptsOnlyB: m_growing = Acceptance::OnlyB; AddInput(Acceptance::OnlyB); break;
         default:  // the stand-in file dump
-            dump_ = DumpSettings::Read();
-            AddInput(dump_.refuseInput ? Acceptance::None : Acceptance::All);
+            m_dump = DumpSettings::Read();
+            AddInput(m_dump.refuseInput ? Acceptance::None : Acceptance::All);
             break;
         }
     }
     ~TestFilter() {
         StopWriting();
-        CloseHandle(stopWriting_);
-        for (TestPin* pin : pins_)
+        CloseHandle(m_stopWriting);
+        for (TestPin* pin : m_pins)
             delete pin;
-        if (clock_)
-            clock_->Release();
+        if (m_clock)
+            m_clock->Release();
     }
 
-    bool IsDump() const { return classId_ == kFileDumpClass; }
+    bool IsDump() const { return m_classId == kFileDumpClass; }
 
     // A multiplexer-like filter offers a new free input once all of its inputs are taken.
     void OnInputConnected() {
-        if (growing_ == Acceptance::None)
+        if (m_growing == Acceptance::None)
             return;
-        for (TestPin* pin : pins_) {
+        for (TestPin* pin : m_pins) {
             PIN_DIRECTION direction = PINDIR_OUTPUT;
             if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_INPUT && !pin->Connected())
                 return;
         }
-        AddInput(growing_);
+        AddInput(m_growing);
     }
 
     void* Find(REFIID iid) override {
         if (iid == IID_IBaseFilter || iid == IID_IMediaFilter || iid == IID_IPersist)
             return static_cast<IBaseFilter*>(this);
-        if (iid == IID_IFileSinkFilter && IsDump() && !dump_.noSink)
+        if (iid == IID_IFileSinkFilter && IsDump() && !m_dump.noSink)
             return static_cast<IFileSinkFilter*>(this);
         if (iid == IID_IAMFilterMiscFlags && IsDump())
             return static_cast<IAMFilterMiscFlags*>(this);
@@ -391,62 +391,62 @@ public:
     }
 
     STDMETHODIMP GetClassID(CLSID* classId) override {
-        *classId = classId_;
+        *classId = m_classId;
         return S_OK;
     }
     STDMETHODIMP Stop() override {
         StopWriting();
-        state_ = State_Stopped;
+        m_state = State_Stopped;
         return S_OK;
     }
     STDMETHODIMP Pause() override {
         // Wine's graph runs a stopped graph by pausing it first and only then looks at results.
-        if (kind_ == kRunFails)
+        if (m_kind == kRunFails)
             return E_FAIL;
-        state_ = State_Paused;
+        m_state = State_Paused;
         return S_OK;
     }
     STDMETHODIMP Run(REFERENCE_TIME) override {
-        if (kind_ == kRunFails)
+        if (m_kind == kRunFails)
             return E_FAIL;
-        if (IsDump() && !writer_) {
-            ResetEvent(stopWriting_);
+        if (IsDump() && !m_writer) {
+            ResetEvent(m_stopWriting);
             AddRef();  // the writer's own reference, dropped when Stop has joined it
-            writer_ = CreateThread(nullptr, 0, WriterThread, this, 0, nullptr);
-            if (!writer_) {
+            m_writer = CreateThread(nullptr, 0, WriterThread, this, 0, nullptr);
+            if (!m_writer) {
                 Release();
                 return E_FAIL;
             }
         }
-        state_ = State_Running;
+        m_state = State_Running;
         return S_OK;
     }
     STDMETHODIMP GetState(DWORD, FILTER_STATE* state) override {
-        *state = state_;
+        *state = m_state;
         return S_OK;
     }
     STDMETHODIMP SetSyncSource(IReferenceClock* clock) override {
         if (clock)
             clock->AddRef();
-        if (clock_)
-            clock_->Release();
-        clock_ = clock;
+        if (m_clock)
+            m_clock->Release();
+        m_clock = clock;
         return S_OK;
     }
     STDMETHODIMP GetSyncSource(IReferenceClock** clock) override {
-        *clock = clock_;
-        if (clock_)
-            clock_->AddRef();
+        *clock = m_clock;
+        if (m_clock)
+            m_clock->AddRef();
         return S_OK;
     }
     STDMETHODIMP EnumPins(IEnumPins** pins) override {
-        const bool handsOutNull = kind_ == kNullPin && !enumeratedPins_;
-        enumeratedPins_ = true;
-        *pins = new PinEnum(std::vector<IPin*>(pins_.begin(), pins_.end()), 0, handsOutNull);
+        const bool handsOutNull = m_kind == kNullPin && !m_enumeratedPins;
+        m_enumeratedPins = true;
+        *pins = new PinEnum(std::vector<IPin*>(m_pins.begin(), m_pins.end()), 0, handsOutNull);
         return S_OK;
     }
     STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override {
-        for (TestPin* candidate : pins_) {
+        for (TestPin* candidate : m_pins) {
             LPWSTR name = nullptr;
             candidate->QueryId(&name);
             const bool match = name && std::wcscmp(name, id) == 0;
@@ -462,22 +462,22 @@ public:
     }
     STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override {
         std::memset(info, 0, sizeof *info);
-        wcsncpy(info->achName, name_.c_str(), MAX_FILTER_NAME - 1);
-        info->pGraph = graph_;
-        if (graph_)
-            graph_->AddRef();
+        wcsncpy(info->achName, m_name.c_str(), MAX_FILTER_NAME - 1);
+        info->pGraph = m_graph;
+        if (m_graph)
+            m_graph->AddRef();
         return S_OK;
     }
     STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override {
-        if (graph && (kind_ == kJoinFails || (IsDump() && dump_.joinFails)))
+        if (graph && (m_kind == kJoinFails || (IsDump() && m_dump.joinFails)))
             return E_FAIL;
         // Weak references: the graph owns its filters, not the other way round.
-        graph_ = graph;
-        name_ = name ? name : L"";
-        events_ = nullptr;
+        m_graph = graph;
+        m_name = name ? name : L"";
+        m_events = nullptr;
         IMediaEventSink* sink = nullptr;
         if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
-            events_ = sink;
+            m_events = sink;
             sink->Release();
         }
         return S_OK;
@@ -485,19 +485,19 @@ public:
     STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
 
     STDMETHODIMP SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE*) override {
-        if (dump_.nameFails)
+        if (m_dump.nameFails)
             return E_ACCESSDENIED;
         if (!fileName)
             return E_POINTER;
-        fileName_ = fileName;
+        m_fileName = fileName;
         return S_OK;
     }
     STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override {
-        const size_t bytes = (fileName_.size() + 1) * sizeof(wchar_t);
+        const size_t bytes = (m_fileName.size() + 1) * sizeof(wchar_t);
         *fileName = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
         if (!*fileName)
             return E_OUTOFMEMORY;
-        std::memcpy(*fileName, fileName_.c_str(), bytes);
+        std::memcpy(*fileName, m_fileName.c_str(), bytes);
         if (type)
             std::memset(type, 0, sizeof *type);
         return S_OK;
@@ -507,20 +507,20 @@ public:
 
 private:
     void AddInput(Acceptance acceptance) {
-        pins_.push_back(new TestPin(this, PINDIR_INPUT, L"In" + std::to_wstring(pins_.size()), acceptance, {}));
+        m_pins.push_back(new TestPin(this, PINDIR_INPUT, L"In" + std::to_wstring(m_pins.size()), acceptance, {}));
     }
     void AddOutput(std::vector<AM_MEDIA_TYPE> offered) {
-        pins_.push_back(new TestPin(this, PINDIR_OUTPUT, L"Out" + std::to_wstring(pins_.size()), Acceptance::None,
+        m_pins.push_back(new TestPin(this, PINDIR_OUTPUT, L"Out" + std::to_wstring(m_pins.size()), Acceptance::None,
                                     std::move(offered)));
     }
 
     void StopWriting() {
-        if (!writer_)
+        if (!m_writer)
             return;
-        SetEvent(stopWriting_);
-        WaitForSingleObject(writer_, INFINITE);
-        CloseHandle(writer_);
-        writer_ = nullptr;
+        SetEvent(m_stopWriting);
+        WaitForSingleObject(m_writer, INFINITE);
+        CloseHandle(m_writer);
+        m_writer = nullptr;
         Release();
     }
 
@@ -531,16 +531,16 @@ private:
 
     // Stands in for a stream: the output grows chunk by chunk, then the graph hears the end.
     void Write() {
-        HANDLE file = CreateFileW(fileName_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        HANDLE file = CreateFileW(m_fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         const OpenedEvent step("Step"), chunkWritten("Written"), ended("Ended");
-        std::vector<char> chunk(dump_.chunkBytes, 'K');
-        for (DWORD i = 0; i < dump_.chunks; ++i) {
-            if (dump_.stepped && step.Get()) {
-                const HANDLE waits[] = {stopWriting_, step.Get()};
+        std::vector<char> chunk(m_dump.chunkBytes, 'K');
+        for (DWORD i = 0; i < m_dump.chunks; ++i) {
+            if (m_dump.stepped && step.Get()) {
+                const HANDLE waits[] = {m_stopWriting, step.Get()};
                 if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
                     break;
-            } else if (WaitForSingleObject(stopWriting_, dump_.intervalMs) != WAIT_TIMEOUT) {
+            } else if (WaitForSingleObject(m_stopWriting, m_dump.intervalMs) != WAIT_TIMEOUT) {
                 break;
             }
             DWORD written = 0;
@@ -550,77 +550,77 @@ private:
         }
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
-        if (WaitForSingleObject(stopWriting_, 0) != WAIT_TIMEOUT || !events_)
+        if (WaitForSingleObject(m_stopWriting, 0) != WAIT_TIMEOUT || !m_events)
             return;
-        if (dump_.errorHr)
-            events_->Notify(EC_ERRORABORT, static_cast<LONG_PTR>(static_cast<HRESULT>(dump_.errorHr)), 0);
-        if (dump_.stillPlaying)
-            events_->Notify(static_cast<long>(dump_.stillPlaying), static_cast<LONG_PTR>(E_FAIL), 0);
-        if (!dump_.neverComplete)
-            events_->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+        if (m_dump.errorHr)
+            m_events->Notify(EC_ERRORABORT, static_cast<LONG_PTR>(static_cast<HRESULT>(m_dump.errorHr)), 0);
+        if (m_dump.stillPlaying)
+            m_events->Notify(static_cast<long>(m_dump.stillPlaying), static_cast<LONG_PTR>(E_FAIL), 0);
+        if (!m_dump.neverComplete)
+            m_events->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
         ended.Set();
     }
 
-    CLSID classId_;
-    int kind_;
-    std::vector<TestPin*> pins_;
-    Acceptance growing_ = Acceptance::None;
-    bool enumeratedPins_ = false;
-    FILTER_STATE state_ = State_Stopped;
-    IReferenceClock* clock_ = nullptr;
-    IFilterGraph* graph_ = nullptr;
-    IMediaEventSink* events_ = nullptr;
-    std::wstring name_;
-    std::wstring fileName_;
-    DumpSettings dump_;
-    HANDLE stopWriting_ = nullptr;
-    HANDLE writer_ = nullptr;
+    CLSID m_classId;
+    int m_kind;
+    std::vector<TestPin*> m_pins;
+    Acceptance m_growing = Acceptance::None;
+    bool m_enumeratedPins = false;
+    FILTER_STATE m_state = State_Stopped;
+    IReferenceClock* m_clock = nullptr;
+    IFilterGraph* m_graph = nullptr;
+    IMediaEventSink* m_events = nullptr;
+    std::wstring m_name;
+    std::wstring m_fileName;
+    DumpSettings m_dump;
+    HANDLE m_stopWriting = nullptr;
+    HANDLE m_writer = nullptr;
 };
 
-STDMETHODIMP_(ULONG) TestPin::AddRef() { return filter_->AddRef(); }
-STDMETHODIMP_(ULONG) TestPin::Release() { return filter_->Release(); }
+STDMETHODIMP_(ULONG) TestPin::AddRef() { return m_filter->AddRef(); }
+STDMETHODIMP_(ULONG) TestPin::Release() { return m_filter->Release(); }
 
 STDMETHODIMP TestPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
     if (!connector || !type)
         return E_POINTER;
-    if (direction_ != PINDIR_INPUT)
+    if (m_direction != PINDIR_INPUT)
         return E_UNEXPECTED;
-    if (peer_)
+    if (m_peer)
         return VFW_E_ALREADY_CONNECTED;
     if (FAILED(QueryAccept(type)))
         return VFW_E_TYPE_NOT_ACCEPTED;
-    peer_ = connector;
-    peer_->AddRef();
-    type_ = *type;
-    type_.pUnk = nullptr;
-    type_.cbFormat = 0;
-    type_.pbFormat = nullptr;
-    filter_->OnInputConnected();
+    m_peer = connector;
+    m_peer->AddRef();
+    m_type = *type;
+    m_type.pUnk = nullptr;
+    m_type.cbFormat = 0;
+    m_type.pbFormat = nullptr;
+    m_filter->OnInputConnected();
     return S_OK;
 }
 
 STDMETHODIMP TestPin::QueryPinInfo(PIN_INFO* info) {
-    info->pFilter = filter_;
-    filter_->AddRef();
-    info->dir = direction_;
-    wcsncpy(info->achName, name_.c_str(), MAX_PIN_NAME - 1);
+    info->pFilter = m_filter;
+    m_filter->AddRef();
+    info->dir = m_direction;
+    wcsncpy(info->achName, m_name.c_str(), MAX_PIN_NAME - 1);
     info->achName[MAX_PIN_NAME - 1] = L'\0';
     return S_OK;
 }
 
 class Factory final : public ComObject<IClassFactory> {
 public:
-    Factory(const CLSID& classId, int kind) : classId_(classId), kind_(kind) {}
+    Factory(const CLSID& classId, int kind) : m_classId(classId), m_kind(kind) {}
     void* Find(REFIID iid) override { return iid == IID_IClassFactory ? static_cast<IClassFactory*>(this) : nullptr; }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         *out = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        if (kind_ == kFailCreate)
+        if (m_kind == kFailCreate)
             return E_OUTOFMEMORY;
-        if (classId_ == kFileDumpClass && DumpSettings::Read().createFails)
+        if (m_classId == kFileDumpClass && DumpSettings::Read().createFails)
             return E_OUTOFMEMORY;
-        return HandOut(new TestFilter(classId_, kind_), iid, out);
+        return HandOut(new TestFilter(m_classId, m_kind), iid, out);
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         if (lock)
@@ -631,8 +631,8 @@ public:
     }
 
 private:
-    CLSID classId_;
-    int kind_;
+    CLSID m_classId;
+    int m_kind;
 };
 
 }  // namespace

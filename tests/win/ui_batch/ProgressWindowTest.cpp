@@ -58,13 +58,13 @@ void WriteAll(const std::string& path, const std::string& bytes) {
 // whose Linux id allow-file-size-limit.sh hands down with SIGXFSZ ignored.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(unsigned long bytes) : set_(Apply(std::to_string(bytes))) {}
+    explicit FileSizeLimit(unsigned long bytes) : m_set(Apply(std::to_string(bytes))) {}
     ~FileSizeLimit() {
-        if (set_) Apply("unlimited");
+        if (m_set) Apply("unlimited");
     }
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool IsSet() const { return set_; }
+    bool IsSet() const { return m_set; }
 
 private:
     // Sets the soft limit only, so that it can be raised again.
@@ -100,7 +100,7 @@ private:
         return "";
     }
 
-    bool set_;
+    bool m_set;
 };
 
 // Outputs grow past this part way through the first file of the write-failure tests.
