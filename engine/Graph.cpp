@@ -22,8 +22,7 @@ void CopyCappedText(char (&buffer)[1025], const std::string& text) {
 
 void ReportFailure(int reportMode, const char** errorTextOut, const char* text) {
     if (reportMode) {
-        if (errorTextOut)
-            *errorTextOut = text;
+        if (errorTextOut) *errorTextOut = text;
     } else {
         MessageBoxA(nullptr, text, "Error Occurred!", MB_ICONEXCLAMATION);
     }
@@ -45,16 +44,14 @@ HRESULT CreateFilterFromText(const wchar_t* classText, IBaseFilter** filter) {
     CLSID classId;
     // IIDFromString takes a non-const pointer in older headers; it does not write through it.
     HRESULT hr = IIDFromString(const_cast<wchar_t*>(classText), &classId);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     return CreateFilter(classId, filter);
 }
 
 // Reads one setting and creates the filter it names; on failure reports the creation text
 // with the identifier in braces.
-bool CreateConfiguredFilter(const char* settingName, const char* defaultClass,
-                            const char* failureFormat, IBaseFilter** filter, int reportMode,
-                            const char** errorTextOut) {
+bool CreateConfiguredFilter(const char* settingName, const char* defaultClass, const char* failureFormat,
+                            IBaseFilter** filter, int reportMode, const char** errorTextOut) {
     const std::string classText = ReadSetting(settingName, defaultClass);
     HRESULT hr = CreateFilterFromText(WidenString(classText).get(), filter);
     if (FAILED(hr)) {
@@ -74,15 +71,13 @@ int FailBuild(int reportMode, const char** errorTextOut, const char* text) {
 
 int BuildConversionGraph(int reportMode, const char** errorTextOut) {
     ConversionEngineState& s = engineState;
-    if (!CreateConfiguredFilter("mpegDeMuxer", kDefaultDemuxerClass,
-                                "Failed to create MPEG DeMuxer %s%s%s !", &s.demuxer, reportMode,
-                                errorTextOut)) {
+    if (!CreateConfiguredFilter("mpegDeMuxer", kDefaultDemuxerClass, "Failed to create MPEG DeMuxer %s%s%s !",
+                                &s.demuxer, reportMode, errorTextOut)) {
         ReleaseConversionGraph();
         return 0;
     }
-    if (!CreateConfiguredFilter("mpegMuxer", kDefaultMuxerClass,
-                                "Failed to create MPEG Muxer %s%s%s !", &s.muxer, reportMode,
-                                errorTextOut)) {
+    if (!CreateConfiguredFilter("mpegMuxer", kDefaultMuxerClass, "Failed to create MPEG Muxer %s%s%s !",
+                                &s.muxer, reportMode, errorTextOut)) {
         ReleaseConversionGraph();
         return 0;
     }
@@ -104,8 +99,7 @@ int BuildConversionGraph(int reportMode, const char** errorTextOut) {
         return FailBuild(reportMode, errorTextOut, "Failed to connect Muxer to FileDump!");
     if (FAILED(s.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&s.mediaControl))) ||
         FAILED(s.graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&s.mediaEvent))))
-        return FailBuild(reportMode, errorTextOut,
-                         "Failed to get MediaControl interface from Filter Graph!");
+        return FailBuild(reportMode, errorTextOut, "Failed to get MediaControl interface from Filter Graph!");
     return 1;
 }
 
@@ -113,8 +107,7 @@ namespace {
 
 void RemoveEveryFilter(IGraphBuilder* graph) {
     ComPtr<IEnumFilters> filters;
-    if (FAILED(graph->EnumFilters(filters.Out())) || !filters)
-        return;
+    if (FAILED(graph->EnumFilters(filters.Out())) || !filters) return;
     // Removing a filter invalidates the enumerator; without the rewind only the first filter
     // would leave the graph. A rewind is taken only after a removal that worked, so a filter
     // that cannot be removed ends the loop instead of being met again for ever.
@@ -123,15 +116,12 @@ void RemoveEveryFilter(IGraphBuilder* graph) {
         ComPtr<IBaseFilter> filter;
         HRESULT hr = filters->Next(1, filter.Out(), nullptr);
         if (hr == VFW_E_ENUM_OUT_OF_SYNC) {
-            if (!removedSinceRewind || FAILED(filters->Reset()))
-                break;
+            if (!removedSinceRewind || FAILED(filters->Reset())) break;
             removedSinceRewind = false;
             continue;
         }
-        if (hr != S_OK || !filter)
-            break;
-        if (SUCCEEDED(graph->RemoveFilter(filter.Get())))
-            removedSinceRewind = true;
+        if (hr != S_OK || !filter) break;
+        if (SUCCEEDED(graph->RemoveFilter(filter.Get()))) removedSinceRewind = true;
     }
 }
 

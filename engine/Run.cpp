@@ -25,8 +25,7 @@ void StopEveryFilter(IGraphBuilder* graph);
 int FailStart(int reportMode, const char** errorTextOut, const char* text, bool stopFilters = false) {
     ConversionEngineState& s = engineState;
     ReportFailure(reportMode, errorTextOut, text);
-    if (stopFilters)
-        StopEveryFilter(s.graph);
+    if (stopFilters) StopEveryFilter(s.graph);
     if (s.sourceFilter) {
         s.graph->RemoveFilter(s.sourceFilter);
         ReleaseAndClear(s.sourceFilter);
@@ -43,12 +42,10 @@ int FailStart(int reportMode, const char** errorTextOut, const char* text, bool 
 void StopEveryFilter(IGraphBuilder* graph) {
     engineState.mediaControl->Stop();
     ComPtr<IEnumFilters> filters;
-    if (FAILED(graph->EnumFilters(filters.Out())) || !filters)
-        return;
+    if (FAILED(graph->EnumFilters(filters.Out())) || !filters) return;
     for (;;) {
         ComPtr<IBaseFilter> filter;
-        if (filters->Next(1, filter.Out(), nullptr) != S_OK || !filter)
-            break;
+        if (filters->Next(1, filter.Out(), nullptr) != S_OK || !filter) break;
         filter->Stop();
     }
 }
@@ -112,8 +109,7 @@ void SetMonitorThreadStarter(MonitorThreadStarter starter) {
 bool IsErrorEvent(long eventCode) {
     // A filter that posts one of the "still playing" errors goes on streaming, and the graph
     // can still complete: the output is whole.
-    if (eventCode == EC_ERROR_STILLPLAYING || eventCode == EC_STREAM_ERROR_STILLPLAYING)
-        return false;
+    if (eventCode == EC_ERROR_STILLPLAYING || eventCode == EC_STREAM_ERROR_STILLPLAYING) return false;
     return EventCarriesResult(eventCode) || eventCode == EC_USERABORT || eventCode == EC_FILE_CLOSED;
 }
 
@@ -127,25 +123,26 @@ std::string DescribeErrorEvent(long eventCode, LONG_PTR param1) {
         std::snprintf(text, sizeof text, "The conversion stopped because %s (0x%08lX).", what,
                       static_cast<unsigned long>(hr));
     } else if (eventCode == EC_USERABORT) {
-        std::snprintf(text, sizeof text, "The conversion stopped because the filter graph was aborted (event 0x%lX).",
+        std::snprintf(text, sizeof text,
+                      "The conversion stopped because the filter graph was aborted (event 0x%lX).",
                       static_cast<unsigned long>(eventCode));
     } else if (eventCode == EC_FILE_CLOSED) {
-        std::snprintf(text, sizeof text, "The conversion stopped because the source file was closed (event 0x%lX).",
+        std::snprintf(text, sizeof text,
+                      "The conversion stopped because the source file was closed (event 0x%lX).",
                       static_cast<unsigned long>(eventCode));
     } else {
-        std::snprintf(text, sizeof text, "The conversion stopped with graph event 0x%lX instead of completing.",
+        std::snprintf(text, sizeof text,
+                      "The conversion stopped with graph event 0x%lX instead of completing.",
                       static_cast<unsigned long>(eventCode));
     }
     return text;
 }
 
-int StartConversion(const char* sourcePath, const char* outputPath, HWND notifyWindow,
-                    HANDLE cancelEvent, int reportMode, const char** errorTextOut) {
+int StartConversion(const char* sourcePath, const char* outputPath, HWND notifyWindow, HANDLE cancelEvent,
+                    int reportMode, const char** errorTextOut) {
     ConversionEngineState& s = engineState;
-    if (s.running)
-        return 0;
-    if (!BuildConversionGraph(reportMode, errorTextOut))
-        return 0;
+    if (s.running) return 0;
+    if (!BuildConversionGraph(reportMode, errorTextOut)) return 0;
     s.notifyWindow = notifyWindow;
     s.sourcePath = sourcePath;
     s.outputPath = outputPath;
@@ -188,22 +185,19 @@ DWORD WINAPI ConversionMonitorThread(LPVOID cancelEvent) {
     for (;;) {
         long eventCode = 0;
         if (!cancelEvent) {
-            if (SUCCEEDED(s.mediaEvent->WaitForCompletion(100, &eventCode)))
-                result = eventCode;
+            if (SUCCEEDED(s.mediaEvent->WaitForCompletion(100, &eventCode))) result = eventCode;
         } else if (WaitForSingleObject(static_cast<HANDLE>(cancelEvent), 100) == WAIT_TIMEOUT) {
-            if (SUCCEEDED(s.mediaEvent->WaitForCompletion(0, &eventCode)))
-                result = eventCode;
+            if (SUCCEEDED(s.mediaEvent->WaitForCompletion(0, &eventCode))) result = eventCode;
         } else {
             // The event is looked at before the graph: a cancel in the pass that also
             // completes still counts as a cancel. A failed wait cancels too.
             cancelled = true;
             result = 1;
         }
-        if (result != 0)
-            break;
+        if (result != 0) break;
         if (s.notifyWindow) {
-            const int percent = ProgressPercent(FileSizeOrZero(s.sourcePath.c_str()),
-                                                FileSizeOrZero(s.outputPath.c_str()));
+            const int percent =
+                ProgressPercent(FileSizeOrZero(s.sourcePath.c_str()), FileSizeOrZero(s.outputPath.c_str()));
             PostMessageA(s.notifyWindow, WM_CONVERSION_PROGRESS, static_cast<WPARAM>(percent), 0);
         }
     }
@@ -213,7 +207,8 @@ DWORD WINAPI ConversionMonitorThread(LPVOID cancelEvent) {
         try {
             outcome = JudgeEnd(result);
         } catch (...) {
-            OutputDebugStringA("Korvane engine: reading the end of the conversion threw; reported as a failure\n");
+            OutputDebugStringA(
+                "Korvane engine: reading the end of the conversion threw; reported as a failure\n");
             std::snprintf(s.endFailureText, sizeof s.endFailureText,
                           "The conversion ended, but its result could not be read (out of memory).");
             outcome = CONVERSION_FAILED;
@@ -234,8 +229,7 @@ void FinishConversion(ConversionOutcome outcome) {
     s.outputPathWide.reset();
     s.sourcePathWide.reset();
     ReleaseConversionGraph();
-    if (s.notifyWindow)
-        PostMessageA(s.notifyWindow, WM_CONVERSION_DONE, outcome, 0);
+    if (s.notifyWindow) PostMessageA(s.notifyWindow, WM_CONVERSION_DONE, outcome, 0);
 }
 
 const char* GetConversionFailureText() {

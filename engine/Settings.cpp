@@ -6,23 +6,19 @@
 #include <cstring>
 #include <vector>
 
-std::string SettingTextFromQuery(LONG queryResult, DWORD type, const char* data,
-                                 DWORD dataSize, const char* defaultText) {
-    if (queryResult != ERROR_SUCCESS || type != REG_SZ || dataSize > kSettingBufferSize)
-        return defaultText;
+std::string SettingTextFromQuery(LONG queryResult, DWORD type, const char* data, DWORD dataSize,
+                                 const char* defaultText) {
+    if (queryResult != ERROR_SUCCESS || type != REG_SZ || dataSize > kSettingBufferSize) return defaultText;
     const void* terminator = std::memchr(data, '\0', dataSize);
-    if (terminator)
-        return std::string(data, static_cast<const char*>(terminator));
+    if (terminator) return std::string(data, static_cast<const char*>(terminator));
     // Stored without its NUL: usable only if a terminator can still be added inside the buffer.
-    if (dataSize == kSettingBufferSize)
-        return defaultText;
+    if (dataSize == kSettingBufferSize) return defaultText;
     return std::string(data, dataSize);
 }
 
 std::string ReadSetting(const char* name, const char* defaultText) {
     ScopedRegKey key;
-    if (RegOpenKeyA(HKEY_CURRENT_USER, kSettingsKey, key.Out()) != ERROR_SUCCESS)
-        return defaultText;
+    if (RegOpenKeyA(HKEY_CURRENT_USER, kSettingsKey, key.Out()) != ERROR_SUCCESS) return defaultText;
     char buffer[kSettingBufferSize] = {};
     DWORD size = kSettingBufferSize;
     DWORD type = REG_NONE;
@@ -46,8 +42,7 @@ std::string FormatCreationFailure(const char* format, const std::string& classTe
     const char* prefix = (!classText.empty() && classText.front() == '{') ? "" : "{";
     const char* suffix = (!classText.empty() && classText.back() == '}') ? "" : "}";
     int needed = std::snprintf(nullptr, 0, format, prefix, classText.c_str(), suffix);
-    if (needed < 0)
-        return format;
+    if (needed < 0) return format;
     std::vector<char> text(static_cast<size_t>(needed) + 1);
     std::snprintf(text.data(), text.size(), format, prefix, classText.c_str(), suffix);
     return std::string(text.data(), static_cast<size_t>(needed));

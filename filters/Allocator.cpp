@@ -12,7 +12,9 @@ namespace korvane::filters {
 Sample::Sample(Allocator* owner, BYTE* buffer, LONG size)
     : m_owner(owner), m_home(buffer), m_homeSize(size), m_buffer(buffer), m_size(size) {}
 
-Sample::~Sample() { DeleteMediaType(m_type); }
+Sample::~Sample() {
+    DeleteMediaType(m_type);
+}
 
 void Sample::Reset() {
     m_buffer = m_home;
@@ -30,8 +32,7 @@ void Sample::Borrow(const BYTE* data, LONG size) {
 }
 
 STDMETHODIMP Sample::QueryInterface(REFIID iid, void** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMediaSample)) {
         *out = static_cast<IMediaSample*>(this);
         AddRef();
@@ -41,29 +42,29 @@ STDMETHODIMP Sample::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) Sample::AddRef() { return InterlockedIncrement(&m_refs); }
+STDMETHODIMP_(ULONG) Sample::AddRef() {
+    return InterlockedIncrement(&m_refs);
+}
 
 STDMETHODIMP_(ULONG) Sample::Release() {
     LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        m_owner->ReturnSample(this);
+    if (refs == 0) m_owner->ReturnSample(this);
     return refs;
 }
 
 STDMETHODIMP Sample::GetPointer(BYTE** buffer) {
-    if (!buffer)
-        return E_POINTER;
+    if (!buffer) return E_POINTER;
     *buffer = m_buffer;
     return S_OK;
 }
 
-STDMETHODIMP_(LONG) Sample::GetSize() { return m_size; }
+STDMETHODIMP_(LONG) Sample::GetSize() {
+    return m_size;
+}
 
 STDMETHODIMP Sample::GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) {
-    if (!start || !end)
-        return E_POINTER;
-    if (!m_hasTime)
-        return VFW_E_SAMPLE_TIME_NOT_SET;
+    if (!start || !end) return E_POINTER;
+    if (!m_hasTime) return VFW_E_SAMPLE_TIME_NOT_SET;
     *start = m_start;
     if (!m_hasStop) {
         *end = m_start + 1;
@@ -76,37 +77,38 @@ STDMETHODIMP Sample::GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) {
 STDMETHODIMP Sample::SetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) {
     m_hasTime = start != nullptr;
     m_hasStop = m_hasTime && end != nullptr;
-    if (start)
-        m_start = *start;
-    if (end)
-        m_stop = *end;
+    if (start) m_start = *start;
+    if (end) m_stop = *end;
     return S_OK;
 }
 
-STDMETHODIMP Sample::IsSyncPoint() { return m_sync ? S_OK : S_FALSE; }
+STDMETHODIMP Sample::IsSyncPoint() {
+    return m_sync ? S_OK : S_FALSE;
+}
 STDMETHODIMP Sample::SetSyncPoint(BOOL value) {
     m_sync = value != FALSE;
     return S_OK;
 }
-STDMETHODIMP Sample::IsPreroll() { return m_preroll ? S_OK : S_FALSE; }
+STDMETHODIMP Sample::IsPreroll() {
+    return m_preroll ? S_OK : S_FALSE;
+}
 STDMETHODIMP Sample::SetPreroll(BOOL value) {
     m_preroll = value != FALSE;
     return S_OK;
 }
-STDMETHODIMP_(LONG) Sample::GetActualDataLength() { return m_actual; }
+STDMETHODIMP_(LONG) Sample::GetActualDataLength() {
+    return m_actual;
+}
 STDMETHODIMP Sample::SetActualDataLength(LONG length) {
-    if (length < 0 || length > m_size)
-        return VFW_E_BUFFER_OVERFLOW;
+    if (length < 0 || length > m_size) return VFW_E_BUFFER_OVERFLOW;
     m_actual = length;
     return S_OK;
 }
 
 STDMETHODIMP Sample::GetMediaType(AM_MEDIA_TYPE** type) {
-    if (!type)
-        return E_POINTER;
+    if (!type) return E_POINTER;
     *type = nullptr;
-    if (!m_type)
-        return S_FALSE;
+    if (!m_type) return S_FALSE;
     *type = CreateMediaTypeCopy(m_type);
     return *type ? S_OK : E_OUTOFMEMORY;
 }
@@ -114,23 +116,22 @@ STDMETHODIMP Sample::GetMediaType(AM_MEDIA_TYPE** type) {
 STDMETHODIMP Sample::SetMediaType(AM_MEDIA_TYPE* type) {
     DeleteMediaType(m_type);
     m_type = nullptr;
-    if (!type)
-        return S_OK;
+    if (!type) return S_OK;
     m_type = CreateMediaTypeCopy(type);
     return m_type ? S_OK : E_OUTOFMEMORY;
 }
 
-STDMETHODIMP Sample::IsDiscontinuity() { return m_discontinuity ? S_OK : S_FALSE; }
+STDMETHODIMP Sample::IsDiscontinuity() {
+    return m_discontinuity ? S_OK : S_FALSE;
+}
 STDMETHODIMP Sample::SetDiscontinuity(BOOL value) {
     m_discontinuity = value != FALSE;
     return S_OK;
 }
 
 STDMETHODIMP Sample::GetMediaTime(LONGLONG* start, LONGLONG* end) {
-    if (!start || !end)
-        return E_POINTER;
-    if (!m_hasMediaTime)
-        return VFW_E_MEDIA_TIME_NOT_SET;
+    if (!start || !end) return E_POINTER;
+    if (!m_hasMediaTime) return VFW_E_MEDIA_TIME_NOT_SET;
     *start = m_mediaStart;
     *end = m_mediaStop;
     return S_OK;
@@ -153,8 +154,7 @@ Allocator::~Allocator() {
 }
 
 STDMETHODIMP Allocator::QueryInterface(REFIID iid, void** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMemAllocator)) {
         *out = static_cast<IMemAllocator*>(this);
         AddRef();
@@ -164,19 +164,19 @@ STDMETHODIMP Allocator::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) Allocator::AddRef() { return InterlockedIncrement(&m_refs); }
+STDMETHODIMP_(ULONG) Allocator::AddRef() {
+    return InterlockedIncrement(&m_refs);
+}
 
 STDMETHODIMP_(ULONG) Allocator::Release() {
     LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        delete this;
+    if (refs == 0) delete this;
     return refs;
 }
 
 STDMETHODIMP Allocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) {
     return GuardedCall("Allocator::SetProperties", [&]() -> HRESULT {
-        if (!request || !actual)
-            return E_POINTER;
+        if (!request || !actual) return E_POINTER;
         if (request->cBuffers <= 0 || request->cbBuffer <= 0 || request->cbAlign <= 0 ||
             (request->cbAlign & (request->cbAlign - 1)) != 0 || request->cbPrefix < 0)
             return VFW_E_BADALIGN;
@@ -197,8 +197,7 @@ STDMETHODIMP Allocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_P
 }
 
 STDMETHODIMP Allocator::GetProperties(ALLOCATOR_PROPERTIES* props) {
-    if (!props)
-        return E_POINTER;
+    if (!props) return E_POINTER;
     AcquireSRWLockShared(&m_lock);
     *props = m_props;
     ReleaseSRWLockShared(&m_lock);
@@ -213,22 +212,23 @@ STDMETHODIMP Allocator::Commit() {
             hr = VFW_E_SIZENOTSET;
         } else if (!m_committed) {
             if (m_all.empty()) {
-                const size_t stride = (static_cast<size_t>(m_props.cbBuffer) + m_props.cbPrefix +
-                                       m_props.cbAlign - 1) & ~static_cast<size_t>(m_props.cbAlign - 1);
+                const size_t stride =
+                    (static_cast<size_t>(m_props.cbBuffer) + m_props.cbPrefix + m_props.cbAlign - 1) &
+                    ~static_cast<size_t>(m_props.cbAlign - 1);
                 m_memory = static_cast<BYTE*>(VirtualAlloc(nullptr, stride * m_props.cBuffers,
-                                                          MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+                                                           MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
                 if (!m_memory) {
                     hr = E_OUTOFMEMORY;
                 } else {
                     for (LONG i = 0; i < m_props.cBuffers; ++i) {
-                        auto* s = new Sample(this, m_memory + stride * i + m_props.cbPrefix, m_props.cbBuffer);
+                        auto* s =
+                            new Sample(this, m_memory + stride * i + m_props.cbPrefix, m_props.cbBuffer);
                         m_all.push_back(s);
                         m_free.push_back(s);
                     }
                 }
             }
-            if (SUCCEEDED(hr))
-                m_committed = true;
+            if (SUCCEEDED(hr)) m_committed = true;
         }
         ReleaseSRWLockExclusive(&m_lock);
         return hr;
@@ -239,8 +239,7 @@ STDMETHODIMP Allocator::Decommit() {
     return GuardedCall("Allocator::Decommit", [&]() -> HRESULT {
         AcquireSRWLockExclusive(&m_lock);
         m_committed = false;
-        if (m_free.size() == m_all.size())
-            FreeBuffersLocked();
+        if (m_free.size() == m_all.size()) FreeBuffersLocked();
         ReleaseSRWLockExclusive(&m_lock);
         // Wakes every thread blocked in GetBuffer: they return VFW_E_NOT_COMMITTED.
         WakeAllConditionVariable(&m_returned);
@@ -250,8 +249,7 @@ STDMETHODIMP Allocator::Decommit() {
 
 STDMETHODIMP Allocator::GetBuffer(IMediaSample** sample, REFERENCE_TIME*, REFERENCE_TIME*, DWORD flags) {
     return GuardedCall("Allocator::GetBuffer", [&]() -> HRESULT {
-        if (!sample)
-            return E_POINTER;
+        if (!sample) return E_POINTER;
         *sample = nullptr;
         AcquireSRWLockExclusive(&m_lock);
         while (m_committed && m_free.empty()) {
@@ -286,8 +284,7 @@ STDMETHODIMP Allocator::ReleaseBuffer(IMediaSample* sample) {
 void Allocator::ReturnSample(Sample* sample) {
     AcquireSRWLockExclusive(&m_lock);
     m_free.push_back(sample);
-    if (!m_committed && m_free.size() == m_all.size())
-        FreeBuffersLocked();
+    if (!m_committed && m_free.size() == m_all.size()) FreeBuffersLocked();
     ReleaseSRWLockExclusive(&m_lock);
     WakeConditionVariable(&m_returned);
     Release();
@@ -298,8 +295,7 @@ void Allocator::FreeBuffersLocked() {
         delete s;
     m_all.clear();
     m_free.clear();
-    if (m_memory)
-        VirtualFree(m_memory, 0, MEM_RELEASE);
+    if (m_memory) VirtualFree(m_memory, 0, MEM_RELEASE);
     m_memory = nullptr;
 }
 

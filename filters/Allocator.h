@@ -53,13 +53,13 @@ private:
 
     Allocator* m_owner;
     LONG m_refs = 0;
-    BYTE* const m_home;   // the allocator's buffer
+    BYTE* const m_home;  // the allocator's buffer
     const LONG m_homeSize;
-    BYTE* m_buffer;       // m_home, or borrowed memory for one delivery
+    BYTE* m_buffer;  // m_home, or borrowed memory for one delivery
     LONG m_size;
     LONG m_actual = 0;
-    bool m_hasTime = false, m_hasStop = false, m_sync = false, m_preroll = false,
-         m_discontinuity = false, m_hasMediaTime = false;
+    bool m_hasTime = false, m_hasStop = false, m_sync = false, m_preroll = false, m_discontinuity = false,
+         m_hasMediaTime = false;
     REFERENCE_TIME m_start = 0, m_stop = 0;
     LONGLONG m_mediaStart = 0, m_mediaStop = 0;
     AM_MEDIA_TYPE* m_type = nullptr;

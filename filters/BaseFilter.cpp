@@ -16,13 +16,13 @@ namespace korvane::filters {
 namespace {
 
 bool PartiallyMatches(const AM_MEDIA_TYPE* wanted, const AM_MEDIA_TYPE* candidate) {
-    if (!wanted)
-        return true;
+    if (!wanted) return true;
     if (!IsEqualGUID(wanted->majortype, GUID_NULL) && !IsEqualGUID(wanted->majortype, candidate->majortype))
         return false;
     if (!IsEqualGUID(wanted->subtype, GUID_NULL) && !IsEqualGUID(wanted->subtype, candidate->subtype))
         return false;
-    if (!IsEqualGUID(wanted->formattype, GUID_NULL) && !IsEqualGUID(wanted->formattype, candidate->formattype))
+    if (!IsEqualGUID(wanted->formattype, GUID_NULL) &&
+        !IsEqualGUID(wanted->formattype, candidate->formattype))
         return false;
     return true;
 }
@@ -45,8 +45,7 @@ HRESULT MakeMediaType(AM_MEDIA_TYPE* mt, const GUID& major, const GUID& sub, con
     mt->lSampleSize = 0;
     if (formatSize) {
         mt->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(formatSize));
-        if (!mt->pbFormat)
-            return E_OUTOFMEMORY;
+        if (!mt->pbFormat) return E_OUTOFMEMORY;
         std::memcpy(mt->pbFormat, formatBlock, formatSize);
         mt->cbFormat = formatSize;
     }
@@ -60,13 +59,11 @@ BasePin::BasePin(BaseFilter* filter, PIN_DIRECTION direction, std::wstring name)
     : m_filter(filter), m_direction(direction), m_name(std::move(name)) {}
 
 BasePin::~BasePin() {
-    if (m_peer)
-        m_peer->Release();
+    if (m_peer) m_peer->Release();
 }
 
 STDMETHODIMP BasePin::QueryInterface(REFIID iid, void** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPin)) {
         *out = static_cast<IPin*>(this);
         AddRef();
@@ -76,25 +73,32 @@ STDMETHODIMP BasePin::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) BasePin::AddRef() { return m_filter->AddRef(); }
-STDMETHODIMP_(ULONG) BasePin::Release() { return m_filter->Release(); }
+STDMETHODIMP_(ULONG) BasePin::AddRef() {
+    return m_filter->AddRef();
+}
+STDMETHODIMP_(ULONG) BasePin::Release() {
+    return m_filter->Release();
+}
 
-HRESULT BasePin::GetMediaType(int, AM_MEDIA_TYPE*) { return VFW_S_NO_MORE_ITEMS; }
-HRESULT BasePin::CheckConnect(IPin*) { return S_OK; }
-HRESULT BasePin::CompleteConnect(IPin*) { return S_OK; }
+HRESULT BasePin::GetMediaType(int, AM_MEDIA_TYPE*) {
+    return VFW_S_NO_MORE_ITEMS;
+}
+HRESULT BasePin::CheckConnect(IPin*) {
+    return S_OK;
+}
+HRESULT BasePin::CompleteConnect(IPin*) {
+    return S_OK;
+}
 void BasePin::BreakConnect() {}
 
 // Called with the state lock held: a pin joins only while unconnected and stopped, and only
 // a pin of the opposite direction.
 HRESULT BasePin::CheckCanConnect(IPin* other, PIN_DIRECTION otherDirection) {
-    if (m_peer)
-        return VFW_E_ALREADY_CONNECTED;
-    if (m_filter->State() != State_Stopped)
-        return VFW_E_NOT_STOPPED;
+    if (m_peer) return VFW_E_ALREADY_CONNECTED;
+    if (m_filter->State() != State_Stopped) return VFW_E_NOT_STOPPED;
     PIN_DIRECTION direction;
     HRESULT hr = other->QueryDirection(&direction);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     return direction == otherDirection ? S_OK : VFW_E_INVALID_DIRECTION;
 }
 
@@ -107,11 +111,9 @@ void BasePin::DropConnection() {
 }
 
 HRESULT BasePin::TryConnection(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
-    if (CheckMediaType(mt) != S_OK)
-        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (CheckMediaType(mt) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
     HRESULT hr = CheckConnect(receivePin);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     m_peer = receivePin;
     m_peer->AddRef();
     hr = m_connectedType.Set(mt);
@@ -119,34 +121,27 @@ HRESULT BasePin::TryConnection(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
         hr = receivePin->ReceiveConnection(this, mt);
         if (SUCCEEDED(hr)) {
             hr = CompleteConnect(receivePin);
-            if (FAILED(hr))
-                receivePin->Disconnect();
+            if (FAILED(hr)) receivePin->Disconnect();
         }
     }
-    if (FAILED(hr))
-        DropConnection();
+    if (FAILED(hr)) DropConnection();
     return hr;
 }
 
 STDMETHODIMP BasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
     return GuardedCall("BasePin::Connect", [&]() -> HRESULT {
-        if (!receivePin)
-            return E_POINTER;
-        if (m_direction != PINDIR_OUTPUT)
-            return E_UNEXPECTED;
+        if (!receivePin) return E_POINTER;
+        if (m_direction != PINDIR_OUTPUT) return E_UNEXPECTED;
         AutoLock lock(m_filter->StateLock());
         HRESULT hr = CheckCanConnect(receivePin, PINDIR_INPUT);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
 
-        if (FullySpecified(mt))
-            return TryConnection(receivePin, mt);
+        if (FullySpecified(mt)) return TryConnection(receivePin, mt);
 
         // Our preferred types first, then the receiver's.
         for (int i = 0;; ++i) {
             MediaType ours;
-            if (GetMediaType(i, ours.Get()) != S_OK)
-                break;
+            if (GetMediaType(i, ours.Get()) != S_OK) break;
             if (PartiallyMatches(mt, ours.Get()) && SUCCEEDED(TryConnection(receivePin, ours.Get())))
                 return S_OK;
         }
@@ -170,26 +165,19 @@ STDMETHODIMP BasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
 
 STDMETHODIMP BasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) {
     return GuardedCall("BasePin::ReceiveConnection", [&]() -> HRESULT {
-        if (!connector || !mt)
-            return E_POINTER;
-        if (m_direction != PINDIR_INPUT)
-            return E_UNEXPECTED;
+        if (!connector || !mt) return E_POINTER;
+        if (m_direction != PINDIR_INPUT) return E_UNEXPECTED;
         AutoLock lock(m_filter->StateLock());
         HRESULT hr = CheckCanConnect(connector, PINDIR_OUTPUT);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         hr = CheckConnect(connector);
-        if (FAILED(hr))
-            return hr;
-        if (CheckMediaType(mt) != S_OK)
-            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (FAILED(hr)) return hr;
+        if (CheckMediaType(mt) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
         m_peer = connector;
         m_peer->AddRef();
         hr = m_connectedType.Set(mt);
-        if (SUCCEEDED(hr))
-            hr = CompleteConnect(connector);
-        if (FAILED(hr))
-            DropConnection();
+        if (SUCCEEDED(hr)) hr = CompleteConnect(connector);
+        if (FAILED(hr)) DropConnection();
         return hr;
     });
 }
@@ -197,10 +185,8 @@ STDMETHODIMP BasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt
 STDMETHODIMP BasePin::Disconnect() {
     return GuardedCall("BasePin::Disconnect", [&]() -> HRESULT {
         AutoLock lock(m_filter->StateLock());
-        if (m_filter->State() != State_Stopped)
-            return VFW_E_NOT_STOPPED;
-        if (!m_peer)
-            return S_FALSE;
+        if (m_filter->State() != State_Stopped) return VFW_E_NOT_STOPPED;
+        if (!m_peer) return S_FALSE;
         DropConnection();
         return S_OK;
     });
@@ -208,12 +194,10 @@ STDMETHODIMP BasePin::Disconnect() {
 
 STDMETHODIMP BasePin::ConnectedTo(IPin** pin) {
     return GuardedCall("BasePin::ConnectedTo", [&]() -> HRESULT {
-        if (!pin)
-            return E_POINTER;
+        if (!pin) return E_POINTER;
         AutoLock lock(m_filter->StateLock());
         *pin = m_peer;
-        if (!m_peer)
-            return VFW_E_NOT_CONNECTED;
+        if (!m_peer) return VFW_E_NOT_CONNECTED;
         m_peer->AddRef();
         return S_OK;
     });
@@ -221,8 +205,7 @@ STDMETHODIMP BasePin::ConnectedTo(IPin** pin) {
 
 STDMETHODIMP BasePin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
     return GuardedCall("BasePin::ConnectionMediaType", [&]() -> HRESULT {
-        if (!mt)
-            return E_POINTER;
+        if (!mt) return E_POINTER;
         AutoLock lock(m_filter->StateLock());
         if (!m_peer) {
             ZeroMemory(mt, sizeof(*mt));
@@ -234,8 +217,7 @@ STDMETHODIMP BasePin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
 
 STDMETHODIMP BasePin::QueryPinInfo(PIN_INFO* info) {
     return GuardedCall("BasePin::QueryPinInfo", [&]() -> HRESULT {
-        if (!info)
-            return E_POINTER;
+        if (!info) return E_POINTER;
         info->pFilter = m_filter;
         m_filter->AddRef();
         info->dir = m_direction;
@@ -246,8 +228,7 @@ STDMETHODIMP BasePin::QueryPinInfo(PIN_INFO* info) {
 
 STDMETHODIMP BasePin::QueryDirection(PIN_DIRECTION* direction) {
     return GuardedCall("BasePin::QueryDirection", [&]() -> HRESULT {
-        if (!direction)
-            return E_POINTER;
+        if (!direction) return E_POINTER;
         *direction = m_direction;
         return S_OK;
     });
@@ -255,12 +236,10 @@ STDMETHODIMP BasePin::QueryDirection(PIN_DIRECTION* direction) {
 
 STDMETHODIMP BasePin::QueryId(LPWSTR* id) {
     return GuardedCall("BasePin::QueryId", [&]() -> HRESULT {
-        if (!id)
-            return E_POINTER;
+        if (!id) return E_POINTER;
         const size_t bytes = (m_name.size() + 1) * sizeof(WCHAR);
         *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-        if (!*id)
-            return E_OUTOFMEMORY;
+        if (!*id) return E_OUTOFMEMORY;
         std::memcpy(*id, m_name.c_str(), bytes);
         return S_OK;
     });
@@ -268,23 +247,31 @@ STDMETHODIMP BasePin::QueryId(LPWSTR* id) {
 
 STDMETHODIMP BasePin::QueryAccept(const AM_MEDIA_TYPE* mt) {
     return GuardedCall("BasePin::QueryAccept", [&]() -> HRESULT {
-        if (!mt)
-            return E_POINTER;
+        if (!mt) return E_POINTER;
         return CheckMediaType(mt) == S_OK ? S_OK : S_FALSE;
     });
 }
 
 STDMETHODIMP BasePin::EnumMediaTypes(IEnumMediaTypes** types) {
-    return GuardedCall("BasePin::EnumMediaTypes", [&]() -> HRESULT {
-        return MediaTypeEnumerator::Create(this, 0, types);
-    });
+    return GuardedCall("BasePin::EnumMediaTypes",
+                       [&]() -> HRESULT { return MediaTypeEnumerator::Create(this, 0, types); });
 }
 
-STDMETHODIMP BasePin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
-STDMETHODIMP BasePin::EndOfStream() { return E_UNEXPECTED; }
-STDMETHODIMP BasePin::BeginFlush() { return E_UNEXPECTED; }
-STDMETHODIMP BasePin::EndFlush() { return E_UNEXPECTED; }
-STDMETHODIMP BasePin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) { return S_OK; }
+STDMETHODIMP BasePin::QueryInternalConnections(IPin**, ULONG*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP BasePin::EndOfStream() {
+    return E_UNEXPECTED;
+}
+STDMETHODIMP BasePin::BeginFlush() {
+    return E_UNEXPECTED;
+}
+STDMETHODIMP BasePin::EndFlush() {
+    return E_UNEXPECTED;
+}
+STDMETHODIMP BasePin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) {
+    return S_OK;
+}
 
 // ---------------------------------------------------------------------------------------
 // OutputPin
@@ -292,12 +279,13 @@ STDMETHODIMP BasePin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) { retur
 OutputPin::OutputPin(BaseFilter* filter, std::wstring name, LONG buffers, LONG bufferSize)
     : BasePin(filter, PINDIR_OUTPUT, std::move(name)), m_buffers(buffers), m_bufferSize(bufferSize) {}
 
-OutputPin::~OutputPin() { BreakConnect(); }
+OutputPin::~OutputPin() {
+    BreakConnect();
+}
 
 HRESULT OutputPin::CompleteConnect(IPin* peer) {
     HRESULT hr = peer->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&m_memInput));
-    if (FAILED(hr))
-        return VFW_E_NO_TRANSPORT;
+    if (FAILED(hr)) return VFW_E_NO_TRANSPORT;
     ALLOCATOR_PROPERTIES request{m_buffers, m_bufferSize, 1, 0};
     ALLOCATOR_PROPERTIES wanted{};
     if (SUCCEEDED(m_memInput->GetAllocatorRequirements(&wanted))) {
@@ -314,10 +302,8 @@ HRESULT OutputPin::CompleteConnect(IPin* peer) {
     m_allocator = allocator;
     ALLOCATOR_PROPERTIES actual{};
     hr = m_allocator->SetProperties(&request, &actual);
-    if (SUCCEEDED(hr))
-        hr = m_memInput->NotifyAllocator(m_allocator, FALSE);
-    if (FAILED(hr))
-        BreakConnect();
+    if (SUCCEEDED(hr)) hr = m_memInput->NotifyAllocator(m_allocator, FALSE);
+    if (FAILED(hr)) BreakConnect();
     return hr;
 }
 
@@ -334,55 +320,56 @@ void OutputPin::BreakConnect() {
 }
 
 BaseFilter* OutputPin::PeerFilterOfOurs() const {
-    if (!m_peer)
-        return nullptr;
+    if (!m_peer) return nullptr;
     PIN_INFO info;
-    if (FAILED(m_peer->QueryPinInfo(&info)) || !info.pFilter)
-        return nullptr;
+    if (FAILED(m_peer->QueryPinInfo(&info)) || !info.pFilter) return nullptr;
     BaseFilter* ours = nullptr;
-    if (SUCCEEDED(info.pFilter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(&ours))) && ours)
+    if (SUCCEEDED(info.pFilter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(&ours))) &&
+        ours)
         ours->Release();  // the peer connection keeps it alive
     info.pFilter->Release();
     return ours;
 }
 
-HRESULT OutputPin::Active() { return m_allocator ? m_allocator->Commit() : S_OK; }
+HRESULT OutputPin::Active() {
+    return m_allocator ? m_allocator->Commit() : S_OK;
+}
 
 void OutputPin::Inactive() {
-    if (m_allocator)
-        m_allocator->Decommit();
+    if (m_allocator) m_allocator->Decommit();
 }
 
 HRESULT OutputPin::GetDeliveryBuffer(IMediaSample** sample) {
-    if (!m_allocator)
-        return VFW_E_NOT_CONNECTED;
+    if (!m_allocator) return VFW_E_NOT_CONNECTED;
     return m_allocator->GetBuffer(sample, nullptr, nullptr, 0);
 }
 
 HRESULT OutputPin::Deliver(IMediaSample* sample) {
-    if (!m_memInput)
-        return VFW_E_NOT_CONNECTED;
+    if (!m_memInput) return VFW_E_NOT_CONNECTED;
     return m_memInput->Receive(sample);
 }
 
-HRESULT OutputPin::DeliverEndOfStream() { return m_peer ? m_peer->EndOfStream() : VFW_E_NOT_CONNECTED; }
-HRESULT OutputPin::DeliverBeginFlush() { return m_peer ? m_peer->BeginFlush() : VFW_E_NOT_CONNECTED; }
-HRESULT OutputPin::DeliverEndFlush() { return m_peer ? m_peer->EndFlush() : VFW_E_NOT_CONNECTED; }
+HRESULT OutputPin::DeliverEndOfStream() {
+    return m_peer ? m_peer->EndOfStream() : VFW_E_NOT_CONNECTED;
+}
+HRESULT OutputPin::DeliverBeginFlush() {
+    return m_peer ? m_peer->BeginFlush() : VFW_E_NOT_CONNECTED;
+}
+HRESULT OutputPin::DeliverEndFlush() {
+    return m_peer ? m_peer->EndFlush() : VFW_E_NOT_CONNECTED;
+}
 
 // ---------------------------------------------------------------------------------------
 // InputPin
 
-InputPin::InputPin(BaseFilter* filter, std::wstring name)
-    : BasePin(filter, PINDIR_INPUT, std::move(name)) {}
+InputPin::InputPin(BaseFilter* filter, std::wstring name) : BasePin(filter, PINDIR_INPUT, std::move(name)) {}
 
 InputPin::~InputPin() {
-    if (m_allocator)
-        m_allocator->Release();
+    if (m_allocator) m_allocator->Release();
 }
 
 STDMETHODIMP InputPin::QueryInterface(REFIID iid, void** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IMemInputPin)) {
         *out = static_cast<IMemInputPin*>(this);
         AddRef();
@@ -402,8 +389,7 @@ HRESULT InputPin::CheckConnect(IPin* peer) {
 
 STDMETHODIMP InputPin::GetAllocator(IMemAllocator** allocator) {
     return GuardedCall("InputPin::GetAllocator", [&]() -> HRESULT {
-        if (!allocator)
-            return E_POINTER;
+        if (!allocator) return E_POINTER;
         *allocator = nullptr;
         return VFW_E_NO_ALLOCATOR;
     });
@@ -411,23 +397,22 @@ STDMETHODIMP InputPin::GetAllocator(IMemAllocator** allocator) {
 
 STDMETHODIMP InputPin::NotifyAllocator(IMemAllocator* allocator, BOOL) {
     return GuardedCall("InputPin::NotifyAllocator", [&]() -> HRESULT {
-        if (!allocator)
-            return E_POINTER;
+        if (!allocator) return E_POINTER;
         AutoLock lock(m_filter->StateLock());
         allocator->AddRef();
-        if (m_allocator)
-            m_allocator->Release();
+        if (m_allocator) m_allocator->Release();
         m_allocator = allocator;
         return S_OK;
     });
 }
 
-STDMETHODIMP InputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) { return E_NOTIMPL; }
+STDMETHODIMP InputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP InputPin::Receive(IMediaSample* sample) {
     return GuardedCall("InputPin::Receive", [&]() -> HRESULT {
-        if (!sample)
-            return E_POINTER;
+        if (!sample) return E_POINTER;
         HRESULT hr;
         {
             AutoLock lock(m_filter->StreamLock());
@@ -448,21 +433,21 @@ STDMETHODIMP InputPin::Receive(IMediaSample* sample) {
 
 STDMETHODIMP InputPin::ReceiveMultiple(IMediaSample** samples, long count, long* processed) {
     return GuardedCall("InputPin::ReceiveMultiple", [&]() -> HRESULT {
-        if (!samples || !processed)
-            return E_POINTER;
+        if (!samples || !processed) return E_POINTER;
         HRESULT hr = S_OK;
         *processed = 0;
         while (*processed < count) {
             hr = Receive(samples[*processed]);
-            if (hr != S_OK)
-                break;
+            if (hr != S_OK) break;
             ++*processed;
         }
         return hr;
     });
 }
 
-STDMETHODIMP InputPin::ReceiveCanBlock() { return S_OK; }
+STDMETHODIMP InputPin::ReceiveCanBlock() {
+    return S_OK;
+}
 
 STDMETHODIMP InputPin::EndOfStream() {
     return GuardedCall("InputPin::EndOfStream", [&]() -> HRESULT {
@@ -529,18 +514,16 @@ void InputPin::ResetStream() {
 BaseFilter::BaseFilter(const CLSID& clsid) : m_clsid(clsid) {}
 
 BaseFilter::~BaseFilter() {
-    if (m_clock)
-        m_clock->Release();
+    if (m_clock) m_clock->Release();
     // Pins go first while the filter's locks still exist.
     m_pins.clear();
     m_retired.clear();
 }
 
 STDMETHODIMP BaseFilter::QueryInterface(REFIID iid, void** out) {
-    if (!out)
-        return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPersist) ||
-        IsEqualIID(iid, IID_IMediaFilter) || IsEqualIID(iid, IID_IBaseFilter)) {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IMediaFilter) ||
+        IsEqualIID(iid, IID_IBaseFilter)) {
         *out = static_cast<IBaseFilter*>(this);
         AddRef();
         return S_OK;
@@ -558,18 +541,18 @@ HRESULT BaseFilter::QueryExtraInterface(REFIID, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) BaseFilter::AddRef() { return InterlockedIncrement(&m_refs); }
+STDMETHODIMP_(ULONG) BaseFilter::AddRef() {
+    return InterlockedIncrement(&m_refs);
+}
 
 STDMETHODIMP_(ULONG) BaseFilter::Release() {
     LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        delete this;
+    if (refs == 0) delete this;
     return refs;
 }
 
 STDMETHODIMP BaseFilter::GetClassID(CLSID* clsid) {
-    if (!clsid)
-        return E_POINTER;
+    if (!clsid) return E_POINTER;
     *clsid = m_clsid;
     return S_OK;
 }
@@ -582,8 +565,7 @@ STDMETHODIMP BaseFilter::Stop() {
                 m_state = State_Stopped;
                 // Decommitting wakes a streaming thread blocked in GetBuffer.
                 for (auto& pin : m_pins)
-                    if (pin->Direction() == PINDIR_OUTPUT)
-                        static_cast<OutputPin*>(pin.get())->Inactive();
+                    if (pin->Direction() == PINDIR_OUTPUT) static_cast<OutputPin*>(pin.get())->Inactive();
                 OnStop();
             }
         }
@@ -604,25 +586,21 @@ STDMETHODIMP BaseFilter::Pause() {
                         static_cast<InputPin*>(pin.get())->ResetStream();
                     } else {
                         hr = static_cast<OutputPin*>(pin.get())->Active();
-                        if (FAILED(hr))
-                            break;
+                        if (FAILED(hr)) break;
                     }
                 }
                 if (SUCCEEDED(hr)) {
                     m_state = State_Paused;
                     hr = OnPause(true);
-                    if (FAILED(hr))
-                        m_state = State_Stopped;
+                    if (FAILED(hr)) m_state = State_Stopped;
                 }
                 if (FAILED(hr)) {
                     for (auto& pin : m_pins)
-                        if (pin->Direction() == PINDIR_OUTPUT)
-                            static_cast<OutputPin*>(pin.get())->Inactive();
+                        if (pin->Direction() == PINDIR_OUTPUT) static_cast<OutputPin*>(pin.get())->Inactive();
                 }
             } else {
                 hr = OnPause(false);
-                if (SUCCEEDED(hr))
-                    m_state = State_Paused;
+                if (SUCCEEDED(hr)) m_state = State_Paused;
             }
         }
         FlushEvents();
@@ -638,14 +616,12 @@ STDMETHODIMP BaseFilter::Run(REFERENCE_TIME start) {
             AutoLock lock(m_stateLock);
             stopped = m_state == State_Stopped;
         }
-        if (stopped)
-            hr = Pause();
+        if (stopped) hr = Pause();
         if (SUCCEEDED(hr)) {
             AutoLock lock(m_stateLock);
             if (m_state != State_Running) {
                 hr = OnRun(start);
-                if (SUCCEEDED(hr))
-                    m_state = State_Running;
+                if (SUCCEEDED(hr)) m_state = State_Running;
             }
         }
         FlushEvents();
@@ -654,8 +630,7 @@ STDMETHODIMP BaseFilter::Run(REFERENCE_TIME start) {
 }
 
 STDMETHODIMP BaseFilter::GetState(DWORD, FILTER_STATE* state) {
-    if (!state)
-        return E_POINTER;
+    if (!state) return E_POINTER;
     *state = m_state;
     return S_OK;
 }
@@ -663,10 +638,8 @@ STDMETHODIMP BaseFilter::GetState(DWORD, FILTER_STATE* state) {
 STDMETHODIMP BaseFilter::SetSyncSource(IReferenceClock* clock) {
     return GuardedCall("BaseFilter::SetSyncSource", [&]() -> HRESULT {
         AutoLock lock(m_stateLock);
-        if (clock)
-            clock->AddRef();
-        if (m_clock)
-            m_clock->Release();
+        if (clock) clock->AddRef();
+        if (m_clock) m_clock->Release();
         m_clock = clock;
         return S_OK;
     });
@@ -674,22 +647,21 @@ STDMETHODIMP BaseFilter::SetSyncSource(IReferenceClock* clock) {
 
 STDMETHODIMP BaseFilter::GetSyncSource(IReferenceClock** clock) {
     return GuardedCall("BaseFilter::GetSyncSource", [&]() -> HRESULT {
-        if (!clock)
-            return E_POINTER;
+        if (!clock) return E_POINTER;
         AutoLock lock(m_stateLock);
         *clock = m_clock;
-        if (m_clock)
-            m_clock->AddRef();
+        if (m_clock) m_clock->AddRef();
         return S_OK;
     });
 }
 
-STDMETHODIMP BaseFilter::EnumPins(IEnumPins** pins) { return PinEnumerator::Create(this, 0, pins); }
+STDMETHODIMP BaseFilter::EnumPins(IEnumPins** pins) {
+    return PinEnumerator::Create(this, 0, pins);
+}
 
 STDMETHODIMP BaseFilter::FindPin(LPCWSTR id, IPin** pin) {
     return GuardedCall("BaseFilter::FindPin", [&]() -> HRESULT {
-        if (!id || !pin)
-            return E_POINTER;
+        if (!id || !pin) return E_POINTER;
         AutoLock lock(m_stateLock);
         for (auto& p : m_pins) {
             if (p->Name() == id) {
@@ -705,13 +677,11 @@ STDMETHODIMP BaseFilter::FindPin(LPCWSTR id, IPin** pin) {
 
 STDMETHODIMP BaseFilter::QueryFilterInfo(FILTER_INFO* info) {
     return GuardedCall("BaseFilter::QueryFilterInfo", [&]() -> HRESULT {
-        if (!info)
-            return E_POINTER;
+        if (!info) return E_POINTER;
         AutoLock lock(m_stateLock);
         lstrcpynW(info->achName, m_name.c_str(), MAX_FILTER_NAME);
         info->pGraph = m_graph;
-        if (m_graph)
-            m_graph->AddRef();
+        if (m_graph) m_graph->AddRef();
         return S_OK;
     });
 }
@@ -724,7 +694,8 @@ STDMETHODIMP BaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
         m_eventSink = nullptr;
         if (graph) {
             IMediaEventSink* sink = nullptr;
-            if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {
+            if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) &&
+                sink) {
                 m_eventSink = sink;
                 sink->Release();  // the graph outlives its membership; a reference would be a cycle
             }
@@ -733,7 +704,9 @@ STDMETHODIMP BaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     });
 }
 
-STDMETHODIMP BaseFilter::QueryVendorInfo(LPWSTR*) { return E_NOTIMPL; }
+STDMETHODIMP BaseFilter::QueryVendorInfo(LPWSTR*) {
+    return E_NOTIMPL;
+}
 
 void BaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) {
     IMediaEventSink* sink;
@@ -741,8 +714,7 @@ void BaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) {
         AutoLock lock(m_stateLock);
         sink = m_eventSink;
     }
-    if (sink)
-        sink->Notify(code, param1, param2);
+    if (sink) sink->Notify(code, param1, param2);
 }
 
 void BaseFilter::QueueEvent(long code, LONG_PTR param1, LONG_PTR param2) {
@@ -783,8 +755,12 @@ void BaseFilter::RetirePin(BasePin* pin) {
     }
 }
 
-HRESULT BaseFilter::OnPause(bool) { return S_OK; }
-HRESULT BaseFilter::OnRun(REFERENCE_TIME) { return S_OK; }
+HRESULT BaseFilter::OnPause(bool) {
+    return S_OK;
+}
+HRESULT BaseFilter::OnRun(REFERENCE_TIME) {
+    return S_OK;
+}
 void BaseFilter::OnStop() {}
 
 }  // namespace korvane::filters

@@ -231,17 +231,16 @@ public:
     virtual void AfterStreamingCall() {}
 
 protected:
-
 private:
     LONG m_refs = 1;
     CLSID m_clsid;
     CriticalSection m_stateLock;
     CriticalSection m_streamLock;
     volatile FILTER_STATE m_state = State_Stopped;  // written under the state lock
-    IFilterGraph* m_graph = nullptr;           // not referenced: the graph holds us
-    IMediaEventSink* m_eventSink = nullptr;    // not referenced, for the same reason
+    IFilterGraph* m_graph = nullptr;                // not referenced: the graph holds us
+    IMediaEventSink* m_eventSink = nullptr;         // not referenced, for the same reason
     std::wstring m_name;
-    IReferenceClock* m_clock = nullptr;        // one reference
+    IReferenceClock* m_clock = nullptr;  // one reference
     std::vector<std::unique_ptr<BasePin>> m_pins;
     std::vector<std::unique_ptr<BasePin>> m_retired;
     LONG m_pinVersion = 1;

@@ -28,8 +28,7 @@ public:
     explicit ClassFactory(CreateFunction create) : m_create(create) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
             *out = static_cast<IClassFactory*>(this);
             AddRef();
@@ -41,13 +40,11 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
     STDMETHODIMP_(ULONG) Release() override {
         LONG refs = InterlockedDecrement(&m_refs);
-        if (refs == 0)
-            delete this;
+        if (refs == 0) delete this;
         return refs;
     }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         *out = nullptr;
         return GuardedCall("IClassFactory::CreateInstance", [&] { return m_create(outer, iid, out); });
     }
@@ -81,14 +78,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     *out = nullptr;
     for (const auto& c : kClasses) {
         if (IsEqualCLSID(clsid, *c.clsid)) {
             auto* factory = new (std::nothrow) ClassFactory(c.create);
-            if (!factory)
-                return E_OUTOFMEMORY;
+            if (!factory) return E_OUTOFMEMORY;
             HRESULT hr = factory->QueryInterface(iid, out);
             factory->Release();
             return hr;

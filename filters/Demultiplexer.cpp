@@ -30,9 +30,7 @@ class Demultiplexer;
 class DemuxInput final : public InputPin {
 public:
     explicit DemuxInput(Demultiplexer* demux);
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE* mt) override {
-        return AsStreamList(mt) ? S_OK : S_FALSE;
-    }
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE* mt) override { return AsStreamList(mt) ? S_OK : S_FALSE; }
     HRESULT CompleteConnect(IPin* peer) override;
     void BreakConnect() override;
     HRESULT OnReceive(IMediaSample* sample) override;
@@ -54,8 +52,7 @@ public:
         return f && KeyOf(f->stream) == KeyOf(m_stream) ? S_OK : S_FALSE;
     }
     HRESULT GetMediaType(int index, AM_MEDIA_TYPE* mt) override {
-        if (index != 0)
-            return VFW_S_NO_MORE_ITEMS;
+        if (index != 0) return VFW_S_NO_MORE_ITEMS;
         return MakePacketStreamType(mt, m_stream);
     }
 
@@ -93,9 +90,7 @@ std::wstring PinName(const ListedStream& s) {
 // stream lock by the streaming thread that calls Receive.
 class Demultiplexer final : public BaseFilter, private media::PacketHandler {
 public:
-    Demultiplexer() : BaseFilter(CLSID_KorvaneDemultiplexer) {
-        AddPin(std::make_unique<DemuxInput>(this));
-    }
+    Demultiplexer() : BaseFilter(CLSID_KorvaneDemultiplexer) { AddPin(std::make_unique<DemuxInput>(this)); }
 
     // State lock held: the source's stream list becomes our output pins.
     HRESULT MakeOutputs(const StreamListFormat& list, bool transportStream) {
@@ -108,49 +103,39 @@ public:
 
     void RemoveOutputs() {
         for (BasePin* pin : Pins())
-            if (pin->Direction() == PINDIR_OUTPUT)
-                RetirePin(pin);
+            if (pin->Direction() == PINDIR_OUTPUT) RetirePin(pin);
     }
 
     HRESULT Receive(IMediaSample* sample) {
-        if (m_ended)
-            return S_FALSE;
+        if (m_ended) return S_FALSE;
         BYTE* data = nullptr;
         HRESULT hr = sample->GetPointer(&data);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         m_deliverResult = S_OK;
         const size_t size = static_cast<size_t>(sample->GetActualDataLength());
         m_borrowBegin = data;
         m_borrowEnd = data + size;
         bool ok = m_transport ? m_tsReader.Feed(data, size, *this) : m_reader.Feed(data, size, *this);
-        if (ok && m_deliverResult == S_OK)
-            DeliverPending();
+        if (ok && m_deliverResult == S_OK) DeliverPending();
         m_borrowBegin = m_borrowEnd = nullptr;  // the input sample goes back to the source
-        if (!ok && ReaderStatus() == media::ReaderStatus::Encrypted)
-            return Abort(KORVANE_E_ENCRYPTED);
-        if (m_deliverResult != S_OK)
-            return StopDelivering();
+        if (!ok && ReaderStatus() == media::ReaderStatus::Encrypted) return Abort(KORVANE_E_ENCRYPTED);
+        if (m_deliverResult != S_OK) return StopDelivering();
         return S_OK;
     }
 
     HRESULT EndOfStream() {
-        if (m_ended)
-            return S_OK;
+        if (m_ended) return S_OK;
         m_deliverResult = S_OK;
         bool ok = m_transport ? m_tsReader.Finish(*this) : m_reader.Finish(*this);
-        if (!ok && ReaderStatus() == media::ReaderStatus::Encrypted)
-            return Abort(KORVANE_E_ENCRYPTED);
-        if (m_deliverResult == S_OK)
-            DeliverPending();
+        if (!ok && ReaderStatus() == media::ReaderStatus::Encrypted) return Abort(KORVANE_E_ENCRYPTED);
+        if (m_deliverResult == S_OK) DeliverPending();
         EndOutputs();
         return S_OK;
     }
 
     void BeginFlush() {
         for (DemuxOutput* out : Outputs())
-            if (out->IsConnected())
-                out->DeliverBeginFlush();
+            if (out->IsConnected()) out->DeliverBeginFlush();
     }
 
     void EndFlush() {
@@ -159,8 +144,7 @@ public:
         m_tsReader.Reset();
         m_ended = false;
         for (DemuxOutput* out : Outputs())
-            if (out->IsConnected())
-                out->DeliverEndFlush();
+            if (out->IsConnected()) out->DeliverEndFlush();
     }
 
 protected:
@@ -174,8 +158,7 @@ protected:
             m_unlistedPackets = 0;
             m_streaming.clear();
             for (DemuxOutput* out : Outputs())
-                if (out->IsConnected())
-                    m_streaming[KeyOf(out->Stream())] = out;
+                if (out->IsConnected()) m_streaming[KeyOf(out->Stream())] = out;
         }
         return S_OK;
     }
@@ -190,8 +173,7 @@ private:
     std::vector<DemuxOutput*> Outputs() {
         std::vector<DemuxOutput*> outs;
         for (BasePin* pin : Pins())
-            if (pin->Direction() == PINDIR_OUTPUT)
-                outs.push_back(static_cast<DemuxOutput*>(pin));
+            if (pin->Direction() == PINDIR_OUTPUT) outs.push_back(static_cast<DemuxOutput*>(pin));
         return outs;
     }
 
@@ -213,8 +195,7 @@ private:
                 piece.payload = packet.payload + done;
                 piece.payloadSize = std::min(room, packet.payloadSize - done);
                 if (done) piece.hasPts = piece.hasDts = false;
-                if (!AddRecord(out, piece))
-                    return false;
+                if (!AddRecord(out, piece)) return false;
             }
             return true;
         }
@@ -226,8 +207,7 @@ private:
             packet.payload >= m_borrowBegin && packet.payload + packet.payloadSize <= m_borrowEnd;
         const size_t need = PaddedRecordSize(borrowed ? 0 : packet.payloadSize);
         if (out->pending && static_cast<size_t>(out->BufferSize() - out->used) < need) {
-            if (!DeliverOne(out))
-                return false;
+            if (!DeliverOne(out)) return false;
         }
         if (!out->pending) {
             HRESULT hr = out->GetDeliveryBuffer(&out->pending);
@@ -275,25 +255,27 @@ private:
         std::vector<DemuxOutput*> filling;
         filling.swap(m_filling);
         for (DemuxOutput* out : filling)
-            if (out->pending && !DeliverOne(out))
-                return;
+            if (out->pending && !DeliverOne(out)) return;
     }
 
     void DropPending() {
         m_filling.clear();
         for (DemuxOutput* out : Outputs()) {
-            if (out->pending)
-                out->pending->Release();
+            if (out->pending) out->pending->Release();
             out->pending = nullptr;
         }
     }
 
     void EndOutputs() {
-        const uint64_t damage = m_transport ? m_tsReader.Stats().damageEvents + m_tsReader.Stats().continuityErrors
-                                           : m_reader.Stats().damageEvents;
-        const uint64_t skipped = m_transport ? m_tsReader.Stats().bytesSkipped : m_reader.Stats().bytesSkipped;
+        const uint64_t damage = m_transport
+                                    ? m_tsReader.Stats().damageEvents + m_tsReader.Stats().continuityErrors
+                                    : m_reader.Stats().damageEvents;
+        const uint64_t skipped =
+            m_transport ? m_tsReader.Stats().bytesSkipped : m_reader.Stats().bytesSkipped;
         char text[200];
-        wsprintfA(text, "KorvaneFilters: demultiplexer skipped %u damaged stretches (%u bytes), %u packets of unlisted streams\n",
+        wsprintfA(text,
+                  "KorvaneFilters: demultiplexer skipped %u damaged stretches (%u bytes), %u packets of "
+                  "unlisted streams\n",
                   static_cast<unsigned>(damage), static_cast<unsigned>(skipped),
                   static_cast<unsigned>(m_unlistedPackets + m_oversizedPackets));
         OutputDebugStringA(text);
@@ -309,8 +291,7 @@ private:
             DropPending();  // stopping
             return hr;
         }
-        if (FAILED(hr))
-            return Abort(hr);
+        if (FAILED(hr)) return Abort(hr);
         EndOutputs();
         return S_FALSE;
     }
@@ -327,21 +308,19 @@ private:
 public:
     void AfterStreamingCall() override {
         AutoLock stream(StreamLock());
-        if (!m_endAfterEvents)
-            return;
+        if (!m_endAfterEvents) return;
         m_endAfterEvents = false;
         EndOutputs();
     }
 
 private:
-
     media::ReaderStatus ReaderStatus() const { return m_transport ? m_tsReader.Status() : m_reader.Status(); }
 
     media::ProgramStreamReader m_reader;
     media::TransportStreamReader m_tsReader;
     bool m_transport = false;  // set while connecting, from the source's media type
     std::map<media::StreamKey, DemuxOutput*> m_streaming;  // connected outputs while active
-    std::vector<DemuxOutput*> m_filling;  // outputs with a pending sample, by first packet
+    std::vector<DemuxOutput*> m_filling;                   // outputs with a pending sample, by first packet
     HRESULT m_deliverResult = S_OK;
     // The input sample being read: packet payloads inside it travel by reference.
     const uint8_t* m_borrowBegin = nullptr;
@@ -356,17 +335,30 @@ DemuxInput::DemuxInput(Demultiplexer* demux) : InputPin(demux, L"Input"), m_demu
 
 HRESULT DemuxInput::CompleteConnect(IPin*) {
     const StreamListFormat* list = AsStreamList(ConnectedType());
-    return list ? m_demux->MakeOutputs(*list, IsTransportStreamList(ConnectedType())) : VFW_E_TYPE_NOT_ACCEPTED;
+    return list ? m_demux->MakeOutputs(*list, IsTransportStreamList(ConnectedType()))
+                : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-void DemuxInput::BreakConnect() { m_demux->RemoveOutputs(); }
-HRESULT DemuxInput::OnReceive(IMediaSample* sample) { return m_demux->Receive(sample); }
-HRESULT DemuxInput::OnEndOfStream() { return m_demux->EndOfStream(); }
-void DemuxInput::OnBeginFlush() { m_demux->BeginFlush(); }
-void DemuxInput::OnEndFlush() { m_demux->EndFlush(); }
+void DemuxInput::BreakConnect() {
+    m_demux->RemoveOutputs();
+}
+HRESULT DemuxInput::OnReceive(IMediaSample* sample) {
+    return m_demux->Receive(sample);
+}
+HRESULT DemuxInput::OnEndOfStream() {
+    return m_demux->EndOfStream();
+}
+void DemuxInput::OnBeginFlush() {
+    m_demux->BeginFlush();
+}
+void DemuxInput::OnEndFlush() {
+    m_demux->EndFlush();
+}
 
 }  // namespace
 
-HRESULT CreateDemultiplexer(IUnknown* outer, REFIID iid, void** out) { return CreateFilter<Demultiplexer>(outer, iid, out); }
+HRESULT CreateDemultiplexer(IUnknown* outer, REFIID iid, void** out) {
+    return CreateFilter<Demultiplexer>(outer, iid, out);
+}
 
 }  // namespace korvane::filters

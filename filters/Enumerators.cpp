@@ -12,7 +12,9 @@ PinEnumerator::PinEnumerator(BaseFilter* filter) : m_filter(filter) {
     Snapshot();
 }
 
-PinEnumerator::~PinEnumerator() { m_filter->Release(); }
+PinEnumerator::~PinEnumerator() {
+    m_filter->Release();
+}
 
 void PinEnumerator::Snapshot() {
     AutoLock lock(m_filter->StateLock());
@@ -21,8 +23,7 @@ void PinEnumerator::Snapshot() {
 }
 
 HRESULT PinEnumerator::Create(BaseFilter* filter, ULONG position, IEnumPins** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     auto* e = new (std::nothrow) PinEnumerator(filter);
     if (!e) {
         *out = nullptr;
@@ -34,8 +35,7 @@ HRESULT PinEnumerator::Create(BaseFilter* filter, ULONG position, IEnumPins** ou
 }
 
 STDMETHODIMP PinEnumerator::QueryInterface(REFIID iid, void** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumPins)) {
         *out = static_cast<IEnumPins*>(this);
         AddRef();
@@ -45,27 +45,24 @@ STDMETHODIMP PinEnumerator::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) PinEnumerator::AddRef() { return InterlockedIncrement(&m_refs); }
+STDMETHODIMP_(ULONG) PinEnumerator::AddRef() {
+    return InterlockedIncrement(&m_refs);
+}
 
 STDMETHODIMP_(ULONG) PinEnumerator::Release() {
     LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        delete this;
+    if (refs == 0) delete this;
     return refs;
 }
 
 STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
     return GuardedCall("PinEnumerator::Next", [&]() -> HRESULT {
-        if (!pins)
-            return E_POINTER;
-        if (count > 1 && !fetched)
-            return E_INVALIDARG;
-        if (fetched)
-            *fetched = 0;
+        if (!pins) return E_POINTER;
+        if (count > 1 && !fetched) return E_INVALIDARG;
+        if (fetched) *fetched = 0;
         {
             AutoLock lock(m_filter->StateLock());
-            if (m_version != m_filter->PinVersion())
-                return VFW_E_ENUM_OUT_OF_SYNC;
+            if (m_version != m_filter->PinVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
         }
         ULONG n = 0;
         while (n < count && m_position < m_pins.size()) {
@@ -73,8 +70,7 @@ STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
             pins[n]->AddRef();
             ++n;
         }
-        if (fetched)
-            *fetched = n;
+        if (fetched) *fetched = n;
         return n == count ? S_OK : S_FALSE;
     });
 }
@@ -82,8 +78,7 @@ STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
 STDMETHODIMP PinEnumerator::Skip(ULONG count) {
     return GuardedCall("PinEnumerator::Skip", [&]() -> HRESULT {
         AutoLock lock(m_filter->StateLock());
-        if (m_version != m_filter->PinVersion())
-            return VFW_E_ENUM_OUT_OF_SYNC;
+        if (m_version != m_filter->PinVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
         if (m_position + count > m_pins.size()) {
             m_position = static_cast<ULONG>(m_pins.size());
             return S_FALSE;
@@ -103,8 +98,7 @@ STDMETHODIMP PinEnumerator::Reset() {
 
 STDMETHODIMP PinEnumerator::Clone(IEnumPins** out) {
     return GuardedCall("PinEnumerator::Clone", [&]() -> HRESULT {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         HRESULT hr = Create(m_filter, m_position, out);
         if (SUCCEEDED(hr)) {
             auto* clone = static_cast<PinEnumerator*>(*out);
@@ -115,13 +109,16 @@ STDMETHODIMP PinEnumerator::Clone(IEnumPins** out) {
     });
 }
 
-MediaTypeEnumerator::MediaTypeEnumerator(BasePin* pin) : m_pin(pin) { m_pin->AddRef(); }
+MediaTypeEnumerator::MediaTypeEnumerator(BasePin* pin) : m_pin(pin) {
+    m_pin->AddRef();
+}
 
-MediaTypeEnumerator::~MediaTypeEnumerator() { m_pin->Release(); }
+MediaTypeEnumerator::~MediaTypeEnumerator() {
+    m_pin->Release();
+}
 
 HRESULT MediaTypeEnumerator::Create(BasePin* pin, ULONG position, IEnumMediaTypes** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     auto* e = new (std::nothrow) MediaTypeEnumerator(pin);
     if (!e) {
         *out = nullptr;
@@ -133,8 +130,7 @@ HRESULT MediaTypeEnumerator::Create(BasePin* pin, ULONG position, IEnumMediaType
 }
 
 STDMETHODIMP MediaTypeEnumerator::QueryInterface(REFIID iid, void** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumMediaTypes)) {
         *out = static_cast<IEnumMediaTypes*>(this);
         AddRef();
@@ -144,12 +140,13 @@ STDMETHODIMP MediaTypeEnumerator::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) MediaTypeEnumerator::AddRef() { return InterlockedIncrement(&m_refs); }
+STDMETHODIMP_(ULONG) MediaTypeEnumerator::AddRef() {
+    return InterlockedIncrement(&m_refs);
+}
 
 STDMETHODIMP_(ULONG) MediaTypeEnumerator::Release() {
     LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        delete this;
+    if (refs == 0) delete this;
     return refs;
 }
 
@@ -158,8 +155,7 @@ ULONG MediaTypeEnumerator::Count() {
     ULONG n = 0;
     for (;;) {
         ZeroMemory(&mt, sizeof(mt));
-        if (m_pin->GetMediaType(static_cast<int>(n), &mt) != S_OK)
-            return n;
+        if (m_pin->GetMediaType(static_cast<int>(n), &mt) != S_OK) return n;
         FreeMediaTypeContents(&mt);
         ++n;
     }
@@ -167,31 +163,26 @@ ULONG MediaTypeEnumerator::Count() {
 
 STDMETHODIMP MediaTypeEnumerator::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) {
     return GuardedCall("MediaTypeEnumerator::Next", [&]() -> HRESULT {
-        if (!types)
-            return E_POINTER;
-        if (count > 1 && !fetched)
-            return E_INVALIDARG;
+        if (!types) return E_POINTER;
+        if (count > 1 && !fetched) return E_INVALIDARG;
         ULONG n = 0;
         while (n < count) {
             AM_MEDIA_TYPE mt;
             ZeroMemory(&mt, sizeof(mt));
-            if (m_pin->GetMediaType(static_cast<int>(m_position), &mt) != S_OK)
-                break;
+            if (m_pin->GetMediaType(static_cast<int>(m_position), &mt) != S_OK) break;
             types[n] = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
             if (!types[n]) {
                 FreeMediaTypeContents(&mt);
                 for (ULONG i = 0; i < n; ++i)
                     DeleteMediaType(types[i]);
-                if (fetched)
-                    *fetched = 0;
+                if (fetched) *fetched = 0;
                 return E_OUTOFMEMORY;
             }
             *types[n] = mt;  // ownership of the format block moves with it
             ++n;
             ++m_position;
         }
-        if (fetched)
-            *fetched = n;
+        if (fetched) *fetched = n;
         return n == count ? S_OK : S_FALSE;
     });
 }
@@ -216,9 +207,8 @@ STDMETHODIMP MediaTypeEnumerator::Reset() {
 }
 
 STDMETHODIMP MediaTypeEnumerator::Clone(IEnumMediaTypes** out) {
-    return GuardedCall("MediaTypeEnumerator::Clone", [&]() -> HRESULT {
-        return Create(m_pin, m_position, out);
-    });
+    return GuardedCall("MediaTypeEnumerator::Clone",
+                       [&]() -> HRESULT { return Create(m_pin, m_position, out); });
 }
 
 }  // namespace korvane::filters

@@ -19,11 +19,9 @@ struct FilterClass {
 // object's own reference is dropped once the query holds one.
 template <class Filter>
 HRESULT CreateFilter(IUnknown* outer, REFIID iid, void** out) {
-    if (outer)
-        return CLASS_E_NOAGGREGATION;
+    if (outer) return CLASS_E_NOAGGREGATION;
     auto* filter = new (std::nothrow) Filter();
-    if (!filter)
-        return E_OUTOFMEMORY;
+    if (!filter) return E_OUTOFMEMORY;
     HRESULT hr = filter->QueryInterface(iid, out);
     filter->Release();
     return hr;

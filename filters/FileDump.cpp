@@ -35,7 +35,9 @@ public:
         AddPin(std::move(pin));
     }
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return BaseFilter::QueryInterface(iid, out); }
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        return BaseFilter::QueryInterface(iid, out);
+    }
     STDMETHODIMP_(ULONG) AddRef() override { return BaseFilter::AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return BaseFilter::Release(); }
 
@@ -54,8 +56,7 @@ public:
 
     // IFileSinkFilter
     STDMETHODIMP SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE*) override {
-        if (!name)
-            return E_POINTER;
+        if (!name) return E_POINTER;
         return GuardedCall("FileDump::SetFileName", [&]() -> HRESULT {
             AutoLock lock(StateLock());
             m_fileName = name;  // copies: may run out of memory
@@ -64,21 +65,17 @@ public:
     }
 
     STDMETHODIMP GetCurFile(LPOLESTR* name, AM_MEDIA_TYPE* mt) override {
-        if (!name)
-            return E_POINTER;
+        if (!name) return E_POINTER;
         *name = nullptr;
         AutoLock lock(StateLock());
         if (mt) {
             ZeroMemory(mt, sizeof(*mt));
-            if (m_input->IsConnected())
-                CopyMediaType(mt, m_input->ConnectedType());
+            if (m_input->IsConnected()) CopyMediaType(mt, m_input->ConnectedType());
         }
-        if (m_fileName.empty())
-            return E_FAIL;
+        if (m_fileName.empty()) return E_FAIL;
         const size_t bytes = (m_fileName.size() + 1) * sizeof(WCHAR);
         *name = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-        if (!*name)
-            return E_OUTOFMEMORY;
+        if (!*name) return E_OUTOFMEMORY;
         CopyMemory(*name, m_fileName.c_str(), bytes);
         return S_OK;
     }
@@ -90,18 +87,16 @@ public:
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
     HRESULT Write(IMediaSample* sample) {
-        if (m_failed || m_file == INVALID_HANDLE_VALUE)
-            return S_FALSE;
+        if (m_failed || m_file == INVALID_HANDLE_VALUE) return S_FALSE;
         BYTE* data = nullptr;
         HRESULT hr = sample->GetPointer(&data);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         LONG size = sample->GetActualDataLength();
         while (size > 0) {
             DWORD written = 0;
             if (!WriteFile(m_file, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) {
                 Fail(HRESULT_FROM_WIN32(written == 0 && GetLastError() == ERROR_SUCCESS ? ERROR_DISK_FULL
-                                                                                         : GetLastError()));
+                                                                                        : GetLastError()));
                 return S_FALSE;
             }
             data += written;
@@ -114,8 +109,7 @@ public:
         if (m_file != INVALID_HANDLE_VALUE) {
             HANDLE file = m_file;
             m_file = INVALID_HANDLE_VALUE;
-            if (!CloseHandle(file))
-                Fail(HRESULT_FROM_WIN32(GetLastError()));
+            if (!CloseHandle(file)) Fail(HRESULT_FROM_WIN32(GetLastError()));
         }
         Complete();
         return S_OK;
@@ -134,8 +128,7 @@ protected:
                 Fail(E_UNEXPECTED);
             } else {
                 m_file = CreateOutputFile(m_fileName.c_str());
-                if (m_file == INVALID_HANDLE_VALUE)
-                    Fail(HRESULT_FROM_WIN32(GetLastError()));
+                if (m_file == INVALID_HANDLE_VALUE) Fail(HRESULT_FROM_WIN32(GetLastError()));
             }
         }
         return S_OK;
@@ -144,8 +137,7 @@ protected:
     HRESULT OnRun(REFERENCE_TIME) override {
         AutoLock stream(StreamLock());
         m_running = true;
-        if (m_completePending)
-            Complete();
+        if (m_completePending) Complete();
         return S_OK;
     }
 
@@ -175,8 +167,7 @@ private:
     }
 
     ~FileDump() override {
-        if (m_file != INVALID_HANDLE_VALUE)
-            CloseHandle(m_file);
+        if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
     }
 
     // The error stays in the graph's event queue for the application; the graph must still
@@ -186,16 +177,14 @@ private:
             CloseHandle(m_file);
             m_file = INVALID_HANDLE_VALUE;
         }
-        if (m_failed)
-            return;
+        if (m_failed) return;
         m_failed = true;
         QueueEvent(EC_ERRORABORT, hr, 0);
         Complete();
     }
 
     void Complete() {
-        if (m_completeSent)
-            return;
+        if (m_completeSent) return;
         if (m_running) {
             m_completeSent = true;
             m_completePending = false;
@@ -206,19 +195,25 @@ private:
     }
 
     DumpInput* m_input;
-    std::wstring m_fileName;                 // state lock
-    HANDLE m_file = INVALID_HANDLE_VALUE;    // stream lock
-    bool m_running = false;                  // stream lock: EC_COMPLETE may be sent
-    bool m_failed = false;                   // stream lock: the file is gone, refuse the rest
-    bool m_completePending = false;          // stream lock: EC_COMPLETE due at the next Run
-    bool m_completeSent = false;             // stream lock
+    std::wstring m_fileName;               // state lock
+    HANDLE m_file = INVALID_HANDLE_VALUE;  // stream lock
+    bool m_running = false;                // stream lock: EC_COMPLETE may be sent
+    bool m_failed = false;                 // stream lock: the file is gone, refuse the rest
+    bool m_completePending = false;        // stream lock: EC_COMPLETE due at the next Run
+    bool m_completeSent = false;           // stream lock
 };
 
-HRESULT DumpInput::OnReceive(IMediaSample* sample) { return m_dump->Write(sample); }
-HRESULT DumpInput::OnEndOfStream() { return m_dump->EndOfStream(); }
+HRESULT DumpInput::OnReceive(IMediaSample* sample) {
+    return m_dump->Write(sample);
+}
+HRESULT DumpInput::OnEndOfStream() {
+    return m_dump->EndOfStream();
+}
 
 }  // namespace
 
-HRESULT CreateFileDump(IUnknown* outer, REFIID iid, void** out) { return CreateFilter<FileDump>(outer, iid, out); }
+HRESULT CreateFileDump(IUnknown* outer, REFIID iid, void** out) {
+    return CreateFilter<FileDump>(outer, iid, out);
+}
 
 }  // namespace korvane::filters

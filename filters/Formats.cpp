@@ -9,7 +9,8 @@ namespace korvane::filters {
 
 const StreamListFormat* AsStreamList(const AM_MEDIA_TYPE* mt) {
     if (!mt || !IsEqualGUID(mt->majortype, MEDIATYPE_Stream) ||
-        !(IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_PROGRAM) || IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_TRANSPORT)) ||
+        !(IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_PROGRAM) ||
+          IsEqualGUID(mt->subtype, MEDIASUBTYPE_MPEG2_TRANSPORT)) ||
         !IsEqualGUID(mt->formattype, FORMAT_KorvaneStreamList) || mt->cbFormat != sizeof(StreamListFormat) ||
         !mt->pbFormat)
         return nullptr;
@@ -20,8 +21,8 @@ const StreamListFormat* AsStreamList(const AM_MEDIA_TYPE* mt) {
 }
 
 const PacketStreamFormat* AsPacketStream(const AM_MEDIA_TYPE* mt) {
-    if (!mt || !IsEqualGUID(mt->formattype, FORMAT_KorvanePackets) || mt->cbFormat != sizeof(PacketStreamFormat) ||
-        !mt->pbFormat)
+    if (!mt || !IsEqualGUID(mt->formattype, FORMAT_KorvanePackets) ||
+        mt->cbFormat != sizeof(PacketStreamFormat) || !mt->pbFormat)
         return nullptr;
     auto* f = reinterpret_cast<const PacketStreamFormat*>(mt->pbFormat);
     return f->size == sizeof(PacketStreamFormat) ? f : nullptr;
@@ -32,7 +33,8 @@ bool IsTransportStreamList(const AM_MEDIA_TYPE* mt) {
 }
 
 HRESULT MakeStreamListType(AM_MEDIA_TYPE* mt, const StreamListFormat& format, bool transportStream) {
-    return MakeMediaType(mt, MEDIATYPE_Stream, transportStream ? MEDIASUBTYPE_MPEG2_TRANSPORT : MEDIASUBTYPE_MPEG2_PROGRAM,
+    return MakeMediaType(mt, MEDIATYPE_Stream,
+                         transportStream ? MEDIASUBTYPE_MPEG2_TRANSPORT : MEDIASUBTYPE_MPEG2_PROGRAM,
                          FORMAT_KorvaneStreamList, &format, sizeof(format));
 }
 

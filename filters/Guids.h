@@ -11,7 +11,7 @@ extern const CLSID CLSID_KorvaneDemultiplexer;  // {731B8592-4001-46D4-B1A5-33EC
 extern const CLSID CLSID_KorvaneMultiplexer;    // {1EE4C9C2-D755-11D5-9202-000021023C26}
 extern const CLSID CLSID_KorvaneFileDump;       // {36A5F770-FE4C-11CE-A8ED-00AA002FEAB5}
 // Our own: AddSourceFilter finds it through the check-bytes key.
-extern const CLSID CLSID_KorvaneTivoSource;     // {F719A804-E0A5-48B7-B219-204C98028C40}
+extern const CLSID CLSID_KorvaneTivoSource;  // {F719A804-E0A5-48B7-B219-204C98028C40}
 
 // Name of the check-bytes key under HKCR\Media Type\{MEDIATYPE_Stream}.
 extern const GUID MEDIASUBTYPE_KorvaneTivoFile;  // {7AFCCE7B-3DED-45CB-812D-A51EEBB64D40}
@@ -20,7 +20,7 @@ extern const GUID MEDIASUBTYPE_KorvaneTivoFile;  // {7AFCCE7B-3DED-45CB-812D-A51
 extern const GUID FORMAT_KorvaneStreamList;  // {1C6E7CC2-BB25-44CE-8E40-260F1CE4E6B6}
 // Format of the demultiplexer's outputs: a PacketStreamFormat block; samples carry
 // PacketRecord-framed PES packets (see PacketRecord.h).
-extern const GUID FORMAT_KorvanePackets;     // {AC2A1EC0-CF4F-49AD-87B9-E9DCFF37B365}
+extern const GUID FORMAT_KorvanePackets;  // {AC2A1EC0-CF4F-49AD-87B9-E9DCFF37B365}
 
 // Answered only by this pack's filters (QueryInterface yields the BaseFilter), so a filter
 // can tell that a peer is one of ours and how it treats samples.

@@ -20,11 +20,9 @@ std::wstring Trimmed(const wchar_t* text) {
     std::wstring s = text ? text : L"";
     const wchar_t* blanks = L" \t\r\n";
     size_t first = s.find_first_not_of(blanks);
-    if (first == std::wstring::npos)
-        return {};
+    if (first == std::wstring::npos) return {};
     s = s.substr(first, s.find_last_not_of(blanks) - first + 1);
-    if (s.size() >= 2 && s.front() == L'"' && s.back() == L'"')
-        s = s.substr(1, s.size() - 2);
+    if (s.size() >= 2 && s.front() == L'"' && s.back() == L'"') s = s.substr(1, s.size() - 2);
     return s;
 }
 
@@ -40,16 +38,16 @@ void RunMediaAccessKey(HWND window, const wchar_t* commandLine) {
     }
     std::string digits;
     if (!ParseMediaAccessKey(argument, &digits)) {
-        Refuse(window, L"\"" + argument +
-                           L"\" is not a Media Access Key: a key has 10 digits. No key was stored.");
+        Refuse(window,
+               L"\"" + argument + L"\" is not a Media Access Key: a key has 10 digits. No key was stored.");
         return;
     }
     HRESULT hr = RememberKey(digits);
     if (FAILED(hr)) {
         wchar_t code[16];
         wsprintfW(code, L"0x%08lX", static_cast<unsigned long>(hr));
-        Refuse(window, std::wstring(L"The Media Access Key could not be stored in the registry (error ") + code +
-                           L").");
+        Refuse(window, std::wstring(L"The Media Access Key could not be stored in the registry (error ") +
+                           code + L").");
     }
 }
 

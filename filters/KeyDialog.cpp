@@ -10,7 +10,8 @@ namespace {
 
 const wchar_t kNotTenDigits[] = L"A Media Access Key has 10 digits (spaces and dashes may stay in).";
 const wchar_t kDoesNotFit[] = L"This key does not open the recording. Check the 10 digits and try again.";
-const wchar_t kManageText[] = L"Stored keys are tried on every encrypted recording; the one that fits is used.";
+const wchar_t kManageText[] =
+    L"Stored keys are tried on every encrypted recording; the one that fits is used.";
 const wchar_t kStoreFailed[] = L"The key could not be stored in the registry.";
 
 enum class Mode { AskForFile, Manage };
@@ -107,8 +108,7 @@ void OnOk(HWND dialog, DialogState* state) {
     }
     // The key opens the file whether or not it could be stored; a failed store only means
     // being asked again next time.
-    if (IsDlgButtonChecked(dialog, IDC_KEY_REMEMBER) == BST_CHECKED)
-        RememberKey(digits);
+    if (IsDlgButtonChecked(dialog, IDC_KEY_REMEMBER) == BST_CHECKED) RememberKey(digits);
     state->accepted = digits;
     EndDialog(dialog, IDOK);
 }
@@ -116,11 +116,9 @@ void OnOk(HWND dialog, DialogState* state) {
 void OnForget(HWND dialog) {
     HWND list = GetDlgItem(dialog, IDC_KEY_STORED);
     LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
-    if (selected == LB_ERR)
-        return;
+    if (selected == LB_ERR) return;
     wchar_t text[64] = {};
-    if (SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(selected), 0) >= 64)
-        return;
+    if (SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(selected), 0) >= 64) return;
     SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(text));
     std::wstring wide(text);
     ForgetKey(std::string(wide.begin(), wide.end()));
@@ -136,8 +134,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             InitDialog(dialog, reinterpret_cast<DialogState*>(lParam));
             return FALSE;  // focus set on the key field
         case WM_COMMAND:
-            if (!state)
-                return FALSE;
+            if (!state) return FALSE;
             switch (LOWORD(wParam)) {
             case IDOK:
                 OnOk(dialog, state);
@@ -161,12 +158,12 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-bool AskForMediaAccessKey(HWND owner, const std::wstring& fileName, const KeyFits& fits, std::string* digits) {
+bool AskForMediaAccessKey(HWND owner, const std::wstring& fileName, const KeyFits& fits,
+                          std::string* digits) {
     DialogState state{Mode::AskForFile, fileName, &fits, {}};
     INT_PTR result = DialogBoxParamW(g_module, MAKEINTRESOURCEW(IDD_MEDIA_ACCESS_KEY), owner, &DialogProc,
                                      reinterpret_cast<LPARAM>(&state));
-    if (result != IDOK)
-        return false;
+    if (result != IDOK) return false;
     *digits = state.accepted;
     return true;
 }

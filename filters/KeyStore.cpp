@@ -73,13 +73,11 @@ std::vector<StoredValue> ReadValues(HKEY key) {
         DWORD type = 0;
         DWORD size = 0;
         LONG rc = RegEnumValueW(key, index, name, &nameLength, nullptr, &type, nullptr, &size);
-        if (rc == ERROR_NO_MORE_ITEMS)
-            break;
+        if (rc == ERROR_NO_MORE_ITEMS) break;
         if (rc != ERROR_SUCCESS || type != REG_BINARY || wcsncmp(name, kValuePrefix, 4) != 0 || size > 4096)
             continue;
         std::vector<BYTE> sealed(size);
-        if (RegQueryValueExW(key, name, nullptr, &type, sealed.data(), &size) != ERROR_SUCCESS)
-            continue;
+        if (RegQueryValueExW(key, name, nullptr, &type, sealed.data(), &size) != ERROR_SUCCESS) continue;
         sealed.resize(size);
         StoredValue value{name, {}};
         if (Unseal(sealed, &value.digits))
@@ -100,8 +98,7 @@ bool ValueExists(HKEY key, const std::wstring& name) {
 
 std::vector<std::string> StoredKeys() {
     RegistryKey key;
-    if (key.Open(HKEY_CURRENT_USER, kKeyStorePath, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-        return {};
+    if (key.Open(HKEY_CURRENT_USER, kKeyStorePath, KEY_QUERY_VALUE) != ERROR_SUCCESS) return {};
     std::vector<std::string> keys;
     for (auto& value : ReadValues(key.Get()))
         keys.push_back(std::move(value.digits));
@@ -114,39 +111,32 @@ HRESULT RememberKey(const std::string& digits) {
         return E_INVALIDARG;
     RegistryKey key;
     LONG rc = key.Create(HKEY_CURRENT_USER, kKeyStorePath, KEY_QUERY_VALUE | KEY_SET_VALUE);
-    if (rc != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(rc);
+    if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
     for (const auto& value : ReadValues(key.Get()))
-        if (value.digits == digits)
-            return S_FALSE;
+        if (value.digits == digits) return S_FALSE;
     std::vector<BYTE> sealed;
-    if (!Seal(digits, &sealed))
-        return HRESULT_FROM_WIN32(GetLastError());
+    if (!Seal(digits, &sealed)) return HRESULT_FROM_WIN32(GetLastError());
     // A name no value has, readable or not: an unreadable value may be another user's key.
     std::wstring name;
     for (unsigned n = 1;; ++n) {
         name = kValuePrefix + std::to_wstring(n);
-        if (!ValueExists(key.Get(), name))
-            break;
+        if (!ValueExists(key.Get(), name)) break;
     }
-    rc = RegSetValueExW(key.Get(), name.c_str(), 0, REG_BINARY, sealed.data(), static_cast<DWORD>(sealed.size()));
+    rc = RegSetValueExW(key.Get(), name.c_str(), 0, REG_BINARY, sealed.data(),
+                        static_cast<DWORD>(sealed.size()));
     return HRESULT_FROM_WIN32(rc);
 }
 
 HRESULT ForgetKey(const std::string& digits) {
     RegistryKey key;
     LONG rc = key.Open(HKEY_CURRENT_USER, kKeyStorePath, KEY_QUERY_VALUE | KEY_SET_VALUE);
-    if (rc == ERROR_FILE_NOT_FOUND)
-        return S_FALSE;
-    if (rc != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(rc);
+    if (rc == ERROR_FILE_NOT_FOUND) return S_FALSE;
+    if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
     HRESULT result = S_FALSE;
     for (const auto& value : ReadValues(key.Get())) {
-        if (value.digits != digits)
-            continue;
+        if (value.digits != digits) continue;
         rc = RegDeleteValueW(key.Get(), value.name.c_str());
-        if (rc != ERROR_SUCCESS)
-            return HRESULT_FROM_WIN32(rc);
+        if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
         result = S_OK;
     }
     return result;

@@ -17,25 +17,21 @@ HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE* src) {
         std::memcpy(dst->pbFormat, src->pbFormat, src->cbFormat);
         dst->cbFormat = src->cbFormat;
     }
-    if (dst->pUnk)
-        dst->pUnk->AddRef();
+    if (dst->pUnk) dst->pUnk->AddRef();
     return S_OK;
 }
 
 void FreeMediaTypeContents(AM_MEDIA_TYPE* mt) {
-    if (mt->pbFormat)
-        CoTaskMemFree(mt->pbFormat);
+    if (mt->pbFormat) CoTaskMemFree(mt->pbFormat);
     mt->pbFormat = nullptr;
     mt->cbFormat = 0;
-    if (mt->pUnk)
-        mt->pUnk->Release();
+    if (mt->pUnk) mt->pUnk->Release();
     mt->pUnk = nullptr;
 }
 
 AM_MEDIA_TYPE* CreateMediaTypeCopy(const AM_MEDIA_TYPE* src) {
     auto* mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (!mt)
-        return nullptr;
+    if (!mt) return nullptr;
     if (FAILED(CopyMediaType(mt, src))) {
         CoTaskMemFree(mt);
         return nullptr;
@@ -44,8 +40,7 @@ AM_MEDIA_TYPE* CreateMediaTypeCopy(const AM_MEDIA_TYPE* src) {
 }
 
 void DeleteMediaType(AM_MEDIA_TYPE* mt) {
-    if (!mt)
-        return;
+    if (!mt) return;
     FreeMediaTypeContents(mt);
     CoTaskMemFree(mt);
 }

@@ -12,7 +12,9 @@ volatile LONG g_serverLocks;
 volatile LONG g_sourcePacing;  // written by the test hook, read by streaming threads
 }  // namespace
 
-DWORD SourcePacingMilliseconds() { return static_cast<DWORD>(InterlockedCompareExchange(&g_sourcePacing, 0, 0)); }
+DWORD SourcePacingMilliseconds() {
+    return static_cast<DWORD>(InterlockedCompareExchange(&g_sourcePacing, 0, 0));
+}
 
 void CountObject(ObjectKind kind, LONG delta) {
     InterlockedExchangeAdd(&g_counts[static_cast<int>(kind)], delta);
@@ -36,15 +38,16 @@ void LockServer(bool lock) {
         InterlockedDecrement(&g_serverLocks);
 }
 
-LONG ServerLocks() { return InterlockedCompareExchange(&g_serverLocks, 0, 0); }
+LONG ServerLocks() {
+    return InterlockedCompareExchange(&g_serverLocks, 0, 0);
+}
 
 }  // namespace korvane::filters
 
 using namespace korvane::filters;
 
 extern "C" HRESULT WINAPI KorvaneFiltersLiveObjects(KorvaneLiveObjects* counts) {
-    if (!counts)
-        return E_POINTER;
+    if (!counts) return E_POINTER;
     counts->filters = LiveObjects(ObjectKind::Filter);
     counts->pins = LiveObjects(ObjectKind::Pin);
     counts->enumerators = LiveObjects(ObjectKind::Enumerator);
@@ -55,8 +58,7 @@ extern "C" HRESULT WINAPI KorvaneFiltersLiveObjects(KorvaneLiveObjects* counts) 
 }
 
 extern "C" HRESULT WINAPI KorvaneFiltersSetSourcePacing(DWORD millisecondsPerSample) {
-    if (millisecondsPerSample > 10000)
-        return E_INVALIDARG;
+    if (millisecondsPerSample > 10000) return E_INVALIDARG;
     InterlockedExchange(&g_sourcePacing, static_cast<LONG>(millisecondsPerSample));
     return S_OK;
 }

@@ -19,7 +19,7 @@
 namespace korvane::filters {
 
 struct PacketRecord {
-    uint32_t recordSize;   // this header plus any inline payload, padded to 8 bytes
+    uint32_t recordSize;  // this header plus any inline payload, padded to 8 bytes
     uint32_t payloadSize;
     const uint8_t* payload;  // null: the payload follows the record
     int64_t pts;
@@ -41,8 +41,7 @@ inline size_t WritePacketRecord(const media::PesPacket& packet, const uint8_t* b
                                 const uint8_t* borrowEnd, uint8_t* dst, size_t capacity) {
     const bool borrowed = packet.payload >= borrowBegin && packet.payload + packet.payloadSize <= borrowEnd;
     const size_t size = PaddedRecordSize(borrowed ? 0 : packet.payloadSize);
-    if (size > capacity)
-        return 0;
+    if (size > capacity) return 0;
     PacketRecord r{};
     r.recordSize = static_cast<uint32_t>(size);
     r.payloadSize = static_cast<uint32_t>(packet.payloadSize);
@@ -54,15 +53,13 @@ inline size_t WritePacketRecord(const media::PesPacket& packet, const uint8_t* b
     r.substreamHeaderSize = packet.substreamHeaderSize;
     std::memcpy(r.substreamHeader, packet.substreamHeader, sizeof(r.substreamHeader));
     std::memcpy(dst, &r, sizeof(r));
-    if (!borrowed && packet.payloadSize)
-        std::memcpy(dst + sizeof(r), packet.payload, packet.payloadSize);
+    if (!borrowed && packet.payloadSize) std::memcpy(dst + sizeof(r), packet.payload, packet.payloadSize);
     return size;
 }
 
 // Reads the record at *cursor into *packet and advances; false on a malformed record.
 inline bool ReadPacketRecord(const uint8_t** cursor, const uint8_t* end, media::ElementaryPacket* packet) {
-    if (static_cast<size_t>(end - *cursor) < sizeof(PacketRecord))
-        return false;
+    if (static_cast<size_t>(end - *cursor) < sizeof(PacketRecord)) return false;
     PacketRecord r;
     std::memcpy(&r, *cursor, sizeof(r));
     if (r.recordSize < sizeof(r) || r.recordSize > static_cast<size_t>(end - *cursor) ||

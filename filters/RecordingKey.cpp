@@ -10,10 +10,8 @@ namespace {
 bool Fits(media::ByteSource& source, const media::TivoFile& tivo, const std::string& digits,
           media::TivoKeys* keys) {
     media::TivoKeys derived;
-    if (!media::DeriveTivoKeys(digits, tivo, &derived))
-        return false;
-    if (media::CheckKey(source, tivo, derived).fit != media::KeyFit::Fits)
-        return false;
+    if (!media::DeriveTivoKeys(digits, tivo, &derived)) return false;
+    if (media::CheckKey(source, tivo, derived).fit != media::KeyFit::Fits) return false;
     *keys = derived;
     return true;
 }
@@ -26,13 +24,11 @@ std::wstring BaseName(const std::wstring& path) {
 bool FindKeys(media::ByteSource& source, const media::TivoFile& tivo, const std::wstring& fileName,
               media::TivoKeys* keys) {
     for (const std::string& digits : StoredKeys())
-        if (Fits(source, tivo, digits, keys))
-            return true;
+        if (Fits(source, tivo, digits, keys)) return true;
     // Only a thread with an active window has someone in front of it: the program's progress
     // window during a conversion. A service, a script or a background graph just fails.
     HWND owner = GetActiveWindow();
-    if (!owner)
-        return false;
+    if (!owner) return false;
     std::string accepted;
     auto fits = [&](const std::string& digits) { return Fits(source, tivo, digits, keys); };
     return AskForMediaAccessKey(owner, BaseName(fileName), fits, &accepted);

@@ -51,12 +51,10 @@ bool ReadString(HKEY root, const std::wstring& subkey, const wchar_t* value, std
     DWORD size = sizeof(buffer) - sizeof(wchar_t);
     DWORD type = 0;
     HKEY key;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return false;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
     LONG rc = RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
     *out = buffer;
     return true;
 }
@@ -64,8 +62,7 @@ bool ReadString(HKEY root, const std::wstring& subkey, const wchar_t* value, std
 LONG WriteString(HKEY root, const std::wstring& subkey, const wchar_t* value, const std::wstring& data) {
     HKEY key;
     LONG rc = RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
-    if (rc != ERROR_SUCCESS)
-        return rc;
+    if (rc != ERROR_SUCCESS) return rc;
     rc = RegSetValueExW(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                         static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
@@ -83,14 +80,12 @@ void DeleteValue(HKEY root, const std::wstring& subkey, const wchar_t* value) {
 // Deletes the key only when it has neither values nor subkeys left.
 void DeleteKeyIfEmpty(HKEY root, const std::wstring& subkey) {
     HKEY key;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
     DWORD subkeys = 0, values = 0;
-    LONG rc = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                               nullptr, nullptr, nullptr, nullptr);
+    LONG rc = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                               nullptr, nullptr, nullptr);
     RegCloseKey(key);
-    if (rc == ERROR_SUCCESS && subkeys == 0 && values == 0)
-        RegDeleteKeyW(root, subkey.c_str());
+    if (rc == ERROR_SUCCESS && subkeys == 0 && values == 0) RegDeleteKeyW(root, subkey.c_str());
 }
 
 // True when the class id is registered to a DLL that is not this one (by file name, so a
@@ -104,23 +99,21 @@ bool OwnedByOtherVendor(const std::wstring& clsidKey) {
 
 HRESULT Register(bool replaceOthers) {
     const std::wstring module = ModulePath();
-    if (module.empty())
-        return HRESULT_FROM_WIN32(GetLastError());
+    if (module.empty()) return HRESULT_FROM_WIN32(GetLastError());
     size_t count = 0;
     const FilterClass* classes = FilterClasses(&count);
     for (size_t i = 0; i < count; ++i) {
         const std::wstring key = L"CLSID\\" + GuidText(*classes[i].clsid);
-        if (!replaceOthers && OwnedByOtherVendor(key))
-            continue;
+        if (!replaceOthers && OwnedByOtherVendor(key)) continue;
         LONG rc = WriteString(HKEY_CLASSES_ROOT, key, nullptr, classes[i].name);
         if (rc == ERROR_SUCCESS)
             rc = WriteString(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", nullptr, module);
         if (rc == ERROR_SUCCESS)
             rc = WriteString(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel", L"Both");
-        if (rc != ERROR_SUCCESS)
-            return HRESULT_FROM_WIN32(rc);
+        if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
     }
-    const std::wstring checkKey = std::wstring(kStreamTypeKey) + L"\\" + GuidText(MEDIASUBTYPE_KorvaneTivoFile);
+    const std::wstring checkKey =
+        std::wstring(kStreamTypeKey) + L"\\" + GuidText(MEDIASUBTYPE_KorvaneTivoFile);
     LONG rc = WriteString(HKEY_CLASSES_ROOT, checkKey, L"0", kCheckBytes);
     if (rc == ERROR_SUCCESS)
         rc = WriteString(HKEY_CLASSES_ROOT, checkKey, L"Source Filter", GuidText(CLSID_KorvaneTivoSource));
@@ -134,8 +127,7 @@ HRESULT Unregister() {
         const std::wstring key = L"CLSID\\" + GuidText(*classes[i].clsid);
         const std::wstring serverKey = key + L"\\InprocServer32";
         std::wstring server;
-        if (!ReadString(HKEY_CLASSES_ROOT, serverKey, nullptr, &server) || OwnedByOtherVendor(key))
-            continue;
+        if (!ReadString(HKEY_CLASSES_ROOT, serverKey, nullptr, &server) || OwnedByOtherVendor(key)) continue;
         DeleteValue(HKEY_CLASSES_ROOT, serverKey, nullptr);
         DeleteValue(HKEY_CLASSES_ROOT, serverKey, L"ThreadingModel");
         DeleteKeyIfEmpty(HKEY_CLASSES_ROOT, serverKey);
@@ -144,7 +136,8 @@ HRESULT Unregister() {
             DeleteValue(HKEY_CLASSES_ROOT, key, nullptr);
         DeleteKeyIfEmpty(HKEY_CLASSES_ROOT, key);
     }
-    const std::wstring checkKey = std::wstring(kStreamTypeKey) + L"\\" + GuidText(MEDIASUBTYPE_KorvaneTivoFile);
+    const std::wstring checkKey =
+        std::wstring(kStreamTypeKey) + L"\\" + GuidText(MEDIASUBTYPE_KorvaneTivoFile);
     std::wstring source;
     if (ReadString(HKEY_CLASSES_ROOT, checkKey, L"Source Filter", &source) &&
         lstrcmpiW(source.c_str(), GuidText(CLSID_KorvaneTivoSource).c_str()) == 0) {
@@ -174,8 +167,7 @@ extern "C" HRESULT WINAPI DllUnregisterServer() {
 extern "C" HRESULT WINAPI DllInstall(BOOL install, LPCWSTR commandLine) {
     return GuardedCall("DllInstall", [&] {
         const bool replace = commandLine && _wcsicmp(commandLine, L"replace") == 0;
-        if (!install)
-            return korvane::filters::Unregister();
+        if (!install) return korvane::filters::Unregister();
         return korvane::filters::Register(replace);
     });
 }

@@ -24,8 +24,7 @@ public:
 
 private:
     void Close() {
-        if (m_key)
-            RegCloseKey(m_key);
+        if (m_key) RegCloseKey(m_key);
         m_key = nullptr;
     }
     HKEY m_key = nullptr;

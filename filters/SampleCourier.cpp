@@ -6,12 +6,15 @@
 
 namespace korvane::filters {
 
-SampleCourier::SampleCourier(OutputPin* pin, const volatile bool* stopping, std::function<void()> afterDeliver)
+SampleCourier::SampleCourier(OutputPin* pin, const volatile bool* stopping,
+                             std::function<void()> afterDeliver)
     : m_pin(pin), m_stopping(stopping), m_afterDeliver(std::move(afterDeliver)) {
     InitializeConditionVariable(&m_changed);
 }
 
-SampleCourier::~SampleCourier() { Finish(); }
+SampleCourier::~SampleCourier() {
+    Finish();
+}
 
 bool SampleCourier::Start() {
     m_thread = CreateThread(nullptr, 0, &SampleCourier::ThreadProc, this, 0, nullptr);
@@ -74,8 +77,7 @@ void SampleCourier::Run() {
             AutoLock lock(m_lock);
             while (m_count == 0 && !m_closed)
                 SleepConditionVariableCS(&m_changed, m_lock.Native(), INFINITE);
-            if (m_count == 0)
-                return;  // closed and drained
+            if (m_count == 0) return;  // closed and drained
             sample = m_queue[m_head];
             m_head = (m_head + 1) % kSlots;
             --m_count;

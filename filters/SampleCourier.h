@@ -50,13 +50,13 @@ private:
     std::function<void()> m_afterDeliver;
     HANDLE m_thread = nullptr;
 
-    CriticalSection m_lock;                     // guards everything below
-    CONDITION_VARIABLE m_changed;               // a sample queued or taken, or closed
-    IMediaSample* m_queue[kSlots] = {};         // ring: posted, not yet taken
+    CriticalSection m_lock;              // guards everything below
+    CONDITION_VARIABLE m_changed;        // a sample queued or taken, or closed
+    IMediaSample* m_queue[kSlots] = {};  // ring: posted, not yet taken
     int m_head = 0;
     int m_count = 0;
-    bool m_closed = false;                      // Finish: no more posts
-    State m_state = State::Going;               // written by the courier's thread
+    bool m_closed = false;         // Finish: no more posts
+    State m_state = State::Going;  // written by the courier's thread
     HRESULT m_error = S_OK;
 };
 

@@ -1,6 +1,5 @@
 #include "SampleFiller.h"
 
-
 #include <algorithm>
 #include <cstring>
 
@@ -9,8 +8,7 @@ namespace korvane::filters {
 SampleFiller::SampleFiller(OutputPin* pin, SampleCourier* courier) : m_pin(pin), m_courier(courier) {}
 
 SampleFiller::~SampleFiller() {
-    if (m_sample)
-        m_sample->Release();
+    if (m_sample) m_sample->Release();
 }
 
 void SampleFiller::Fail(State state, HRESULT hr) {
@@ -40,15 +38,13 @@ bool SampleFiller::Write(const uint8_t* data, size_t size) {
         m_filled += take;
         data += take;
         size -= take;
-        if (m_filled == m_capacity && !Hand())
-            break;
+        if (m_filled == m_capacity && !Hand()) break;
     }
     return m_state == State::Going;
 }
 
 bool SampleFiller::Flush() {
-    if (m_sample && m_filled > 0 && m_state == State::Going)
-        Hand();
+    if (m_sample && m_filled > 0 && m_state == State::Going) Hand();
     return m_state == State::Going;
 }
 
@@ -57,8 +53,7 @@ bool SampleFiller::Hand() {
     m_sample->SetSyncPoint(TRUE);
     IMediaSample* sample = m_sample;
     m_sample = nullptr;
-    if (!m_courier->Post(sample))
-        Fail(m_courier->Current(), m_courier->Error());
+    if (!m_courier->Post(sample)) Fail(m_courier->Current(), m_courier->Error());
     return m_state == State::Going;
 }
 

@@ -11,8 +11,7 @@ constexpr size_t kLendMinimum = 64 << 10;  // smaller writes are gathered into s
 }  // namespace
 
 bool SampleSink::Write(const uint8_t* data, size_t size) {
-    if (m_result != S_OK)
-        return false;
+    if (m_result != S_OK) return false;
     if (m_lend && !m_current && size >= kLendMinimum && size <= static_cast<size_t>(MAXLONG)) {
         IMediaSample* sample = nullptr;
         HRESULT hr = m_pin->GetDeliveryBuffer(&sample);
@@ -53,21 +52,18 @@ bool SampleSink::Write(const uint8_t* data, size_t size) {
         m_used += static_cast<LONG>(n);
         data += n;
         size -= n;
-        if (m_used == m_capacity && !DeliverCurrent())
-            return false;
+        if (m_used == m_capacity && !DeliverCurrent()) return false;
     }
     return true;
 }
 
 bool SampleSink::Flush() {
-    if (m_result != S_OK)
-        return false;
+    if (m_result != S_OK) return false;
     return m_current ? DeliverCurrent() : true;
 }
 
 void SampleSink::Discard() {
-    if (m_current)
-        m_current->Release();
+    if (m_current) m_current->Release();
     m_current = nullptr;
 }
 

@@ -52,12 +52,10 @@ public:
             DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - total, 1u << 30));
             DWORD got = 0;
             if (!ReadFile(m_file, static_cast<BYTE*>(buffer) + total, chunk, &got, &at)) {
-                if (GetLastError() != ERROR_HANDLE_EOF)
-                    m_failed = true;
+                if (GetLastError() != ERROR_HANDLE_EOF) m_failed = true;
                 break;
             }
-            if (got == 0)
-                break;
+            if (got == 0) break;
             total += got;
         }
         return total;
@@ -84,9 +82,12 @@ private:
 
 class TivoSource final : public BaseFilter, public IFileSourceFilter {
 public:
-    TivoSource() : BaseFilter(CLSID_KorvaneTivoSource), m_stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    TivoSource()
+        : BaseFilter(CLSID_KorvaneTivoSource), m_stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return BaseFilter::QueryInterface(iid, out); }
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        return BaseFilter::QueryInterface(iid, out);
+    }
     STDMETHODIMP_(ULONG) AddRef() override { return BaseFilter::AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return BaseFilter::Release(); }
 
@@ -113,24 +114,23 @@ public:
     }
 
     HRESULT LoadFile(LPCOLESTR fileName) {
-        if (!fileName)
-            return E_POINTER;
+        if (!fileName) return E_POINTER;
         {
             AutoLock lock(StateLock());
-            if (m_output)
-                return E_UNEXPECTED;
+            if (m_output) return E_UNEXPECTED;
         }
-        HANDLE file = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return HRESULT_FROM_WIN32(GetLastError());
+        HANDLE file =
+            CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
         HandleByteSource source(file);
         media::TivoFile tivo;
         std::string error;
         media::TivoStatus status = media::ParseTivo(source, &tivo, &error);
         bool encrypted = false;
         media::TivoKeys keys;
-        if (status == media::TivoStatus::Ok && tivo.scrambled && FindRecordingKeys(source, tivo, fileName, &keys)) {
+        if (status == media::TivoStatus::Ok && tivo.scrambled &&
+            FindRecordingKeys(source, tivo, fileName, &keys)) {
             status = media::ProbeDecryptedPayload(source, keys, &tivo, &error);
             encrypted = true;
         }
@@ -155,8 +155,7 @@ public:
         }
         AutoLock lock(StateLock());
         if (m_output) {  // another Load got there while this one was asking for the key
-            if (file != INVALID_HANDLE_VALUE)
-                CloseHandle(file);
+            if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
             return E_UNEXPECTED;
         }
         m_file = file;
@@ -174,36 +173,29 @@ public:
     }
 
     STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mt) override {
-        if (!fileName)
-            return E_POINTER;
+        if (!fileName) return E_POINTER;
         *fileName = nullptr;
         AutoLock lock(StateLock());
-        if (!m_output)
-            return S_OK;  // nothing loaded: a null name, as Wine's own sources answer
+        if (!m_output) return S_OK;  // nothing loaded: a null name, as Wine's own sources answer
         const size_t bytes = (m_fileName.size() + 1) * sizeof(WCHAR);
         *fileName = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-        if (!*fileName)
-            return E_OUTOFMEMORY;
+        if (!*fileName) return E_OUTOFMEMORY;
         CopyMemory(*fileName, m_fileName.c_str(), bytes);
-        if (mt && FAILED(GetOutputType(mt)))
-            ZeroMemory(mt, sizeof(*mt));
+        if (mt && FAILED(GetOutputType(mt))) ZeroMemory(mt, sizeof(*mt));
         return S_OK;
     }
 
     HRESULT GetOutputType(AM_MEDIA_TYPE* mt) {
-        if (FAILED(m_unusable))
-            return m_unusable;
+        if (FAILED(m_unusable)) return m_unusable;
         return MakeStreamListType(mt, m_streams, m_transport);
     }
 
 protected:
     HRESULT OnPause(bool fromStopped) override {
-        if (!fromStopped || !m_output || !m_output->IsConnected() || FAILED(m_unusable))
-            return S_OK;
+        if (!fromStopped || !m_output || !m_output->IsConnected() || FAILED(m_unusable)) return S_OK;
         LARGE_INTEGER at;
         at.QuadPart = static_cast<LONGLONG>(m_payloadOffset);
-        if (!SetFilePointerEx(m_file, at, nullptr, FILE_BEGIN))
-            return HRESULT_FROM_WIN32(GetLastError());
+        if (!SetFilePointerEx(m_file, at, nullptr, FILE_BEGIN)) return HRESULT_FROM_WIN32(GetLastError());
         m_stopping = false;
         ResetEvent(m_stopEvent);
         m_thread = CreateThread(nullptr, 0, &TivoSource::StreamingThread, this, 0, nullptr);
@@ -224,8 +216,7 @@ private:
         m_stopping = true;
         SetEvent(m_stopEvent);
         JoinThread();
-        if (m_file != INVALID_HANDLE_VALUE)
-            CloseHandle(m_file);
+        if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
         CloseHandle(m_stopEvent);
     }
 
@@ -242,8 +233,7 @@ private:
         m_streams.size = sizeof(m_streams);
         m_streams.payloadSize = tivo.payloadSize;
         for (const auto& s : tivo.probe.streams) {
-            if (m_streams.streamCount == kMaxListedStreams)
-                break;
+            if (m_streams.streamCount == kMaxListedStreams) break;
             ListedStream& l = m_streams.streams[m_streams.streamCount++];
             l.streamId = s.key.streamId;
             l.substreamId = s.key.substreamId;
@@ -270,8 +260,7 @@ private:
     // Test pacing only (KorvaneFiltersSetSourcePacing); wakes early when Stop comes.
     void Pace() {
         DWORD ms = SourcePacingMilliseconds();
-        if (ms)
-            WaitForSingleObject(m_stopEvent, ms);
+        if (ms) WaitForSingleObject(m_stopEvent, ms);
     }
 
     void Stream() {
@@ -289,12 +278,10 @@ private:
         uint64_t remaining = m_payloadSize;
         HRESULT endResult = S_OK;
         while (!m_stopping) {
-            if (remaining == 0)
-                break;
+            if (remaining == 0) break;
             IMediaSample* sample = nullptr;
             HRESULT hr = m_output->GetDeliveryBuffer(&sample);
-            if (FAILED(hr))
-                return;  // decommitted: we are being stopped
+            if (FAILED(hr)) return;  // decommitted: we are being stopped
             BYTE* buffer = nullptr;
             hr = sample->GetPointer(&buffer);
             if (FAILED(hr) || !buffer) {
@@ -302,7 +289,8 @@ private:
                 endResult = FAILED(hr) ? hr : E_POINTER;
                 break;
             }
-            DWORD want = static_cast<DWORD>(std::min<uint64_t>(remaining, static_cast<uint64_t>(sample->GetSize())));
+            DWORD want =
+                static_cast<DWORD>(std::min<uint64_t>(remaining, static_cast<uint64_t>(sample->GetSize())));
             DWORD got = 0;
             if (!ReadFile(m_file, buffer, want, &got, nullptr)) {
                 sample->Release();
@@ -318,8 +306,7 @@ private:
             sample->SetSyncPoint(TRUE);
             hr = m_output->Deliver(sample);
             sample->Release();
-            if (hr == S_FALSE)
-                break;  // downstream wants no more; it still needs the end of stream
+            if (hr == S_FALSE) break;  // downstream wants no more; it still needs the end of stream
             if (FAILED(hr)) {
                 if (m_stopping || hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED)
                     return;  // the graph is stopping, downstream first
@@ -328,10 +315,8 @@ private:
             }
             Pace();
         }
-        if (m_stopping)
-            return;
-        if (FAILED(endResult))
-            NotifyEvent(EC_ERRORABORT, endResult, 0);
+        if (m_stopping) return;
+        if (FAILED(endResult)) NotifyEvent(EC_ERRORABORT, endResult, 0);
         m_output->DeliverEndOfStream();
     }
 
@@ -361,10 +346,10 @@ private:
                 endResult = HRESULT_FROM_WIN32(GetLastError());
                 break;
             }
-            if (got == 0)
-                break;  // the file shrank since Load: deliver what there was
+            if (got == 0) break;  // the file shrank since Load: deliver what there was
             remaining -= got;
-            if (!decryptor.Feed(piece.Data(), got, filler) && filler.Current() == SampleFiller::State::Going) {
+            if (!decryptor.Feed(piece.Data(), got, filler) &&
+                filler.Current() == SampleFiller::State::Going) {
                 endResult = E_FAIL;  // the hash library failed: nothing more can be decrypted
                 break;
             }
@@ -375,23 +360,20 @@ private:
         }
         courier.Finish();
         SampleCourier::State delivery = courier.Current();
-        if (m_stopping || filler.Current() == SampleFiller::State::Stopped || delivery == SampleCourier::State::Stopped)
+        if (m_stopping || filler.Current() == SampleFiller::State::Stopped ||
+            delivery == SampleCourier::State::Stopped)
             return;
-        if (filler.Current() == SampleFiller::State::Failed)
-            endResult = filler.Error();
-        if (delivery == SampleCourier::State::Failed)
-            endResult = courier.Error();
+        if (filler.Current() == SampleFiller::State::Failed) endResult = filler.Error();
+        if (delivery == SampleCourier::State::Failed) endResult = courier.Error();
         ReportDamage(decryptor.Stats());
-        if (FAILED(endResult))
-            NotifyEvent(EC_ERRORABORT, endResult, 0);
+        if (FAILED(endResult)) NotifyEvent(EC_ERRORABORT, endResult, 0);
         m_output->DeliverEndOfStream();
     }
 
     // Damage does not stop a conversion (a recording with a bad stretch still converts);
     // it is counted and told to a debugger.
     void ReportDamage(const media::DecryptStats& stats) {
-        if (stats.DamageCount() == 0)
-            return;
+        if (stats.DamageCount() == 0) return;
         char text[200];
         wsprintfA(text, "KorvaneFilters: %lu packets dropped undecryptable, %lu damaged stretches skipped\n",
                   static_cast<unsigned long>(stats.packetsDropped),
@@ -400,19 +382,19 @@ private:
     }
 
     friend class SourceOutput;
-    SourceOutput* m_output = nullptr;         // made by Load
-    HANDLE m_file = INVALID_HANDLE_VALUE;     // Load; read only by the streaming thread
+    SourceOutput* m_output = nullptr;      // made by Load
+    HANDLE m_file = INVALID_HANDLE_VALUE;  // Load; read only by the streaming thread
     std::wstring m_fileName;
     uint64_t m_payloadOffset = 0;
     uint64_t m_payloadSize = 0;
     bool m_transport = false;
-    bool m_encrypted = false;                 // Load: the payload is decrypted with m_keys
-    media::TivoKeys m_keys;                   // Load; read only by the streaming thread
-    HRESULT m_unusable = S_OK;                // why a loaded file cannot be delivered
+    bool m_encrypted = false;   // Load: the payload is decrypted with m_keys
+    media::TivoKeys m_keys;     // Load; read only by the streaming thread
+    HRESULT m_unusable = S_OK;  // why a loaded file cannot be delivered
     StreamListFormat m_streams{};
-    HANDLE m_thread = nullptr;                // started by Pause, joined by Stop
-    volatile bool m_stopping = false;         // set by Stop, read by the streaming thread
-    HANDLE m_stopEvent;                       // set by Stop: ends a test pacing wait at once
+    HANDLE m_thread = nullptr;         // started by Pause, joined by Stop
+    volatile bool m_stopping = false;  // set by Stop, read by the streaming thread
+    HANDLE m_stopEvent;                // set by Stop: ends a test pacing wait at once
 };
 
 SourceOutput::SourceOutput(TivoSource* source, BaseFilter* filter)
@@ -420,19 +402,19 @@ SourceOutput::SourceOutput(TivoSource* source, BaseFilter* filter)
 
 HRESULT SourceOutput::CheckMediaType(const AM_MEDIA_TYPE* mt) {
     MediaType ours;
-    if (FAILED(m_source->GetOutputType(ours.Get())))
-        return S_FALSE;
+    if (FAILED(m_source->GetOutputType(ours.Get()))) return S_FALSE;
     return MediaTypesEqual(mt, ours.Get()) ? S_OK : S_FALSE;
 }
 
 HRESULT SourceOutput::GetMediaType(int index, AM_MEDIA_TYPE* mt) {
-    if (index != 0)
-        return VFW_S_NO_MORE_ITEMS;
+    if (index != 0) return VFW_S_NO_MORE_ITEMS;
     return m_source->GetOutputType(mt);
 }
 
 }  // namespace
 
-HRESULT CreateTivoSource(IUnknown* outer, REFIID iid, void** out) { return CreateFilter<TivoSource>(outer, iid, out); }
+HRESULT CreateTivoSource(IUnknown* outer, REFIID iid, void** out) {
+    return CreateFilter<TivoSource>(outer, iid, out);
+}
 
 }  // namespace korvane::filters

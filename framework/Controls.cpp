@@ -35,7 +35,8 @@ int CListCtrl::InsertColumn(int column, const char* heading, int format, int wid
         col.mask |= LVCF_WIDTH;
         col.cx = width;
     }
-    return static_cast<int>(::SendMessageA(m_hWnd, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col)));
+    return static_cast<int>(::SendMessageA(m_hWnd, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column),
+                                           reinterpret_cast<LPARAM>(&col)));
 }
 
 int CListCtrl::GetColumnWidth(int column) const {
@@ -43,7 +44,8 @@ int CListCtrl::GetColumnWidth(int column) const {
 }
 
 BOOL CListCtrl::SetColumnWidth(int column, int width) {
-    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(width, 0)));
+    return static_cast<BOOL>(
+        ::SendMessageA(m_hWnd, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(width, 0)));
 }
 
 int CListCtrl::GetItemCount() const {
@@ -62,7 +64,8 @@ BOOL CListCtrl::SetItemText(int item, int subItem, const char* text) {
     LVITEMA row{};
     row.iSubItem = subItem;
     row.pszText = const_cast<char*>(text);
-    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_SETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&row)));
+    return static_cast<BOOL>(
+        ::SendMessageA(m_hWnd, LVM_SETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&row)));
 }
 
 CString CListCtrl::GetItemText(int item, int subItem) const {
@@ -74,7 +77,8 @@ CString CListCtrl::GetItemText(int item, int subItem) const {
         row.cchTextMax = size;
         row.pszText = text.GetBuffer(size);
         row.pszText[0] = '\0';
-        int got = static_cast<int>(::SendMessageA(m_hWnd, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&row)));
+        int got = static_cast<int>(::SendMessageA(m_hWnd, LVM_GETITEMTEXTA, static_cast<WPARAM>(item),
+                                                  reinterpret_cast<LPARAM>(&row)));
         if (got < size - 1 || size >= (1 << 20)) {
             text.ReleaseBuffer(-1);
             return text;
@@ -91,7 +95,8 @@ BOOL CListCtrl::DeleteAllItems() {
 }
 
 int CListCtrl::GetNextItem(int start, int flags) const {
-    return static_cast<int>(::SendMessageA(m_hWnd, LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
+    return static_cast<int>(
+        ::SendMessageA(m_hWnd, LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
 }
 
 UINT CListCtrl::GetSelectedCount() const {
@@ -102,11 +107,13 @@ BOOL CListCtrl::SetItemState(int item, UINT state, UINT mask) {
     LVITEMA row{};
     row.state = state;
     row.stateMask = mask;
-    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&row)));
+    return static_cast<BOOL>(
+        ::SendMessageA(m_hWnd, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&row)));
 }
 
 UINT CListCtrl::GetItemState(int item, UINT mask) const {
-    return static_cast<UINT>(::SendMessageA(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(item), static_cast<LPARAM>(mask)));
+    return static_cast<UINT>(
+        ::SendMessageA(m_hWnd, LVM_GETITEMSTATE, static_cast<WPARAM>(item), static_cast<LPARAM>(mask)));
 }
 
 void CProgressCtrl::SetRange(short lower, short upper) {

@@ -81,7 +81,8 @@ CDialog::~CDialog() = default;
 
 INT_PTR CDialog::DoModal() {
     HWND owner = m_pParentWnd ? m_pParentWnd->m_hWnd : AfxGetSafeOwner();
-    HINSTANCE instance = AfxGetApp() && AfxGetApp()->m_hInstance ? AfxGetApp()->m_hInstance : ::GetModuleHandleA(nullptr);
+    HINSTANCE instance =
+        AfxGetApp() && AfxGetApp()->m_hInstance ? AfxGetApp()->m_hInstance : ::GetModuleHandleA(nullptr);
     CDialog* outer = t_creating;
     t_creating = this;
     INT_PTR result = ::DialogBoxParamA(instance, MAKEINTRESOURCEA(m_templateId), owner, &CDialog::DialogProc,
@@ -126,7 +127,8 @@ void CDialog::RememberBoundControl(CWnd* control) {
 }
 
 void CDialog::ReleaseControls() {
-    for (CWnd* control : m_boundControls) control->Detach();
+    for (CWnd* control : m_boundControls)
+        control->Detach();
     m_boundControls.clear();
 }
 
@@ -192,7 +194,8 @@ INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     m_defaultRequested = false;
     LRESULT result = 0;
     bool handled = Dispatch(message, wParam, lParam, &result);
-    if (!handled && message == WM_COMMAND && AfxGetApp()) handled = AfxGetApp()->Dispatch(message, wParam, lParam, &result);
+    if (!handled && message == WM_COMMAND && AfxGetApp())
+        handled = AfxGetApp()->Dispatch(message, wParam, lParam, &result);
     if (m_defaultRequested) handled = false;
     m_defaultRequested = savedDefault;
 

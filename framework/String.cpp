@@ -7,7 +7,8 @@
 
 CString::CString(const char* text) : m_text(text ? text : "") {}
 
-CString::CString(const char* text, int length) : m_text(text && length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string()) {}
+CString::CString(const char* text, int length)
+    : m_text(text && length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string()) {}
 
 CString::CString(char ch, int repeat) : m_text(repeat > 0 ? static_cast<size_t>(repeat) : 0, ch) {}
 
@@ -110,7 +111,8 @@ int CString::Find(const char* sub, int start) const {
     size_t size = m_text.size();
     if (subLength == 0) return static_cast<size_t>(start) <= size ? start : -1;
     for (size_t i = 0; i < size; i += CharBytes(base + i)) {
-        if (i >= static_cast<size_t>(start) && i + subLength <= size && std::memcmp(base + i, sub, subLength) == 0)
+        if (i >= static_cast<size_t>(start) && i + subLength <= size &&
+            std::memcmp(base + i, sub, subLength) == 0)
             return static_cast<int>(i);
     }
     return -1;
@@ -161,7 +163,8 @@ int CString::Insert(int index, const char* text) {
 }
 
 int CString::Delete(int index, int count) {
-    if (index >= 0 && count > 0 && index < GetLength()) m_text.erase(static_cast<size_t>(index), static_cast<size_t>(count));
+    if (index >= 0 && count > 0 && index < GetLength())
+        m_text.erase(static_cast<size_t>(index), static_cast<size_t>(count));
     return GetLength();
 }
 

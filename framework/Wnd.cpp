@@ -37,7 +37,8 @@ HandlerScope::HandlerScope() {
 HandlerScope::~HandlerScope() {
     if (--t_handlerDepth == 0) {
         // Detach first so that deleting them never touches the windows.
-        for (auto& entry : t_temporary) entry.second->m_hWnd = nullptr;
+        for (auto& entry : t_temporary)
+            entry.second->m_hWnd = nullptr;
         t_temporary.clear();
     }
 }
@@ -239,7 +240,8 @@ LRESULT CWnd::Default() {
 
 BOOL CWnd::OnHelpInfo(HELPINFO*) {
     CWnd* mainWnd = AfxGetMainWnd();
-    bool modifier = ::GetKeyState(VK_SHIFT) < 0 || ::GetKeyState(VK_CONTROL) < 0 || ::GetKeyState(VK_MENU) < 0;
+    bool modifier =
+        ::GetKeyState(VK_SHIFT) < 0 || ::GetKeyState(VK_CONTROL) < 0 || ::GetKeyState(VK_MENU) < 0;
     if (!(GetStyle() & WS_CHILD) && mainWnd && mainWnd->m_hWnd && !modifier) {
         mainWnd->SendMessage(WM_COMMAND, ID_HELP);
         return TRUE;

@@ -12,7 +12,9 @@ namespace {
 
 class AlgorithmHandle {
 public:
-    explicit AlgorithmHandle(LPCWSTR name) { m_status = BCryptOpenAlgorithmProvider(&m_handle, name, nullptr, 0); }
+    explicit AlgorithmHandle(LPCWSTR name) {
+        m_status = BCryptOpenAlgorithmProvider(&m_handle, name, nullptr, 0);
+    }
     ~AlgorithmHandle() {
         if (m_handle) BCryptCloseAlgorithmProvider(m_handle, 0);
     }
@@ -64,6 +66,8 @@ bool ComputeHash(HashAlgorithm algorithm, std::initializer_list<ByteView> parts,
     return ok;
 }
 
-const char* HashLibraryName() { return "CNG"; }
+const char* HashLibraryName() {
+    return "CNG";
+}
 
 }  // namespace korvane::media

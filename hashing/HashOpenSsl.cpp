@@ -21,6 +21,8 @@ bool ComputeHash(HashAlgorithm algorithm, std::initializer_list<ByteView> parts,
     return ok;
 }
 
-const char* HashLibraryName() { return "OpenSSL libcrypto"; }
+const char* HashLibraryName() {
+    return "OpenSSL libcrypto";
+}
 
 }  // namespace korvane::media

@@ -53,15 +53,25 @@ int Wrap(int argc, char** argv) {
         }
         if (i + 1 >= argc) return Usage();
         std::string name = argv[i];
-        if (name == "--title") options.title = argv[i + 1];
-        else if (name == "--episode") options.episode = argv[i + 1];
-        else if (name == "--description") options.description = argv[i + 1];
-        else if (name == "--channel") options.channel = argv[i + 1];
-        else if (name == "--time") options.recordingTime = argv[i + 1];
-        else if (name == "--mak") options.mediaAccessKey = argv[i + 1];
-        else if (name == "--salt") options.salt = argv[i + 1];
-        else if (name == "--block-packets") options.encryption.packetsPerBlock = static_cast<uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
-        else return Usage();
+        if (name == "--title")
+            options.title = argv[i + 1];
+        else if (name == "--episode")
+            options.episode = argv[i + 1];
+        else if (name == "--description")
+            options.description = argv[i + 1];
+        else if (name == "--channel")
+            options.channel = argv[i + 1];
+        else if (name == "--time")
+            options.recordingTime = argv[i + 1];
+        else if (name == "--mak")
+            options.mediaAccessKey = argv[i + 1];
+        else if (name == "--salt")
+            options.salt = argv[i + 1];
+        else if (name == "--block-packets")
+            options.encryption.packetsPerBlock =
+                static_cast<uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
+        else
+            return Usage();
     }
     std::string error;
     if (transportOnly && !IsTransportStreamFile(argv[2], &error)) {
@@ -91,18 +101,22 @@ int Info(int argc, char** argv) {
     if (!mak.empty()) options.mediaAccessKeys.push_back(mak);
     TivoStatus status = ParseTivoFile(argv[2], &file, &error, options);
     const TivoHeader& h = file.header;
-    if (status != TivoStatus::Ok && status != TivoStatus::UnknownPayloadKind && status != TivoStatus::EmptyPayload) {
+    if (status != TivoStatus::Ok && status != TivoStatus::UnknownPayloadKind &&
+        status != TivoStatus::EmptyPayload) {
         std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
         return 1;
     }
     std::printf("file size:     %" PRIu64 "\n", file.fileSize);
-    std::printf("flags:         0x%04X (%s)\n", h.flags, file.flagSaysTransport ? "transport stream" : "program stream");
+    std::printf("flags:         0x%04X (%s)\n", h.flags,
+                file.flagSaysTransport ? "transport stream" : "program stream");
     std::printf("unknown:       0x%04X 0x%04X\n", h.reserved4, h.reserved8);
     std::printf("MPEG offset:   %" PRIu32 "\n", h.mpegOffset);
     std::printf("chunks:        %u\n", h.chunkCount);
     for (const TivoChunk& c : file.chunks) {
-        std::printf("  chunk id %u, type %u (%s), %" PRIu32 " bytes of data in %" PRIu32 " at offset %" PRIu64 "\n", c.id,
-                    c.type, c.IsPlainXml() ? "plain XML" : "encrypted XML", c.dataSize, c.chunkSize, c.fileOffset);
+        std::printf("  chunk id %u, type %u (%s), %" PRIu32 " bytes of data in %" PRIu32 " at offset %" PRIu64
+                    "\n",
+                    c.id, c.type, c.IsPlainXml() ? "plain XML" : "encrypted XML", c.dataSize, c.chunkSize,
+                    c.fileOffset);
         if (c.IsPlainXml()) std::printf("%s\n", c.Text().c_str());
     }
     int keyResult = 0;
@@ -111,21 +125,23 @@ int Info(int argc, char** argv) {
         KeyCheck check;
         FileByteSource source;
         if (!DeriveTivoKeys(mak, file, &keys) || !source.Open(argv[2], &error)) {
-            std::fprintf(stderr, "korvane-tivo: %s\n", error.empty() ? "the hash library failed" : error.c_str());
+            std::fprintf(stderr, "korvane-tivo: %s\n",
+                         error.empty() ? "the hash library failed" : error.c_str());
             return 1;
         }
         check = CheckKey(source, file, keys);
         for (const TivoChunk& c : file.chunks) {
             std::string text;
             if (c.IsPlainXml() || !DecryptMetadataChunk(keys, c, &text)) continue;
-            if (check.fit == KeyFit::Fits)
-                std::printf("  chunk id %u decrypted:\n%s\n", c.id, text.c_str());
+            if (check.fit == KeyFit::Fits) std::printf("  chunk id %u decrypted:\n%s\n", c.id, text.c_str());
         }
         const char* basis = check.basis == KeyCheckBasis::Metadata ? "by the metadata"
                             : check.basis == KeyCheckBasis::Video  ? "by the video"
                                                                    : "nothing encrypted to test it on";
         std::printf("key:           %s (%s)\n",
-                    check.fit == KeyFit::Fits ? "fits" : check.fit == KeyFit::Wrong ? "WRONG for this file" : "undecided",
+                    check.fit == KeyFit::Fits    ? "fits"
+                    : check.fit == KeyFit::Wrong ? "WRONG for this file"
+                                                 : "undecided",
                     basis);
         if (check.fit == KeyFit::Wrong) keyResult = 3;
     }
@@ -134,8 +150,9 @@ int Info(int argc, char** argv) {
         return 1;
     }
     std::printf("payload:       %s, %" PRIu64 " bytes at %" PRIu64 ", first sync %" PRIu64 " bytes in%s\n",
-                PayloadKindName(file.payloadKind), file.payloadSize, file.payloadOffset, file.payloadSyncOffset,
-                !file.scrambled      ? ""
+                PayloadKindName(file.payloadKind), file.payloadSize, file.payloadOffset,
+                file.payloadSyncOffset,
+                !file.scrambled       ? ""
                 : file.probeDecrypted ? ", scrambled (streams below as decrypted)"
                                       : ", SCRAMBLED (encrypted, needs the Media Access Key)");
     for (const ProbedStream& s : file.probe.streams) {
@@ -156,12 +173,13 @@ int Info(int argc, char** argv) {
     }
     if (file.payloadKind == PayloadKind::TransportStream) {
         const TsReaderStats& ts = file.probe.tsStats;
-        std::printf("  probe: %" PRIu64 " packets, %" PRIu64 " continuity errors, %" PRIu64 " damaged stretches, %" PRIu64
-                    " packets of skipped streams\n",
+        std::printf("  probe: %" PRIu64 " packets, %" PRIu64 " continuity errors, %" PRIu64
+                    " damaged stretches, %" PRIu64 " packets of skipped streams\n",
                     ts.packets, ts.continuityErrors, ts.damageEvents, ts.skippedPackets);
     }
     if (file.probeDecrypted && file.probeDamage)
-        std::printf("  %" PRIu64 " scrambled packets could not be decrypted in the probe\n", file.probeDamage);
+        std::printf("  %" PRIu64 " scrambled packets could not be decrypted in the probe\n",
+                    file.probeDamage);
     return keyResult;
 }
 
@@ -185,8 +203,10 @@ int Decrypt(int argc, char** argv) {
 
 int Remux(int argc, char** argv) {
     RemuxOptions options;
-    if (argc == 6 && std::string(argv[4]) == "--mak") options.mediaAccessKey = argv[5];
-    else if (argc != 4) return Usage();
+    if (argc == 6 && std::string(argv[4]) == "--mak")
+        options.mediaAccessKey = argv[5];
+    else if (argc != 4)
+        return Usage();
     RemuxStats stats;
     std::string error;
     if (!RemuxFile(argv[2], argv[3], &stats, &error, options)) {
@@ -194,15 +214,17 @@ int Remux(int argc, char** argv) {
         return 1;
     }
     const bool ts = stats.tsReader.bytesIn > 0;
-    std::printf("%u streams, %" PRIu64 " packets in, %" PRIu64 " out (%" PRIu64 " held back to interleave), %" PRIu64
-                " dropped, %" PRIu64 " damaged stretches (%" PRIu64 " bytes skipped)\n",
-                stats.streams, ts ? stats.tsReader.pesPackets : stats.reader.pesPackets, stats.writer.pesPacketsOut,
-                stats.writer.queuedPackets, stats.droppedPackets,
+    std::printf("%u streams, %" PRIu64 " packets in, %" PRIu64 " out (%" PRIu64
+                " held back to interleave), %" PRIu64 " dropped, %" PRIu64 " damaged stretches (%" PRIu64
+                " bytes skipped)\n",
+                stats.streams, ts ? stats.tsReader.pesPackets : stats.reader.pesPackets,
+                stats.writer.pesPacketsOut, stats.writer.queuedPackets, stats.droppedPackets,
                 ts ? stats.tsReader.damageEvents : stats.reader.damageEvents,
                 ts ? stats.tsReader.bytesSkipped : stats.reader.bytesSkipped);
     if (ts)
-        std::printf("transport stream: %" PRIu64 " continuity errors, %" PRIu64 " packets flagged in error, %" PRIu64
-                    " PES cut short, %" PRIu64 " packets of skipped streams\n",
+        std::printf("transport stream: %" PRIu64 " continuity errors, %" PRIu64
+                    " packets flagged in error, %" PRIu64 " PES cut short, %" PRIu64
+                    " packets of skipped streams\n",
                     stats.tsReader.continuityErrors, stats.tsReader.errorPackets, stats.tsReader.truncatedPes,
                     stats.tsReader.skippedPackets);
     if (!options.mediaAccessKey.empty())

@@ -42,14 +42,14 @@ LRESULT CALLBACK RecordMessage(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 bool Done() {
     for (const Arrival& a : arrivals)
-        if (a.message == WM_CONVERSION_DONE)
-            return true;
+        if (a.message == WM_CONVERSION_DONE) return true;
     return false;
 }
 
 size_t ProgressCount() {
-    return static_cast<size_t>(std::count_if(arrivals.begin(), arrivals.end(),
-                                              [](const Arrival& a) { return a.message == WM_CONVERSION_PROGRESS; }));
+    return static_cast<size_t>(std::count_if(arrivals.begin(), arrivals.end(), [](const Arrival& a) {
+        return a.message == WM_CONVERSION_PROGRESS;
+    }));
 }
 
 // Dispatches messages until the condition holds; false after a minute.
@@ -57,8 +57,7 @@ template <class Condition>
 bool PumpUntil(Condition condition) {
     const Clock::time_point start = Clock::now();
     while (!condition()) {
-        if (MillisecondsSince(start) > 60000)
-            return false;
+        if (MillisecondsSince(start) > 60000) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
@@ -76,8 +75,8 @@ int main(int argc, char** argv) {
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     HMODULE pack = LoadLibraryA(argv[3]);
-    const auto pace = pack ? reinterpret_cast<KorvaneFiltersSetSourcePacingProc>(
-                                 reinterpret_cast<void*>(GetProcAddress(pack, "KorvaneFiltersSetSourcePacing")))
+    const auto pace = pack ? reinterpret_cast<KorvaneFiltersSetSourcePacingProc>(reinterpret_cast<void*>(
+                                 GetProcAddress(pack, "KorvaneFiltersSetSourcePacing")))
                            : nullptr;
     if (!pace) {
         std::fprintf(stderr, "bench_engine: no pacing hook in %s\n", argv[3]);
@@ -101,11 +100,11 @@ int main(int argc, char** argv) {
     std::printf("convert_ms=%.1f\n", MillisecondsSince(start));
 
     WIN32_FILE_ATTRIBUTE_DATA input;
-    if (!GetFileAttributesExA(argv[1], GetFileExInfoStandard, &input))
-        return 1;
+    if (!GetFileAttributesExA(argv[1], GetFileExInfoStandard, &input)) return 1;
     const unsigned long long samples =
         (((static_cast<unsigned long long>(input.nFileSizeHigh) << 32) | input.nFileSizeLow) >> 18) + 1;
-    const DWORD pacing = static_cast<DWORD>(std::min<unsigned long long>(std::max<unsigned long long>(2000 / samples, 1), 1000));
+    const DWORD pacing = static_cast<DWORD>(
+        std::min<unsigned long long>(std::max<unsigned long long>(2000 / samples, 1), 1000));
     pace(pacing);
     arrivals.clear();
     benchStart = Clock::now();
@@ -116,21 +115,20 @@ int main(int argc, char** argv) {
     std::vector<double> gaps;
     double previous = -1;
     for (const Arrival& a : arrivals) {
-        if (a.message != WM_CONVERSION_PROGRESS)
-            continue;
-        if (previous >= 0)
-            gaps.push_back(a.milliseconds - previous);
+        if (a.message != WM_CONVERSION_PROGRESS) continue;
+        if (previous >= 0) gaps.push_back(a.milliseconds - previous);
         previous = a.milliseconds;
     }
     std::sort(gaps.begin(), gaps.end());
-    if (gaps.empty())
-        gaps.push_back(0);
+    if (gaps.empty()) gaps.push_back(0);
     std::printf("pacing_ms=%lu progress_messages=%zu gap_ms_min=%.1f gap_ms_median=%.1f gap_ms_max=%.1f\n",
-                static_cast<unsigned long>(pacing), ProgressCount(), gaps.front(), gaps[gaps.size() / 2], gaps.back());
+                static_cast<unsigned long>(pacing), ProgressCount(), gaps.front(), gaps[gaps.size() / 2],
+                gaps.back());
 
     arrivals.clear();
     benchStart = Clock::now();
-    if (!StartConversion(argv[1], argv[2], window, cancel.Get(), 1, &text) || !PumpUntil([] { return ProgressCount() >= 3 || Done(); })) {
+    if (!StartConversion(argv[1], argv[2], window, cancel.Get(), 1, &text) ||
+        !PumpUntil([] { return ProgressCount() >= 3 || Done(); })) {
         std::fprintf(stderr, "bench_engine: the conversion to cancel did not run\n");
         return 1;
     }

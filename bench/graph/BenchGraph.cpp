@@ -37,20 +37,23 @@ const char* ConvertThroughGraph(const wchar_t* input, const wchar_t* output, dou
     const char* failed = nullptr;
     if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                 reinterpret_cast<void**>(graph.Out()))) ||
-        FAILED(CreateFilter(classids::kDemultiplexer, &demux)) || FAILED(CreateFilter(classids::kMultiplexer, &mux)) ||
+        FAILED(CreateFilter(classids::kDemultiplexer, &demux)) ||
+        FAILED(CreateFilter(classids::kMultiplexer, &mux)) ||
         FAILED(CreateFilter(classids::kFileDump, &dump)) ||
         FAILED(dump->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(sink.Out()))) ||
         FAILED(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(control.Out()))) ||
         FAILED(graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.Out()))))
         failed = "creating the filters";
-    else if (FAILED(graph->AddFilter(demux.Get(), L"DeMuxer")) || FAILED(graph->AddFilter(mux.Get(), L"Muxer")) ||
+    else if (FAILED(graph->AddFilter(demux.Get(), L"DeMuxer")) ||
+             FAILED(graph->AddFilter(mux.Get(), L"Muxer")) ||
              FAILED(graph->AddFilter(dump.Get(), L"FileDump")) ||
              FAILED(ConnectFilters(graph.Get(), mux.Get(), dump.Get())))
         failed = "joining the multiplexer and the dump";
     else if (FAILED(graph->AddSourceFilter(input, L"Tivo", source.Out())) ||
              FAILED(ConnectFilters(graph.Get(), source.Get(), demux.Get())))
         failed = "adding and connecting the source";
-    else if (FAILED(sink->SetFileName(output, nullptr)) || FAILED(ConnectFilters(graph.Get(), demux.Get(), mux.Get())))
+    else if (FAILED(sink->SetFileName(output, nullptr)) ||
+             FAILED(ConnectFilters(graph.Get(), demux.Get(), mux.Get())))
         failed = "connecting the demultiplexer";
     if (!failed) {
         auto run = std::chrono::steady_clock::now();
@@ -64,8 +67,7 @@ const char* ConvertThroughGraph(const wchar_t* input, const wchar_t* output, dou
             long e;
             LONG_PTR p1, p2;
             while (events->GetEvent(&e, &p1, &p2, 0) == S_OK) {
-                if (e == EC_ERRORABORT)
-                    failed = "the graph reported EC_ERRORABORT";
+                if (e == EC_ERRORABORT) failed = "the graph reported EC_ERRORABORT";
                 events->FreeEventParams(e, p1, p2);
             }
             control->Stop();
@@ -73,8 +75,7 @@ const char* ConvertThroughGraph(const wchar_t* input, const wchar_t* output, dou
     }
     if (graph)
         for (IBaseFilter* f : {source.Get(), demux.Get(), mux.Get(), dump.Get()})
-            if (f)
-                graph->RemoveFilter(f);
+            if (f) graph->RemoveFilter(f);
     return failed;
 }
 
@@ -86,8 +87,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     auto started = std::chrono::steady_clock::now();
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-        return 1;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     double runSeconds = 0;
     const char* failed = ConvertThroughGraph(argv[1], argv[2], &runSeconds);
     CoUninitialize();
@@ -100,8 +100,8 @@ int wmain(int argc, wchar_t** argv) {
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
     WIN32_FILE_ATTRIBUTE_DATA out{};
     GetFileAttributesExW(argv[2], GetFileExInfoStandard, &out);
-    std::printf("run_seconds=%.3f total_seconds=%.3f peak_working_set_mib=%.1f output_bytes=%llu\n", runSeconds,
-                Since(started), memory.PeakWorkingSetSize / 1048576.0,
+    std::printf("run_seconds=%.3f total_seconds=%.3f peak_working_set_mib=%.1f output_bytes=%llu\n",
+                runSeconds, Since(started), memory.PeakWorkingSetSize / 1048576.0,
                 (static_cast<unsigned long long>(out.nFileSizeHigh) << 32) | out.nFileSizeLow);
     return 0;
 }

@@ -72,10 +72,12 @@ void BenchKeystream(uint64_t mib) {
     std::vector<uint8_t> buffer(size_t(1) << 20, 0x5A);
     auto start = std::chrono::steady_clock::now();
     double cpu = CpuSeconds();
-    for (uint64_t i = 0; i < mib; ++i) keystream.Xor(buffer.data(), buffer.size());
+    for (uint64_t i = 0; i < mib; ++i)
+        keystream.Xor(buffer.data(), buffer.size());
     cpu = CpuSeconds() - cpu;
     double s = Since(start);
-    std::printf("  keystream XOR in place:      %8.0f MB/s wall, %6.0f MB/s CPU (%" PRIu64 " MiB; checksum %02x)\n",
+    std::printf("  keystream XOR in place:      %8.0f MB/s wall, %6.0f MB/s CPU (%" PRIu64
+                " MiB; checksum %02x)\n",
                 double(mib << 20) / s / 1e6, double(mib << 20) / cpu / 1e6, mib, buffer[12345]);
 }
 
@@ -84,7 +86,8 @@ void BenchKeySetup() {
     TuringKeystream keystream;
     const int count = 2000;
     auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < count; ++i) InitKeystream(keystream, keys.media, 0xE0, static_cast<uint32_t>(i));
+    for (int i = 0; i < count; ++i)
+        InitKeystream(keystream, keys.media, 0xE0, static_cast<uint32_t>(i));
     double s = Since(start);
     std::printf("  keystream rebuild (2 SHA-1 with %s + key setup): %.1f us each\n", HashLibraryName(),
                 s / count * 1e6);
@@ -98,7 +101,8 @@ bool BenchDecryptor(const std::string& material, uint64_t mib) {
     }
     std::vector<uint8_t> clear;
     clear.reserve(mib << 20);
-    while (clear.size() + clip.size() <= (mib << 20)) clear.insert(clear.end(), clip.begin(), clip.end());
+    while (clear.size() + clip.size() <= (mib << 20))
+        clear.insert(clear.end(), clip.begin(), clip.end());
     TivoKeys keys = BenchKeys();
     ProgramStreamEncryptor encryptor(keys);
     Collect encrypted;
@@ -129,9 +133,9 @@ bool BenchDecryptor(const std::string& material, uint64_t mib) {
     const DecryptStats& stats = decryptor.Stats();
     std::printf("  decryptor on %-20s %8.0f MB/s wall, %6.0f MB/s CPU (%.0f MB, %" PRIu64 " packets, %" PRIu64
                 " keystreams, %" PRIu64 " damaged)\n",
-                (material.substr(material.find_last_of('/') + 1) + ":").c_str(), double(input.size()) / s / 1e6,
-                double(input.size()) / cpu / 1e6,
-                double(input.size()) / 1e6, stats.packetsDecrypted, stats.keystreamRebuilds, stats.DamageCount());
+                (material.substr(material.find_last_of('/') + 1) + ":").c_str(),
+                double(input.size()) / s / 1e6, double(input.size()) / cpu / 1e6, double(input.size()) / 1e6,
+                stats.packetsDecrypted, stats.keystreamRebuilds, stats.DamageCount());
     return out.bytes == clear.size();
 }
 

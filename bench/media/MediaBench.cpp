@@ -48,8 +48,10 @@ public:
             it = m_index.emplace(p.key, static_cast<int>(m_s.streams.size())).first;
             m_s.streams.push_back({p.key, p.kind, 0});
         }
-        SourcePacket sp{it->second, p.hasPts, p.hasDts, p.pts, p.dts,
-                        std::vector<uint8_t>(p.payload, p.payload + p.payloadSize), {0, 0, 0, 0}, p.substreamHeaderSize};
+        SourcePacket sp{it->second,   p.hasPts,
+                        p.hasDts,     p.pts,
+                        p.dts,        std::vector<uint8_t>(p.payload, p.payload + p.payloadSize),
+                        {0, 0, 0, 0}, p.substreamHeaderSize};
         std::memcpy(sp.sub, p.substreamHeader, 4);
         m_s.packets.push_back(std::move(sp));
         for (int64_t t : {p.pts, p.dts}) {
@@ -74,7 +76,8 @@ bool LoadSource(const std::string& path, Source* source) {
     std::vector<uint8_t> bytes;
     uint8_t buffer[65536];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + n);
     std::fclose(f);
     Loader loader(*source);
     ProgramStreamReader reader;
@@ -93,7 +96,8 @@ bool Generate(const Source& source, const std::string& path, uint64_t bytes) {
         return false;
     }
     ProgramStreamWriter writer(sink);
-    for (const WriterStreamConfig& c : source.streams) writer.AddStream(c);
+    for (const WriterStreamConfig& c : source.streams)
+        writer.AddStream(c);
     for (int64_t loop = 0; writer.Stats().bytesOut < bytes; ++loop) {
         int64_t shift = loop * source.period;
         for (const SourcePacket& p : source.packets) {
@@ -157,7 +161,8 @@ Run TimeRemux(const std::string& in, const std::string& out) {
         std::string error;
         RemuxStats stats;
         bool ok = RemuxFile(in, out, &stats, &error);
-        if (!ok) std::fprintf(stderr, "remux failed: %s\n", error.c_str());
+        if (!ok)
+            std::fprintf(stderr, "remux failed: %s\n", error.c_str());
         else if (stats.reader.damageEvents != 0 || stats.droppedPackets != 0)
             std::fprintf(stderr, "remux saw damage (%" PRIu64 ") or dropped packets (%" PRIu64 ")\n",
                          stats.reader.damageEvents, stats.droppedPackets);
@@ -171,7 +176,8 @@ uint64_t FileSize(const std::string& path) {
     return f.Open(path, nullptr) ? f.Size() : 0;
 }
 
-bool BenchOne(const char* label, const std::string& material, const std::string& dir, uint64_t bytes, int rounds) {
+bool BenchOne(const char* label, const std::string& material, const std::string& dir, uint64_t bytes,
+              int rounds) {
     Source source;
     if (!LoadSource(material, &source)) {
         std::fprintf(stderr, "cannot read %s\n", material.c_str());
@@ -204,7 +210,8 @@ bool BenchOne(const char* label, const std::string& material, const std::string&
         }
         std::remove(out.c_str());
         if (round < 2) {
-            best(ffmpeg, TimeCommand("ffmpeg -nostdin -v error -y -i '" + in + "' -map 0 -c copy -f vob '" + out + "'"));
+            best(ffmpeg, TimeCommand("ffmpeg -nostdin -v error -y -i '" + in + "' -map 0 -c copy -f vob '" +
+                                     out + "'"));
             std::remove(out.c_str());
         }
     }
@@ -212,15 +219,16 @@ bool BenchOne(const char* label, const std::string& material, const std::string&
     std::remove(out.c_str());
 
     auto line = [&](const char* what, const Run& r) {
-        std::printf("  %-22s %6.2f s wall %7.0f MB/s, %6.2f s CPU %7.0f MB/s, peak RSS %6.1f MiB\n", what, r.seconds,
-                    mb / r.seconds, r.cpu, mb / r.cpu, r.peakKib / 1024.0);
+        std::printf("  %-22s %6.2f s wall %7.0f MB/s, %6.2f s CPU %7.0f MB/s, peak RSS %6.1f MiB\n", what,
+                    r.seconds, mb / r.seconds, r.cpu, mb / r.cpu, r.peakKib / 1024.0);
     };
     line("dd bs=1M copy", dd);
     line("read+demux+mux+write", ours);
     line("ffmpeg -c copy -f vob", ffmpeg);
     std::printf("  our peak RSS on a 64 MB file: %.1f MiB\n", smallRun.peakKib / 1024.0);
-    std::printf("  wall-clock ratio to dd %.2f (target >= 0.70), CPU ratio to dd %.2f; ffmpeg takes %.1fx our time\n",
-                dd.seconds / ours.seconds, dd.cpu / ours.cpu, ffmpeg.seconds / ours.seconds);
+    std::printf(
+        "  wall-clock ratio to dd %.2f (target >= 0.70), CPU ratio to dd %.2f; ffmpeg takes %.1fx our time\n",
+        dd.seconds / ours.seconds, dd.cpu / ours.cpu, ffmpeg.seconds / ours.seconds);
     std::remove(in.c_str());
     std::remove(small.c_str());
     return true;
@@ -233,9 +241,12 @@ int main(int argc, char** argv) {
     int rounds = 3;
     std::string dir = KORVANE_BENCH_DIR;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--mib") == 0) mib = std::strtoull(argv[i + 1], nullptr, 10);
-        else if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
-        else if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--mib") == 0)
+            mib = std::strtoull(argv[i + 1], nullptr, 10);
+        else if (std::strcmp(argv[i], "--dir") == 0)
+            dir = argv[i + 1];
+        else if (std::strcmp(argv[i], "--rounds") == 0)
+            rounds = std::max(1, std::atoi(argv[i + 1]));
     }
     std::string material = KORVANE_MATERIAL_DIR;
     // --generate PATH [--large]: only write the test stream (for other benchmarks to use).
@@ -248,8 +259,12 @@ int main(int argc, char** argv) {
         if (!LoadSource(material + (large ? "/large_packets.mpg" : "/mp2.mpg"), &source)) return 1;
         return Generate(source, argv[i + 1], mib << 20) ? 0 : 1;
     }
-    if (std::system(("mkdir -p '" + dir + "' && bash '" KORVANE_MATERIAL_SCRIPT "' '" + material + "'").c_str()) != 0) return 1;
+    if (std::system(
+            ("mkdir -p '" + dir + "' && bash '" KORVANE_MATERIAL_SCRIPT "' '" + material + "'").c_str()) != 0)
+        return 1;
     bool ok = BenchOne("DVD-style 2048-byte packs", material + "/mp2.mpg", dir, mib << 20, rounds);
-    ok = BenchOne("large packs (PES up to 15000 bytes)", material + "/large_packets.mpg", dir, mib << 20, rounds) && ok;
+    ok = BenchOne("large packs (PES up to 15000 bytes)", material + "/large_packets.mpg", dir, mib << 20,
+                  rounds) &&
+         ok;
     return ok ? 0 : 1;
 }

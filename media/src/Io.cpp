@@ -56,7 +56,9 @@ size_t MemoryByteSource::ReadAt(uint64_t offset, void* buffer, size_t size) {
     return n;
 }
 
-FileByteSource::~FileByteSource() { Close(); }
+FileByteSource::~FileByteSource() {
+    Close();
+}
 
 bool FileByteSource::Open(const std::string& path, std::string* error) {
     Close();
@@ -103,7 +105,9 @@ bool MemoryByteSink::Write(const uint8_t* data, size_t size) {
     return true;
 }
 
-FileByteSink::~FileByteSink() { Close(nullptr); }
+FileByteSink::~FileByteSink() {
+    Close(nullptr);
+}
 
 bool FileByteSink::Open(const std::string& path, std::string* error) {
     Close(nullptr);

@@ -4,12 +4,18 @@ namespace korvane::media {
 
 const char* StreamKindName(StreamKind kind) {
     switch (kind) {
-    case StreamKind::Video: return "video";
-    case StreamKind::MpegAudio: return "mpeg-audio";
-    case StreamKind::Ac3: return "ac3";
-    case StreamKind::H264: return "h264";
-    case StreamKind::Aac: return "aac";
-    case StreamKind::Other: break;
+    case StreamKind::Video:
+        return "video";
+    case StreamKind::MpegAudio:
+        return "mpeg-audio";
+    case StreamKind::Ac3:
+        return "ac3";
+    case StreamKind::H264:
+        return "h264";
+    case StreamKind::Aac:
+        return "aac";
+    case StreamKind::Other:
+        break;
     }
     return "other";
 }
@@ -29,13 +35,15 @@ uint32_t MpegCrc32(const uint8_t* data, size_t size) {
         } t{};
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i << 24;
-            for (int k = 0; k < 8; ++k) c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
             t.v[i] = c;
         }
         return t;
     }();
     uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i) crc = (crc << 8) ^ table.v[((crc >> 24) ^ data[i]) & 0xFF];
+    for (size_t i = 0; i < size; ++i)
+        crc = (crc << 8) ^ table.v[((crc >> 24) ^ data[i]) & 0xFF];
     return crc;
 }
 

@@ -24,9 +24,12 @@ PacketResult Unreadable(PacketResult result, const uint8_t* p, size_t size, Keys
 PacketResult DecryptPacket(uint8_t* p, size_t size, KeystreamSet& keystreams, size_t* removed) {
     size_t ext = 0;
     switch (FindExtension(p, size, &ext)) {
-    case HeaderWalk::BadHeader: return PacketResult::BadHeader;
-    case HeaderWalk::NoExtension: return Unreadable(PacketResult::MissingRecord, p, size, keystreams);
-    case HeaderWalk::Ok: break;
+    case HeaderWalk::BadHeader:
+        return PacketResult::BadHeader;
+    case HeaderWalk::NoExtension:
+        return Unreadable(PacketResult::MissingRecord, p, size, keystreams);
+    case HeaderWalk::Ok:
+        break;
     }
     const size_t headerEnd = size_t(9) + p[8];
     const uint8_t extFlags = p[ext];
@@ -81,10 +84,17 @@ public:
         case pes::PacketResult::Decrypted:
             ++stats.packetsDecrypted;
             return out.Add(p + removed, size - removed);
-        case pes::PacketResult::MissingRecord: ++stats.missingRecords; break;
-        case pes::PacketResult::InvalidRecord: ++stats.invalidRecords; break;
-        case pes::PacketResult::BadHeader: ++stats.badHeaders; break;
-        case pes::PacketResult::HashFailed: return false;
+        case pes::PacketResult::MissingRecord:
+            ++stats.missingRecords;
+            break;
+        case pes::PacketResult::InvalidRecord:
+            ++stats.invalidRecords;
+            break;
+        case pes::PacketResult::BadHeader:
+            ++stats.badHeaders;
+            break;
+        case pes::PacketResult::HashFailed:
+            return false;
         }
         ++stats.packetsDropped;
         return true;
@@ -97,7 +107,8 @@ public:
 
     bool OnTruncated(uint8_t* p, size_t size, ps::OutputRun& out) {
         ++stats.truncatedUnits;
-        const bool scrambled = size >= 7 && pes::HasPesHeader(p[3]) && (p[6] & 0xC0) == 0x80 && (p[6] & pes::kScramblingBits);
+        const bool scrambled =
+            size >= 7 && pes::HasPesHeader(p[3]) && (p[6] & 0xC0) == 0x80 && (p[6] & pes::kScramblingBits);
         return scrambled || out.Add(p, size);
     }
 
@@ -147,6 +158,8 @@ void ProgramStreamDecryptor::Reset() {
     m_failed = false;
 }
 
-const DecryptStats& ProgramStreamDecryptor::Stats() const { return m_impl->Stats(); }
+const DecryptStats& ProgramStreamDecryptor::Stats() const {
+    return m_impl->Stats();
+}
 
 }  // namespace korvane::media

@@ -17,7 +17,8 @@ public:
             ++stats.unitsCopied;
             return out.Add(p, size);
         }
-        if (size < 9 || (p[6] & 0xC0) != 0x80) return Fail("a PES packet without an MPEG-2 header cannot carry the record");
+        if (size < 9 || (p[6] & 0xC0) != 0x80)
+            return Fail("a PES packet without an MPEG-2 header cannot carry the record");
         if (p[6] & pes::kScramblingBits) return Fail("a PES packet is scrambled already");
         size_t at = 0;
         pes::HeaderWalk walk = pes::FindExtension(p, size, &at);
@@ -102,6 +103,8 @@ bool ProgramStreamEncryptor::Finish(ByteSink& out) {
     return ok;
 }
 
-const EncryptStats& ProgramStreamEncryptor::Stats() const { return m_impl->stats; }
+const EncryptStats& ProgramStreamEncryptor::Stats() const {
+    return m_impl->stats;
+}
 
 }  // namespace korvane::media

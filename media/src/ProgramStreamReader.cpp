@@ -13,10 +13,14 @@ namespace {
 // code prefix that vouches for its length field.
 constexpr size_t kMaxUnit = 6 + 65535 + 3;
 
-inline bool IsStartCodePrefix(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
+inline bool IsStartCodePrefix(const uint8_t* p) {
+    return p[0] == 0 && p[1] == 0 && p[2] == 1;
+}
 
 // Start codes of the system layer (0xB9 end, 0xBA pack, 0xBB system header, then stream ids).
-inline bool IsSystemCode(uint8_t code) { return code >= 0xB9; }
+inline bool IsSystemCode(uint8_t code) {
+    return code >= 0xB9;
+}
 
 inline int64_t ReadTimestamp(const uint8_t* p) {
     return (int64_t(p[0] >> 1) & 7) << 30 | int64_t(p[1]) << 22 | int64_t(p[2] >> 1) << 15 |
@@ -44,7 +48,9 @@ size_t FindSystemStartCode(const uint8_t* p, size_t size, size_t from) {
 
 }  // namespace
 
-ProgramStreamReader::ProgramStreamReader() { m_carry.reserve(kMaxUnit + 64); }
+ProgramStreamReader::ProgramStreamReader() {
+    m_carry.reserve(kMaxUnit + 64);
+}
 
 void ProgramStreamReader::Reset() {
     m_carry.clear();
@@ -159,14 +165,14 @@ ProgramStreamReader::Parse ProgramStreamReader::ParseUnit(const uint8_t* p, size
         if (avail < 12) return atEnd ? Parse::Damaged : Parse::NeedMore;
         if ((p[4] & 0xC0) == 0x40) {
             if (avail < 14) return atEnd ? Parse::Damaged : Parse::NeedMore;
-            bool markers = (p[4] & 0x04) && (p[6] & 0x04) && (p[8] & 0x04) && (p[9] & 0x01) &&
-                           (p[12] & 0x03) == 0x03;
+            bool markers =
+                (p[4] & 0x04) && (p[6] & 0x04) && (p[8] & 0x04) && (p[9] & 0x01) && (p[12] & 0x03) == 0x03;
             if (!markers) return Parse::Damaged;
             size_t total = 14 + (p[13] & 0x07);
             if (avail < total) return atEnd ? Parse::Damaged : Parse::NeedMore;
             m_scrBase = (int64_t(p[4] >> 3) & 7) << 30 | (int64_t(p[4]) & 3) << 28 | int64_t(p[5]) << 20 |
-                       int64_t(p[6] >> 3) << 15 | (int64_t(p[6]) & 3) << 13 | int64_t(p[7]) << 5 |
-                       int64_t(p[8] >> 3);
+                        int64_t(p[6] >> 3) << 15 | (int64_t(p[6]) & 3) << 13 | int64_t(p[7]) << 5 |
+                        int64_t(p[8] >> 3);
             m_scrExtension = (p[8] & 3) << 7 | p[9] >> 1;
             *used = total;
         } else if ((p[4] & 0xF0) == 0x20) {
@@ -213,8 +219,8 @@ ProgramStreamReader::Parse ProgramStreamReader::ParseUnit(const uint8_t* p, size
     return ParsePes(p, total, atEnd, used, handler);
 }
 
-ProgramStreamReader::Parse ProgramStreamReader::ParsePes(const uint8_t* p, size_t total, bool,
-                                                         size_t* used, PacketHandler& handler) {
+ProgramStreamReader::Parse ProgramStreamReader::ParsePes(const uint8_t* p, size_t total, bool, size_t* used,
+                                                         PacketHandler& handler) {
     PesPacket packet;
     packet.key.streamId = p[3];
     packet.offset = m_unitOffset;

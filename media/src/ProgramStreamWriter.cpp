@@ -25,12 +25,16 @@ void PutTimestamp(uint8_t* q, unsigned prefix, int64_t ts) {
 
 uint32_t DefaultBufferBound(StreamKind kind) {
     switch (kind) {
-    case StreamKind::Video: return 232 * 1024;
-    case StreamKind::H264: return 1024 * 1024;  // HD levels' coded picture buffers
+    case StreamKind::Video:
+        return 232 * 1024;
+    case StreamKind::H264:
+        return 1024 * 1024;  // HD levels' coded picture buffers
     case StreamKind::MpegAudio:
     case StreamKind::Aac:
-    case StreamKind::Ac3: return 4 * 1024;
-    case StreamKind::Other: break;
+    case StreamKind::Ac3:
+        return 4 * 1024;
+    case StreamKind::Other:
+        break;
     }
     return 16 * 1024;
 }
@@ -40,8 +44,8 @@ uint32_t DefaultBufferBound(StreamKind kind) {
 struct ProgramStreamWriter::QueuedPacket {
     size_t offset = 0;  // in the stream's arena
     size_t size = 0;
-    int64_t key = 0;    // unwrapped DTS, else PTS, else the stream's last timestamp
-    uint64_t seq = 0;   // arrival order, to break ties
+    int64_t key = 0;   // unwrapped DTS, else PTS, else the stream's last timestamp
+    uint64_t seq = 0;  // arrival order, to break ties
     bool hasPts = false;
     bool hasDts = false;
     int64_t pts = 0;
@@ -53,12 +57,12 @@ struct ProgramStreamWriter::QueuedPacket {
 struct ProgramStreamWriter::Stream {
     WriterStreamConfig config;
     bool ended = false;
-    bool seen = false;          // a timestamped packet has arrived
-    int64_t lastKey = 0;        // unwrapped sort key of the last timestamped packet
+    bool seen = false;    // a timestamped packet has arrived
+    int64_t lastKey = 0;  // unwrapped sort key of the last timestamped packet
     bool haveRaw = false;
-    int64_t lastRaw = 0;        // last raw key, to follow the 33-bit wrap
+    int64_t lastRaw = 0;  // last raw key, to follow the 33-bit wrap
     std::deque<QueuedPacket> queue;
-    std::vector<uint8_t> arena; // payloads of the queued packets, in order
+    std::vector<uint8_t> arena;  // payloads of the queued packets, in order
 };
 
 ProgramStreamWriter::ProgramStreamWriter(ByteSink& sink, const WriterOptions& options)
@@ -84,7 +88,8 @@ int ProgramStreamWriter::AddStream(const WriterStreamConfig& config) {
         Fail("Stream id " + std::to_string(id) + " cannot carry an elementary stream.");
         return -1;
     }
-    if ((config.kind == StreamKind::H264 && id < 0xE0) || (config.kind == StreamKind::Aac && !(id >= 0xC0 && id <= 0xDF))) {
+    if ((config.kind == StreamKind::H264 && id < 0xE0) ||
+        (config.kind == StreamKind::Aac && !(id >= 0xC0 && id <= 0xDF))) {
         Fail("Stream id " + std::to_string(id) + " cannot carry " + StreamKindName(config.kind) + ".");
         return -1;
     }
@@ -98,14 +103,16 @@ int ProgramStreamWriter::AddStream(const WriterStreamConfig& config) {
     auto stream = std::make_unique<Stream>();
     stream->config = config;
     if (id != kPrivateStream1) stream->config.key.substreamId = 0;
-    if (stream->config.bufferBoundBytes == 0) stream->config.bufferBoundBytes = DefaultBufferBound(config.kind);
+    if (stream->config.bufferBoundBytes == 0)
+        stream->config.bufferBoundBytes = DefaultBufferBound(config.kind);
     m_streams.push_back(std::move(stream));
     return static_cast<int>(m_streams.size() - 1);
 }
 
 bool ProgramStreamWriter::WritePacket(int index, const ElementaryPacket& packet) {
     if (Failed()) return false;
-    if (index < 0 || static_cast<size_t>(index) >= m_streams.size()) return Fail("No stream has the index " + std::to_string(index) + ".");
+    if (index < 0 || static_cast<size_t>(index) >= m_streams.size())
+        return Fail("No stream has the index " + std::to_string(index) + ".");
     Stream& s = *m_streams[static_cast<size_t>(index)];
     if (s.ended || m_finished) return Fail("A packet arrived after the end of its stream.");
     m_started = true;
@@ -126,7 +133,8 @@ bool ProgramStreamWriter::WritePacket(int index, const ElementaryPacket& packet)
             m_haveReference = true;
             m_reference = raw;
         }
-        int64_t key = s.haveRaw ? s.lastKey + TimestampDelta(s.lastRaw, raw) : m_reference + TimestampDelta(m_reference, raw);
+        int64_t key = s.haveRaw ? s.lastKey + TimestampDelta(s.lastRaw, raw)
+                                : m_reference + TimestampDelta(m_reference, raw);
         s.haveRaw = true;
         s.lastRaw = raw;
         s.lastKey = key;
@@ -162,7 +170,8 @@ bool ProgramStreamWriter::WritePacket(int index, const ElementaryPacket& packet)
 
 bool ProgramStreamWriter::EndOfStream(int index) {
     if (Failed()) return false;
-    if (index < 0 || static_cast<size_t>(index) >= m_streams.size()) return Fail("No stream has the index " + std::to_string(index) + ".");
+    if (index < 0 || static_cast<size_t>(index) >= m_streams.size())
+        return Fail("No stream has the index " + std::to_string(index) + ".");
     m_streams[static_cast<size_t>(index)]->ended = true;
     return Drain(false);
 }
@@ -170,7 +179,8 @@ bool ProgramStreamWriter::EndOfStream(int index) {
 bool ProgramStreamWriter::Finish() {
     if (m_finished) return !Failed();
     if (Failed()) return false;
-    for (auto& s : m_streams) s->ended = true;
+    for (auto& s : m_streams)
+        s->ended = true;
     if (!Drain(true)) return false;
     m_finished = true;
     if (!m_systemHeaderWritten) {
@@ -221,7 +231,8 @@ bool ProgramStreamWriter::EmitFront(Stream& s) {
         size_t head = s.queue.front().offset;
         if (head >= (size_t(1) << 20) && head * 2 >= s.arena.size()) {
             s.arena.erase(s.arena.begin(), s.arena.begin() + static_cast<std::ptrdiff_t>(head));
-            for (QueuedPacket& p : s.queue) p.offset -= head;
+            for (QueuedPacket& p : s.queue)
+                p.offset -= head;
         }
     }
     return ok;
@@ -355,8 +366,10 @@ void ProgramStreamWriter::WriteSystemHeader() {
     for (const auto& s : m_streams) {
         const WriterStreamConfig& c = s->config;
         if (c.kind == StreamKind::Video || c.kind == StreamKind::H264) ++video;
-        if (c.kind == StreamKind::MpegAudio || c.kind == StreamKind::Ac3 || c.kind == StreamKind::Aac) ++audio;
-        auto same = std::find_if(bounds.begin(), bounds.end(), [&](const Bound& b) { return b.id == c.key.streamId; });
+        if (c.kind == StreamKind::MpegAudio || c.kind == StreamKind::Ac3 || c.kind == StreamKind::Aac)
+            ++audio;
+        auto same = std::find_if(bounds.begin(), bounds.end(),
+                                 [&](const Bound& b) { return b.id == c.key.streamId; });
         if (same == bounds.end()) {
             bounds.push_back({c.key.streamId, c.bufferBoundBytes});
         } else {

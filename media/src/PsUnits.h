@@ -139,8 +139,10 @@ public:
         bool ok = true;
         if (!m_carry.empty()) {
             UnitProbe u = ProbeUnit(m_carry.data(), m_carry.size());
-            if (u.kind == UnitProbe::Unit && m_carry.size() >= 6) ok = handler.OnTruncated(m_carry.data(), m_carry.size(), out);
-            else Skip(m_carry.size(), handler);
+            if (u.kind == UnitProbe::Unit && m_carry.size() >= 6)
+                ok = handler.OnTruncated(m_carry.data(), m_carry.size(), out);
+            else
+                Skip(m_carry.size(), handler);
             m_carry.clear();
         }
         return ok && out.Flush();

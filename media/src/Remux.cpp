@@ -114,7 +114,9 @@ public:
         else
             m_ps.reset(new ProgramStreamDecryptor(keys));
     }
-    bool Feed(uint8_t* data, size_t size, ByteSink& out) { return m_ts ? m_ts->Feed(data, size, out) : m_ps->Feed(data, size, out); }
+    bool Feed(uint8_t* data, size_t size, ByteSink& out) {
+        return m_ts ? m_ts->Feed(data, size, out) : m_ps->Feed(data, size, out);
+    }
     bool Finish(ByteSink& out) { return m_ts ? m_ts->Finish(out) : m_ps->Finish(out); }
     void Reset() { m_ts ? m_ts->Reset() : m_ps->Reset(); }
     const DecryptStats& Stats() const { return m_ts ? m_ts->Stats() : m_ps->Stats(); }
@@ -134,7 +136,8 @@ bool RemuxProgramStream(ByteSource& source, uint64_t offset, ByteSink& sink, Rem
 bool RemuxPayload(ByteSource& source, uint64_t offset, PayloadKind kind, ByteSink& sink, RemuxStats* stats,
                   std::string* error, const RemuxOptions& options) {
     const bool transport = kind == PayloadKind::TransportStream;
-    const char* readFailed = transport ? "The transport stream could not be read." : "The program stream could not be read.";
+    const char* readFailed =
+        transport ? "The transport stream could not be read." : "The program stream could not be read.";
     RemuxStats local;
     RemuxStats& st = stats ? *stats : local;
     st = RemuxStats{};
@@ -154,8 +157,10 @@ bool RemuxPayload(ByteSource& source, uint64_t offset, PayloadKind kind, ByteSin
     for (size_t done = 0; done < window;) {
         size_t want = std::min(chunk, window - done);
         if (source.ReadAt(offset + done, buffer.Data(), want) != want) return fail(readFailed);
-        if (decryptor) decryptor->Feed(buffer.Data(), want, proberSink);
-        else prober.Feed(buffer.Data(), want);
+        if (decryptor)
+            decryptor->Feed(buffer.Data(), want, proberSink);
+        else
+            prober.Feed(buffer.Data(), want);
         done += want;
     }
     ProbeResult probe = prober.Finish();
@@ -180,7 +185,8 @@ bool RemuxPayload(ByteSource& source, uint64_t offset, PayloadKind kind, ByteSin
         size_t got = source.ReadAt(offset + pos, buffer.Data(), want);
         if (got != want) return fail(readFailed);
         pos += got;
-        bool more = decryptor ? decryptor->Feed(buffer.Data(), got, reader) : reader.Write(buffer.Data(), got);
+        bool more =
+            decryptor ? decryptor->Feed(buffer.Data(), got, reader) : reader.Write(buffer.Data(), got);
         if (!more) break;
     }
     if (decryptor) {

@@ -8,9 +8,12 @@ namespace korvane::media {
 
 const char* PayloadKindName(PayloadKind kind) {
     switch (kind) {
-    case PayloadKind::ProgramStream: return "program stream";
-    case PayloadKind::TransportStream: return "transport stream";
-    case PayloadKind::Unknown: break;
+    case PayloadKind::ProgramStream:
+        return "program stream";
+    case PayloadKind::TransportStream:
+        return "transport stream";
+    case PayloadKind::Unknown:
+        break;
     }
     return "unknown";
 }
@@ -132,11 +135,15 @@ ProbeResult StreamProber::Finish() {
     auto rank = [](StreamKind k) {
         switch (k) {
         case StreamKind::Video:
-        case StreamKind::H264: return 0;
+        case StreamKind::H264:
+            return 0;
         case StreamKind::MpegAudio:
-        case StreamKind::Aac: return 1;
-        case StreamKind::Ac3: return 2;
-        case StreamKind::Other: break;
+        case StreamKind::Aac:
+            return 1;
+        case StreamKind::Ac3:
+            return 2;
+        case StreamKind::Other:
+            break;
         }
         return 3;
     };

@@ -15,7 +15,9 @@ namespace {
 // it would only exhaust memory.
 constexpr uint64_t kMaxChunkData = uint64_t(16) << 20;
 
-inline uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+inline uint16_t Be16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
 inline uint32_t Be32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
@@ -87,21 +89,32 @@ int FindFittingKey(const std::vector<std::string>& candidates, const uint8_t* wi
 
 const char* TivoStatusName(TivoStatus status) {
     switch (status) {
-    case TivoStatus::Ok: return "ok";
-    case TivoStatus::ReadFailed: return "read failed";
-    case TivoStatus::NotTivo: return "not a TiVo file";
-    case TivoStatus::TruncatedHeader: return "truncated header";
-    case TivoStatus::BadChunk: return "bad chunk";
-    case TivoStatus::UnknownChunkType: return "unknown chunk type";
-    case TivoStatus::ChunkPastMpegOffset: return "chunk past the MPEG offset";
-    case TivoStatus::OffsetBeyondEnd: return "MPEG offset beyond the end of the file";
-    case TivoStatus::EmptyPayload: return "empty MPEG payload";
-    case TivoStatus::UnknownPayloadKind: return "unknown payload kind";
+    case TivoStatus::Ok:
+        return "ok";
+    case TivoStatus::ReadFailed:
+        return "read failed";
+    case TivoStatus::NotTivo:
+        return "not a TiVo file";
+    case TivoStatus::TruncatedHeader:
+        return "truncated header";
+    case TivoStatus::BadChunk:
+        return "bad chunk";
+    case TivoStatus::UnknownChunkType:
+        return "unknown chunk type";
+    case TivoStatus::ChunkPastMpegOffset:
+        return "chunk past the MPEG offset";
+    case TivoStatus::OffsetBeyondEnd:
+        return "MPEG offset beyond the end of the file";
+    case TivoStatus::EmptyPayload:
+        return "empty MPEG payload";
+    case TivoStatus::UnknownPayloadKind:
+        return "unknown payload kind";
     }
     return "unknown status";
 }
 
-TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, const TivoParseOptions& options) {
+TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error,
+                     const TivoParseOptions& options) {
     *file = TivoFile{};
     file->fileSize = source.Size();
     uint8_t head[kTivoHeaderSize];
@@ -110,9 +123,10 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
     if (std::memcmp(head, "TiVo", std::min<size_t>(got, 4)) != 0 || got == 0)
         return Fail(TivoStatus::NotTivo, "Not a TiVo file: it does not start with \"TiVo\".", error);
     if (got < kTivoHeaderSize)
-        return Fail(TivoStatus::TruncatedHeader,
-                    "Truncated TiVo header: the file has " + std::to_string(got) + " bytes, the header needs 16.",
-                    error);
+        return Fail(
+            TivoStatus::TruncatedHeader,
+            "Truncated TiVo header: the file has " + std::to_string(got) + " bytes, the header needs 16.",
+            error);
     TivoHeader& h = file->header;
     h.reserved4 = Be16(head + 4);
     h.flags = Be16(head + 6);
@@ -127,7 +141,8 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
                     error);
     if (h.mpegOffset < kTivoHeaderSize)
         return Fail(TivoStatus::ChunkPastMpegOffset,
-                    "The MPEG offset " + std::to_string(h.mpegOffset) + " lies inside the 16-byte header.", error);
+                    "The MPEG offset " + std::to_string(h.mpegOffset) + " lies inside the 16-byte header.",
+                    error);
 
     uint64_t pos = kTivoHeaderSize;
     for (unsigned i = 0; i < h.chunkCount; ++i) {
@@ -149,24 +164,28 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
         chunk.fileOffset = pos;
         if (uint64_t(chunk.chunkSize) < kTivoChunkHeaderSize + uint64_t(chunk.dataSize))
             return Fail(TivoStatus::BadChunk,
-                        which + " is smaller (" + std::to_string(chunk.chunkSize) + " bytes) than its header and " +
-                            std::to_string(chunk.dataSize) + " bytes of data.",
+                        which + " is smaller (" + std::to_string(chunk.chunkSize) +
+                            " bytes) than its header and " + std::to_string(chunk.dataSize) +
+                            " bytes of data.",
                         error);
         if (chunk.type != kTivoChunkPlainXml && chunk.type != kTivoChunkEncryptedXml)
             return Fail(TivoStatus::UnknownChunkType,
                         which + " has the unknown type " + std::to_string(chunk.type) + ".", error);
         if (pos + chunk.chunkSize > h.mpegOffset)
             return Fail(TivoStatus::ChunkPastMpegOffset,
-                        which + " (" + std::to_string(chunk.chunkSize) + " bytes at offset " + std::to_string(pos) +
-                            ") runs past the MPEG offset " + std::to_string(h.mpegOffset) + ".",
+                        which + " (" + std::to_string(chunk.chunkSize) + " bytes at offset " +
+                            std::to_string(pos) + ") runs past the MPEG offset " +
+                            std::to_string(h.mpegOffset) + ".",
                         error);
         if (chunk.dataSize > kMaxChunkData)
             return Fail(TivoStatus::BadChunk,
-                        which + " claims " + std::to_string(chunk.dataSize) + " bytes of data, far more than metadata needs.",
+                        which + " claims " + std::to_string(chunk.dataSize) +
+                            " bytes of data, far more than metadata needs.",
                         error);
         if (options.readChunkData && chunk.dataSize != 0) {
             chunk.data.resize(chunk.dataSize);
-            if (source.ReadAt(pos + kTivoChunkHeaderSize, chunk.data.data(), chunk.dataSize) != chunk.dataSize)
+            if (source.ReadAt(pos + kTivoChunkHeaderSize, chunk.data.data(), chunk.dataSize) !=
+                chunk.dataSize)
                 return Fail(source.Failed() ? TivoStatus::ReadFailed : TivoStatus::TruncatedHeader,
                             which + ": its data could not be read.", error);
         }
@@ -178,18 +197,22 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
     file->payloadSize = file->fileSize - h.mpegOffset;
     if (file->payloadSize == 0)
         return Fail(TivoStatus::EmptyPayload,
-                    "The file ends at the MPEG offset " + std::to_string(h.mpegOffset) + ": there is no MPEG payload.",
+                    "The file ends at the MPEG offset " + std::to_string(h.mpegOffset) +
+                        ": there is no MPEG payload.",
                     error);
 
-    size_t window = static_cast<size_t>(std::min<uint64_t>(file->payloadSize, std::max<size_t>(options.probeBytes, 4096)));
+    size_t window = static_cast<size_t>(
+        std::min<uint64_t>(file->payloadSize, std::max<size_t>(options.probeBytes, 4096)));
     std::unique_ptr<uint8_t[]> probe(new uint8_t[window]);
     size_t read = source.ReadAt(file->payloadOffset, probe.get(), window);
-    if (read != window) return Fail(TivoStatus::ReadFailed, "The start of the MPEG payload could not be read.", error);
+    if (read != window)
+        return Fail(TivoStatus::ReadFailed, "The start of the MPEG payload could not be read.", error);
     PayloadSniff sniff = SniffPayload(probe.get(), window);
     if (sniff.kind == PayloadKind::Unknown)
         return Fail(TivoStatus::UnknownPayloadKind,
                     "The payload at offset " + std::to_string(file->payloadOffset) +
-                        " is neither an MPEG program stream (no pack header) nor a transport stream (no 0x47 every 188 bytes).",
+                        " is neither an MPEG program stream (no pack header) nor a transport stream (no 0x47 "
+                        "every 188 bytes).",
                     error);
     file->payloadKind = sniff.kind;
     file->payloadSyncOffset = sniff.syncOffset;
@@ -201,7 +224,8 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
             int fits = FindFittingKey(options.mediaAccessKeys, probe.get(), window, *file, &keys);
             if (fits >= 0) {
                 if (!ProbeDecryptedWindow(probe.get(), window, keys, file))
-                    return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
+                    return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.",
+                                error);
                 file->keyIndex = fits;
             }
         }
@@ -214,11 +238,12 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error, con
         for (size_t i = 0; file->scrambled && i < options.mediaAccessKeys.size(); ++i) {
             std::string mak;
             TivoKeys keys;
-            if (!NormalizeMediaAccessKey(options.mediaAccessKeys[i], &mak) || !DeriveTivoKeys(mak, *file, &keys) ||
-                CheckKeyByMetadata(*file, keys).fit != KeyFit::Fits)
+            if (!NormalizeMediaAccessKey(options.mediaAccessKeys[i], &mak) ||
+                !DeriveTivoKeys(mak, *file, &keys) || CheckKeyByMetadata(*file, keys).fit != KeyFit::Fits)
                 continue;
             if (!ProbeDecryptedTsWindow(probe.get(), window, keys, file))
-                return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
+                return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.",
+                            error);
             file->keyIndex = static_cast<int>(i);
             break;
         }
@@ -259,13 +284,15 @@ TivoStatus ProbeDecryptedPieces(ByteSource& source, const TivoKeys& keys, size_t
 
 TivoStatus ProbeDecryptedPayload(ByteSource& source, const TivoKeys& keys, TivoFile* file, std::string* error,
                                  size_t probeBytes) {
-    size_t window = static_cast<size_t>(std::min<uint64_t>(file->payloadSize, std::max<size_t>(probeBytes, 4096)));
+    size_t window =
+        static_cast<size_t>(std::min<uint64_t>(file->payloadSize, std::max<size_t>(probeBytes, 4096)));
     if (file->payloadKind == PayloadKind::TransportStream)
         return ProbeDecryptedPieces<TransportStreamDecryptor>(source, keys, window, file, error);
     return ProbeDecryptedPieces<ProgramStreamDecryptor>(source, keys, window, file, error);
 }
 
-TivoStatus ParseTivoFile(const std::string& path, TivoFile* file, std::string* error, const TivoParseOptions& options) {
+TivoStatus ParseTivoFile(const std::string& path, TivoFile* file, std::string* error,
+                         const TivoParseOptions& options) {
     FileByteSource source;
     std::string text;
     if (!source.Open(path, &text)) {

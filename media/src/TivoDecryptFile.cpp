@@ -12,8 +12,9 @@ namespace {
 // The payload from the file's MPEG offset through the decryptor into the output; the output
 // goes again when anything fails.
 template <class Decryptor>
-bool DecryptPayload(FileByteSource& in, const TivoFile& file, const TivoKeys& keys, const std::string& inputPath,
-                    const std::string& outputPath, DecryptStats* stats, std::string* error) {
+bool DecryptPayload(FileByteSource& in, const TivoFile& file, const TivoKeys& keys,
+                    const std::string& inputPath, const std::string& outputPath, DecryptStats* stats,
+                    std::string* error) {
     FileByteSink out;
     if (!out.Open(outputPath, error)) return false;
     Decryptor decryptor(keys);
@@ -33,7 +34,7 @@ bool DecryptPayload(FileByteSource& in, const TivoFile& file, const TivoKeys& ke
     if (stats) *stats = decryptor.Stats();
     if (!ok || readFailed || !closed) {
         if (error)
-            *error = readFailed ? "Cannot read \"" + inputPath + "\"."
+            *error = readFailed            ? "Cannot read \"" + inputPath + "\"."
                      : !closeError.empty() ? closeError
                                            : "Cannot write \"" + outputPath + "\".";
         std::remove(outputPath.c_str());
@@ -44,8 +45,8 @@ bool DecryptPayload(FileByteSource& in, const TivoFile& file, const TivoKeys& ke
 
 }  // namespace
 
-bool DecryptTivoFile(const std::string& inputPath, const std::string& outputPath, const std::string& mediaAccessKey,
-                     DecryptStats* stats, std::string* error) {
+bool DecryptTivoFile(const std::string& inputPath, const std::string& outputPath,
+                     const std::string& mediaAccessKey, DecryptStats* stats, std::string* error) {
     std::string mak;
     if (!NormalizeMediaAccessKey(mediaAccessKey, &mak)) {
         if (error) *error = "The Media Access Key must be 10 digits.";
@@ -74,8 +75,9 @@ bool DecryptTivoFile(const std::string& inputPath, const std::string& outputPath
         return false;
     }
 
-    return transport ? DecryptPayload<TransportStreamDecryptor>(in, file, keys, inputPath, outputPath, stats, error)
-                     : DecryptPayload<ProgramStreamDecryptor>(in, file, keys, inputPath, outputPath, stats, error);
+    return transport
+               ? DecryptPayload<TransportStreamDecryptor>(in, file, keys, inputPath, outputPath, stats, error)
+               : DecryptPayload<ProgramStreamDecryptor>(in, file, keys, inputPath, outputPath, stats, error);
 }
 
 }  // namespace korvane::media

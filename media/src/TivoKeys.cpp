@@ -32,8 +32,8 @@ bool DeriveTivoKeys(const std::string& mak, const uint8_t* licenseData, size_t l
 
     static const char kPrefix[] = "tivo:TiVo DVR:";
     uint8_t md5[kMd5Size];
-    if (!ComputeHash(HashAlgorithm::Md5, {{reinterpret_cast<const uint8_t*>(kPrefix), sizeof kPrefix - 1}, makView},
-                     md5))
+    if (!ComputeHash(HashAlgorithm::Md5,
+                     {{reinterpret_cast<const uint8_t*>(kPrefix), sizeof kPrefix - 1}, makView}, md5))
         return false;
     static const char kHex[] = "0123456789abcdef";
     uint8_t hex[2 * kMd5Size];
@@ -69,7 +69,9 @@ bool InitKeystream(TuringKeystream& keystream, const uint8_t* baseKey, uint8_t s
            keystream.Init(cipher.key, sizeof cipher.key, cipher.iv, sizeof cipher.iv);
 }
 
-KeystreamSet::KeystreamSet(const uint8_t* baseKey) { std::memcpy(m_baseKey, baseKey, sizeof m_baseKey); }
+KeystreamSet::KeystreamSet(const uint8_t* baseKey) {
+    std::memcpy(m_baseKey, baseKey, sizeof m_baseKey);
+}
 
 KeystreamSet::~KeystreamSet() = default;
 

@@ -12,7 +12,8 @@ namespace korvane::media {
 bool LooksLikeXml(const uint8_t* data, size_t size) {
     size_t i = 0;
     if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) i = 3;  // UTF-8 byte order mark
-    while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n')) ++i;
+    while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n'))
+        ++i;
     if (i >= size || data[i] != '<') return false;
     // A wrong key makes noise: one byte in about 256 would pass the '<' alone, but 64 text
     // bytes in a row by chance are out of the question.
@@ -45,9 +46,12 @@ bool DecryptMetadataChunk(const TivoKeys& keys, const TivoChunk& chunk, std::str
 
 const char* KeyFitName(KeyFit fit) {
     switch (fit) {
-    case KeyFit::Fits: return "fits";
-    case KeyFit::Wrong: return "wrong";
-    case KeyFit::Undecided: return "undecided";
+    case KeyFit::Fits:
+        return "fits";
+    case KeyFit::Wrong:
+        return "wrong";
+    case KeyFit::Undecided:
+        return "undecided";
     }
     return "unknown";
 }
@@ -134,7 +138,8 @@ KeyFit CheckKeyByVideo(uint8_t* window, size_t size, const TivoKeys& keys) {
 
 KeyCheck CheckKey(ByteSource& source, const TivoFile& file, const TivoKeys& keys, size_t probeBytes) {
     KeyCheck check = CheckKeyByMetadata(file, keys);
-    if (check.basis == KeyCheckBasis::Metadata || file.payloadKind != PayloadKind::ProgramStream) return check;
+    if (check.basis == KeyCheckBasis::Metadata || file.payloadKind != PayloadKind::ProgramStream)
+        return check;
     size_t window = static_cast<size_t>(std::min<uint64_t>(file.payloadSize, probeBytes));
     std::unique_ptr<uint8_t[]> bytes(new uint8_t[window ? window : 1]);
     if (source.ReadAt(file.payloadOffset, bytes.get(), window) != window) return check;

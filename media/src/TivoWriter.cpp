@@ -16,11 +16,20 @@ std::string Escape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -37,7 +46,8 @@ void PutBe32(std::vector<uint8_t>& out, uint32_t v) {
 }
 
 // Appends the chunk and returns the offset of its data within out.
-size_t AppendChunk(std::vector<uint8_t>& out, uint16_t id, const std::string& xml, uint16_t type = kTivoChunkPlainXml) {
+size_t AppendChunk(std::vector<uint8_t>& out, uint16_t id, const std::string& xml,
+                   uint16_t type = kTivoChunkPlainXml) {
     uint32_t dataSize = static_cast<uint32_t>(xml.size());
     uint32_t chunkSize = (static_cast<uint32_t>(kTivoChunkHeaderSize) + dataSize + 3) & ~3u;
     PutBe32(out, chunkSize);
@@ -61,7 +71,8 @@ std::string RandomSalt() {
     std::random_device random;
     static const char kHex[] = "0123456789abcdef";
     std::string salt;
-    for (int i = 0; i < 32; ++i) salt += kHex[random() & 0x0F];
+    for (int i = 0; i < 32; ++i)
+        salt += kHex[random() & 0x0F];
     return salt;
 }
 
@@ -70,8 +81,11 @@ std::string LicenseXml(const std::string& salt = "000000000000000000000000000000
            "<license xmlns=\"http://www.tivo.com/developer/xml/license-1.0\">"
            "<notice>Made by Korvane for testing; not a recording.</notice>"
            "<date>2026-01-01T00:00:00Z</date>"
-           "<fingerprint>00000000000000000000000000000000000000000000000000000000000000000000000000000000</fingerprint>"
-           "<salt>" + salt + "</salt>"
+           "<fingerprint>00000000000000000000000000000000000000000000000000000000000000000000000000000000</"
+           "fingerprint>"
+           "<salt>" +
+           salt +
+           "</salt>"
            "</license>\n";
 }
 
@@ -80,15 +94,24 @@ std::string ShowingXml(const TivoWrapOptions& o, bool withSeriesId) {
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
         "<TvBusMarshalledStruct:TvBusEnvelope xmlns:xs=\"http://www.w3.org/2001/XMLSchema-instance\" "
         "xmlns:TvBusMarshalledStruct=\"http://tivo.com/developer/xml/idl/TvBusMarshalledStruct\" "
-        "xs:schemaLocation=\"http://tivo.com/developer/xml/idl/TvBusMarshalledStruct TvBusMarshalledStruct.xsd\" "
+        "xs:schemaLocation=\"http://tivo.com/developer/xml/idl/TvBusMarshalledStruct "
+        "TvBusMarshalledStruct.xsd\" "
         "xs:type=\"TvBusMarshalledStruct:TvBusEnvelope\">"
         "<showing><program>"
-        "<title>" + Escape(o.title) + "</title>"
-        "<episodeTitle>" + Escape(o.episode) + "</episodeTitle>"
-        "<description>" + Escape(o.description) + "</description>";
+        "<title>" +
+        Escape(o.title) +
+        "</title>"
+        "<episodeTitle>" +
+        Escape(o.episode) +
+        "</episodeTitle>"
+        "<description>" +
+        Escape(o.description) + "</description>";
     if (withSeriesId) xml += "<series><uniqueId>SH0000000000</uniqueId></series>";
-    xml += "</program><channel><callsign>" + Escape(o.channel) + "</callsign></channel>"
-           "<time>" + Escape(o.recordingTime) + "</time></showing>"
+    xml += "</program><channel><callsign>" + Escape(o.channel) +
+           "</callsign></channel>"
+           "<time>" +
+           Escape(o.recordingTime) +
+           "</time></showing>"
            "</TvBusMarshalledStruct:TvBusEnvelope>\n";
     return xml;
 }
@@ -121,7 +144,8 @@ std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& 
     count += 2;
     if (encrypt) {
         for (int i = 0; i < 2; ++i)
-            if (!CryptMetadata(derived, kTivoHeaderSize + dataAt[i], chunks.data() + dataAt[i], metadata[i].size()))
+            if (!CryptMetadata(derived, kTivoHeaderSize + dataAt[i], chunks.data() + dataAt[i],
+                               metadata[i].size()))
                 return {};
         if (keys) *keys = derived;
     }
@@ -132,7 +156,8 @@ std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& 
     if (offset < options.minimumOffset) offset = options.minimumOffset;
 
     std::vector<uint8_t> head;
-    for (char c : {'T', 'i', 'V', 'o'}) head.push_back(static_cast<uint8_t>(c));
+    for (char c : {'T', 'i', 'V', 'o'})
+        head.push_back(static_cast<uint8_t>(c));
     PutBe16(head, 0);
     PutBe16(head, static_cast<uint16_t>((options.otherFlags & ~kTivoFlagTransportStream) |
                                         (transportStream ? kTivoFlagTransportStream : 0)));
@@ -207,7 +232,10 @@ bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath,
     }
     std::string closeError;
     if (!out.Close(&closeError) || !ok) {
-        if (error) *error = !failure.empty() ? failure : !closeError.empty() ? closeError : "Cannot write \"" + outputPath + "\".";
+        if (error)
+            *error = !failure.empty()      ? failure
+                     : !closeError.empty() ? closeError
+                                           : "Cannot write \"" + outputPath + "\".";
         std::remove(outputPath.c_str());
         return false;
     }

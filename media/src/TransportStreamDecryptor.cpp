@@ -24,18 +24,20 @@ constexpr size_t kKeyEntrySize = 20;
 
 struct PidState {
     uint8_t streamType = 0;
-    bool listed = false;       // in the current PMT
-    bool hasRecord = false;    // a key record has come for this PID
+    bool listed = false;     // in the current PMT
+    bool hasRecord = false;  // a key record has come for this PID
     uint8_t streamId = 0;
     uint32_t block = 0;
-    ts::PesWalk walk;          // where the clear part of its current PES ends
+    ts::PesWalk walk;  // where the clear part of its current PES ends
 };
 
 }  // namespace
 
 class TransportStreamDecryptor::Impl {
 public:
-    explicit Impl(const TivoKeys& keys) : m_keystreams(keys.media), m_pids(kPidCount) { m_carry.reserve(4 * kPacket); }
+    explicit Impl(const TivoKeys& keys) : m_keystreams(keys.media), m_pids(kPidCount) {
+        m_carry.reserve(4 * kPacket);
+    }
 
     // A recording uses a handful of the 8192 PIDs: their states are made on first use, which
     // keeps a megabyte of untouched state out of the process's working set.
@@ -47,7 +49,8 @@ public:
 
     void Reset() {
         m_keystreams.Reset();
-        for (auto& p : m_pids) p.reset();
+        for (auto& p : m_pids)
+            p.reset();
         m_carry.clear();
         m_locked = false;
         m_inDamage = false;
@@ -178,9 +181,12 @@ private:
                 return false;  // of no use once decrypted
             }
             ++m_stats.packetsClear;
-            if (pid == 0 && start) Pat(q, n);
-            else if (pid == m_pmtPid && start) Pmt(q, n);
-            else if (start && m_pids[pid]) m_pids[pid]->walk.region = ts::Region::Encrypted;  // a clear PES: nothing to walk
+            if (pid == 0 && start)
+                Pat(q, n);
+            else if (pid == m_pmtPid && start)
+                Pmt(q, n);
+            else if (start && m_pids[pid])
+                m_pids[pid]->walk.region = ts::Region::Encrypted;  // a clear PES: nothing to walk
             return true;
         }
         PidState& s = State(pid);
@@ -218,7 +224,8 @@ private:
                 havePeek = true;
             }
             if (ts::LooksLikeClearHeaderCode(at, avail)) return 1;
-            if (ts::LooksLikeSliceCode(at, avail, peek, 2) || ts::LooksLikeSliceCode(at, avail, peek, 3)) return -1;
+            if (ts::LooksLikeSliceCode(at, avail, peek, 2) || ts::LooksLikeSliceCode(at, avail, peek, 3))
+                return -1;
             return 0;
         });
     }
@@ -282,7 +289,8 @@ private:
         s[1] = static_cast<uint8_t>((s[1] & 0xF0) | (length >> 8));
         s[2] = static_cast<uint8_t>(length);
         uint32_t crc = MpegCrc32(s, kept);
-        for (int k = 0; k < 4; ++k) s[kept + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
+        for (int k = 0; k < 4; ++k)
+            s[kept + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
         std::memset(s + kept + 4, 0xFF, static_cast<size_t>(q + n - (s + kept + 4)));
     }
 
@@ -321,13 +329,23 @@ private:
 TransportStreamDecryptor::TransportStreamDecryptor(const TivoKeys& keys) : m_impl(new Impl(keys)) {}
 TransportStreamDecryptor::~TransportStreamDecryptor() = default;
 
-bool TransportStreamDecryptor::Feed(uint8_t* data, size_t size, ByteSink& out) { return m_impl->Feed(data, size, out); }
-bool TransportStreamDecryptor::Finish(ByteSink& out) { return m_impl->Finish(out); }
-void TransportStreamDecryptor::Reset() { m_impl->Reset(); }
-bool TransportStreamDecryptor::Failed() const { return m_impl->m_failed; }
+bool TransportStreamDecryptor::Feed(uint8_t* data, size_t size, ByteSink& out) {
+    return m_impl->Feed(data, size, out);
+}
+bool TransportStreamDecryptor::Finish(ByteSink& out) {
+    return m_impl->Finish(out);
+}
+void TransportStreamDecryptor::Reset() {
+    m_impl->Reset();
+}
+bool TransportStreamDecryptor::Failed() const {
+    return m_impl->m_failed;
+}
 const DecryptStats& TransportStreamDecryptor::Stats() const {
     return m_impl->m_stats;
 }
-uint64_t TransportStreamDecryptor::KeyPackets() const { return m_impl->m_keyPackets; }
+uint64_t TransportStreamDecryptor::KeyPackets() const {
+    return m_impl->m_keyPackets;
+}
 
 }  // namespace korvane::media

@@ -18,13 +18,13 @@ constexpr size_t kEntriesPerKeyPacket = (kPacket - 4 - 10) / 20;
 
 struct PidState {
     uint8_t streamType = 0;
-    bool scrambled = false;   // an audio or video PID of the PMT
-    bool announced = false;   // its record has gone out in a key packet
+    bool scrambled = false;  // an audio or video PID of the PMT
+    bool announced = false;  // its record has gone out in a key packet
     uint8_t streamId = 0;
     uint32_t block = 0;
-    uint64_t packets = 0;     // of its packets scrambled in the current block
-    ts::PesWalk plain;        // the clear part as the plaintext shows it
-    ts::PesWalk check;        // and as the decryptor will find it in the output
+    uint64_t packets = 0;  // of its packets scrambled in the current block
+    ts::PesWalk plain;     // the clear part as the plaintext shows it
+    ts::PesWalk check;     // and as the decryptor will find it in the output
 };
 
 bool IsAudioOrVideo(uint8_t type) {
@@ -37,8 +37,10 @@ bool IsAudioOrVideo(uint8_t type) {
     case kTsTypeAacAdts:
     case kTsTypeAc3:
     case kTsTypeEac3:
-    case kTsTypePrivatePes: return true;
-    default: return false;
+    case kTsTypePrivatePes:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -46,11 +48,14 @@ uint8_t StreamIdFor(uint8_t type) {
     switch (type) {
     case kTsTypeMpeg1Video:
     case kTsTypeMpeg2Video:
-    case kTsTypeH264: return 0xE0;
+    case kTsTypeH264:
+        return 0xE0;
     case kTsTypeMpeg1Audio:
     case kTsTypeMpeg2Audio:
-    case kTsTypeAacAdts: return 0xC0;
-    default: return 0xBD;
+    case kTsTypeAacAdts:
+        return 0xC0;
+    default:
+        return 0xBD;
     }
 }
 
@@ -76,7 +81,8 @@ public:
                 m_carry.clear();
             }
         }
-        for (; m_error.empty() && pos + kPacket <= size; pos += kPacket) Packet(data + pos);
+        for (; m_error.empty() && pos + kPacket <= size; pos += kPacket)
+            Packet(data + pos);
         if (m_error.empty() && pos < size) m_carry.assign(data + pos, data + size);
         return Flush(out);
     }
@@ -97,7 +103,8 @@ private:
 
     bool Flush(ByteSink& out) {
         if (!m_pending.empty() && m_error.empty()) {
-            if (!out.Write(m_pending.data(), m_pending.size())) Fail("The encrypted stream could not be written.");
+            if (!out.Write(m_pending.data(), m_pending.size()))
+                Fail("The encrypted stream could not be written.");
             m_stats.bytesOut += m_pending.size();
         }
         m_pending.clear();
@@ -107,7 +114,8 @@ private:
     void Emit(const uint8_t* p) { m_pending.insert(m_pending.end(), p, p + kPacket); }
 
     void Packet(uint8_t* p) {
-        if (p[0] != kTsSyncByte) return Fail("The input is no sequence of whole 188-byte transport stream packets.");
+        if (p[0] != kTsSyncByte)
+            return Fail("The input is no sequence of whole 188-byte transport stream packets.");
         const uint16_t pid = static_cast<uint16_t>((p[1] & 0x1F) << 8 | p[2]);
         const bool start = (p[1] & 0x40) != 0;
         const unsigned adaptation = (p[3] >> 4) & 3;
@@ -143,7 +151,8 @@ private:
             s.plain.StartPes();
             s.check.StartPes();
         }
-        s.plain.mpeg2Video = s.check.mpeg2Video = s.streamType == kTsTypeMpeg1Video || s.streamType == kTsTypeMpeg2Video;
+        s.plain.mpeg2Video = s.check.mpeg2Video =
+            s.streamType == kTsTypeMpeg1Video || s.streamType == kTsTypeMpeg2Video;
         uint8_t peek[5];
         TuringKeystream ahead = *ks;
         ahead.Generate(peek, sizeof peek);
@@ -151,7 +160,8 @@ private:
         // decryptor cannot tell it from a header's); a slice's then starts at its last byte.
         size_t clear = ts::ClearPrefix(s.plain, q, n, [](const uint8_t* b, size_t avail) {
             if (ts::LooksLikeClearHeaderCode(b, avail)) return 1;
-            if (ts::LooksLikeSliceCode(b, avail, nullptr, 2) || ts::LooksLikeSliceCode(b, avail, nullptr, 3)) return -1;
+            if (ts::LooksLikeSliceCode(b, avail, nullptr, 2) || ts::LooksLikeSliceCode(b, avail, nullptr, 3))
+                return -1;
             return 0;
         });
         ks->Xor(q + clear, n - clear);
@@ -159,7 +169,8 @@ private:
         // The decryptor decides on what it receives: it must find the same clear part.
         size_t found = ts::ClearPrefix(s.check, q, n, [&](const uint8_t* b, size_t avail) {
             if (ts::LooksLikeClearHeaderCode(b, avail)) return 1;
-            if (ts::LooksLikeSliceCode(b, avail, peek, 2) || ts::LooksLikeSliceCode(b, avail, peek, 3)) return -1;
+            if (ts::LooksLikeSliceCode(b, avail, peek, 2) || ts::LooksLikeSliceCode(b, avail, peek, 3))
+                return -1;
             return 0;
         });
         if (found != clear)
@@ -220,7 +231,8 @@ private:
         }
         if (m_keyPid == kNoPid) {
             m_keyPid = 0x0FF0;
-            while (used[m_keyPid] || m_keyPid == m_pmtPid) --m_keyPid;
+            while (used[m_keyPid] || m_keyPid == m_pmtPid)
+                --m_keyPid;
         }
         uint8_t* fill = s + size;
         uint8_t* stop = q + n;
@@ -239,7 +251,8 @@ private:
         s[1] = static_cast<uint8_t>((s[1] & 0xF0) | (length >> 8));
         s[2] = static_cast<uint8_t>(length);
         uint32_t crc = MpegCrc32(s, end + 5);
-        for (int k = 0; k < 4; ++k) s[end + 5 + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
+        for (int k = 0; k < 4; ++k)
+            s[end + 5 + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
         return true;
     }
 
@@ -293,9 +306,17 @@ private:
 TransportStreamEncryptor::TransportStreamEncryptor(const TivoKeys& keys, const EncryptOptions& options)
     : m_impl(new Impl(keys, options)) {}
 TransportStreamEncryptor::~TransportStreamEncryptor() = default;
-bool TransportStreamEncryptor::Feed(uint8_t* data, size_t size, ByteSink& out) { return m_impl->Feed(data, size, out); }
-bool TransportStreamEncryptor::Finish(ByteSink& out) { return m_impl->Finish(out); }
-const std::string& TransportStreamEncryptor::ErrorText() const { return m_impl->m_error; }
-const EncryptStats& TransportStreamEncryptor::Stats() const { return m_impl->m_stats; }
+bool TransportStreamEncryptor::Feed(uint8_t* data, size_t size, ByteSink& out) {
+    return m_impl->Feed(data, size, out);
+}
+bool TransportStreamEncryptor::Finish(ByteSink& out) {
+    return m_impl->Finish(out);
+}
+const std::string& TransportStreamEncryptor::ErrorText() const {
+    return m_impl->m_error;
+}
+const EncryptStats& TransportStreamEncryptor::Stats() const {
+    return m_impl->m_stats;
+}
 
 }  // namespace korvane::media

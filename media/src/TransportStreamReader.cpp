@@ -23,39 +23,58 @@ inline int64_t ReadTimestamp(const uint8_t* p) {
 StreamKind ClassifyTsStream(uint8_t streamType, bool ac3Descriptor) {
     switch (streamType) {
     case kTsTypeMpeg1Video:
-    case kTsTypeMpeg2Video: return StreamKind::Video;
-    case kTsTypeH264: return StreamKind::H264;
+    case kTsTypeMpeg2Video:
+        return StreamKind::Video;
+    case kTsTypeH264:
+        return StreamKind::H264;
     case kTsTypeMpeg1Audio:
-    case kTsTypeMpeg2Audio: return StreamKind::MpegAudio;
-    case kTsTypeAacAdts: return StreamKind::Aac;
+    case kTsTypeMpeg2Audio:
+        return StreamKind::MpegAudio;
+    case kTsTypeAacAdts:
+        return StreamKind::Aac;
     // E-AC-3 travels as AC-3 does, in private stream 1: ffmpeg reads it back from there as
     // E-AC-3 with the same bytes and timestamps.
     case kTsTypeAc3:
-    case kTsTypeEac3: return StreamKind::Ac3;
-    case kTsTypePrivatePes: return ac3Descriptor ? StreamKind::Ac3 : StreamKind::Other;
-    default: break;
+    case kTsTypeEac3:
+        return StreamKind::Ac3;
+    case kTsTypePrivatePes:
+        return ac3Descriptor ? StreamKind::Ac3 : StreamKind::Other;
+    default:
+        break;
     }
     return StreamKind::Other;
 }
 
 std::string DescribeTsStream(uint8_t streamType, bool ac3Descriptor, bool eac3Descriptor) {
     switch (streamType) {
-    case kTsTypeMpeg1Video: return "MPEG-1 video";
-    case kTsTypeMpeg2Video: return "MPEG-2 video";
-    case kTsTypeH264: return "H.264 video";
-    case kTsTypeMpeg1Audio: return "MPEG-1 audio";
-    case kTsTypeMpeg2Audio: return "MPEG-2 audio";
-    case kTsTypeAacAdts: return "AAC audio";
-    case kTsTypeAc3: return "AC-3 audio";
-    case kTsTypeEac3: return "E-AC-3 audio";
-    case kTsTypeTivoKeys: return "TiVo key records (skipped)";
+    case kTsTypeMpeg1Video:
+        return "MPEG-1 video";
+    case kTsTypeMpeg2Video:
+        return "MPEG-2 video";
+    case kTsTypeH264:
+        return "H.264 video";
+    case kTsTypeMpeg1Audio:
+        return "MPEG-1 audio";
+    case kTsTypeMpeg2Audio:
+        return "MPEG-2 audio";
+    case kTsTypeAacAdts:
+        return "AAC audio";
+    case kTsTypeAc3:
+        return "AC-3 audio";
+    case kTsTypeEac3:
+        return "E-AC-3 audio";
+    case kTsTypeTivoKeys:
+        return "TiVo key records (skipped)";
     case kTsTypePrivatePes:
         if (eac3Descriptor) return "E-AC-3 audio";
         if (ac3Descriptor) return "AC-3 audio";
         return "private data (skipped)";
-    case 0x05: return "private sections (skipped)";
-    case 0x86: return "SCTE-35 cues (skipped)";
-    default: break;
+    case 0x05:
+        return "private sections (skipped)";
+    case 0x86:
+        return "SCTE-35 cues (skipped)";
+    default:
+        break;
     }
     static const char* const hex = "0123456789ABCDEF";
     std::string text = "stream type 0x";
@@ -71,9 +90,9 @@ struct TransportStreamReader::PidState {
     std::vector<uint8_t> section;
     // PES being reassembled.
     bool active = false;
-    bool continuation = false;   // pes holds payload bytes only (a later piece of a long PES)
-    size_t expected = 0;         // whole PES size from its length field; 0 unbounded or not yet known
-    uint64_t offset = 0;         // stream offset of the packet that started it
+    bool continuation = false;  // pes holds payload bytes only (a later piece of a long PES)
+    size_t expected = 0;        // whole PES size from its length field; 0 unbounded or not yet known
+    uint64_t offset = 0;        // stream offset of the packet that started it
     std::vector<uint8_t> pes;
     // The key this PID was given; kept across PMT versions while its kind stays the same.
     bool hasKey = false;
@@ -81,10 +100,13 @@ struct TransportStreamReader::PidState {
     StreamKey key;
 };
 
-TransportStreamReader::TransportStreamReader() : m_pids(kPidCount, nullptr) { m_carry.reserve(2048); }
+TransportStreamReader::TransportStreamReader() : m_pids(kPidCount, nullptr) {
+    m_carry.reserve(2048);
+}
 
 TransportStreamReader::~TransportStreamReader() {
-    for (PidState* p : m_pids) delete p;
+    for (PidState* p : m_pids)
+        delete p;
 }
 
 void TransportStreamReader::Reset() {
@@ -189,7 +211,8 @@ size_t TransportStreamReader::ParseBuffer(const uint8_t* data, size_t size, uint
             }
             // A packet counts only if the next one starts where it ends: garbage that cuts a
             // packet short must not be read as that packet's payload.
-            if (data[pos] == kTsSyncByte && (avail == kTsPacketSize || data[pos + kTsPacketSize] == kTsSyncByte)) {
+            if (data[pos] == kTsSyncByte &&
+                (avail == kTsPacketSize || data[pos + kTsPacketSize] == kTsSyncByte)) {
                 m_packetOffset = base + pos;
                 ParsePacket(data + pos);
                 pos += kTsPacketSize;
@@ -251,7 +274,8 @@ void TransportStreamReader::ParsePacket(const uint8_t* p) {
 
     const bool psi = pid == kPatPid || pid == m_pmtPid;
     const TsStream* stream = psi ? nullptr : StreamOf(pid);
-    const bool wanted = psi || (stream && (stream->carried || (m_filter && stream->streamType == kTsTypeTivoKeys)));
+    const bool wanted =
+        psi || (stream && (stream->carried || (m_filter && stream->streamType == kTsTypeTivoKeys)));
     if (!wanted) {
         ++m_stats.skippedPackets;
         return;
@@ -452,7 +476,9 @@ void TransportStreamReader::OnPmt(const uint8_t* s, size_t size) {
                 key.streamId = kPrivateStream1;
                 key.substreamId = m_nextAc3++;
                 break;
-            case StreamKind::Other: ok = false; break;
+            case StreamKind::Other:
+                ok = false;
+                break;
             }
             if (!ok) {
                 t.description += " (skipped: too many streams)";

@@ -46,7 +46,9 @@ struct PesWalk {
 inline bool IsClearHeaderCode(uint8_t c) {
     return c == 0x00 || c == 0xB2 || c == 0xB3 || c == 0xB5 || c == 0xB7 || c == 0xB8;
 }
-inline bool IsSliceCode(uint8_t c) { return c >= 0x01 && c <= 0xAF; }
+inline bool IsSliceCode(uint8_t c) {
+    return c >= 0x01 && c <= 0xAF;
+}
 
 // Bytes of a header after its start code: 0 while more must be seen, kHeaderByScan when
 // only the next start code ends it.
@@ -60,15 +62,19 @@ inline size_t HeaderLength(uint8_t code, const uint8_t* h, size_t seen) {
     case 0xB5:  // extensions, by their id
         if (seen < 1) return 0;
         switch (h[0] >> 4) {
-        case 1: return 6;                       // sequence extension
-        case 2: return (h[0] & 0x01) ? 8 : 5;   // sequence display, with colour description
-        case 8:                                 // picture coding, with composite display
+        case 1:
+            return 6;  // sequence extension
+        case 2:
+            return (h[0] & 0x01) ? 8 : 5;  // sequence display, with colour description
+        case 8:                            // picture coding, with composite display
             if (seen < 5) return 0;
             return (h[4] & 0x40) ? 7 : 5;
-        default: return kHeaderByScan;
+        default:
+            return kHeaderByScan;
         }
-    case 0xB8: return 4;  // group of pictures
-    case 0x00: {          // picture header: longer for P and B pictures; extra information rare
+    case 0xB8:
+        return 4;  // group of pictures
+    case 0x00: {   // picture header: longer for P and B pictures; extra information rare
         if (seen < 2) return 0;
         unsigned type = (h[1] >> 3) & 7;
         if (type == 1) {
@@ -79,7 +85,8 @@ inline size_t HeaderLength(uint8_t code, const uint8_t* h, size_t seen) {
         if (type == 2) return (h[4] & 0x40) ? kHeaderByScan : 5;
         return (h[4] & 0x04) ? kHeaderByScan : 5;
     }
-    default: return kHeaderByScan;  // user data and anything unexpected
+    default:
+        return kHeaderByScan;  // user data and anything unexpected
     }
 }
 

@@ -29,12 +29,14 @@ inline size_t FindSync(const uint8_t* data, size_t from, size_t size, bool atEnd
                 return i;
             }
             bool whole = avail >= kTsPacketSize;
-            for (size_t k = kTsPacketSize; whole && k < avail; k += kTsPacketSize) whole = data[i + k] == kTsSyncByte;
+            for (size_t k = kTsPacketSize; whole && k < avail; k += kTsPacketSize)
+                whole = data[i + k] == kTsSyncByte;
             if (whole) return i;
             continue;
         }
         bool run = true;
-        for (int k = 1; run && k < kRun; ++k) run = data[i + k * kTsPacketSize] == kTsSyncByte;
+        for (int k = 1; run && k < kRun; ++k)
+            run = data[i + k * kTsPacketSize] == kTsSyncByte;
         if (run) return i;
     }
     return size;

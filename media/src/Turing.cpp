@@ -19,7 +19,9 @@ inline uint32_t Rotl(uint32_t w, unsigned n) {
 }
 
 // Byte p of w, counted from the most significant.
-inline unsigned ByteAt(uint32_t w, unsigned p) { return (w >> (24 - 8 * p)) & 0xFF; }
+inline unsigned ByteAt(uint32_t w, unsigned p) {
+    return (w >> (24 - 8 * p)) & 0xFF;
+}
 
 inline uint32_t LoadBe(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -52,9 +54,11 @@ uint32_t FixedS(uint32_t w) {
 // Pseudo-Hadamard mix of n words: the last absorbs the others, then they all absorb it.
 void MixWords(uint32_t* w, size_t n) {
     uint32_t sum = 0;
-    for (size_t i = 0; i + 1 < n; ++i) sum += w[i];
+    for (size_t i = 0; i + 1 < n; ++i)
+        sum += w[i];
     w[n - 1] += sum;
-    for (size_t i = 0; i + 1 < n; ++i) w[i] += w[n - 1];
+    for (size_t i = 0; i + 1 < n; ++i)
+        w[i] += w[n - 1];
 }
 
 using SboxTables = uint32_t[4][256];
@@ -117,7 +121,8 @@ inline void XorBytes(uint8_t* data, const uint8_t* key, size_t size) {
         a ^= b;
         std::memcpy(data + i, &a, 8);
     }
-    for (; i < size; ++i) data[i] ^= key[i];
+    for (; i < size; ++i)
+        data[i] ^= key[i];
 }
 
 }  // namespace
@@ -136,7 +141,8 @@ bool TuringKeystream::Init(const uint8_t* key, size_t keySize, const uint8_t* iv
 
 void TuringKeystream::LoadKey(const uint8_t* key, size_t keySize) {
     m_keyWords = keySize / 4;
-    for (size_t i = 0; i < m_keyWords; ++i) m_key[i] = FixedS(LoadBe(key + 4 * i));
+    for (size_t i = 0; i < m_keyWords; ++i)
+        m_key[i] = FixedS(LoadBe(key + 4 * i));
     MixWords(m_key, m_keyWords);
     for (unsigned lane = 0; lane < 4; ++lane) {
         unsigned shift = 24 - 8 * lane;
@@ -154,10 +160,13 @@ void TuringKeystream::LoadKey(const uint8_t* key, size_t keySize) {
 void TuringKeystream::LoadIv(const uint8_t* iv, size_t ivSize) {
     size_t ivWords = ivSize / 4;
     size_t i = 0;
-    for (size_t k = 0; k < ivWords; ++k) m_r[i++] = FixedS(LoadBe(iv + 4 * k));
-    for (size_t k = 0; k < m_keyWords; ++k) m_r[i++] = m_key[k];
+    for (size_t k = 0; k < ivWords; ++k)
+        m_r[i++] = FixedS(LoadBe(iv + 4 * k));
+    for (size_t k = 0; k < m_keyWords; ++k)
+        m_r[i++] = m_key[k];
     m_r[i++] = static_cast<uint32_t>(m_keyWords << 4 | ivWords) | 0x01020300;
-    for (size_t j = 0; i < kRegisterWords; ++i, ++j) m_r[i] = S0(m_sbox, m_r[j] + m_r[i - 1]);
+    for (size_t j = 0; i < kRegisterWords; ++i, ++j)
+        m_r[i] = S0(m_sbox, m_r[j] + m_r[i - 1]);
     MixWords(m_r, kRegisterWords);
 }
 
@@ -189,7 +198,8 @@ void TuringKeystream::GenerateWords(uint32_t* o) {
 void TuringKeystream::NextBlock() {
     uint32_t o[kBlockBytes / 4];
     GenerateWords(o);
-    for (size_t i = 0; i < kBlockBytes / 4; ++i) StoreBe(m_block + 4 * i, o[i]);
+    for (size_t i = 0; i < kBlockBytes / 4; ++i)
+        StoreBe(m_block + 4 * i, o[i]);
     m_used = 0;
 }
 
@@ -199,7 +209,8 @@ void TuringKeystream::Xor(uint8_t* data, size_t size) {
             // Whole blocks go straight into the data, without the trip through m_block.
             uint32_t o[kBlockBytes / 4];
             GenerateWords(o);
-            for (size_t i = 0; i < kBlockBytes / 4; ++i) XorBe(data + 4 * i, o[i]);
+            for (size_t i = 0; i < kBlockBytes / 4; ++i)
+                XorBe(data + 4 * i, o[i]);
             data += kBlockBytes;
             size -= kBlockBytes;
             continue;

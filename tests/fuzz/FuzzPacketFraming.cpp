@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* end = data + size;
     ElementaryPacket packet;
     while (ReadFrame(&cursor, end, &packet)) {
-        if (packet.payload < data || packet.payload + packet.payloadSize > end || cursor > end) __builtin_trap();
+        if (packet.payload < data || packet.payload + packet.payloadSize > end || cursor > end)
+            __builtin_trap();
     }
     return 0;
 }

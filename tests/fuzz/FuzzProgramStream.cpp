@@ -23,7 +23,8 @@ struct Record final : PacketHandler {
             __builtin_trap();
         uint8_t key[2] = {p.key.streamId, p.key.substreamId};
         flat.insert(flat.end(), key, key + 2);
-        flat.insert(flat.end(), reinterpret_cast<const uint8_t*>(&p.pts), reinterpret_cast<const uint8_t*>(&p.pts) + 8);
+        flat.insert(flat.end(), reinterpret_cast<const uint8_t*>(&p.pts),
+                    reinterpret_cast<const uint8_t*>(&p.pts) + 8);
         flat.insert(flat.end(), p.payload, p.payload + p.payloadSize);
         if (p.kind != StreamKind::Other) {
             auto& bytes = perStream[p.key];
@@ -67,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ProgramStreamReader a, b;
     a.Feed(data, size, whole);
     a.Finish(whole);
-    for (size_t pos = 0; pos < size; pos += chunk) b.Feed(data + pos, std::min(chunk, size - pos), pieces);
+    for (size_t pos = 0; pos < size; pos += chunk)
+        b.Feed(data + pos, std::min(chunk, size - pos), pieces);
     b.Finish(pieces);
     if (whole.flat != pieces.flat || a.Status() != b.Status() || a.Stats().pesPackets != b.Stats().pesPackets)
         __builtin_trap();
@@ -82,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ProgramStreamWriter writer(sink, options);
     Forward forward;
     forward.writer = &writer;
-    for (const auto& s : whole.perStream) forward.index[s.first] = writer.AddStream({s.first, ClassifyStream(s.first)});
+    for (const auto& s : whole.perStream)
+        forward.index[s.first] = writer.AddStream({s.first, ClassifyStream(s.first)});
     ProgramStreamReader c;
     c.Feed(data, size, forward);
     c.Finish(forward);

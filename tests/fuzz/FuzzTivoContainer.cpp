@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (status == TivoStatus::Ok) {
             if (file.payloadOffset + file.payloadSize != size || file.payloadSize == 0) __builtin_trap();
             for (const TivoChunk& c : file.chunks)
-                if (c.data.size() != c.dataSize || c.fileOffset + c.chunkSize > file.payloadOffset) __builtin_trap();
+                if (c.data.size() != c.dataSize || c.fileOffset + c.chunkSize > file.payloadOffset)
+                    __builtin_trap();
         } else if (error.empty()) {
             __builtin_trap();
         }

@@ -30,7 +30,8 @@ struct Record final : PacketHandler {
             __builtin_trap();
         uint8_t key[2] = {p.key.streamId, p.key.substreamId};
         flat.insert(flat.end(), key, key + 2);
-        flat.insert(flat.end(), reinterpret_cast<const uint8_t*>(&p.pts), reinterpret_cast<const uint8_t*>(&p.pts) + 8);
+        flat.insert(flat.end(), reinterpret_cast<const uint8_t*>(&p.pts),
+                    reinterpret_cast<const uint8_t*>(&p.pts) + 8);
         flat.insert(flat.end(), p.payload, p.payload + p.payloadSize);
         auto& bytes = perStream[p.key];
         bytes.insert(bytes.end(), p.payload, p.payload + p.payloadSize);
@@ -82,15 +83,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TransportStreamReader a, b;
     a.Feed(data, size, whole);
     a.Finish(whole);
-    for (size_t pos = 0; pos < size; pos += chunk) b.Feed(data + pos, std::min(chunk, size - pos), pieces);
+    for (size_t pos = 0; pos < size; pos += chunk)
+        b.Feed(data + pos, std::min(chunk, size - pos), pieces);
     b.Finish(pieces);
-    if (whole.flat != pieces.flat || a.Status() != b.Status() || a.Stats().pesPackets != b.Stats().pesPackets ||
-        a.Stats().bytesSkipped != b.Stats().bytesSkipped)
+    if (whole.flat != pieces.flat || a.Status() != b.Status() ||
+        a.Stats().pesPackets != b.Stats().pesPackets || a.Stats().bytesSkipped != b.Stats().bytesSkipped)
         __builtin_trap();
 
     static const TivoKeys keys = [] {
         TivoKeys k;
-        for (size_t i = 0; i < sizeof k.media; ++i) k.media[i] = static_cast<uint8_t>(i * 13 + 1);
+        for (size_t i = 0; i < sizeof k.media; ++i)
+            k.media[i] = static_cast<uint8_t>(i * 13 + 1);
         return k;
     }();
     {
@@ -99,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TransportStreamDecryptor whole(keys), cut(keys);
         whole.Feed(one.data(), one.size(), x);
         whole.Finish(x);
-        for (size_t pos = 0; pos < size; pos += chunk) cut.Feed(two.data() + pos, std::min(chunk, size - pos), y);
+        for (size_t pos = 0; pos < size; pos += chunk)
+            cut.Feed(two.data() + pos, std::min(chunk, size - pos), y);
         cut.Finish(y);
         if (x.Bytes() != y.Bytes() || x.Bytes().size() % kTsPacketSize != 0) __builtin_trap();
         for (size_t i = 0; i < x.Bytes().size(); i += kTsPacketSize)
@@ -129,7 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ProgramStreamWriter writer(sink, options);
     Forward forward;
     forward.writer = &writer;
-    for (const auto& s : whole.kinds) forward.index[s.first] = writer.AddStream({s.first, s.second});
+    for (const auto& s : whole.kinds)
+        forward.index[s.first] = writer.AddStream({s.first, s.second});
     TransportStreamReader c;
     c.Feed(data, size, forward);
     c.Finish(forward);

@@ -9,9 +9,9 @@
 //   probe click <title> <id>             posts BM_CLICK to a button
 //   probe key <title> <id> <vk>          posts WM_KEYDOWN and WM_KEYUP of a virtual key to a control
 //   probe command <title> <message> <wparam>   posts a message with wParam to the window
-//   probe settext <title> <id>[,<id>] <text>   sets the first existing control's text (a combo box's edit too)
-//   probe settext-and-read ...           the same, then prints the text the control holds
-//   probe rect <title>                   prints the window's screen rectangle as WxH+X+Y
+//   probe settext <title> <id>[,<id>] <text>   sets the first existing control's text (a combo box's edit
+//   too) probe settext-and-read ...           the same, then prints the text the control holds probe rect
+//   <title>                   prints the window's screen rectangle as WxH+X+Y
 // Exit code 0 on success, 1 when the window or control is missing, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
@@ -43,9 +43,11 @@ std::string CellText(HWND list, HANDLE process, char* remote, int row, int colum
     item.pszText = remote + sizeof item;
     item.cchTextMax = 1024;
     if (!::WriteProcessMemory(process, remote, &item, sizeof item, nullptr)) return "?";
-    const LRESULT length = ::SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote));
+    const LRESULT length =
+        ::SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote));
     char text[1025] = {};
-    if (length > 0) ::ReadProcessMemory(process, remote + sizeof item, text, static_cast<SIZE_T>(length), nullptr);
+    if (length > 0)
+        ::ReadProcessMemory(process, remote + sizeof item, text, static_cast<SIZE_T>(length), nullptr);
     return text;
 }
 
@@ -75,12 +77,14 @@ HWND Control(HWND top, const char* ids) {
     size_t at = 0;
     while (at <= list.size()) {
         size_t comma = list.find(',', at);
-        int id = std::atoi(list.substr(at, comma == std::string::npos ? std::string::npos : comma - at).c_str());
+        int id =
+            std::atoi(list.substr(at, comma == std::string::npos ? std::string::npos : comma - at).c_str());
         if (HWND control = ::GetDlgItem(top, id)) {
             char name[32] = "";
             ::GetClassNameA(control, name, sizeof name);
             if (std::strcmp(name, "ComboBoxEx32") == 0) {  // Wine's file name field
-                if (HWND edit = reinterpret_cast<HWND>(::SendMessageA(control, CBEM_GETEDITCONTROL, 0, 0))) return edit;
+                if (HWND edit = reinterpret_cast<HWND>(::SendMessageA(control, CBEM_GETEDITCONTROL, 0, 0)))
+                    return edit;
             }
             if (std::strcmp(name, "ComboBox") == 0) {
                 if (HWND edit = ::FindWindowExA(control, nullptr, "Edit", nullptr)) return edit;
@@ -115,7 +119,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "command" && argc > 4) {
-        return ::PostMessageA(top, static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)), std::strtoul(argv[4], nullptr, 0), 0) ? 0 : 1;
+        return ::PostMessageA(top, static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)),
+                              std::strtoul(argv[4], nullptr, 0), 0)
+                   ? 0
+                   : 1;
     }
     if (argc < 4) return 2;
     HWND control = Control(top, argv[3]);

@@ -27,22 +27,25 @@ int PrintVersion(const wchar_t* file) {
     DWORD ignored = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(file, &ignored);
     if (size == 0) {
-        std::fprintf(stderr, "installer_probe: no version record in %ls (error %lu)\n", file, ::GetLastError());
+        std::fprintf(stderr, "installer_probe: no version record in %ls (error %lu)\n", file,
+                     ::GetLastError());
         return 1;
     }
     std::vector<BYTE> record(size);
     if (!::GetFileVersionInfoW(file, 0, size, record.data())) return 1;
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed) return 1;
+    if (!::VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed)
+        return 1;
     std::printf("Version=%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
                 HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
-    const wchar_t* names[] = {L"CompanyName", L"FileDescription", L"OriginalFilename", L"ProductName",
-                              L"FileVersion", L"ProductVersion"};
+    const wchar_t* names[] = {L"CompanyName", L"FileDescription", L"OriginalFilename",
+                              L"ProductName", L"FileVersion",     L"ProductVersion"};
     for (const wchar_t* name : names) {
         const std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
         wchar_t* value = nullptr;
-        if (::VerQueryValueW(record.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) && value)
+        if (::VerQueryValueW(record.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) &&
+            value)
             std::printf("%ls=%ls\n", name, value);
     }
     return 0;
@@ -82,9 +85,11 @@ BOOL CALLBACK MatchControl(HWND control, LPARAM context) {
     } else {
         // WM_GETTEXT itself: GetWindowText gives no edit field's text across processes.
         DWORD_PTR ignored = 0;
-        ::SendMessageTimeoutW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &ignored);
+        ::SendMessageTimeoutW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                              2000, &ignored);
         bool match = false;
-        for (const std::wstring& wanted : search->texts) match = match || wanted == text;
+        for (const std::wstring& wanted : search->texts)
+            match = match || wanted == text;
         if (!match) return TRUE;
     }
     search->found = control;

@@ -34,13 +34,15 @@ std::vector<uint8_t> Next(TuringKeystream& keystream, size_t n) {
 }
 
 const std::string kLicense =
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?><license xmlns=\"http://www.tivo.com/developer/xml/license-1.0\">"
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?><license "
+    "xmlns=\"http://www.tivo.com/developer/xml/license-1.0\">"
     "<salt>00112233445566778899aabbccddeeff</salt></license>";
 
 TivoKeys VectorKeys() {
     TivoKeys keys;
     EXPECT_EQ(kLicense.size(), 156u);
-    EXPECT_TRUE(DeriveTivoKeys("0123456789", reinterpret_cast<const uint8_t*>(kLicense.data()), kLicense.size(), &keys));
+    EXPECT_TRUE(DeriveTivoKeys("0123456789", reinterpret_cast<const uint8_t*>(kLicense.data()),
+                               kLicense.size(), &keys));
     return keys;
 }
 
@@ -51,11 +53,13 @@ TEST(Hash, GivesTheStandardDigests) {
     const std::string abc = "abc";
     ByteView part{reinterpret_cast<const uint8_t*>(abc.data()), abc.size()};
     ASSERT_TRUE(ComputeHash(HashAlgorithm::Sha1, {part}, digest));
-    EXPECT_EQ(std::vector<uint8_t>(digest, digest + kSha1Size), Hex("a9993e364706816aba3e25717850c26c9cd0d89d"));
+    EXPECT_EQ(std::vector<uint8_t>(digest, digest + kSha1Size),
+              Hex("a9993e364706816aba3e25717850c26c9cd0d89d"));
     // Parts are hashed as one message.
     ByteView a{part.data, 1}, bc{part.data + 1, 2};
     ASSERT_TRUE(ComputeHash(HashAlgorithm::Sha1, {a, ByteView{}, bc}, digest));
-    EXPECT_EQ(std::vector<uint8_t>(digest, digest + kSha1Size), Hex("a9993e364706816aba3e25717850c26c9cd0d89d"));
+    EXPECT_EQ(std::vector<uint8_t>(digest, digest + kSha1Size),
+              Hex("a9993e364706816aba3e25717850c26c9cd0d89d"));
     ASSERT_TRUE(ComputeHash(HashAlgorithm::Md5, {part}, digest));
     EXPECT_EQ(std::vector<uint8_t>(digest, digest + kMd5Size), Hex("900150983cd24fb0d6963f7d28e17f72"));
 }
@@ -95,8 +99,9 @@ TEST(TivoKeys, ComposeAsTheIndependentImplementation) {
     KeystreamSet media(keys.media);
     TuringKeystream* e0 = media.Select(0xE0, 0xE0, 5);
     ASSERT_NE(e0, nullptr);
-    EXPECT_EQ(Next(*e0, 40), Hex("e8 95 a9 d3 a9 b3 b3 a8 40 2e 82 14 31 90 f0 68 51 4e 92 81 42 27 a3 4f 82 1d f4 29 "
-                                 "4b b6 82 0b 32 e7 d2 fd 39 ac f1 ca"));
+    EXPECT_EQ(Next(*e0, 40),
+              Hex("e8 95 a9 d3 a9 b3 b3 a8 40 2e 82 14 31 90 f0 68 51 4e 92 81 42 27 a3 4f 82 1d f4 29 "
+                  "4b b6 82 0b 32 e7 d2 fd 39 ac f1 ca"));
     TuringKeystream* c0 = media.Select(0xC0, 0xC0, 0x123456);
     ASSERT_NE(c0, nullptr);
     EXPECT_EQ(Next(*c0, 20), Hex("73 d9 b1 b1 1c 42 d7 c7 fa e8 5f 53 10 d7 f7 fa be 77 41 97"));

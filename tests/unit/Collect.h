@@ -23,8 +23,7 @@ struct Seen {
     bool operator==(const Seen& o) const {
         return key == o.key && kind == o.kind && hasPts == o.hasPts && hasDts == o.hasDts && pts == o.pts &&
                dts == o.dts && scr == o.scr && scrExtension == o.scrExtension && mpeg1 == o.mpeg1 &&
-               payload == o.payload && substreamHeader == o.substreamHeader &&
-               offset == o.offset;
+               payload == o.payload && substreamHeader == o.substreamHeader && offset == o.offset;
     }
 };
 
@@ -34,7 +33,8 @@ inline std::ostream& operator<<(std::ostream& out, const Seen& s) {
         << (s.mpeg1 ? " mpeg1" : " mpeg2") << " pts " << (s.hasPts ? std::to_string(s.pts) : "-") << " dts "
         << (s.hasDts ? std::to_string(s.dts) : "-") << " scr " << s.scr << "+" << s.scrExtension << " at "
         << s.offset << ", " << s.payload.size() << " bytes";
-    for (size_t i = 0; i < s.payload.size() && i < 4; ++i) out << " " << int(s.payload[i]);
+    for (size_t i = 0; i < s.payload.size() && i < 4; ++i)
+        out << " " << int(s.payload[i]);
     return out << ", substream header of " << s.substreamHeader.size() << "}";
 }
 
@@ -42,8 +42,7 @@ class Collector : public media::PacketHandler {
 public:
     bool OnPacket(const media::PesPacket& p) override {
         packets.push_back({p.key, p.kind, p.hasPts, p.hasDts, p.pts, p.dts, p.hasScr ? p.scrBase : -1,
-                           p.scrExtension, p.mpeg1,
-                           Bytes(p.payload, p.payload + p.payloadSize),
+                           p.scrExtension, p.mpeg1, Bytes(p.payload, p.payload + p.payloadSize),
                            Bytes(p.substreamHeader, p.substreamHeader + p.substreamHeaderSize), p.offset});
         return stopAfter == 0 || packets.size() < stopAfter;
     }
@@ -52,7 +51,8 @@ public:
 };
 
 // Reads the whole buffer in chunks of the given size (0: in one piece).
-inline std::vector<Seen> ReadAll(const Bytes& data, size_t chunk = 0, media::ProgramStreamReader* use = nullptr) {
+inline std::vector<Seen> ReadAll(const Bytes& data, size_t chunk = 0,
+                                 media::ProgramStreamReader* use = nullptr) {
     media::ProgramStreamReader local;
     media::ProgramStreamReader& reader = use ? *use : local;
     Collector c;

@@ -22,7 +22,9 @@ namespace {
 
 const std::string kMak = "0123456789";
 
-std::string Vector(const std::string& name) { return std::string(KORVANE_VECTORS_DIR) + "/" + name; }
+std::string Vector(const std::string& name) {
+    return std::string(KORVANE_VECTORS_DIR) + "/" + name;
+}
 
 Bytes ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -65,7 +67,8 @@ Bytes Decrypt(const Bytes& input, const TivoKeys& keys, const std::vector<size_t
     return sink.bytes;
 }
 
-Bytes Encrypt(const Bytes& input, const TivoKeys& keys, uint32_t packetsPerBlock, std::string* error = nullptr) {
+Bytes Encrypt(const Bytes& input, const TivoKeys& keys, uint32_t packetsPerBlock,
+              std::string* error = nullptr) {
     Bytes work = input;
     EncryptOptions options;
     options.packetsPerBlock = packetsPerBlock;
@@ -88,7 +91,17 @@ Bytes ScrambledPes(const PesSpec& clear, uint32_t block, KeystreamSet& keystream
                     static_cast<uint8_t>(block >> 10),
                     static_cast<uint8_t>(0x20 | ((block >> 8) & 0x03) << 6 | ((block >> 3) & 0x1F)),
                     static_cast<uint8_t>(0x10 | (block & 0x07) << 5),
-                    0x5A, 0xA5, 0, 0, 0, 0, 0x03, 0x77, 0x03, 0x12, 0x35};
+                    0x5A,
+                    0xA5,
+                    0,
+                    0,
+                    0,
+                    0,
+                    0x03,
+                    0x77,
+                    0x03,
+                    0x12,
+                    0x35};
     header.push_back(0x8E);
     Append(header, record);
     header[2] = static_cast<uint8_t>(header.size() - 3);
@@ -106,7 +119,7 @@ Bytes ScrambledPes(const PesSpec& clear, uint32_t block, KeystreamSet& keystream
 
 struct Built {
     Bytes clear, scrambled;
-    std::vector<size_t> scrambledStarts;  // offsets of the scrambled packets in `scrambled`
+    std::vector<size_t> scrambledStarts;                  // offsets of the scrambled packets in `scrambled`
     std::vector<std::pair<size_t, size_t>> clearPackets;  // the same packets in `clear`: offset, size
 };
 
@@ -127,7 +140,8 @@ Built InterleavedStreams(const TivoKeys& keys, int rounds = 12) {
             b.clearPackets.push_back({b.clear.size(), pes.size()});
             Append(b.clear, pes);
             b.scrambledStarts.push_back(b.scrambled.size());
-            Append(b.scrambled, ScrambledPes(form, 0x1000 + static_cast<uint32_t>(r / 4) * 0x10101, keystreams));
+            Append(b.scrambled,
+                   ScrambledPes(form, 0x1000 + static_cast<uint32_t>(r / 4) * 0x10101, keystreams));
         }
         Append(b.clear, Padding(40));
         Append(b.scrambled, Padding(40));
@@ -179,8 +193,8 @@ TEST(Decryptor, OutputDoesNotDependOnChunking) {
     DecryptStats whole;
     Bytes reference = Decrypt(payload, keys, {0}, &whole);
     EXPECT_EQ(reference, ReadBytes(Vector("ps-mpeg2-ac3.mpg")));
-    const std::vector<std::vector<size_t>> chunkings = {{1}, {2}, {3}, {13}, {188}, {2047}, {2048}, {2049},
-                                                        {65536}, {1, 5000, 3, 70000, 17, 2}};
+    const std::vector<std::vector<size_t>> chunkings = {
+        {1}, {2}, {3}, {13}, {188}, {2047}, {2048}, {2049}, {65536}, {1, 5000, 3, 70000, 17, 2}};
     for (const auto& chunks : chunkings) {
         DecryptStats stats;
         EXPECT_EQ(Decrypt(payload, keys, chunks, &stats), reference) << "chunks of " << chunks[0];
@@ -194,7 +208,8 @@ TEST(Decryptor, DropsWhatItCannotDecryptAndKeepsTheRestRight) {
     Built b = InterleavedStreams(keys);
     // The clear stream without the packets damaged below, for comparison.
     Bytes damaged = b.scrambled;
-    const size_t invalid = b.scrambledStarts[13], missing = b.scrambledStarts[49], badHeader = b.scrambledStarts[71];
+    const size_t invalid = b.scrambledStarts[13], missing = b.scrambledStarts[49],
+                 badHeader = b.scrambledStarts[71];
     auto recordAt = [&](size_t start) { return start + 9 + damaged[start + 8] - 16; };
     damaged[recordAt(invalid) + 15] &= 0xFE;  // a marker bit of the record
     damaged[recordAt(missing) - 1] &= 0x7F;   // the extension no longer says it has private data
@@ -213,8 +228,9 @@ TEST(Decryptor, DropsWhatItCannotDecryptAndKeepsTheRestRight) {
     // damaged packets here are not first in their blocks.)
     Bytes want = b.clear;
     for (size_t dropped : {71u, 49u, 13u})
-        want.erase(want.begin() + static_cast<long>(b.clearPackets[dropped].first),
-                   want.begin() + static_cast<long>(b.clearPackets[dropped].first + b.clearPackets[dropped].second));
+        want.erase(
+            want.begin() + static_cast<long>(b.clearPackets[dropped].first),
+            want.begin() + static_cast<long>(b.clearPackets[dropped].first + b.clearPackets[dropped].second));
     EXPECT_EQ(out, want);
 }
 
@@ -224,9 +240,11 @@ TEST(Decryptor, SkipsDamageBetweenPacketsAndDropsACutScrambledPacket) {
     Bytes damaged(b.scrambled.begin(), b.scrambled.begin() + static_cast<long>(b.scrambledStarts[5]));
     Bytes junk = {0x00, 0x00, 0x01, 0x07, 0x12, 0x00, 0x00, 0x33, 0x00, 0x00, 0x01, 0x42, 0xAA};
     Append(damaged, junk);
-    damaged.insert(damaged.end(), b.scrambled.begin() + static_cast<long>(b.scrambledStarts[5]),
-                   b.scrambled.begin() + static_cast<long>(b.scrambledStarts.back() + 30));  // the last cut short
-    for (std::vector<size_t> chunks : {std::vector<size_t>{0}, std::vector<size_t>{1}, std::vector<size_t>{7}}) {
+    damaged.insert(
+        damaged.end(), b.scrambled.begin() + static_cast<long>(b.scrambledStarts[5]),
+        b.scrambled.begin() + static_cast<long>(b.scrambledStarts.back() + 30));  // the last cut short
+    for (std::vector<size_t> chunks :
+         {std::vector<size_t>{0}, std::vector<size_t>{1}, std::vector<size_t>{7}}) {
         DecryptStats stats;
         Bytes out = Decrypt(damaged, keys, chunks, &stats);
         EXPECT_EQ(stats.damageEvents, 1u);
@@ -254,8 +272,11 @@ TEST(Encryptor, ScramblesEveryPacketAndComesBackExactly) {
     withExtension[5] = static_cast<uint8_t>(withExtension.size() - 6);
     for (int i = 0; i < 30; ++i) {
         Append(clear, PackHeader(i * 900, 2));
-        Append(clear, i == 3 ? withExtension : Pes(PesSpec(0xE0, Filler(2000 + i, 1), i % 2 == 0, i % 4 == 0, 9000 + i * 3003, 6000 + i * 3003)));
-        Append(clear, Pes(PesSpec(0xBD, Filler(700, 2), i % 3 == 0, false, 9000 + i * 2880, 0, false, {0x80, 1, 0, 1})));
+        Append(clear, i == 3 ? withExtension
+                             : Pes(PesSpec(0xE0, Filler(2000 + i, 1), i % 2 == 0, i % 4 == 0, 9000 + i * 3003,
+                                           6000 + i * 3003)));
+        Append(clear, Pes(PesSpec(0xBD, Filler(700, 2), i % 3 == 0, false, 9000 + i * 2880, 0, false,
+                                  {0x80, 1, 0, 1})));
         Append(clear, Padding(33));
         Append(clear, {0, 0, 1, 0xBF, 0, 4, 1, 2, 3, 4});
     }

@@ -26,26 +26,34 @@ std::string Material(const std::string& name) {
     return std::string(dir ? dir : "material") + "/" + name;
 }
 
-std::string Vector(const std::string& name) { return std::string(KORVANE_VECTORS_DIR) + "/" + name; }
+std::string Vector(const std::string& name) {
+    return std::string(KORVANE_VECTORS_DIR) + "/" + name;
+}
 
-std::string Temp(const std::string& name) { return ::testing::TempDir() + "korvane_crypt_" + name; }
+std::string Temp(const std::string& name) {
+    return ::testing::TempDir() + "korvane_crypt_" + name;
+}
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-bool Exists(const std::string& path) { return std::ifstream(path).good(); }
+bool Exists(const std::string& path) {
+    return std::ifstream(path).good();
+}
 
 // ffprobe's packets (pts, dts, size) per stream, in each stream's own order.
 std::map<std::string, std::vector<std::string>> FfprobePackets(const std::string& file) {
     std::map<std::string, std::vector<std::string>> byStream;
-    std::string command = "ffprobe -v error -show_entries packet=stream_index,pts,dts,size -of csv=p=0 '" + file + "' 2>&1";
+    std::string command =
+        "ffprobe -v error -show_entries packet=stream_index,pts,dts,size -of csv=p=0 '" + file + "' 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return byStream;
     std::string text;
     char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        text.append(buffer, n);
     pclose(pipe);
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
@@ -128,7 +136,8 @@ TEST_P(WrapEncrypted, ComesBackBitForBit) {
     const std::vector<uint8_t> clear = ReadFile(Material(name));
     ProbeResult expected = ProbeProgramStream(clear.data(), std::min(clear.size(), kDefaultProbeBytes));
     ASSERT_EQ(file.probe.streams.size(), expected.streams.size());
-    for (size_t i = 0; i < expected.streams.size(); ++i) EXPECT_EQ(file.probe.streams[i].key, expected.streams[i].key);
+    for (size_t i = 0; i < expected.streams.size(); ++i)
+        EXPECT_EQ(file.probe.streams[i].key, expected.streams[i].key);
 
     DecryptStats stats;
     ASSERT_TRUE(DecryptTivoFile(tivo, out, kMak, &stats, &error)) << error;
@@ -150,8 +159,8 @@ TEST_P(WrapEncrypted, ComesBackBitForBit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Material, WrapEncrypted,
-                         ::testing::Values("mp2.mpg", "ac3.mpg", "two_audio.mpg", "two_mp2.mpg", "large_packets.mpg",
-                                           "late_audio.mpg"));
+                         ::testing::Values("mp2.mpg", "ac3.mpg", "two_audio.mpg", "two_mp2.mpg",
+                                           "large_packets.mpg", "late_audio.mpg"));
 
 TEST(WrapEncrypted, RefusesMpeg1AndBadKeysLeavingNoFile) {
     const std::string tivo = Temp("mpeg1.TiVo");

@@ -18,7 +18,8 @@ namespace {
 StreamKind KindOf(StreamKey key) {
     if (key.streamId >= 0xE0 && key.streamId <= 0xEF) return StreamKind::Video;
     if (key.streamId >= 0xC0 && key.streamId <= 0xDF) return StreamKind::MpegAudio;
-    if (key.streamId == kPrivateStream1 && key.substreamId >= 0x80 && key.substreamId <= 0x87) return StreamKind::Ac3;
+    if (key.streamId == kPrivateStream1 && key.substreamId >= 0x80 && key.substreamId <= 0x87)
+        return StreamKind::Ac3;
     return StreamKind::Other;
 }
 
@@ -39,12 +40,14 @@ public:
     void Skipped(const Bytes& unit) { Append(bytes, unit); }
 
     void Packet(const PesSpec& form) {
-        StreamKey key{form.streamId, form.streamId == kPrivateStream1 ? form.substreamHeader.at(0) : uint8_t(0)};
+        StreamKey key{form.streamId,
+                      form.streamId == kPrivateStream1 ? form.substreamHeader.at(0) : uint8_t(0)};
         Expect(key, form.pts, form.pts && form.dts, form.ptsValue, form.dtsValue, false, form.payload,
                form.substreamHeader);
         Append(bytes, Pes(form));
     }
-    void Mpeg1Packet(uint8_t streamId, const Bytes& payload, bool pts, int64_t ptsValue, const Mpeg1Header& h) {
+    void Mpeg1Packet(uint8_t streamId, const Bytes& payload, bool pts, int64_t ptsValue,
+                     const Mpeg1Header& h) {
         Expect({streamId, 0}, pts, pts && h.dts, ptsValue, h.dtsValue, true, payload, {});
         Append(bytes, Mpeg1Pes(streamId, payload, pts, ptsValue, h));
     }
@@ -72,7 +75,8 @@ void ExpectReadExactly(const StreamMaker& s, ReaderStats* statsOut = nullptr) {
         ProgramStreamReader reader;
         std::vector<Seen> got = ReadAll(s.bytes, chunk, &reader);
         ASSERT_EQ(got.size(), s.expected.size());
-        for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], s.expected[i]) << "packet " << i;
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_EQ(got[i], s.expected[i]) << "packet " << i;
         EXPECT_EQ(reader.Stats().damageEvents, 0u);
         EXPECT_EQ(reader.Stats().bytesSkipped, 0u);
         EXPECT_EQ(reader.Stats().truncatedPackets, 0u);
@@ -118,8 +122,12 @@ TEST(ReaderHeaderForms, Mpeg2PesHeadersWithFlagBitsOptionalFieldsAndStuffing) {
             for (unsigned stuffing : {0u, 1u, 4u, 31u}) {
                 if (n % 5 == 0) s.Pack(1000 + n, n % 8, n % 300);
                 const uint8_t id = ids[n % 7];
-                PesSpec p{id, Filler(1 + (n * 37) % 400, uint8_t(n)), timestamps > 0, timestamps > 1,
-                          5000 + n * 3003, 2000 + n * 3003};
+                PesSpec p{id,
+                          Filler(1 + (n * 37) % 400, uint8_t(n)),
+                          timestamps > 0,
+                          timestamps > 1,
+                          5000 + n * 3003,
+                          2000 + n * 3003};
                 if (id == kPrivateStream1) p.substreamHeader = {uint8_t(0x80 + n % 8), 2, 0, 1};
                 p.flagBits = uint8_t(n % 16);
                 p.escr = fields & 1;
@@ -138,7 +146,8 @@ TEST(ReaderHeaderForms, Mpeg2PesHeadersWithFlagBitsOptionalFieldsAndStuffing) {
     }
     // The longest header there is: 255 bytes.
     PesSpec longest{0xE0, Filler(10, 1), true, true, 777, 666};
-    longest.escr = longest.esRate = longest.trickMode = longest.copyInfo = longest.crc = longest.pstdBuffer = true;
+    longest.escr = longest.esRate = longest.trickMode = longest.copyInfo = longest.crc = longest.pstdBuffer =
+        true;
     longest.headerStuffing = 255 - (10 + 6 + 3 + 1 + 1 + 2 + 3);
     s.Packet(longest);
     ASSERT_EQ(Pes(longest)[8], 255);
@@ -160,7 +169,8 @@ TEST(ReaderHeaderForms, Mpeg1PacketHeadersWithStuffingStdBufferAndTimestamps) {
                 h.stdSize = std == 2 ? 46 + n % 200 : 32;
                 h.dts = timestamps == 2;
                 h.dtsValue = 3000 + n * 1800;
-                s.Mpeg1Packet(ids[n % 4], Filler(1 + (n * 53) % 500, uint8_t(n)), timestamps > 0, 6000 + n * 1800, h);
+                s.Mpeg1Packet(ids[n % 4], Filler(1 + (n * 53) % 500, uint8_t(n)), timestamps > 0,
+                              6000 + n * 1800, h);
                 ++n;
             }
         }
@@ -170,8 +180,10 @@ TEST(ReaderHeaderForms, Mpeg1PacketHeadersWithStuffingStdBufferAndTimestamps) {
 
 TEST(ReaderHeaderForms, SystemHeadersWithAnyStreamList) {
     std::vector<StreamBound> everything = {{kPrivateStream1, false, 58}, {0xBF, false, 2}};
-    for (uint8_t id = 0xC0; id <= 0xDF; ++id) everything.push_back({id, false, 32});
-    for (uint8_t id = 0xE0; id <= 0xEF; ++id) everything.push_back({id, true, 232});
+    for (uint8_t id = 0xC0; id <= 0xDF; ++id)
+        everything.push_back({id, false, 32});
+    for (uint8_t id = 0xE0; id <= 0xEF; ++id)
+        everything.push_back({id, true, 232});
     struct Case {
         std::vector<StreamBound> bounds;
         unsigned audioBound, videoBound;
@@ -182,7 +194,11 @@ TEST(ReaderHeaderForms, SystemHeadersWithAnyStreamList) {
         {{}, 0, 0, 1, false},
         {{{0xE0, true, 232}}, 0, 1, 25200, true},
         {{{0xB9, true, 8191}, {0xB8, false, 8191}}, 32, 16, 0x3FFFFF, false},  // all video, all audio
-        {{{kPrivateStream1, false, 58}, {0xBF, false, 2}, {0xE0, true, 232}, {0xC0, false, 32}}, 2, 1, 25200, false},
+        {{{kPrivateStream1, false, 58}, {0xBF, false, 2}, {0xE0, true, 232}, {0xC0, false, 32}},
+         2,
+         1,
+         25200,
+         false},
         {everything, 33, 16, 0x3FFFFF, true},
     };
     StreamMaker s;
@@ -210,13 +226,20 @@ TEST(ReaderHeaderForms, PacketsPassedOverByTheirLengthWhateverTheyHold) {
     mpeg2Like[0] = 0x81;  // would read as an MPEG-2 packet with a PTS
     mpeg2Like[1] = 0x80;
     mpeg2Like[2] = 0x05;
-    Bytes psm = {0x80, 0x01, 0x00, 0x00, 0x00, 0x08, 0x02, 0xE0, 0x00, 0x00, 0x03, 0xC0, 0x00, 0x00,
-                 0x11, 0x22, 0x33, 0x44};
+    Bytes psm = {0x80, 0x01, 0x00, 0x00, 0x00, 0x08, 0x02, 0xE0, 0x00,
+                 0x00, 0x03, 0xC0, 0x00, 0x00, 0x11, 0x22, 0x33, 0x44};
     const std::vector<Bytes> others = {
-        OtherPacket(0xBF, pci),       OtherPacket(0xBF, dsi),       OtherPacket(0xBF, mpeg1Like),
-        OtherPacket(0xBF, mpeg2Like), OtherPacket(0xBF, {0x42}),    OtherPacket(0xBF, Filler(65535, 3)),
-        Padding(1),                   Padding(2),                   Padding(6),
-        Padding(65535),               OtherPacket(0xBC, psm),
+        OtherPacket(0xBF, pci),
+        OtherPacket(0xBF, dsi),
+        OtherPacket(0xBF, mpeg1Like),
+        OtherPacket(0xBF, mpeg2Like),
+        OtherPacket(0xBF, {0x42}),
+        OtherPacket(0xBF, Filler(65535, 3)),
+        Padding(1),
+        Padding(2),
+        Padding(6),
+        Padding(65535),
+        OtherPacket(0xBC, psm),
     };
     StreamMaker s;
     int n = 0;

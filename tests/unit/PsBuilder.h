@@ -10,7 +10,9 @@ namespace korvane::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+inline void Append(Bytes& out, const Bytes& more) {
+    out.insert(out.end(), more.begin(), more.end());
+}
 
 inline Bytes Timestamp(unsigned prefix, int64_t ts) {
     return {static_cast<uint8_t>(prefix << 4 | ((ts >> 29) & 0x0E) | 1), static_cast<uint8_t>(ts >> 22),
@@ -19,16 +21,22 @@ inline Bytes Timestamp(unsigned prefix, int64_t ts) {
 }
 
 // An MPEG-2 pack header; the mux rate is in units of 50 bytes/s.
-inline Bytes PackHeader(int64_t scr, unsigned stuffing = 0, unsigned scrExtension = 0, uint32_t muxRate = 25200) {
-    Bytes b = {0, 0, 1, 0xBA,
+inline Bytes PackHeader(int64_t scr, unsigned stuffing = 0, unsigned scrExtension = 0,
+                        uint32_t muxRate = 25200) {
+    Bytes b = {0,
+               0,
+               1,
+               0xBA,
                static_cast<uint8_t>(0x44 | ((scr >> 27) & 0x38) | ((scr >> 28) & 0x03)),
                static_cast<uint8_t>(scr >> 20),
                static_cast<uint8_t>(((scr >> 12) & 0xF8) | 0x04 | ((scr >> 13) & 0x03)),
                static_cast<uint8_t>(scr >> 5),
                static_cast<uint8_t>(((scr << 3) & 0xF8) | 0x04 | ((scrExtension >> 7) & 0x03)),
                static_cast<uint8_t>(((scrExtension << 1) & 0xFE) | 0x01),
-               static_cast<uint8_t>(muxRate >> 14), static_cast<uint8_t>(muxRate >> 6),
-               static_cast<uint8_t>(((muxRate << 2) & 0xFC) | 0x03), static_cast<uint8_t>(0xF8 | stuffing)};
+               static_cast<uint8_t>(muxRate >> 14),
+               static_cast<uint8_t>(muxRate >> 6),
+               static_cast<uint8_t>(((muxRate << 2) & 0xFC) | 0x03),
+               static_cast<uint8_t>(0xF8 | stuffing)};
     b.resize(b.size() + stuffing, 0xFF);
     return b;
 }
@@ -41,18 +49,25 @@ struct StreamBound {
     unsigned size;  // 13 bits
 };
 
-inline Bytes SystemHeader(const std::vector<StreamBound>& bounds, unsigned audioBound = 1, unsigned videoBound = 1,
-                          uint32_t rateBound = 25200, bool fixedRate = false) {
+inline Bytes SystemHeader(const std::vector<StreamBound>& bounds, unsigned audioBound = 1,
+                          unsigned videoBound = 1, uint32_t rateBound = 25200, bool fixedRate = false) {
     size_t length = 6 + 3 * bounds.size();
-    Bytes b = {0, 0, 1, 0xBB, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),
-               static_cast<uint8_t>(0x80 | ((rateBound >> 15) & 0x7F)), static_cast<uint8_t>(rateBound >> 7),
+    Bytes b = {0,
+               0,
+               1,
+               0xBB,
+               static_cast<uint8_t>(length >> 8),
+               static_cast<uint8_t>(length),
+               static_cast<uint8_t>(0x80 | ((rateBound >> 15) & 0x7F)),
+               static_cast<uint8_t>(rateBound >> 7),
                static_cast<uint8_t>(((rateBound << 1) & 0xFE) | 0x01),
                static_cast<uint8_t>(audioBound << 2 | (fixedRate ? 0x02 : 0)),
                static_cast<uint8_t>(0xE0 | videoBound),  // audio and video locked, marker
                0x7F};
     for (const StreamBound& e : bounds)
-        Append(b, {e.streamId, static_cast<uint8_t>(0xC0 | (e.largeScale ? 0x20 : 0) | ((e.size >> 8) & 0x1F)),
-                   static_cast<uint8_t>(e.size)});
+        Append(b,
+               {e.streamId, static_cast<uint8_t>(0xC0 | (e.largeScale ? 0x20 : 0) | ((e.size >> 8) & 0x1F)),
+                static_cast<uint8_t>(e.size)});
     return b;
 }
 
@@ -65,10 +80,16 @@ inline Bytes Mpeg1PackHeader(int64_t scr) {
 }
 
 struct PesSpec {
-    PesSpec(uint8_t id, Bytes data, bool withPts = false, bool withDts = false, int64_t ptsAt = 0, int64_t dtsAt = 0,
-            bool isScrambled = false, Bytes substream = {})
-        : streamId(id), payload(std::move(data)), pts(withPts), dts(withDts), ptsValue(ptsAt), dtsValue(dtsAt),
-          scrambled(isScrambled), substreamHeader(std::move(substream)) {}
+    PesSpec(uint8_t id, Bytes data, bool withPts = false, bool withDts = false, int64_t ptsAt = 0,
+            int64_t dtsAt = 0, bool isScrambled = false, Bytes substream = {})
+        : streamId(id),
+          payload(std::move(data)),
+          pts(withPts),
+          dts(withDts),
+          ptsValue(ptsAt),
+          dtsValue(dtsAt),
+          scrambled(isScrambled),
+          substreamHeader(std::move(substream)) {}
     uint8_t streamId = 0xE0;
     Bytes payload;
     bool pts = false;
@@ -92,22 +113,24 @@ struct PesSpec {
 };
 
 inline Bytes Pes(const PesSpec& s) {
-    Bytes header = {static_cast<uint8_t>((s.scrambled ? 0xB0 : 0x80) | (s.flagBits & 0x0F)),
-                    static_cast<uint8_t>((s.pts ? (s.dts ? 0xC0 : 0x80) : 0) | (s.escr ? 0x20 : 0) |
-                                         (s.esRate ? 0x10 : 0) | (s.trickMode ? 0x08 : 0) | (s.copyInfo ? 0x04 : 0) |
-                                         (s.crc ? 0x02 : 0) | (s.pstdBuffer ? 0x01 : 0)),
-                    0};
+    Bytes header = {
+        static_cast<uint8_t>((s.scrambled ? 0xB0 : 0x80) | (s.flagBits & 0x0F)),
+        static_cast<uint8_t>((s.pts ? (s.dts ? 0xC0 : 0x80) : 0) | (s.escr ? 0x20 : 0) |
+                             (s.esRate ? 0x10 : 0) | (s.trickMode ? 0x08 : 0) | (s.copyInfo ? 0x04 : 0) |
+                             (s.crc ? 0x02 : 0) | (s.pstdBuffer ? 0x01 : 0)),
+        0};
     if (s.pts) Append(header, Timestamp(s.dts ? 3 : 2, s.ptsValue));
     if (s.pts && s.dts) Append(header, Timestamp(1, s.dtsValue));
     if (s.escr) Append(header, {0xC4, 0x00, 0x04, 0x00, 0x04, 0x01});  // base 0, extension 0, markers
-    if (s.esRate) Append(header, {0x80, 0x3A, 0x99});                   // 7500 x 50 bytes/s, markers
-    if (s.trickMode) Append(header, {0x1F});                            // slow motion, repeat 31
-    if (s.copyInfo) Append(header, {0xAA});                             // marker, 0x2A
+    if (s.esRate) Append(header, {0x80, 0x3A, 0x99});                  // 7500 x 50 bytes/s, markers
+    if (s.trickMode) Append(header, {0x1F});                           // slow motion, repeat 31
+    if (s.copyInfo) Append(header, {0xAA});                            // marker, 0x2A
     if (s.crc) Append(header, {0x5A, 0xA5});
     if (s.pstdBuffer) {
         Append(header, {0x1E});  // extension flags: P-STD buffer only, reserved bits set
-        Append(header, {static_cast<uint8_t>(0x40 | (s.pstdLargeScale ? 0x20 : 0) | ((s.pstdSize >> 8) & 0x1F)),
-                        static_cast<uint8_t>(s.pstdSize)});
+        Append(header,
+               {static_cast<uint8_t>(0x40 | (s.pstdLargeScale ? 0x20 : 0) | ((s.pstdSize >> 8) & 0x1F)),
+                static_cast<uint8_t>(s.pstdSize)});
     }
     header.resize(header.size() + s.headerStuffing, 0xFF);
     header[2] = static_cast<uint8_t>(header.size() - 3);
@@ -147,7 +170,8 @@ inline Bytes Mpeg1Pes(uint8_t streamId, const Bytes& payload, bool pts, int64_t 
 // A packet the reader passes over by its length: padding (0xBE), private stream 2 (0xBF),
 // a program stream map (0xBC), whatever it holds.
 inline Bytes OtherPacket(uint8_t streamId, const Bytes& content) {
-    Bytes b = {0, 0, 1, streamId, static_cast<uint8_t>(content.size() >> 8), static_cast<uint8_t>(content.size())};
+    Bytes b = {
+        0, 0, 1, streamId, static_cast<uint8_t>(content.size() >> 8), static_cast<uint8_t>(content.size())};
     Append(b, content);
     return b;
 }
@@ -161,10 +185,13 @@ inline Bytes Padding(size_t bytes) {
 // Payload bytes that never form a start code, distinct per seed.
 inline Bytes Filler(size_t size, uint8_t seed) {
     Bytes b(size);
-    for (size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>(0x10 + (seed * 7 + i) % 200);
+    for (size_t i = 0; i < size; ++i)
+        b[i] = static_cast<uint8_t>(0x10 + (seed * 7 + i) % 200);
     return b;
 }
 
-inline Bytes EndCode() { return {0, 0, 1, 0xB9}; }
+inline Bytes EndCode() {
+    return {0, 0, 1, 0xB9};
+}
 
 }  // namespace korvane::test

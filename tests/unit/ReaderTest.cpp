@@ -80,15 +80,16 @@ TEST(ProgramStreamReader, ChunkBoundariesNeverChangeWhatIsRead) {
 
 TEST(ProgramStreamReader, SkipsDamageAndResynchronises) {
     Bytes s;
-    Append(s, Filler(777, 9));                       // garbage before the first pack
+    Append(s, Filler(777, 9));  // garbage before the first pack
     Append(s, PackHeader(0));
     Append(s, Pes({0xE0, Filler(100, 1), true, false, 100}));
-    Append(s, {0x12, 0x00, 0x00, 0x01, 0x00, 0x55});  // garbage between packets, incl. a non-system start code
-    Append(s, {0, 0, 1, 0xC0, 0, 0, 0x81});           // zero length field
+    Append(s,
+           {0x12, 0x00, 0x00, 0x01, 0x00, 0x55});  // garbage between packets, incl. a non-system start code
+    Append(s, {0, 0, 1, 0xC0, 0, 0, 0x81});        // zero length field
     Append(s, Pes({0xC0, Filler(50, 2), true, false, 200}));
     Bytes oversized = Pes({0xE0, Filler(40, 3), true, false, 300});
     oversized[4] = 0x00;
-    oversized[5] = 0xC8;                              // claims 200 bytes: swallows the next pack
+    oversized[5] = 0xC8;  // claims 200 bytes: swallows the next pack
     Append(s, oversized);
     Append(s, PackHeader(10));
     Append(s, Pes({0xE0, Filler(60, 4), true, false, 400}));
@@ -147,7 +148,8 @@ TEST(ProgramStreamReader, RawAc3WithoutSubstreamHeaderStaysRawForTheWholeStream)
     Bytes s;
     Append(s, PackHeader(0));
     Append(s, Pes({0xBD, frame, true, false, 1}));
-    Append(s, Pes({0xBD, {0x80, 0x01, 0x02, 0x03, 0x04}, false}));  // looks like a substream header but is not
+    Append(s,
+           Pes({0xBD, {0x80, 0x01, 0x02, 0x03, 0x04}, false}));  // looks like a substream header but is not
     auto p = ReadAll(s);
     ASSERT_EQ(p.size(), 2u);
     EXPECT_EQ(p[0].key.substreamId, kRawAc3Substream);

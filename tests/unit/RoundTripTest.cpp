@@ -35,7 +35,8 @@ public:
         m_path = mkdtemp(&pattern[0]) ? pattern : "";
     }
     ~TempFolder() {
-        if (!m_path.empty()) rmdir(m_path.c_str());  // the tests remove their files; an unexpected one keeps it
+        if (!m_path.empty())
+            rmdir(m_path.c_str());  // the tests remove their files; an unexpected one keeps it
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -57,7 +58,8 @@ std::string Shell(const std::string& command) {
     if (!pipe) return "popen failed";
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
     pclose(pipe);
     return out;
 }
@@ -73,8 +75,8 @@ std::vector<std::string> Lines(const std::string& text) {
 // ffprobe's packets (pts, dts, size) per stream, in each stream's own order.
 std::map<std::string, std::vector<std::string>> PacketsByStream(const std::string& file) {
     std::map<std::string, std::vector<std::string>> byStream;
-    for (const std::string& line :
-         Lines(Shell("ffprobe -v error -show_entries packet=stream_index,pts,dts,size -of csv=p=0 '" + file + "'"))) {
+    for (const std::string& line : Lines(Shell(
+             "ffprobe -v error -show_entries packet=stream_index,pts,dts,size -of csv=p=0 '" + file + "'"))) {
         auto comma = line.find(',');
         byStream[line.substr(0, comma)].push_back(line.substr(comma + 1));
     }
@@ -158,8 +160,8 @@ TEST_P(RoundTrip, SameStreamsPayloadsAndTimestamps) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Material, RoundTrip,
-                         ::testing::Values("mp2.mpg", "ac3.mpg", "two_audio.mpg", "two_mp2.mpg", "large_packets.mpg",
-                                           "late_audio.mpg", "mpeg1.mpg"),
+                         ::testing::Values("mp2.mpg", "ac3.mpg", "two_audio.mpg", "two_mp2.mpg",
+                                           "large_packets.mpg", "late_audio.mpg", "mpeg1.mpg"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              std::string n = info.param;
                              return n.substr(0, n.find('.'));
@@ -175,7 +177,9 @@ TEST(RoundTripRawAc3, ComesOutWithASubstreamHeaderAndTheSameAudio) {
     for (size_t i = 0; i + 4 <= in.size();) {
         ASSERT_TRUE(in[i] == 0 && in[i + 1] == 0 && in[i + 2] == 1) << "unexpected layout at " << i;
         uint8_t code = in[i + 3];
-        size_t length = code == 0xBA ? 14 + (in[i + 13] & 7) : code == 0xB9 ? 4 : 6 + (size_t(in[i + 4]) << 8 | in[i + 5]);
+        size_t length = code == 0xBA   ? 14 + (in[i + 13] & 7)
+                        : code == 0xB9 ? 4
+                                       : 6 + (size_t(in[i + 4]) << 8 | in[i + 5]);
         ASSERT_LE(i + length, in.size());
         if (code == 0xBD) {
             size_t header = 9 + in[i + 8];
@@ -234,7 +238,8 @@ TEST(Remux, SurvivesDamageAndRefusesAScrambledPayload) {
     auto bytes = ReadFile(Material("mp2.mpg"));
     // Garbage over the middle of a pack, and a cut-off end.
     std::vector<uint8_t> damaged = bytes;
-    for (size_t i = 100000; i < 103000; ++i) damaged[i] = static_cast<uint8_t>(i * 31);
+    for (size_t i = 100000; i < 103000; ++i)
+        damaged[i] = static_cast<uint8_t>(i * 31);
     damaged.resize(damaged.size() - 1000);
     std::string in = Temp("damaged.mpg"), out = Temp("damaged.out.mpg"), error;
     WriteFile(in, damaged);
@@ -242,7 +247,9 @@ TEST(Remux, SurvivesDamageAndRefusesAScrambledPayload) {
     ASSERT_TRUE(RemuxFile(in, out, &stats, &error)) << error;
     EXPECT_GE(stats.reader.damageEvents, 1u);
     EXPECT_GT(stats.reader.bytesSkipped, 2000u);
-    EXPECT_EQ(Lines(Shell("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + out + "'")).size(), 2u);
+    EXPECT_EQ(
+        Lines(Shell("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + out + "'")).size(),
+        2u);
 
     // Scramble every PES packet from the middle on, past the probe window's reach of the start.
     std::vector<uint8_t> scrambled = bytes;

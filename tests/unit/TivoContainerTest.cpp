@@ -68,7 +68,8 @@ TEST(TivoContainer, ParsesWhatTheWrapperWrites) {
     EXPECT_EQ(p.file.chunks[0].id, 3);
     EXPECT_EQ(p.file.chunks[1].id, 1);
     EXPECT_TRUE(p.file.chunks[1].IsPlainXml());
-    EXPECT_NE(p.file.chunks[0].Text().find("http://www.tivo.com/developer/xml/license-1.0"), std::string::npos);
+    EXPECT_NE(p.file.chunks[0].Text().find("http://www.tivo.com/developer/xml/license-1.0"),
+              std::string::npos);
     EXPECT_NE(p.file.chunks[1].Text().find("<title>Korvane test recording</title>"), std::string::npos);
     ASSERT_EQ(p.file.probe.streams.size(), 2u);
     EXPECT_EQ(p.file.probe.streams[0].kind, StreamKind::Video);
@@ -83,7 +84,8 @@ TEST(TivoContainer, NamesEveryMalformedHeader) {
         EXPECT_NE(p.error.find(words), std::string::npos) << p.error;
     };
     expect(Bytes{}, TivoStatus::NotTivo, "Not a TiVo file");
-    expect(Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, TivoStatus::NotTivo, "Not a TiVo file");
+    expect(Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, TivoStatus::NotTivo,
+           "Not a TiVo file");
     expect(Bytes(good.begin(), good.begin() + 9), TivoStatus::TruncatedHeader, "Truncated TiVo header");
 
     Bytes beyond = good;
@@ -144,9 +146,9 @@ TEST(TivoContainer, NamesReadFailuresAndImplausibleChunks) {
     };
     Sparse source;
     source.head = BuildTivoHead(false);
-    PutBe32(source.head, 10, 48u << 20);   // the payload starts at 48 MiB
-    PutBe32(source.head, 16, 40u << 20);   // a 40 MiB chunk ...
-    PutBe32(source.head, 20, 30u << 20);   // ... claiming 30 MiB of metadata
+    PutBe32(source.head, 10, 48u << 20);  // the payload starts at 48 MiB
+    PutBe32(source.head, 16, 40u << 20);  // a 40 MiB chunk ...
+    PutBe32(source.head, 20, 30u << 20);  // ... claiming 30 MiB of metadata
     TivoFile file;
     std::string error;
     EXPECT_EQ(ParseTivo(source, &file, &error), TivoStatus::BadChunk);
@@ -204,7 +206,8 @@ TEST(TivoContainer, WrapsAndOpensFilesByPath) {
     std::string mpg = dir + "korvane_wrap_in.mpg", tivo = dir + "korvane_wrap_out.TiVo";
     Bytes payload = SmallProgramStream();
     {
-        std::ofstream(mpg, std::ios::binary).write(reinterpret_cast<const char*>(payload.data()), payload.size());
+        std::ofstream(mpg, std::ios::binary)
+            .write(reinterpret_cast<const char*>(payload.data()), payload.size());
     }
     std::string error;
     TivoWrapOptions options;
@@ -222,9 +225,7 @@ TEST(TivoContainer, WrapsAndOpensFilesByPath) {
     EXPECT_FALSE(WrapMpegInTivo(tivo + ".nope", tivo, &error));
     EXPECT_FALSE(WrapMpegInTivo(mpg, dir + "no/such/folder/x.TiVo", &error));
     EXPECT_NE(error.find("Cannot create"), std::string::npos);
-    {
-        std::ofstream(mpg, std::ios::binary) << "plain text, not MPEG";
-    }
+    { std::ofstream(mpg, std::ios::binary) << "plain text, not MPEG"; }
     EXPECT_FALSE(WrapMpegInTivo(mpg, tivo, &error));
     EXPECT_NE(error.find("neither an MPEG program stream nor a transport stream"), std::string::npos);
     std::remove(mpg.c_str());

@@ -27,19 +27,40 @@ public:
     // One section in one packet (our tables are small).
     void Section(uint16_t pid, TsBytes section) {
         uint32_t crc = media::MpegCrc32(section.data(), section.size());
-        for (int s = 24; s >= 0; s -= 8) section.push_back(static_cast<uint8_t>(crc >> s));
+        for (int s = 24; s >= 0; s -= 8)
+            section.push_back(static_cast<uint8_t>(crc >> s));
         TsBytes payload{0};  // pointer_field
         payload.insert(payload.end(), section.begin(), section.end());
         Packets(pid, payload, true, 0xFF);
     }
     void Pat(uint16_t pmtPid, uint16_t program = 1) {
-        TsBytes s{0x00, 0xB0, 13, 0x00, 0x01, 0xC1, 0, 0, static_cast<uint8_t>(program >> 8),
-                  static_cast<uint8_t>(program), static_cast<uint8_t>(0xE0 | pmtPid >> 8), static_cast<uint8_t>(pmtPid)};
+        TsBytes s{0x00,
+                  0xB0,
+                  13,
+                  0x00,
+                  0x01,
+                  0xC1,
+                  0,
+                  0,
+                  static_cast<uint8_t>(program >> 8),
+                  static_cast<uint8_t>(program),
+                  static_cast<uint8_t>(0xE0 | pmtPid >> 8),
+                  static_cast<uint8_t>(pmtPid)};
         Section(0, s);
     }
     void Pmt(uint16_t pmtPid, int version, const std::vector<TsEs>& streams, uint16_t program = 1) {
-        TsBytes s{0x02, 0xB0, 0, static_cast<uint8_t>(program >> 8), static_cast<uint8_t>(program),
-                  static_cast<uint8_t>(0xC1 | version << 1), 0, 0, 0xE1, 0x00, 0xF0, 0x00};
+        TsBytes s{0x02,
+                  0xB0,
+                  0,
+                  static_cast<uint8_t>(program >> 8),
+                  static_cast<uint8_t>(program),
+                  static_cast<uint8_t>(0xC1 | version << 1),
+                  0,
+                  0,
+                  0xE1,
+                  0x00,
+                  0xF0,
+                  0x00};
         for (const TsEs& e : streams) {
             s.push_back(e.type);
             s.push_back(static_cast<uint8_t>(0xE0 | e.pid >> 8));
@@ -59,8 +80,16 @@ public:
         q[4] = static_cast<uint8_t>(((ts << 1) & 0xFE) | 1);
     }
     // A PES packet (bounded unless unbounded is set) with a PTS (and DTS if >= 0).
-    static TsBytes Pes(uint8_t streamId, const TsBytes& payload, int64_t pts, int64_t dts = -1, bool unbounded = false) {
-        TsBytes p{0, 0, 1, streamId, 0, 0, 0x80, static_cast<uint8_t>(dts >= 0 ? 0xC0 : 0x80),
+    static TsBytes Pes(uint8_t streamId, const TsBytes& payload, int64_t pts, int64_t dts = -1,
+                       bool unbounded = false) {
+        TsBytes p{0,
+                  0,
+                  1,
+                  streamId,
+                  0,
+                  0,
+                  0x80,
+                  static_cast<uint8_t>(dts >= 0 ? 0xC0 : 0x80),
                   static_cast<uint8_t>(dts >= 0 ? 10 : 5)};
         p.resize(p.size() + p.back());
         PutTs(&p[9], dts >= 0 ? 3 : 2, pts);
@@ -73,7 +102,8 @@ public:
     }
     // Cuts data into packets of the PID; the last one is padded by an adaptation field
     // (fill 0xFF after a section instead, as tables are).
-    void Packets(uint16_t pid, const TsBytes& data, bool table = false, int fill = -1, uint8_t scrambling = 0) {
+    void Packets(uint16_t pid, const TsBytes& data, bool table = false, int fill = -1,
+                 uint8_t scrambling = 0) {
         size_t pos = 0;
         do {
             size_t left = data.size() - pos;
@@ -88,12 +118,15 @@ public:
                 p[3] = static_cast<uint8_t>(scrambling << 6 | 0x30 | (c & 15));
                 p[4] = static_cast<uint8_t>(af - 1);
                 if (af > 1) p[5] = 0;
-                for (size_t i = 6; i < 4 + af; ++i) p[i] = 0xFF;
-                std::copy(data.begin() + static_cast<std::ptrdiff_t>(pos), data.begin() + static_cast<std::ptrdiff_t>(pos + take), p + 4 + af);
+                for (size_t i = 6; i < 4 + af; ++i)
+                    p[i] = 0xFF;
+                std::copy(data.begin() + static_cast<std::ptrdiff_t>(pos),
+                          data.begin() + static_cast<std::ptrdiff_t>(pos + take), p + 4 + af);
             } else {
                 p[3] = static_cast<uint8_t>(scrambling << 6 | 0x10 | (c & 15));
                 std::fill(p + 4, p + 188, static_cast<uint8_t>(fill < 0 ? 0xFF : fill));
-                std::copy(data.begin() + static_cast<std::ptrdiff_t>(pos), data.begin() + static_cast<std::ptrdiff_t>(pos + take), p + 4);
+                std::copy(data.begin() + static_cast<std::ptrdiff_t>(pos),
+                          data.begin() + static_cast<std::ptrdiff_t>(pos + take), p + 4);
             }
             c = (c + 1) & 15;
             out.insert(out.end(), p, p + 188);
@@ -104,7 +137,8 @@ public:
 
 inline TsBytes Pattern(size_t n, uint8_t seed) {
     TsBytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+    for (size_t i = 0; i < n; ++i)
+        b[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
     return b;
 }
 

@@ -20,7 +20,8 @@ struct Got {
 struct Keep final : PacketHandler {
     std::vector<Got> packets;
     bool OnPacket(const PesPacket& p) override {
-        packets.push_back({p.key, p.kind, p.hasPts, p.hasDts, p.pts, p.dts, TsBytes(p.payload, p.payload + p.payloadSize)});
+        packets.push_back(
+            {p.key, p.kind, p.hasPts, p.hasDts, p.pts, p.dts, TsBytes(p.payload, p.payload + p.payloadSize)});
         return true;
     }
 };
@@ -47,8 +48,13 @@ TEST(TsReader, FollowsPmtVersionsAndKeepsKeys) {
     b.Packets(0x101, TsBuilder::Pes(0xBD, Pattern(300, 2), 9100));
     b.Packets(0x1F0, Pattern(184, 3));
     b.Pmt(0x1000, 1,
-          {{0x02, 0x100, {}}, {0x0F, 0x102, {}}, {0x06, 0x103, kAc3Descriptor}, {0x06, 0x104, kEac3Descriptor},
-           {0x1B, 0x105, {}}, {0x87, 0x106, {}}, {0x06, 0x107, {}}});
+          {{0x02, 0x100, {}},
+           {0x0F, 0x102, {}},
+           {0x06, 0x103, kAc3Descriptor},
+           {0x06, 0x104, kEac3Descriptor},
+           {0x1B, 0x105, {}},
+           {0x87, 0x106, {}},
+           {0x06, 0x107, {}}});
     b.Packets(0x100, TsBuilder::Pes(0xE0, Pattern(500, 4), 12000, -1, true));
     b.Packets(0x102, TsBuilder::Pes(0xC0, Pattern(200, 5), 12100));
     b.Packets(0x103, TsBuilder::Pes(0xBD, Pattern(200, 6), 12200));
@@ -61,7 +67,7 @@ TEST(TsReader, FollowsPmtVersionsAndKeepsKeys) {
     EXPECT_EQ(got[0].key, (StreamKey{0xBD, 0x80}));  // the bounded AC-3 PES ends first
     EXPECT_EQ(got[0].kind, StreamKind::Ac3);
     EXPECT_EQ(got[0].payload, Pattern(300, 2));
-    EXPECT_EQ(got[1].key, (StreamKey{0xE0, 0}));     // the unbounded video PES ends at the next start
+    EXPECT_EQ(got[1].key, (StreamKey{0xE0, 0}));  // the unbounded video PES ends at the next start
     EXPECT_EQ(got[1].payload, Pattern(1000, 1));
     EXPECT_TRUE(got[1].hasDts);
     EXPECT_EQ(got[1].dts, 6000);
@@ -72,7 +78,7 @@ TEST(TsReader, FollowsPmtVersionsAndKeepsKeys) {
     EXPECT_EQ(got[4].kind, StreamKind::Ac3);
     EXPECT_EQ(got[5].key, (StreamKey{0xE1, 0}));
     EXPECT_EQ(got[5].kind, StreamKind::H264);
-    EXPECT_EQ(got[6].key, (StreamKey{0xE0, 0}));     // the video PID kept its key
+    EXPECT_EQ(got[6].key, (StreamKey{0xE0, 0}));  // the video PID kept its key
     EXPECT_EQ(got[6].payload, Pattern(500, 4));
     EXPECT_FALSE(got[6].hasDts);
 

@@ -27,7 +27,9 @@ std::string Material(const std::string& name) {
     return std::string(dir ? dir : "material") + "/" + name;
 }
 
-std::string Temp(const std::string& name) { return ::testing::TempDir() + "korvane_ts_" + name; }
+std::string Temp(const std::string& name) {
+    return ::testing::TempDir() + "korvane_ts_" + name;
+}
 
 std::string Shell(const std::string& command) {
     std::string out;
@@ -35,7 +37,8 @@ std::string Shell(const std::string& command) {
     if (!pipe) return "popen failed";
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
     pclose(pipe);
     return out;
 }
@@ -72,7 +75,8 @@ std::vector<std::string> Codecs(const std::string& file) {
 // which ffprobe lists as a data stream of unknown codec (at the end: its PMT entry is last).
 std::vector<std::string> MediaCodecs(const std::string& file) {
     std::vector<std::string> codecs = Codecs(file);
-    while (!codecs.empty() && codecs.back() == "unknown") codecs.pop_back();
+    while (!codecs.empty() && codecs.back() == "unknown")
+        codecs.pop_back();
     return codecs;
 }
 
@@ -86,11 +90,12 @@ StreamView View(const std::string& file, size_t index) {
     StreamView v;
     std::string i = std::to_string(index);
     v.md5 = Shell("ffmpeg -v error -nostdin -i '" + file + "' -map 0:" + i + " -c copy -f md5 -");
-    v.times = Lines(Shell("ffprobe -v error -select_streams " + i + " -show_entries packet=pts,dts -of csv=p=0 '" +
-                          file + "'"));
+    v.times = Lines(Shell("ffprobe -v error -select_streams " + i +
+                          " -show_entries packet=pts,dts -of csv=p=0 '" + file + "'"));
     // A transport stream's packets may end in an empty side-data column.
     for (std::string& t : v.times)
-        while (!t.empty() && t.back() == ',') t.pop_back();
+        while (!t.empty() && t.back() == ',')
+            t.pop_back();
     return v;
 }
 
@@ -103,7 +108,8 @@ void ExpectSameStreams(const std::string& original, const std::string& converted
     std::vector<bool> used(after.size(), false);
     for (size_t a = 0; a < before.size(); ++a) {
         size_t b = 0;
-        while (b < after.size() && (used[b] || after[b] != before[a])) ++b;
+        while (b < after.size() && (used[b] || after[b] != before[a]))
+            ++b;
         ASSERT_LT(b, after.size()) << "no " << before[a] << " stream in the program stream";
         used[b] = true;
         StreamView x = View(original, a), y = View(converted, b);
@@ -143,8 +149,9 @@ TEST_P(TsRoundTrip, SameCodecsBytesAndTimestamps) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Material, TsRoundTrip,
-                         ::testing::Values("ts_mpeg2_ac3.ts", "ts_h264_ac3.ts", "ts_h264_aac.ts", "ts_two_audio.ts",
-                                           "ts_eac3.ts", "ts_wrap.ts", "ts_garbage.ts", "ts_gap.ts"),
+                         ::testing::Values("ts_mpeg2_ac3.ts", "ts_h264_ac3.ts", "ts_h264_aac.ts",
+                                           "ts_two_audio.ts", "ts_eac3.ts", "ts_wrap.ts", "ts_garbage.ts",
+                                           "ts_gap.ts"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              std::string n = info.param;
                              return n.substr(0, n.find('.'));
@@ -186,7 +193,8 @@ TEST(TsReader, SameOutputWhateverTheChunking) {
         TsReaderStats whole;
         Flatten reference = ReadInChunks(data, data.size(), &whole);
         EXPECT_GT(reference.packets, 100u);
-        for (size_t chunk : {size_t(1), size_t(7), size_t(187), size_t(188), size_t(189), size_t(565), size_t(65536)}) {
+        for (size_t chunk :
+             {size_t(1), size_t(7), size_t(187), size_t(188), size_t(189), size_t(565), size_t(65536)}) {
             TsReaderStats stats;
             Flatten pieces = ReadInChunks(data, chunk, &stats);
             EXPECT_EQ(pieces.bytes, reference.bytes) << name << " in chunks of " << chunk;
@@ -216,7 +224,8 @@ TEST(TsReader, CountsTheGarbageAndTheGapAndGoesOn) {
 TEST(TsReader, FindsSyncAgainAfterGarbageMidFile) {
     auto data = ReadFile(Material("ts_h264_aac.ts"));
     std::vector<uint8_t> damaged(data.begin(), data.begin() + 188 * 400 + 50);
-    for (int i = 0; i < 700; ++i) damaged.push_back(i % 100 == 0 ? 0x47 : static_cast<uint8_t>(i * 37 + 1));
+    for (int i = 0; i < 700; ++i)
+        damaged.push_back(i % 100 == 0 ? 0x47 : static_cast<uint8_t>(i * 37 + 1));
     damaged.insert(damaged.end(), data.begin() + 188 * 403, data.end());
     TsReaderStats stats;
     Flatten out = ReadInChunks(damaged, 4096, &stats);
@@ -233,7 +242,9 @@ TEST(TsReader, FindsSyncAgainAfterGarbageMidFile) {
 
 namespace {
 
-std::string Vector(const std::string& name) { return std::string(KORVANE_VECTORS_DIR) + "/" + name; }
+std::string Vector(const std::string& name) {
+    return std::string(KORVANE_VECTORS_DIR) + "/" + name;
+}
 
 struct Decrypted {
     std::vector<uint8_t> bytes;
@@ -242,7 +253,8 @@ struct Decrypted {
 };
 
 // The payload of an encrypted .TiVo, decrypted in chunks of the given size.
-Decrypted DecryptPayload(const std::string& tivo, size_t chunk, std::vector<uint8_t>* payloadOverride = nullptr) {
+Decrypted DecryptPayload(const std::string& tivo, size_t chunk,
+                         std::vector<uint8_t>* payloadOverride = nullptr) {
     TivoFile file;
     std::string error;
     EXPECT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
@@ -260,8 +272,8 @@ Decrypted DecryptPayload(const std::string& tivo, size_t chunk, std::vector<uint
 }
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 class TsVectors : public ::testing::TestWithParam<const char*> {};
@@ -277,7 +289,8 @@ TEST_P(TsVectors, DecryptToTheStreamsOfTheClearOriginal) {
     EXPECT_EQ(stats.packetsDropped, 0u);
     EXPECT_EQ(stats.DamageCount(), 0u);
     // The key PID's packets and its PMT entry go: what is left is the clear original.
-    EXPECT_TRUE(ReadFile(decryptedTs) == ReadFile(Vector(name + ".ts"))) << "not the clear original bit for bit";
+    EXPECT_TRUE(ReadFile(decryptedTs) == ReadFile(Vector(name + ".ts")))
+        << "not the clear original bit for bit";
     ExpectSameStreams(Vector(name + ".ts"), decryptedTs);
     // And through the reader and writer into a program stream.
     RemuxStats remux;
@@ -342,7 +355,8 @@ TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
     EXPECT_EQ(d.stats.packetsDropped, scrambled);
     EXPECT_EQ(d.stats.missingRecords, scrambled);
     EXPECT_EQ(d.stats.packetsDecrypted, 0u);
-    for (size_t i = 0; i + 188 <= d.bytes.size(); i += 188) ASSERT_EQ(d.bytes[i + 3] & 0xC0, 0) << "packet " << i / 188;
+    for (size_t i = 0; i + 188 <= d.bytes.size(); i += 188)
+        ASSERT_EQ(d.bytes[i + 3] & 0xC0, 0) << "packet " << i / 188;
     std::string path = Temp("nokeys.ts"), output = Temp("nokeys.mpg");
     WriteBytes(path, d.bytes);
     RemuxStats stats;
@@ -354,10 +368,11 @@ TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
 // wrap --ts --mak: every ffmpeg-made transport stream comes back from encryption bit for
 // bit, with every audio and video packet scrambled on the way.
 TEST(TsEncrypt, EveryTestStreamComesBackBitForBit) {
-    for (const char* name : {"ts_mpeg2_ac3.ts", "ts_h264_ac3.ts", "ts_h264_aac.ts", "ts_two_audio.ts", "ts_eac3.ts",
-                             "ts_wrap.ts", "ts_gap.ts"}) {
+    for (const char* name : {"ts_mpeg2_ac3.ts", "ts_h264_ac3.ts", "ts_h264_aac.ts", "ts_two_audio.ts",
+                             "ts_eac3.ts", "ts_wrap.ts", "ts_gap.ts"}) {
         SCOPED_TRACE(name);
-        std::string tivo = Temp(std::string(name) + ".enc.TiVo"), back = Temp(std::string(name) + ".back.ts"), error;
+        std::string tivo = Temp(std::string(name) + ".enc.TiVo"), back = Temp(std::string(name) + ".back.ts"),
+                    error;
         TivoWrapOptions options;
         options.mediaAccessKey = "0123456789";
         options.encryption.packetsPerBlock = 50;  // many block changes, each with its key packet

@@ -93,7 +93,8 @@ TEST(ProgramStreamWriter, WritesAStandardStreamThatReadsBackUnchanged) {
         }
     }
     // SCRs never go backwards.
-    for (size_t i = 1; i < w.packets.size(); ++i) EXPECT_GE(w.packets[i].scr, w.packets[i - 1].scr);
+    for (size_t i = 1; i < w.packets.size(); ++i)
+        EXPECT_GE(w.packets[i].scr, w.packets[i - 1].scr);
 }
 
 // The material gives the writer two or three streams with the default bounds. The system
@@ -102,13 +103,13 @@ TEST(ProgramStreamWriter, WritesAStandardStreamThatReadsBackUnchanged) {
 TEST(ProgramStreamWriter, ListsEveryStreamIdOnceInTheSystemHeaderWithItsBound) {
     MemoryByteSink sink;
     ProgramStreamWriter writer(sink);
-    ASSERT_EQ(writer.AddStream({{0xE0, 0}, StreamKind::Video}), 0);                 // 232 KiB
-    ASSERT_EQ(writer.AddStream({{0xE1, 0}, StreamKind::Video, 3u << 20}), 1);       // 3072 KiB
-    ASSERT_EQ(writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio}), 2);             // 4 KiB
-    ASSERT_EQ(writer.AddStream({{0xC1, 0}, StreamKind::MpegAudio, 2u << 20}), 3);   // 2048 KiB
-    ASSERT_EQ(writer.AddStream({{0xBD, 0x80}, StreamKind::Ac3}), 4);                // 4 KiB
-    ASSERT_EQ(writer.AddStream({{0xBD, 0x81}, StreamKind::Ac3, 10000}), 5);         // the larger: 79 x 128
-    ASSERT_EQ(writer.AddStream({{0xC2, 0}, StreamKind::MpegAudio, 8191 * 128}), 6); // the small scale's most
+    ASSERT_EQ(writer.AddStream({{0xE0, 0}, StreamKind::Video}), 0);                  // 232 KiB
+    ASSERT_EQ(writer.AddStream({{0xE1, 0}, StreamKind::Video, 3u << 20}), 1);        // 3072 KiB
+    ASSERT_EQ(writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio}), 2);              // 4 KiB
+    ASSERT_EQ(writer.AddStream({{0xC1, 0}, StreamKind::MpegAudio, 2u << 20}), 3);    // 2048 KiB
+    ASSERT_EQ(writer.AddStream({{0xBD, 0x80}, StreamKind::Ac3}), 4);                 // 4 KiB
+    ASSERT_EQ(writer.AddStream({{0xBD, 0x81}, StreamKind::Ac3, 10000}), 5);          // the larger: 79 x 128
+    ASSERT_EQ(writer.AddStream({{0xC2, 0}, StreamKind::MpegAudio, 8191 * 128}), 6);  // the small scale's most
     Bytes payload = Filler(100, 1);
     ASSERT_TRUE(writer.WritePacket(0, Packet(payload, true, 1000)));
     ASSERT_TRUE(writer.Finish());
@@ -118,8 +119,9 @@ TEST(ProgramStreamWriter, ListsEveryStreamIdOnceInTheSystemHeaderWithItsBound) {
     ASSERT_EQ(size_t(b[18]) << 8 | b[19], 6u + 3u * 6u);
     EXPECT_EQ(b[23] >> 2, 5) << "audio bound";
     EXPECT_EQ(b[24] & 0x1F, 2) << "video bound";
-    EXPECT_EQ(Bytes(b.begin() + 26, b.begin() + 44), (Bytes{0xE0, 0xE0, 0xE8, 0xE1, 0xEC, 0x00, 0xC0, 0xC0, 0x20,
-                                                           0xC1, 0xE8, 0x00, 0xBD, 0xC0, 0x4F, 0xC2, 0xDF, 0xFF}));
+    EXPECT_EQ(Bytes(b.begin() + 26, b.begin() + 44),
+              (Bytes{0xE0, 0xE0, 0xE8, 0xE1, 0xEC, 0x00, 0xC0, 0xC0, 0x20, 0xC1, 0xE8, 0x00, 0xBD, 0xC0, 0x4F,
+                     0xC2, 0xDF, 0xFF}));
     Written w = ReadBack(sink);
     EXPECT_EQ(w.stats.systemHeaders, 1u);
     EXPECT_EQ(w.stats.damageEvents, 0u);
@@ -138,8 +140,10 @@ TEST(ProgramStreamWriter, InterleavesByTimeWithinBoundedMemory) {
         ProgramStreamWriter writer(sink, options);
         int v = writer.AddStream({{0xE0, 0}, StreamKind::Video});
         int a = writer.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
-        for (int i = 0; i < 25; ++i) ASSERT_TRUE(writer.WritePacket(v, Packet(payload, true, 90000 + i * 3600)));
-        for (int i = 0; i < 40; ++i) ASSERT_TRUE(writer.WritePacket(a, Packet(payload, true, 90000 + i * 2160)));
+        for (int i = 0; i < 25; ++i)
+            ASSERT_TRUE(writer.WritePacket(v, Packet(payload, true, 90000 + i * 3600)));
+        for (int i = 0; i < 40; ++i)
+            ASSERT_TRUE(writer.WritePacket(a, Packet(payload, true, 90000 + i * 2160)));
         ASSERT_TRUE(writer.Finish());
         EXPECT_LE(writer.Stats().peakQueuedBytes, options.maxQueuedBytes + payload.size());
         Written w = ReadBack(sink);
@@ -168,7 +172,8 @@ TEST(ProgramStreamWriter, InterleavesByTimeWithinBoundedMemory) {
     ProgramStreamWriter stalled(sink, options);
     v = stalled.AddStream({{0xE0, 0}, StreamKind::Video});
     stalled.AddStream({{0xC0, 0}, StreamKind::MpegAudio});
-    for (int i = 0; i < 200; ++i) ASSERT_TRUE(stalled.WritePacket(v, Packet(payload, true, i * 3600)));
+    for (int i = 0; i < 200; ++i)
+        ASSERT_TRUE(stalled.WritePacket(v, Packet(payload, true, i * 3600)));
     EXPECT_LE(stalled.QueuedBytes(), options.maxQueuedBytes);
     EXPECT_GT(stalled.Stats().pesPacketsOut, 100u);
 }
@@ -207,7 +212,8 @@ TEST(ProgramStreamWriter, WritesTheSameBytesWhateverTheChunkSize) {
         write(chunked, chunk);
         EXPECT_EQ(chunked.bytes, whole.bytes) << "chunk " << chunk;
         ASSERT_FALSE(chunked.sizes.empty());
-        for (size_t i = 0; i + 1 < chunked.sizes.size(); ++i) EXPECT_GE(chunked.sizes[i], chunk) << "write " << i;
+        for (size_t i = 0; i + 1 < chunked.sizes.size(); ++i)
+            EXPECT_GE(chunked.sizes[i], chunk) << "write " << i;
     }
 }
 
@@ -225,7 +231,8 @@ TEST(ProgramStreamWriter, SplitsOversizedPacketsAndFollowsTheTimestampWrap) {
     Written w = ReadBack(sink);
     ASSERT_EQ(w.packets.size(), 5u);
     Bytes joined;
-    for (int i = 0; i < 3; ++i) Append(joined, w.packets[i].payload);
+    for (int i = 0; i < 3; ++i)
+        Append(joined, w.packets[i].payload);
     EXPECT_EQ(joined, big);
     EXPECT_EQ(w.packets[0].pts, nearWrap);
     EXPECT_FALSE(w.packets[1].hasPts);

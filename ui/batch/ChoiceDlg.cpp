@@ -25,8 +25,8 @@ BEGIN_MESSAGE_MAP(CChoiceDlg, CDialog)
     ON_WM_HELPINFO()
 END_MESSAGE_MAP()
 
-CChoiceDlg::CChoiceDlg(const char* text, const char* caption, const char* const* captions,
-                       const int* results, CWnd* parent)
+CChoiceDlg::CChoiceDlg(const char* text, const char* caption, const char* const* captions, const int* results,
+                       CWnd* parent)
     : CDialog(IDD_CHOICE, parent),
       m_pResults(results),
       m_pCaptions(captions),
@@ -38,7 +38,8 @@ CChoiceDlg::~CChoiceDlg() = default;
 void CChoiceDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_CHOICE_TEXT, m_text);
-    for (int i = 0; i < 5; ++i) DDX_Control(pDX, kButtonIds[i], m_buttons[i]);
+    for (int i = 0; i < 5; ++i)
+        DDX_Control(pDX, kButtonIds[i], m_buttons[i]);
 }
 
 BOOL CChoiceDlg::OnInitDialog() {
@@ -57,7 +58,8 @@ BOOL CChoiceDlg::OnInitDialog() {
     }
 
     if (shown > 0) {
-        const int shift = ChoiceButtonShift(PlacementOf(m_buttons[4]).right, PlacementOf(m_buttons[shown - 1]).right);
+        const int shift =
+            ChoiceButtonShift(PlacementOf(m_buttons[4]).right, PlacementOf(m_buttons[shown - 1]).right);
         for (int i = 0; i < shown; ++i) {
             const RECT r = PlacementOf(m_buttons[i]);
             m_buttons[i].MoveWindow(r.left + shift, r.top, r.right - r.left, r.bottom - r.top, TRUE);
@@ -71,23 +73,40 @@ void CChoiceDlg::OnChoice(int index) {
     CDialog::OnOK();
 }
 
-void CChoiceDlg::OnButton1() { OnChoice(0); }
-void CChoiceDlg::OnButton2() { OnChoice(1); }
-void CChoiceDlg::OnButton3() { OnChoice(2); }
-void CChoiceDlg::OnButton4() { OnChoice(3); }
-void CChoiceDlg::OnButton5() { OnChoice(4); }
+void CChoiceDlg::OnButton1() {
+    OnChoice(0);
+}
+void CChoiceDlg::OnButton2() {
+    OnChoice(1);
+}
+void CChoiceDlg::OnButton3() {
+    OnChoice(2);
+}
+void CChoiceDlg::OnButton4() {
+    OnChoice(3);
+}
+void CChoiceDlg::OnButton5() {
+    OnChoice(4);
+}
 
-void CChoiceDlg::OnClose() { ::MessageBeep(MB_OK); }
+void CChoiceDlg::OnClose() {
+    ::MessageBeep(MB_OK);
+}
 
-void CChoiceDlg::OnCancel() { ::MessageBeep(MB_OK); }
+void CChoiceDlg::OnCancel() {
+    ::MessageBeep(MB_OK);
+}
 
-BOOL CChoiceDlg::OnHelpInfo(HELPINFO*) { return FALSE; }
+BOOL CChoiceDlg::OnHelpInfo(HELPINFO*) {
+    return FALSE;
+}
 
 int ChoiceMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     ChoiceButtons buttons;
     if (!GetChoiceButtons(type, &buttons)) return ::MessageBoxA(owner, text, caption, type);
 
-    CChoiceDlg dialog(text, caption, buttons.captions, buttons.answers, owner ? CWnd::FromHandle(owner) : nullptr);
+    CChoiceDlg dialog(text, caption, buttons.captions, buttons.answers,
+                      owner ? CWnd::FromHandle(owner) : nullptr);
     dialog.DoModal();
     const int answer = dialog.GetResult();
     return answer != 0 ? answer : ChoiceAnswerWithoutButton(type);

@@ -25,23 +25,29 @@ int ChoiceButtonShift(int rightOfFifth, int rightOfLastShown) {
 
 int ChoiceAnswerWithoutButton(UINT type) {
     switch (type) {
-    case KORVANE_MB_ABORTIGNOREALL: return IDABORT;
-    case KORVANE_MB_YESALLNOALLCANCEL: return IDCANCEL;
-    default: return IDNO;  // neither overwrites nor goes on
+    case KORVANE_MB_ABORTIGNOREALL:
+        return IDABORT;
+    case KORVANE_MB_YESALLNOALLCANCEL:
+        return IDCANCEL;
+    default:
+        return IDNO;  // neither overwrites nor goes on
     }
 }
 
 int ToAllAnswer(int plainAnswer) {
     switch (plainAnswer) {
-    case IDIGNORE: return KORVANE_IDIGNOREALL;
-    case IDYES: return KORVANE_IDYESALL;
-    case IDNO: return KORVANE_IDNOALL;
-    default: return 0;
+    case IDIGNORE:
+        return KORVANE_IDIGNOREALL;
+    case IDYES:
+        return KORVANE_IDYESALL;
+    case IDNO:
+        return KORVANE_IDNOALL;
+    default:
+        return 0;
     }
 }
 
-int StickyAnswer(BOOL* sticky1, int answer1, BOOL* sticky2, int answer2,
-                 const std::function<int()>& ask) {
+int StickyAnswer(BOOL* sticky1, int answer1, BOOL* sticky2, int answer2, const std::function<int()>& ask) {
     if (sticky1 && *sticky1) return answer1;
     if (sticky2 && *sticky2) return answer2;
     int r = ask();

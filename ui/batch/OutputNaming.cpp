@@ -2,8 +2,7 @@
 
 #include "AnsiText.h"
 
-OutputName MakeOutputName(const std::string& source, const std::string* outputFolder,
-                          UINT codePage) {
+OutputName MakeOutputName(const std::string& source, const std::string* outputFolder, UINT codePage) {
     OutputName result;
     const int slash = LastCharIndex(source, '\\', codePage);
     if (outputFolder)

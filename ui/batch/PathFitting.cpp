@@ -16,9 +16,8 @@ size_t FloorToCharStart(const std::vector<size_t>& starts, size_t limit) {
 
 // Tries head's prefixes, longest first from keep down to empty, each joined to tail by
 // join(prefix); the first that fits wins.
-bool ShrinkHead(const std::string& head, size_t keep, UINT codePage, const MeasureText& measure,
-                int width, const std::function<std::string(const std::string&)>& join,
-                std::string* result) {
+bool ShrinkHead(const std::string& head, size_t keep, UINT codePage, const MeasureText& measure, int width,
+                const std::function<std::string(const std::string&)>& join, std::string* result) {
     const std::vector<size_t> starts = CharStarts(head, codePage);
     size_t kept = FloorToCharStart(starts, keep);
     for (;;) {
@@ -31,8 +30,7 @@ bool ShrinkHead(const std::string& head, size_t keep, UINT codePage, const Measu
 
 }  // namespace
 
-std::string FitPathText(const std::string& path, int width, const MeasureText& measure,
-                        UINT codePage) {
+std::string FitPathText(const std::string& path, int width, const MeasureText& measure, UINT codePage) {
     if (measure(path) <= width) return path;
 
     std::string s = path;
@@ -41,15 +39,16 @@ std::string FitPathText(const std::string& path, int width, const MeasureText& m
         const std::string tail = path.substr(static_cast<size_t>(lastSlash));
         const size_t keep = static_cast<size_t>(std::max(lastSlash - 3, 0));
         std::string fitted;
-        if (ShrinkHead(path, keep, codePage, measure, width,
-                       [&](const std::string& head) { return head + kEllipsis + tail; }, &fitted))
+        if (ShrinkHead(
+                path, keep, codePage, measure, width,
+                [&](const std::string& head) { return head + kEllipsis + tail; }, &fitted))
             return fitted;
         s = fitted;  // "..." and the tail from the last backslash on
     }
 
     const size_t keep = s.size() >= 3 ? s.size() - 3 : 0;
     std::string fitted;
-    ShrinkHead(s, keep, codePage, measure, width,
-               [](const std::string& head) { return head + kEllipsis; }, &fitted);
+    ShrinkHead(
+        s, keep, codePage, measure, width, [](const std::string& head) { return head + kEllipsis; }, &fitted);
     return fitted;  // "..." when nothing fitted
 }

@@ -108,14 +108,18 @@ void CProgressDlg::StepSpinner() {
 }
 
 void CProgressDlg::StartSpinner() {
-    m_nTimer = static_cast<UINT>(SetTimer(kSpinnerTimerId, kSpinnerInterval, &CProgressDlg::SpinnerTimerProc));
+    m_nTimer =
+        static_cast<UINT>(SetTimer(kSpinnerTimerId, kSpinnerInterval, &CProgressDlg::SpinnerTimerProc));
 }
 
-void CProgressDlg::StopSpinner() { KillTimer(m_nTimer); }
+void CProgressDlg::StopSpinner() {
+    KillTimer(m_nTimer);
+}
 
 void CALLBACK CProgressDlg::SpinnerTimerProc(HWND hWnd, UINT, UINT_PTR, DWORD) {
     try {
-        if (auto* dialog = dynamic_cast<CProgressDlg*>(CWnd::FromHandlePermanent(hWnd))) dialog->StepSpinner();
+        if (auto* dialog = dynamic_cast<CProgressDlg*>(CWnd::FromHandlePermanent(hWnd)))
+            dialog->StepSpinner();
     } catch (...) {
         // A missed spinner step is harmless; nothing may leave a timer callback.
         ::fw::TraceCaughtException("the spinner's timer");
@@ -143,8 +147,9 @@ LRESULT CProgressDlg::OnConversionDone(WPARAM wParam, LPARAM) {
         return 0;
     } else {
         CString text;
-        text.Format("Conversion did not finish for the file\r\n%s\r\n\r\nDo you want to keep the partial output?",
-                    static_cast<const char*>(m_strSource));
+        text.Format(
+            "Conversion did not finish for the file\r\n%s\r\n\r\nDo you want to keep the partial output?",
+            static_cast<const char*>(m_strSource));
         if (AskSticky(text, "Keep partial output file?", MB_YESNO, nullptr, 0, nullptr, 0) == IDNO)
             ::DeleteFileA(m_strOutput);
         EndBatch();
@@ -176,7 +181,8 @@ void CProgressDlg::HandleFailedFile() {
     CString text;
     text.Format("An error occurred converting\r\n%s:\r\n\r\n%s", static_cast<const char*>(m_strSource),
                 failure && *failure ? failure : kNoFailureText);
-    if (AskSticky(text, "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &m_bIgnoreAllErrors, IDIGNORE, nullptr, 0) == IDABORT)
+    if (AskSticky(text, "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &m_bIgnoreAllErrors, IDIGNORE,
+                  nullptr, 0) == IDABORT)
         EndBatch();
     else
         SkipCurrentFile();
@@ -201,13 +207,14 @@ void CProgressDlg::HandleCurrentFile() {
         }
     }
 
-    const OutputName name = MakeOutputName(m_strSource.str(), m_pOutputFolder ? &m_pOutputFolder->str() : nullptr);
+    const OutputName name =
+        MakeOutputName(m_strSource.str(), m_pOutputFolder ? &m_pOutputFolder->str() : nullptr);
     m_strOutput = name.output.c_str();
     if (PathExists(m_strOutput)) {
         text.Format("%s\r\nFolder already contains An MPG file for\r\n%s\r\n\r\nOverwrite existing MPG file?",
                     name.folder.c_str(), name.name.c_str());
-        const int answer = AskSticky(text, "Overwrite File?", KORVANE_MB_YESALLNOALLCANCEL, &m_bYesAllOverwrite, IDYES,
-                                     &m_bNoAllOverwrite, IDNO);
+        const int answer = AskSticky(text, "Overwrite File?", KORVANE_MB_YESALLNOALLCANCEL,
+                                     &m_bYesAllOverwrite, IDYES, &m_bNoAllOverwrite, IDNO);
         if (answer == IDCANCEL) {
             EndBatch();
             return;
@@ -225,15 +232,20 @@ void CProgressDlg::HandleCurrentFile() {
                 failure && *failure ? failure : kNoFailureText);
     // Only Abort ends the batch: whatever else comes back, no conversion runs that could
     // post a completion, so the file is passed over.
-    if (AskSticky(text, "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &m_bIgnoreAllErrors, IDIGNORE, nullptr, 0) == IDABORT)
+    if (AskSticky(text, "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &m_bIgnoreAllErrors, IDIGNORE,
+                  nullptr, 0) == IDABORT)
         EndBatch();
     else
         SkipCurrentFile();
 }
 
-void CProgressDlg::SkipCurrentFile() { PostMessage(WM_CONVERSION_DONE, CONVERSION_COMPLETED, 0); }
+void CProgressDlg::SkipCurrentFile() {
+    PostMessage(WM_CONVERSION_DONE, CONVERSION_COMPLETED, 0);
+}
 
-void CProgressDlg::EndBatch() { EndDialog(IDCANCEL); }
+void CProgressDlg::EndBatch() {
+    EndDialog(IDCANCEL);
+}
 
 int CProgressDlg::AskSticky(const char* text, const char* caption, UINT type, BOOL* pSticky1, int nAnswer1,
                             BOOL* pSticky2, int nAnswer2) {
@@ -266,7 +278,9 @@ void CProgressDlg::OnOK() {
     if (m_nCurrent >= m_pFiles->GetSize()) CDialog::OnOK();
 }
 
-void CProgressDlg::OnClose() { OnCancel(); }
+void CProgressDlg::OnClose() {
+    OnCancel();
+}
 
 void CProgressDlg::OnDestroy() {
     StopSpinner();

@@ -4,9 +4,13 @@ unsigned OverallRangeMax(int fileCount) {
     return fileCount > 0 ? 100u * static_cast<unsigned>(fileCount) : 0u;
 }
 
-bool OverallRangeNeeds32Bits(int fileCount) { return OverallRangeMax(fileCount) > 0xFFFFu; }
+bool OverallRangeNeeds32Bits(int fileCount) {
+    return OverallRangeMax(fileCount) > 0xFFFFu;
+}
 
-int OverallPosition(int current, int filePercent) { return 100 * current + filePercent; }
+int OverallPosition(int current, int filePercent) {
+    return 100 * current + filePercent;
+}
 
 int OverallPercent(int position, unsigned rangeMax) {
     // A bar without a range would divide by zero; it shows nothing.

@@ -8,12 +8,14 @@
 void CConverterDlg::OnOK() {
     const int rows = m_listFiles.GetItemCount();
     if (rows == 0) {
-        MessageBox("Please select at least one TiVo file to convert.", "Nothing to do", MB_OK | MB_ICONEXCLAMATION);
+        MessageBox("Please select at least one TiVo file to convert.", "Nothing to do",
+                   MB_OK | MB_ICONEXCLAMATION);
         return;
     }
 
     CStringArray files;
-    for (int row = 0; row < rows; ++row) files.Add(GetRowPath(m_listFiles, row));
+    for (int row = 0; row < rows; ++row)
+        files.Add(GetRowPath(m_listFiles, row));
     CString outputFolder;
     m_editOutputFolder.GetWindowText(outputFolder);
 
@@ -21,7 +23,8 @@ void CConverterDlg::OnOK() {
     progress.DoModal();
 
     const int done = progress.GetCurrentIndex();
-    for (int i = 0; i < done; ++i) m_listFiles.DeleteItem(0);
+    for (int i = 0; i < done; ++i)
+        m_listFiles.DeleteItem(0);
     // Like Add and Remove: the count label, the column widths and "&Remove" follow the rows.
     RefreshListState();
 }

@@ -40,7 +40,8 @@ LOGFONTA GroupFontDescription() {
 CConverterDlg::CConverterDlg(CWnd* parent)
     : CDialog(IDD_CONVERTER, parent),
       m_bSameFolder(FALSE),
-      m_hIcon(::LoadIconA(AfxGetApp() ? AfxGetApp()->m_hInstance : ::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_CONVERTER))) {}
+      m_hIcon(::LoadIconA(AfxGetApp() ? AfxGetApp()->m_hInstance : ::GetModuleHandleA(nullptr),
+                          MAKEINTRESOURCEA(IDI_CONVERTER))) {}
 
 CConverterDlg::~CConverterDlg() = default;
 

@@ -63,7 +63,8 @@ void AutoSizeColumns(CListCtrl& list) {
             if (size.cx + padding[column] > widest[column]) widest[column] = size.cx + padding[column];
         }
     }
-    for (int column = 0; column < 3; ++column) list.SetColumnWidth(column, widest[column]);
+    for (int column = 0; column < 3; ++column)
+        list.SetColumnWidth(column, widest[column]);
 }
 
 namespace {
@@ -74,7 +75,8 @@ const char* ResultEnd(const OPENFILENAMEA& ofn) {
 }
 
 bool IsMultipleSelection(const OPENFILENAMEA& ofn) {
-    return ofn.nFileOffset > 0 && ofn.nFileOffset < ofn.nMaxFile && ofn.lpstrFile[ofn.nFileOffset - 1] == '\0';
+    return ofn.nFileOffset > 0 && ofn.nFileOffset < ofn.nMaxFile &&
+           ofn.lpstrFile[ofn.nFileOffset - 1] == '\0';
 }
 
 // Length of the text at p up to its zero, or -1 when no zero comes before end.
@@ -119,7 +121,8 @@ bool IsOpenFileSelectionComplete(const OPENFILENAMEA& ofn) {
 CString FormatSizeText(ULONGLONG bytes) {
     CString text;
     text.Format("%llu", bytes / 1024);
-    for (int at = text.GetLength() - 3; at > 0; at -= 3) text.Insert(at, ',');
+    for (int at = text.GetLength() - 3; at > 0; at -= 3)
+        text.Insert(at, ',');
     text += " KB";
     return text;
 }

@@ -24,8 +24,8 @@ enum ConversionOutcome : WPARAM {
 // Returns 0 after a failure: with reportMode non-zero, *errorTextOut points to the failure
 // text (valid until the next failure), otherwise an "Error Occurred!" box has shown it.
 // Returns 0 without any text while a conversion is already running.
-int StartConversion(const char* sourcePath, const char* outputPath, HWND notifyWindow,
-                    HANDLE cancelEvent, int reportMode, const char** errorTextOut);
+int StartConversion(const char* sourcePath, const char* outputPath, HWND notifyWindow, HANDLE cancelEvent,
+                    int reportMode, const char** errorTextOut);
 
 // Why the last conversion ended with CONVERSION_FAILED, in the program's own words.
 // Read it on the user-interface thread after WM_CONVERSION_DONE has arrived.

@@ -9,8 +9,7 @@ void DeleteEnumeratedMediaType(AM_MEDIA_TYPE* mediaType);
 
 // Finds an unconnected pin of the given direction; with mediaTypes, one that accepts one of
 // them (any non-negative QueryAccept). *pinOut gets one reference for the caller.
-HRESULT FindFreePin(IBaseFilter* filter, IEnumMediaTypes* mediaTypes, PIN_DIRECTION direction,
-                    IPin** pinOut);
+HRESULT FindFreePin(IBaseFilter* filter, IEnumMediaTypes* mediaTypes, PIN_DIRECTION direction, IPin** pinOut);
 
 // Connects outputPin to the first free input pin of target that accepts one of its types.
 HRESULT ConnectPinToFilter(IGraphBuilder* graph, IPin* outputPin, IBaseFilter* target);

@@ -17,8 +17,8 @@ std::string ReadSetting(const char* name, const char* defaultText);
 // The decision ReadSetting makes from what RegQueryValueExA gave: queryResult and type as
 // returned, data and dataSize the buffer (kSettingBufferSize bytes) and the size written.
 // A value that fills all 256 bytes without a NUL is unusable: its end is not known.
-std::string SettingTextFromQuery(LONG queryResult, DWORD type, const char* data,
-                                 DWORD dataSize, const char* defaultText);
+std::string SettingTextFromQuery(LONG queryResult, DWORD type, const char* data, DWORD dataSize,
+                                 const char* defaultText);
 
 // A NUL-terminated 16-bit copy of an 8-bit ANSI-code-page text, so that accented path
 // bytes name the same file for every consumer.

@@ -21,7 +21,8 @@ inline void TraceCaughtException(const char* where) noexcept {
     } catch (const std::exception& e) {
         std::snprintf(text, sizeof text, "Korvane: %s caught an exception: %s\n", where, e.what());
     } catch (...) {
-        std::snprintf(text, sizeof text, "Korvane: %s caught an exception that is not a standard one\n", where);
+        std::snprintf(text, sizeof text, "Korvane: %s caught an exception that is not a standard one\n",
+                      where);
     }
     ::OutputDebugStringA(text);
 }

@@ -39,7 +39,8 @@ private:
 // SelectObject for the scope; the previous object is selected back at its end.
 class ScopedSelect {
 public:
-    ScopedSelect(HDC dc, HGDIOBJ object) : m_dc(dc), m_previous(dc && object ? ::SelectObject(dc, object) : nullptr) {}
+    ScopedSelect(HDC dc, HGDIOBJ object)
+        : m_dc(dc), m_previous(dc && object ? ::SelectObject(dc, object) : nullptr) {}
     ScopedSelect(const ScopedSelect&) = delete;
     ScopedSelect& operator=(const ScopedSelect&) = delete;
     ~ScopedSelect() {

@@ -11,7 +11,7 @@
 class CString {
 public:
     CString() = default;
-    CString(const char* text);            // a null pointer gives the empty string
+    CString(const char* text);  // a null pointer gives the empty string
     CString(const char* text, int length);
     CString(char ch, int repeat = 1);
 

@@ -19,7 +19,9 @@ struct ByteView {
     size_t size = 0;
 };
 
-inline size_t HashSize(HashAlgorithm algorithm) { return algorithm == HashAlgorithm::Sha1 ? kSha1Size : kMd5Size; }
+inline size_t HashSize(HashAlgorithm algorithm) {
+    return algorithm == HashAlgorithm::Sha1 ? kSha1Size : kMd5Size;
+}
 
 // Digest of the concatenation of the parts into digest (HashSize bytes). False only when the
 // platform library fails (the digest is then zeroed).

@@ -11,13 +11,13 @@ constexpr int64_t kTimestampWrap = int64_t(1) << 33;
 constexpr int64_t kTimestampMask = kTimestampWrap - 1;
 
 enum class StreamKind : uint8_t {
-    Video,       // MPEG-1/2 video, stream ids 0xE0-0xEF
-    MpegAudio,   // MPEG-1/2 audio, stream ids 0xC0-0xDF
-    Ac3,         // private stream 1, substreams 0x80-0x87, or raw AC-3 without a substream header
-    Other,       // anything else carried in PES packets (LPCM, DTS, subpictures...)
+    Video,      // MPEG-1/2 video, stream ids 0xE0-0xEF
+    MpegAudio,  // MPEG-1/2 audio, stream ids 0xC0-0xDF
+    Ac3,        // private stream 1, substreams 0x80-0x87, or raw AC-3 without a substream header
+    Other,      // anything else carried in PES packets (LPCM, DTS, subpictures...)
     // Only transport streams bring these (a program stream names them in its stream map).
-    H264,        // H.264 video in a video stream id (stream type 0x1B)
-    Aac,         // AAC in ADTS frames in an audio stream id (stream type 0x0F)
+    H264,  // H.264 video in a video stream id (stream type 0x1B)
+    Aac,   // AAC in ADTS frames in an audio stream id (stream type 0x0F)
 };
 
 const char* StreamKindName(StreamKind kind);

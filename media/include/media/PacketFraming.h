@@ -13,7 +13,9 @@ namespace korvane::media {
 
 constexpr size_t kFrameHeaderSize = 32;
 
-inline size_t FramedSize(size_t payloadSize) { return kFrameHeaderSize + payloadSize; }
+inline size_t FramedSize(size_t payloadSize) {
+    return kFrameHeaderSize + payloadSize;
+}
 
 // Writes the packet's frame at dst (capacity bytes); returns the bytes used, or 0 if it
 // does not fit.

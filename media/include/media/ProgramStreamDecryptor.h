@@ -35,15 +35,15 @@ struct DecryptStats {
     uint64_t bytesIn = 0;
     uint64_t bytesOut = 0;
     uint64_t packetsDecrypted = 0;
-    uint64_t packetsClear = 0;        // PES packets and other units passed through as they were
-    uint64_t packetsDropped = 0;      // scrambled packets that could not be decrypted
-    uint64_t missingRecords = 0;      //   of them: no PES_private_data where it belongs
-    uint64_t invalidRecords = 0;      //   of them: a record whose marker bits are wrong
-    uint64_t badHeaders = 0;          //   of them: a PES header that contradicts itself
-    uint64_t damageEvents = 0;        // stretches of bytes that were no unit of a program stream
-    uint64_t bytesSkipped = 0;        // bytes in those stretches (dropped)
-    uint64_t truncatedUnits = 0;      // a unit cut short by the end of the input
-    uint64_t keystreamRebuilds = 0;   // block changes (and first uses) across all streams
+    uint64_t packetsClear = 0;       // PES packets and other units passed through as they were
+    uint64_t packetsDropped = 0;     // scrambled packets that could not be decrypted
+    uint64_t missingRecords = 0;     //   of them: no PES_private_data where it belongs
+    uint64_t invalidRecords = 0;     //   of them: a record whose marker bits are wrong
+    uint64_t badHeaders = 0;         //   of them: a PES header that contradicts itself
+    uint64_t damageEvents = 0;       // stretches of bytes that were no unit of a program stream
+    uint64_t bytesSkipped = 0;       // bytes in those stretches (dropped)
+    uint64_t truncatedUnits = 0;     // a unit cut short by the end of the input
+    uint64_t keystreamRebuilds = 0;  // block changes (and first uses) across all streams
 
     // Everything counted as damage: the stream lost something here.
     uint64_t DamageCount() const { return packetsDropped + damageEvents + truncatedUnits; }
@@ -80,7 +80,7 @@ private:
 // transport stream (the tool, tests and benchmarks). False with *error when the file cannot
 // be read or parsed, the key does not fit, or the output cannot be written; no output file is
 // left behind then.
-bool DecryptTivoFile(const std::string& inputPath, const std::string& outputPath, const std::string& mediaAccessKey,
-                     DecryptStats* stats, std::string* error);
+bool DecryptTivoFile(const std::string& inputPath, const std::string& outputPath,
+                     const std::string& mediaAccessKey, DecryptStats* stats, std::string* error);
 
 }  // namespace korvane::media

@@ -24,12 +24,12 @@ struct EncryptOptions {
     // A stream's block number advances after this many of its packets (a TiVo changes it
     // every few hundred).
     uint32_t packetsPerBlock = 300;
-    uint32_t firstBlock = 1;   // 24 bits
+    uint32_t firstBlock = 1;  // 24 bits
 };
 
 struct EncryptStats {
     uint64_t packetsEncrypted = 0;
-    uint64_t unitsCopied = 0;     // every other unit
+    uint64_t unitsCopied = 0;  // every other unit
     uint64_t blockChanges = 0;
     uint64_t bytesIn = 0;
     uint64_t bytesOut = 0;

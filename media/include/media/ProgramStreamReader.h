@@ -17,16 +17,16 @@
 namespace korvane::media {
 
 struct PesPacket {
-    StreamKey key;                  // stream id and, for private stream 1, substream id
+    StreamKey key;  // stream id and, for private stream 1, substream id
     StreamKind kind = StreamKind::Other;
     bool hasPts = false;
     bool hasDts = false;
-    int64_t pts = 0;                // 33-bit values exactly as in the stream
+    int64_t pts = 0;  // 33-bit values exactly as in the stream
     int64_t dts = 0;
     bool hasScr = false;
-    int64_t scrBase = 0;            // SCR of the pack this packet came in (90 kHz, 33 bits)
-    int scrExtension = 0;           // its 27 MHz remainder (0..299); 0 for MPEG-1 packs
-    bool mpeg1 = false;             // MPEG-1 PES header syntax
+    int64_t scrBase = 0;   // SCR of the pack this packet came in (90 kHz, 33 bits)
+    int scrExtension = 0;  // its 27 MHz remainder (0..299); 0 for MPEG-1 packs
+    bool mpeg1 = false;    // MPEG-1 PES header syntax
     // Elementary stream bytes: after the PES header and, for private stream 1, after the
     // substream header. Valid only during the handler call.
     const uint8_t* payload = nullptr;
@@ -35,7 +35,7 @@ struct PesPacket {
     // 0 for raw AC-3 and for other stream ids).
     uint8_t substreamHeader[4] = {0, 0, 0, 0};
     uint8_t substreamHeaderSize = 0;
-    uint64_t offset = 0;            // stream offset of the packet's start code
+    uint64_t offset = 0;  // stream offset of the packet's start code
 };
 
 class PacketHandler {
@@ -47,16 +47,16 @@ public:
 
 enum class ReaderStatus {
     Ok,
-    Stopped,     // the handler asked to stop
-    Encrypted,   // a scrambled PES packet was met
+    Stopped,    // the handler asked to stop
+    Encrypted,  // a scrambled PES packet was met
 };
 
 struct ReaderStats {
     uint64_t bytesIn = 0;
     uint64_t packs = 0;
     uint64_t systemHeaders = 0;
-    uint64_t pesPackets = 0;        // delivered to the handler
-    uint64_t otherPackets = 0;      // padding, private stream 2, program stream map, ...
+    uint64_t pesPackets = 0;    // delivered to the handler
+    uint64_t otherPackets = 0;  // padding, private stream 2, program stream map, ...
     uint64_t endCodes = 0;
     uint64_t damageEvents = 0;      // places where the reader had to resynchronise
     uint64_t bytesSkipped = 0;      // bytes passed over while resynchronising
@@ -94,16 +94,16 @@ private:
     size_t Resync(const uint8_t* p, size_t avail, bool atEnd);
     bool Deliver(PesPacket& packet, PacketHandler& handler);
 
-    std::vector<uint8_t> m_carry;   // an incomplete unit left over from the previous chunk
-    uint64_t m_carryOffset = 0;     // stream offset of m_carry[0]
-    uint64_t m_unitOffset = 0;      // stream offset of the unit being parsed
+    std::vector<uint8_t> m_carry;  // an incomplete unit left over from the previous chunk
+    uint64_t m_carryOffset = 0;    // stream offset of m_carry[0]
+    uint64_t m_unitOffset = 0;     // stream offset of the unit being parsed
     ReaderStatus m_status = ReaderStatus::Ok;
     ReaderStats m_stats;
-    bool m_inDamage = false;        // counting one damaged stretch as one event
+    bool m_inDamage = false;  // counting one damaged stretch as one event
     bool m_haveScr = false;
     int64_t m_scrBase = 0;
     int m_scrExtension = 0;
-    int m_rawAc3 = -1;              // private stream 1 form, decided by its first packet: -1 unknown, 0 DVD header, 1 raw
+    int m_rawAc3 = -1;  // private stream 1 form, decided by its first packet: -1 unknown, 0 DVD header, 1 raw
 };
 
 }  // namespace korvane::media

@@ -33,17 +33,17 @@
 namespace korvane::media {
 
 struct WriterStreamConfig {
-    StreamKey key;                       // substreamId for private stream 1 (AC-3: 0x80-0x87)
+    StreamKey key;  // substreamId for private stream 1 (AC-3: 0x80-0x87)
     StreamKind kind = StreamKind::Other;
-    uint32_t bufferBoundBytes = 0;       // P-STD buffer bound; 0 chooses one by kind
+    uint32_t bufferBoundBytes = 0;  // P-STD buffer bound; 0 chooses one by kind
 };
 
 struct ElementaryPacket {
-    const uint8_t* payload = nullptr;    // elementary stream bytes (no substream header)
+    const uint8_t* payload = nullptr;  // elementary stream bytes (no substream header)
     size_t payloadSize = 0;
     bool hasPts = false;
     bool hasDts = false;
-    int64_t pts = 0;                     // 33-bit, 90 kHz
+    int64_t pts = 0;  // 33-bit, 90 kHz
     int64_t dts = 0;
     // The DVD-style substream header for private stream 1 as read (4 bytes), kept as it was;
     // when absent the writer makes one (substream id, frame count, first access unit).
@@ -68,7 +68,7 @@ struct WriterOptions {
 struct WriterStats {
     uint64_t packetsIn = 0;
     uint64_t pesPacketsOut = 0;
-    uint64_t queuedPackets = 0;     // packets that had to wait (and be copied) for interleaving
+    uint64_t queuedPackets = 0;  // packets that had to wait (and be copied) for interleaving
     uint64_t packsOut = 0;
     uint64_t bytesOut = 0;
     size_t peakQueuedBytes = 0;
@@ -119,11 +119,11 @@ private:
     bool m_finished = false;
     bool m_systemHeaderWritten = false;
     bool m_haveScr = false;
-    int64_t m_lastScr = 0;          // unwrapped, 90 kHz
+    int64_t m_lastScr = 0;  // unwrapped, 90 kHz
     uint64_t m_bytesAtLastScr = 0;
     uint64_t m_bytesGenerated = 0;  // every byte produced, flushed or not
     bool m_haveReference = false;
-    int64_t m_reference = 0;        // first timestamp seen, to unwrap every stream against
+    int64_t m_reference = 0;  // first timestamp seen, to unwrap every stream against
     uint32_t m_muxRate = 0;
     std::string m_error;
     WriterStats m_stats;

@@ -17,18 +17,18 @@
 namespace korvane::media {
 
 struct RemuxStats {
-    ReaderStats reader;               // program stream input
-    TsReaderStats tsReader;           // transport stream input
-    uint64_t decryptedPackets = 0;    // with a key: scrambled packets decrypted
+    ReaderStats reader;                 // program stream input
+    TsReaderStats tsReader;             // transport stream input
+    uint64_t decryptedPackets = 0;      // with a key: scrambled packets decrypted
     uint64_t undecryptablePackets = 0;  // with a key: scrambled packets dropped (record missing or invalid)
     WriterStats writer;
-    unsigned streams = 0;             // elementary streams written
-    uint64_t droppedPackets = 0;      // packets of streams the probe did not find, or of kind Other
+    unsigned streams = 0;         // elementary streams written
+    uint64_t droppedPackets = 0;  // packets of streams the probe did not find, or of kind Other
 };
 
 struct RemuxOptions {
     size_t readChunkBytes = size_t(1) << 20;
-    size_t probeBytes = 0;            // 0: kDefaultProbeBytes
+    size_t probeBytes = 0;  // 0: kDefaultProbeBytes
     WriterOptions writer;
     // RemuxProgramStream, RemuxPayload: decrypt the stream with these keys before reading it (nullptr: the
     // stream is clear, and a scrambled one fails).

@@ -36,16 +36,16 @@ struct ProbedStream {
     StreamKey key;
     StreamKind kind = StreamKind::Other;
     bool hasPts = false;
-    int64_t firstPts = 0;           // first PTS seen for the stream
-    uint64_t packets = 0;           // PES packets seen in the probed bytes
-    uint64_t firstOffset = 0;       // offset of its first packet in the probed bytes
+    int64_t firstPts = 0;      // first PTS seen for the stream
+    uint64_t packets = 0;      // PES packets seen in the probed bytes
+    uint64_t firstOffset = 0;  // offset of its first packet in the probed bytes
 };
 
 struct ProbeResult {
     // Elementary streams in a stable order: video first, then MPEG audio, then AC-3, then
     // others; within a kind by stream id and substream id.
     std::vector<ProbedStream> streams;
-    bool scrambled = false;        // a scrambled PES packet was found (payload unusable)
+    bool scrambled = false;  // a scrambled PES packet was found (payload unusable)
     ReaderStats stats;
     // Transport streams: every stream of the PMT, carried or skipped, and the reader's counts.
     std::vector<TsStream> tsStreams;

@@ -27,7 +27,7 @@ struct TivoHeader {
 };
 
 struct TivoChunk {
-    uint32_t chunkSize = 0;   // including its 12-byte header and padding
+    uint32_t chunkSize = 0;  // including its 12-byte header and padding
     uint32_t dataSize = 0;
     uint16_t id = 0;
     uint16_t type = 0;        // kTivoChunkPlainXml or kTivoChunkEncryptedXml
@@ -100,9 +100,9 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error,
 TivoStatus ParseTivoFile(const std::string& path, TivoFile* file, std::string* error,
                          const TivoParseOptions& options = {});
 
-// Probes the first probeBytes of a parsed file's scrambled payload (program or transport stream) again, read in pieces,
-// decrypted with keys: sets file->probe, probeDecrypted, probeDamage and keys. For callers
-// that choose the key themselves (a key store, a dialog).
+// Probes the first probeBytes of a parsed file's scrambled payload (program or transport stream) again, read
+// in pieces, decrypted with keys: sets file->probe, probeDecrypted, probeDamage and keys. For callers that
+// choose the key themselves (a key store, a dialog).
 TivoStatus ProbeDecryptedPayload(ByteSource& source, const TivoKeys& keys, TivoFile* file, std::string* error,
                                  size_t probeBytes = kDefaultProbeBytes);
 

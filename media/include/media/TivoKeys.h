@@ -27,8 +27,9 @@ constexpr size_t kTivoKeySize = kSha1Size;
 bool NormalizeMediaAccessKey(const std::string& text, std::string* digits);
 
 struct TivoKeys {
-    uint8_t media[kTivoKeySize] = {};     // payload: SHA-1(MAK || license data)
-    uint8_t metadata[kTivoKeySize] = {};  // type-1 chunks: SHA-1(hex MD5("tivo:TiVo DVR:" || MAK) || license data)
+    uint8_t media[kTivoKeySize] = {};  // payload: SHA-1(MAK || license data)
+    uint8_t metadata[kTivoKeySize] =
+        {};  // type-1 chunks: SHA-1(hex MD5("tivo:TiVo DVR:" || MAK) || license data)
 };
 
 // mak: the 10 ASCII digits. licenseData: the data of the (last) type-0 chunk. False only when

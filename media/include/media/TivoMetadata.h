@@ -33,7 +33,7 @@ bool CryptMetadata(const TivoKeys& keys, uint64_t dataFileOffset, uint8_t* data,
 enum class KeyFit {
     Fits,
     Wrong,
-    Undecided,   // nothing to test the key against (no encrypted metadata, no scrambled video)
+    Undecided,  // nothing to test the key against (no encrypted metadata, no scrambled video)
 };
 
 enum class KeyCheckBasis { Metadata, Video, None };

@@ -46,7 +46,7 @@ std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& 
 // Copies inputPath (a program stream or transport stream, recognised by its bytes) into a
 // new .TiVo file at outputPath. Paths go through std::fopen, so "Z:\..." works under Wine.
 // False with *error naming the file and the fault.
-bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath,
-                    std::string* error, const TivoWrapOptions& options = {});
+bool WrapMpegInTivo(const std::string& inputPath, const std::string& outputPath, std::string* error,
+                    const TivoWrapOptions& options = {});
 
 }  // namespace korvane::media

@@ -49,7 +49,7 @@ struct TsStream {
     StreamKind kind = StreamKind::Other;  // Other: skipped
     StreamKey key;                        // the program stream key it is delivered under
     bool carried = false;
-    std::string description;              // "H.264 video", "E-AC-3 audio (skipped)", ...
+    std::string description;  // "H.264 video", "E-AC-3 audio (skipped)", ...
 };
 
 // What a stream type (with its descriptors' verdict for type 0x06: an AC-3 or E-AC-3
@@ -59,20 +59,20 @@ std::string DescribeTsStream(uint8_t streamType, bool ac3Descriptor, bool eac3De
 
 struct TsReaderStats {
     uint64_t bytesIn = 0;
-    uint64_t packets = 0;             // 188-byte packets read
+    uint64_t packets = 0;  // 188-byte packets read
     uint64_t nullPackets = 0;
-    uint64_t pesPackets = 0;          // delivered to the handler (pieces of one PES count each)
-    uint64_t damageEvents = 0;        // places where sync was lost and found again
-    uint64_t bytesSkipped = 0;        // bytes passed over while resynchronising
-    uint64_t continuityErrors = 0;    // packets missing on a PID (counter jumps)
-    uint64_t duplicatePackets = 0;    // a packet sent twice (same counter), dropped
-    uint64_t errorPackets = 0;        // transport_error_indicator set, or a malformed header
-    uint64_t badSections = 0;         // PAT/PMT sections with a bad CRC or layout
-    uint64_t pmtVersions = 0;         // PMT versions taken
-    uint64_t skippedPackets = 0;      // packets of PIDs we do not carry (captions, data, keys...)
-    uint64_t truncatedPes = 0;        // a PES cut short (by a new start or the end of input)
-    uint64_t badPes = 0;              // PES headers that made no sense, dropped
-    uint64_t scrambledPackets = 0;    // transport_scrambling_control set
+    uint64_t pesPackets = 0;        // delivered to the handler (pieces of one PES count each)
+    uint64_t damageEvents = 0;      // places where sync was lost and found again
+    uint64_t bytesSkipped = 0;      // bytes passed over while resynchronising
+    uint64_t continuityErrors = 0;  // packets missing on a PID (counter jumps)
+    uint64_t duplicatePackets = 0;  // a packet sent twice (same counter), dropped
+    uint64_t errorPackets = 0;      // transport_error_indicator set, or a malformed header
+    uint64_t badSections = 0;       // PAT/PMT sections with a bad CRC or layout
+    uint64_t pmtVersions = 0;       // PMT versions taken
+    uint64_t skippedPackets = 0;    // packets of PIDs we do not carry (captions, data, keys...)
+    uint64_t truncatedPes = 0;      // a PES cut short (by a new start or the end of input)
+    uint64_t badPes = 0;            // PES headers that made no sense, dropped
+    uint64_t scrambledPackets = 0;  // transport_scrambling_control set
 };
 
 class TransportStreamReader {
@@ -121,17 +121,17 @@ private:
     PidState& State(uint16_t pid);
     const TsStream* StreamOf(uint16_t pid) const;
 
-    std::vector<uint8_t> m_carry;      // the start of a packet (or of a resync window) left over
-    uint64_t m_carryOffset = 0;        // stream offset of m_carry[0]
+    std::vector<uint8_t> m_carry;        // the start of a packet (or of a resync window) left over
+    uint64_t m_carryOffset = 0;          // stream offset of m_carry[0]
     PacketHandler* m_handler = nullptr;  // the caller's, during Feed and Finish
-    bool m_locked = false;             // sync found; the next packet is expected right here
+    bool m_locked = false;               // sync found; the next packet is expected right here
     bool m_inDamage = false;
-    uint64_t m_packetOffset = 0;       // stream offset of the packet being parsed
+    uint64_t m_packetOffset = 0;  // stream offset of the packet being parsed
     ReaderStatus m_status = ReaderStatus::Ok;
     TsReaderStats m_stats;
-    std::vector<PidState*> m_pids;     // indexed by PID (8192), created on use
+    std::vector<PidState*> m_pids;  // indexed by PID (8192), created on use
     std::vector<TsStream> m_streams;
-    uint16_t m_pmtPid = 0xFFFF;        // none yet
+    uint16_t m_pmtPid = 0xFFFF;  // none yet
     uint16_t m_programNumber = 0;
     int m_pmtVersion = -1;
     uint8_t m_nextVideo = 0xE0, m_nextAudio = 0xC0, m_nextAc3 = 0x80;

@@ -32,14 +32,14 @@ private:
     void LoadKey(const uint8_t* key, size_t keySize);
     void LoadIv(const uint8_t* iv, size_t ivSize);
     void GenerateWords(uint32_t* out);  // the next 85 words of keystream
-    void NextBlock();                    // into m_block
+    void NextBlock();                   // into m_block
 
     uint32_t m_sbox[4][256] = {};
     uint32_t m_key[kMaxKeyBytes / 4] = {};
     size_t m_keyWords = 0;
     uint32_t m_r[17] = {};
     uint8_t m_block[kBlockBytes] = {};
-    size_t m_used = kBlockBytes;   // bytes of m_block already handed out
+    size_t m_used = kBlockBytes;  // bytes of m_block already handed out
     bool m_ready = false;
 };
 

@@ -23,9 +23,10 @@ HMODULE FilterPack() {
 
 // The pack's test hook: a pause after each source sample, 0 for none.
 HRESULT SetSourcePacing(DWORD milliseconds) {
-    const auto proc = FilterPack() ? reinterpret_cast<KorvaneFiltersSetSourcePacingProc>(reinterpret_cast<void*>(
-                                         GetProcAddress(FilterPack(), "KorvaneFiltersSetSourcePacing")))
-                                   : nullptr;
+    const auto proc = FilterPack()
+                          ? reinterpret_cast<KorvaneFiltersSetSourcePacingProc>(reinterpret_cast<void*>(
+                                GetProcAddress(FilterPack(), "KorvaneFiltersSetSourcePacing")))
+                          : nullptr;
     return proc ? proc(milliseconds) : E_NOTIMPL;
 }
 
@@ -37,8 +38,7 @@ LONG LiveFilterPackObjects() {
                    : nullptr;
     }();
     KorvaneLiveObjects c{-1, -1, -1, -1, -1, -1};
-    if (!proc || FAILED(proc(&c)))
-        return -1;
+    if (!proc || FAILED(proc(&c))) return -1;
     return c.filters + c.pins + c.enumerators + c.allocators + c.samples + c.classFactories;
 }
 
@@ -46,12 +46,10 @@ std::vector<std::string> MaterialStreams() {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((Env("KORVANE_MATERIAL") + "\\*.mpg").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
+    if (search == INVALID_HANDLE_VALUE) return names;
     do {
         const std::string name = found.cFileName;
-        if (name.find(".part.") == std::string::npos)
-            names.push_back(name);
+        if (name.find(".part.") == std::string::npos) names.push_back(name);
     } while (FindNextFileA(search, &found));
     FindClose(search);
     std::sort(names.begin(), names.end());
@@ -89,7 +87,8 @@ protected:
         EXPECT_EQ(LiveTestObjects(), 0);
     }
 
-    void ExpectStartFailure(const std::string& source, const std::string& output, const std::string& expected) {
+    void ExpectStartFailure(const std::string& source, const std::string& output,
+                            const std::string& expected) {
         const char* text = nullptr;
         EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 0);
         ASSERT_NE(text, nullptr);
@@ -127,8 +126,7 @@ protected:
         tivo = WorkFolder("long") + "\\long.TiVo";
         std::string error;
         wrapped = korvane::media::WrapMpegInTivo(Env("KORVANE_ENGINE_LONG"), tivo, &error);
-        if (!wrapped)
-            std::printf("wrapping the long stream failed: %s\n", error.c_str());
+        if (!wrapped) std::printf("wrapping the long stream failed: %s\n", error.c_str());
     }
     static void TearDownTestSuite() { DeleteFileA(tivo.c_str()); }
     void SetUp() override {
@@ -276,13 +274,16 @@ TEST_F(EndToEndTest, ADamagedSourceEndsAsAFailure) {
     std::fclose(file);
 
     const char* text = nullptr;
-    ASSERT_EQ(StartConversion(tivo.c_str(), folder.Path("scrambled.mpg").c_str(), window.Handle(), cancel, 1, &text), 1);
+    ASSERT_EQ(StartConversion(tivo.c_str(), folder.Path("scrambled.mpg").c_str(), window.Handle(), cancel, 1,
+                              &text),
+              1);
     ASSERT_TRUE(window.PumpUntilDone());
     window.PumpFor(150);
     ASSERT_EQ(window.Done().size(), 1u);
     EXPECT_EQ(window.Done()[0].wParam, CONVERSION_FAILED);
     EXPECT_TRUE(window.Done()[0].engineIdle);
-    EXPECT_STREQ(GetConversionFailureText(), "The conversion stopped because a filter reported an error (0x80040A01).");
+    EXPECT_STREQ(GetConversionFailureText(),
+                 "The conversion stopped because a filter reported an error (0x80040A01).");
 }
 
 TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
@@ -299,8 +300,7 @@ TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
         window.messages.clear();
         ResetEvent(cancel);
         const int wait = delay(random);
-        if (wait < 0)
-            SetEvent(cancel);
+        if (wait < 0) SetEvent(cancel);
         const char* text = nullptr;
         ASSERT_EQ(StartConversion(tivo.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1)
             << i << ": " << (text ? text : "");

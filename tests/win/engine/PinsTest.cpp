@@ -10,8 +10,8 @@ class PinsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(LiveTestObjects(), 0);
-        ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                                  reinterpret_cast<void**>(&graph)));
+        ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                                  IID_IGraphBuilder, reinterpret_cast<void**>(&graph)));
     }
     void TearDown() override {
         for (IBaseFilter* filter : filters) {
@@ -26,8 +26,7 @@ protected:
         IBaseFilter* filter = nullptr;
         EXPECT_HRESULT_SUCCEEDED(CoCreateInstance(TestFilterClass(kind), nullptr, CLSCTX_INPROC_SERVER,
                                                   IID_IBaseFilter, reinterpret_cast<void**>(&filter)));
-        if (!filter)
-            return nullptr;
+        if (!filter) return nullptr;
         const std::wstring name = L"F" + std::to_wstring(filters.size());
         EXPECT_HRESULT_SUCCEEDED(graph->AddFilter(filter, name.c_str()));
         filters.push_back(filter);
@@ -36,12 +35,10 @@ protected:
 
     static bool IsConnected(IBaseFilter* filter, const wchar_t* pinName) {
         IPin* pin = nullptr;
-        if (FAILED(filter->FindPin(pinName, &pin)))
-            return false;
+        if (FAILED(filter->FindPin(pinName, &pin))) return false;
         IPin* peer = nullptr;
         const bool connected = SUCCEEDED(pin->ConnectedTo(&peer));
-        if (peer)
-            peer->Release();
+        if (peer) peer->Release();
         pin->Release();
         return connected;
     }

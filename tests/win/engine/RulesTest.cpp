@@ -40,7 +40,8 @@ TEST(FileSizeOrZero, ReadsWholeSixtyFourBitSizesAndZeroForMissingFiles) {
     TempFolder folder;
     EXPECT_EQ(FileSizeOrZero(folder.Path("missing.mpg").c_str()), 0u);
     const std::string big = folder.Path("big.TiVo");
-    HANDLE file = CreateFileA(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     LARGE_INTEGER end;
     end.QuadPart = static_cast<LONGLONG>(5 * GiB + 7);  // sparse on the host: costs nothing
@@ -156,8 +157,7 @@ TEST(ErrorEvents, AreNamedWithTheirResult) {
 std::string boxText;
 void CALLBACK AnswerErrorBox(HWND, UINT, UINT_PTR, DWORD) {
     HWND box = FindWindowA("#32770", "Error Occurred!");
-    if (!box)
-        return;
+    if (!box) return;
     char text[1100] = {};
     GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
     boxText = text;

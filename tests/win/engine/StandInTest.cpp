@@ -16,8 +16,12 @@ const std::string kMissingClass = "6B0E5A10-4B2A-4C3E-9D6A-5B1E2F7C0AFF";  // re
 const std::string kDefaultDemuxer = "{731B8592-4001-46D4-B1A5-33EC792B4501}";
 constexpr DWORD kSourceBytes = 100000;
 
-void UseDemuxer(TestFilterKind kind) { SetSettingString("mpegDeMuxer", ClassText(TestFilterClass(kind))); }
-void UseMuxer(TestFilterKind kind) { SetSettingString("mpegMuxer", ClassText(TestFilterClass(kind))); }
+void UseDemuxer(TestFilterKind kind) {
+    SetSettingString("mpegDeMuxer", ClassText(TestFilterClass(kind)));
+}
+void UseMuxer(TestFilterKind kind) {
+    SetSettingString("mpegMuxer", ClassText(TestFilterClass(kind)));
+}
 
 // The stand-in dump writes `chunks` pieces of 20,000 bytes, one every intervalMs, then ends.
 void StandInStream(DWORD chunks, DWORD intervalMs) {
@@ -83,8 +87,8 @@ protected:
     // the engine must be idle with nothing alive and nothing posted.
     void ExpectStartFailure(const std::string& expected, const char* sourcePath = nullptr) {
         const char* text = nullptr;
-        EXPECT_EQ(StartConversion(sourcePath ? sourcePath : source.c_str(), output.c_str(), window.Handle(), cancel, 1,
-                                  &text),
+        EXPECT_EQ(StartConversion(sourcePath ? sourcePath : source.c_str(), output.c_str(), window.Handle(),
+                                  cancel, 1, &text),
                   0);
         ASSERT_NE(text, nullptr);
         EXPECT_EQ(std::string(text), expected);
@@ -102,7 +106,8 @@ protected:
         UseMuxer(kMuxLike);
         StandInStream(3, 10);
         const char* text = nullptr;
-        EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), nullptr, nullptr, 1, &text), 1) << (text ? text : "");
+        EXPECT_EQ(StartConversion(source.c_str(), output.c_str(), nullptr, nullptr, 1, &text), 1)
+            << (text ? text : "");
         EXPECT_EQ(SizeOf(output), 60000u);
         EXPECT_TRUE(EngineIsIdle());
     }
@@ -266,8 +271,7 @@ TEST_F(StandInTest, AMonitorThatCannotStartLeavesNothingRunning) {
 std::string boxText;
 void CALLBACK AnswerErrorBox(HWND, UINT, UINT_PTR, DWORD) {
     HWND box = FindWindowA("#32770", "Error Occurred!");
-    if (!box)
-        return;
+    if (!box) return;
     char text[1100] = {};
     GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
     boxText = text;
@@ -291,8 +295,7 @@ int filtersPausedAtBox = -1;
 bool sourceInGraphAtBox = false;
 void CALLBACK LookAtGraphThenAnswerBox(HWND, UINT, UINT_PTR, DWORD) {
     HWND box = FindWindowA("#32770", "Error Occurred!");
-    if (!box || filtersPausedAtBox >= 0)
-        return;
+    if (!box || filtersPausedAtBox >= 0) return;
     filtersPausedAtBox = 0;
     sourceInGraphAtBox = engineState.sourceFilter != nullptr;
     IEnumFilters* filters = nullptr;
@@ -300,8 +303,7 @@ void CALLBACK LookAtGraphThenAnswerBox(HWND, UINT, UINT_PTR, DWORD) {
         IBaseFilter* filter = nullptr;
         while (filters->Next(1, &filter, nullptr) == S_OK) {
             FILTER_STATE state = State_Stopped;
-            if (SUCCEEDED(filter->GetState(0, &state)) && state != State_Stopped)
-                ++filtersPausedAtBox;
+            if (SUCCEEDED(filter->GetState(0, &state)) && state != State_Stopped) ++filtersPausedAtBox;
             filter->Release();
         }
         filters->Release();
@@ -396,7 +398,8 @@ TEST_F(StandInTest, AGraphThatCompletesInTheFirstPassPostsNoProgress) {
     standInEnded = events.Ended();
     StandInStream(0, 0);
     SetMonitorThreadStarter([](LPTHREAD_START_ROUTINE procedure, LPVOID parameter) {
-        return StartDetachedThread(MonitorAfterTheEnd, new std::pair<LPTHREAD_START_ROUTINE, LPVOID>(procedure, parameter));
+        return StartDetachedThread(MonitorAfterTheEnd,
+                                   new std::pair<LPTHREAD_START_ROUTINE, LPVOID>(procedure, parameter));
     });
     const char* text = nullptr;
     ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1);
@@ -491,7 +494,8 @@ TEST_F(StandInTest, StillPlayingErrorsDoNotFailTheConversion) {
         SetStandInDump("stillPlaying", static_cast<DWORD>(code));
         window.messages.clear();
         const char* text = nullptr;
-        ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1) << code;
+        ASSERT_EQ(StartConversion(source.c_str(), output.c_str(), window.Handle(), cancel, 1, &text), 1)
+            << code;
         ASSERT_TRUE(window.PumpUntilDone()) << code;
         ASSERT_EQ(window.Done().size(), 1u) << code;
         EXPECT_EQ(window.Done()[0].wParam, CONVERSION_COMPLETED) << code;
@@ -513,7 +517,8 @@ TEST_F(StandInTest, StartingWhileRunningIsRefusedAndLeavesTheConversionAlone) {
     IGraphBuilder* runningGraph = engineState.graph;
     const char* untouched = "before";
     const std::string other = folder.Path("Other.TiVo");
-    EXPECT_EQ(StartConversion(other.c_str(), folder.Path("Other.mpg").c_str(), window.Handle(), cancel, 1, &untouched),
+    EXPECT_EQ(StartConversion(other.c_str(), folder.Path("Other.mpg").c_str(), window.Handle(), cancel, 1,
+                              &untouched),
               0);
     EXPECT_STREQ(untouched, "before");
     EXPECT_EQ(engineState.graph, runningGraph);
@@ -547,8 +552,7 @@ TEST_F(StandInTest, TeardownRemovesEveryFilterFromTheGraph) {
     ASSERT_HRESULT_SUCCEEDED(graph->EnumFilters(&filters));
     IBaseFilter* left = nullptr;
     EXPECT_EQ(filters->Next(1, &left, nullptr), S_FALSE) << "a filter stayed in the graph";
-    if (left)
-        left->Release();
+    if (left) left->Release();
     filters->Release();
     graph->Release();
 }

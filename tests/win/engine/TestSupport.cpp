@@ -9,8 +9,7 @@
 std::string TestFiltersDllPath() {
     std::string path = "Z:" KORVANE_TEST_FILTERS_DLL;
     for (char& c : path)
-        if (c == '/')
-            c = '\\';
+        if (c == '/') c = '\\';
     return path;
 }
 
@@ -19,9 +18,9 @@ namespace {
 LiveObjectsFunction LoadLiveObjectsFunction() {
     // Pinned for the life of the test: COM loads the same module by the same path.
     HMODULE module = LoadLibraryA(TestFiltersDllPath().c_str());
-    if (!module)
-        return nullptr;
-    return reinterpret_cast<LiveObjectsFunction>(reinterpret_cast<void*>(GetProcAddress(module, kLiveObjectsExport)));
+    if (!module) return nullptr;
+    return reinterpret_cast<LiveObjectsFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module, kLiveObjectsExport)));
 }
 
 }  // namespace
@@ -45,8 +44,7 @@ long LiveTestObjects() {
     if (s.sourcePathWide) set += " sourcePathWide";
     if (s.outputPathWide) set += " outputPathWide";
     if (s.running) set += " running";
-    if (set.empty())
-        return ::testing::AssertionSuccess();
+    if (set.empty()) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "still set:" << set;
 }
 
@@ -60,8 +58,9 @@ std::string ClassText(const CLSID& classId) {
 
 void SetSettingBytes(const char* name, DWORD type, const void* data, DWORD size) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
     RegCloseKey(key);
 }
@@ -76,8 +75,9 @@ void ClearSettings() {
 
 void SetStandInDump(const char* name, DWORD value) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kStandInDumpKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, kStandInDumpKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
               ERROR_SUCCESS);
     RegCloseKey(key);
@@ -88,7 +88,8 @@ void ClearStandInDump() {
 }
 
 void WriteFileOfSize(const std::string& path, std::uint64_t size) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
     std::vector<char> block(64 * 1024, 'S');
     while (size > 0) {
@@ -102,8 +103,7 @@ void WriteFileOfSize(const std::string& path, std::uint64_t size) {
 
 std::uint64_t SizeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA status;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &status))
-        return 0;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &status)) return 0;
     return (static_cast<std::uint64_t>(status.nFileSizeHigh) << 32) | status.nFileSizeLow;
 }
 
@@ -117,7 +117,7 @@ NotifyWindow::NotifyWindow() {
     QueryPerformanceFrequency(&m_frequency);
     QueryPerformanceCounter(&m_start);
     m_window = CreateWindowA(className, "engine test", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                            GetModuleHandleA(nullptr), this);
+                             GetModuleHandleA(nullptr), this);
 }
 
 NotifyWindow::~NotifyWindow() {
@@ -127,7 +127,8 @@ NotifyWindow::~NotifyWindow() {
 double NotifyWindow::Now() const {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart - m_start.QuadPart) * 1000.0 / static_cast<double>(m_frequency.QuadPart);
+    return static_cast<double>(now.QuadPart - m_start.QuadPart) * 1000.0 /
+           static_cast<double>(m_frequency.QuadPart);
 }
 
 LRESULT CALLBACK NotifyWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -154,10 +155,10 @@ bool NotifyWindow::PumpUntil(const std::function<bool()>& condition, double time
     const double end = Now() + timeoutMilliseconds;
     while (!condition()) {
         const double left = end - Now();
-        if (left <= 0)
-            return false;
+        if (left <= 0) return false;
         // Conditions on files or events change without a message: look again every 10 ms.
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left < 10 ? left : 10) + 1, QS_ALLINPUT);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left < 10 ? left : 10) + 1,
+                                  QS_ALLINPUT);
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
@@ -182,15 +183,13 @@ void NotifyWindow::PumpFor(double milliseconds) {
 std::vector<NotifyWindow::Message> NotifyWindow::Progress() const {
     std::vector<Message> found;
     for (const Message& m : messages)
-        if (m.message == WM_CONVERSION_PROGRESS)
-            found.push_back(m);
+        if (m.message == WM_CONVERSION_PROGRESS) found.push_back(m);
     return found;
 }
 
 std::vector<NotifyWindow::Message> NotifyWindow::Done() const {
     std::vector<Message> found;
     for (const Message& m : messages)
-        if (m.message == WM_CONVERSION_DONE)
-            found.push_back(m);
+        if (m.message == WM_CONVERSION_DONE) found.push_back(m);
     return found;
 }

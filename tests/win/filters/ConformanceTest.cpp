@@ -2,7 +2,6 @@
 // every HRESULT and reference count checked, nothing left alive at the end.
 #include <gtest/gtest.h>
 
-
 #include "GraphSupport.h"
 
 namespace korvane::test {
@@ -87,8 +86,10 @@ TEST_F(ConformanceTest, ClassFactoryRefusesAggregation) {
                                      reinterpret_cast<void**>(&factory)));
     IUnknown* object = nullptr;
     IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&object)));
-    EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IFileSinkFilter, reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+              factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&object)));
+    EXPECT_EQ(E_NOINTERFACE,
+              factory->CreateInstance(nullptr, IID_IFileSinkFilter, reinterpret_cast<void**>(&object)));
     EXPECT_EQ(nullptr, object);
     factory->Release();
     EXPECT_EQ(0, LiveObjects().classFactories);
@@ -219,7 +220,8 @@ TEST_F(ConformanceTest, ConnectAndDisconnect) {
     EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, before->Next(1, &pin, nullptr));
     EXPECT_EQ(S_OK, before->Reset());
     // Video, MPEG audio and AC-3, in that order, known before any sample has flowed.
-    EXPECT_EQ((std::vector<std::wstring>{L"Video E0", L"Audio C0", L"AC-3 BD.80"}), PinNames(demux, PINDIR_OUTPUT));
+    EXPECT_EQ((std::vector<std::wstring>{L"Video E0", L"Audio C0", L"AC-3 BD.80"}),
+              PinNames(demux, PINDIR_OUTPUT));
     Ptr<IPin> peer;
     ASSERT_EQ(S_OK, demuxIn->ConnectedTo(&peer));
     EXPECT_EQ(out.Get(), peer.Get());
@@ -271,8 +273,8 @@ TEST_F(ConformanceTest, ConnectAndDisconnect) {
     EXPECT_EQ(VFW_E_ALREADY_CONNECTED, muxOut->Connect(dumpIn, nullptr));
     ASSERT_EQ(S_OK, mux->Stop());
 
-    for (IPin* p : {out.Get(), demuxIn.Get(), video.Get(), muxIn.Get(), audio.Get(), muxIn2.Get(), muxOut.Get(),
-                    dumpIn.Get()})
+    for (IPin* p : {out.Get(), demuxIn.Get(), video.Get(), muxIn.Get(), audio.Get(), muxIn2.Get(),
+                    muxOut.Get(), dumpIn.Get()})
         EXPECT_EQ(S_OK, p->Disconnect());
     EXPECT_EQ(S_FALSE, out->Disconnect());
     // The demultiplexer's outputs go with its input connection.

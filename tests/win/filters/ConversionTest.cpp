@@ -198,7 +198,8 @@ TEST_F(ConversionTest, AMissingOutputFolderAbortsAndCompletes) {
 TEST_F(ConversionTest, ALockedOutputFileAbortsAndCompletes) {
     std::string tivo = Tivo("mp2.mpg");
     std::string output = Work("locked.mpg");
-    HANDLE lock = CreateFileA(output.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE lock =
+        CreateFileA(output.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, lock);
     Conversion c = Convert(Widen(tivo), Widen(output));
     CloseHandle(lock);
@@ -231,7 +232,8 @@ TEST_F(ConversionTest, ScrambledPacketsFoundWhileRunningAbortAndComplete) {
     ASSERT_TRUE(c.HasEvent(EC_ERRORABORT));
     for (size_t i = 0; i < c.events.size(); ++i) {
         if (c.events[i] == EC_ERRORABORT) {
-            EXPECT_EQ(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0A01), static_cast<HRESULT>(c.eventParams[i]));
+            EXPECT_EQ(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0A01),
+                      static_cast<HRESULT>(c.eventParams[i]));
         }
     }
     EXPECT_LT(FileSize(Work("late_scrambled.mpg")), clean + (1u << 20));

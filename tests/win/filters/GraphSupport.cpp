@@ -17,16 +17,14 @@ const CLSID kSourceClsid = {0xF719A804, 0xE0A5, 0x48B7, {0xB2, 0x19, 0x20, 0x4C,
 std::wstring Widen(const std::string& text) {
     int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
     std::wstring out(n > 0 ? n - 1 : 0, L'\0');
-    if (n > 1)
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], n);
+    if (n > 1) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], n);
     return out;
 }
 
 std::string Narrow(const std::wstring& text) {
     int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1)
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
+    if (n > 1) WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
     return out;
 }
 
@@ -35,7 +33,9 @@ std::string EnvOr(const char* name, const std::string& fallback) {
     return value && *value ? value : fallback;
 }
 
-std::string MaterialDir() { return EnvOr("KORVANE_MATERIAL", "."); }
+std::string MaterialDir() {
+    return EnvOr("KORVANE_MATERIAL", ".");
+}
 
 std::string WorkDir() {
     std::string dir = EnvOr("KORVANE_FILTERS_WORK", ".");
@@ -47,12 +47,10 @@ std::vector<std::string> MaterialStreams(const char* pattern) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((MaterialDir() + "\\" + pattern).c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE)
-        return names;
+    if (h == INVALID_HANDLE_VALUE) return names;
     do {
         std::string name = found.cFileName;
-        if (name.find(".part.") == std::string::npos)
-            names.push_back(name);
+        if (name.find(".part.") == std::string::npos) names.push_back(name);
     } while (FindNextFileA(h, &found));
     FindClose(h);
     return names;
@@ -76,8 +74,7 @@ KorvaneLiveObjects LiveObjects() {
     static auto proc = reinterpret_cast<KorvaneFiltersLiveObjectsProc>(
         reinterpret_cast<void*>(PackExport("KorvaneFiltersLiveObjects")));
     KorvaneLiveObjects counts{-1, -1, -1, -1, -1, -1};
-    if (proc)
-        proc(&counts);
+    if (proc) proc(&counts);
     return counts;
 }
 
@@ -93,16 +90,13 @@ LONG RefCount(IUnknown* object) {
 std::vector<std::wstring> PinNames(IBaseFilter* filter, PIN_DIRECTION direction) {
     std::vector<std::wstring> names;
     IEnumPins* pins = nullptr;
-    if (FAILED(filter->EnumPins(&pins)))
-        return names;
+    if (FAILED(filter->EnumPins(&pins))) return names;
     IPin* pin = nullptr;
     while (pins->Next(1, &pin, nullptr) == S_OK) {
         PIN_INFO info;
         if (SUCCEEDED(pin->QueryPinInfo(&info))) {
-            if (info.dir == direction)
-                names.push_back(info.achName);
-            if (info.pFilter)
-                info.pFilter->Release();
+            if (info.dir == direction) names.push_back(info.achName);
+            if (info.pFilter) info.pFilter->Release();
         }
         pin->Release();
     }
@@ -112,8 +106,7 @@ std::vector<std::wstring> PinNames(IBaseFilter* filter, PIN_DIRECTION direction)
 
 bool Conversion::HasEvent(long code) const {
     for (long e : events)
-        if (e == code)
-            return true;
+        if (e == code) return true;
     return false;
 }
 
@@ -127,8 +120,7 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 // the enumerator is out of sync and has to be reset.
 void RemoveAllFilters(IGraphBuilder* graph) {
     IEnumFilters* filters = nullptr;
-    if (FAILED(graph->EnumFilters(&filters)))
-        return;
+    if (FAILED(graph->EnumFilters(&filters))) return;
     for (;;) {
         IBaseFilter* filter = nullptr;
         HRESULT hr = filters->Next(1, &filter, nullptr);
@@ -136,8 +128,7 @@ void RemoveAllFilters(IGraphBuilder* graph) {
             filters->Reset();
             continue;
         }
-        if (hr != S_OK)
-            break;
+        if (hr != S_OK) break;
         graph->RemoveFilter(filter);
         filter->Release();
         filters->Reset();
@@ -147,8 +138,7 @@ void RemoveAllFilters(IGraphBuilder* graph) {
 
 LONG CountFilters(IGraphBuilder* graph) {
     IEnumFilters* filters = nullptr;
-    if (FAILED(graph->EnumFilters(&filters)))
-        return -1;
+    if (FAILED(graph->EnumFilters(&filters))) return -1;
     LONG n = 0;
     IBaseFilter* filter = nullptr;
     while (filters->Next(1, &filter, nullptr) == S_OK) {
@@ -176,27 +166,21 @@ Conversion Convert(const std::wstring& source, const std::wstring& output, const
     HRESULT hr = CoCreateInstance(kDemuxClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                   reinterpret_cast<void**>(&demux));
     if (SUCCEEDED(hr))
-        hr = CoCreateInstance(kMuxClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&mux));
+        hr = CoCreateInstance(kMuxClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                              reinterpret_cast<void**>(&mux));
     if (SUCCEEDED(hr))
         hr = CoCreateInstance(kDumpClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                               reinterpret_cast<void**>(&dump));
-    if (SUCCEEDED(hr))
-        hr = dump.As(&sink, IID_IFileSinkFilter);
+    if (SUCCEEDED(hr)) hr = dump.As(&sink, IID_IFileSinkFilter);
     if (SUCCEEDED(hr))
         hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                               reinterpret_cast<void**>(&graph));
-    if (SUCCEEDED(hr))
-        hr = graph->AddFilter(demux, L"DeMuxer");
-    if (SUCCEEDED(hr))
-        hr = graph->AddFilter(mux, L"Muxer");
-    if (SUCCEEDED(hr))
-        hr = graph->AddFilter(dump, L"FileDump");
-    if (SUCCEEDED(hr))
-        hr = ConnectFilters(graph, mux, dump);
-    if (SUCCEEDED(hr))
-        hr = graph.As(&control, IID_IMediaControl);
-    if (SUCCEEDED(hr))
-        hr = graph.As(&events, IID_IMediaEvent);
+    if (SUCCEEDED(hr)) hr = graph->AddFilter(demux, L"DeMuxer");
+    if (SUCCEEDED(hr)) hr = graph->AddFilter(mux, L"Muxer");
+    if (SUCCEEDED(hr)) hr = graph->AddFilter(dump, L"FileDump");
+    if (SUCCEEDED(hr)) hr = ConnectFilters(graph, mux, dump);
+    if (SUCCEEDED(hr)) hr = graph.As(&control, IID_IMediaControl);
+    if (SUCCEEDED(hr)) hr = graph.As(&events, IID_IMediaEvent);
     if (!fail(Step::Build, hr) &&
         !fail(Step::AddSource, graph->AddSourceFilter(source.c_str(), L"Tivo", &src)) &&
         !fail(Step::SourceToDemux, ConnectFilters(graph, src, demux)) &&
@@ -210,8 +194,7 @@ Conversion Convert(const std::wstring& source, const std::wstring& output, const
             std::thread monitor([&] {
                 for (;;) {
                     if (options.stopAfterMs >= 0) {
-                        if (Seconds(started) * 1000 >= options.stopAfterMs)
-                            break;
+                        if (Seconds(started) * 1000 >= options.stopAfterMs) break;
                         Sleep(1);
                         continue;
                     }
@@ -271,25 +254,24 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        if (!bytes.empty())
-            std::fwrite(bytes.data(), 1, bytes.size(), f);
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
     }
 }
 
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 uint64_t FileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
-        return 0;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 std::string WrapAsTivo(const std::string& mpegPath, const std::string& tivoPath) {
     std::string error;
-    if (!media::WrapMpegInTivo(mpegPath, tivoPath, &error))
-        return "";
+    if (!media::WrapMpegInTivo(mpegPath, tivoPath, &error)) return "";
     return tivoPath;
 }
 

@@ -22,9 +22,10 @@ extern const CLSID kSourceClsid;
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
 std::string EnvOr(const char* name, const std::string& fallback);
-std::string MaterialDir();       // KORVANE_MATERIAL
-std::string WorkDir();           // KORVANE_FILTERS_WORK: files the tests make and keep
-std::vector<std::string> MaterialStreams(const char* pattern = "*.mpg");  // every *.mpg in the material folder
+std::string MaterialDir();  // KORVANE_MATERIAL
+std::string WorkDir();      // KORVANE_FILTERS_WORK: files the tests make and keep
+std::vector<std::string> MaterialStreams(
+    const char* pattern = "*.mpg");  // every *.mpg in the material folder
 
 // The pack's object counts, through its exported hook.
 KorvaneLiveObjects LiveObjects();
@@ -40,24 +41,30 @@ public:
     ~Ptr() { Reset(); }
     Ptr(const Ptr&) = delete;
     Ptr& operator=(const Ptr&) = delete;
-    T** operator&() { Reset(); return &m_p; }
+    T** operator&() {
+        Reset();
+        return &m_p;
+    }
     T* operator->() const { return m_p; }
     operator T*() const { return m_p; }
     T* Get() const { return m_p; }
     void Reset() {
-        if (m_p)
-            m_p->Release();
+        if (m_p) m_p->Release();
         m_p = nullptr;
     }
     template <class U>
-    HRESULT As(U** out, REFIID iid) const { return m_p->QueryInterface(iid, reinterpret_cast<void**>(out)); }
+    HRESULT As(U** out, REFIID iid) const {
+        return m_p->QueryInterface(iid, reinterpret_cast<void**>(out));
+    }
 
 private:
     T* m_p = nullptr;
 };
 
 LONG RefCount(IUnknown* object);
-inline void FreeMediaType(AM_MEDIA_TYPE* mt) { DeleteEnumeratedMediaType(mt); }
+inline void FreeMediaType(AM_MEDIA_TYPE* mt) {
+    DeleteEnumeratedMediaType(mt);
+}
 
 // The engine's own connection toolkit: the filters are joined exactly as a conversion joins them.
 using ::ConnectFilters;
@@ -75,8 +82,8 @@ enum class Step { None, Build, AddSource, SourceToDemux, SetFileName, DemuxToMux
 inline constexpr double kStopBoundSeconds = 5.0;
 
 struct RunOptions {
-    DWORD timeoutMs = 60000;   // how long the monitor waits for completion
-    int stopAfterMs = -1;      // >= 0: stop the graph this long after Run instead
+    DWORD timeoutMs = 60000;  // how long the monitor waits for completion
+    int stopAfterMs = -1;     // >= 0: stop the graph this long after Run instead
 };
 
 struct Conversion {
@@ -84,10 +91,10 @@ struct Conversion {
     HRESULT hr = S_OK;             // the failing call's result
     long completionCode = 0;       // what WaitForCompletion returned
     bool timedOut = false;
-    std::vector<long> events;      // codes drained from the queue after completion
+    std::vector<long> events;           // codes drained from the queue after completion
     std::vector<LONG_PTR> eventParams;  // their first parameters
-    double runSeconds = 0;         // Run to completion
-    double stopSeconds = 0;        // the Stop call alone
+    double runSeconds = 0;              // Run to completion
+    double stopSeconds = 0;             // the Stop call alone
     LONG filtersInGraphAfterFailure = -1;
     bool HasEvent(long code) const;
 };

@@ -33,8 +33,7 @@ protected:
 
     static bool Traced(const std::string& part) {
         for (const std::string& t : traces)
-            if (t.find(part) != std::string::npos)
-                return true;
+            if (t.find(part) != std::string::npos) return true;
         return false;
     }
 
@@ -51,7 +50,8 @@ TEST_F(GuardTest, EachExceptionBecomesItsResultAndLeavesATrace) {
     EXPECT_EQ(GuardedCall("Test::Allocate", []() -> HRESULT { throw std::bad_alloc(); }), E_OUTOFMEMORY);
     EXPECT_TRUE(Traced("Test::Allocate caught an exception: out of memory"));
 
-    EXPECT_EQ(GuardedCall("Test::Parse", []() -> HRESULT { throw std::runtime_error("bad header"); }), E_UNEXPECTED);
+    EXPECT_EQ(GuardedCall("Test::Parse", []() -> HRESULT { throw std::runtime_error("bad header"); }),
+              E_UNEXPECTED);
     EXPECT_TRUE(Traced("Test::Parse caught an exception: bad header"));
 
     EXPECT_EQ(GuardedCall("Test::Odd", []() -> HRESULT { throw 7; }), E_UNEXPECTED);

@@ -27,9 +27,13 @@ const char kDialogCaption[] = "TiVo Media Access Key";
 // (check-encrypted-outputs.sh leaves it out too).
 const char kMpeg1Material[] = "mpeg1.mpg";
 
-std::string Work(const std::string& name) { return WorkDir() + "\\" + name; }
+std::string Work(const std::string& name) {
+    return WorkDir() + "\\" + name;
+}
 
-std::string VectorsDir() { return EnvOr("KORVANE_VECTORS", "."); }
+std::string VectorsDir() {
+    return EnvOr("KORVANE_VECTORS", ".");
+}
 
 // A material stream encrypted with mak, as a TiVo would deliver it.
 std::string EncryptedTivo(const std::string& materialName, const std::string& mak) {
@@ -50,8 +54,8 @@ std::string EncryptedTivo(const std::string& materialName, const std::string& ma
 class ActiveWindow {
 public:
     ActiveWindow() {
-        m_window = CreateWindowExW(0, L"STATIC", L"Korvane key test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
-                                  300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        m_window = CreateWindowExW(0, L"STATIC", L"Korvane key test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                   10, 10, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         SetForegroundWindow(m_window);
         SetActiveWindow(m_window);
     }
@@ -89,8 +93,7 @@ TEST_F(KeySourceTest, EncryptedRecordingsWithAStoredKeyConvert) {
     ASSERT_EQ(S_OK, filters::RememberKey(kKey));
     CreateDirectoryA(Work("out-encrypted").c_str(), nullptr);
     for (const std::string& name : MaterialStreams()) {
-        if (name == kMpeg1Material)
-            continue;
+        if (name == kMpeg1Material) continue;
         SCOPED_TRACE(name);
         const std::string tivo = EncryptedTivo(name, kKey);
         ASSERT_FALSE(tivo.empty());
@@ -195,7 +198,8 @@ TEST_F(KeySourceTest, TheDialogCancelledLeavesTheFileFailing) {
 // Where a scrambled video packet's 16-byte record starts, walking its PES header per ISO/IEC
 // 13818-1; 0 when the packet at i is not one.
 size_t VideoRecordAt(const std::vector<uint8_t>& b, size_t i) {
-    if (i + 9 >= b.size() || b[i] || b[i + 1] || b[i + 2] != 1 || b[i + 3] != 0xE0 || (b[i + 6] & 0x30) != 0x30)
+    if (i + 9 >= b.size() || b[i] || b[i + 1] || b[i + 2] != 1 || b[i + 3] != 0xE0 ||
+        (b[i + 6] & 0x30) != 0x30)
         return 0;
     const uint8_t flags = b[i + 7];
     size_t at = i + 9;
@@ -205,16 +209,14 @@ size_t VideoRecordAt(const std::vector<uint8_t>& b, size_t i) {
     at += (flags & 0x08) ? 1 : 0;
     at += (flags & 0x04) ? 1 : 0;
     at += (flags & 0x02) ? 2 : 0;
-    if (!(flags & 0x01) || at + 17 > b.size() || !(b[at] & 0x80))
-        return 0;
+    if (!(flags & 0x01) || at + 17 > b.size() || !(b[at] & 0x80)) return 0;
     return at + 1;
 }
 
 size_t ScrambledPackets(const std::vector<uint8_t>& b) {
     size_t n = 0;
     for (size_t i = 0; i + 7 < b.size(); ++i)
-        if (!b[i] && !b[i + 1] && b[i + 2] == 1 && b[i + 3] >= 0xBD && (b[i + 6] & 0xF0) == 0xB0)
-            ++n;
+        if (!b[i] && !b[i + 1] && b[i + 2] == 1 && b[i + 3] >= 0xBD && (b[i + 6] & 0xF0) == 0xB0) ++n;
     return n;
 }
 
@@ -233,8 +235,8 @@ TEST_F(KeySourceTest, DamagedPacketsAreDroppedAndTheRestConverts) {
         }
     }
     ASSERT_GT(spoiled, 5u);
-    std::fill(bytes.begin() + static_cast<long>(bytes.size() / 2), bytes.begin() + static_cast<long>(bytes.size() / 2 + 5000),
-              0xFF);
+    std::fill(bytes.begin() + static_cast<long>(bytes.size() / 2),
+              bytes.begin() + static_cast<long>(bytes.size() / 2 + 5000), 0xFF);
     const std::string damaged = Work("damaged.TiVo");
     WriteFileBytes(damaged, bytes);
 

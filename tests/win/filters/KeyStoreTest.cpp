@@ -24,19 +24,21 @@ using Keys = std::vector<std::string>;
 
 const char kDialogCaption[] = "TiVo Media Access Key";
 
-void ClearKeyStore() { RegDeleteKeyW(HKEY_CURRENT_USER, filters::kKeyStorePath); }
+void ClearKeyStore() {
+    RegDeleteKeyW(HKEY_CURRENT_USER, filters::kKeyStorePath);
+}
 
 // Every value's raw bytes under the store's key.
 std::vector<std::vector<BYTE>> RawValues() {
     filters::RegistryKey key;
     std::vector<std::vector<BYTE>> values;
-    if (key.Open(HKEY_CURRENT_USER, filters::kKeyStorePath, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-        return values;
+    if (key.Open(HKEY_CURRENT_USER, filters::kKeyStorePath, KEY_QUERY_VALUE) != ERROR_SUCCESS) return values;
     for (DWORD i = 0;; ++i) {
         wchar_t name[64];
         DWORD nameLength = 64, size = 4096;
         std::vector<BYTE> data(size);
-        if (RegEnumValueW(key.Get(), i, name, &nameLength, nullptr, nullptr, data.data(), &size) != ERROR_SUCCESS)
+        if (RegEnumValueW(key.Get(), i, name, &nameLength, nullptr, nullptr, data.data(), &size) !=
+            ERROR_SUCCESS)
             break;
         data.resize(size);
         values.push_back(data);
@@ -59,7 +61,8 @@ DWORD RunDll32(const std::string& arguments) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
         return GetLastError() | 0x80000000u;
     WaitForSingleObject(process.hProcess, 60000);
     DWORD code = STILL_ACTIVE;
@@ -69,7 +72,9 @@ DWORD RunDll32(const std::string& arguments) {
     return code;
 }
 
-void SetKeyText(HWND dialog, const char* text) { SetDlgItemTextA(dialog, IDC_KEY_EDIT, text); }
+void SetKeyText(HWND dialog, const char* text) {
+    SetDlgItemTextA(dialog, IDC_KEY_EDIT, text);
+}
 
 std::vector<std::string> ListedKeys(HWND dialog) {
     HWND list = GetDlgItem(dialog, IDC_KEY_STORED);

@@ -54,22 +54,24 @@ std::vector<Unit> SplitUnits(const std::vector<uint8_t>& ps) {
             size = 4;
         else
             size = 6 + (static_cast<size_t>(ps[at + 4]) << 8 | ps[at + 5]);
-        if (at + size > ps.size())
-            break;
+        if (at + size > ps.size()) break;
         units.push_back({at, size, code});
         at += size;
     }
     return units;
 }
 
-bool IsVideo(uint8_t code) { return code >= 0xE0 && code <= 0xEF; }
-bool IsAudio(uint8_t code) { return (code >= 0xC0 && code <= 0xDF) || code == 0xBD; }
+bool IsVideo(uint8_t code) {
+    return code >= 0xE0 && code <= 0xEF;
+}
+bool IsAudio(uint8_t code) {
+    return (code >= 0xC0 && code <= 0xDF) || code == 0xBD;
+}
 
 std::vector<uint8_t> KeepUnits(const std::vector<uint8_t>& ps, const std::function<bool(uint8_t)>& keep) {
     std::vector<uint8_t> out;
     for (const Unit& u : SplitUnits(ps))
-        if (keep(u.code))
-            out.insert(out.end(), ps.begin() + u.offset, ps.begin() + u.offset + u.size);
+        if (keep(u.code)) out.insert(out.end(), ps.begin() + u.offset, ps.begin() + u.offset + u.size);
     return out;
 }
 
@@ -77,8 +79,7 @@ std::vector<uint8_t> Material() {
     std::vector<uint8_t> mpeg = ReadFileBytes(MaterialDir() + "\\mp2.mpg");
     const std::vector<Unit> units = SplitUnits(mpeg);
     // The walk must cover the file, or the cases below would test less than they say.
-    if (units.empty() || units.back().offset + units.back().size + 4 < mpeg.size())
-        return {};
+    if (units.empty() || units.back().offset + units.back().size + 4 < mpeg.size()) return {};
     return mpeg;
 }
 

@@ -19,7 +19,8 @@ std::wstring ClsidKey(const CLSID& clsid) {
 bool Read(const std::wstring& key, const wchar_t* value, std::wstring* out) {
     wchar_t buffer[1024] = {};
     DWORD size = sizeof(buffer) - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
+        ERROR_SUCCESS)
         return false;
     *out = buffer;
     return true;
@@ -27,16 +28,15 @@ bool Read(const std::wstring& key, const wchar_t* value, std::wstring* out) {
 
 bool KeyExists(const std::wstring& key) {
     HKEY h;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
     RegCloseKey(h);
     return true;
 }
 
 void Write(const std::wstring& key, const wchar_t* value, const std::wstring& data) {
     HKEY h;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                             &h, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                             nullptr, &h, nullptr));
     RegSetValueExW(h, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                    static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(h);

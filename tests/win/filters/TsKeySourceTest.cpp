@@ -18,8 +18,12 @@ namespace {
 
 const char kKey[] = "0123456789";
 
-std::string Work(const std::string& name) { return WorkDir() + "\\" + name; }
-std::string VectorsDir() { return EnvOr("KORVANE_VECTORS", "."); }
+std::string Work(const std::string& name) {
+    return WorkDir() + "\\" + name;
+}
+std::string VectorsDir() {
+    return EnvOr("KORVANE_VECTORS", ".");
+}
 
 class TsKeySourceTest : public ::testing::Test {
 protected:
@@ -54,8 +58,7 @@ TEST_F(TsKeySourceTest, EncryptedTransportStreamsConvert) {
     }
     CreateDirectoryA(Work("out-encrypted").c_str(), nullptr);
     for (const std::string& name : MaterialStreams("*.ts")) {
-        if (name == "ts_garbage.ts")
-            continue;
+        if (name == "ts_garbage.ts") continue;
         SCOPED_TRACE(name);
         media::TivoWrapOptions options;
         options.mediaAccessKey = kKey;
@@ -77,8 +80,7 @@ TEST_F(TsKeySourceTest, AnEncryptedTransportStreamWithoutItsKeyPidFailsToConnect
     std::vector<uint8_t> bytes(original.begin(), original.begin() + offset);
     for (size_t i = offset; i + 188 <= original.size(); i += 188) {
         unsigned pid = (original[i + 1] & 0x1F) << 8 | original[i + 2];
-        if (pid != 0x0FF0)
-            bytes.insert(bytes.end(), original.begin() + i, original.begin() + i + 188);
+        if (pid != 0x0FF0) bytes.insert(bytes.end(), original.begin() + i, original.begin() + i + 188);
     }
     const std::string path = Work("no-key-pid.TiVo"), output = Work("no-key-pid.mpg");
     WriteFileBytes(path, bytes);

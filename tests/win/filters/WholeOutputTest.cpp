@@ -36,8 +36,7 @@ public:
         Elementary& e = m_contents->streams[p.key];
         e.bytes.insert(e.bytes.end(), p.payload, p.payload + p.payloadSize);
         std::string time = p.hasPts ? std::to_string(p.pts) : "-";
-        if (p.hasDts && p.dts != p.pts)
-            time += "/" + std::to_string(p.dts);
+        if (p.hasDts && p.dts != p.pts) time += "/" + std::to_string(p.dts);
         e.times.push_back(time);
         return true;
     }
@@ -59,19 +58,21 @@ Contents Read(const std::vector<uint8_t>& ps) {
 // Empty when the output holds exactly the input's elementary streams and ends as it should;
 // otherwise what differs first.
 std::string Difference(const std::vector<uint8_t>& input, const std::vector<uint8_t>& output) {
-    if (output.size() < 4 || !std::equal(output.end() - 4, output.end(), std::vector<uint8_t>{0, 0, 1, 0xB9}.begin()))
+    if (output.size() < 4 ||
+        !std::equal(output.end() - 4, output.end(), std::vector<uint8_t>{0, 0, 1, 0xB9}.begin()))
         return "the output does not end with the program end code";
     const Contents in = Read(input), out = Read(output);
     if (out.stats.damageEvents != 0 || out.stats.endCodes != 1)
         return std::to_string(out.stats.damageEvents) + " damaged stretches and " +
                std::to_string(out.stats.endCodes) + " end codes in the output";
     if (in.streams.size() != out.streams.size())
-        return std::to_string(out.streams.size()) + " streams instead of " + std::to_string(in.streams.size());
+        return std::to_string(out.streams.size()) + " streams instead of " +
+               std::to_string(in.streams.size());
     for (const auto& [key, a] : in.streams) {
-        const std::string name = "stream " + std::to_string(key.streamId) + "." + std::to_string(key.substreamId);
+        const std::string name =
+            "stream " + std::to_string(key.streamId) + "." + std::to_string(key.substreamId);
         auto found = out.streams.find(key);
-        if (found == out.streams.end())
-            return name + " is missing";
+        if (found == out.streams.end()) return name + " is missing";
         const Elementary& b = found->second;
         if (a.bytes != b.bytes) {
             size_t at = std::mismatch(a.bytes.begin(), a.bytes.end(), b.bytes.begin(), b.bytes.end()).first -
@@ -79,8 +80,7 @@ std::string Difference(const std::vector<uint8_t>& input, const std::vector<uint
             return name + ": " + std::to_string(b.bytes.size()) + " bytes instead of " +
                    std::to_string(a.bytes.size()) + ", first difference at " + std::to_string(at);
         }
-        if (a.times != b.times)
-            return name + ": packet timestamps differ";
+        if (a.times != b.times) return name + ": packet timestamps differ";
     }
     return "";
 }
@@ -151,9 +151,9 @@ std::vector<uint8_t> FirstPacks(const std::vector<uint8_t>& ps, size_t packs, si
     std::vector<uint8_t> cut(ps.begin(), ps.begin() + packs * packBytes);
     for (size_t at = (packs - 1) * packBytes; at + 6 <= cut.size();) {
         const uint8_t code = cut[at + 3];
-        const size_t size = code == 0xBA ? 14 + (cut[at + 13] & 7) : 6 + (size_t(cut[at + 4]) << 8 | cut[at + 5]);
-        if (code == 0xBE && at + size == cut.size())
-            cut.resize(at);
+        const size_t size =
+            code == 0xBA ? 14 + (cut[at + 13] & 7) : 6 + (size_t(cut[at + 4]) << 8 | cut[at + 5]);
+        if (code == 0xBE && at + size == cut.size()) cut.resize(at);
         at += size;
     }
     return cut;
@@ -172,8 +172,7 @@ TEST_F(WholeOutputTest, ALastSampleOfAFewKilobytesIsKept) {
     for (int attempt = 0; attempt < 10; ++attempt) {
         payload = FirstPacks(all, packs, 2048);
         size = RemuxedSize(payload);
-        if (size >= (1u << 20) + (8u << 10) && size <= (1u << 20) + (40u << 10))
-            break;
+        if (size >= (1u << 20) + (8u << 10) && size <= (1u << 20) + (40u << 10)) break;
         const int64_t shortBy = static_cast<int64_t>(target) - static_cast<int64_t>(size);
         packs = static_cast<size_t>(static_cast<int64_t>(packs) + shortBy / 2048);
     }

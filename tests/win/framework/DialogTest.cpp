@@ -34,7 +34,8 @@ class CPlainApp : public CWinApp {};
 class CScenarioDlg : public CDialog {
 public:
     using Scenario = std::function<void(CScenarioDlg&)>;
-    explicit CScenarioDlg(Scenario scenario, CWnd* parent = nullptr) : CDialog(IDD_FW_TEST, parent), m_scenario(std::move(scenario)) {}
+    explicit CScenarioDlg(Scenario scenario, CWnd* parent = nullptr)
+        : CDialog(IDD_FW_TEST, parent), m_scenario(std::move(scenario)) {}
 
     BOOL OnInitDialog() override {
         CDialog::OnInitDialog();

@@ -25,7 +25,8 @@ ModalDriver::~ModalDriver() {
 LRESULT CALLBACK ModalDriver::CbtHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE && t_driver) {
         HWND window = reinterpret_cast<HWND>(wParam);
-        if (ClassName(window) == "#32770" && t_driver->m_known.insert(window).second) t_driver->m_pending.push_back(window);
+        if (ClassName(window) == "#32770" && t_driver->m_known.insert(window).second)
+            t_driver->m_pending.push_back(window);
     }
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }

@@ -66,9 +66,12 @@ TEST(CString, ComparesWithoutCase) {
     EXPECT_NE(0, CString("C:\\co-op.TiVo").CompareNoCase("C:\\coop.TiVo"));
     // Characters that the system's sorting ignores still make two names different.
     EXPECT_NE(0, CString("C:\\a\x81.TiVo").CompareNoCase("C:\\a.TiVo"));
-    EXPECT_NE(0, CString("C:\\a\xAD" "b.TiVo").CompareNoCase("C:\\ab.TiVo"));  // soft hyphen
+    EXPECT_NE(0, CString("C:\\a\xAD"
+                         "b.TiVo")
+                     .CompareNoCase("C:\\ab.TiVo"));  // soft hyphen
     EXPECT_NE(0, CString("C:\\\xE9t\xE9.TiVo").CompareNoCase("C:\\ete.TiVo"));
-    EXPECT_EQ(0, CString("C:\\\xC9T\xC9.TiVo").CompareNoCase("c:\\\xE9t\xE9.tivo"));  // letters of code page 1252
+    EXPECT_EQ(
+        0, CString("C:\\\xC9T\xC9.TiVo").CompareNoCase("c:\\\xE9t\xE9.tivo"));  // letters of code page 1252
     EXPECT_NE(0, CString("a").CompareNoCase(""));
     EXPECT_NE(0, CString("a").Compare("A"));
     EXPECT_TRUE(CString("x") == "x");
@@ -108,7 +111,8 @@ TEST(CStringArray, GrowsAndShrinks) {
 // In code page 932, 0x95 0x5C is one character whose trail byte equals "\".
 TEST(CStringMultibyte, StepsOverDoubleByteCharacters) {
     const char* expected = std::getenv("KORVANE_EXPECT_ACP");
-    if (!expected && GetACP() != 932) GTEST_SKIP() << "needs the double-byte code page 932 (framework_test_cp932)";
+    if (!expected && GetACP() != 932)
+        GTEST_SKIP() << "needs the double-byte code page 932 (framework_test_cp932)";
     ASSERT_EQ(932u, GetACP());
 
     CString path("C:\\dir\\\x95\x5C");  // C:\dir\<kanji>

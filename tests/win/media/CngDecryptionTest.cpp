@@ -43,10 +43,12 @@ TEST(CngHash, GivesTheStandardDigests) {
 
 TEST(CngHash, ComposesTheKnownKeystream) {
     const std::string license =
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?><license xmlns=\"http://www.tivo.com/developer/xml/license-1.0\">"
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><license "
+        "xmlns=\"http://www.tivo.com/developer/xml/license-1.0\">"
         "<salt>00112233445566778899aabbccddeeff</salt></license>";
     TivoKeys keys;
-    ASSERT_TRUE(DeriveTivoKeys("0123456789", reinterpret_cast<const uint8_t*>(license.data()), license.size(), &keys));
+    ASSERT_TRUE(DeriveTivoKeys("0123456789", reinterpret_cast<const uint8_t*>(license.data()), license.size(),
+                               &keys));
     TuringKeystream keystream;
     ASSERT_TRUE(InitKeystream(keystream, keys.metadata, 0, 0));
     keystream.Skip(1000);

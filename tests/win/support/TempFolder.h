@@ -14,7 +14,7 @@ public:
         ::GetTempPathA(MAX_PATH, temp);
         static long counter = 0;
         m_path = std::string(temp) + "korvane-" + tag + "-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                std::to_string(++counter);
+                 std::to_string(++counter);
         RemoveTree(m_path);  // left over by a run that crashed
         ::CreateDirectoryA(m_path.c_str(), nullptr);
     }

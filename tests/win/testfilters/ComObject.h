@@ -13,19 +13,16 @@ template <class First, class... Others>
 class ComObject : public First, public Others... {
 public:
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         *out = iid == IID_IUnknown ? static_cast<First*>(this) : Find(iid);
-        if (!*out)
-            return E_NOINTERFACE;
+        if (!*out) return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
     STDMETHODIMP_(ULONG) Release() override {
         const ULONG left = --m_refs;
-        if (left == 0)
-            delete this;
+        if (left == 0) delete this;
         return left;
     }
 

@@ -14,13 +14,16 @@ public:
     explicit GraphWithoutControl(IGraphBuilder* inner) : m_inner(inner) {}
     ~GraphWithoutControl() { m_inner->Release(); }
     void* Find(REFIID iid) override {
-        return iid == IID_IFilterGraph || iid == IID_IGraphBuilder ? static_cast<IGraphBuilder*>(this) : nullptr;
+        return iid == IID_IFilterGraph || iid == IID_IGraphBuilder ? static_cast<IGraphBuilder*>(this)
+                                                                   : nullptr;
     }
 
     STDMETHODIMP AddFilter(IBaseFilter* f, LPCWSTR name) override { return m_inner->AddFilter(f, name); }
     STDMETHODIMP RemoveFilter(IBaseFilter* f) override { return m_inner->RemoveFilter(f); }
     STDMETHODIMP EnumFilters(IEnumFilters** e) override { return m_inner->EnumFilters(e); }
-    STDMETHODIMP FindFilterByName(LPCWSTR name, IBaseFilter** f) override { return m_inner->FindFilterByName(name, f); }
+    STDMETHODIMP FindFilterByName(LPCWSTR name, IBaseFilter** f) override {
+        return m_inner->FindFilterByName(name, f);
+    }
     STDMETHODIMP ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* mt) override {
         return m_inner->ConnectDirect(out, in, mt);
     }
@@ -43,16 +46,16 @@ private:
 
 class GraphFactory final : public ComObject<IClassFactory> {
 public:
-    void* Find(REFIID iid) override { return iid == IID_IClassFactory ? static_cast<IClassFactory*>(this) : nullptr; }
+    void* Find(REFIID iid) override {
+        return iid == IID_IClassFactory ? static_cast<IClassFactory*>(this) : nullptr;
+    }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         *out = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
+        if (outer) return CLASS_E_NOAGGREGATION;
         IGraphBuilder* inner = nullptr;
-        HRESULT hr = CoCreateInstance(CLSID_FilterGraphNoThread, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                      reinterpret_cast<void**>(&inner));
-        if (FAILED(hr))
-            return hr;
+        HRESULT hr = CoCreateInstance(CLSID_FilterGraphNoThread, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IGraphBuilder, reinterpret_cast<void**>(&inner));
+        if (FAILED(hr)) return hr;
         return HandOut(new GraphWithoutControl(inner), iid, out);
     }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
@@ -69,13 +72,12 @@ HRESULT CreateGraphStandInFactory(REFIID iid, void** out) {
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kStandInDumpKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         DWORD size = sizeof wanted;
         DWORD type = 0;
-        if (RegQueryValueExA(key, "graphWithoutControl", nullptr, &type, reinterpret_cast<BYTE*>(&wanted), &size) !=
-                ERROR_SUCCESS ||
+        if (RegQueryValueExA(key, "graphWithoutControl", nullptr, &type, reinterpret_cast<BYTE*>(&wanted),
+                             &size) != ERROR_SUCCESS ||
             type != REG_DWORD)
             wanted = 0;
         RegCloseKey(key);
     }
-    if (!wanted)
-        return CLASS_E_CLASSNOTAVAILABLE;
+    if (!wanted) return CLASS_E_CLASSNOTAVAILABLE;
     return HandOut(new GraphFactory, iid, out);
 }

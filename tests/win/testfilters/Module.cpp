@@ -31,12 +31,14 @@ HRESULT RegisterClass(const CLSID& classId, const wchar_t* name) {
     const std::wstring server = key + L"\\InprocServer32";
     const std::wstring path = ModulePath();
     HKEY handle = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
+                        nullptr) != ERROR_SUCCESS)
         return E_ACCESSDENIED;
     RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
                    static_cast<DWORD>((wcslen(name) + 1) * sizeof(wchar_t)));
     RegCloseKey(handle);
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
+                        nullptr) != ERROR_SUCCESS)
         return E_ACCESSDENIED;
     RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                    static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
@@ -70,9 +72,9 @@ extern "C" HRESULT __stdcall DllCanUnloadNow() {
 
 extern "C" HRESULT __stdcall DllRegisterServer() {
     for (int kind = kFailCreate; kind <= kLastTestFilterKind; ++kind) {
-        HRESULT hr = RegisterClass(TestFilterClass(static_cast<TestFilterKind>(kind)), L"Korvane test filter");
-        if (FAILED(hr))
-            return hr;
+        HRESULT hr =
+            RegisterClass(TestFilterClass(static_cast<TestFilterKind>(kind)), L"Korvane test filter");
+        if (FAILED(hr)) return hr;
     }
     return S_OK;
 }
@@ -86,8 +88,7 @@ extern "C" HRESULT __stdcall DllUnregisterServer() {
 // "regsvr32 /n /i:fixed": takes over the fixed file-dump class. Only for a prefix of its
 // own, since it replaces whatever file dump was registered there.
 extern "C" HRESULT __stdcall DllInstall(BOOL install, LPCWSTR command) {
-    if (!command || wcscmp(command, L"fixed") != 0)
-        return E_INVALIDARG;
+    if (!command || wcscmp(command, L"fixed") != 0) return E_INVALIDARG;
     if (!install) {
         UnregisterClass(FileDumpClassId());
         return S_OK;

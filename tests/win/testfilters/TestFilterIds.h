@@ -20,16 +20,20 @@ enum TestFilterKind : unsigned char {
     kAcceptsOnlyB = 11,  // growing inputs that accept only type B
     kRunFails = 12,      // like kPass, but Pause and Run fail: the graph cannot run
     kJoinFails = 13,     // like kPass, but refuses to join a graph (AddFilter fails)
-    kNoDirection = 14,   // first input cannot tell its direction (QueryDirection fails), second accepts anything
-    kLyingOutput = 15,   // like kPass, but the output's Connect reports success and stays unconnected
-    kNullPin = 16,       // like kPass, but its first pin enumerator's Next gives S_OK and a null pin
-                         // (later ones are sound, so that the graph manager can still remove it)
-    kNullMediaType = 17, // like kPass, but the output's type enumerator gives S_OK and a null type
+    kNoDirection =
+        14,  // first input cannot tell its direction (QueryDirection fails), second accepts anything
+    kLyingOutput = 15,    // like kPass, but the output's Connect reports success and stays unconnected
+    kNullPin = 16,        // like kPass, but its first pin enumerator's Next gives S_OK and a null pin
+                          // (later ones are sound, so that the graph manager can still remove it)
+    kNullMediaType = 17,  // like kPass, but the output's type enumerator gives S_OK and a null type
 };
 inline constexpr int kLastTestFilterKind = kNullMediaType;
 
 inline CLSID TestFilterClass(TestFilterKind kind) {
-    return CLSID{0x6B0E5A10, 0x4B2A, 0x4C3E, {0x9D, 0x6A, 0x5B, 0x1E, 0x2F, 0x7C, 0x0A, static_cast<unsigned char>(kind)}};
+    return CLSID{0x6B0E5A10,
+                 0x4B2A,
+                 0x4C3E,
+                 {0x9D, 0x6A, 0x5B, 0x1E, 0x2F, 0x7C, 0x0A, static_cast<unsigned char>(kind)}};
 }
 
 // Subtypes offered by the outputs (major type MEDIATYPE_Stream).

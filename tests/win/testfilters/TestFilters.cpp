@@ -26,8 +26,7 @@ const CLSID kFileDumpClass = {0x36A5F770, 0xFE4C, 0x11CE, {0xA8, 0xED, 0x00, 0xA
 
 AM_MEDIA_TYPE* CopyMediaType(const AM_MEDIA_TYPE& source) {
     auto* copy = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (!copy)
-        return nullptr;
+    if (!copy) return nullptr;
     *copy = source;
     copy->pUnk = nullptr;
     copy->cbFormat = 0;
@@ -51,15 +50,13 @@ public:
     explicit OpenedEvent(const char* what)
         : m_handle(OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, StandInEventName(what).c_str())) {}
     ~OpenedEvent() {
-        if (m_handle)
-            CloseHandle(m_handle);
+        if (m_handle) CloseHandle(m_handle);
     }
     OpenedEvent(const OpenedEvent&) = delete;
     OpenedEvent& operator=(const OpenedEvent&) = delete;
     HANDLE Get() const { return m_handle; }
     void Set() const {
-        if (m_handle)
-            SetEvent(m_handle);
+        if (m_handle) SetEvent(m_handle);
     }
 
 private:
@@ -70,18 +67,19 @@ enum class Acceptance { All, None, SFalse, OnlyA, OnlyB };
 
 struct DumpSettings {
     DWORD createFails = 0, noSink = 0, nameFails = 0, refuseInput = 0, joinFails = 0;
-    DWORD chunks = 0, chunkBytes = 0, intervalMs = 0, errorHr = 0, neverComplete = 0, stepped = 0, stillPlaying = 0;
+    DWORD chunks = 0, chunkBytes = 0, intervalMs = 0, errorHr = 0, neverComplete = 0, stepped = 0,
+          stillPlaying = 0;
 
     static DumpSettings Read() {
         DumpSettings s;
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kStandInDumpKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return s;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kStandInDumpKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return s;
         auto read = [key](const char* name, DWORD& value) {
             DWORD size = sizeof value;
             DWORD type = 0;
             DWORD data = 0;
-            if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) == ERROR_SUCCESS &&
+            if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) ==
+                    ERROR_SUCCESS &&
                 type == REG_DWORD)
                 value = data;
         };
@@ -117,8 +115,7 @@ public:
             types[n++] = m_handsOutNull ? nullptr : CopyMediaType(m_types[m_position]);
             ++m_position;
         }
-        if (fetched)
-            *fetched = n;
+        if (fetched) *fetched = n;
         return n == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG count) override {
@@ -144,11 +141,15 @@ class TestPin final : public IPin {
 public:
     TestPin(TestFilter* filter, PIN_DIRECTION direction, std::wstring name, Acceptance acceptance,
             std::vector<AM_MEDIA_TYPE> offered)
-        : m_filter(filter), m_direction(direction), m_name(std::move(name)), m_acceptance(acceptance),
-          m_offered(std::move(offered)) { ++liveObjects; }
+        : m_filter(filter),
+          m_direction(direction),
+          m_name(std::move(name)),
+          m_acceptance(acceptance),
+          m_offered(std::move(offered)) {
+        ++liveObjects;
+    }
     ~TestPin() {
-        if (m_peer)
-            m_peer->Release();
+        if (m_peer) m_peer->Release();
         --liveObjects;
     }
 
@@ -168,19 +169,13 @@ public:
     STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override {
-        if (!receivePin)
-            return E_POINTER;
-        if (m_direction != PINDIR_OUTPUT)
-            return E_UNEXPECTED;
-        if (m_peer)
-            return VFW_E_ALREADY_CONNECTED;
+        if (!receivePin) return E_POINTER;
+        if (m_direction != PINDIR_OUTPUT) return E_UNEXPECTED;
+        if (m_peer) return VFW_E_ALREADY_CONNECTED;
         for (const AM_MEDIA_TYPE& offered : m_offered) {
-            if (type && type->majortype != GUID_NULL && type->majortype != offered.majortype)
-                continue;
-            if (type && type->subtype != GUID_NULL && type->subtype != offered.subtype)
-                continue;
-            if (m_lies)
-                return S_OK;
+            if (type && type->majortype != GUID_NULL && type->majortype != offered.majortype) continue;
+            if (type && type->subtype != GUID_NULL && type->subtype != offered.subtype) continue;
+            if (m_lies) return S_OK;
             if (SUCCEEDED(receivePin->ReceiveConnection(this, &offered))) {
                 m_peer = receivePin;
                 m_peer->AddRef();
@@ -192,24 +187,20 @@ public:
     }
     STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP Disconnect() override {
-        if (!m_peer)
-            return S_FALSE;
+        if (!m_peer) return S_FALSE;
         m_peer->Release();
         m_peer = nullptr;
         return S_OK;
     }
     STDMETHODIMP ConnectedTo(IPin** pin) override {
-        if (!pin)
-            return E_POINTER;
+        if (!pin) return E_POINTER;
         *pin = m_peer;
-        if (!m_peer)
-            return VFW_E_NOT_CONNECTED;
+        if (!m_peer) return VFW_E_NOT_CONNECTED;
         m_peer->AddRef();
         return S_OK;
     }
     STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override {
-        if (!m_peer)
-            return VFW_E_NOT_CONNECTED;
+        if (!m_peer) return VFW_E_NOT_CONNECTED;
         *type = m_type;
         type->pUnk = nullptr;
         type->cbFormat = 0;
@@ -218,8 +209,7 @@ public:
     }
     STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
     STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override {
-        if (m_directionFails)
-            return E_FAIL;  // and leaves *direction as it was
+        if (m_directionFails) return E_FAIL;  // and leaves *direction as it was
         *direction = m_direction;
         return S_OK;
     }
@@ -229,19 +219,23 @@ public:
     STDMETHODIMP QueryId(LPWSTR* id) override {
         const size_t bytes = (m_name.size() + 1) * sizeof(wchar_t);
         *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-        if (!*id)
-            return E_OUTOFMEMORY;
+        if (!*id) return E_OUTOFMEMORY;
         std::memcpy(*id, m_name.c_str(), bytes);
         return S_OK;
     }
     STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override {
         m_lastOfferedSubtype = type->subtype;  // as every real pin, it reads what it is offered
         switch (m_acceptance) {
-        case Acceptance::All: return S_OK;
-        case Acceptance::None: return VFW_E_TYPE_NOT_ACCEPTED;
-        case Acceptance::SFalse: return S_FALSE;
-        case Acceptance::OnlyA: return type->subtype == kSubtypeA ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-        case Acceptance::OnlyB: return type->subtype == kSubtypeB ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+        case Acceptance::All:
+            return S_OK;
+        case Acceptance::None:
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        case Acceptance::SFalse:
+            return S_FALSE;
+        case Acceptance::OnlyA:
+            return type->subtype == kSubtypeA ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+        case Acceptance::OnlyB:
+            return type->subtype == kSubtypeB ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
         }
         return E_UNEXPECTED;
     }
@@ -284,8 +278,7 @@ public:
     STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
         if (m_handsOutNull && count == 1) {
             pins[0] = nullptr;
-            if (fetched)
-                *fetched = 1;
+            if (fetched) *fetched = 1;
             return S_OK;
         }
         ULONG n = 0;
@@ -293,8 +286,7 @@ public:
             pins[n] = m_pins[m_position++];
             pins[n++]->AddRef();
         }
-        if (fetched)
-            *fetched = n;
+        if (fetched) *fetched = n;
         return n == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG count) override {
@@ -323,11 +315,15 @@ public:
         const AM_MEDIA_TYPE a = StreamType(kSubtypeA);
         const AM_MEDIA_TYPE b = StreamType(kSubtypeB);
         switch (kind) {
-        case kNoPins: break;
+        case kNoPins:
+            break;
         case kPass:
         case kJoinFails:
         case kNullPin:
-        case kRunFails: AddInput(Acceptance::All); AddOutput({a}); break;
+        case kRunFails:
+            AddInput(Acceptance::All);
+            AddOutput({a});
+            break;
         case kLyingOutput:
             AddInput(Acceptance::All);
             AddOutput({a});
@@ -338,19 +334,45 @@ public:
             AddOutput({a});
             m_pins.back()->HandOutNullTypes();
             break;
-        case kMuxLike: m_growing = Acceptance::All; AddInput(Acceptance::All); AddOutput({a}); break;
-        case kRefuseInput: AddInput(Acceptance::None); AddOutput({a}); break;
-        case kSFalseInput: AddInput(Acceptance::SFalse); AddOutput({a}); break;
-        case kSecondInput: AddInput(Acceptance::None); AddInput(Acceptance::All); AddOutput({a}); break;
+        case kMuxLike:
+            m_growing = Acceptance::All;
+            AddInput(Acceptance::All);
+            AddOutput({a});
+            break;
+        case kRefuseInput:
+            AddInput(Acceptance::None);
+            AddOutput({a});
+            break;
+        case kSFalseInput:
+            AddInput(Acceptance::SFalse);
+            AddOutput({a});
+            break;
+        case kSecondInput:
+            AddInput(Acceptance::None);
+            AddInput(Acceptance::All);
+            AddOutput({a});
+            break;
         case kNoDirection:
             AddInput(Acceptance::All);
             m_pins.back()->FailDirection();
             AddInput(Acceptance::All);
             break;
-        case kNoTypesOutput: AddOutput({}); break;
-        case kTwoOutputs: AddInput(Acceptance::All); AddOutput({a}); AddOutput({b}); break;
-        case kAcceptsOnlyA: m_growing = Acceptance::OnlyA; AddInput(Acceptance::OnlyA); break;
-        case kAcceptsOnlyB: m_growing = Acceptance::OnlyB; AddInput(Acceptance::OnlyB); break;
+        case kNoTypesOutput:
+            AddOutput({});
+            break;
+        case kTwoOutputs:
+            AddInput(Acceptance::All);
+            AddOutput({a});
+            AddOutput({b});
+            break;
+        case kAcceptsOnlyA:
+            m_growing = Acceptance::OnlyA;
+            AddInput(Acceptance::OnlyA);
+            break;
+        case kAcceptsOnlyB:
+            m_growing = Acceptance::OnlyB;
+            AddInput(Acceptance::OnlyB);
+            break;
         default:  // the stand-in file dump
             m_dump = DumpSettings::Read();
             AddInput(m_dump.refuseInput ? Acceptance::None : Acceptance::All);
@@ -362,16 +384,14 @@ public:
         CloseHandle(m_stopWriting);
         for (TestPin* pin : m_pins)
             delete pin;
-        if (m_clock)
-            m_clock->Release();
+        if (m_clock) m_clock->Release();
     }
 
     bool IsDump() const { return m_classId == kFileDumpClass; }
 
     // A multiplexer-like filter offers a new free input once all of its inputs are taken.
     void OnInputConnected() {
-        if (m_growing == Acceptance::None)
-            return;
+        if (m_growing == Acceptance::None) return;
         for (TestPin* pin : m_pins) {
             PIN_DIRECTION direction = PINDIR_OUTPUT;
             if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_INPUT && !pin->Connected())
@@ -385,8 +405,7 @@ public:
             return static_cast<IBaseFilter*>(this);
         if (iid == IID_IFileSinkFilter && IsDump() && !m_dump.noSink)
             return static_cast<IFileSinkFilter*>(this);
-        if (iid == IID_IAMFilterMiscFlags && IsDump())
-            return static_cast<IAMFilterMiscFlags*>(this);
+        if (iid == IID_IAMFilterMiscFlags && IsDump()) return static_cast<IAMFilterMiscFlags*>(this);
         return nullptr;
     }
 
@@ -401,14 +420,12 @@ public:
     }
     STDMETHODIMP Pause() override {
         // Wine's graph runs a stopped graph by pausing it first and only then looks at results.
-        if (m_kind == kRunFails)
-            return E_FAIL;
+        if (m_kind == kRunFails) return E_FAIL;
         m_state = State_Paused;
         return S_OK;
     }
     STDMETHODIMP Run(REFERENCE_TIME) override {
-        if (m_kind == kRunFails)
-            return E_FAIL;
+        if (m_kind == kRunFails) return E_FAIL;
         if (IsDump() && !m_writer) {
             ResetEvent(m_stopWriting);
             AddRef();  // the writer's own reference, dropped when Stop has joined it
@@ -426,17 +443,14 @@ public:
         return S_OK;
     }
     STDMETHODIMP SetSyncSource(IReferenceClock* clock) override {
-        if (clock)
-            clock->AddRef();
-        if (m_clock)
-            m_clock->Release();
+        if (clock) clock->AddRef();
+        if (m_clock) m_clock->Release();
         m_clock = clock;
         return S_OK;
     }
     STDMETHODIMP GetSyncSource(IReferenceClock** clock) override {
         *clock = m_clock;
-        if (m_clock)
-            m_clock->AddRef();
+        if (m_clock) m_clock->AddRef();
         return S_OK;
     }
     STDMETHODIMP EnumPins(IEnumPins** pins) override {
@@ -464,13 +478,11 @@ public:
         std::memset(info, 0, sizeof *info);
         wcsncpy(info->achName, m_name.c_str(), MAX_FILTER_NAME - 1);
         info->pGraph = m_graph;
-        if (m_graph)
-            m_graph->AddRef();
+        if (m_graph) m_graph->AddRef();
         return S_OK;
     }
     STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override {
-        if (graph && (m_kind == kJoinFails || (IsDump() && m_dump.joinFails)))
-            return E_FAIL;
+        if (graph && (m_kind == kJoinFails || (IsDump() && m_dump.joinFails))) return E_FAIL;
         // Weak references: the graph owns its filters, not the other way round.
         m_graph = graph;
         m_name = name ? name : L"";
@@ -485,21 +497,17 @@ public:
     STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
 
     STDMETHODIMP SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE*) override {
-        if (m_dump.nameFails)
-            return E_ACCESSDENIED;
-        if (!fileName)
-            return E_POINTER;
+        if (m_dump.nameFails) return E_ACCESSDENIED;
+        if (!fileName) return E_POINTER;
         m_fileName = fileName;
         return S_OK;
     }
     STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override {
         const size_t bytes = (m_fileName.size() + 1) * sizeof(wchar_t);
         *fileName = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-        if (!*fileName)
-            return E_OUTOFMEMORY;
+        if (!*fileName) return E_OUTOFMEMORY;
         std::memcpy(*fileName, m_fileName.c_str(), bytes);
-        if (type)
-            std::memset(type, 0, sizeof *type);
+        if (type) std::memset(type, 0, sizeof *type);
         return S_OK;
     }
 
@@ -507,16 +515,16 @@ public:
 
 private:
     void AddInput(Acceptance acceptance) {
-        m_pins.push_back(new TestPin(this, PINDIR_INPUT, L"In" + std::to_wstring(m_pins.size()), acceptance, {}));
+        m_pins.push_back(
+            new TestPin(this, PINDIR_INPUT, L"In" + std::to_wstring(m_pins.size()), acceptance, {}));
     }
     void AddOutput(std::vector<AM_MEDIA_TYPE> offered) {
-        m_pins.push_back(new TestPin(this, PINDIR_OUTPUT, L"Out" + std::to_wstring(m_pins.size()), Acceptance::None,
-                                    std::move(offered)));
+        m_pins.push_back(new TestPin(this, PINDIR_OUTPUT, L"Out" + std::to_wstring(m_pins.size()),
+                                     Acceptance::None, std::move(offered)));
     }
 
     void StopWriting() {
-        if (!m_writer)
-            return;
+        if (!m_writer) return;
         SetEvent(m_stopWriting);
         WaitForSingleObject(m_writer, INFINITE);
         CloseHandle(m_writer);
@@ -531,15 +539,14 @@ private:
 
     // Stands in for a stream: the output grows chunk by chunk, then the graph hears the end.
     void Write() {
-        HANDLE file = CreateFileW(m_fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(m_fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         const OpenedEvent step("Step"), chunkWritten("Written"), ended("Ended");
         std::vector<char> chunk(m_dump.chunkBytes, 'K');
         for (DWORD i = 0; i < m_dump.chunks; ++i) {
             if (m_dump.stepped && step.Get()) {
                 const HANDLE waits[] = {m_stopWriting, step.Get()};
-                if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
-                    break;
+                if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) break;
             } else if (WaitForSingleObject(m_stopWriting, m_dump.intervalMs) != WAIT_TIMEOUT) {
                 break;
             }
@@ -548,10 +555,8 @@ private:
                 WriteFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &written, nullptr);
             chunkWritten.Set();
         }
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-        if (WaitForSingleObject(m_stopWriting, 0) != WAIT_TIMEOUT || !m_events)
-            return;
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        if (WaitForSingleObject(m_stopWriting, 0) != WAIT_TIMEOUT || !m_events) return;
         if (m_dump.errorHr)
             m_events->Notify(EC_ERRORABORT, static_cast<LONG_PTR>(static_cast<HRESULT>(m_dump.errorHr)), 0);
         if (m_dump.stillPlaying)
@@ -577,18 +582,18 @@ private:
     HANDLE m_writer = nullptr;
 };
 
-STDMETHODIMP_(ULONG) TestPin::AddRef() { return m_filter->AddRef(); }
-STDMETHODIMP_(ULONG) TestPin::Release() { return m_filter->Release(); }
+STDMETHODIMP_(ULONG) TestPin::AddRef() {
+    return m_filter->AddRef();
+}
+STDMETHODIMP_(ULONG) TestPin::Release() {
+    return m_filter->Release();
+}
 
 STDMETHODIMP TestPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
-    if (!connector || !type)
-        return E_POINTER;
-    if (m_direction != PINDIR_INPUT)
-        return E_UNEXPECTED;
-    if (m_peer)
-        return VFW_E_ALREADY_CONNECTED;
-    if (FAILED(QueryAccept(type)))
-        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (!connector || !type) return E_POINTER;
+    if (m_direction != PINDIR_INPUT) return E_UNEXPECTED;
+    if (m_peer) return VFW_E_ALREADY_CONNECTED;
+    if (FAILED(QueryAccept(type))) return VFW_E_TYPE_NOT_ACCEPTED;
     m_peer = connector;
     m_peer->AddRef();
     m_type = *type;
@@ -611,15 +616,14 @@ STDMETHODIMP TestPin::QueryPinInfo(PIN_INFO* info) {
 class Factory final : public ComObject<IClassFactory> {
 public:
     Factory(const CLSID& classId, int kind) : m_classId(classId), m_kind(kind) {}
-    void* Find(REFIID iid) override { return iid == IID_IClassFactory ? static_cast<IClassFactory*>(this) : nullptr; }
+    void* Find(REFIID iid) override {
+        return iid == IID_IClassFactory ? static_cast<IClassFactory*>(this) : nullptr;
+    }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         *out = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        if (m_kind == kFailCreate)
-            return E_OUTOFMEMORY;
-        if (m_classId == kFileDumpClass && DumpSettings::Read().createFails)
-            return E_OUTOFMEMORY;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        if (m_kind == kFailCreate) return E_OUTOFMEMORY;
+        if (m_classId == kFileDumpClass && DumpSettings::Read().createFails) return E_OUTOFMEMORY;
         return HandOut(new TestFilter(m_classId, m_kind), iid, out);
     }
     STDMETHODIMP LockServer(BOOL lock) override {
@@ -641,8 +645,7 @@ HRESULT CreateGraphStandInFactory(REFIID iid, void** out);
 
 HRESULT CreateTestFilterFactory(const CLSID& classId, REFIID iid, void** out) {
     *out = nullptr;
-    if (classId == CLSID_FilterGraph)
-        return CreateGraphStandInFactory(iid, out);
+    if (classId == CLSID_FilterGraph) return CreateGraphStandInFactory(iid, out);
     int kind = 0;
     if (classId == kFileDumpClass) {
         kind = 0;
@@ -656,4 +659,6 @@ HRESULT CreateTestFilterFactory(const CLSID& classId, REFIID iid, void** out) {
     return HandOut(new Factory(classId, kind), iid, out);
 }
 
-const CLSID& FileDumpClassId() { return kFileDumpClass; }
+const CLSID& FileDumpClassId() {
+    return kFileDumpClass;
+}

@@ -114,7 +114,8 @@ TEST(ChoiceBox, AbortIgnoreAllSitsOnTheMiddleSlots) {
         // B1 to B3 land on the places of B2 to B4
         EXPECT_NEAR(box.templateSlots[i + 1].left, box.buttons[i].rect.left, 1);
     }
-    for (int i = 3; i < 5; ++i) EXPECT_FALSE(box.buttons[i].visible || box.buttons[i].enabled);
+    for (int i = 3; i < 5; ++i)
+        EXPECT_FALSE(box.buttons[i].visible || box.buttons[i].enabled);
     EXPECT_EQ(IDIGNORE, AskAndAnswer(KORVANE_MB_ABORTIGNOREALL, "&Ignore", &box));
 }
 
@@ -139,7 +140,8 @@ TEST(ChoiceBox, UnusedButtonsAreHiddenThenDisabled) {
     BoxState box;
     EXPECT_EQ(IDABORT, AskAndAnswer(KORVANE_MB_ABORTIGNOREALL, "&Abort", &box));
     ::UnhookWindowsHookEx(hook);
-    EXPECT_EQ((std::vector<std::string>{"B4 hidden", "B4 disabled", "B5 hidden", "B5 disabled"}), g_unusedButtonCalls);
+    EXPECT_EQ((std::vector<std::string>{"B4 hidden", "B4 disabled", "B5 hidden", "B5 disabled"}),
+              g_unusedButtonCalls);
 }
 
 TEST(ChoiceBox, EnterAnswersAbortFromTheFocusedDefaultButton) {
@@ -187,7 +189,8 @@ TEST(ChoiceBox, LongTextNeverChangesTheBoxSize) {
     BoxState shortBox, longBox;
     AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "&Yes", &shortBox, "Short.");
     std::string words;
-    for (int i = 0; i < 200; ++i) words += "overwrite ";
+    for (int i = 0; i < 200; ++i)
+        words += "overwrite ";
     AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "&Yes", &longBox, words.c_str());
     EXPECT_EQ(shortBox.windowSize.cx, longBox.windowSize.cx);
     EXPECT_EQ(shortBox.windowSize.cy, longBox.windowSize.cy);
@@ -207,7 +210,10 @@ TEST(ChoiceBox, OtherTypesGoToTheStandardMessageBox) {
         });
         const int answer = ChoiceMessageBox(nullptr, "Plain?", "Standard", type);
         EXPECT_FALSE(choiceBox) << type;
-        EXPECT_EQ((type & MB_TYPEMASK) == MB_YESNO ? IDYES : (type & MB_TYPEMASK) == MB_OK ? IDOK : IDABORT, answer)
+        EXPECT_EQ((type & MB_TYPEMASK) == MB_YESNO ? IDYES
+                  : (type & MB_TYPEMASK) == MB_OK  ? IDOK
+                                                   : IDABORT,
+                  answer)
             << type;
     }
 }

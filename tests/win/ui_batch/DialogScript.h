@@ -43,7 +43,7 @@ public:
         std::string caption;
         std::string text;
     };
-    std::vector<Seen> seen;              // every question, in order
+    std::vector<Seen> seen;               // every question, in order
     std::vector<std::string> unexpected;  // captions that came with no handler waiting
 
 private:

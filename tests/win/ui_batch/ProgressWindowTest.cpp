@@ -75,7 +75,8 @@ private:
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
-        if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &process))
             return false;
         ::CloseHandle(process.hThread);
         ::CloseHandle(process.hProcess);
@@ -136,7 +137,8 @@ LRESULT CALLBACK CallWndProc(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && call->message == WM_SETTEXT && ::GetDlgCtrlID(call->hwnd) == IDC_SPINNER &&
         WindowText(::GetParent(call->hwnd)) == kProgressCaption)
         g_spinnerTexts.push_back(reinterpret_cast<const char*>(call->lParam));
-    if (code == HC_ACTION && call->message == WM_SHOWWINDOW && call->wParam && WindowText(call->hwnd) == kProgressCaption)
+    if (code == HC_ACTION && call->message == WM_SHOWWINDOW && call->wParam &&
+        WindowText(call->hwnd) == kProgressCaption)
         g_progressShown = true;
     if (code == HC_ACTION && call->message == WM_DESTROY && WindowText(call->hwnd) == kProgressCaption) {
         g_finalOverallText = WindowText(::GetDlgItem(call->hwnd, IDC_OVERALL_TEXT));
@@ -178,7 +180,8 @@ protected:
         // A folder named after the test, kept afterwards to look at; removed before it runs.
         char temp[MAX_PATH];
         ::GetTempPathA(MAX_PATH, temp);
-        dir = std::string(temp) + "korvane-batch-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        dir = std::string(temp) + "korvane-batch-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
         TempFolder::RemoveTree(dir);
         ::CreateDirectoryA(dir.c_str(), nullptr);
         hook = ::SetWindowsHookExA(WH_GETMESSAGE, &GetMessageProc, nullptr, ::GetCurrentThreadId());
@@ -197,7 +200,8 @@ protected:
         if (hook) ::UnhookWindowsHookEx(hook);
         if (showHook) ::UnhookWindowsHookEx(showHook);
         HKEY key;
-        if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Halvenor\\Korvane", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Halvenor\\Korvane", 0, KEY_SET_VALUE, &key) ==
+            ERROR_SUCCESS) {
             ::RegDeleteValueA(key, "mpegDeMuxer");
             ::RegCloseKey(key);
         }
@@ -249,8 +253,8 @@ protected:
 
     void SetBrokenDemuxer() {
         HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Halvenor\\Korvane", 0, nullptr, 0,
-                                                   KEY_SET_VALUE, nullptr, &key, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Halvenor\\Korvane", 0,
+                                                   nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
         const char value[] = "{6B0E5A10-4B2A-4C3E-9D6A-5B1E2F7C0AFF}";  // registered nowhere
         ::RegSetValueExA(key, "mpegDeMuxer", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof value);
         ::RegCloseKey(key);
@@ -264,7 +268,8 @@ protected:
 
     Outcome Run(const std::vector<std::string>& sources, const std::string* folder = nullptr) {
         CStringArray files;
-        for (const std::string& s : sources) files.Add(s.c_str());
+        for (const std::string& s : sources)
+            files.Add(s.c_str());
         CString folderText(folder ? folder->c_str() : "");
         CProgressDlg dialog(&files, folder ? &folderText : nullptr, nullptr);
         script.Watch(kProgressCaption, [&](HWND window) {
@@ -290,7 +295,9 @@ protected:
     std::function<void(HWND)> onProgressShown;
 };
 
-std::string Mpg(const std::string& tivo) { return tivo.substr(0, tivo.rfind('.')) + ".mpg"; }
+std::string Mpg(const std::string& tivo) {
+    return tivo.substr(0, tivo.rfind('.')) + ".mpg";
+}
 
 TEST_F(ProgressWindowTest, OneFileConvertsAndEndsWithIndexOne) {
     const std::string source = TiVo("Show.TiVo");
@@ -299,10 +306,12 @@ TEST_F(ProgressWindowTest, OneFileConvertsAndEndsWithIndexOne) {
     RECT pathClient{};
     SIZE pathExtent{};
     onProgressShown = [&](HWND window) {
-        ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(::GetDlgItem(window, IDC_FILE_TEXT), WM_GETFONT, 0, 0)),
-                     sizeof labelFont, &labelFont);
-        ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(::GetDlgItem(window, IDC_OVERALL_TEXT), WM_GETFONT, 0, 0)),
-                     sizeof overallFont, &overallFont);
+        ::GetObjectA(
+            reinterpret_cast<HFONT>(::SendMessageA(::GetDlgItem(window, IDC_FILE_TEXT), WM_GETFONT, 0, 0)),
+            sizeof labelFont, &labelFont);
+        ::GetObjectA(
+            reinterpret_cast<HFONT>(::SendMessageA(::GetDlgItem(window, IDC_OVERALL_TEXT), WM_GETFONT, 0, 0)),
+            sizeof overallFont, &overallFont);
         spinner = WindowText(::GetDlgItem(window, IDC_SPINNER));
         overall = WindowText(::GetDlgItem(window, IDC_OVERALL_TEXT));
         file = WindowText(::GetDlgItem(window, IDC_FILE_TEXT));
@@ -380,8 +389,9 @@ TEST_F(ProgressWindowTest, OverwriteNoAllKeepsEveryExistingOutput) {
     WriteAll(out + "\\a.mpg", "old a");
     WriteAll(out + "\\b.mpg", "old b");
     script.Expect("Overwrite File?", [&](HWND box) {
-        EXPECT_EQ(out + "\r\nFolder already contains An MPG file for\r\na.TiVo\r\n\r\nOverwrite existing MPG file?",
-                  QuestionText(box));
+        EXPECT_EQ(
+            out + "\r\nFolder already contains An MPG file for\r\na.TiVo\r\n\r\nOverwrite existing MPG file?",
+            QuestionText(box));
         ClickButton(box, "No A&ll");
     });
     const Outcome outcome = Run({a, b, c}, &out);
@@ -399,8 +409,9 @@ TEST_F(ProgressWindowTest, OverwriteYesAllWritesOverEveryExistingOutput) {
     WriteAll(Mpg(b), "old b");
     script.Expect("Overwrite File?", [&](HWND box) {
         // Beside the source, the folder is the source's own, without its last backslash.
-        EXPECT_EQ(dir + "\r\nFolder already contains An MPG file for\r\na.TiVo\r\n\r\nOverwrite existing MPG file?",
-                  QuestionText(box));
+        EXPECT_EQ(
+            dir + "\r\nFolder already contains An MPG file for\r\na.TiVo\r\n\r\nOverwrite existing MPG file?",
+            QuestionText(box));
         ClickButton(box, "Yes &All");
     });
     const Outcome outcome = Run({a, b});
@@ -427,7 +438,9 @@ TEST_F(ProgressWindowTest, StartFailureIgnoreThenAbort) {
     const std::string a = TiVo("a.TiVo"), b = TiVo("b.TiVo"), c = TiVo("c.TiVo");
     script.Expect("Error Converting!", [&](HWND box) {
         const std::string text = QuestionText(box);
-        EXPECT_EQ(0u, text.find("An error occurred converting\r\n" + a + ":\r\n\r\nFailed to create MPEG DeMuxer")) << text;
+        EXPECT_EQ(
+            0u, text.find("An error occurred converting\r\n" + a + ":\r\n\r\nFailed to create MPEG DeMuxer"))
+            << text;
         ClickButton(box, "&Ignore");
     });
     script.Answer("Error Converting!", "&Abort");
@@ -456,8 +469,9 @@ TEST_F(ProgressWindowTest, AStartRefusedWithoutAReasonShowsAFixedText) {
     const char* unused = nullptr;
     ASSERT_EQ(1, StartConversion(busy.c_str(), Mpg(busy).c_str(), other, nullptr, 1, &unused));
     script.Expect("Error Converting!", [&](HWND box) {
-        EXPECT_EQ("An error occurred converting\r\n" + source + ":\r\n\r\nThe conversion could not be started.",
-                  QuestionText(box));
+        EXPECT_EQ(
+            "An error occurred converting\r\n" + source + ":\r\n\r\nThe conversion could not be started.",
+            QuestionText(box));
         ClickButton(box, "&Abort");
     });
     const Outcome outcome = Run({source});
@@ -521,8 +535,9 @@ struct Display {
 
 Display ReadDisplay(HWND window) {
     HWND overallBar = ::GetDlgItem(window, IDC_OVERALL_PROGRESS);
-    return {WindowText(::GetDlgItem(window, IDC_OVERALL_TEXT)), WindowText(::GetDlgItem(window, IDC_FILE_TEXT)),
-            ::SendMessageA(overallBar, PBM_GETPOS, 0, 0), ::SendMessageA(overallBar, PBM_GETRANGE, FALSE, 0),
+    return {WindowText(::GetDlgItem(window, IDC_OVERALL_TEXT)),
+            WindowText(::GetDlgItem(window, IDC_FILE_TEXT)), ::SendMessageA(overallBar, PBM_GETPOS, 0, 0),
+            ::SendMessageA(overallBar, PBM_GETRANGE, FALSE, 0),
             ::SendMessageA(::GetDlgItem(window, IDC_FILE_PROGRESS), PBM_GETPOS, 0, 0)};
 }
 
@@ -547,7 +562,8 @@ TEST_F(ProgressWindowTest, ProgressOfTheFirstOfThreeFiles) {
     EXPECT_EQ(99, at99.filePos);
     EXPECT_EQ("Conversion Progress: 100%", g_finalOverallText);
     EXPECT_EQ("File 3 of 3: 100%", g_finalFileText);
-    for (const std::string& s : {a, b, c}) ExpectConverted(Mpg(s), SizeOf(s));
+    for (const std::string& s : {a, b, c})
+        ExpectConverted(Mpg(s), SizeOf(s));
 }
 
 TEST_F(ProgressWindowTest, ProgressOfTheFourthOfSevenCountsTheSkippedFiles) {
@@ -579,7 +595,8 @@ TEST_F(ProgressWindowTest, ProgressOfTheFourthOfSevenCountsTheSkippedFiles) {
 
 TEST_F(ProgressWindowTest, MoreThan655FilesStillRunFromZeroTo100Percent) {
     std::vector<std::string> files = {TiVo("a.TiVo")};
-    for (int i = 0; i < 655; ++i) files.push_back(dir + "\\missing.txt");
+    for (int i = 0; i < 655; ++i)
+        files.push_back(dir + "\\missing.txt");
     HoldMonitors();
     script.Answer("Source file isn't a TiVo file!", "Ignore A&ll");
     Display at99{};
@@ -604,7 +621,9 @@ TEST_F(ProgressWindowTest, MoreThan655FilesStillRunFromZeroTo100Percent) {
 HICON IconOf(HWND box) {
     return reinterpret_cast<HICON>(::SendDlgItemMessageA(box, 0x0440, STM_GETICON, 0, 0));
 }
-HICON QuestionIcon() { return ::LoadIconA(nullptr, MAKEINTRESOURCEA(32514) /* IDI_QUESTION */); }
+HICON QuestionIcon() {
+    return ::LoadIconA(nullptr, MAKEINTRESOURCEA(32514) /* IDI_QUESTION */);
+}
 
 class CancelTest : public ProgressWindowTest {
 protected:
@@ -612,7 +631,8 @@ protected:
         const std::string first = TiVo("a.TiVo"), second = TiVo("b.TiVo");
         HoldMonitors(1);
         onProgressShown = [&](HWND) {
-            WhenFileText("File 2 of 2", [&] { ::PostMessageA(::GetDlgItem(progress, IDCANCEL), BM_CLICK, 0, 0); });
+            WhenFileText("File 2 of 2",
+                         [&] { ::PostMessageA(::GetDlgItem(progress, IDCANCEL), BM_CLICK, 0, 0); });
         };
         script.Expect("Really Cancel?", [&](HWND box) {
             EXPECT_EQ("Are you sure you want to cancel the conversion process?", QuestionText(box));
@@ -638,9 +658,13 @@ protected:
     }
 };
 
-TEST_F(CancelTest, ConfirmedMidFileKeepsThePartialOutput) { CancelWhileSecondFileConverts(true); }
+TEST_F(CancelTest, ConfirmedMidFileKeepsThePartialOutput) {
+    CancelWhileSecondFileConverts(true);
+}
 
-TEST_F(CancelTest, ConfirmedMidFileDeletesThePartialOutput) { CancelWhileSecondFileConverts(false); }
+TEST_F(CancelTest, ConfirmedMidFileDeletesThePartialOutput) {
+    CancelWhileSecondFileConverts(false);
+}
 
 // The cancellation question stays open until the file has finished under it.
 class DeferredTest : public ProgressWindowTest {
@@ -719,7 +743,7 @@ TEST_F(DeferredTest, AnsweredYesAfterTheLastFileFinishedCountsItToo) {
     const Outcome outcome = Run({a});
     EXPECT_EQ(1, deferredFile);
     EXPECT_EQ(IDCANCEL, outcome.result);
-    EXPECT_EQ(1, outcome.index);  // n: the last file got through before the batch stopped
+    EXPECT_EQ(1, outcome.index);   // n: the last file got through before the batch stopped
     EXPECT_EQ(1, script.Shown());  // the cancellation question only: nothing to keep or delete
     ExpectConverted(Mpg(a), SizeOf(a));
 }
@@ -751,19 +775,19 @@ TEST_F(ProgressWindowTest, TheSpinnerTurnsInOrderOnTimer999Every100Ms) {
             ticks.push_back(::GetTickCount());
         }
     };
-    onProgressShown = [&](HWND) {
-        After(20, [&] { WaitForTicks(6, 0, &ticks); });
-    };
+    onProgressShown = [&](HWND) { After(20, [&] { WaitForTicks(6, 0, &ticks); }); };
     const Outcome outcome = Run({source});
     EXPECT_EQ(IDOK, outcome.result);
     ASSERT_GE(ticks.size(), 6u);
-    for (UINT_PTR id : timerIds) EXPECT_EQ(999u, id);
+    for (UINT_PTR id : timerIds)
+        EXPECT_EQ(999u, id);
     // Periodic ticks: a late one never brings the ones after it forward.
     EXPECT_GE(ticks.back() - ticks.front(), (ticks.size() - 2) * 95);
 
     const std::vector<std::string> cycle = {"/", "--", "\\", "|"};
     ASSERT_GE(g_spinnerTexts.size(), 4u);
-    for (size_t i = 0; i < g_spinnerTexts.size(); ++i) EXPECT_EQ(cycle[i % 4], g_spinnerTexts[i]) << i;
+    for (size_t i = 0; i < g_spinnerTexts.size(); ++i)
+        EXPECT_EQ(cycle[i % 4], g_spinnerTexts[i]) << i;
 }
 
 TEST_F(ProgressWindowTest, CloseBoxAndEscapeAskTheSameQuestion) {

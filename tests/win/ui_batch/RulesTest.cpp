@@ -185,7 +185,8 @@ TEST(ProgressMath, RangeBeyond655Files) {
     EXPECT_EQ(65500u, OverallRangeMax(655));
     EXPECT_FALSE(OverallRangeNeeds32Bits(655));
     EXPECT_TRUE(OverallRangeNeeds32Bits(656));
-    for (int current = 0; current < 655; ++current) EXPECT_EQ(current * 100 / 655, Percent(655, current, 0));
+    for (int current = 0; current < 655; ++current)
+        EXPECT_EQ(current * 100 / 655, Percent(655, current, 0));
     EXPECT_EQ(100, Percent(655, 654, 100));
     EXPECT_EQ(0, Percent(1000, 0, 0));
     EXPECT_EQ(50, Percent(1000, 500, 0));
@@ -227,7 +228,10 @@ struct Asker {
     int answer;
     int asked = 0;
     std::function<int()> fn() {
-        return [this] { ++asked; return answer; };
+        return [this] {
+            ++asked;
+            return answer;
+        };
     }
 };
 

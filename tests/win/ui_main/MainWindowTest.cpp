@@ -104,7 +104,8 @@ CListCtrl* List(HWND dialog) {
 std::vector<CString> Column(HWND dialog, int column) {
     std::vector<CString> cells;
     CListCtrl* list = List(dialog);
-    for (int row = 0; row < list->GetItemCount(); ++row) cells.push_back(list->GetItemText(row, column));
+    for (int row = 0; row < list->GetItemCount(); ++row)
+        cells.push_back(list->GetItemText(row, column));
     return cells;
 }
 
@@ -124,7 +125,7 @@ HWND FileNameField(HWND fileDialog) {
 struct FileDialogVisit {
     CString title;
     CString folder;
-    CString fileType;           // the type list's current entry: the filter's description
+    CString fileType;            // the type list's current entry: the filter's description
     bool readOnlyShown = false;  // OFN_HIDEREADONLY is not among the flags
 };
 
@@ -146,7 +147,8 @@ Step AnswerFileDialog(CString typed, FileDialogVisit* visit) {
             return;
         }
         ::SetWindowTextA(FileNameField(dialog), typed);
-        ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(Item(dialog, IDOK)));
+        ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(Item(dialog, IDOK)));
     };
 }
 
@@ -192,7 +194,8 @@ TEST(MainWindow, StateRightAfterStart) {
             col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
             col.pszText = heading;
             col.cchTextMax = sizeof heading;
-            ASSERT_TRUE(::SendMessageA(Item(w, IDC_FILE_LIST), LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&col)));
+            ASSERT_TRUE(::SendMessageA(Item(w, IDC_FILE_LIST), LVM_GETCOLUMNA, column,
+                                       reinterpret_cast<LPARAM>(&col)));
             EXPECT_STREQ(headings[column], heading);
             EXPECT_EQ(widths[column], col.cx);
             EXPECT_EQ(formats[column], col.fmt & LVCFMT_JUSTIFYMASK);
@@ -202,7 +205,8 @@ TEST(MainWindow, StateRightAfterStart) {
         HMENU menu = ::GetSystemMenu(w, FALSE);
         int count = ::GetMenuItemCount(menu);
         ASSERT_GE(count, 3);
-        EXPECT_EQ(static_cast<UINT>(MF_SEPARATOR), ::GetMenuState(menu, count - 3, MF_BYPOSITION) & MF_SEPARATOR);
+        EXPECT_EQ(static_cast<UINT>(MF_SEPARATOR),
+                  ::GetMenuState(menu, count - 3, MF_BYPOSITION) & MF_SEPARATOR);
         char text[64] = "";
         ::GetMenuStringA(menu, count - 2, text, sizeof text, MF_BYPOSITION);
         EXPECT_STREQ("&About Korvane...", text);
@@ -259,7 +263,8 @@ TEST(MainWindow, AddThroughTheOpenFileDialogSortsSkipsDuplicatesAndFitsColumns) 
             names = Column(w, 0);
             folders = Column(w, 1);
             sizes = Column(w, 2);
-            for (int column = 0; column < 3; ++column) widths[column] = List(w)->GetColumnWidth(column);
+            for (int column = 0; column < 3; ++column)
+                widths[column] = List(w)->GetColumnWidth(column);
             label = WindowText(Item(w, IDC_COUNT_LABEL));
             removeEnabled = Enabled(w, IDC_REMOVE);
 
@@ -304,7 +309,8 @@ TEST(MainWindow, AddThroughTheOpenFileDialogSortsSkipsDuplicatesAndFitsColumns) 
     EXPECT_STREQ("c.TiVo", names[3]);
     EXPECT_STREQ("d.TiVo", names[4]);
     EXPECT_NE(0, folders[0].CompareNoCase(folders[1]));
-    for (int row : {2, 3}) EXPECT_EQ(0, folders[row].CompareNoCase(first.Path()));
+    for (int row : {2, 3})
+        EXPECT_EQ(0, folders[row].CompareNoCase(first.Path()));
     EXPECT_EQ(0, folders[4].CompareNoCase(second.Path()));
     EXPECT_STREQ("123 KB", sizes[2]);
     EXPECT_STREQ("1,024 KB", sizes[3]);
@@ -347,9 +353,12 @@ TEST(MainWindow, CancelledAddChangesNothingAndSaysNothing) {
 TEST(MainWindow, RemoveDeletesEverySelectedRowAndTracksTheButton) {
     RunMainWindow([](HWND w) {
         CListCtrl* list = List(w);
-        const char* paths[] = {"C:\\r\\1.TiVo", "C:\\r\\2.TiVo", "C:\\r\\3.TiVo", "C:\\r\\4.TiVo", "C:\\r\\5.TiVo"};
-        for (const char* path : paths) AddFileRow(*list, path);
-        ::SendMessageA(w, WM_COMMAND, MAKEWPARAM(IDC_REMOVE, BN_CLICKED), 0);  // nothing selected: refresh only
+        const char* paths[] = {"C:\\r\\1.TiVo", "C:\\r\\2.TiVo", "C:\\r\\3.TiVo", "C:\\r\\4.TiVo",
+                               "C:\\r\\5.TiVo"};
+        for (const char* path : paths)
+            AddFileRow(*list, path);
+        ::SendMessageA(w, WM_COMMAND, MAKEWPARAM(IDC_REMOVE, BN_CLICKED),
+                       0);  // nothing selected: refresh only
         EXPECT_EQ(5, list->GetItemCount());
         EXPECT_STREQ("5 Files Selected", WindowText(Item(w, IDC_COUNT_LABEL)));
         int fitted = list->GetColumnWidth(0);
@@ -362,7 +371,8 @@ TEST(MainWindow, RemoveDeletesEverySelectedRowAndTracksTheButton) {
         EXPECT_FALSE(Enabled(w, IDC_REMOVE));
 
         // Rows 0, 2 and 4: not adjacent.
-        for (int row : {0, 2, 4}) list->SetItemState(row, LVIS_SELECTED, LVIS_SELECTED);
+        for (int row : {0, 2, 4})
+            list->SetItemState(row, LVIS_SELECTED, LVIS_SELECTED);
         EXPECT_TRUE(Enabled(w, IDC_REMOVE));
         ClickNow(w, IDC_REMOVE);
         ASSERT_EQ(2, list->GetItemCount());
@@ -379,7 +389,8 @@ TEST(MainWindow, RemoveDeletesEverySelectedRowAndTracksTheButton) {
         EXPECT_EQ(0, list->GetItemCount());
         EXPECT_STREQ("0 Files Selected", WindowText(Item(w, IDC_COUNT_LABEL)));
         EXPECT_FALSE(Enabled(w, IDC_REMOVE));
-        for (int column = 0; column < 3; ++column) EXPECT_EQ(widths[column], list->GetColumnWidth(column));
+        for (int column = 0; column < 3; ++column)
+            EXPECT_EQ(widths[column], list->GetColumnWidth(column));
         ::PostMessageA(w, WM_CLOSE, 0, 0);
     });
 }
@@ -513,7 +524,8 @@ AboutVisit OpenAbout(AboutClose how) {
             seen.owner = ::GetWindow(about, GW_OWNER);
             HWND icon = ::FindWindowExA(about, nullptr, "Static", nullptr);
             for (; icon; icon = ::FindWindowExA(about, icon, "Static", nullptr)) {
-                if ((::GetWindowLongA(icon, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) seen.iconShown = ::SendMessageA(icon, STM_GETICON, 0, 0) != 0;
+                if ((::GetWindowLongA(icon, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                    seen.iconShown = ::SendMessageA(icon, STM_GETICON, 0, 0) != 0;
             }
             switch (how) {
             case AboutClose::OkButton:
@@ -718,7 +730,8 @@ TEST(MainWindow, SelectionTooLargeForTheBufferIsReported) {
     ::SetCurrentDirectoryA(savedDir);
     EXPECT_EQ(0, rows);
     ASSERT_EQ(1u, boxes.size());
-    EXPECT_STREQ("Too many files: Too many files were chosen at once. Please add them in smaller groups.", boxes[0]);
+    EXPECT_STREQ("Too many files: Too many files were chosen at once. Please add them in smaller groups.",
+                 boxes[0]);
 }
 
 namespace {
@@ -848,7 +861,8 @@ TEST(MainWindow, BrowseOpensOnTheFieldsFolderAndCancelKeepsTheText) {
     EXPECT_EQ(attempts + 1, browsers);
     EXPECT_TRUE(titleShown);
     EXPECT_TRUE(g_browserAnswer.acceptedAtFolder) << "selections seen: " << g_browserAnswer.selections;
-    EXPECT_EQ(0, afterOk.CompareNoCase(chosen.Path())) << afterOk << "; selections seen: " << g_browserAnswer.selections;
+    EXPECT_EQ(0, afterOk.CompareNoCase(chosen.Path()))
+        << afterOk << "; selections seen: " << g_browserAnswer.selections;
     EXPECT_STREQ("typed by hand", afterCancel);
 }
 
@@ -933,8 +947,10 @@ TEST(ConvertCommand, HandsOverTheRowsAndTheOutputFolderAndRemovesTheRowsGotThrou
     RunMainWindow(
         [&](HWND w) {
             CListCtrl* list = List(w);
-            for (const char* name : {"c", "a", "b"}) AddFileRow(*list, sources.Path() + "\\" + name + ".TiVo");
-            ::SendMessageA(w, WM_COMMAND, MAKEWPARAM(IDC_REMOVE, BN_CLICKED), 0);  // nothing selected: the label follows
+            for (const char* name : {"c", "a", "b"})
+                AddFileRow(*list, sources.Path() + "\\" + name + ".TiVo");
+            ::SendMessageA(w, WM_COMMAND, MAKEWPARAM(IDC_REMOVE, BN_CLICKED),
+                           0);  // nothing selected: the label follows
             // Same folder: two files skipped, the third question cancels the batch (index 2).
             ClickNow(w, IDOK);
             firstBatchRows = Column(w, 0);
@@ -973,8 +989,10 @@ TEST(ConvertCommand, HandsOverTheRowsAndTheOutputFolderAndRemovesTheRowsGotThrou
     ASSERT_EQ(4u, questions.size());
     // Row order, which is name order; beside the sources, then in the folder as typed.
     const char* names[] = {"a.TiVo", "b.TiVo", "c.TiVo", "c.TiVo"};
-    for (size_t i = 0; i < 4; ++i) EXPECT_STREQ(names[i], questions[i].name) << i;
-    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(0, questions[i].folder.CompareNoCase(sources.Path())) << questions[i].folder;
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_STREQ(names[i], questions[i].name) << i;
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(0, questions[i].folder.CompareNoCase(sources.Path())) << questions[i].folder;
     EXPECT_STREQ(output.Path(), questions[3].folder);
 
     // Cancelled at the third file: the first two rows are gone, and the label says so.

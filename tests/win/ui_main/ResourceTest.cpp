@@ -46,7 +46,8 @@ public:
         WORD first = Word();
         if (first == 0xFFFF) return "#" + std::to_string(Word());
         std::string text;
-        for (WORD c = first; c != 0 && !m_overran; c = Word()) text += static_cast<char>(c < 0x80 ? c : '?');
+        for (WORD c = first; c != 0 && !m_overran; c = Word())
+            text += static_cast<char>(c < 0x80 ? c : '?');
         return text;
     }
     void Rectangle(Item& item) {
@@ -134,7 +135,8 @@ void ExpectTemplate(int id, const std::vector<Item>& expected) {
     for (size_t i = 0; i < expected.size(); ++i) {
         const Item& e = expected[i];
         const Item& a = actual[i];
-        SCOPED_TRACE("template " + std::to_string(id) + ", item " + std::to_string(i) + " (id " + std::to_string(e.id) + ")");
+        SCOPED_TRACE("template " + std::to_string(id) + ", item " + std::to_string(i) + " (id " +
+                     std::to_string(e.id) + ")");
         EXPECT_EQ(e.id, a.id);
         EXPECT_STRCASEEQ(e.className.c_str(), a.className.c_str());
         if (e.text == "*")
@@ -150,59 +152,69 @@ void ExpectTemplate(int id, const std::vector<Item>& expected) {
 }  // namespace
 
 TEST(Resources, DialogTemplatesItemByItemInTabOrder) {
-    ExpectTemplate(IDD_CONVERTER, {
-        {0, "8 MS Sans Serif", "Korvane Converter", 0, 0, 284, 241, kDialog | WS_VISIBLE | WS_MINIMIZEBOX, WS_EX_APPWINDOW},
-        {IDOK, "Button", "&Convert!", 175, 216, 50, 18, kDefault, 0},
-        {IDC_EXIT, "Button", "E&xit", 227, 216, 50, 18, kButton, 0},
-        {IDC_ADD, "Button", "&Add", 183, 129, 43, 14, kButton, 0},
-        {IDC_REMOVE, "Button", "&Remove", 228, 129, 43, 14, kButton | WS_DISABLED, 0},
-        {IDC_OUTPUT_GROUP, "Button", "Output: MPG", 7, 153, 270, 56, kChild | BS_GROUPBOX, 0},
-        {IDC_COUNT_LABEL, "Static", "0 Files Selected", 178, 18, 93, 8, kChild | SS_RIGHT | WS_GROUP, 0},
-        {IDC_FILE_LIST, "SysListView32", "List1", 13, 27, 258, 99,
-         kChild | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SORTASCENDING | WS_BORDER | WS_TABSTOP, WS_EX_CLIENTEDGE},
-        {IDC_SAME_FOLDER, "Button", "Create MPG files in same directory as source TiVo files", 13, 164, 258, 11,
-         kChild | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
-        {IDC_STATIC, "Static", "Select TiVo Files to Convert:", 13, 18, 127, 8, kLabel, 0},
-        {IDC_INPUT_GROUP, "Button", "Input: TiVo", 7, 7, 270, 142, kChild | BS_GROUPBOX, 0},
-        {IDC_OUTPUT_FOLDER, "Edit", "", 13, 190, 211, 13,
-         kChild | ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_DISABLED, 0},
-        {IDC_OUTPUT_FOLDER_LABEL, "Static", "Select Output Directory:", 13, 180, 80, 8, kLabel | WS_DISABLED, 0},
-        {IDC_BROWSE, "Button", "&Browse...", 227, 189, 44, 14, kButton | WS_DISABLED, 0},
-        {ID_HELP, "Button", "&Help", 7, 216, 50, 18, kButton, 0},
-    });
-    ExpectTemplate(IDD_ABOUT, {
-        {0, "8 MS Sans Serif", "About Korvane Converter", 0, 0, 193, 137, kDialog, 0},
-        {IDOK, "Button", "OK", 72, 116, 50, 14, kDefault, 0},
-        {IDC_STATIC, "Static", "#128", 7, 7, 21, 20, kChild | SS_ICON, 0},
-        {IDC_STATIC, "Static", "*", 38, 57, 148, 56, kLabel, 0},
-        {IDC_ABOUT_TITLE, "Static", "Korvane\nConverter", 38, 7, 148, 30, kLabel, 0},
-        {IDC_ABOUT_VERSION, "Static", "Version 1.0", 38, 38, 148, 13, kLabel, 0},
-    });
-    ExpectTemplate(IDD_PROGRESS, {
-        {0, "8 MS Sans Serif", "Converting TiVo to MPG", 0, 0, 186, 94, kDialog, 0},
-        {IDCANCEL, "Button", "Cancel", 67, 73, 50, 14, kButton, 0},
-        {IDC_OVERALL_PROGRESS, PROGRESS_CLASSA, "Progress1", 7, 16, 172, 15, kChild | WS_BORDER | PBS_SMOOTH, WS_EX_STATICEDGE},
-        {IDC_OVERALL_TEXT, "Static", "Conversion Progress: 0%", 7, 7, 172, 10, kLabel, 0},
-        {IDC_FILE_PROGRESS, PROGRESS_CLASSA, "Progress2", 7, 52, 172, 15, kChild | WS_BORDER | PBS_SMOOTH, WS_EX_STATICEDGE},
-        {IDC_FILE_TEXT, "Static", "File 1: 0%", 7, 34, 172, 10, kLabel, 0},
-        {IDC_SOURCE_PATH, "Static", "", 20, 43, 159, 8, kLabel, 0},
-        {IDC_SPINNER, "Static", "(/)", 7, 43, 8, 8, kChild | SS_CENTER | WS_GROUP, 0},
-    });
+    ExpectTemplate(
+        IDD_CONVERTER,
+        {
+            {0, "8 MS Sans Serif", "Korvane Converter", 0, 0, 284, 241, kDialog | WS_VISIBLE | WS_MINIMIZEBOX,
+             WS_EX_APPWINDOW},
+            {IDOK, "Button", "&Convert!", 175, 216, 50, 18, kDefault, 0},
+            {IDC_EXIT, "Button", "E&xit", 227, 216, 50, 18, kButton, 0},
+            {IDC_ADD, "Button", "&Add", 183, 129, 43, 14, kButton, 0},
+            {IDC_REMOVE, "Button", "&Remove", 228, 129, 43, 14, kButton | WS_DISABLED, 0},
+            {IDC_OUTPUT_GROUP, "Button", "Output: MPG", 7, 153, 270, 56, kChild | BS_GROUPBOX, 0},
+            {IDC_COUNT_LABEL, "Static", "0 Files Selected", 178, 18, 93, 8, kChild | SS_RIGHT | WS_GROUP, 0},
+            {IDC_FILE_LIST, "SysListView32", "List1", 13, 27, 258, 99,
+             kChild | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SORTASCENDING | WS_BORDER | WS_TABSTOP,
+             WS_EX_CLIENTEDGE},
+            {IDC_SAME_FOLDER, "Button", "Create MPG files in same directory as source TiVo files", 13, 164,
+             258, 11, kChild | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
+            {IDC_STATIC, "Static", "Select TiVo Files to Convert:", 13, 18, 127, 8, kLabel, 0},
+            {IDC_INPUT_GROUP, "Button", "Input: TiVo", 7, 7, 270, 142, kChild | BS_GROUPBOX, 0},
+            {IDC_OUTPUT_FOLDER, "Edit", "", 13, 190, 211, 13,
+             kChild | ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_DISABLED, 0},
+            {IDC_OUTPUT_FOLDER_LABEL, "Static", "Select Output Directory:", 13, 180, 80, 8,
+             kLabel | WS_DISABLED, 0},
+            {IDC_BROWSE, "Button", "&Browse...", 227, 189, 44, 14, kButton | WS_DISABLED, 0},
+            {ID_HELP, "Button", "&Help", 7, 216, 50, 18, kButton, 0},
+        });
+    ExpectTemplate(IDD_ABOUT,
+                   {
+                       {0, "8 MS Sans Serif", "About Korvane Converter", 0, 0, 193, 137, kDialog, 0},
+                       {IDOK, "Button", "OK", 72, 116, 50, 14, kDefault, 0},
+                       {IDC_STATIC, "Static", "#128", 7, 7, 21, 20, kChild | SS_ICON, 0},
+                       {IDC_STATIC, "Static", "*", 38, 57, 148, 56, kLabel, 0},
+                       {IDC_ABOUT_TITLE, "Static", "Korvane\nConverter", 38, 7, 148, 30, kLabel, 0},
+                       {IDC_ABOUT_VERSION, "Static", "Version 1.0", 38, 38, 148, 13, kLabel, 0},
+                   });
+    ExpectTemplate(IDD_PROGRESS,
+                   {
+                       {0, "8 MS Sans Serif", "Converting TiVo to MPG", 0, 0, 186, 94, kDialog, 0},
+                       {IDCANCEL, "Button", "Cancel", 67, 73, 50, 14, kButton, 0},
+                       {IDC_OVERALL_PROGRESS, PROGRESS_CLASSA, "Progress1", 7, 16, 172, 15,
+                        kChild | WS_BORDER | PBS_SMOOTH, WS_EX_STATICEDGE},
+                       {IDC_OVERALL_TEXT, "Static", "Conversion Progress: 0%", 7, 7, 172, 10, kLabel, 0},
+                       {IDC_FILE_PROGRESS, PROGRESS_CLASSA, "Progress2", 7, 52, 172, 15,
+                        kChild | WS_BORDER | PBS_SMOOTH, WS_EX_STATICEDGE},
+                       {IDC_FILE_TEXT, "Static", "File 1: 0%", 7, 34, 172, 10, kLabel, 0},
+                       {IDC_SOURCE_PATH, "Static", "", 20, 43, 159, 8, kLabel, 0},
+                       {IDC_SPINNER, "Static", "(/)", 7, 43, 8, 8, kChild | SS_CENTER | WS_GROUP, 0},
+                   });
     // The five answers in one row, one unit apart, spanning the text's width.
     ExpectTemplate(IDD_CHOICE, {
-        {0, "8 MS Sans Serif", "Dialog Title", 0, 0, 243, 87, kDialog, 0},
-        {IDC_CHOICE_B1, "Button", "B1", 7, 66, 45, 14, kDefault, 0},
-        {IDC_CHOICE_TEXT, "Static", "Message...", 7, 7, 229, 57, kLabel, 0},
-        {IDC_CHOICE_B2, "Button", "B2", 53, 66, 45, 14, kButton, 0},
-        {IDC_CHOICE_B3, "Button", "B3", 99, 66, 45, 14, kButton, 0},
-        {IDC_CHOICE_B4, "Button", "B4", 145, 66, 45, 14, kButton, 0},
-        {IDC_CHOICE_B5, "Button", "B5", 191, 66, 45, 14, kButton, 0},
-    });
+                                   {0, "8 MS Sans Serif", "Dialog Title", 0, 0, 243, 87, kDialog, 0},
+                                   {IDC_CHOICE_B1, "Button", "B1", 7, 66, 45, 14, kDefault, 0},
+                                   {IDC_CHOICE_TEXT, "Static", "Message...", 7, 7, 229, 57, kLabel, 0},
+                                   {IDC_CHOICE_B2, "Button", "B2", 53, 66, 45, 14, kButton, 0},
+                                   {IDC_CHOICE_B3, "Button", "B3", 99, 66, 45, 14, kButton, 0},
+                                   {IDC_CHOICE_B4, "Button", "B4", 145, 66, 45, 14, kButton, 0},
+                                   {IDC_CHOICE_B5, "Button", "B5", 191, 66, 45, 14, kButton, 0},
+                               });
 }
 
 TEST(Resources, IconGroupHoldsFiveSixteenColourImages) {
     HMODULE module = ::GetModuleHandleA(nullptr);
-    HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(IDI_CONVERTER), reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
+    HRSRC found =
+        ::FindResourceA(module, MAKEINTRESOURCEA(IDI_CONVERTER), reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
     ASSERT_NE(nullptr, found);
     const BYTE* data = static_cast<const BYTE*>(::LockResource(::LoadResource(module, found)));
     ASSERT_GE(::SizeofResource(module, found), 6u);
@@ -240,7 +252,8 @@ TEST(Resources, VersionRecordNamesTheProgram) {
     EXPECT_EQ(0x00000001u, fixed->dwProductVersionLS);
 
     WORD* translation = nullptr;
-    ASSERT_TRUE(::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
+    ASSERT_TRUE(::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
+                                 reinterpret_cast<void**>(&translation), &length));
     ASSERT_GE(length, 4u);
     EXPECT_EQ(0x0409, translation[0]);  // U.S. English
 
@@ -249,8 +262,9 @@ TEST(Resources, VersionRecordNamesTheProgram) {
         wsprintfA(query, "\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1], name);
         char* value = nullptr;
         UINT chars = 0;
-        return ::VerQueryValueA(info.data(), query, reinterpret_cast<void**>(&value), &chars) && value ? std::string(value)
-                                                                                                        : std::string();
+        return ::VerQueryValueA(info.data(), query, reinterpret_cast<void**>(&value), &chars) && value
+                   ? std::string(value)
+                   : std::string();
     };
     EXPECT_EQ("Korvane", text("InternalName"));
     EXPECT_EQ("Korvane Application", text("ProductName"));

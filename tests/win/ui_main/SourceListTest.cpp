@@ -122,7 +122,8 @@ TEST(OpenFileSelection, ACutOffListIsIncompleteAndNeverReadPastTheBuffer) {
 
 // In code page 932, 0x95 0x5C is one character whose trail byte equals "\".
 TEST(OpenFileSelectionMultibyte, FolderEndingInATrailBackslashByteGetsItsSeparator) {
-    if (!std::getenv("KORVANE_EXPECT_ACP") && GetACP() != 932) GTEST_SKIP() << "needs code page 932 (ui_main_test_cp932)";
+    if (!std::getenv("KORVANE_EXPECT_ACP") && GetACP() != 932)
+        GTEST_SKIP() << "needs code page 932 (ui_main_test_cp932)";
     ASSERT_EQ(932u, GetACP());
     std::vector<char> storage;
     const char text[] = "C:\\\x95\x5C\0a.TiVo\0";
@@ -142,13 +143,16 @@ TEST(OpenFileSelectionMultibyte, FolderEndingInATrailBackslashByteGetsItsSeparat
 
 TEST(Rows, PathsComeBackExactly) {
     BoundList rows;
-    const char* paths[] = {"C:\\a.TiVo", "Z:\\tmp\\deep\\folder\\Show One.TiVo", "\\\\server\\share\\x.TiVo", "\\top.TiVo"};
-    for (const char* path : paths) AddFileRow(rows.list, path);
+    const char* paths[] = {"C:\\a.TiVo", "Z:\\tmp\\deep\\folder\\Show One.TiVo", "\\\\server\\share\\x.TiVo",
+                           "\\top.TiVo"};
+    for (const char* path : paths)
+        AddFileRow(rows.list, path);
     ASSERT_EQ(4, rows.list.GetItemCount());
     for (int row = 0; row < 4; ++row) {
         CString path = GetRowPath(rows.list, row);
         bool known = false;
-        for (const char* added : paths) known = known || path == added;
+        for (const char* added : paths)
+            known = known || path == added;
         EXPECT_TRUE(known) << path;
     }
     // The drive root keeps "C:" as its folder; a path whose last "\" stands first has none.
@@ -233,5 +237,6 @@ TEST(Columns, FitTheWidestCellPlusPaddingAndStayWhenEmpty) {
     rows.list.DeleteAllItems();
     int widths[3] = {rows.list.GetColumnWidth(0), rows.list.GetColumnWidth(1), rows.list.GetColumnWidth(2)};
     AutoSizeColumns(rows.list);
-    for (int column = 0; column < 3; ++column) EXPECT_EQ(widths[column], rows.list.GetColumnWidth(column));
+    for (int column = 0; column < 3; ++column)
+        EXPECT_EQ(widths[column], rows.list.GetColumnWidth(column));
 }

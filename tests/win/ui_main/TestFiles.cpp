@@ -4,7 +4,8 @@
 
 CString TestFolder::AddFile(const char* name, ULONGLONG size) {
     CString path = m_path + "\\" + name;
-    HANDLE file = ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         ::WriteFile(file, "TiVo", size < 4 ? static_cast<DWORD>(size) : 4, &written, nullptr);
@@ -31,7 +32,8 @@ ScratchList::ScratchList() {
         col.fmt = column == 2 ? LVCFMT_RIGHT : LVCFMT_LEFT;
         col.pszText = const_cast<char*>(headings[column]);
         col.cx = widths[column];
-        ::SendMessageA(m_list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
+        ::SendMessageA(m_list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column),
+                       reinterpret_cast<LPARAM>(&col));
     }
 }
 

@@ -23,7 +23,8 @@ constexpr unsigned HexDigit(char c) {
 
 constexpr unsigned long HexField(const char* text, int digits) {
     unsigned long value = 0;
-    for (int i = 0; i < digits; ++i) value = value * 16 + HexDigit(text[i]);
+    for (int i = 0; i < digits; ++i)
+        value = value * 16 + HexDigit(text[i]);
     return value;
 }
 

@@ -37,5 +37,4 @@ int ToAllAnswer(int plainAnswer);
 
 // Two remembered answers in front of a question: a set flag answers at once; a to-all
 // answer sets its flag and comes back as the plain answer. Null flags take no part.
-int StickyAnswer(BOOL* sticky1, int answer1, BOOL* sticky2, int answer2,
-                 const std::function<int()>& ask);
+int StickyAnswer(BOOL* sticky1, int answer1, BOOL* sticky2, int answer2, const std::function<int()>& ask);

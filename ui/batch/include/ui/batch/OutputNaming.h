@@ -13,8 +13,7 @@ struct OutputName {
 
 // outputFolder null: beside the source. Nothing is normalised: a folder ending in a
 // backslash gives two in a row, an empty folder gives a path from the drive's root.
-OutputName MakeOutputName(const std::string& source, const std::string* outputFolder,
-                          UINT codePage = CP_ACP);
+OutputName MakeOutputName(const std::string& source, const std::string* outputFolder, UINT codePage = CP_ACP);
 
 // Whether the text after the last '.' (the whole path when there is none) is "tivo" in
 // any letter case.
