@@ -1,6 +1,6 @@
 #include "ui/batch/ChoiceDlg.h"
 
-#include "resource.h"
+#include "res/resource.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "ui/batch/ProgressDlg.h"
 
 #include "engine/Conversion.h"
-#include "resource.h"
+#include "res/resource.h"
 #include "ui/batch/ChoiceDlg.h"
 #include "ui/batch/ChoiceRules.h"
 #include "ui/batch/FitPathToLabel.h"

@@ -1,6 +1,6 @@
 #include "AboutDlg.h"
 
-#include "resource.h"
+#include "res/resource.h"
 
 BEGIN_MESSAGE_MAP(CAboutDlg, CDialog)
     ON_WM_HELPINFO()

@@ -2,7 +2,7 @@
 #include "ui/main/ConverterDlg.h"
 
 #include "AboutDlg.h"
-#include "resource.h"
+#include "res/resource.h"
 #include "ui/main/OutputOptions.h"
 #include "ui/main/SourceList.h"
 

@@ -1,7 +1,7 @@
 // The engine with the real filter pack: every test stream converted through StartConversion,
 // failures from real causes, and many conversions cancelled at random moments.
 #include "LiveObjects.h"
-#include "Run.h"
+#include "engine/Run.h"
 #include "TestSupport.h"
 #include "media/TivoWriter.h"
 

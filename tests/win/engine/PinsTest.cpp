@@ -1,5 +1,5 @@
 // Joining filters pin by pin, against Wine's filter graph manager and the test filters.
-#include "Pins.h"
+#include "engine/Pins.h"
 #include "TestSupport.h"
 
 #include <uuids.h>

@@ -1,8 +1,8 @@
 // The engine's pure rules and its reading of the registry.
-#include "Graph.h"
-#include "Progress.h"
-#include "Run.h"
-#include "Settings.h"
+#include "engine/Graph.h"
+#include "engine/Progress.h"
+#include "engine/Run.h"
+#include "engine/Settings.h"
 #include "TestSupport.h"
 
 #include <evcode.h>

@@ -2,8 +2,8 @@
 // under the fixed file-dump class in this test's own prefix) and Wine's File Source (Async.)
 // as the source: every failure text from a real cause, the monitor's messages, cancellation,
 // and error events. Cancels at random moments are EndToEndTest's, on the real filters.
-#include "Graph.h"
-#include "Run.h"
+#include "engine/Graph.h"
+#include "engine/Run.h"
 #include "TestSupport.h"
 
 #include <evcode.h>

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "Settings.h"
+#include "engine/Settings.h"
 
 #include <objbase.h>
 

@@ -1,8 +1,8 @@
 // What the engine tests share: COM, the engine's state, settings, a notify window, files.
 #pragma once
 
-#include "Conversion.h"
-#include "EngineState.h"
+#include "engine/Conversion.h"
+#include "engine/EngineState.h"
 #include "TempFolder.h"
 #include "TestFilterIds.h"
 

@@ -1,8 +1,8 @@
 // The question box with real buttons under Wine. The sticky answers are RulesTest's, and
 // ProgressWindowTest's through the real batch.
-#include "ChoiceDlg.h"
+#include "ui/batch/ChoiceDlg.h"
 #include "DialogScript.h"
-#include "resource.h"
+#include "res/resource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // FitPathToLabel on a real window: measured in the label's own font, text set once, and the
 // device context left as it was found.
-#include "FitPathToLabel.h"
-#include "PathFitting.h"
+#include "ui/batch/FitPathToLabel.h"
+#include "ui/batch/PathFitting.h"
 
 #include <gtest/gtest.h>
 

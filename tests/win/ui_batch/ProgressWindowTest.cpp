@@ -1,12 +1,12 @@
 // The progress window over real batches: the real engine and filter pack convert, and the
 // test answers every question by its caption, in-process.
-#include "ChoiceRules.h"
-#include "Conversion.h"
+#include "ui/batch/ChoiceRules.h"
+#include "engine/Conversion.h"
 #include "DialogScript.h"
-#include "ProgressDlg.h"
-#include "Run.h"
+#include "ui/batch/ProgressDlg.h"
+#include "engine/Run.h"
 #include "TempFolder.h"
-#include "resource.h"
+#include "res/resource.h"
 
 #include "media/TivoWriter.h"
 

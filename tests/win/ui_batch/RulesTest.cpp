@@ -1,9 +1,9 @@
 // The pure rules of the batch layer: path fitting, output naming, progress arithmetic,
 // the question box's buttons and the remembered answers.
-#include "ChoiceRules.h"
-#include "OutputNaming.h"
-#include "PathFitting.h"
-#include "ProgressMath.h"
+#include "ui/batch/ChoiceRules.h"
+#include "ui/batch/OutputNaming.h"
+#include "ui/batch/PathFitting.h"
+#include "ui/batch/ProgressMath.h"
 
 #include <gtest/gtest.h>
 
