@@ -13,7 +13,7 @@
 #include "KeyDialogIds.h"
 #include "KeyStore.h"
 #include "media/TivoWriter.h"
-#include "../ui_batch/DialogScript.h"
+#include "DialogScript.h"
 
 namespace korvane::test {
 namespace {

@@ -12,7 +12,7 @@
 #include "KeyDialogIds.h"
 #include "KeyStore.h"
 #include "RegistryKey.h"
-#include "../ui_batch/DialogScript.h"
+#include "DialogScript.h"
 
 namespace korvane::test {
 namespace {
