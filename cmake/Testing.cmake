@@ -31,37 +31,47 @@ function(korvane_wine_environment out)
       PARENT_SCOPE)
 endfunction()
 
-# korvane_add_test(<target> [MATERIAL] [TIMEOUT s] [LABELS ...] [ARGS ...])
-#   Registers a test executable with ctest. Native executables run directly; Windows ones
-#   run under wine64 in the build tree's own prefix, so a user's ~/.wine is never touched.
-#   The prefix is prepared (and the filter pack registered in it) by the "wine_prefix"
-#   fixture. MATERIAL: the test reads the ffmpeg-made streams.
-function(korvane_add_test target)
-  cmake_parse_arguments(ARG "MATERIAL" "TIMEOUT" "LABELS;ARGS" ${ARGN})
+# korvane_add_test(<name> [COMMAND command arg...] [MATERIAL] [TIMEOUT s] [LABELS ...]
+#                  [ENVIRONMENT var=value...] [RESOURCE_LOCK lock...])
+#   Registers a test with ctest: the executable target <name>, or COMMAND (a script, or another
+#   target with arguments). Native tests run directly; Windows ones run under wine64 in the
+#   build tree's own prefix, so a user's ~/.wine is never touched. The prefix is prepared (and
+#   the filter pack registered in it) by the "wine_prefix" fixture. MATERIAL: the test reads
+#   the ffmpeg-made streams. ENVIRONMENT and RESOURCE_LOCK add to what every test gets.
+function(korvane_add_test name)
+  cmake_parse_arguments(ARG "MATERIAL" "TIMEOUT" "COMMAND;LABELS;ENVIRONMENT;RESOURCE_LOCK" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  add_test(NAME ${target} COMMAND ${target} ${ARG_ARGS})
-  set_tests_properties(${target} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  if(NOT ARG_COMMAND)
+    set(ARG_COMMAND ${name})
+  endif()
+  add_test(NAME ${name} COMMAND ${ARG_COMMAND})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
   if(ARG_LABELS)
-    set_tests_properties(${target} PROPERTIES LABELS "${ARG_LABELS}")
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
   endif()
   set(fixtures "")
   if(ARG_MATERIAL)
     list(APPEND fixtures test_material)
   endif()
+  set(locks ${ARG_RESOURCE_LOCK})
   if(WIN32)
     korvane_wine_environment(env)
     list(APPEND env "KORVANE_MATERIAL=${KORVANE_MATERIAL_DIR_WINE}")
     list(APPEND fixtures wine_prefix)
     # Windows tests share one display and one wineserver: run them one at a time.
-    set_tests_properties(${target} PROPERTIES RESOURCE_LOCK wine_desktop)
+    list(APPEND locks wine_desktop)
   else()
     set(env "KORVANE_MATERIAL=${KORVANE_MATERIAL_DIR}")
   endif()
-  set_tests_properties(${target} PROPERTIES ENVIRONMENT "${env}")
+  list(APPEND env ${ARG_ENVIRONMENT})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}")
   if(fixtures)
-    set_tests_properties(${target} PROPERTIES FIXTURES_REQUIRED "${fixtures}")
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${fixtures}")
+  endif()
+  if(locks)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${locks}")
   endif()
 endfunction()
 
