@@ -6,7 +6,7 @@ set -euo pipefail
 prefix=$1; shift
 source "$(dirname "$0")/wine-env.sh"
 korvane_wine_env "$prefix"
-wine=/usr/lib/wine/wine64
+wine=$KORVANE_WINE
 marker=$prefix/.korvane-prepared
 
 if [ ! -f "$marker" ]; then

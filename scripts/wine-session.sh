@@ -1,7 +1,6 @@
 # Sourced by run.sh and test.sh: gives Wine a display, a prefix and a resident wineserver.
 #   korvane_wine_session_start PREFIX   -- sets DISPLAY (starting Xvfb only when there is none)
 #   korvane_wine_session_stop           -- stops exactly what start started
-KORVANE_WINE=/usr/lib/wine/wine64
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 _korvane_started_pids=()
 

@@ -5,9 +5,10 @@
 #   private-prefix.sh stop PREFIX                    -- end that prefix's wineserver
 set -euo pipefail
 command=$1 prefix=$2
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=/usr/lib/wine/wine64
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../../scripts/wine-env.sh"
+korvane_wine_env "$prefix"
+wine=$KORVANE_WINE
 
 case $command in
 start)
