@@ -11,7 +11,7 @@ build=${2:-$root/build/fuzz}
 
 cmake --preset fuzz -B "$build" >/dev/null
 # Every target tests/fuzz defines: each is a ctest entry of the same name, labelled fuzz.
-mapfile -t targets < <(ctest --test-dir "$build" -N -L fuzz | awk '$1 == "Test" { print $3 }')
+mapfile -t targets < <(ctest --test-dir "$build" -N -L fuzz -FA '.*' | awk '$1 == "Test" && $2 ~ /^#/ { print $3 }')
 [ ${#targets[@]} -gt 0 ] || { echo "no fuzz targets in $build" >&2; exit 1; }
 cmake --build "$build" --target "${targets[@]}" -j2
 bash "$root/scripts/make-test-material.sh" "$build/material"
