@@ -19,14 +19,10 @@ std::string Env(const char* name) {
     return value ? value : "";
 }
 
-template <class Proc>
-Proc FilterPackExport(const char* name) {
-    static const HMODULE dll = LoadLibraryA(Env("KORVANE_FILTERS_DLL").c_str());
-    return dll ? reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(dll, name))) : nullptr;
-}
-
+// Every object of the filter pack alive now, through its test export.
 LONG LiveFilterPackObjects() {
-    const auto proc = FilterPackExport<KorvaneFiltersLiveObjectsProc>("KorvaneFiltersLiveObjects");
+    static const auto proc = reinterpret_cast<KorvaneFiltersLiveObjectsProc>(reinterpret_cast<void*>(
+        GetProcAddress(LoadLibraryA(Env("KORVANE_FILTERS_DLL").c_str()), "KorvaneFiltersLiveObjects")));
     KorvaneLiveObjects c{-1, -1, -1, -1, -1, -1};
     if (!proc || FAILED(proc(&c))) return -1;
     return c.filters + c.pins + c.enumerators + c.allocators + c.samples + c.classFactories;
