@@ -23,13 +23,11 @@ shortcut_dos='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Korvane Conve
 shortcut_unix() { echo "$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Korvane Converter.lnk"; }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvaneConverter'
 keys_key='HKCU\Software\Halvenor\Korvane Filters\Media Access Keys'
-# The four class ids of the filter pack and its check-bytes source key.
-filter_classes=(
-  '{F719A804-E0A5-48B7-B219-204C98028C40}'
-  '{731B8592-4001-46D4-B1A5-33EC792B4501}'
-  '{1EE4C9C2-D755-11D5-9202-000021023C26}'
-  '{36A5F770-FE4C-11CE-A8ED-00AA002FEAB5}'
-)
+# The four class ids of the filter pack, as win32/ClassIds.h writes them (the source first),
+# and its check-bytes source key.
+class_id() { sed -n "s/.*$1\[\] = \"\(.*\)\";/\1/p" "$repo/win32/include/win32/ClassIds.h"; }
+filter_classes=("$(class_id kTivoSourceText)" "$(class_id kDemultiplexerText)" "$(class_id kMultiplexerText)"
+                "$(class_id kFileDumpText)")
 check_bytes_key='HKCR\Media Type\{e436eb83-524f-11ce-9f53-0020af0ba770}\{7AFCCE7B-3DED-45CB-812D-A51EEBB64D40}'
 
 # The user's own data under our publisher's key, which uninstall keeps: a key stored earlier
@@ -114,10 +112,10 @@ registry_export() {
 # Every registry line that names us, prefixed with its key, except under the user's own
 # HKCU\Software\Halvenor (the program's settings and the stored keys, which stay).
 ours_in_registry() {
-  registry_export | awk '
+  registry_export | awk -v classes="$(IFS='|'; echo "${filter_classes[*]}" | tr -d '{}' | tr 'A-Z' 'a-z')" '
     /^\[/ { key = $0 }
     { l = tolower($0) }
-    l ~ /korvane|halvenor|f719a804|731b8592|1ee4c9c2|36a5f770|7afcce7b/ {
+    l ~ "korvane|halvenor|7afcce7b|" classes {
       if (key !~ /^\[HKEY_USERS\\[^\\]*\\Software\\Halvenor[\\\]]/) print key " " $0
     }'
 }
