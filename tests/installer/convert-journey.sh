@@ -1,6 +1,5 @@
 # Sourced by the installer tests: the installed program converts recordings as a user would,
-# driven from outside its process with the X keyboard and read back by the main journey's
-# probe (WINDOW_PROBE). Recordings sit in a user's folder, C:\Users\Public\Videos\TiVo
+# driven from outside its process with the X keyboard and read back by the probe. Recordings sit in a user's folder, C:\Users\Public\Videos\TiVo
 # Recordings, and the outputs go beside them (the main window's default).
 #   convert_from_main_window PROGRAM_UNIX SHOTS_DIR NAME...   (NAME: a .TiVo in the folder)
 # Leaves main-window.png and, when the first file is slow enough, progress-window.png in
@@ -13,7 +12,6 @@ convert_from_main_window() {
   local program=$1 shots=$2; shift 2
   local names=("$@")
   local main="Korvane Converter" open="Select TiVo Files to Convert" progress="Converting TiVo to MPG"
-  p() { "$wine" "$WINDOW_PROBE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
   mkdir -p "$shots"
   cd "$(recordings_unix)"
   "$wine" "$program" </dev/null >"$shots/program.log" 2>&1 &

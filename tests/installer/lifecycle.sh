@@ -5,14 +5,14 @@
 # program, setup and uninstall refused while it runs, upgrades in place and into another
 # folder, uninstall keeping and then forgetting the stored keys, and an uninstall with
 # nothing left to remove.
-#   lifecycle.sh SETUP.exe INSTALLER_PROBE.exe WINDOW_PROBE.exe MATERIAL_DIR WORK_DIR [SHOTS_COPY_DIR]
+#   lifecycle.sh SETUP.exe PROBE.exe MATERIAL_DIR WORK_DIR [SHOTS_COPY_DIR]
 # Needs DISPLAY. KORVANE_BUILT_FILES (the build's program and filter pack, set by ctest)
 # makes a setup program older than them fail, rather than test what was built before.
 # SHOTS_COPY_DIR (or KORVANE_SCREENSHOTS) receives main-window.png and progress-window.png,
 # e.g. docs/.
 set -euo pipefail
-SETUP=$1 PROBE=$2 WINDOW_PROBE=$3 MATERIAL=$4 WORK=$5
-copy=${6:-${KORVANE_SCREENSHOTS:-}}
+SETUP=$1 PROBE=$2 MATERIAL=$3 WORK=$4
+copy=${5:-${KORVANE_SCREENSHOTS:-}}
 PREFIX=$WORK/prefix
 source "$(dirname "$0")/support.sh"
 source "$(dirname "$0")/convert-journey.sh"
@@ -75,13 +75,13 @@ cd "$recordings"
 busy_pid=$!
 cd - >/dev/null
 trap 'kill "$busy_pid" 2>/dev/null || true; prefix_stop' EXIT
-"$wine" "$WINDOW_PROBE" wait "Korvane Converter" 30 </dev/null >/dev/null 2>&1 || fail "the installed program did not start"
+p wait "Korvane Converter" 30 || fail "the installed program did not start"
 run_setup "$SETUP" /S && ran=0 || ran=$?
 [ "$ran" = 4 ] || fail "setup over the running program ended with $ran, expected 4"
 run_uninstall "$dir" && ran=0 || ran=$?
 [ "$ran" = 4 ] || fail "uninstall with the program running ended with $ran, expected 4"
 check_installed "$dir"
-"$wine" "$WINDOW_PROBE" command "Korvane Converter" 0x0112 0xF060 </dev/null >/dev/null 2>&1
+p command "Korvane Converter" 0x0112 0xF060
 wait "$busy_pid" || fail "the program did not end cleanly"
 trap prefix_stop EXIT
 ok "setup and uninstall leave the install whole while the program runs (exit code 4)"

@@ -3,7 +3,7 @@
 # Wine prefix: the folder page, the Media Access Key page refusing a short key and then left
 # empty, the finish page; then the uninstaller from its folder, whose page offers "Also
 # forget my Media Access Keys", unticked, and removes the stored keys when it is ticked.
-#   pages.sh SETUP.exe INSTALLER_PROBE.exe WORK_DIR [SHOTS_COPY_DIR]
+#   pages.sh SETUP.exe PROBE.exe WORK_DIR [SHOTS_COPY_DIR]
 # Needs DISPLAY. Leaves setup's key page as WORK_DIR/setup-key-page.png (and copies it to
 # SHOTS_COPY_DIR or KORVANE_SCREENSHOTS when given).
 set -euo pipefail
@@ -22,7 +22,6 @@ seed_user_data
 dir=$(install_dir_unix)
 setup_title="Korvane Converter Setup"
 uninstall_title="Korvane Converter Uninstall"
-ip() { "$wine" "$PROBE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 next="&Next >"
 
 downloads=$PREFIX/drive_c/users/Public/Downloads
@@ -32,32 +31,32 @@ cp -f "$SETUP" "$downloads/setup.exe"
 setup_pid=$!
 trap 'kill "$setup_pid" 2>/dev/null || true; prefix_stop' EXIT
 
-ip wait "$setup_title" "$next" 30 || fail "setup showed no folder page"
-ip wait "$setup_title" "$program_files" 5 || fail "the folder page does not offer $program_files"
-ip click "$setup_title" "$next"
-ip wait "$setup_title" "&Media Access Key:" 15 || fail "no Media Access Key page after the folder page"
+p shows "$setup_title" "$next" 30 || fail "setup showed no folder page"
+p shows "$setup_title" "$program_files" 5 || fail "the folder page does not offer $program_files"
+p click "$setup_title" "$next"
+p shows "$setup_title" "&Media Access Key:" 15 || fail "no Media Access Key page after the folder page"
 ok "folder page offers $program_files; the key page follows"
 
 # The key page is the last before installing, so its button is Install.
-ip type "$setup_title" 12345
-ip click "$setup_title" "&Install"
+p type "$setup_title" 12345
+p click "$setup_title" "&Install"
 short="A Media Access Key has exactly 10 digits. Check the number your TiVo shows, or leave the field empty."
-ip wait "$setup_title" "$short" 15 || fail "a 5-digit key was not refused"
-ip click "$setup_title" OK
-ip wait "$setup_title" "&Media Access Key:" 15 || fail "the refusal did not go back to the key page"
+p shows "$setup_title" "$short" 15 || fail "a 5-digit key was not refused"
+p click "$setup_title" OK
+p shows "$setup_title" "&Media Access Key:" 15 || fail "the refusal did not go back to the key page"
 ok "a 5-digit key is refused on the key page"
 
-ip type "$setup_title" ""
+p type "$setup_title" ""
 sleep 0.5
 rect=$(xdotool search --name "^$setup_title\$" getwindowgeometry --shell 2>/dev/null | tr '\n' ' ' || true)
 if [[ $rect =~ X=([0-9]+).*Y=([0-9]+).*WIDTH=([0-9]+).*HEIGHT=([0-9]+) ]]; then
   import -window root -crop "${BASH_REMATCH[3]}x${BASH_REMATCH[4]}+${BASH_REMATCH[1]}+${BASH_REMATCH[2]}" +repage "$WORK/setup-key-page.png"
   if [ -n "$copy" ]; then cp "$WORK/setup-key-page.png" "$copy/"; ok "screenshot $copy/setup-key-page.png"; fi
 fi
-ip click "$setup_title" "&Install"
-ip wait "$setup_title" "&Finish" 60 || fail "setup did not reach its finish page"
-[ "$(ip checked "$setup_title" "Start Korvane Converter")" = 0 ] || fail "the finish page starts the program unasked"
-ip click "$setup_title" "&Finish"
+p click "$setup_title" "&Install"
+p shows "$setup_title" "&Finish" 60 || fail "setup did not reach its finish page"
+[ "$(p checked "$setup_title" "Start Korvane Converter")" = 0 ] || fail "the finish page starts the program unasked"
+p click "$setup_title" "&Finish"
 for _ in $(seq 1 100); do kill -0 "$setup_pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$setup_pid" 2>/dev/null && fail "Finish did not end setup"
 wait "$setup_pid" || fail "setup ended with an error"
@@ -70,15 +69,15 @@ ok "installed through the pages with the key left empty"
 uninstall_string=$(reg_value "$uninstall_key" UninstallString)
 "$wine" "${uninstall_string//\"/}" </dev/null >/dev/null 2>&1 || fail "the uninstall string did not run"
 forget="Also forget my Media Access Keys"
-ip wait "$uninstall_title" "$forget" 30 || fail "the uninstaller shows no '$forget' box"
-[ "$(ip checked "$uninstall_title" "$forget")" = 0 ] || fail "'$forget' is ticked from the start"
-ip click "$uninstall_title" "$forget"
+p shows "$uninstall_title" "$forget" 30 || fail "the uninstaller shows no '$forget' box"
+[ "$(p checked "$uninstall_title" "$forget")" = 0 ] || fail "'$forget' is ticked from the start"
+p click "$uninstall_title" "$forget"
 sleep 0.3
-[ "$(ip checked "$uninstall_title" "$forget")" = 1 ] || fail "'$forget' did not tick"
-ip click "$uninstall_title" "&Uninstall|$next"
-ip wait "$uninstall_title" "&Close" 60 || fail "the uninstaller did not finish"
-ip click "$uninstall_title" "&Close"
-for _ in $(seq 1 100); do ip wait "$uninstall_title" "&Close" 0 || break; sleep 0.1; done
+[ "$(p checked "$uninstall_title" "$forget")" = 1 ] || fail "'$forget' did not tick"
+p click "$uninstall_title" "&Uninstall|$next"
+p shows "$uninstall_title" "&Close" 60 || fail "the uninstaller did not finish"
+p click "$uninstall_title" "&Close"
+for _ in $(seq 1 100); do p shows "$uninstall_title" "&Close" 0 || break; sleep 0.1; done
 check_removed "$dir"
 reg_key_exists "$keys_key" && fail "the ticked box did not forget the stored keys"
 ok "the uninstaller's page forgot the stored keys when ticked"

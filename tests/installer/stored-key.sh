@@ -2,11 +2,11 @@
 # A Media Access Key given to the 64-bit setup program on its command line is stored through
 # the filter pack's own entry point, and the installed program then converts an encrypted
 # recording with it without asking.
-#   stored-key.sh SETUP.exe INSTALLER_PROBE.exe WINDOW_PROBE.exe VECTORS_DIR WORK_DIR
+#   stored-key.sh SETUP.exe PROBE.exe VECTORS_DIR WORK_DIR
 # VECTORS_DIR holds ps-mpeg2-ac3.TiVo (encrypted with 0123456789) and its clear original
 # ps-mpeg2-ac3.mpg. Needs DISPLAY.
 set -euo pipefail
-SETUP=$1 PROBE=$2 WINDOW_PROBE=$3 VECTORS=$4 WORK=$5
+SETUP=$1 PROBE=$2 VECTORS=$3 WORK=$4
 PREFIX=$WORK/prefix
 source "$(dirname "$0")/support.sh"
 source "$(dirname "$0")/convert-journey.sh"

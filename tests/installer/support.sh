@@ -1,19 +1,21 @@
 # Sourced by the installer tests: a fresh Wine prefix of the test's own, the installer run
 # in it, and readers for what it left (files, registry, shortcut, version records).
 # Needs DISPLAY (scripts/wine-session.sh gives one) and the variables the caller sets:
-#   PREFIX (Unix path of the prefix), PROBE (installer_probe.exe).
+#   PREFIX (Unix path of the prefix), PROBE (gui_probe.exe, which reads and pokes windows and
+#   reads version records and shortcuts).
 wine=/usr/lib/wine/wine64
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 source "$repo/scripts/wine-env.sh"
+source "$repo/tests/journey-support.sh"
 
 fail() { echo "FAIL: $*" >&2; [ -n "${DISPLAY:-}" ] && import -window root "${WORK:-/tmp}/failure.png" 2>/dev/null; exit 1; }
 ok() { echo "ok: $*"; }
 # Under set -e a failing command would end the test without a word: name it.
 set -E
 trap 'echo "FAIL: line $LINENO of ${BASH_SOURCE[0]##*/}: $BASH_COMMAND" >&2' ERR
-winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 w() { "$wine" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+p() { w "$PROBE" "$@"; }
 
 program_files="C:\\Program Files\\Korvane Converter"
 install_dir_unix() { echo "$PREFIX/drive_c/Program Files/Korvane Converter"; }
@@ -21,13 +23,11 @@ shortcut_dos='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Korvane Conve
 shortcut_unix() { echo "$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Korvane Converter.lnk"; }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvaneConverter'
 keys_key='HKCU\Software\Halvenor\Korvane Filters\Media Access Keys'
-# The four class ids of the filter pack and its check-bytes source key.
-filter_classes=(
-  '{F719A804-E0A5-48B7-B219-204C98028C40}'
-  '{731B8592-4001-46D4-B1A5-33EC792B4501}'
-  '{1EE4C9C2-D755-11D5-9202-000021023C26}'
-  '{36A5F770-FE4C-11CE-A8ED-00AA002FEAB5}'
-)
+# The four class ids of the filter pack, as win32/ClassIds.h writes them (the source first),
+# and its check-bytes source key.
+class_id() { sed -n "s/.*$1\[\] = \"\(.*\)\";/\1/p" "$repo/win32/include/win32/ClassIds.h"; }
+filter_classes=("$(class_id kTivoSourceText)" "$(class_id kDemultiplexerText)" "$(class_id kMultiplexerText)"
+                "$(class_id kFileDumpText)")
 check_bytes_key='HKCR\Media Type\{e436eb83-524f-11ce-9f53-0020af0ba770}\{7AFCCE7B-3DED-45CB-812D-A51EEBB64D40}'
 
 # The user's own data under our publisher's key, which uninstall keeps: a key stored earlier
@@ -73,7 +73,7 @@ reg_value() {
 reg_key_exists() { w reg query "$1" >/dev/null; }
 
 # version_record FILE: the probe's "Name=value" lines for a Unix path.
-version_record() { "$wine" "$PROBE" version "$(winpath "$1")" </dev/null 2>/dev/null | tr -d '\r'; }
+version_record() { p version "$(winpath "$1")"; }
 
 # NSIS reads /D= and _?= only unquoted and last, while Wine quotes every argument that has
 # a space: so setup and uninstall run through cmd /c, which hands its line over as typed,
@@ -100,27 +100,6 @@ run_uninstall() {
   "$wine" cmd /c "C:\\windows\\temp\\korvane-uninstall.exe /S $* _?=$dir_dos" </dev/null >/dev/null 2>&1
 }
 
-# big-endian 32-bit number as printf escapes
-be32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 >> 24 & 255)) $(($1 >> 16 & 255)) $(($1 >> 8 & 255)) $(($1 & 255)); }
-
-# wrap_tivo MPEG OUT: a .TiVo container as TiVo Desktop keeps one (16-byte header, one plain
-# XML chunk, padding up to the MPEG offset, the program stream).
-wrap_tivo() {
-  local input=$1 output=$2 offset=10240
-  local xml='<?xml version="1.0" encoding="utf-8"?><license xmlns="http://www.tivo.com/developer/xml/license-1.0"><notice>Korvane installer test</notice></license>'
-  local data=${#xml} chunk=$((12 + ${#xml}))
-  {
-    printf 'TiVo\x00\x04\x00\x0d\x00\x00'; printf "$(be32 $offset)"; printf '\x00\x01'
-    printf "$(be32 $chunk)"; printf "$(be32 $data)"; printf '\x00\x03\x00\x00'; printf '%s' "$xml"
-    head -c $((offset - 16 - chunk)) /dev/zero
-    cat "$input"
-  } >"$output"
-}
-
-probe_counts() {  # codec and packet count per stream, sorted
-  ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 "$1" | sort
-}
-
 # The whole registry of the prefix as text (regedit's export, as Windows' regedit makes it).
 registry_export() {
   local file=$PREFIX/drive_c/windows/temp/korvane-registry.reg
@@ -133,10 +112,10 @@ registry_export() {
 # Every registry line that names us, prefixed with its key, except under the user's own
 # HKCU\Software\Halvenor (the program's settings and the stored keys, which stay).
 ours_in_registry() {
-  registry_export | awk '
+  registry_export | awk -v classes="$(IFS='|'; echo "${filter_classes[*]}" | tr -d '{}' | tr 'A-Z' 'a-z')" '
     /^\[/ { key = $0 }
     { l = tolower($0) }
-    l ~ /korvane|halvenor|f719a804|731b8592|1ee4c9c2|36a5f770|7afcce7b/ {
+    l ~ "korvane|halvenor|7afcce7b|" classes {
       if (key !~ /^\[HKEY_USERS\\[^\\]*\\Software\\Halvenor[\\\]]/) print key " " $0
     }'
 }
@@ -183,7 +162,7 @@ check_installed() {  # check_installed DIR_UNIX
   (( size > 100 )) || fail "uninstall entry EstimatedSize is $size KB"
   [ -f "$(shortcut_unix)" ] || fail "no Start menu shortcut"
   local target
-  target=$("$wine" "$PROBE" shortcut "$shortcut_dos" </dev/null 2>/dev/null | tr -d '\r')
+  target=$(p shortcut "$shortcut_dos")
   [ "$target" = "$dir_dos\\KorvaneConverter.exe" ] || fail "the shortcut points at '$target'"
   ok "installed in $dir_dos: files, version records, four classes and the check bytes, uninstall entry ($size KB), shortcut"
 }

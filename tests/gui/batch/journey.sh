@@ -22,30 +22,10 @@ open="Select TiVo Files to Convert"
 progress="Converting TiVo to MPG"
 p() { "$wine" "$probe" "$@" | tr -d '\r'; }
 fail() { echo "journey: $*" >&2; import -window root "$work/failure.png" 2>/dev/null || true; exit 1; }
-winpath() { echo "Z:${1//\//\\}"; }
-
-# big-endian 32-bit number as printf escapes
-be32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 >> 24 & 255)) $(($1 >> 16 & 255)) $(($1 >> 8 & 255)) $(($1 & 255)); }
-
-# A .TiVo container as TiVo Desktop keeps one: the 16-byte header, one plain XML chunk,
-# padding up to the MPEG offset, then the program stream.
-wrap_tivo() {
-  local input=$1 output=$2 offset=10240
-  local xml='<?xml version="1.0" encoding="utf-8"?><license xmlns="http://www.tivo.com/developer/xml/license-1.0"><notice>Korvane journey</notice></license>'
-  local data=${#xml} chunk=$((12 + ${#xml}))
-  {
-    printf 'TiVo\x00\x04\x00\x0d\x00\x00'; printf "$(be32 $offset)"; printf '\x00\x01'
-    printf "$(be32 $chunk)"; printf "$(be32 $data)"; printf '\x00\x03\x00\x00'; printf '%s' "$xml"
-    head -c $((offset - 16 - chunk)) /dev/zero
-    cat "$input"
-  } >"$output"
-}
+source "$(dirname "$0")/../../journey-support.sh"
 
 rm -rf "$work"
 mkdir -p "$work/Recordings" "$work/Converted"
-probe_counts() {
-  ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 "$1" | sort
-}
 
 # A longer recording (about 100 MB, the material looped) for the progress window's picture.
 ffmpeg -hide_banner -nostdin -loglevel error -y -stream_loop 300 -i "$material/mp2.mpg" -c copy -f mpeg "$work/long.mpg"

@@ -21,9 +21,7 @@ progress="Converting TiVo to MPG"
 key="TiVo Media Access Key"
 p() { "$wine" "$probe" "$@" | tr -d '\r'; }
 fail() { echo "journey: $*" >&2; import -window root "$work/failure.png" 2>/dev/null || true; exit 1; }
-probe_counts() {
-  ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 "$1" | sort
-}
+source "$(dirname "$0")/../../journey-support.sh"
 
 rm -rf "$work"
 mkdir -p "$work/Recordings"

@@ -4,7 +4,7 @@
 
 #include <objbase.h>
 
-#include <cstdio>
+#include <fstream>
 
 std::string TestFiltersDllPath() {
     std::string path = "Z:" KORVANE_TEST_FILTERS_DLL;
@@ -13,37 +13,29 @@ std::string TestFiltersDllPath() {
     return path;
 }
 
-namespace {
-
-LiveObjectsFunction LoadLiveObjectsFunction() {
-    // Pinned for the life of the test: COM loads the same module by the same path.
-    HMODULE module = LoadLibraryA(TestFiltersDllPath().c_str());
-    if (!module) return nullptr;
-    return reinterpret_cast<LiveObjectsFunction>(
-        reinterpret_cast<void*>(GetProcAddress(module, kLiveObjectsExport)));
-}
-
-}  // namespace
-
 long LiveTestObjects() {
-    static LiveObjectsFunction function = LoadLiveObjectsFunction();
+    // Pinned for the life of the test: COM loads the same module by the same path.
+    static const auto function = reinterpret_cast<LiveObjectsFunction>(reinterpret_cast<void*>(
+        GetProcAddress(LoadLibraryA(TestFiltersDllPath().c_str()), kLiveObjectsExport)));
     return function ? function() : -1;
 }
 
 ::testing::AssertionResult EngineIsIdle() {
     const ConversionEngineState& s = engineState;
+    const std::pair<bool, const char*> fields[] = {{!!s.graph, "graph"},
+                                                   {!!s.mediaControl, "mediaControl"},
+                                                   {!!s.mediaEvent, "mediaEvent"},
+                                                   {!!s.demuxer, "demuxer"},
+                                                   {!!s.muxer, "muxer"},
+                                                   {!!s.dumpFilter, "dumpFilter"},
+                                                   {!!s.sourceFilter, "source"},
+                                                   {!!s.fileSink, "fileSink"},
+                                                   {!!s.sourcePathWide, "sourceWide"},
+                                                   {!!s.running, "running"},
+                                                   {!!s.outputPathWide, "outputWide"}};
     std::string set;
-    if (s.graph) set += " graph";
-    if (s.mediaControl) set += " mediaControl";
-    if (s.mediaEvent) set += " mediaEvent";
-    if (s.demuxer) set += " demuxer";
-    if (s.muxer) set += " muxer";
-    if (s.dumpFilter) set += " dumpFilter";
-    if (s.sourceFilter) set += " sourceFilter";
-    if (s.fileSink) set += " fileSink";
-    if (s.sourcePathWide) set += " sourcePathWide";
-    if (s.outputPathWide) set += " outputPathWide";
-    if (s.running) set += " running";
+    for (const auto& field : fields)
+        if (field.first) set += std::string(" ") + field.second;
     if (set.empty()) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "still set:" << set;
 }
@@ -51,145 +43,74 @@ long LiveTestObjects() {
 std::string ClassText(const CLSID& classId) {
     wchar_t wide[40] = {};
     StringFromGUID2(classId, wide, 40);
-    char text[40] = {};
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-    return text;
+    return std::string(wide, wide + 38);  // the digits and braces are ASCII
 }
 
-void SetSettingBytes(const char* name, DWORD type, const void* data, DWORD size) {
-    HKEY key = nullptr;
+void SetUserValue(const char* key, const char* name, DWORD type, const void* data, DWORD size) {
+    ScopedRegKey opened;
     ASSERT_EQ(
-        RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+        RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_WRITE, nullptr, opened.Out(), nullptr),
         ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
-    RegCloseKey(key);
+    ASSERT_EQ(RegSetValueExA(opened.Get(), name, 0, type, static_cast<const BYTE*>(data), size),
+              ERROR_SUCCESS);
 }
 
 void SetSettingString(const char* name, const std::string& value) {
-    SetSettingBytes(name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
-}
-
-void ClearSettings() {
-    RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+    SetUserValue(kSettingsKey, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
 void SetStandInDump(const char* name, DWORD value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(
-        RegCreateKeyExA(HKEY_CURRENT_USER, kStandInDumpKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-        ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
+    SetUserValue(kStandInDumpKey, name, REG_DWORD, &value, sizeof value);
 }
 
-void ClearStandInDump() {
+void ClearSettingsAndStandInDump() {
+    RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     RegDeleteTreeA(HKEY_CURRENT_USER, kStandInDumpKey);
 }
 
 void WriteFileOfSize(const std::string& path, std::uint64_t size) {
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-    std::vector<char> block(64 * 1024, 'S');
-    while (size > 0) {
-        DWORD piece = static_cast<DWORD>(size < block.size() ? size : block.size());
-        DWORD written = 0;
-        WriteFile(file, block.data(), piece, &written, nullptr);
-        size -= piece;
-    }
-    CloseHandle(file);
+    // Zeros up to the last byte; what the stand-ins read is never looked at.
+    std::ofstream file(path, std::ios::binary);
+    ASSERT_TRUE(file.seekp(static_cast<std::streamoff>(size) - 1).put('S')) << path;
 }
 
-std::uint64_t SizeOf(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA status;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &status)) return 0;
-    return (static_cast<std::uint64_t>(status.nFileSizeHigh) << 32) | status.nFileSizeLow;
-}
-
-NotifyWindow::NotifyWindow() {
-    static const char className[] = "KorvaneEngineTestWindow";
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = Procedure;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = className;
-    RegisterClassA(&windowClass);  // fails harmlessly when already registered
-    QueryPerformanceFrequency(&m_frequency);
-    QueryPerformanceCounter(&m_start);
-    m_window = CreateWindowA(className, "engine test", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                             GetModuleHandleA(nullptr), this);
-}
-
-NotifyWindow::~NotifyWindow() {
-    DestroyWindow(m_window);
-}
-
-double NotifyWindow::Now() const {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart - m_start.QuadPart) * 1000.0 /
-           static_cast<double>(m_frequency.QuadPart);
-}
-
-LRESULT CALLBACK NotifyWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<NotifyWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self && (message == WM_CONVERSION_PROGRESS || message == WM_CONVERSION_DONE)) {
-        // The engine's state belongs to this thread again only once the end has been posted.
-        const bool done = message == WM_CONVERSION_DONE;
-        self->messages.push_back({message, wParam, lParam, self->Now(), done && bool(EngineIsIdle()),
-                                  done ? LiveTestObjects() : -1});
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-bool NotifyWindow::PumpUntilDone(double timeoutMilliseconds) {
-    return PumpUntil([this] { return !Done().empty(); }, timeoutMilliseconds);
-}
+NotifyWindow::NotifyWindow()
+    : m_window(
+          CreateWindowA("STATIC", "engine test", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr)) {}
 
 bool NotifyWindow::PumpUntil(const std::function<bool()>& condition, double timeoutMilliseconds) {
-    const double end = Now() + timeoutMilliseconds;
-    while (!condition()) {
-        const double left = end - Now();
-        if (left <= 0) return false;
+    for (const DWORD start = GetTickCount(); !condition();) {
+        if (GetTickCount() - start >= timeoutMilliseconds) return false;
         // Conditions on files or events change without a message: look again every 10 ms.
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left < 10 ? left : 10) + 1,
-                                  QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        for (MSG msg; PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);) {
+            if (msg.hwnd != m_window ||
+                (msg.message != WM_CONVERSION_PROGRESS && msg.message != WM_CONVERSION_DONE)) {
+                DispatchMessageA(&msg);
+                continue;
+            }
+            // Every message says lParam 0; the engine's state is this thread's again only at the end.
+            EXPECT_EQ(msg.lParam, 0);
+            const bool done = msg.message == WM_CONVERSION_DONE;
+            messages.push_back(
+                {msg.message, msg.wParam, done && bool(EngineIsIdle()), done ? LiveTestObjects() : -1});
         }
     }
     return true;
 }
 
-void NotifyWindow::PumpFor(double milliseconds) {
-    const double end = Now() + milliseconds;
-    for (double left = milliseconds; left > 0; left = end - Now()) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-}
-
-std::vector<NotifyWindow::Message> NotifyWindow::Progress() const {
+std::vector<NotifyWindow::Message> NotifyWindow::Of(UINT message) const {
     std::vector<Message> found;
     for (const Message& m : messages)
-        if (m.message == WM_CONVERSION_PROGRESS) found.push_back(m);
+        if (m.message == message) found.push_back(m);
     return found;
 }
 
-std::vector<NotifyWindow::Message> NotifyWindow::Done() const {
-    std::vector<Message> found;
-    for (const Message& m : messages)
-        if (m.message == WM_CONVERSION_DONE) found.push_back(m);
-    return found;
+NotifyWindow::Message NotifyWindow::Done() const {
+    const auto done = Of(WM_CONVERSION_DONE);
+    EXPECT_EQ(done.size(), 1u) << "WM_CONVERSION_DONE must come exactly once";
+    if (done.size() != 1) return {0, ~WPARAM(0), false, -1};
+    EXPECT_EQ(messages.back().message, static_cast<UINT>(WM_CONVERSION_DONE))
+        << "a message came after the end";
+    return done[0];
 }

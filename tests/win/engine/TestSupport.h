@@ -5,6 +5,7 @@
 #include "engine/EngineState.h"
 #include "TempFolder.h"
 #include "TestFilterIds.h"
+#include "win32/Scoped.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +18,6 @@
 // it: a loaded machine stretches a conversion of these sizes to a second or two at most.
 inline constexpr double kHangMilliseconds = 30000;
 
-struct ComApartment {
-    ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~ComApartment() { CoUninitialize(); }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-};
-
 // Z:\...\KorvaneTestFilters.dll
 std::string TestFiltersDllPath();
 
@@ -35,50 +29,51 @@ long LiveTestObjects();
 
 std::string ClassText(const CLSID& classId);  // "{...}"
 
-// HKCU\Software\Halvenor\Korvane, removed again by ClearSettings.
+// A value under HKCU\<key>, which the tests remove again with RegDeleteTreeA.
+void SetUserValue(const char* key, const char* name, DWORD type, const void* data, DWORD size);
+// The engine's settings (HKCU\Software\Halvenor\Korvane).
 void SetSettingString(const char* name, const std::string& value);
-void SetSettingBytes(const char* name, DWORD type, const void* data, DWORD size);
-void ClearSettings();
-
-// The stand-in dump's behaviour (see TestFilterIds.h); ClearStandInDump resets it.
+inline void UseTestFilter(const char* setting, TestFilterKind kind) {
+    SetSettingString(setting, ClassText(TestFilterClass(kind)));
+}
+// The stand-in dump's behaviour (see TestFilterIds.h).
 void SetStandInDump(const char* name, DWORD value);
-void ClearStandInDump();
+// Both of the above back to nothing.
+void ClearSettingsAndStandInDump();
 
 void WriteFileOfSize(const std::string& path, std::uint64_t size);
-std::uint64_t SizeOf(const std::string& path);  // 0 when missing
 
-// A hidden window that records the engine's messages with their arrival times.
+// A hidden window whose messages from the engine are recorded as they are pumped.
 class NotifyWindow {
 public:
     struct Message {
         UINT message;
         WPARAM wParam;
-        LPARAM lParam;
-        double milliseconds;  // since the window was made
-        bool engineIdle;      // the engine's state when the message arrived
+        bool engineIdle;  // the engine's state when WM_CONVERSION_DONE arrived
         long liveObjects;
     };
 
     NotifyWindow();
-    ~NotifyWindow();
+    ~NotifyWindow() { DestroyWindow(m_window); }
     NotifyWindow(const NotifyWindow&) = delete;
     NotifyWindow& operator=(const NotifyWindow&) = delete;
 
     HWND Handle() const { return m_window; }
-    // Dispatches messages until WM_CONVERSION_DONE has arrived or the time is up.
-    bool PumpUntilDone(double timeoutMilliseconds = kHangMilliseconds);
     // Dispatches messages until condition holds (looked at after each batch) or the time is up.
     bool PumpUntil(const std::function<bool()>& condition, double timeoutMilliseconds = kHangMilliseconds);
-    void PumpFor(double milliseconds);
-    double Now() const;
+    bool PumpUntilDone() {
+        return PumpUntil([this] { return !Of(WM_CONVERSION_DONE).empty(); });
+    }
+    void PumpFor(double milliseconds) {
+        PumpUntil([] { return false; }, milliseconds);
+    }
+    std::vector<Message> Of(UINT message) const;
+    std::vector<Message> Progress() const { return Of(WM_CONVERSION_PROGRESS); }
+    // The one end posted, which every test expects: any other number fails the test.
+    Message Done() const;
 
     std::vector<Message> messages;
-    std::vector<Message> Progress() const;
-    std::vector<Message> Done() const;
 
 private:
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    HWND m_window = nullptr;
-    LARGE_INTEGER m_start = {};
-    LARGE_INTEGER m_frequency = {};
+    HWND m_window;
 };

@@ -1,33 +1,23 @@
 #!/usr/bin/env bash
 # A Wine prefix of the engine tests' own, where the test filter DLL also takes the fixed
-# file-dump class (which in the shared prefix belongs to the filter pack).
+# file-dump class (which in the shared prefix belongs to the filter pack). Prepared and run
+# as every prefix is (scripts/wine-session.sh), on the display the tests already have.
 #   private-prefix.sh start PREFIX TESTFILTERS_DLL   -- prepare, register, resident wineserver
 #   private-prefix.sh stop PREFIX                    -- end that prefix's wineserver
 set -euo pipefail
 command=$1 prefix=$2
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../../../scripts/wine-env.sh"
-korvane_wine_env "$prefix"
-wine=$KORVANE_WINE
+source "$(dirname "$0")/../../../scripts/wine-session.sh"
 
 case $command in
 start)
-  dll=$3
-  mkdir -p "$prefix"
-  # A resident server with its own stdio keeps ctest from waiting on pipes that Wine's
-  # helpers would otherwise inherit from each test.
-  setsid wineserver -p </dev/null >/dev/null 2>&1 &
-  sleep 0.5
-  bash "$here/../../../scripts/wine-prefix.sh" "$prefix"
-  winpath="Z:${dll//\//\\}"
-  "$wine" regsvr32 /s "$winpath" </dev/null >/dev/null 2>&1
-  "$wine" regsvr32 /s /n /i:fixed "$winpath" </dev/null >/dev/null 2>&1
-  # "/desktop", as for the shared prefix: the resident desktop alone, no file manager
-  # window coming up late on a busy machine in the middle of the tests.
-  setsid "$wine" explorer.exe /desktop </dev/null >/dev/null 2>&1 &
-  sleep 1
+  [ -n "${DISPLAY:-}" ] || { echo "$0: no DISPLAY (start one with scripts/wine-session.sh)" >&2; exit 1; }
+  korvane_wine_session_start "$prefix"
+  dll="Z:${3//\//\\}"
+  "$KORVANE_WINE" regsvr32 /s "$dll" </dev/null >/dev/null 2>&1
+  "$KORVANE_WINE" regsvr32 /s /n /i:fixed "$dll" </dev/null >/dev/null 2>&1
   ;;
 stop)
+  korvane_wine_env "$prefix"
   wineserver -k >/dev/null 2>&1 || true
   ;;
 *)

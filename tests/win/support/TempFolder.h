@@ -4,17 +4,17 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 
 class TempFolder {
 public:
     // `tag` makes the name readable; the process id and a counter make it unique.
     explicit TempFolder(const std::string& tag = "test") {
-        char temp[MAX_PATH] = "";
-        ::GetTempPathA(MAX_PATH, temp);
         static long counter = 0;
-        m_path = std::string(temp) + "korvane-" + tag + "-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                 std::to_string(++counter);
+        std::error_code ignored;
+        m_path = (std::filesystem::temp_directory_path(ignored) / ("korvane-" + tag + "-")).string() +
+                 std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
         RemoveTree(m_path);  // left over by a run that crashed
         ::CreateDirectoryA(m_path.c_str(), nullptr);
     }
@@ -25,21 +25,10 @@ public:
     const std::string& Path() const { return m_path; }
     std::string Path(const std::string& name) const { return m_path + "\\" + name; }
 
+    // Whatever names the files inside have: the removal goes by the system's wide names.
     static void RemoveTree(const std::string& path) {
-        WIN32_FIND_DATAA found;
-        HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::string name = found.cFileName;
-                if (name == "." || name == "..") continue;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(path + "\\" + name);
-                else
-                    ::DeleteFileA((path + "\\" + name).c_str());
-            } while (::FindNextFileA(search, &found));
-            ::FindClose(search);
-        }
-        ::RemoveDirectoryA(path.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
     }
 
 private:
