@@ -6,71 +6,60 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
+#include <functional>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace {
 
-std::vector<std::string> traces;
+std::string traces;
 
 LONG CALLBACK RecordTrace(EXCEPTION_POINTERS* info) {
     const EXCEPTION_RECORD* record = info->ExceptionRecord;
     if (record->ExceptionCode != DBG_PRINTEXCEPTION_C || record->NumberParameters < 2)
         return EXCEPTION_CONTINUE_SEARCH;
-    traces.emplace_back(reinterpret_cast<const char*>(record->ExceptionInformation[1]));
+    traces += reinterpret_cast<const char*>(record->ExceptionInformation[1]);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-class GuardTest : public ::testing::Test {
-protected:
-    void SetUp() override {
+TEST(GuardTest, EachExceptionBecomesItsResultAndLeavesATrace) {
+    void* handler = AddVectoredExceptionHandler(1, RecordTrace);
+    ASSERT_NE(handler, nullptr);
+    const struct {
+        std::function<HRESULT()> call;
+        HRESULT result;
+        const char* trace;  // nullptr: none
+    } cases[] = {
+        {[] { return S_FALSE; }, S_FALSE, nullptr},
+        {[]() -> HRESULT { throw std::bad_alloc(); }, E_OUTOFMEMORY,
+         "Test caught an exception: out of memory"},
+        {[]() -> HRESULT { throw std::runtime_error("bad header"); }, E_UNEXPECTED,
+         "Test caught an exception: bad header"},
+        {[]() -> HRESULT { throw 7; }, E_UNEXPECTED, "Test caught an exception: not a standard exception"},
+    };
+    for (const auto& k : cases) {
         traces.clear();
-        m_handler = AddVectoredExceptionHandler(1, RecordTrace);
-        ASSERT_NE(m_handler, nullptr);
+        EXPECT_EQ(k.result, korvane::filters::GuardedCall("Test", k.call));
+        EXPECT_EQ(k.trace != nullptr, !traces.empty()) << traces;
+        if (k.trace) {
+            EXPECT_NE(std::string::npos, traces.find(k.trace)) << traces;
+        }
     }
-    void TearDown() override { RemoveVectoredExceptionHandler(m_handler); }
-
-    static bool Traced(const std::string& part) {
-        for (const std::string& t : traces)
-            if (t.find(part) != std::string::npos) return true;
-        return false;
+    const std::pair<std::exception_ptr, const char*> windowCases[] = {
+        {std::make_exception_ptr(std::length_error("too many rows")),
+         "a window caught an exception: too many rows"},
+        {std::make_exception_ptr(std::bad_alloc()), "a window caught an exception: out of memory"}};
+    for (const auto& [thrown, trace] : windowCases) {
+        traces.clear();
+        try {
+            std::rethrow_exception(thrown);
+        } catch (...) {
+            fw::TraceCaughtException("a window");
+        }
+        EXPECT_NE(std::string::npos, traces.find(trace)) << traces;
     }
-
-private:
-    void* m_handler = nullptr;
-};
-
-using korvane::filters::GuardedCall;
-
-TEST_F(GuardTest, EachExceptionBecomesItsResultAndLeavesATrace) {
-    EXPECT_EQ(GuardedCall("Test::Fine", [] { return S_FALSE; }), S_FALSE);
-    EXPECT_TRUE(traces.empty());
-
-    EXPECT_EQ(GuardedCall("Test::Allocate", []() -> HRESULT { throw std::bad_alloc(); }), E_OUTOFMEMORY);
-    EXPECT_TRUE(Traced("Test::Allocate caught an exception: out of memory"));
-
-    EXPECT_EQ(GuardedCall("Test::Parse", []() -> HRESULT { throw std::runtime_error("bad header"); }),
-              E_UNEXPECTED);
-    EXPECT_TRUE(Traced("Test::Parse caught an exception: bad header"));
-
-    EXPECT_EQ(GuardedCall("Test::Odd", []() -> HRESULT { throw 7; }), E_UNEXPECTED);
-    EXPECT_TRUE(Traced("Test::Odd caught an exception: not a standard exception"));
-}
-
-TEST_F(GuardTest, AWindowProcedureTracesWhatItCaught) {
-    try {
-        throw std::length_error("too many rows");
-    } catch (...) {
-        fw::TraceCaughtException("a dialog procedure");
-    }
-    EXPECT_TRUE(Traced("a dialog procedure caught an exception: too many rows"));
-    try {
-        throw std::bad_alloc();
-    } catch (...) {
-        fw::TraceCaughtException("WinMain");
-    }
-    EXPECT_TRUE(Traced("WinMain caught an exception: out of memory"));
+    RemoveVectoredExceptionHandler(handler);
 }
 
 }  // namespace
