@@ -2,20 +2,19 @@
 
 #include <evcode.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "media/TivoWriter.h"
+#include "win32/Scoped.h"
 
 namespace korvane::test {
 
 std::wstring Widen(const std::string& text) {
-    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(n > 0 ? n - 1 : 0, L'\0');
-    if (n > 1) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], n);
-    return out;
+    return std::wstring(text.begin(), text.end());  // every path and text of these tests is ASCII
 }
 
 std::string EnvOr(const char* name, const std::string& fallback) {
@@ -37,13 +36,9 @@ std::string KeptOutputs(const char* folder) {
 std::vector<std::string> MaterialStreams(const char* pattern) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((MaterialDir() + "\\" + pattern).c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::string name = found.cFileName;
-        if (name.find(".part.") == std::string::npos) names.push_back(name);
-    } while (FindNextFileA(h, &found));
-    FindClose(h);
+    ScopedFind search(FindFirstFileA((MaterialDir() + "\\" + pattern).c_str(), &found));
+    for (bool more = bool(search); more; more = FindNextFileA(search.Get(), &found))
+        if (!strstr(found.cFileName, ".part.")) names.push_back(found.cFileName);  // not one being made
     return names;
 }
 
@@ -156,23 +151,14 @@ Conversion Convert(const std::string& source, const std::string& output, int sto
         result.failedStep = Step::None;
         // The engine's monitor: a thread that never initialised COM waits, stops and tears down.
         std::thread monitor([&] {
-            const auto started = std::chrono::steady_clock::now();
-            auto elapsedMs = [&] {
-                return std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - started)
-                    .count();
-            };
             long code = 0;
-            if (stopAfterMs >= 0) {
-                while (elapsedMs() < stopAfterMs)
-                    Sleep(1);
-            } else {
-                // A hang guard only: a conversion of the test files takes well under a second.
-                while (elapsedMs() < 60000 &&
-                       !(SUCCEEDED(events->WaitForCompletion(100, &code)) && code != 0)) {
-                }
-                result.completionCode = code;
-            }
+            if (stopAfterMs >= 0)
+                Sleep(static_cast<DWORD>(stopAfterMs));
+            else  // a hang guard only: the test files convert in well under a second
+                for (int waited = 0;
+                     waited < 60000 && !(events->WaitForCompletion(100, &code) == S_OK && code);)
+                    waited += 100;
+            result.completionCode = code;
             LONG_PTR p1, p2;
             while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
                 result.events.push_back(code);
@@ -197,21 +183,13 @@ Conversion Convert(const std::string& source, const std::string& output, int sto
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        uint8_t buffer[65536];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), f)) > 0;)
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        std::fclose(f);
-    }
-    return bytes;
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, f) << path;
-    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    std::ofstream file(path, std::ios::binary);
+    EXPECT_TRUE(file.write(reinterpret_cast<const char*>(bytes.data()), bytes.size())) << path;
 }
 
 bool FileExists(const std::string& path) {

@@ -3,6 +3,7 @@
 // The outputs of the lossless cases stay for the ffprobe checks that run after this test.
 #include <evcode.h>
 
+#include <memory>
 #include <random>
 
 #include "../ui_batch/DialogScript.h"
@@ -23,24 +24,15 @@ std::string Vector(const std::string& name) {
     return EnvOr("KORVANE_VECTORS", ".") + "\\" + name;
 }
 
-// A plain top-level window of this thread, shown and active, as the program's progress window
-// is while it converts.
-class ActiveWindow {
-public:
-    ActiveWindow() {
-        m_window = CreateWindowExW(0, L"STATIC", L"Korvane key test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                   10, 10, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        SetForegroundWindow(m_window);
-        SetActiveWindow(m_window);
-    }
-    ~ActiveWindow() { DestroyWindow(m_window); }
-    ActiveWindow(const ActiveWindow&) = delete;
-    ActiveWindow& operator=(const ActiveWindow&) = delete;
-    HWND Handle() const { return m_window; }
-
-private:
-    HWND m_window;
-};
+// A shown and active top-level window of this thread, as the program's progress window is
+// while it converts.
+std::unique_ptr<HWND__, BOOL(WINAPI*)(HWND)> ActiveWindow() {
+    HWND window = CreateWindowExW(0, L"STATIC", L"Korvane key test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  10, 10, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetForegroundWindow(window);
+    SetActiveWindow(window);
+    return {window, DestroyWindow};
+}
 
 // The key store is the user's: each test starts and ends with it empty.
 class KeySourceTest : public PackTest {
@@ -92,22 +84,11 @@ TEST_F(KeySourceTest, OfTwoStoredKeysTheOneThatFitsIsUsed) {
     EXPECT_EQ(0, script.Shown());
 }
 
-// Without a fitting key and without an active window nobody is asked: the file fails to
-// connect, as an encrypted file always did.
-TEST_F(KeySourceTest, WithoutAnActiveWindowNoDialogAndTheFileFails) {
-    ASSERT_EQ(S_OK, filters::RememberKey(kOtherKey));
-    DialogScript script;
-    ASSERT_EQ(nullptr, GetActiveWindow());
-    EXPECT_EQ(Step::SourceToDemux,
-              Convert(Encrypted("mp2.mpg", kKey), m_scratch.Path("no-window.mpg")).failedStep);
-    EXPECT_EQ(0, script.Shown());
-}
-
 // A wrong key is refused in the dialog, which says so and asks again; the right one opens
 // the recording and, with "Remember this key" left checked, is stored.
 TEST_F(KeySourceTest, TheDialogAsksAgainAfterAWrongKeyThenTheFileConverts) {
-    ActiveWindow owner;
-    ASSERT_EQ(owner.Handle(), GetActiveWindow());
+    const auto owner = ActiveWindow();
+    ASSERT_EQ(owner.get(), GetActiveWindow());
     HWND dialogOwner = nullptr;
     bool rememberChecked = false;
     std::string refusal;
@@ -125,7 +106,7 @@ TEST_F(KeySourceTest, TheDialogAsksAgainAfterAWrongKeyThenTheFileConverts) {
     });
     ExpectCompleted(Convert(Encrypted("ac3.mpg", kKey), m_scratch.Path("asked.mpg")));
     EXPECT_TRUE(script.AllAnswered());
-    EXPECT_EQ(owner.Handle(), dialogOwner);
+    EXPECT_EQ(owner.get(), dialogOwner);
     EXPECT_TRUE(rememberChecked);
     EXPECT_NE(std::string::npos, refusal.find("does not open"));
     EXPECT_EQ(Keys{kKey}, filters::StoredKeys());
@@ -134,11 +115,17 @@ TEST_F(KeySourceTest, TheDialogAsksAgainAfterAWrongKeyThenTheFileConverts) {
     EXPECT_EQ(1, script.Shown());
 }
 
-// Unchecking "Remember this key" opens this recording only; Cancel leaves it encrypted, failing
-// to connect. Neither stores a key.
-TEST_F(KeySourceTest, AKeyNotRememberedOrCancelledIsNotStored) {
-    ActiveWindow owner;
+// Without a fitting key and without an active window nobody is asked: the file fails to
+// connect, as an encrypted file always did. Over a window, unchecking "Remember this key"
+// opens this recording only, and Cancel leaves it failing. Neither stores a key.
+TEST_F(KeySourceTest, NoKeyIsStoredWithoutAWindowUncheckedOrCancelled) {
+    ASSERT_EQ(S_OK, filters::RememberKey(kOtherKey));
     DialogScript script;
+    ASSERT_EQ(nullptr, GetActiveWindow());
+    EXPECT_EQ(Step::SourceToDemux,
+              Convert(Encrypted("mp2.mpg", kKey), m_scratch.Path("no-window.mpg")).failedStep);
+    EXPECT_EQ(0, script.Shown());
+    const auto owner = ActiveWindow();
     script.Expect(kDialogCaption, [](HWND dialog) {
         CheckDlgButton(dialog, IDC_KEY_REMEMBER, BST_UNCHECKED);
         SetDlgItemTextA(dialog, IDC_KEY_EDIT, kKey);
@@ -149,7 +136,7 @@ TEST_F(KeySourceTest, AKeyNotRememberedOrCancelledIsNotStored) {
     EXPECT_EQ(Step::SourceToDemux,
               Convert(Encrypted("mp2.mpg", kKey), m_scratch.Path("cancelled.mpg")).failedStep);
     EXPECT_TRUE(script.AllAnswered());
-    EXPECT_EQ(Keys{}, filters::StoredKeys());
+    EXPECT_EQ(Keys{kOtherKey}, filters::StoredKeys());
 }
 
 // A transport stream whose key packets never come cannot be decrypted: every scrambled packet
