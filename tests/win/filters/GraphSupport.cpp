@@ -88,12 +88,6 @@ std::vector<std::wstring> PinNames(IBaseFilter* filter, PIN_DIRECTION direction)
     return names;
 }
 
-bool Conversion::HasEvent(long code) const {
-    for (long e : events)
-        if (e == code) return true;
-    return false;
-}
-
 void ExpectCompleted(const Conversion& c) {
     EXPECT_EQ(Step::None, c.failedStep) << std::hex << c.hr;
     EXPECT_EQ(EC_COMPLETE, c.completionCode);
@@ -106,15 +100,12 @@ namespace {
 void RemoveAllFilters(IGraphBuilder* graph) {
     ComPtr<IEnumFilters> filters;
     if (FAILED(graph->EnumFilters(filters.Out()))) return;
-    for (;;) {
-        IBaseFilter* filter = nullptr;
-        HRESULT hr = filters->Next(1, &filter, nullptr);
-        if (hr != S_OK && hr != VFW_E_ENUM_OUT_OF_SYNC) break;
-        if (filter) {
-            graph->RemoveFilter(filter);
-            filter->Release();
-        }
-        filters->Reset();
+    for (IBaseFilter* filter;; filters->Reset()) {
+        const HRESULT hr = filters->Next(1, &filter, nullptr);
+        if (hr == VFW_E_ENUM_OUT_OF_SYNC) continue;
+        if (hr != S_OK) break;
+        graph->RemoveFilter(filter);
+        filter->Release();
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,7 @@ struct Conversion {
     HRESULT hr = S_OK;             // the failing call's result
     long completionCode = 0;       // what WaitForCompletion returned; 0 when stopped first
     std::vector<long> events;      // drained from the queue after completion
-    bool HasEvent(long code) const;
+    bool HasEvent(long code) const { return std::find(events.begin(), events.end(), code) != events.end(); }
 };
 
 // Builds the graph in the engine's order, runs it, waits from a thread that never initialised
