@@ -1,115 +1,84 @@
-// What the filter-pack tests share: COM setup, the pack's live-object hook, the connection
-// rules the program's engine uses, and a conversion run the way the engine runs one.
+// What the filter-pack tests share: a COM apartment per test with nothing of the pack left
+// alive after it, the pack's test hooks, files, and a conversion run the way the engine runs one.
 #pragma once
 
 #include <windows.h>
 #include <dshow.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "LiveObjects.h"
 #include "engine/Pins.h"
+#include "TempFolder.h"
+#include "win32/ClassIds.h"
+#include "win32/ComPtr.h"
 
 namespace korvane::test {
 
-// Class ids the program names, and our source's.
-extern const CLSID kDemuxClsid;
-extern const CLSID kMuxClsid;
-extern const CLSID kDumpClsid;
-extern const CLSID kSourceClsid;
-
 std::wstring Widen(const std::string& text);
-std::string Narrow(const std::wstring& text);
 std::string EnvOr(const char* name, const std::string& fallback);
-std::string MaterialDir();  // KORVANE_MATERIAL
-std::string WorkDir();      // KORVANE_FILTERS_WORK: files the tests make and keep
-std::vector<std::string> MaterialStreams(
-    const char* pattern = "*.mpg");  // every *.mpg in the material folder
+std::string MaterialDir();                    // KORVANE_MATERIAL
+std::string KeptOutputs(const char* folder);  // KORVANE_FILTERS_WORK\folder, read by the native checks
+std::vector<std::string> MaterialStreams(const char* pattern);  // in the material folder
 
-// The pack's object counts, through its exported hook.
-KorvaneLiveObjects LiveObjects();
-// The pack's pacing hook for tests (milliseconds after each source sample).
+// The pack's test hooks: its objects alive now (all kinds together), and a pause in
+// milliseconds after each source sample.
+LONG LiveObjectCount();
 HRESULT SetSourcePacing(DWORD milliseconds);
-LONG TotalLive(const KorvaneLiveObjects& c);
 
-// Owning COM pointer for the tests.
-template <class T>
-class Ptr {
-public:
-    Ptr() = default;
-    ~Ptr() { Reset(); }
-    Ptr(const Ptr&) = delete;
-    Ptr& operator=(const Ptr&) = delete;
-    T** operator&() {
-        Reset();
-        return &m_p;
+class PackTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
+    void TearDown() override {
+        EXPECT_EQ(0, LiveObjectCount());
+        CoUninitialize();
     }
-    T* operator->() const { return m_p; }
-    operator T*() const { return m_p; }
-    T* Get() const { return m_p; }
-    void Reset() {
-        if (m_p) m_p->Release();
-        m_p = nullptr;
-    }
-    template <class U>
-    HRESULT As(U** out, REFIID iid) const {
-        return m_p->QueryInterface(iid, reinterpret_cast<void**>(out));
-    }
-
-private:
-    T* m_p = nullptr;
+    TempFolder m_scratch{"filters"};
 };
 
-LONG RefCount(IUnknown* object);
-inline void FreeMediaType(AM_MEDIA_TYPE* mt) {
-    DeleteEnumeratedMediaType(mt);
+template <class T>
+ComPtr<T> Create(const CLSID& clsid) {
+    ComPtr<T> object;
+    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T),
+                                     reinterpret_cast<void**>(object.Out())));
+    return object;
 }
-
-// The engine's own connection toolkit: the filters are joined exactly as a conversion joins them.
-using ::ConnectFilters;
-using ::ConnectPinToFilter;
-using ::FindFreePin;
-
+template <class T>
+HRESULT Query(IUnknown* object, ComPtr<T>& out) {
+    return object->QueryInterface(__uuidof(T), reinterpret_cast<void**>(out.Out()));
+}
+LONG RefCount(IUnknown* object);
+ComPtr<IPin> Pin(IBaseFilter* filter, const wchar_t* name);
 std::vector<std::wstring> PinNames(IBaseFilter* filter, PIN_DIRECTION direction);
 
 // Where a conversion stopped, numbered like the engine's steps.
-enum class Step { None, Build, AddSource, SourceToDemux, SetFileName, DemuxToMux, Run, Done };
-
-// The longest a Stop may take before a test calls it stuck. A Stop that fails to wake the
-// streaming thread hangs for good, or for the rest of a paced source's 10 s wait; a loaded
-// machine takes well under a second.
-inline constexpr double kStopBoundSeconds = 5.0;
-
-struct RunOptions {
-    DWORD timeoutMs = 60000;  // how long the monitor waits for completion
-    int stopAfterMs = -1;     // >= 0: stop the graph this long after Run instead
-};
+enum class Step { None, Build, AddSource, SourceToDemux, SetFileName, DemuxToMux, Run };
 
 struct Conversion {
     Step failedStep = Step::None;  // Step::None when the graph ran
     HRESULT hr = S_OK;             // the failing call's result
-    long completionCode = 0;       // what WaitForCompletion returned
-    bool timedOut = false;
-    std::vector<long> events;           // codes drained from the queue after completion
-    std::vector<LONG_PTR> eventParams;  // their first parameters
-    double runSeconds = 0;              // Run to completion
-    double stopSeconds = 0;             // the Stop call alone
-    LONG filtersInGraphAfterFailure = -1;
-    bool HasEvent(long code) const;
+    long completionCode = 0;       // what WaitForCompletion returned; 0 when stopped first
+    std::vector<long> events;      // drained from the queue after completion
+    bool HasEvent(long code) const { return std::find(events.begin(), events.end(), code) != events.end(); }
 };
 
-// Builds the graph exactly in the engine's order, runs it, waits from a thread that never
-// initialised COM, stops, removes every filter and releases everything.
-Conversion Convert(const std::wstring& source, const std::wstring& output, const RunOptions& options = {});
+// Builds the graph in the engine's order, runs it, waits from a thread that never initialised
+// COM (stopping after stopAfterMs when that is not negative), stops, removes every filter and
+// releases everything.
+Conversion Convert(const std::string& source, const std::string& output, int stopAfterMs = -1);
+// The conversion ran to its end without an error event.
+void ExpectCompleted(const Conversion& c);
 
-// Test files.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
-uint64_t FileSize(const std::string& path);
-// Wraps an MPEG file as .TiVo with media's tool code; returns the .TiVo path.
-std::string WrapAsTivo(const std::string& mpegPath, const std::string& tivoPath);
+// Wraps a material stream as .TiVo (encrypted with mak when one is given); the .TiVo path.
+std::string WrapAsTivo(const std::string& materialName, const std::string& tivoPath,
+                       const char* mak = nullptr);
 // A .TiVo file with the given payload bytes.
 void WriteTivo(const std::string& tivoPath, const std::vector<uint8_t>& payload);
 

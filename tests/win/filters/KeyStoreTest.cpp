@@ -1,18 +1,12 @@
 // The filter pack's key store, its rundll32 entry and its dialog for adding and forgetting
 // keys. The test links the same store code as the pack, so what the pack (or rundll32) wrote
 // is read back the way the source will read it.
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
-#include <string>
-#include <vector>
-
+#include "DialogScript.h"
 #include "GraphSupport.h"
 #include "KeyDialogIds.h"
 #include "KeyStore.h"
 #include "RegistryKey.h"
-#include "DialogScript.h"
+#include "win32/Scoped.h"
 
 namespace korvane::test {
 namespace {
@@ -22,36 +16,25 @@ using filters::RememberKey;
 using filters::StoredKeys;
 using Keys = std::vector<std::string>;
 
-const char kDialogCaption[] = "TiVo Media Access Key";
-
-void ClearKeyStore() {
-    RegDeleteKeyW(HKEY_CURRENT_USER, filters::kKeyStorePath);
-}
-
-// Every value's raw bytes under the store's key.
-std::vector<std::vector<BYTE>> RawValues() {
-    filters::RegistryKey key;
-    std::vector<std::vector<BYTE>> values;
-    if (key.Open(HKEY_CURRENT_USER, filters::kKeyStorePath, KEY_QUERY_VALUE) != ERROR_SUCCESS) return values;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[64];
-        DWORD nameLength = 64, size = 4096;
-        std::vector<BYTE> data(size);
-        if (RegEnumValueW(key.Get(), i, name, &nameLength, nullptr, nullptr, data.data(), &size) !=
-            ERROR_SUCCESS)
-            break;
-        data.resize(size);
-        values.push_back(data);
-    }
-    return values;
+// A value's raw bytes under the store's key; empty when there is no such value.
+std::string RawValue(const wchar_t* name) {
+    char data[4096];
+    DWORD size = sizeof(data);
+    return RegGetValueW(HKEY_CURRENT_USER, filters::kKeyStorePath, name, RRF_RT_REG_BINARY, nullptr, data,
+                        &size) == ERROR_SUCCESS
+               ? std::string(data, size)
+               : "";
 }
 
 using EntryProc = void(CALLBACK*)(HWND, HINSTANCE, LPWSTR, int);
 
-EntryProc MediaAccessKeyEntry() {
+// The pack's rundll32 entry, called in this process as rundll32 would call it.
+void MediaAccessKeyEntry(const std::string& arguments) {
     HMODULE dll = LoadLibraryA(EnvOr("KORVANE_FILTERS_DLL", "KorvaneFilters.dll").c_str());
-    return dll ? reinterpret_cast<EntryProc>(reinterpret_cast<void*>(GetProcAddress(dll, "MediaAccessKeyW")))
-               : nullptr;
+    auto entry = reinterpret_cast<EntryProc>(reinterpret_cast<void*>(GetProcAddress(dll, "MediaAccessKeyW")));
+    ASSERT_NE(nullptr, entry);
+    std::wstring wide = Widen(arguments);
+    entry(nullptr, nullptr, &wide[0], SW_SHOWNORMAL);
 }
 
 // rundll32 in its own process, as an installer runs it; the exit code of rundll32 itself.
@@ -64,24 +47,19 @@ DWORD RunDll32(const std::string& arguments) {
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process))
         return GetLastError() | 0x80000000u;
-    WaitForSingleObject(process.hProcess, 60000);
+    ScopedHandle thread(process.hThread), child(process.hProcess);
+    WaitForSingleObject(child.Get(), 60000);
     DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(child.Get(), &code);
     return code;
 }
 
-void SetKeyText(HWND dialog, const char* text) {
-    SetDlgItemTextA(dialog, IDC_KEY_EDIT, text);
-}
-
 std::vector<std::string> ListedKeys(HWND dialog) {
-    HWND list = GetDlgItem(dialog, IDC_KEY_STORED);
     std::vector<std::string> keys;
-    for (LRESULT i = 0, n = SendMessageA(list, LB_GETCOUNT, 0, 0); i < n; ++i) {
+    for (LRESULT i = 0, n = SendDlgItemMessageA(dialog, IDC_KEY_STORED, LB_GETCOUNT, 0, 0); i < n; ++i) {
         char text[64] = {};
-        SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        SendDlgItemMessageA(dialog, IDC_KEY_STORED, LB_GETTEXT, static_cast<WPARAM>(i),
+                            reinterpret_cast<LPARAM>(text));
         keys.push_back(text);
     }
     return keys;
@@ -89,29 +67,25 @@ std::vector<std::string> ListedKeys(HWND dialog) {
 
 class KeyStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override { ClearKeyStore(); }
-    void TearDown() override { ClearKeyStore(); }
+    void SetUp() override { RegDeleteKeyW(HKEY_CURRENT_USER, filters::kKeyStorePath); }
+    void TearDown() override { RegDeleteKeyW(HKEY_CURRENT_USER, filters::kKeyStorePath); }
 };
 
-TEST_F(KeyStoreTest, KeysRoundTripSealedUnderThePacksOwnKey) {
+TEST_F(KeyStoreTest, KeysRoundTripSealed) {
     EXPECT_EQ(Keys{}, StoredKeys());
     EXPECT_EQ(S_OK, RememberKey("0123456789"));
     EXPECT_EQ(S_OK, RememberKey("9876543210"));
     EXPECT_EQ(S_FALSE, RememberKey("0123456789"));
     EXPECT_EQ(E_INVALIDARG, RememberKey("012345678"));
     EXPECT_EQ((Keys{"0123456789", "9876543210"}), StoredKeys());
-
     // Sealed: the digits appear nowhere in what the registry holds.
-    auto raw = RawValues();
-    ASSERT_EQ(2u, raw.size());
-    for (const auto& value : raw) {
-        std::string bytes(value.begin(), value.end());
-        EXPECT_EQ(std::string::npos, bytes.find("0123456789"));
-        EXPECT_EQ(std::string::npos, bytes.find("9876543210"));
+    EXPECT_EQ("", RawValue(L"Key 3"));
+    for (const wchar_t* name : {L"Key 1", L"Key 2"}) {
+        const std::string value = RawValue(name);
+        EXPECT_GT(value.size(), 10u);
+        for (const char* key : {"0123456789", "9876543210"})
+            EXPECT_EQ(std::string::npos, value.find(key));
     }
-    // The program's own settings key is not where keys go.
-    EXPECT_NE(std::wstring(filters::kKeyStorePath).find(L"Korvane Filters\\"), std::wstring::npos);
-
     EXPECT_EQ(S_OK, ForgetKey("0123456789"));
     EXPECT_EQ(S_FALSE, ForgetKey("0123456789"));
     EXPECT_EQ(Keys{"9876543210"}, StoredKeys());
@@ -127,53 +101,42 @@ TEST_F(KeyStoreTest, AValueThatDoesNotUnsealIsSkippedAndKept) {
     EXPECT_EQ(Keys{}, StoredKeys());
     EXPECT_EQ(S_OK, RememberKey("5555555555"));
     EXPECT_EQ(Keys{"5555555555"}, StoredKeys());
-    auto raw = RawValues();
-    ASSERT_EQ(2u, raw.size());
-    EXPECT_EQ(std::vector<BYTE>(noise, noise + sizeof(noise)), raw[0]);
+    EXPECT_EQ(std::string(noise, noise + sizeof(noise)), RawValue(L"Key 1"));
+    EXPECT_NE("", RawValue(L"Key 2"));
 }
 
-TEST_F(KeyStoreTest, Rundll32StoresAKeySilently) {
+// Given a key, rundll32 stores it without a word; given anything but 10 digits (spaces and
+// dashes aside), a message box names what was given and nothing is stored.
+TEST_F(KeyStoreTest, Rundll32StoresTenDigitsAndRefusesAnythingElse) {
     EXPECT_EQ(0u, RunDll32("0123-456-789"));
     EXPECT_EQ(0u, RunDll32("\"1111 222 333\""));
     EXPECT_EQ(0u, RunDll32("0123456789"));
     EXPECT_EQ((Keys{"0123456789", "1111222333"}), StoredKeys());
-}
-
-// Anything but 10 digits: a message box says so and no key is stored.
-TEST_F(KeyStoreTest, Rundll32RefusesAnythingButTenDigits) {
-    EntryProc entry = MediaAccessKeyEntry();
-    ASSERT_NE(nullptr, entry);
-    ASSERT_EQ(S_OK, RememberKey("0123456789"));
     for (const char* argument : {"12345", "01234567890", "012345678x", "0123456789 0", "MAK=0123456789"}) {
         SCOPED_TRACE(argument);
         DialogScript script;
         script.Answer("Korvane Filters", "OK");
-        std::wstring wide = Widen(argument);
-        entry(nullptr, nullptr, &wide[0], SW_SHOWNORMAL);
+        MediaAccessKeyEntry(argument);
         ASSERT_EQ(1, script.Shown());
         EXPECT_NE(std::string::npos, script.seen[0].text.find(std::string("\"") + argument + "\""));
-        EXPECT_NE(std::string::npos, script.seen[0].text.find("10 digits"));
-        EXPECT_EQ(Keys{"0123456789"}, StoredKeys());
+        EXPECT_EQ((Keys{"0123456789", "1111222333"}), StoredKeys());
     }
 }
 
 // Without an argument the dialog lists the stored keys; Add refuses a short key and stores a
 // right one, Forget removes the selected one.
 TEST_F(KeyStoreTest, TheDialogAddsAndForgetsKeys) {
-    EntryProc entry = MediaAccessKeyEntry();
-    ASSERT_NE(nullptr, entry);
     ASSERT_EQ(S_OK, RememberKey("1111111111"));
     std::vector<std::string> listedAtStart, listedAfterAdd, listedAfterForget;
     std::string refusal;
     DialogScript script;
-    script.Expect(kDialogCaption, [&](HWND dialog) {
+    script.Expect("TiVo Media Access Key", [&](HWND dialog) {
         listedAtStart = ListedKeys(dialog);
-        EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_KEY_REMEMBER)));
-        SetKeyText(dialog, "12 34");
+        SetDlgItemTextA(dialog, IDC_KEY_EDIT, "12 34");
         ClickButton(dialog, "&Add");
         After(100, [&, dialog] {
             refusal = WindowText(GetDlgItem(dialog, IDC_KEY_MESSAGE));
-            SetKeyText(dialog, "2222-333-444");
+            SetDlgItemTextA(dialog, IDC_KEY_EDIT, "2222-333-444");
             ClickButton(dialog, "&Add");
             After(100, [&, dialog] {
                 listedAfterAdd = ListedKeys(dialog);
@@ -186,8 +149,7 @@ TEST_F(KeyStoreTest, TheDialogAddsAndForgetsKeys) {
             });
         });
     });
-    std::wstring none;
-    entry(nullptr, nullptr, &none[0], SW_SHOWNORMAL);
+    MediaAccessKeyEntry("");
     EXPECT_TRUE(script.AllAnswered());
     EXPECT_EQ(Keys{"1111111111"}, listedAtStart);
     EXPECT_NE(std::string::npos, refusal.find("10 digits"));
