@@ -34,27 +34,6 @@ HRESULT PinEnumerator::Create(BaseFilter* filter, ULONG position, IEnumPins** ou
     return S_OK;
 }
 
-STDMETHODIMP PinEnumerator::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumPins)) {
-        *out = static_cast<IEnumPins*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) PinEnumerator::AddRef() {
-    return InterlockedIncrement(&m_refs);
-}
-
-STDMETHODIMP_(ULONG) PinEnumerator::Release() {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return refs;
-}
-
 STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
     return GuardedCall("PinEnumerator::Next", [&]() -> HRESULT {
         if (!pins) return E_POINTER;
@@ -127,27 +106,6 @@ HRESULT MediaTypeEnumerator::Create(BasePin* pin, ULONG position, IEnumMediaType
     e->m_position = position;
     *out = e;
     return S_OK;
-}
-
-STDMETHODIMP MediaTypeEnumerator::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumMediaTypes)) {
-        *out = static_cast<IEnumMediaTypes*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) MediaTypeEnumerator::AddRef() {
-    return InterlockedIncrement(&m_refs);
-}
-
-STDMETHODIMP_(ULONG) MediaTypeEnumerator::Release() {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return refs;
 }
 
 ULONG MediaTypeEnumerator::Count() {

@@ -14,6 +14,7 @@
 #include "RecordingKey.h"
 #include "SampleCourier.h"
 #include "SampleFiller.h"
+#include "SourcePacing.h"
 #include "media/Io.h"
 #include "media/ProgramStreamDecryptor.h"
 #include "media/TransportStreamDecryptor.h"
@@ -80,26 +81,10 @@ private:
     TivoSource* m_source;
 };
 
-class TivoSource final : public BaseFilter, public IFileSourceFilter {
+class TivoSource final : public AlsoImplements<BaseFilter, IFileSourceFilter> {
 public:
     TivoSource()
-        : BaseFilter(CLSID_KorvaneTivoSource), m_stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        return BaseFilter::QueryInterface(iid, out);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return BaseFilter::AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return BaseFilter::Release(); }
-
-    HRESULT QueryExtraInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_IFileSourceFilter)) {
-            *out = static_cast<IFileSourceFilter*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
+        : AlsoImplements(CLSID_KorvaneTivoSource), m_stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
     // IFileSourceFilter. A file that cannot be opened or read fails here. A file that opens
     // but cannot be converted (not a TiVo container, damaged header, nothing after it, or
