@@ -11,7 +11,6 @@ namespace korvane::filters {
 BaseFilter::BaseFilter(const CLSID& clsid) : m_clsid(clsid) {}
 
 BaseFilter::~BaseFilter() {
-    if (m_clock) m_clock->Release();
     // Pins go first while the filter's locks still exist.
     m_pins.clear();
     m_retired.clear();
@@ -107,9 +106,7 @@ STDMETHODIMP BaseFilter::GetState(DWORD, FILTER_STATE* state) {
 STDMETHODIMP BaseFilter::SetSyncSource(IReferenceClock* clock) {
     return GuardedCall("BaseFilter::SetSyncSource", [&]() -> HRESULT {
         AutoLock lock(m_stateLock);
-        if (clock) clock->AddRef();
-        if (m_clock) m_clock->Release();
-        m_clock = clock;
+        m_clock = Share(clock);
         return S_OK;
     });
 }
@@ -118,8 +115,7 @@ STDMETHODIMP BaseFilter::GetSyncSource(IReferenceClock** clock) {
     return GuardedCall("BaseFilter::GetSyncSource", [&]() -> HRESULT {
         if (!clock) return E_POINTER;
         AutoLock lock(m_stateLock);
-        *clock = m_clock;
-        if (m_clock) m_clock->AddRef();
+        *clock = Share(m_clock.Get()).Detach();
         return S_OK;
     });
 }
@@ -134,8 +130,7 @@ STDMETHODIMP BaseFilter::FindPin(LPCWSTR id, IPin** pin) {
         AutoLock lock(m_stateLock);
         for (auto& p : m_pins) {
             if (p->Name() == id) {
-                *pin = p.get();
-                p->AddRef();
+                *pin = Share<IPin>(p.get()).Detach();
                 return S_OK;
             }
         }
@@ -149,8 +144,7 @@ STDMETHODIMP BaseFilter::QueryFilterInfo(FILTER_INFO* info) {
         if (!info) return E_POINTER;
         AutoLock lock(m_stateLock);
         lstrcpynW(info->achName, m_name.c_str(), MAX_FILTER_NAME);
-        info->pGraph = m_graph;
-        if (m_graph) m_graph->AddRef();
+        info->pGraph = Share(m_graph).Detach();
         return S_OK;
     });
 }
@@ -161,14 +155,11 @@ STDMETHODIMP BaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
         m_graph = graph;
         m_name = name ? name : L"";
         m_eventSink = nullptr;
-        if (graph) {
-            IMediaEventSink* sink = nullptr;
-            if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) &&
-                sink) {
-                m_eventSink = sink;
-                sink->Release();  // the graph outlives its membership; a reference would be a cycle
-            }
-        }
+        ComPtr<IMediaEventSink> sink;
+        if (graph &&
+            SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(sink.Out()))))
+            m_eventSink =
+                sink.Get();  // not kept: the graph outlives its membership, a reference would be a cycle
         return S_OK;
     });
 }

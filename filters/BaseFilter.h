@@ -104,7 +104,7 @@ private:
     IFilterGraph* m_graph = nullptr;                // not referenced: the graph holds us
     IMediaEventSink* m_eventSink = nullptr;         // not referenced, for the same reason
     std::wstring m_name;
-    IReferenceClock* m_clock = nullptr;  // one reference
+    ComPtr<IReferenceClock> m_clock;
     std::vector<std::unique_ptr<BasePin>> m_pins;
     std::vector<std::unique_ptr<BasePin>> m_retired;
     LONG m_pinVersion = 1;

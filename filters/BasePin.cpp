@@ -34,9 +34,7 @@ bool FullySpecified(const AM_MEDIA_TYPE* mt) {
 BasePin::BasePin(BaseFilter* filter, PIN_DIRECTION direction, std::wstring name)
     : m_filter(filter), m_direction(direction), m_name(std::move(name)) {}
 
-BasePin::~BasePin() {
-    if (m_peer) m_peer->Release();
-}
+BasePin::~BasePin() = default;
 
 STDMETHODIMP BasePin::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
@@ -81,8 +79,7 @@ HRESULT BasePin::CheckCanConnect(IPin* other, PIN_DIRECTION otherDirection) {
 // Called with the state lock held: undoes a connection, whole or half made.
 void BasePin::DropConnection() {
     BreakConnect();
-    m_peer->Release();
-    m_peer = nullptr;
+    m_peer.Reset();
     m_connectedType.Clear();
 }
 
@@ -90,8 +87,7 @@ HRESULT BasePin::TryConnection(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
     if (CheckMediaType(mt) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
     HRESULT hr = CheckConnect(receivePin);
     if (FAILED(hr)) return hr;
-    m_peer = receivePin;
-    m_peer->AddRef();
+    m_peer = Share(receivePin);
     hr = m_connectedType.Set(mt);
     if (SUCCEEDED(hr)) {
         hr = receivePin->ReceiveConnection(this, mt);
@@ -121,19 +117,15 @@ STDMETHODIMP BasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
             if (PartiallyMatches(mt, ours.Get()) && SUCCEEDED(TryConnection(receivePin, ours.Get())))
                 return S_OK;
         }
-        IEnumMediaTypes* theirs = nullptr;
-        if (SUCCEEDED(receivePin->EnumMediaTypes(&theirs)) && theirs) {
+        ComPtr<IEnumMediaTypes> theirs;
+        if (SUCCEEDED(receivePin->EnumMediaTypes(theirs.Out())) && theirs) {
             AM_MEDIA_TYPE* t = nullptr;
             ULONG fetched = 0;
             while (theirs->Next(1, &t, &fetched) == S_OK && fetched == 1) {
                 bool ok = PartiallyMatches(mt, t) && SUCCEEDED(TryConnection(receivePin, t));
                 DeleteMediaType(t);
-                if (ok) {
-                    theirs->Release();
-                    return S_OK;
-                }
+                if (ok) return S_OK;
             }
-            theirs->Release();
         }
         return VFW_E_NO_ACCEPTABLE_TYPES;
     });
@@ -149,8 +141,7 @@ STDMETHODIMP BasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt
         hr = CheckConnect(connector);
         if (FAILED(hr)) return hr;
         if (CheckMediaType(mt) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
-        m_peer = connector;
-        m_peer->AddRef();
+        m_peer = Share(connector);
         hr = m_connectedType.Set(mt);
         if (SUCCEEDED(hr)) hr = CompleteConnect(connector);
         if (FAILED(hr)) DropConnection();
@@ -172,10 +163,8 @@ STDMETHODIMP BasePin::ConnectedTo(IPin** pin) {
     return GuardedCall("BasePin::ConnectedTo", [&]() -> HRESULT {
         if (!pin) return E_POINTER;
         AutoLock lock(m_filter->StateLock());
-        *pin = m_peer;
-        if (!m_peer) return VFW_E_NOT_CONNECTED;
-        m_peer->AddRef();
-        return S_OK;
+        *pin = Share(m_peer.Get()).Detach();
+        return *pin ? S_OK : VFW_E_NOT_CONNECTED;
     });
 }
 
@@ -194,8 +183,7 @@ STDMETHODIMP BasePin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
 STDMETHODIMP BasePin::QueryPinInfo(PIN_INFO* info) {
     return GuardedCall("BasePin::QueryPinInfo", [&]() -> HRESULT {
         if (!info) return E_POINTER;
-        info->pFilter = m_filter;
-        m_filter->AddRef();
+        info->pFilter = Share<IBaseFilter>(m_filter).Detach();
         info->dir = m_direction;
         lstrcpynW(info->achName, m_name.c_str(), MAX_PIN_NAME);
         return S_OK;

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include <win32/ComObject.h>
+
 #include <string>
 
 #include "MediaTypes.h"
@@ -60,15 +62,15 @@ public:
     BaseFilter* Filter() const { return m_filter; }
     PIN_DIRECTION Direction() const { return m_direction; }
     const std::wstring& Name() const { return m_name; }
-    bool IsConnected() const { return m_peer != nullptr; }
-    IPin* Peer() const { return m_peer; }
+    bool IsConnected() const { return static_cast<bool>(m_peer); }
+    IPin* Peer() const { return m_peer.Get(); }
     const AM_MEDIA_TYPE* ConnectedType() const { return m_connectedType.Get(); }
 
 protected:
     BaseFilter* m_filter;
     PIN_DIRECTION m_direction;
     std::wstring m_name;
-    IPin* m_peer = nullptr;  // one reference while connected; written under the state lock
+    ComPtr<IPin> m_peer;  // set while connected; written under the state lock
     MediaType m_connectedType;
 
 private:

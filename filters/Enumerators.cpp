@@ -7,13 +7,8 @@
 
 namespace korvane::filters {
 
-PinEnumerator::PinEnumerator(BaseFilter* filter) : m_filter(filter) {
-    m_filter->AddRef();
+PinEnumerator::PinEnumerator(BaseFilter* filter) : m_filter(Share(filter)) {
     Snapshot();
-}
-
-PinEnumerator::~PinEnumerator() {
-    m_filter->Release();
 }
 
 void PinEnumerator::Snapshot() {
@@ -78,7 +73,7 @@ STDMETHODIMP PinEnumerator::Reset() {
 STDMETHODIMP PinEnumerator::Clone(IEnumPins** out) {
     return GuardedCall("PinEnumerator::Clone", [&]() -> HRESULT {
         if (!out) return E_POINTER;
-        HRESULT hr = Create(m_filter, m_position, out);
+        HRESULT hr = Create(m_filter.Get(), m_position, out);
         if (SUCCEEDED(hr)) {
             auto* clone = static_cast<PinEnumerator*>(*out);
             clone->m_pins = m_pins;
@@ -88,13 +83,7 @@ STDMETHODIMP PinEnumerator::Clone(IEnumPins** out) {
     });
 }
 
-MediaTypeEnumerator::MediaTypeEnumerator(BasePin* pin) : m_pin(pin) {
-    m_pin->AddRef();
-}
-
-MediaTypeEnumerator::~MediaTypeEnumerator() {
-    m_pin->Release();
-}
+MediaTypeEnumerator::MediaTypeEnumerator(BasePin* pin) : m_pin(Share(pin)) {}
 
 HRESULT MediaTypeEnumerator::Create(BasePin* pin, ULONG position, IEnumMediaTypes** out) {
     if (!out) return E_POINTER;
@@ -166,7 +155,7 @@ STDMETHODIMP MediaTypeEnumerator::Reset() {
 
 STDMETHODIMP MediaTypeEnumerator::Clone(IEnumMediaTypes** out) {
     return GuardedCall("MediaTypeEnumerator::Clone",
-                       [&]() -> HRESULT { return Create(m_pin, m_position, out); });
+                       [&]() -> HRESULT { return Create(m_pin.Get(), m_position, out); });
 }
 
 }  // namespace korvane::filters

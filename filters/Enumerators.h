@@ -28,10 +28,9 @@ public:
 
 private:
     explicit PinEnumerator(BaseFilter* filter);
-    ~PinEnumerator() override;
     void Snapshot();
 
-    BaseFilter* m_filter;  // one reference
+    ComPtr<BaseFilter> m_filter;
     std::vector<BasePin*> m_pins;
     LONG m_version = 0;
     ULONG m_position = 0;
@@ -48,10 +47,9 @@ public:
 
 private:
     explicit MediaTypeEnumerator(BasePin* pin);
-    ~MediaTypeEnumerator() override;
     ULONG Count();
 
-    BasePin* m_pin;  // one reference (the filter's)
+    ComPtr<BasePin> m_pin;  // holds the filter
     ULONG m_position = 0;
 };
 

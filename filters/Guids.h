@@ -22,6 +22,11 @@ extern const GUID FORMAT_KorvaneStreamList;  // {1C6E7CC2-BB25-44CE-8E40-260F1CE
 // PacketRecord-framed PES packets (see PacketRecord.h).
 extern const GUID FORMAT_KorvanePackets;  // {AC2A1EC0-CF4F-49AD-87B9-E9DCFF37B365}
 
+// Subtypes of the demultiplexer's H.264 and AAC outputs, which mingw's uuids.h lacks:
+// MEDIASUBTYPE_H264 (FOURCC "H264") and MEDIASUBTYPE_MPEG_ADTS_AAC (format tag 0x1600).
+extern const GUID kSubtypeH264;     // {34363248-0000-0010-8000-00AA00389B71}
+extern const GUID kSubtypeAdtsAac;  // {00001600-0000-0010-8000-00AA00389B71}
+
 // Answered only by this pack's filters (QueryInterface yields the BaseFilter), so a filter
 // can tell that a peer is one of ours and how it treats samples.
 extern const GUID IID_KorvaneBaseFilter;  // {6F2D6F85-BBB9-4531-9B91-24BBF27B1269}

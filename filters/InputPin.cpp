@@ -10,16 +10,12 @@ namespace korvane::filters {
 InputPin::InputPin(BaseFilter* filter, std::wstring name)
     : AlsoImplements(filter, PINDIR_INPUT, std::move(name)) {}
 
-InputPin::~InputPin() {
-    if (m_allocator) m_allocator->Release();
-}
+InputPin::~InputPin() = default;
 
 HRESULT InputPin::CheckConnect(IPin* peer) {
-    IUnknown* reader = nullptr;
-    if (SUCCEEDED(peer->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(&reader))) && reader) {
-        reader->Release();
+    ComPtr<IUnknown> reader;
+    if (SUCCEEDED(peer->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(reader.Out()))) && reader)
         return VFW_E_NO_TRANSPORT;
-    }
     return S_OK;
 }
 
@@ -35,9 +31,7 @@ STDMETHODIMP InputPin::NotifyAllocator(IMemAllocator* allocator, BOOL) {
     return GuardedCall("InputPin::NotifyAllocator", [&]() -> HRESULT {
         if (!allocator) return E_POINTER;
         AutoLock lock(m_filter->StateLock());
-        allocator->AddRef();
-        if (m_allocator) m_allocator->Release();
-        m_allocator = allocator;
+        m_allocator = Share(allocator);
         return S_OK;
     });
 }
@@ -129,10 +123,7 @@ STDMETHODIMP InputPin::Disconnect() {
         HRESULT hr = BasePin::Disconnect();
         if (hr == S_OK) {
             AutoLock lock(m_filter->StateLock());
-            if (m_allocator) {
-                m_allocator->Release();
-                m_allocator = nullptr;
-            }
+            m_allocator.Reset();
         }
         return hr;
     });

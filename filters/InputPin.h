@@ -42,9 +42,9 @@ public:
     HRESULT Active() override;
 
 private:
-    IMemAllocator* m_allocator = nullptr;  // the one NotifyAllocator named
-    volatile bool m_flushing = false;      // written by BeginFlush/EndFlush
-    bool m_endOfStream = false;            // written under the stream lock
+    ComPtr<IMemAllocator> m_allocator;  // the one NotifyAllocator named
+    volatile bool m_flushing = false;   // written by BeginFlush/EndFlush
+    bool m_endOfStream = false;         // written under the stream lock
 };
 
 }  // namespace korvane::filters

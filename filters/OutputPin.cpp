@@ -19,7 +19,7 @@ OutputPin::~OutputPin() {
 }
 
 HRESULT OutputPin::CompleteConnect(IPin* peer) {
-    HRESULT hr = peer->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&m_memInput));
+    HRESULT hr = peer->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(m_memInput.Out()));
     if (FAILED(hr)) return VFW_E_NO_TRANSPORT;
     ALLOCATOR_PROPERTIES request{m_buffers, m_bufferSize, 1, 0};
     ALLOCATOR_PROPERTIES wanted{};
@@ -29,41 +29,33 @@ HRESULT OutputPin::CompleteConnect(IPin* peer) {
         request.cbAlign = std::max(request.cbAlign, wanted.cbAlign);
         request.cbPrefix = std::max(request.cbPrefix, wanted.cbPrefix);
     }
-    auto* allocator = new (std::nothrow) Allocator();
-    if (!allocator) {
+    m_allocator = ComPtr<IMemAllocator>::Adopt(new (std::nothrow) Allocator());
+    if (!m_allocator) {
         BreakConnect();
         return E_OUTOFMEMORY;
     }
-    m_allocator = allocator;
     ALLOCATOR_PROPERTIES actual{};
     hr = m_allocator->SetProperties(&request, &actual);
-    if (SUCCEEDED(hr)) hr = m_memInput->NotifyAllocator(m_allocator, FALSE);
+    if (SUCCEEDED(hr)) hr = m_memInput->NotifyAllocator(m_allocator.Get(), FALSE);
     if (FAILED(hr)) BreakConnect();
     return hr;
 }
 
 void OutputPin::BreakConnect() {
-    if (m_allocator) {
-        m_allocator->Decommit();
-        m_allocator->Release();
-        m_allocator = nullptr;
-    }
-    if (m_memInput) {
-        m_memInput->Release();
-        m_memInput = nullptr;
-    }
+    if (m_allocator) m_allocator->Decommit();
+    m_allocator.Reset();
+    m_memInput.Reset();
 }
 
 BaseFilter* OutputPin::PeerFilterOfOurs() const {
     if (!m_peer) return nullptr;
     PIN_INFO info;
     if (FAILED(m_peer->QueryPinInfo(&info)) || !info.pFilter) return nullptr;
-    BaseFilter* ours = nullptr;
-    if (SUCCEEDED(info.pFilter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(&ours))) &&
-        ours)
-        ours->Release();  // the peer connection keeps it alive
-    info.pFilter->Release();
-    return ours;
+    const auto filter = ComPtr<IBaseFilter>::Adopt(info.pFilter);
+    ComPtr<BaseFilter> ours;
+    if (FAILED(filter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(ours.Out()))))
+        return nullptr;
+    return ours.Get();  // the peer connection keeps it alive
 }
 
 HRESULT OutputPin::Active() {

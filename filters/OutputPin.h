@@ -33,8 +33,8 @@ public:
 private:
     LONG m_buffers;
     LONG m_bufferSize;
-    IMemInputPin* m_memInput = nullptr;  // peer's transport while connected
-    IMemAllocator* m_allocator = nullptr;
+    ComPtr<IMemInputPin> m_memInput;  // peer's transport while connected
+    ComPtr<IMemAllocator> m_allocator;
 };
 
 }  // namespace korvane::filters

@@ -264,13 +264,12 @@ private:
         HRESULT endResult = S_OK;
         while (!m_stopping) {
             if (remaining == 0) break;
-            IMediaSample* sample = nullptr;
-            HRESULT hr = m_output->GetDeliveryBuffer(&sample);
+            ComPtr<IMediaSample> sample;
+            HRESULT hr = m_output->GetDeliveryBuffer(sample.Out());
             if (FAILED(hr)) return;  // decommitted: we are being stopped
             BYTE* buffer = nullptr;
             hr = sample->GetPointer(&buffer);
             if (FAILED(hr) || !buffer) {
-                sample->Release();
                 endResult = FAILED(hr) ? hr : E_POINTER;
                 break;
             }
@@ -278,19 +277,17 @@ private:
                 static_cast<DWORD>(std::min<uint64_t>(remaining, static_cast<uint64_t>(sample->GetSize())));
             DWORD got = 0;
             if (!ReadFile(m_file, buffer, want, &got, nullptr)) {
-                sample->Release();
                 endResult = HRESULT_FROM_WIN32(GetLastError());
                 break;
             }
             if (got == 0) {  // the file shrank since Load: deliver what there was
-                sample->Release();
                 break;
             }
             remaining -= got;
             sample->SetActualDataLength(static_cast<LONG>(got));
             sample->SetSyncPoint(TRUE);
-            hr = m_output->Deliver(sample);
-            sample->Release();
+            hr = m_output->Deliver(sample.Get());
+            sample.Reset();
             if (hr == S_FALSE) break;  // downstream wants no more; it still needs the end of stream
             if (FAILED(hr)) {
                 if (m_stopping || hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED)

@@ -6,7 +6,6 @@
 
 #include <win32/ClassIds.h>
 #include <win32/ComObject.h>
-#include <win32/Scoped.h>
 
 #include <uuids.h>
 
@@ -39,14 +38,9 @@ private:
     int m_kind;
 };
 
-LONG WriteDefault(const std::wstring& key, const wchar_t* name, const std::wstring& text) {
-    ScopedRegKey handle;
-    LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, handle.Out(),
-                              nullptr);
-    if (rc == ERROR_SUCCESS)
-        rc = RegSetValueExW(handle.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    return rc;
+LONG WriteText(const std::wstring& key, const wchar_t* name, const std::wstring& text) {
+    return RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, REG_SZ, text.c_str(),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 std::wstring ClassKeyPath(const CLSID& classId) {
@@ -59,9 +53,8 @@ HRESULT RegisterClass(const CLSID& classId, const wchar_t* name) {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(g_thisModule, path, MAX_PATH);
     const std::wstring key = ClassKeyPath(classId), server = key + L"\\InprocServer32";
-    if (WriteDefault(key, nullptr, name) != ERROR_SUCCESS ||
-        WriteDefault(server, nullptr, path) != ERROR_SUCCESS ||
-        WriteDefault(server, L"ThreadingModel", L"Both") != ERROR_SUCCESS)
+    if (WriteText(key, nullptr, name) != ERROR_SUCCESS || WriteText(server, nullptr, path) != ERROR_SUCCESS ||
+        WriteText(server, L"ThreadingModel", L"Both") != ERROR_SUCCESS)
         return E_ACCESSDENIED;
     return S_OK;
 }

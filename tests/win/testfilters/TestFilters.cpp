@@ -21,19 +21,14 @@
 using namespace korvane::filters;
 
 DWORD ReadStandInSetting(const char* name) {
-    ScopedRegKey key;
-    DWORD value = 0, size = sizeof value, type = 0;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStandInDumpKey, 0, KEY_READ, key.Out()) != ERROR_SUCCESS ||
-        RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_DWORD)
+    DWORD value = 0, size = sizeof value;
+    if (RegGetValueA(HKEY_CURRENT_USER, kStandInDumpKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS)
         return 0;
     return value;
 }
 
 namespace {
-
-enum class Acceptance { All, None, SFalse, OnlyA, OnlyB };
 
 // Answers each Next with S_OK and null items, as many as the sound enumerator would give.
 template <class Enum, class Item>
@@ -57,116 +52,75 @@ private:
 
 class TestFilter;
 
+// A pin's behaviour is one letter. Inputs: '*' accepts every type, '-' none, '?' answers
+// QueryAccept with S_FALSE and then connects, 'A' / 'B' accept only type A / B, 'x' cannot
+// tell its direction (and accepts every type). Outputs: 'A' / 'B' offer type A / B, '0'
+// offers nothing, 'L' offers A and lies about connecting, 'N' gives null types.
 class TestPin final : public BasePin {
 public:
-    TestPin(BaseFilter* filter, PIN_DIRECTION direction, std::wstring name, Acceptance acceptance,
-            std::vector<GUID> offered)
-        : BasePin(filter, direction, std::move(name)),
-          m_acceptance(acceptance),
-          m_offered(std::move(offered)) {}
-
-    bool m_directionFails = false;  // QueryDirection fails, leaving its argument as it was
-    bool m_lies = false;            // Connect reports success and connects nothing
-    bool m_nullTypes = false;       // the type enumerator gives S_OK and null types
+    TestPin(BaseFilter* filter, PIN_DIRECTION direction, std::wstring name, char code)
+        : BasePin(filter, direction, std::move(name)), m_code(code) {}
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE* mt) override {
-        if (m_direction == PINDIR_OUTPUT) {
-            for (const GUID& subtype : m_offered)
-                if (mt->subtype == subtype) return S_OK;
-            return S_FALSE;
-        }
-        if (m_acceptance == Acceptance::None) return S_FALSE;
-        if (m_acceptance == Acceptance::OnlyA) return mt->subtype == kSubtypeA ? S_OK : S_FALSE;
-        if (m_acceptance == Acceptance::OnlyB) return mt->subtype == kSubtypeB ? S_OK : S_FALSE;
+        if (m_code == '-' || (m_direction == PINDIR_OUTPUT && !Offered())) return S_FALSE;
+        if (m_direction == PINDIR_OUTPUT) return mt->subtype == *Offered() ? S_OK : S_FALSE;
+        if (m_code == 'A' || m_code == 'B')
+            return mt->subtype == (m_code == 'A' ? kSubtypeA : kSubtypeB) ? S_OK : S_FALSE;
         return S_OK;
     }
     HRESULT GetMediaType(int index, AM_MEDIA_TYPE* mt) override {
-        if (index < 0 || static_cast<size_t>(index) >= m_offered.size()) return VFW_S_NO_MORE_ITEMS;
-        return MakeMediaType(mt, MEDIATYPE_Stream, m_offered[index], FORMAT_None, nullptr, 0);
+        if (index != 0 || !Offered()) return VFW_S_NO_MORE_ITEMS;
+        return MakeMediaType(mt, MEDIATYPE_Stream, *Offered(), FORMAT_None, nullptr, 0);
     }
     HRESULT CompleteConnect(IPin* peer) override;
 
     STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) override {
-        return m_lies ? S_OK : BasePin::Connect(receivePin, mt);
+        return m_code == 'L' ? S_OK : BasePin::Connect(receivePin, mt);
     }
     STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override {
-        return m_directionFails ? E_FAIL : BasePin::QueryDirection(direction);
+        return m_code == 'x' ? E_FAIL : BasePin::QueryDirection(direction);  // *direction stays as it was
     }
     // Reads what it is offered, as every real pin does (a null type is not checked for).
     STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override {
         if (CheckMediaType(mt) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
-        return m_acceptance == Acceptance::SFalse ? S_FALSE : S_OK;
+        return m_code == '?' ? S_FALSE : S_OK;
     }
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override {
-        if (!m_nullTypes) return BasePin::EnumMediaTypes(types);
-        using Enumerator = NullEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>;
-        return HandOut(new Enumerator(static_cast<ULONG>(m_offered.size())), IID_IEnumMediaTypes,
+        if (m_code != 'N') return BasePin::EnumMediaTypes(types);
+        return HandOut(new NullEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE>(1), IID_IEnumMediaTypes,
                        reinterpret_cast<void**>(types));
     }
 
-    const Acceptance m_acceptance;
+    const char m_code;
 
 private:
-    std::vector<GUID> m_offered;
+    const GUID* Offered() const {
+        if (m_direction != PINDIR_OUTPUT || m_code == '0') return nullptr;
+        return m_code == 'B' ? &kSubtypeB : &kSubtypeA;
+    }
 };
 
 class TestFilter : public BaseFilter {
 public:
     TestFilter(const CLSID& classId, int kind) : BaseFilter(classId), m_kind(kind) {
-        using A = Acceptance;
-        switch (kind) {
-        case kPass:
-        case kJoinFails:
-        case kNullPin:
-        case kRunFails:
-        case kMuxLike:
-        case kLyingOutput:
-        case kNullMediaType:
-        case kRefuseInput:
-        case kSFalseInput:
-            AddTestPin(PINDIR_INPUT, kind == kRefuseInput   ? A::None
-                                     : kind == kSFalseInput ? A::SFalse
-                                                            : A::All);
-            AddTestPin(PINDIR_OUTPUT, A::None, {kSubtypeA});
-            m_last->m_lies = kind == kLyingOutput;
-            m_last->m_nullTypes = kind == kNullMediaType;
-            break;
-        case kSecondInput:
-            AddTestPin(PINDIR_INPUT, A::None);
-            AddTestPin(PINDIR_INPUT, A::All);
-            AddTestPin(PINDIR_OUTPUT, A::None, {kSubtypeA});
-            break;
-        case kNoDirection:
-            AddTestPin(PINDIR_INPUT, A::All);
-            m_last->m_directionFails = true;
-            AddTestPin(PINDIR_INPUT, A::All);
-            break;
-        case kNoTypesOutput:
-            AddTestPin(PINDIR_OUTPUT, A::None);
-            break;
-        case kTwoOutputs:
-            AddTestPin(PINDIR_INPUT, A::All);
-            AddTestPin(PINDIR_OUTPUT, A::None, {kSubtypeA});
-            AddTestPin(PINDIR_OUTPUT, A::None, {kSubtypeB});
-            break;
-        case kAcceptsOnlyA:
-        case kAcceptsOnlyB:
-            AddTestPin(PINDIR_INPUT, kind == kAcceptsOnlyA ? A::OnlyA : A::OnlyB);
-            break;
-        default:  // kNoPins, and the stand-in dump, which adds its own input
-            break;
-        }
-        m_growing = kind == kMuxLike                                 ? A::All
-                    : kind == kAcceptsOnlyA || kind == kAcceptsOnlyB ? m_last->m_acceptance
-                                                                     : A::None;
+        // Each kind's pins, a direction letter and a behaviour letter each (see TestPin). The
+        // stand-in dump (kind 0) adds its own input.
+        // clang-format off
+        static const char* const kPins[] = {
+            "", "", "", "i*oA", "i*oA", "i-oA", "i?oA", "i-i*oA", "o0",    // dump .. kNoTypesOutput
+            "i*oAoB", "iA", "iB", "i*oA", "i*oA", "ixi*", "i*oL", "i*oA", "i*oN"};  // .. kNullMediaType
+        // clang-format on
+        for (const char* pin = kPins[kind]; *pin; pin += 2)
+            AddTestPin(*pin == 'i' ? PINDIR_INPUT : PINDIR_OUTPUT, pin[1]);
+        if (kind == kMuxLike || kind == kAcceptsOnlyA || kind == kAcceptsOnlyB) m_growing = kPins[kind][1];
     }
 
     // A multiplexer-like filter offers a new free input once all of its inputs are taken.
     void OnInputConnected() {
-        if (m_growing == Acceptance::None) return;
+        if (!m_growing) return;
         for (BasePin* pin : Pins())
             if (pin->Direction() == PINDIR_INPUT && !pin->IsConnected()) return;
-        AddTestPin(PINDIR_INPUT, m_growing, {});
+        AddTestPin(PINDIR_INPUT, m_growing);
     }
 
     // The first enumerator of a kNullPin filter gives null pins; later ones are sound, so the
@@ -189,19 +143,16 @@ protected:
     virtual bool JoinFails() const { return m_kind == kJoinFails; }
 
     // Pins are named after their place: In0, Out1, In2...
-    void AddTestPin(PIN_DIRECTION direction, Acceptance acceptance, std::vector<GUID> offered = {}) {
+    void AddTestPin(PIN_DIRECTION direction, char code) {
         const std::wstring name =
             (direction == PINDIR_INPUT ? L"In" : L"Out") + std::to_wstring(Pins().size());
-        auto pin = std::make_unique<TestPin>(this, direction, name, acceptance, std::move(offered));
-        m_last = pin.get();
-        AddPin(std::move(pin));
+        AddPin(std::make_unique<TestPin>(this, direction, name, code));
     }
 
 private:
     int m_kind;
-    Acceptance m_growing = Acceptance::None;
+    char m_growing = 0;  // the code of the inputs a growing filter adds
     bool m_enumeratedPins = false;
-    TestPin* m_last = nullptr;  // the pin added last (the base owns it)
 };
 
 HRESULT TestPin::CompleteConnect(IPin*) {
@@ -213,7 +164,7 @@ HRESULT TestPin::CompleteConnect(IPin*) {
 class StandInDump final : public AlsoImplements<TestFilter, IFileSinkFilter, IAMFilterMiscFlags> {
 public:
     StandInDump() : AlsoImplements(classids::kFileDump, 0) {
-        AddTestPin(PINDIR_INPUT, ReadStandInSetting("refuseInput") ? Acceptance::None : Acceptance::All);
+        AddTestPin(PINDIR_INPUT, ReadStandInSetting("refuseInput") ? '-' : '*');
     }
     ~StandInDump() override { AfterStop(); }
 
@@ -230,14 +181,9 @@ public:
         m_fileName = fileName;
         return S_OK;
     }
-    STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override {
-        const size_t bytes = (m_fileName.size() + 1) * sizeof(wchar_t);
-        *fileName = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-        if (!*fileName) return E_OUTOFMEMORY;
-        std::memcpy(*fileName, m_fileName.c_str(), bytes);
-        if (type) ZeroMemory(type, sizeof *type);
-        return S_OK;
-    }
+    STDMETHODIMP GetCurFile(LPOLESTR*, AM_MEDIA_TYPE*) override {
+        return E_NOTIMPL;
+    }  // the engine never asks
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
 protected:

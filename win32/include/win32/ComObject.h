@@ -18,6 +18,8 @@
 
 #include <atomic>
 
+#include "ComPtr.h"
+
 namespace comobject_detail {
 
 template <class First, class... Others>
@@ -105,4 +107,12 @@ HRESULT HandOut(Object* object, REFIID iid, void** out) {
     const HRESULT hr = object->QueryInterface(iid, out);
     object->Release();
     return hr;
+}
+
+// A reference of our own to p, which the caller keeps too (an argument we store, a member we
+// hand out through an out-parameter with Detach).
+template <class T>
+ComPtr<T> Share(T* p) {
+    if (p) p->AddRef();
+    return ComPtr<T>::Adopt(p);
 }
