@@ -75,8 +75,9 @@ private:
     std::atomic<ULONG> m_refs{1};
 };
 
-// Base, a ComObject, with more interfaces on the same identity and the same count: a filter
-// that is also a file sink. Base's constructors are inherited.
+// Base, whose IUnknown is written already (a ComObject, or a pin that delegates to its
+// filter), with more interfaces on the same identity and the same count: a filter that is also
+// a file sink, an input pin that is also an IMemInputPin. Base's constructors are inherited.
 template <class Base, class... Extra>
 class AlsoImplements : public Base, public Extra... {
 public:
