@@ -53,10 +53,10 @@ HRESULT RegisterClass(const CLSID& classId, const wchar_t* name) {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(g_thisModule, path, MAX_PATH);
     const std::wstring key = ClassKeyPath(classId), server = key + L"\\InprocServer32";
-    if (WriteText(key, nullptr, name) != ERROR_SUCCESS || WriteText(server, nullptr, path) != ERROR_SUCCESS ||
-        WriteText(server, L"ThreadingModel", L"Both") != ERROR_SUCCESS)
-        return E_ACCESSDENIED;
-    return S_OK;
+    const bool written = WriteText(key, nullptr, name) == ERROR_SUCCESS &&
+                         WriteText(server, nullptr, path) == ERROR_SUCCESS &&
+                         WriteText(server, L"ThreadingModel", L"Both") == ERROR_SUCCESS;
+    return written ? S_OK : E_ACCESSDENIED;
 }
 
 }  // namespace

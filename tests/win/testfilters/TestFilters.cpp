@@ -80,8 +80,9 @@ public:
     STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override {
         return m_code == 'x' ? E_FAIL : BasePin::QueryDirection(direction);  // *direction stays as it was
     }
-    // Reads what it is offered, as every real pin does (a null type is not checked for).
+    // Reads what it is offered, as every real pin does: a null type is not checked for.
     STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override {
+        m_lastOffered = mt->subtype;
         if (CheckMediaType(mt) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
         return m_code == '?' ? S_FALSE : S_OK;
     }
@@ -92,6 +93,7 @@ public:
     }
 
     const char m_code;
+    GUID m_lastOffered = {};
 
 private:
     const GUID* Offered() const {
@@ -169,11 +171,9 @@ public:
     ~StandInDump() override { AfterStop(); }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IFileSinkFilter && m_noSink) {
-            if (out) *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        return AlsoImplements::QueryInterface(iid, out);
+        if (!out || iid != IID_IFileSinkFilter || !m_noSink) return AlsoImplements::QueryInterface(iid, out);
+        *out = nullptr;
+        return E_NOINTERFACE;
     }
     STDMETHODIMP SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE*) override {
         if (m_nameFails) return E_ACCESSDENIED;
@@ -181,9 +181,8 @@ public:
         m_fileName = fileName;
         return S_OK;
     }
-    STDMETHODIMP GetCurFile(LPOLESTR*, AM_MEDIA_TYPE*) override {
-        return E_NOTIMPL;
-    }  // the engine never asks
+    // The engine never asks.
+    STDMETHODIMP GetCurFile(LPOLESTR*, AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
 protected:
