@@ -153,27 +153,6 @@ Allocator::~Allocator() {
     FreeBuffersLocked();
 }
 
-STDMETHODIMP Allocator::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMemAllocator)) {
-        *out = static_cast<IMemAllocator*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) Allocator::AddRef() {
-    return InterlockedIncrement(&m_refs);
-}
-
-STDMETHODIMP_(ULONG) Allocator::Release() {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return refs;
-}
-
 STDMETHODIMP Allocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) {
     return GuardedCall("Allocator::SetProperties", [&]() -> HRESULT {
         if (!request || !actual) return E_POINTER;

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include <win32/ComObject.h>
+
 #include <vector>
 
 #include "ObjectCount.h"
@@ -15,6 +17,8 @@ namespace korvane::filters {
 
 class Allocator;
 
+// Not a ComObject: when its count reaches zero a sample goes home to its allocator's pool
+// instead of being deleted.
 class Sample final : public IMediaSample, private Counted<ObjectKind::Sample> {
 public:
     Sample(Allocator* owner, BYTE* buffer, LONG size);
@@ -65,15 +69,9 @@ private:
     AM_MEDIA_TYPE* m_type = nullptr;
 };
 
-class Allocator final : public IMemAllocator, private Counted<ObjectKind::Allocator> {
+class Allocator final : public ComObject<IMemAllocator>, private Counted<ObjectKind::Allocator> {
 public:
     Allocator();
-    Allocator(const Allocator&) = delete;
-    Allocator& operator=(const Allocator&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override;
     STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* props) override;
@@ -85,11 +83,10 @@ public:
 
 private:
     friend class Sample;
-    ~Allocator();
+    ~Allocator() override;
     void ReturnSample(Sample* sample);
     void FreeBuffersLocked();  // only when every sample is home
 
-    LONG m_refs = 1;
     SRWLOCK m_lock = SRWLOCK_INIT;
     CONDITION_VARIABLE m_returned = CONDITION_VARIABLE_INIT;  // a sample came home or decommit
     ALLOCATOR_PROPERTIES m_props{};

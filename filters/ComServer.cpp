@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include <win32/ComObject.h>
+
 #include <new>
 
 #include "ComGuard.h"
@@ -14,6 +16,9 @@
 #include "TivoSource.h"
 
 namespace korvane::filters {
+
+HINSTANCE g_module = nullptr;
+
 namespace {
 
 const FilterClass kClasses[] = {
@@ -23,26 +28,10 @@ const FilterClass kClasses[] = {
     {&CLSID_KorvaneTivoSource, L"Korvane TiVo File Source", CreateTivoSource},
 };
 
-class ClassFactory final : public IClassFactory, private Counted<ObjectKind::ClassFactory> {
+class ClassFactory final : public ComObject<IClassFactory>, private Counted<ObjectKind::ClassFactory> {
 public:
     explicit ClassFactory(CreateFunction create) : m_create(create) {}
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&m_refs);
-        if (refs == 0) delete this;
-        return refs;
-    }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -54,7 +43,6 @@ public:
     }
 
 private:
-    LONG m_refs = 1;
     CreateFunction m_create;
 };
 
@@ -82,11 +70,7 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** o
     *out = nullptr;
     for (const auto& c : kClasses) {
         if (IsEqualCLSID(clsid, *c.clsid)) {
-            auto* factory = new (std::nothrow) ClassFactory(c.create);
-            if (!factory) return E_OUTOFMEMORY;
-            HRESULT hr = factory->QueryInterface(iid, out);
-            factory->Release();
-            return hr;
+            return HandOut(new (std::nothrow) ClassFactory(c.create), iid, out);
         }
     }
     return CLASS_E_CLASSNOTAVAILABLE;

@@ -59,7 +59,7 @@ public:
     const ListedStream& Stream() const { return m_stream; }
 
     // Streaming state, under the filter's stream lock.
-    IMediaSample* pending = nullptr;  // the sample being filled
+    ComPtr<IMediaSample> pending;  // the sample being filled
     BYTE* buffer = nullptr;
     LONG used = 0;
 
@@ -210,16 +210,15 @@ private:
             if (!DeliverOne(out)) return false;
         }
         if (!out->pending) {
-            HRESULT hr = out->GetDeliveryBuffer(&out->pending);
+            HRESULT hr = out->GetDeliveryBuffer(out->pending.Out());
             if (FAILED(hr)) {
-                out->pending = nullptr;
+                out->pending.Reset();
                 m_deliverResult = hr;
                 return false;
             }
             hr = out->pending->GetPointer(&out->buffer);
             if (FAILED(hr) || !out->buffer) {
-                out->pending->Release();
-                out->pending = nullptr;
+                out->pending.Reset();
                 m_deliverResult = FAILED(hr) ? hr : E_POINTER;
                 return false;
             }
@@ -238,9 +237,8 @@ private:
 
     bool DeliverOne(DemuxOutput* out) {
         out->pending->SetActualDataLength(out->used);
-        HRESULT hr = out->Deliver(out->pending);
-        out->pending->Release();
-        out->pending = nullptr;
+        HRESULT hr = out->Deliver(out->pending.Get());
+        out->pending.Reset();
         if (hr != S_OK) {
             m_deliverResult = hr;
             return false;
@@ -261,8 +259,7 @@ private:
     void DropPending() {
         m_filling.clear();
         for (DemuxOutput* out : Outputs()) {
-            if (out->pending) out->pending->Release();
-            out->pending = nullptr;
+            out->pending.Reset();
         }
     }
 

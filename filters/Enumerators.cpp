@@ -7,13 +7,8 @@
 
 namespace korvane::filters {
 
-PinEnumerator::PinEnumerator(BaseFilter* filter) : m_filter(filter) {
-    m_filter->AddRef();
+PinEnumerator::PinEnumerator(BaseFilter* filter) : m_filter(Share(filter)) {
     Snapshot();
-}
-
-PinEnumerator::~PinEnumerator() {
-    m_filter->Release();
 }
 
 void PinEnumerator::Snapshot() {
@@ -32,27 +27,6 @@ HRESULT PinEnumerator::Create(BaseFilter* filter, ULONG position, IEnumPins** ou
     e->m_position = position;
     *out = e;
     return S_OK;
-}
-
-STDMETHODIMP PinEnumerator::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumPins)) {
-        *out = static_cast<IEnumPins*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) PinEnumerator::AddRef() {
-    return InterlockedIncrement(&m_refs);
-}
-
-STDMETHODIMP_(ULONG) PinEnumerator::Release() {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return refs;
 }
 
 STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
@@ -99,7 +73,7 @@ STDMETHODIMP PinEnumerator::Reset() {
 STDMETHODIMP PinEnumerator::Clone(IEnumPins** out) {
     return GuardedCall("PinEnumerator::Clone", [&]() -> HRESULT {
         if (!out) return E_POINTER;
-        HRESULT hr = Create(m_filter, m_position, out);
+        HRESULT hr = Create(m_filter.Get(), m_position, out);
         if (SUCCEEDED(hr)) {
             auto* clone = static_cast<PinEnumerator*>(*out);
             clone->m_pins = m_pins;
@@ -109,13 +83,7 @@ STDMETHODIMP PinEnumerator::Clone(IEnumPins** out) {
     });
 }
 
-MediaTypeEnumerator::MediaTypeEnumerator(BasePin* pin) : m_pin(pin) {
-    m_pin->AddRef();
-}
-
-MediaTypeEnumerator::~MediaTypeEnumerator() {
-    m_pin->Release();
-}
+MediaTypeEnumerator::MediaTypeEnumerator(BasePin* pin) : m_pin(Share(pin)) {}
 
 HRESULT MediaTypeEnumerator::Create(BasePin* pin, ULONG position, IEnumMediaTypes** out) {
     if (!out) return E_POINTER;
@@ -127,27 +95,6 @@ HRESULT MediaTypeEnumerator::Create(BasePin* pin, ULONG position, IEnumMediaType
     e->m_position = position;
     *out = e;
     return S_OK;
-}
-
-STDMETHODIMP MediaTypeEnumerator::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumMediaTypes)) {
-        *out = static_cast<IEnumMediaTypes*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) MediaTypeEnumerator::AddRef() {
-    return InterlockedIncrement(&m_refs);
-}
-
-STDMETHODIMP_(ULONG) MediaTypeEnumerator::Release() {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
-    return refs;
 }
 
 ULONG MediaTypeEnumerator::Count() {
@@ -208,7 +155,7 @@ STDMETHODIMP MediaTypeEnumerator::Reset() {
 
 STDMETHODIMP MediaTypeEnumerator::Clone(IEnumMediaTypes** out) {
     return GuardedCall("MediaTypeEnumerator::Clone",
-                       [&]() -> HRESULT { return Create(m_pin, m_position, out); });
+                       [&]() -> HRESULT { return Create(m_pin.Get(), m_position, out); });
 }
 
 }  // namespace korvane::filters

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include <win32/ComObject.h>
+
 #include "ObjectCount.h"
 
 namespace korvane::filters {
@@ -13,15 +15,12 @@ namespace korvane::filters {
 class BaseFilter;
 class BasePin;
 
-class PinEnumerator final : public IEnumPins, private Counted<ObjectKind::Enumerator> {
+class PinEnumerator final : public ComObject<IEnumPins>, private Counted<ObjectKind::Enumerator> {
 public:
     // Takes a snapshot of the filter's pins; Next answers VFW_E_ENUM_OUT_OF_SYNC once the
     // filter's pin list has changed, until Reset takes a new snapshot.
     static HRESULT Create(BaseFilter* filter, ULONG position, IEnumPins** out);
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override;
     STDMETHODIMP Skip(ULONG count) override;
     STDMETHODIMP Reset() override;
@@ -29,23 +28,18 @@ public:
 
 private:
     explicit PinEnumerator(BaseFilter* filter);
-    ~PinEnumerator();
     void Snapshot();
 
-    LONG m_refs = 1;
-    BaseFilter* m_filter;  // one reference
+    ComPtr<BaseFilter> m_filter;
     std::vector<BasePin*> m_pins;
     LONG m_version = 0;
     ULONG m_position = 0;
 };
 
-class MediaTypeEnumerator final : public IEnumMediaTypes, private Counted<ObjectKind::Enumerator> {
+class MediaTypeEnumerator final : public ComObject<IEnumMediaTypes>, private Counted<ObjectKind::Enumerator> {
 public:
     static HRESULT Create(BasePin* pin, ULONG position, IEnumMediaTypes** out);
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override;
     STDMETHODIMP Skip(ULONG count) override;
     STDMETHODIMP Reset() override;
@@ -53,11 +47,9 @@ public:
 
 private:
     explicit MediaTypeEnumerator(BasePin* pin);
-    ~MediaTypeEnumerator();
     ULONG Count();
 
-    LONG m_refs = 1;
-    BasePin* m_pin;  // one reference (the filter's)
+    ComPtr<BasePin> m_pin;  // holds the filter
     ULONG m_position = 0;
 };
 

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <win32/ComObject.h>
+
 #include <new>
 
 namespace korvane::filters {
@@ -20,12 +22,11 @@ struct FilterClass {
 template <class Filter>
 HRESULT CreateFilter(IUnknown* outer, REFIID iid, void** out) {
     if (outer) return CLASS_E_NOAGGREGATION;
-    auto* filter = new (std::nothrow) Filter();
-    if (!filter) return E_OUTOFMEMORY;
-    HRESULT hr = filter->QueryInterface(iid, out);
-    filter->Release();
-    return hr;
+    return HandOut(new (std::nothrow) Filter(), iid, out);
 }
+
+// The DLL's module handle, for registration (our own path).
+extern HINSTANCE g_module;
 
 // The four filters, source last.
 const FilterClass* FilterClasses(size_t* count);

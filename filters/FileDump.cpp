@@ -27,31 +27,12 @@ private:
 // Stream state (m_file, m_running, m_failed, complete*_) is written under the stream lock:
 // by the streaming thread in Receive/EndOfStream, and by Pause/Run/Stop on the graph's
 // thread, which take the stream lock inside the state lock.
-class FileDump final : public BaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
+class FileDump final : public AlsoImplements<BaseFilter, IFileSinkFilter, IAMFilterMiscFlags> {
 public:
-    FileDump() : BaseFilter(CLSID_KorvaneFileDump) {
+    FileDump() : AlsoImplements(CLSID_KorvaneFileDump) {
         auto pin = std::make_unique<DumpInput>(this, this);
         m_input = pin.get();
         AddPin(std::move(pin));
-    }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        return BaseFilter::QueryInterface(iid, out);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return BaseFilter::AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return BaseFilter::Release(); }
-
-    HRESULT QueryExtraInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_IFileSinkFilter)) {
-            *out = static_cast<IFileSinkFilter*>(this);
-        } else if (IsEqualIID(iid, IID_IAMFilterMiscFlags)) {
-            *out = static_cast<IAMFilterMiscFlags*>(this);
-        } else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
     }
 
     // IFileSinkFilter

@@ -55,11 +55,12 @@ HRESULT MakePacketStreamType(AM_MEDIA_TYPE* mt, const ListedStream& stream) {
         sub = MEDIASUBTYPE_DOLBY_AC3;
         break;
     case media::StreamKind::H264:
-        // mingw's uuids.h has no H.264 subtype; only our multiplexer reads these pins.
         major = MEDIATYPE_Video;
+        sub = kSubtypeH264;
         break;
-    case media::StreamKind::Aac:
+    case media::StreamKind::Aac:  // the transport-stream reader hands AAC on in its ADTS frames
         major = MEDIATYPE_Audio;
+        sub = kSubtypeAdtsAac;
         break;
     case media::StreamKind::Other:
         break;

@@ -6,12 +6,12 @@
 
 namespace korvane::filters {
 
-// Class ids under which the program creates the filters it names.
-extern const CLSID CLSID_KorvaneDemultiplexer;  // {731B8592-4001-46D4-B1A5-33EC792B4501}
-extern const CLSID CLSID_KorvaneMultiplexer;    // {1EE4C9C2-D755-11D5-9202-000021023C26}
-extern const CLSID CLSID_KorvaneFileDump;       // {36A5F770-FE4C-11CE-A8ED-00AA002FEAB5}
-// Our own: AddSourceFilter finds it through the check-bytes key.
-extern const CLSID CLSID_KorvaneTivoSource;  // {F719A804-E0A5-48B7-B219-204C98028C40}
+// Class ids under which the program creates the filters it names, and the source's own
+// (AddSourceFilter finds it through the check-bytes key); their values are win32/ClassIds.h's.
+extern const CLSID CLSID_KorvaneDemultiplexer;
+extern const CLSID CLSID_KorvaneMultiplexer;
+extern const CLSID CLSID_KorvaneFileDump;
+extern const CLSID CLSID_KorvaneTivoSource;
 
 // Name of the check-bytes key under HKCR\Media Type\{MEDIATYPE_Stream}.
 extern const GUID MEDIASUBTYPE_KorvaneTivoFile;  // {7AFCCE7B-3DED-45CB-812D-A51EEBB64D40}
@@ -21,6 +21,11 @@ extern const GUID FORMAT_KorvaneStreamList;  // {1C6E7CC2-BB25-44CE-8E40-260F1CE
 // Format of the demultiplexer's outputs: a PacketStreamFormat block; samples carry
 // PacketRecord-framed PES packets (see PacketRecord.h).
 extern const GUID FORMAT_KorvanePackets;  // {AC2A1EC0-CF4F-49AD-87B9-E9DCFF37B365}
+
+// Subtypes of the demultiplexer's H.264 and AAC outputs, which mingw's uuids.h lacks:
+// MEDIASUBTYPE_H264 (FOURCC "H264") and MEDIASUBTYPE_MPEG_ADTS_AAC (format tag 0x1600).
+extern const GUID kSubtypeH264;     // {34363248-0000-0010-8000-00AA00389B71}
+extern const GUID kSubtypeAdtsAac;  // {00001600-0000-0010-8000-00AA00389B71}
 
 // Answered only by this pack's filters (QueryInterface yields the BaseFilter), so a filter
 // can tell that a peer is one of ours and how it treats samples.

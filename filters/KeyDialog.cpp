@@ -3,7 +3,7 @@
 #include "KeyDialogIds.h"
 #include "KeyStore.h"
 #include "MediaAccessKeyText.h"
-#include "ObjectCount.h"
+#include "Factories.h"
 
 namespace korvane::filters {
 namespace {

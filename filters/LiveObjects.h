@@ -1,6 +1,8 @@
-// The filter pack's test hook: how many of its objects are alive right now.
-// Tests load KorvaneFilters.dll and call KorvaneFiltersLiveObjects after tearing a graph
-// down; every count must be back at zero.
+// The test hooks of the filter pack: how many of its objects are alive right now, and source
+// pacing. Only the test build of the pack (target KorvaneFiltersTesting, built from the same
+// sources plus TestHooks.cpp) exports them; the DLL that ships does not. Tests load that
+// build and call KorvaneFiltersLiveObjects after tearing a graph down; every count must be
+// back at zero.
 #pragma once
 
 #include <windows.h>
@@ -14,7 +16,7 @@ struct KorvaneLiveObjects {
     LONG classFactories;
 };
 
-// Exported by KorvaneFilters.dll (undecorated on both architectures).
+// Exported undecorated on both architectures.
 typedef HRESULT(WINAPI* KorvaneFiltersLiveObjectsProc)(KorvaneLiveObjects* counts);
 
 // Second test hook: the sources of this process wait this many milliseconds after each

@@ -51,4 +51,22 @@ bool MediaTypesEqual(const AM_MEDIA_TYPE* a, const AM_MEDIA_TYPE* b) {
            (a->cbFormat == 0 || std::memcmp(a->pbFormat, b->pbFormat, a->cbFormat) == 0);
 }
 
+HRESULT MakeMediaType(AM_MEDIA_TYPE* mt, const GUID& major, const GUID& sub, const GUID& format,
+                      const void* formatBlock, ULONG formatSize) {
+    ZeroMemory(mt, sizeof(*mt));
+    mt->majortype = major;
+    mt->subtype = sub;
+    mt->formattype = format;
+    mt->bFixedSizeSamples = FALSE;
+    mt->bTemporalCompression = FALSE;
+    mt->lSampleSize = 0;
+    if (formatSize) {
+        mt->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(formatSize));
+        if (!mt->pbFormat) return E_OUTOFMEMORY;
+        std::memcpy(mt->pbFormat, formatBlock, formatSize);
+        mt->cbFormat = formatSize;
+    }
+    return S_OK;
+}
+
 }  // namespace korvane::filters

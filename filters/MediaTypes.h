@@ -15,6 +15,9 @@ AM_MEDIA_TYPE* CreateMediaTypeCopy(const AM_MEDIA_TYPE* src);
 void DeleteMediaType(AM_MEDIA_TYPE* mt);
 // Same major type, subtype, format type and format bytes.
 bool MediaTypesEqual(const AM_MEDIA_TYPE* a, const AM_MEDIA_TYPE* b);
+// Fills mt with the three GUIDs and a task-memory copy of the format block.
+HRESULT MakeMediaType(AM_MEDIA_TYPE* mt, const GUID& major, const GUID& sub, const GUID& format,
+                      const void* formatBlock, ULONG formatSize);
 
 // An owning AM_MEDIA_TYPE value.
 class MediaType {

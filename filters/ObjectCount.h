@@ -1,4 +1,5 @@
 // Every COM object of the pack counts itself here; DllCanUnloadNow and the test hook read it.
+// The test filters, built on the same base, count theirs the same way.
 #pragma once
 
 #include <windows.h>
@@ -24,11 +25,5 @@ protected:
     Counted(const Counted&) { CountObject(Kind, +1); }
     ~Counted() { CountObject(Kind, -1); }
 };
-
-// Test pacing of the sources (KorvaneFiltersSetSourcePacing): milliseconds after each sample.
-DWORD SourcePacingMilliseconds();
-
-// The DLL's module handle, for registration (our own path).
-extern HINSTANCE g_module;
 
 }  // namespace korvane::filters

@@ -21,19 +21,18 @@ bool SampleCourier::Start() {
     return m_thread != nullptr;
 }
 
-bool SampleCourier::Post(IMediaSample* sample) {
+bool SampleCourier::Post(ComPtr<IMediaSample> sample) {
     {
         AutoLock lock(m_lock);
         while (m_count == kSlots && m_state == State::Going)
             SleepConditionVariableCS(&m_changed, m_lock.Native(), INFINITE);
         if (m_state == State::Going && !m_closed) {
-            m_queue[(m_head + m_count) % kSlots] = sample;
+            m_queue[(m_head + m_count) % kSlots] = std::move(sample);
             ++m_count;
             WakeAllConditionVariable(&m_changed);
             return true;
         }
     }
-    sample->Release();
     return false;
 }
 
@@ -51,7 +50,7 @@ void SampleCourier::Finish() {
     // Without a thread (Start failed) nothing took the queue.
     AutoLock lock(m_lock);
     for (; m_count > 0; --m_count, m_head = (m_head + 1) % kSlots)
-        m_queue[m_head]->Release();
+        m_queue[m_head].Reset();
 }
 
 SampleCourier::State SampleCourier::Current() {
@@ -71,14 +70,14 @@ DWORD WINAPI SampleCourier::ThreadProc(void* self) {
 
 void SampleCourier::Run() {
     for (;;) {
-        IMediaSample* sample = nullptr;
+        ComPtr<IMediaSample> sample;
         State state;
         {
             AutoLock lock(m_lock);
             while (m_count == 0 && !m_closed)
                 SleepConditionVariableCS(&m_changed, m_lock.Native(), INFINITE);
             if (m_count == 0) return;  // closed and drained
-            sample = m_queue[m_head];
+            sample = std::move(m_queue[m_head]);
             m_head = (m_head + 1) % kSlots;
             --m_count;
             WakeAllConditionVariable(&m_changed);
@@ -89,7 +88,7 @@ void SampleCourier::Run() {
         if (state == State::Going && *m_stopping) {
             next = State::Stopped;
         } else if (state == State::Going) {
-            HRESULT hr = m_pin->Deliver(sample);
+            HRESULT hr = m_pin->Deliver(sample.Get());
             if (hr == S_FALSE)
                 next = State::DownstreamDone;
             else if (hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED)
@@ -97,7 +96,7 @@ void SampleCourier::Run() {
             else if (FAILED(hr))
                 next = State::Failed, error = hr;
         }
-        sample->Release();
+        sample.Reset();
         if (next != state) {
             AutoLock lock(m_lock);
             m_state = next;

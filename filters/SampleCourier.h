@@ -32,7 +32,7 @@ public:
     bool Start();
     // Takes over the caller's reference to sample. False (and the sample released) once
     // delivery has ended for any reason.
-    bool Post(IMediaSample* sample);
+    bool Post(ComPtr<IMediaSample> sample);
     // Returns once every posted sample is delivered or dropped and the thread has ended.
     void Finish();
 
@@ -50,9 +50,9 @@ private:
     std::function<void()> m_afterDeliver;
     HANDLE m_thread = nullptr;
 
-    CriticalSection m_lock;              // guards everything below
-    CONDITION_VARIABLE m_changed;        // a sample queued or taken, or closed
-    IMediaSample* m_queue[kSlots] = {};  // ring: posted, not yet taken
+    CriticalSection m_lock;                // guards everything below
+    CONDITION_VARIABLE m_changed;          // a sample queued or taken, or closed
+    ComPtr<IMediaSample> m_queue[kSlots];  // ring: posted, not yet taken
     int m_head = 0;
     int m_count = 0;
     bool m_closed = false;         // Finish: no more posts

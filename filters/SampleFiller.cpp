@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace korvane::filters {
 
 SampleFiller::SampleFiller(OutputPin* pin, SampleCourier* courier) : m_pin(pin), m_courier(courier) {}
 
-SampleFiller::~SampleFiller() {
-    if (m_sample) m_sample->Release();
-}
+SampleFiller::~SampleFiller() = default;
 
 void SampleFiller::Fail(State state, HRESULT hr) {
     m_state = state;
@@ -19,9 +18,9 @@ void SampleFiller::Fail(State state, HRESULT hr) {
 bool SampleFiller::Write(const uint8_t* data, size_t size) {
     while (size > 0 && m_state == State::Going) {
         if (!m_sample) {
-            HRESULT hr = m_pin->GetDeliveryBuffer(&m_sample);
+            HRESULT hr = m_pin->GetDeliveryBuffer(m_sample.Out());
             if (FAILED(hr)) {
-                m_sample = nullptr;
+                m_sample.Reset();
                 Fail(State::Stopped, hr);  // decommitted: we are being stopped
                 break;
             }
@@ -51,9 +50,7 @@ bool SampleFiller::Flush() {
 bool SampleFiller::Hand() {
     m_sample->SetActualDataLength(static_cast<LONG>(m_filled));
     m_sample->SetSyncPoint(TRUE);
-    IMediaSample* sample = m_sample;
-    m_sample = nullptr;
-    if (!m_courier->Post(sample)) Fail(m_courier->Current(), m_courier->Error());
+    if (!m_courier->Post(std::move(m_sample))) Fail(m_courier->Current(), m_courier->Error());
     return m_state == State::Going;
 }
 

@@ -34,7 +34,7 @@ private:
 
     OutputPin* m_pin;
     SampleCourier* m_courier;
-    IMediaSample* m_sample = nullptr;  // being filled
+    ComPtr<IMediaSample> m_sample;  // being filled
     BYTE* m_buffer = nullptr;
     size_t m_capacity = 0;
     size_t m_filled = 0;

@@ -13,17 +13,17 @@ constexpr size_t kLendMinimum = 64 << 10;  // smaller writes are gathered into s
 bool SampleSink::Write(const uint8_t* data, size_t size) {
     if (m_result != S_OK) return false;
     if (m_lend && !m_current && size >= kLendMinimum && size <= static_cast<size_t>(MAXLONG)) {
-        IMediaSample* sample = nullptr;
-        HRESULT hr = m_pin->GetDeliveryBuffer(&sample);
+        ComPtr<IMediaSample> sample;
+        HRESULT hr = m_pin->GetDeliveryBuffer(sample.Out());
         if (FAILED(hr)) {
             m_result = hr;
             return false;
         }
         // Our output pins hand out our allocator's samples.
-        static_cast<Sample*>(sample)->Borrow(data, static_cast<LONG>(size));
+        static_cast<Sample*>(sample.Get())->Borrow(data, static_cast<LONG>(size));
         sample->SetSyncPoint(TRUE);
-        hr = m_pin->Deliver(sample);
-        sample->Release();
+        hr = m_pin->Deliver(sample.Get());
+        sample.Reset();
         if (hr != S_OK) {
             m_result = hr;
             return false;
@@ -32,9 +32,9 @@ bool SampleSink::Write(const uint8_t* data, size_t size) {
     }
     while (size > 0) {
         if (!m_current) {
-            HRESULT hr = m_pin->GetDeliveryBuffer(&m_current);
+            HRESULT hr = m_pin->GetDeliveryBuffer(m_current.Out());
             if (FAILED(hr)) {
-                m_current = nullptr;
+                m_current.Reset();
                 m_result = hr;
                 return false;
             }
@@ -63,16 +63,14 @@ bool SampleSink::Flush() {
 }
 
 void SampleSink::Discard() {
-    if (m_current) m_current->Release();
-    m_current = nullptr;
+    m_current.Reset();
 }
 
 bool SampleSink::DeliverCurrent() {
     m_current->SetActualDataLength(m_used);
     m_current->SetSyncPoint(TRUE);
-    HRESULT hr = m_pin->Deliver(m_current);
-    m_current->Release();
-    m_current = nullptr;
+    HRESULT hr = m_pin->Deliver(m_current.Get());
+    m_current.Reset();
     if (hr != S_OK) {
         m_result = hr;
         return false;

@@ -28,7 +28,7 @@ private:
     bool DeliverCurrent();
 
     OutputPin* m_pin;
-    IMediaSample* m_current = nullptr;
+    ComPtr<IMediaSample> m_current;
     BYTE* m_buffer = nullptr;
     LONG m_used = 0;
     LONG m_capacity = 0;

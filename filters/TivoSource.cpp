@@ -14,6 +14,7 @@
 #include "RecordingKey.h"
 #include "SampleCourier.h"
 #include "SampleFiller.h"
+#include "SourcePacing.h"
 #include "media/Io.h"
 #include "media/ProgramStreamDecryptor.h"
 #include "media/TransportStreamDecryptor.h"
@@ -80,26 +81,10 @@ private:
     TivoSource* m_source;
 };
 
-class TivoSource final : public BaseFilter, public IFileSourceFilter {
+class TivoSource final : public AlsoImplements<BaseFilter, IFileSourceFilter> {
 public:
     TivoSource()
-        : BaseFilter(CLSID_KorvaneTivoSource), m_stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        return BaseFilter::QueryInterface(iid, out);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return BaseFilter::AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return BaseFilter::Release(); }
-
-    HRESULT QueryExtraInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_IFileSourceFilter)) {
-            *out = static_cast<IFileSourceFilter*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
+        : AlsoImplements(CLSID_KorvaneTivoSource), m_stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
     // IFileSourceFilter. A file that cannot be opened or read fails here. A file that opens
     // but cannot be converted (not a TiVo container, damaged header, nothing after it, or
@@ -279,13 +264,12 @@ private:
         HRESULT endResult = S_OK;
         while (!m_stopping) {
             if (remaining == 0) break;
-            IMediaSample* sample = nullptr;
-            HRESULT hr = m_output->GetDeliveryBuffer(&sample);
+            ComPtr<IMediaSample> sample;
+            HRESULT hr = m_output->GetDeliveryBuffer(sample.Out());
             if (FAILED(hr)) return;  // decommitted: we are being stopped
             BYTE* buffer = nullptr;
             hr = sample->GetPointer(&buffer);
             if (FAILED(hr) || !buffer) {
-                sample->Release();
                 endResult = FAILED(hr) ? hr : E_POINTER;
                 break;
             }
@@ -293,19 +277,17 @@ private:
                 static_cast<DWORD>(std::min<uint64_t>(remaining, static_cast<uint64_t>(sample->GetSize())));
             DWORD got = 0;
             if (!ReadFile(m_file, buffer, want, &got, nullptr)) {
-                sample->Release();
                 endResult = HRESULT_FROM_WIN32(GetLastError());
                 break;
             }
             if (got == 0) {  // the file shrank since Load: deliver what there was
-                sample->Release();
                 break;
             }
             remaining -= got;
             sample->SetActualDataLength(static_cast<LONG>(got));
             sample->SetSyncPoint(TRUE);
-            hr = m_output->Deliver(sample);
-            sample->Release();
+            hr = m_output->Deliver(sample.Get());
+            sample.Reset();
             if (hr == S_FALSE) break;  // downstream wants no more; it still needs the end of stream
             if (FAILED(hr)) {
                 if (m_stopping || hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED)

@@ -13,7 +13,7 @@ mkdir -p "$data"
 [ -f "$native/build.ninja" ] || cmake --preset native >/dev/null
 cmake --build "$native" --target korvane-tivo -j2 >/dev/null
 [ -f "$win/build.ninja" ] || cmake --preset win64 >/dev/null
-cmake --build "$win" --target KorvaneFilters bench_engine -j2 >/dev/null
+cmake --build "$win" --target KorvaneFiltersTesting bench_engine -j2 >/dev/null
 bash scripts/make-test-material.sh "$data/material" >/dev/null
 "$native/tools/korvane-tivo" wrap "$data/material/large_packets.mpg" "$data/bench.TiVo" >/dev/null
 
@@ -21,7 +21,7 @@ source scripts/wine-session.sh
 trap korvane_wine_session_stop EXIT
 korvane_wine_session_start "$root/$win/wineprefix" >/dev/null
 winpath() { echo "Z:${1//\//\\}"; }
-dll=$(winpath "$root/$win/filters/KorvaneFilters.dll")
+dll=$(winpath "$root/$win/filters/testing/KorvaneFilters.dll")  # the test build: pacing hook
 /usr/lib/wine/wine64 regsvr32 /s "$dll"
 for round in $(seq 1 "$rounds"); do
   echo "--- round $round"
