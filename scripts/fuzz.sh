@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-600}
 build=${2:-$root/build/fuzz}
-targets=(fuzz_tivo_container fuzz_program_stream fuzz_packet_framing)
+targets=(fuzz_tivo_container fuzz_program_stream fuzz_transport_stream fuzz_packet_records fuzz_decryptor)
 
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target "${targets[@]}" -j2

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "media/Remux.h"
@@ -17,6 +18,7 @@
 #include "media/TransportStreamDecryptor.h"
 #include "media/TransportStreamReader.h"
 #include "media/TivoKeys.h"
+#include "TsBuilder.h"
 
 using namespace korvane::media;
 
@@ -363,6 +365,62 @@ TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
     EXPECT_FALSE(RemuxFile(path, output, &stats, &error));
     EXPECT_NE(error.find("no video or audio stream"), std::string::npos) << error;
     std::remove(path.c_str());
+}
+
+// A PMT that spans two packets (a long program descriptor) is followed as one in a packet
+// is: the key PID is found and every scrambled packet decrypted. Its key PID entry stays, as
+// the table's first packet has gone out before its end is seen.
+TEST(TsDecrypt, FollowsAPmtThatSpansTwoPackets) {
+    TivoFile file;
+    std::string error;
+    ASSERT_EQ(ParseTivoFile(Vector("ts-h264-ac3.TiVo"), &file, &error), TivoStatus::Ok) << error;
+    auto all = ReadFile(Vector("ts-h264-ac3.TiVo"));
+    std::vector<uint8_t> spanning;
+    size_t pmts = 0;
+    for (size_t i = file.payloadOffset; i + 188 <= all.size(); i += 188) {
+        const uint8_t* p = &all[i];
+        const uint16_t pid = static_cast<uint16_t>((p[1] & 0x1F) << 8 | p[2]);
+        const uint8_t* s = p + 5 + p[4];  // the vectors' tables start after the pointer field
+        if (pid != 0 && (p[1] & 0x40) && (p[3] & 0x30) == 0x10 && p[4] == 0 && s[0] == 0x02) {
+            const size_t size = 3 + (size_t(s[1] & 0x0F) << 8 | s[2]) - 4;
+            korvane::test::TsBytes section(s, s + 12);
+            section.insert(section.end(), {0xFE, 200});  // program_info: a private descriptor
+            section.resize(section.size() + 200, 0x5A);
+            section.insert(section.end(), s + 12 + (size_t(s[10] & 0x0F) << 8 | s[11]), s + size);
+            const size_t info = 202 + (size_t(s[10] & 0x0F) << 8 | s[11]);
+            section[10] = static_cast<uint8_t>(0xF0 | info >> 8);
+            section[11] = static_cast<uint8_t>(info);
+            section[1] = static_cast<uint8_t>(0xB0 | (section.size() + 1) >> 8);
+            section[2] = static_cast<uint8_t>(section.size() + 1);
+            korvane::test::TsBuilder ts;
+            ts.Section(pid, section);
+            ASSERT_EQ(ts.out.size(), 2 * 188u);
+            spanning.insert(spanning.end(), ts.out.begin(), ts.out.end());
+            ++pmts;
+        } else {
+            spanning.insert(spanning.end(), p, p + 188);
+        }
+    }
+    ASSERT_GT(pmts, 0u);
+    Decrypted usual = DecryptPayload(Vector("ts-h264-ac3.TiVo"), 65536);
+    Decrypted d = DecryptPayload(Vector("ts-h264-ac3.TiVo"), 65536, &spanning);
+    EXPECT_EQ(d.stats.packetsDecrypted, usual.stats.packetsDecrypted);
+    EXPECT_EQ(d.stats.packetsDropped, 0u);
+    EXPECT_EQ(d.keyPackets, usual.keyPackets);
+    struct Streams final : PacketHandler {
+        std::map<StreamKey, std::vector<uint8_t>> bytes;
+        bool OnPacket(const PesPacket& p) override {
+            bytes[p.key].insert(bytes[p.key].end(), p.payload, p.payload + p.payloadSize);
+            return true;
+        }
+    } a, b;
+    TransportStreamReader ra, rb;
+    ra.Feed(usual.bytes.data(), usual.bytes.size(), a);
+    ra.Finish(a);
+    rb.Feed(d.bytes.data(), d.bytes.size(), b);
+    rb.Finish(b);
+    EXPECT_EQ(b.bytes.size(), 2u);
+    EXPECT_TRUE(b.bytes == a.bytes);
 }
 
 // wrap --ts --mak: every ffmpeg-made transport stream comes back from encryption bit for
