@@ -190,10 +190,10 @@ TEST(Vectors, DecryptToTheClearOriginalsBitForBitAndRemuxAsThem) {
 
         TivoFile file;
         TivoParseOptions options;
-        options.mediaAccessKeys = {"1111111111", kMak};
+        options.mediaAccessKeys = {"1111111111", "not a key", "012-345-6789"};
         ASSERT_EQ(ParseTivoFile(tivo, &file, &error, options), TivoStatus::Ok) << error;
         EXPECT_TRUE(file.probeDecrypted);
-        EXPECT_EQ(file.keyIndex, 1);
+        EXPECT_EQ(file.keyIndex, 2);
         EXPECT_EQ(file.probeDamage, 0u);
         RemuxOptions remux;
         remux.mediaAccessKey = kMak;
