@@ -120,11 +120,6 @@ bool AnyScrambledPes(const Bytes& stream) {
     return reader.Status() == ReaderStatus::Encrypted;
 }
 
-Bytes Payload(const Bytes& tivo) {
-    size_t offset = size_t(tivo[10]) << 24 | size_t(tivo[11]) << 16 | size_t(tivo[12]) << 8 | tivo[13];
-    return Bytes(tivo.begin() + static_cast<long>(offset), tivo.end());
-}
-
 }  // namespace
 
 TEST(Decryptor, FindsTheRecordAfterEveryHeaderLayoutOfEveryStream) {
@@ -142,26 +137,6 @@ TEST(Decryptor, FindsTheRecordAfterEveryHeaderLayoutOfEveryStream) {
     Bytes wrong = Decrypt(b.scrambled, TestKeys("9876543210"));
     EXPECT_EQ(wrong.size(), b.clear.size());
     EXPECT_NE(wrong, b.clear);
-}
-
-TEST(Decryptor, OutputDoesNotDependOnChunking) {
-    Bytes payload = Payload(ReadFile(Vector("ps-mpeg2-ac3.TiVo")));
-    ASSERT_FALSE(payload.empty());
-    TivoKeys keys;
-    TivoFile file;
-    ASSERT_EQ(ParseTivoFile(Vector("ps-mpeg2-ac3.TiVo"), &file, nullptr), TivoStatus::Ok);
-    ASSERT_TRUE(DeriveTivoKeys(kMak, file, &keys));
-    DecryptStats whole;
-    Bytes reference = Decrypt(payload, keys, {0}, &whole);
-    EXPECT_EQ(reference, ReadFile(Vector("ps-mpeg2-ac3.mpg")));
-    const std::vector<std::vector<size_t>> chunkings = {
-        {1}, {2}, {3}, {13}, {188}, {2047}, {2048}, {2049}, {65536}, {1, 5000, 3, 70000, 17, 2}};
-    for (const auto& chunks : chunkings) {
-        DecryptStats stats;
-        EXPECT_EQ(Decrypt(payload, keys, chunks, &stats), reference) << "chunks of " << chunks[0];
-        EXPECT_EQ(stats.packetsDecrypted, whole.packetsDecrypted);
-        EXPECT_EQ(stats.keystreamRebuilds, whole.keystreamRebuilds);
-    }
 }
 
 TEST(Decryptor, DropsWhatItCannotDecryptAndKeepsTheRestRight) {

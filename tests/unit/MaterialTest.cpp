@@ -86,9 +86,10 @@ struct Decrypted {
     uint64_t keyPackets = 0;
 };
 
-// The payload of an encrypted transport-stream .TiVo (or another in its place), decrypted in
-// chunks of the given size.
-Decrypted DecryptTs(const std::string& tivo, size_t chunk, const Bytes* payloadOverride = nullptr) {
+// The payload of an encrypted .TiVo (or another in its place), decrypted in chunks of the
+// given size.
+template <class Decryptor = TransportStreamDecryptor>
+Decrypted DecryptPayload(const std::string& tivo, size_t chunk, const Bytes* payloadOverride = nullptr) {
     TivoFile file;
     std::string error;
     EXPECT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
@@ -97,12 +98,14 @@ Decrypted DecryptTs(const std::string& tivo, size_t chunk, const Bytes* payloadO
     Bytes payload = ReadFile(tivo);
     payload.erase(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(file.payloadOffset));
     if (payloadOverride) payload = *payloadOverride;
-    TransportStreamDecryptor decryptor(keys);
+    Decryptor decryptor(keys);
     MemoryByteSink sink;
     for (size_t pos = 0; pos < payload.size(); pos += chunk)
         EXPECT_TRUE(decryptor.Feed(payload.data() + pos, std::min(chunk, payload.size() - pos), sink));
     EXPECT_TRUE(decryptor.Finish(sink));
-    return {sink.Bytes(), decryptor.Stats(), decryptor.KeyPackets()};
+    if constexpr (std::is_same_v<Decryptor, TransportStreamDecryptor>)
+        return {sink.Bytes(), decryptor.Stats(), decryptor.KeyPackets()};
+    return {sink.Bytes(), decryptor.Stats(), 0};
 }
 
 }  // namespace
@@ -205,12 +208,14 @@ TEST(Vectors, DecryptToTheClearOriginalsBitForBitAndRemuxAsThem) {
         EXPECT_FALSE(DecryptTivoFile(tivo, Temp("wrong"), "0123456780", nullptr, &error));
         EXPECT_NE(error.find("does not fit"), std::string::npos) << error;
         EXPECT_FALSE(Exists(Temp("wrong")));
-        if (!IsTs(name)) continue;
         // The same bytes whatever the chunking, down to single bytes.
-        const Decrypted whole = DecryptTs(tivo, size_t(1) << 20);
-        EXPECT_GE(whole.keyPackets, 2u);
-        for (size_t chunk : {size_t(1), size_t(187), size_t(189), size_t(4096)})
-            EXPECT_TRUE(DecryptTs(tivo, chunk).bytes == whole.bytes) << "chunks of " << chunk;
+        for (size_t chunk : {size_t(1), size_t(187), size_t(189), size_t(2047), size_t(4096)}) {
+            const Decrypted pieces = IsTs(name) ? DecryptPayload(tivo, chunk)
+                                                : DecryptPayload<ProgramStreamDecryptor>(tivo, chunk);
+            EXPECT_TRUE(pieces.bytes == ReadFile(clear)) << "chunks of " << chunk;
+            EXPECT_EQ(pieces.stats.keystreamRebuilds, stats.keystreamRebuilds);
+            EXPECT_GE(pieces.keyPackets, IsTs(name) ? 2u : 0u);
+        }
     }
     EXPECT_TRUE(OutputsMatch(Vector(""), "vectors"));
 }
@@ -231,7 +236,7 @@ TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
         withoutKeys.insert(withoutKeys.end(), &all[i], &all[i] + 188);
     }
     ASSERT_GT(scrambled, 1000u);
-    const Decrypted d = DecryptTs(tivo, 65536, &withoutKeys);
+    const Decrypted d = DecryptPayload(tivo, 65536, &withoutKeys);
     EXPECT_EQ(d.keyPackets + d.stats.packetsDecrypted, 0u);
     EXPECT_EQ(d.stats.packetsDropped, scrambled);
     EXPECT_EQ(d.stats.missingRecords, scrambled);
@@ -278,7 +283,7 @@ TEST(TsDecrypt, FollowsAPmtThatSpansTwoPackets) {
         ++pmts;
     }
     ASSERT_GT(pmts, 0u);
-    const Decrypted usual = DecryptTs(tivo, 65536), d = DecryptTs(tivo, 65536, &spanning);
+    const Decrypted usual = DecryptPayload(tivo, 65536), d = DecryptPayload(tivo, 65536, &spanning);
     EXPECT_EQ(d.stats.packetsDecrypted, usual.stats.packetsDecrypted);
     EXPECT_EQ(d.stats.packetsDropped, 0u);
     EXPECT_EQ(d.keyPackets, usual.keyPackets);
