@@ -13,7 +13,7 @@
 
 #include "Formats.h"
 #include "Guids.h"
-#include "PacketRecords.h"
+#include "media/PacketRecords.h"
 #include "media/ProgramStreamReader.h"
 #include "media/TransportStreamReader.h"
 

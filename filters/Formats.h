@@ -7,7 +7,7 @@
 // sample has flowed: the engine joins it to the multiplexer straight after.
 //
 // Demultiplexer -> multiplexer: one stream per pin, PacketStreamFormat, samples holding
-// PacketRecords (PacketRecords.h: the PES payloads of one input sample with their PTS/DTS,
+// PacketRecords (media/PacketRecords.h: the PES payloads of one input sample with their PTS/DTS,
 // by reference), so payload bytes and timestamps cross unchanged and uncopied.
 #pragma once
 

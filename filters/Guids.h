@@ -19,7 +19,7 @@ extern const GUID MEDIASUBTYPE_KorvaneTivoFile;  // {7AFCCE7B-3DED-45CB-812D-A51
 // Format of the source's program-stream type: a StreamListFormat block.
 extern const GUID FORMAT_KorvaneStreamList;  // {1C6E7CC2-BB25-44CE-8E40-260F1CE4E6B6}
 // Format of the demultiplexer's outputs: a PacketStreamFormat block; samples carry
-// PacketRecord-framed PES packets (see PacketRecord.h).
+// PacketRecord-framed PES packets (see PacketRecords.h).
 extern const GUID FORMAT_KorvanePackets;  // {AC2A1EC0-CF4F-49AD-87B9-E9DCFF37B365}
 
 // Subtypes of the demultiplexer's H.264 and AAC outputs, which mingw's uuids.h lacks:

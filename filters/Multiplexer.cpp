@@ -12,7 +12,7 @@
 #include "Formats.h"
 #include "Guids.h"
 #include "SampleSink.h"
-#include "PacketRecords.h"
+#include "media/PacketRecords.h"
 #include "media/ProgramStreamWriter.h"
 
 namespace korvane::filters {

@@ -238,99 +238,117 @@ bool ProgramStreamWriter::EmitFront(Stream& s) {
     return ok;
 }
 
+// One queued packet as PES packets of at most kMaxPiece payload bytes, each in a pack of its
+// own; only the first piece carries the timestamps and a substream header kept as read.
 bool ProgramStreamWriter::EmitPacket(Stream& s, const QueuedPacket& q, const uint8_t* payload) {
-    const bool privateStream = s.config.key.streamId == kPrivateStream1;
-    const bool ac3 = privateStream && s.config.kind == StreamKind::Ac3;
     size_t done = 0;
     bool first = true;
     do {
-        size_t piece = std::min(q.size - done, kMaxPiece);
+        const size_t piece = std::min(q.size - done, kMaxPiece);
         const uint8_t* data = payload + done;
-
-        // The SCR runs decodeDelay ahead of the earliest decode time still to come, never
-        // backwards, and never faster than the mux rate allows for the bytes since the last
-        // pack. Any stream's next packet is no earlier than the last one it sent, and queued
-        // packets are no earlier than this one, so the SCR never overtakes a packet's DTS.
-        int64_t scr;
-        int64_t txTime = static_cast<int64_t>((m_bytesGenerated - m_bytesAtLastScr) * 1800 / m_muxRate);
-        int64_t floor = q.key;
-        for (const auto& other : m_streams) {
-            if (other.get() != &s && !other->ended && other->seen) floor = std::min(floor, other->lastKey);
-        }
-        int64_t desired = q.key != kEarly ? floor - m_options.decodeDelay : (m_haveScr ? m_lastScr : 0);
-        if (!m_haveScr) {
-            scr = std::max<int64_t>(desired, 0);
-            m_haveScr = true;
-        } else {
-            scr = std::max(desired, m_lastScr + txTime);
-            if (q.key != kEarly && scr > desired + m_options.decodeDelay && m_muxRate < 0x3FFFFF)
-                m_muxRate = std::min<uint32_t>(0x3FFFFF, m_muxRate + m_muxRate / 2);
-        }
-        m_lastScr = scr;
-        m_bytesAtLastScr = m_bytesGenerated;
-        WritePackHeader(scr);
+        WritePackHeader(NextScr(s, q));
         if (!m_systemHeaderWritten) WriteSystemHeader();
-
         uint8_t sub[4];
-        size_t subSize = 0;
-        if (privateStream) {
-            if (first && q.subSize == 4 && ac3) {
-                std::memcpy(sub, q.sub, 4);
-                subSize = 4;
-            } else if (ac3) {
-                unsigned frames = 0;
-                size_t firstUnit = 0;
-                for (size_t i = 0; i + 1 < piece; ++i) {
-                    if (data[i] == 0x0B && data[i + 1] == 0x77) {
-                        if (frames++ == 0) firstUnit = i + 1;
-                    }
-                }
-                sub[1] = static_cast<uint8_t>(std::min(frames, 255u));
-                sub[2] = static_cast<uint8_t>(firstUnit >> 8);
-                sub[3] = static_cast<uint8_t>(firstUnit);
-                subSize = 4;
-            } else if (first && q.subSize > 0) {
-                std::memcpy(sub, q.sub, q.subSize);
-                subSize = q.subSize;
-            } else {
-                subSize = 1;
-            }
-            sub[0] = s.config.key.substreamId;
-        }
-
-        bool pts = first && q.hasPts;
-        bool dts = pts && q.hasDts && q.dts != q.pts;
-        size_t headerData = pts ? (dts ? 10 : 5) : 0;
-        size_t length = 3 + headerData + subSize + piece;
-        uint8_t* o = Reserve(6 + length);
-        o[0] = 0;
-        o[1] = 0;
-        o[2] = 1;
-        o[3] = s.config.key.streamId;
-        o[4] = static_cast<uint8_t>(length >> 8);
-        o[5] = static_cast<uint8_t>(length);
-        o[6] = 0x81;  // MPEG-2 syntax, not scrambled, original
-        o[7] = static_cast<uint8_t>(pts ? (dts ? 0xC0 : 0x80) : 0x00);
-        o[8] = static_cast<uint8_t>(headerData);
-        uint8_t* w = o + 9;
-        if (pts) {
-            PutTimestamp(w, dts ? 3 : 2, q.pts);
-            w += 5;
-            if (dts) {
-                PutTimestamp(w, 1, q.dts);
-                w += 5;
-            }
-        }
-        std::memcpy(w, sub, subSize);
-        w += subSize;
-        std::memcpy(w, data, piece);
-        m_outUsed += 6 + length;
-        m_bytesGenerated += 6 + length;
-        ++m_stats.pesPacketsOut;
+        const size_t subSize = SubstreamHeader(s, q, first, data, piece, sub);
+        WritePes(s.config.key.streamId, q, first, sub, subSize, data, piece);
         done += piece;
         first = false;
     } while (done < q.size);
     return true;
+}
+
+// The SCR runs decodeDelay ahead of the earliest decode time still to come, never
+// backwards, and never faster than the mux rate allows for the bytes since the last
+// pack. Any stream's next packet is no earlier than the last one it sent, and queued
+// packets are no earlier than this one, so the SCR never overtakes a packet's DTS.
+int64_t ProgramStreamWriter::NextScr(const Stream& s, const QueuedPacket& q) {
+    int64_t scr;
+    int64_t txTime = static_cast<int64_t>((m_bytesGenerated - m_bytesAtLastScr) * 1800 / m_muxRate);
+    int64_t floor = q.key;
+    for (const auto& other : m_streams) {
+        if (other.get() != &s && !other->ended && other->seen) floor = std::min(floor, other->lastKey);
+    }
+    int64_t desired = q.key != kEarly ? floor - m_options.decodeDelay : (m_haveScr ? m_lastScr : 0);
+    if (!m_haveScr) {
+        scr = std::max<int64_t>(desired, 0);
+        m_haveScr = true;
+    } else {
+        scr = std::max(desired, m_lastScr + txTime);
+        if (q.key != kEarly && scr > desired + m_options.decodeDelay && m_muxRate < 0x3FFFFF)
+            m_muxRate = std::min<uint32_t>(0x3FFFFF, m_muxRate + m_muxRate / 2);
+    }
+    m_lastScr = scr;
+    m_bytesAtLastScr = m_bytesGenerated;
+    return scr;
+}
+
+// The private stream 1 substream header of one piece (none for other streams): AC-3 keeps the
+// DVD-style header it came with on its first piece, and gets one made for it otherwise (frame
+// count, offset of the first access unit); other substreams keep theirs on the first piece
+// and carry just the substream id after it.
+size_t ProgramStreamWriter::SubstreamHeader(const Stream& s, const QueuedPacket& q, bool first,
+                                            const uint8_t* data, size_t piece, uint8_t sub[4]) {
+    if (s.config.key.streamId != kPrivateStream1) return 0;
+    const bool ac3 = s.config.kind == StreamKind::Ac3;
+    size_t subSize;
+    if (first && q.subSize == 4 && ac3) {
+        std::memcpy(sub, q.sub, 4);
+        subSize = 4;
+    } else if (ac3) {
+        unsigned frames = 0;
+        size_t firstUnit = 0;
+        for (size_t i = 0; i + 1 < piece; ++i) {
+            if (data[i] == 0x0B && data[i + 1] == 0x77) {
+                if (frames++ == 0) firstUnit = i + 1;
+            }
+        }
+        sub[1] = static_cast<uint8_t>(std::min(frames, 255u));
+        sub[2] = static_cast<uint8_t>(firstUnit >> 8);
+        sub[3] = static_cast<uint8_t>(firstUnit);
+        subSize = 4;
+    } else if (first && q.subSize > 0) {
+        std::memcpy(sub, q.sub, q.subSize);
+        subSize = q.subSize;
+    } else {
+        subSize = 1;
+    }
+    sub[0] = s.config.key.substreamId;
+    return subSize;
+}
+
+// One PES packet: MPEG-2 header with the timestamps on the first piece (a DTS only when it
+// differs from the PTS), the substream header, the payload.
+void ProgramStreamWriter::WritePes(uint8_t streamId, const QueuedPacket& q, bool first, const uint8_t* sub,
+                                   size_t subSize, const uint8_t* data, size_t piece) {
+    bool pts = first && q.hasPts;
+    bool dts = pts && q.hasDts && q.dts != q.pts;
+    size_t headerData = pts ? (dts ? 10 : 5) : 0;
+    size_t length = 3 + headerData + subSize + piece;
+    uint8_t* o = Reserve(6 + length);
+    o[0] = 0;
+    o[1] = 0;
+    o[2] = 1;
+    o[3] = streamId;
+    o[4] = static_cast<uint8_t>(length >> 8);
+    o[5] = static_cast<uint8_t>(length);
+    o[6] = 0x81;  // MPEG-2 syntax, not scrambled, original
+    o[7] = static_cast<uint8_t>(pts ? (dts ? 0xC0 : 0x80) : 0x00);
+    o[8] = static_cast<uint8_t>(headerData);
+    uint8_t* w = o + 9;
+    if (pts) {
+        PutTimestamp(w, dts ? 3 : 2, q.pts);
+        w += 5;
+        if (dts) {
+            PutTimestamp(w, 1, q.dts);
+            w += 5;
+        }
+    }
+    std::memcpy(w, sub, subSize);
+    w += subSize;
+    std::memcpy(w, data, piece);
+    m_outUsed += 6 + length;
+    m_bytesGenerated += 6 + length;
+    ++m_stats.pesPacketsOut;
 }
 
 void ProgramStreamWriter::WritePackHeader(int64_t scr) {

@@ -113,10 +113,10 @@ const char* TivoStatusName(TivoStatus status) {
     return "unknown status";
 }
 
-TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error,
-                     const TivoParseOptions& options) {
-    *file = TivoFile{};
-    file->fileSize = source.Size();
+namespace {
+
+// The 16-byte header: its fields, and an MPEG offset that can hold it and lies in the file.
+TivoStatus ReadHeader(ByteSource& source, TivoFile* file, std::string* error) {
     uint8_t head[kTivoHeaderSize];
     size_t got = source.ReadAt(0, head, sizeof head);
     if (source.Failed()) return Fail(TivoStatus::ReadFailed, "The file header could not be read.", error);
@@ -143,7 +143,13 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error,
         return Fail(TivoStatus::ChunkPastMpegOffset,
                     "The MPEG offset " + std::to_string(h.mpegOffset) + " lies inside the 16-byte header.",
                     error);
+    return TivoStatus::Ok;
+}
 
+// The chunks between the header and the MPEG offset, each checked against both.
+TivoStatus ReadChunks(ByteSource& source, const TivoParseOptions& options, TivoFile* file,
+                      std::string* error) {
+    const TivoHeader& h = file->header;
     uint64_t pos = kTivoHeaderSize;
     for (unsigned i = 0; i < h.chunkCount; ++i) {
         std::string which = "Chunk " + std::to_string(i + 1) + " of " + std::to_string(h.chunkCount);
@@ -193,6 +199,43 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error,
         file->chunks.push_back(std::move(chunk));
     }
 
+    return TivoStatus::Ok;
+}
+
+// With the caller's keys, the first that fits decrypts the window for the probe.
+TivoStatus TryKeysOnProgramStream(uint8_t* window, size_t size, const TivoParseOptions& options,
+                                  TivoFile* file, std::string* error) {
+    TivoKeys keys;
+    int fits = FindFittingKey(options.mediaAccessKeys, window, size, *file, &keys);
+    if (fits < 0) return TivoStatus::Ok;
+    if (!ProbeDecryptedWindow(window, size, keys, file))
+        return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
+    file->keyIndex = fits;
+    return TivoStatus::Ok;
+}
+
+// A key is judged by the metadata alone here: the video check reads program streams.
+TivoStatus TryKeysOnTransportStream(uint8_t* window, size_t size, const TivoParseOptions& options,
+                                    TivoFile* file, std::string* error) {
+    for (size_t i = 0; i < options.mediaAccessKeys.size(); ++i) {
+        std::string mak;
+        TivoKeys keys;
+        if (!NormalizeMediaAccessKey(options.mediaAccessKeys[i], &mak) ||
+            !DeriveTivoKeys(mak, *file, &keys) || CheckKeyByMetadata(*file, keys).fit != KeyFit::Fits)
+            continue;
+        if (!ProbeDecryptedTsWindow(window, size, keys, file))
+            return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
+        file->keyIndex = static_cast<int>(i);
+        break;
+    }
+    return TivoStatus::Ok;
+}
+
+// The payload after the MPEG offset: what kind it is (confirmed by its bytes), the streams in
+// its first probeBytes, whether it is scrambled and, given keys, which one opens it.
+TivoStatus ProbePayload(ByteSource& source, const TivoParseOptions& options, TivoFile* file,
+                        std::string* error) {
+    const TivoHeader& h = file->header;
     file->payloadOffset = h.mpegOffset;
     file->payloadSize = file->fileSize - h.mpegOffset;
     if (file->payloadSize == 0)
@@ -216,39 +259,32 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error,
                     error);
     file->payloadKind = sniff.kind;
     file->payloadSyncOffset = sniff.syncOffset;
+    file->payloadKind = sniff.kind;
+    file->payloadSyncOffset = sniff.syncOffset;
     if (sniff.kind == PayloadKind::ProgramStream) {
         file->probe = ProbeProgramStream(probe.get(), window);
         file->scrambled = file->probe.scrambled;
-        if (file->scrambled && !options.mediaAccessKeys.empty()) {
-            TivoKeys keys;
-            int fits = FindFittingKey(options.mediaAccessKeys, probe.get(), window, *file, &keys);
-            if (fits >= 0) {
-                if (!ProbeDecryptedWindow(probe.get(), window, keys, file))
-                    return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.",
-                                error);
-                file->keyIndex = fits;
-            }
-        }
-    } else {
-        file->probe = ProbeTransportStream(probe.get(), window);
-        // Scrambling bits on a PID we never carry (a data service) do not make the recording
-        // unusable; on a carried stream they do. Without a PMT there is no telling which.
-        file->scrambled = file->probe.scrambled || (sniff.scrambled && file->probe.tsStreams.empty());
-        // A key is judged by the metadata alone here: the video check reads program streams.
-        for (size_t i = 0; file->scrambled && i < options.mediaAccessKeys.size(); ++i) {
-            std::string mak;
-            TivoKeys keys;
-            if (!NormalizeMediaAccessKey(options.mediaAccessKeys[i], &mak) ||
-                !DeriveTivoKeys(mak, *file, &keys) || CheckKeyByMetadata(*file, keys).fit != KeyFit::Fits)
-                continue;
-            if (!ProbeDecryptedTsWindow(probe.get(), window, keys, file))
-                return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.",
-                            error);
-            file->keyIndex = static_cast<int>(i);
-            break;
-        }
+        if (!file->scrambled || options.mediaAccessKeys.empty()) return TivoStatus::Ok;
+        return TryKeysOnProgramStream(probe.get(), window, options, file, error);
     }
-    return TivoStatus::Ok;
+    file->probe = ProbeTransportStream(probe.get(), window);
+    // Scrambling bits on a PID we never carry (a data service) do not make the recording
+    // unusable; on a carried stream they do. Without a PMT there is no telling which.
+    file->scrambled = file->probe.scrambled || (sniff.scrambled && file->probe.tsStreams.empty());
+    if (!file->scrambled) return TivoStatus::Ok;
+    return TryKeysOnTransportStream(probe.get(), window, options, file, error);
+}
+
+}  // namespace
+
+TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error,
+                     const TivoParseOptions& options) {
+    *file = TivoFile{};
+    file->fileSize = source.Size();
+    TivoStatus status = ReadHeader(source, file, error);
+    if (status == TivoStatus::Ok) status = ReadChunks(source, options, file, error);
+    if (status == TivoStatus::Ok) status = ProbePayload(source, options, file, error);
+    return status;
 }
 
 namespace {

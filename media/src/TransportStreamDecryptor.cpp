@@ -8,6 +8,7 @@
 
 #include "PesRecord.h"
 #include "TsClearPart.h"
+#include "TsSections.h"
 #include "TsSync.h"
 #include "media/MpegStreams.h"
 #include "media/TivoContainer.h"
@@ -55,6 +56,8 @@ public:
         m_locked = false;
         m_inDamage = false;
         m_pmtPid = m_keyPid = kNoPid;
+        m_patSections.Reset();
+        m_pmtSections.Reset();
         m_stats = DecryptStats{};
         m_keyPackets = 0;
         m_failed = false;
@@ -181,10 +184,19 @@ private:
                 return false;  // of no use once decrypted
             }
             ++m_stats.packetsClear;
-            if (pid == 0 && start)
-                Pat(q, n);
-            else if (pid == m_pmtPid && start)
-                Pmt(q, n);
+            if (pid == 0)
+                m_patSections.Feed(q, n, start, &m_badSections, [&](const uint8_t* s, size_t size, bool) {
+                    Pat(s, size);
+                    return true;
+                });
+            else if (pid == m_pmtPid)
+                m_pmtSections.Feed(q, n, start, &m_badSections,
+                                   [&](const uint8_t* s, size_t size, bool whole) {
+                                       // A table inside this packet can be rewritten in place; one that spans
+                                       // packets is only read, as the packets before its end have gone out.
+                                       Pmt(s, size, whole ? q + (s - q) : nullptr, q + n);
+                                       return true;
+                                   });
             else if (start && m_pids[pid])
                 m_pids[pid]->walk.region = ts::Region::Encrypted;  // a clear PES: nothing to walk
             return true;
@@ -230,68 +242,63 @@ private:
         });
     }
 
-    // Tables in one packet each (a TiVo's are short); a bad CRC leaves the old ones.
-    static bool Section(const uint8_t* q, size_t n, const uint8_t** section, size_t* size) {
-        size_t pointer = q[0];
-        if (1 + pointer + 3 > n) return false;
-        const uint8_t* s = q + 1 + pointer;
-        size_t total = 3 + (size_t(s[1] & 0x0F) << 8 | s[2]);
-        if (1 + pointer + total > n || total < 12 || MpegCrc32(s, total) != 0) return false;
-        *section = s;
-        *size = total;
-        return true;
-    }
-
-    void Pat(const uint8_t* q, size_t n) {
-        const uint8_t* s;
-        size_t size;
-        if (!Section(q, n, &s, &size) || s[0] != 0x00) return;
+    // A bad CRC leaves the old tables.
+    void Pat(const uint8_t* s, size_t size) {
+        if (!ts::LongSectionValid(s, size) || s[0] != 0x00) return;
         for (size_t i = 8; i + 4 <= size - 4; i += 4) {
             uint16_t program = static_cast<uint16_t>(s[i] << 8 | s[i + 1]);
             if (program == 0) continue;
-            m_pmtPid = static_cast<uint16_t>((s[i + 2] & 0x1F) << 8 | s[i + 3]);
+            const uint16_t pmtPid = static_cast<uint16_t>((s[i + 2] & 0x1F) << 8 | s[i + 3]);
+            if (pmtPid != m_pmtPid) m_pmtSections.Reset();
+            m_pmtPid = pmtPid;
             return;
         }
     }
 
-    // Learns the stream types and the key PID, then takes the key PID out of the table: its
-    // packets are dropped, so the decrypted stream is the recording as it was before TiVo
+    // Learns the stream types and the key PID. When the table stands whole in this packet
+    // (writable, with the packet ending at packetEnd), the key PID is also taken out of it:
+    // its packets are dropped, so the decrypted stream is the recording as it was before TiVo
     // added them (bit for bit in the known-answer recordings).
-    void Pmt(uint8_t* q, size_t n) {
-        const uint8_t* found;
-        size_t size;
-        if (!Section(q, n, &found, &size) || found[0] != 0x02) return;
-        uint8_t* s = q + (found - q);
+    void Pmt(const uint8_t* s, size_t size, uint8_t* writable, uint8_t* packetEnd) {
+        if (!ts::LongSectionValid(s, size) || s[0] != 0x02) return;
         const size_t end = size - 4;
         size_t i = 12 + (size_t(s[10] & 0x0F) << 8 | s[11]);
         if (i > end) return;
         for (auto& p : m_pids)
             if (p) p->listed = false;
         m_keyPid = kNoPid;
-        size_t kept = i;  // where the next kept entry goes
-        while (i + 5 <= end) {
-            uint8_t type = s[i];
-            uint16_t pid = static_cast<uint16_t>((s[i + 1] & 0x1F) << 8 | s[i + 2]);
-            size_t entry = 5 + (size_t(s[i + 3] & 0x0F) << 8 | s[i + 4]);
-            if (i + entry > end) return;
-            State(pid).streamType = type;
+        for (size_t at = i; at + 5 <= end;) {
+            const uint16_t pid = static_cast<uint16_t>((s[at + 1] & 0x1F) << 8 | s[at + 2]);
+            const size_t entry = 5 + (size_t(s[at + 3] & 0x0F) << 8 | s[at + 4]);
+            if (at + entry > end) return;
+            State(pid).streamType = s[at];
             State(pid).listed = true;
-            if (type == kTsTypeTivoKeys) {
-                if (m_keyPid == kNoPid) m_keyPid = pid;
-            } else {
+            if (s[at] == kTsTypeTivoKeys && m_keyPid == kNoPid) m_keyPid = pid;
+            at += entry;
+        }
+        if (writable) DropKeyEntries(writable, i, end, packetEnd);
+    }
+
+    // Takes the key PID entries out of a PMT section at s (entries from `first` to `end`) and
+    // fills what it frees, up to the packet's end, with 0xFF.
+    static void DropKeyEntries(uint8_t* s, size_t first, size_t end, uint8_t* packetEnd) {
+        size_t kept = first, i = first;  // where the next kept entry goes
+        while (i + 5 <= end) {
+            const size_t entry = 5 + (size_t(s[i + 3] & 0x0F) << 8 | s[i + 4]);
+            if (s[i] != kTsTypeTivoKeys) {
                 std::memmove(s + kept, s + i, entry);
                 kept += entry;
             }
             i += entry;
         }
         if (kept == i) return;
-        size_t length = kept + 4 - 3;
+        const size_t length = kept + 4 - 3;
         s[1] = static_cast<uint8_t>((s[1] & 0xF0) | (length >> 8));
         s[2] = static_cast<uint8_t>(length);
-        uint32_t crc = MpegCrc32(s, kept);
+        const uint32_t crc = MpegCrc32(s, kept);
         for (int k = 0; k < 4; ++k)
             s[kept + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
-        std::memset(s + kept + 4, 0xFF, static_cast<size_t>(q + n - (s + kept + 4)));
+        std::memset(s + kept + 4, 0xFF, static_cast<size_t>(packetEnd - (s + kept + 4)));
     }
 
     // "TiVo", 0x81 0x03, two bytes, a 16-bit count of the bytes that follow, then 20-byte
@@ -324,6 +331,8 @@ private:
     bool m_inDamage = false;
     uint16_t m_pmtPid = kNoPid;
     uint16_t m_keyPid = kNoPid;
+    ts::SectionAssembler m_patSections, m_pmtSections;
+    uint64_t m_badSections = 0;  // the reader after us counts these
 };
 
 TransportStreamDecryptor::TransportStreamDecryptor(const TivoKeys& keys) : m_impl(new Impl(keys)) {}

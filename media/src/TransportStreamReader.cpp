@@ -1,5 +1,6 @@
 #include "media/TransportStreamReader.h"
 
+#include "TsSections.h"
 #include "TsSync.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@ namespace {
 constexpr uint16_t kPatPid = 0x0000;
 constexpr uint16_t kNullPid = 0x1FFF;
 constexpr size_t kPidCount = 8192;
-constexpr size_t kMaxSection = 1024;  // 3 + section_length (at most 1021) for PAT and PMT
 
 inline int64_t ReadTimestamp(const uint8_t* p) {
     return (int64_t(p[0] >> 1) & 7) << 30 | int64_t(p[1]) << 22 | int64_t(p[2] >> 1) << 15 |
@@ -85,9 +85,7 @@ std::string DescribeTsStream(uint8_t streamType, bool ac3Descriptor, bool eac3De
 
 struct TransportStreamReader::PidState {
     int lastCc = -1;
-    // PSI section being collected.
-    bool collecting = false;
-    std::vector<uint8_t> section;
+    ts::SectionAssembler sections;  // PAT or PMT
     // PES being reassembled.
     bool active = false;
     bool continuation = false;  // pes holds payload bytes only (a later piece of a long PES)
@@ -312,72 +310,18 @@ void TransportStreamReader::ParsePacket(const uint8_t* p) {
         return;
     }
     if (psi) {
-        OnSectionData(state, pid, p + payloadStart, kTsPacketSize - payloadStart, start);
+        state.sections.Feed(p + payloadStart, kTsPacketSize - payloadStart, start, &m_stats.badSections,
+                            [&](const uint8_t* section, size_t size, bool) {
+                                OnSection(pid, section, size);
+                                return m_status == ReaderStatus::Ok;
+                            });
     } else {
         OnPesData(state, *stream, p + payloadStart, kTsPacketSize - payloadStart, start);
     }
 }
 
-size_t TransportStreamReader::AppendSection(PidState& state, uint16_t pid, const uint8_t* p, size_t size) {
-    size_t used = 0;
-    if (state.section.size() < 3) {
-        used = std::min(size, 3 - state.section.size());
-        state.section.insert(state.section.end(), p, p + used);
-        if (state.section.size() < 3) return used;
-    }
-    size_t total = 3 + (size_t(state.section[1] & 0x0F) << 8 | state.section[2]);
-    if (total > kMaxSection) {
-        ++m_stats.badSections;
-        state.collecting = false;
-        state.section.clear();
-        return size;
-    }
-    size_t take = std::min(size - used, total - state.section.size());
-    state.section.insert(state.section.end(), p + used, p + used + take);
-    used += take;
-    if (state.section.size() == total) {
-        state.collecting = false;
-        OnSection(pid, state.section.data(), total);
-        state.section.clear();
-    }
-    return used;
-}
-
-void TransportStreamReader::OnSectionData(PidState& state, uint16_t pid, const uint8_t* p, size_t size,
-                                          bool start) {
-    if (!start) {
-        if (state.collecting) AppendSection(state, pid, p, size);
-        return;
-    }
-    size_t pointer = p[0];
-    if (1 + pointer > size) {
-        ++m_stats.badSections;
-        state.collecting = false;
-        state.section.clear();
-        return;
-    }
-    if (state.collecting) {
-        AppendSection(state, pid, p + 1, pointer);
-        if (state.collecting) {
-            // The previous section should have ended where the pointer says the next begins.
-            ++m_stats.badSections;
-            state.collecting = false;
-            state.section.clear();
-        }
-    }
-    size_t pos = 1 + pointer;
-    // Several sections may follow one another; 0xFF fills the rest of the packet.
-    while (pos < size && p[pos] != 0xFF && m_status == ReaderStatus::Ok) {
-        state.collecting = true;
-        state.section.clear();
-        pos += AppendSection(state, pid, p + pos, size - pos);
-        if (state.collecting) break;
-    }
-}
-
 void TransportStreamReader::OnSection(uint16_t pid, const uint8_t* s, size_t size) {
-    // Both tables use the long form: at least 8 header bytes and the CRC.
-    if (size < 12 || !(s[1] & 0x80) || MpegCrc32(s, size) != 0) {
+    if (!ts::LongSectionValid(s, size)) {
         ++m_stats.badSections;
         return;
     }

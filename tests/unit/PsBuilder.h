@@ -23,20 +23,15 @@ inline Bytes Timestamp(unsigned prefix, int64_t ts) {
 // An MPEG-2 pack header; the mux rate is in units of 50 bytes/s.
 inline Bytes PackHeader(int64_t scr, unsigned stuffing = 0, unsigned scrExtension = 0,
                         uint32_t muxRate = 25200) {
-    Bytes b = {0,
-               0,
-               1,
-               0xBA,
-               static_cast<uint8_t>(0x44 | ((scr >> 27) & 0x38) | ((scr >> 28) & 0x03)),
+    Bytes b = {0, 0, 1, 0xBA};
+    Append(b, {static_cast<uint8_t>(0x44 | ((scr >> 27) & 0x38) | ((scr >> 28) & 0x03)),
                static_cast<uint8_t>(scr >> 20),
                static_cast<uint8_t>(((scr >> 12) & 0xF8) | 0x04 | ((scr >> 13) & 0x03)),
                static_cast<uint8_t>(scr >> 5),
                static_cast<uint8_t>(((scr << 3) & 0xF8) | 0x04 | ((scrExtension >> 7) & 0x03)),
-               static_cast<uint8_t>(((scrExtension << 1) & 0xFE) | 0x01),
-               static_cast<uint8_t>(muxRate >> 14),
-               static_cast<uint8_t>(muxRate >> 6),
-               static_cast<uint8_t>(((muxRate << 2) & 0xFC) | 0x03),
-               static_cast<uint8_t>(0xF8 | stuffing)};
+               static_cast<uint8_t>(((scrExtension << 1) & 0xFE) | 0x01), static_cast<uint8_t>(muxRate >> 14),
+               static_cast<uint8_t>(muxRate >> 6), static_cast<uint8_t>(((muxRate << 2) & 0xFC) | 0x03),
+               static_cast<uint8_t>(0xF8 | stuffing)});
     b.resize(b.size() + stuffing, 0xFF);
     return b;
 }
@@ -52,18 +47,13 @@ struct StreamBound {
 inline Bytes SystemHeader(const std::vector<StreamBound>& bounds, unsigned audioBound = 1,
                           unsigned videoBound = 1, uint32_t rateBound = 25200, bool fixedRate = false) {
     size_t length = 6 + 3 * bounds.size();
-    Bytes b = {0,
-               0,
-               1,
-               0xBB,
-               static_cast<uint8_t>(length >> 8),
-               static_cast<uint8_t>(length),
-               static_cast<uint8_t>(0x80 | ((rateBound >> 15) & 0x7F)),
-               static_cast<uint8_t>(rateBound >> 7),
+    Bytes b = {0, 0, 1, 0xBB};
+    Append(b, {static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),
+               static_cast<uint8_t>(0x80 | ((rateBound >> 15) & 0x7F)), static_cast<uint8_t>(rateBound >> 7),
                static_cast<uint8_t>(((rateBound << 1) & 0xFE) | 0x01),
                static_cast<uint8_t>(audioBound << 2 | (fixedRate ? 0x02 : 0)),
-               static_cast<uint8_t>(0xE0 | videoBound),  // audio and video locked, marker
-               0x7F};
+               static_cast<uint8_t>(0xE0 | videoBound)});  // audio and video locked, marker
+    b.push_back(0x7F);
     for (const StreamBound& e : bounds)
         Append(b,
                {e.streamId, static_cast<uint8_t>(0xC0 | (e.largeScale ? 0x20 : 0) | ((e.size >> 8) & 0x1F)),

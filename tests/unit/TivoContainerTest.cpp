@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <algorithm>
-#include <fstream>
 
 #include "PsBuilder.h"
+#include "TestFiles.h"
 #include "media/TivoContainer.h"
 #include "media/TivoWriter.h"
 
@@ -160,24 +158,9 @@ TEST(TivoContainer, NamesReadFailuresAndImplausibleChunks) {
     EXPECT_NE(error.find("could not be read"), std::string::npos) << error;
 }
 
-TEST(TivoContainer, ToleratesDamageBeforeThePayloadSyncs) {
-    Bytes payload = Filler(5000, 3);
-    Append(payload, SmallProgramStream());
-    Parsed p = Parse(TivoFileBytes(payload));
-    ASSERT_EQ(p.status, TivoStatus::Ok) << p.error;
-    EXPECT_EQ(p.file.payloadKind, PayloadKind::ProgramStream);
-    EXPECT_EQ(p.file.payloadSyncOffset, 5000u);
-    EXPECT_EQ(p.file.probe.streams.size(), 2u);
-}
-
-TEST(TivoContainer, DetectsAScrambledProgramStream) {
-    Parsed p = Parse(TivoFileBytes(SmallProgramStream(true)));
-    ASSERT_EQ(p.status, TivoStatus::Ok) << p.error;
-    EXPECT_TRUE(p.file.scrambled);
-    EXPECT_TRUE(p.file.probe.scrambled);
-}
-
-TEST(TivoContainer, RecognisesATransportStreamByItsBytes) {
+// The payload's bytes decide its kind, after leading damage and whatever the flag says, and
+// scrambling bits mark it scrambled.
+TEST(TivoContainer, FindsThePayloadKindAndScramblingByTheBytes) {
     Bytes ts;
     for (int i = 0; i < 50; ++i) {
         Bytes packet(188, 0xFF);
@@ -187,28 +170,34 @@ TEST(TivoContainer, RecognisesATransportStreamByItsBytes) {
         packet[3] = static_cast<uint8_t>(0x10 | (i & 15) | (i == 30 ? 0xC0 : 0));
         Append(ts, packet);
     }
-    Bytes damaged = Filler(77, 1);
-    Append(damaged, ts);
-    // The flag says program stream; the bytes win.
-    Parsed p = Parse(TivoFileBytes(damaged, false));
-    ASSERT_EQ(p.status, TivoStatus::Ok) << p.error;
-    EXPECT_EQ(p.file.payloadKind, PayloadKind::TransportStream);
-    EXPECT_FALSE(p.file.flagSaysTransport);
-    EXPECT_EQ(p.file.payloadSyncOffset, 77u);
-    EXPECT_TRUE(p.file.scrambled);
-    EXPECT_EQ((p.file.header.flags & kTivoFlagTransportStream), 0);
-    Bytes t = TivoFileBytes(ts, true);
-    EXPECT_NE(t[7] & kTivoFlagTransportStream, 0);
+    Bytes damagedPs = Filler(5000, 3), damagedTs = Filler(77, 1);
+    Append(damagedPs, SmallProgramStream());
+    Append(damagedTs, ts);
+    const struct {
+        Bytes payload;
+        PayloadKind kind;
+        uint64_t syncOffset;
+        bool scrambled;
+        size_t streams;
+    } cases[] = {{damagedPs, PayloadKind::ProgramStream, 5000, false, 2},
+                 {SmallProgramStream(true), PayloadKind::ProgramStream, 0, true, 0},
+                 {damagedTs, PayloadKind::TransportStream, 77, true, 0}};
+    for (const auto& c : cases) {
+        Parsed p = Parse(TivoFileBytes(c.payload, false));  // the flag says program stream
+        ASSERT_EQ(p.status, TivoStatus::Ok) << p.error;
+        EXPECT_EQ(p.file.payloadKind, c.kind);
+        EXPECT_FALSE(p.file.flagSaysTransport);
+        EXPECT_EQ(p.file.payloadSyncOffset, c.syncOffset);
+        EXPECT_EQ(p.file.scrambled, c.scrambled);
+        EXPECT_EQ(p.file.probe.streams.size(), c.streams);
+    }
+    EXPECT_NE(TivoFileBytes(ts, true)[7] & kTivoFlagTransportStream, 0);
 }
 
 TEST(TivoContainer, WrapsAndOpensFilesByPath) {
-    std::string dir = ::testing::TempDir();
-    std::string mpg = dir + "korvane_wrap_in.mpg", tivo = dir + "korvane_wrap_out.TiVo";
-    Bytes payload = SmallProgramStream();
-    {
-        std::ofstream(mpg, std::ios::binary)
-            .write(reinterpret_cast<const char*>(payload.data()), payload.size());
-    }
+    const std::string mpg = Temp("wrap_in.mpg"), tivo = Temp("wrap_out.TiVo");
+    const Bytes payload = SmallProgramStream();
+    WriteFile(mpg, payload);
     std::string error;
     TivoWrapOptions options;
     options.title = "A & B <test>";
@@ -218,16 +207,14 @@ TEST(TivoContainer, WrapsAndOpensFilesByPath) {
     EXPECT_EQ(file.payloadSize, payload.size());
     EXPECT_NE(file.chunks[1].Text().find("<title>A &amp; B &lt;test&gt;</title>"), std::string::npos);
 
-    EXPECT_EQ(ParseTivoFile(dir + "korvane_missing.TiVo", &file, &error), TivoStatus::ReadFailed);
-    EXPECT_NE(error.find("korvane_missing.TiVo"), std::string::npos);
+    EXPECT_EQ(ParseTivoFile(Temp("missing.TiVo"), &file, &error), TivoStatus::ReadFailed);
+    EXPECT_NE(error.find("missing.TiVo"), std::string::npos);
     EXPECT_EQ(ParseTivoFile(mpg, &file, &error), TivoStatus::NotTivo);
-    EXPECT_NE(error.find("korvane_wrap_in.mpg"), std::string::npos);
+    EXPECT_NE(error.find("wrap_in.mpg"), std::string::npos);
     EXPECT_FALSE(WrapMpegInTivo(tivo + ".nope", tivo, &error));
-    EXPECT_FALSE(WrapMpegInTivo(mpg, dir + "no/such/folder/x.TiVo", &error));
+    EXPECT_FALSE(WrapMpegInTivo(mpg, Temp("no/such/folder/x.TiVo"), &error));
     EXPECT_NE(error.find("Cannot create"), std::string::npos);
-    { std::ofstream(mpg, std::ios::binary) << "plain text, not MPEG"; }
+    WriteFile(mpg, Bytes{'n', 'o', 't', ' ', 'M', 'P', 'E', 'G'});
     EXPECT_FALSE(WrapMpegInTivo(mpg, tivo, &error));
     EXPECT_NE(error.find("neither an MPEG program stream nor a transport stream"), std::string::npos);
-    std::remove(mpg.c_str());
-    std::remove(tivo.c_str());
 }

@@ -24,7 +24,7 @@ public:
     TsBytes out;
     std::map<uint16_t, int> cc;
 
-    // One section in one packet (our tables are small).
+    // One section, in as many packets as it takes.
     void Section(uint16_t pid, TsBytes section) {
         uint32_t crc = media::MpegCrc32(section.data(), section.size());
         for (int s = 24; s >= 0; s -= 8)
@@ -34,33 +34,16 @@ public:
         Packets(pid, payload, true, 0xFF);
     }
     void Pat(uint16_t pmtPid, uint16_t program = 1) {
-        TsBytes s{0x00,
-                  0xB0,
-                  13,
-                  0x00,
-                  0x01,
-                  0xC1,
-                  0,
-                  0,
-                  static_cast<uint8_t>(program >> 8),
-                  static_cast<uint8_t>(program),
-                  static_cast<uint8_t>(0xE0 | pmtPid >> 8),
-                  static_cast<uint8_t>(pmtPid)};
+        TsBytes s{0x00, 0xB0, 13, 0x00, 0x01, 0xC1, 0, 0};
+        s.insert(s.end(), {static_cast<uint8_t>(program >> 8), static_cast<uint8_t>(program),
+                           static_cast<uint8_t>(0xE0 | pmtPid >> 8), static_cast<uint8_t>(pmtPid)});
         Section(0, s);
     }
     void Pmt(uint16_t pmtPid, int version, const std::vector<TsEs>& streams, uint16_t program = 1) {
-        TsBytes s{0x02,
-                  0xB0,
-                  0,
-                  static_cast<uint8_t>(program >> 8),
-                  static_cast<uint8_t>(program),
-                  static_cast<uint8_t>(0xC1 | version << 1),
-                  0,
-                  0,
-                  0xE1,
-                  0x00,
-                  0xF0,
-                  0x00};
+        TsBytes s{0x02, 0xB0, 0};
+        s.insert(s.end(), {static_cast<uint8_t>(program >> 8), static_cast<uint8_t>(program),
+                           static_cast<uint8_t>(0xC1 | version << 1)});
+        s.insert(s.end(), {0, 0, 0xE1, 0x00, 0xF0, 0x00});
         for (const TsEs& e : streams) {
             s.push_back(e.type);
             s.push_back(static_cast<uint8_t>(0xE0 | e.pid >> 8));
@@ -82,15 +65,9 @@ public:
     // A PES packet (bounded unless unbounded is set) with a PTS (and DTS if >= 0).
     static TsBytes Pes(uint8_t streamId, const TsBytes& payload, int64_t pts, int64_t dts = -1,
                        bool unbounded = false) {
-        TsBytes p{0,
-                  0,
-                  1,
-                  streamId,
-                  0,
-                  0,
-                  0x80,
-                  static_cast<uint8_t>(dts >= 0 ? 0xC0 : 0x80),
-                  static_cast<uint8_t>(dts >= 0 ? 10 : 5)};
+        TsBytes p{0, 0, 1, streamId, 0, 0, 0x80};
+        p.insert(p.end(),
+                 {static_cast<uint8_t>(dts >= 0 ? 0xC0 : 0x80), static_cast<uint8_t>(dts >= 0 ? 10 : 5)});
         p.resize(p.size() + p.back());
         PutTs(&p[9], dts >= 0 ? 3 : 2, pts);
         if (dts >= 0) PutTs(&p[14], 1, dts);

@@ -1,6 +1,7 @@
 // The transport stream reader on streams built by hand: the cases ffmpeg does not make.
 #include <gtest/gtest.h>
 
+#include "Collect.h"
 #include "TsBuilder.h"
 #include "media/TransportStreamReader.h"
 
@@ -9,25 +10,8 @@ using namespace korvane::test;
 
 namespace {
 
-struct Got {
-    StreamKey key;
-    StreamKind kind;
-    bool hasPts, hasDts;
-    int64_t pts, dts;
-    TsBytes payload;
-};
-
-struct Keep final : PacketHandler {
-    std::vector<Got> packets;
-    bool OnPacket(const PesPacket& p) override {
-        packets.push_back(
-            {p.key, p.kind, p.hasPts, p.hasDts, p.pts, p.dts, TsBytes(p.payload, p.payload + p.payloadSize)});
-        return true;
-    }
-};
-
-std::vector<Got> Read(const TsBytes& ts, TransportStreamReader& reader) {
-    Keep keep;
+std::vector<Seen> Read(const TsBytes& ts, TransportStreamReader& reader) {
+    Collector keep;
     reader.Feed(ts.data(), ts.size(), keep);
     reader.Finish(keep);
     return keep.packets;

@@ -103,6 +103,11 @@ private:
     bool Drain(bool all);
     bool EmitFront(Stream& stream);
     bool EmitPacket(Stream& stream, const QueuedPacket& packet, const uint8_t* payload);
+    int64_t NextScr(const Stream& stream, const QueuedPacket& packet);
+    static size_t SubstreamHeader(const Stream& stream, const QueuedPacket& packet, bool first,
+                                  const uint8_t* data, size_t piece, uint8_t sub[4]);
+    void WritePes(uint8_t streamId, const QueuedPacket& packet, bool first, const uint8_t* sub,
+                  size_t subSize, const uint8_t* data, size_t piece);
     void WritePackHeader(int64_t scrBase);
     void WriteSystemHeader();
     void WriteStreamMap();

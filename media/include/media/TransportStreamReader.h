@@ -111,8 +111,6 @@ private:
     struct PidState;
     size_t ParseBuffer(const uint8_t* data, size_t size, uint64_t base, bool atEnd);
     void ParsePacket(const uint8_t* p);
-    void OnSectionData(PidState& state, uint16_t pid, const uint8_t* p, size_t size, bool start);
-    size_t AppendSection(PidState& state, uint16_t pid, const uint8_t* p, size_t size);
     void OnSection(uint16_t pid, const uint8_t* section, size_t size);
     void OnPat(const uint8_t* section, size_t size);
     void OnPmt(const uint8_t* section, size_t size);

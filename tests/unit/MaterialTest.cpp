@@ -1,0 +1,404 @@
+// The ffmpeg-made material and the known-answer recordings through the whole media core:
+// wrapped (clear and with a key), probed, decrypted and remuxed, then judged by
+// scripts/check-mpeg-outputs.sh, the ffprobe check the Wine tests give the graph's outputs:
+// the same elementary streams, byte for byte, with the same packet timestamps.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+
+#include "TestFiles.h"
+#include "TsBuilder.h"
+#include "media/ProgramStreamDecryptor.h"
+#include "media/Remux.h"
+#include "media/StreamProbe.h"
+#include "media/TivoContainer.h"
+#include "media/TivoWriter.h"
+#include "media/TransportStreamDecryptor.h"
+#include "media/TransportStreamReader.h"
+
+using namespace korvane::media;
+using namespace korvane::test;
+
+namespace {
+
+const std::vector<std::string> kMaterial = {
+    "mp2.mpg",         "ac3.mpg",    "two_audio.mpg",   "two_mp2.mpg",    "large_packets.mpg",
+    "late_audio.mpg",  "mpeg1.mpg",  "ts_mpeg2_ac3.ts", "ts_h264_ac3.ts", "ts_h264_aac.ts",
+    "ts_two_audio.ts", "ts_eac3.ts", "ts_wrap.ts",      "ts_garbage.ts",  "ts_gap.ts"};
+
+bool IsTs(const std::string& name) {
+    return name.size() > 3 && name.compare(name.size() - 3, 3, ".ts") == 0;
+}
+
+// Where check-mpeg-outputs.sh looks for the conversion of `name`, in a new folder.
+std::string Output(const std::string& folder, const std::string& name) {
+    mkdir(Temp(folder).c_str(), 0700);
+    return Temp(folder) + "/" + (IsTs(name) ? name + ".mpg" : name);
+}
+
+bool OutputsMatch(const std::string& originals, const std::string& folder) {
+    const std::string command =
+        "bash '" KORVANE_SCRIPTS_DIR "/check-mpeg-outputs.sh' '" + originals + "' '" + Temp(folder) + "'";
+    return std::system(command.c_str()) == 0;
+}
+
+// Per stream, every packet's timestamps and then its bytes, as a reader delivers them; and
+// whether a pack's clock reference ever came after the decode time of what it carries, or
+// went back.
+struct Streams final : PacketHandler {
+    std::map<StreamKey, Bytes> bytes;
+    int64_t lastScr = -1;
+    int clockFaults = 0;
+    bool OnPacket(const PesPacket& p) override {
+        Bytes& b = bytes[p.key];
+        const int64_t t[2] = {p.hasPts ? p.pts : -1, p.hasDts ? p.dts : -1};
+        b.insert(b.end(), reinterpret_cast<const uint8_t*>(t), reinterpret_cast<const uint8_t*>(t + 2));
+        b.insert(b.end(), p.payload, p.payload + p.payloadSize);
+        // Compared across the 33-bit wrap: `a` is after `b` when less than half the range ahead.
+        auto after = [](int64_t a, int64_t b) {
+            return a != b && ((a - b) & kTimestampMask) < (int64_t(1) << 32);
+        };
+        if (p.hasScr && ((lastScr >= 0 && after(lastScr, p.scrBase)) ||
+                         (p.hasPts && after(p.scrBase, p.hasDts ? p.dts : p.pts))))
+            ++clockFaults;
+        lastScr = p.scrBase;
+        return true;
+    }
+};
+
+template <class Reader = ProgramStreamReader>
+Streams Read(const Bytes& data, size_t chunk = 0, TsReaderStats* stats = nullptr) {
+    Streams s;
+    Reader reader;
+    chunk = chunk ? chunk : data.size() + 1;
+    for (size_t pos = 0; pos < data.size(); pos += chunk)
+        reader.Feed(data.data() + pos, std::min(chunk, data.size() - pos), s);
+    reader.Finish(s);
+    if constexpr (std::is_same_v<Reader, TransportStreamReader>)
+        if (stats) *stats = reader.Stats();
+    return s;
+}
+
+struct Decrypted {
+    Bytes bytes;
+    DecryptStats stats;
+    uint64_t keyPackets = 0;
+};
+
+// The payload of an encrypted .TiVo (or another in its place), decrypted in chunks of the
+// given size.
+template <class Decryptor = TransportStreamDecryptor>
+Decrypted DecryptPayload(const std::string& tivo, size_t chunk, const Bytes* payloadOverride = nullptr) {
+    TivoFile file;
+    std::string error;
+    EXPECT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
+    TivoKeys keys;
+    EXPECT_TRUE(DeriveTivoKeys(kMak, file, &keys));
+    Bytes payload = ReadFile(tivo);
+    payload.erase(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(file.payloadOffset));
+    if (payloadOverride) payload = *payloadOverride;
+    Decryptor decryptor(keys);
+    MemoryByteSink sink;
+    for (size_t pos = 0; pos < payload.size(); pos += chunk)
+        EXPECT_TRUE(decryptor.Feed(payload.data() + pos, std::min(chunk, payload.size() - pos), sink));
+    EXPECT_TRUE(decryptor.Finish(sink));
+    if constexpr (std::is_same_v<Decryptor, TransportStreamDecryptor>)
+        return {sink.Bytes(), decryptor.Stats(), decryptor.KeyPackets()};
+    return {sink.Bytes(), decryptor.Stats(), 0};
+}
+
+}  // namespace
+
+TEST(Material, EveryStreamWrappedProbedAndRemuxedKeepsItsStreams) {
+    for (const std::string& name : kMaterial) {
+        SCOPED_TRACE(name);
+        const std::string tivo = Temp(name + ".TiVo"), output = Output("clear", name);
+        std::string error;
+        ASSERT_TRUE(WrapMpegInTivo(Material(name), tivo, &error)) << error;
+        TivoFile file;
+        ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
+        EXPECT_EQ(file.payloadKind, IsTs(name) ? PayloadKind::TransportStream : PayloadKind::ProgramStream);
+        EXPECT_EQ(file.flagSaysTransport, IsTs(name));
+        EXPECT_FALSE(file.scrambled);
+        RemuxStats stats;
+        ASSERT_TRUE(RemuxFile(tivo, output, &stats, &error)) << error;
+        EXPECT_EQ(stats.streams, file.probe.streams.size());
+        EXPECT_EQ(stats.droppedPackets, 0u);
+        const TsReaderStats& ts = stats.tsReader;
+        EXPECT_EQ(stats.reader.damageEvents + ts.damageEvents + ts.continuityErrors + ts.badPes +
+                      ts.badSections + ts.errorPackets,
+                  name == "ts_gap.ts" || name == "ts_garbage.ts" ? 1u : 0u);
+        EXPECT_EQ(Read(ReadFile(output)).clockFaults, 0);
+    }
+    EXPECT_TRUE(OutputsMatch(Material(""), "clear"));
+}
+
+TEST(Material, WrappedWithAKeyEveryStreamComesBackBitForBit) {
+    for (const std::string& name : kMaterial) {
+        if (name == "mpeg1.mpg" || name == "ts_garbage.ts") continue;  // refused below
+        SCOPED_TRACE(name);
+        const std::string tivo = Temp(name + ".enc.TiVo"), back = Temp(name + ".back");
+        TivoWrapOptions options;
+        options.mediaAccessKey = kMak;
+        options.encryption.packetsPerBlock = IsTs(name) ? 50 : 5;  // many block changes
+        std::string error;
+        ASSERT_TRUE(WrapMpegInTivo(Material(name), tivo, &error, options)) << error;
+        TivoFile file;
+        ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
+        EXPECT_TRUE(file.scrambled);
+        TivoParseOptions withKey;
+        withKey.mediaAccessKeys = {kMak};
+        ASSERT_EQ(ParseTivoFile(tivo, &file, &error, withKey), TivoStatus::Ok) << error;
+        EXPECT_EQ(file.keyIndex, 0);
+        DecryptStats stats;
+        ASSERT_TRUE(DecryptTivoFile(tivo, back, kMak, &stats, &error)) << error;
+        EXPECT_GT(stats.keystreamRebuilds, 2u);
+        EXPECT_EQ(stats.DamageCount(), 0u);
+        EXPECT_TRUE(ReadFile(back) == ReadFile(Material(name)));
+
+        // The reference pipeline converts the encrypted file exactly as the clear one.
+        RemuxOptions remux;
+        ASSERT_TRUE(RemuxFile(Material(name), back, nullptr, &error, remux)) << error;
+        remux.mediaAccessKey = kMak;
+        ASSERT_TRUE(RemuxFile(tivo, Temp("from-tivo.mpg"), nullptr, &error, remux)) << error;
+        EXPECT_TRUE(ReadFile(Temp("from-tivo.mpg")) == ReadFile(back));
+    }
+    // MPEG-1 has no room for the record, a key needs 10 digits, a TS needs whole packets.
+    const std::pair<std::string, std::string> refused[] = {
+        {"mpeg1.mpg", "MPEG-2"}, {"ts_garbage.ts", "whole 188-byte"}, {"mp2.mpg", "10 digits"}};
+    for (const auto& r : refused) {
+        TivoWrapOptions options;
+        options.mediaAccessKey = r.second == "10 digits" ? "12345" : kMak;
+        std::string error;
+        EXPECT_FALSE(WrapMpegInTivo(Material(r.first), Temp("refused.TiVo"), &error, options));
+        EXPECT_NE(error.find(r.second), std::string::npos) << error;
+        EXPECT_FALSE(Exists(Temp("refused.TiVo")));
+    }
+}
+
+// Recordings encrypted by an independent implementation (key 0123456789).
+TEST(Vectors, DecryptToTheClearOriginalsBitForBitAndRemuxAsThem) {
+    for (const std::string name :
+         {"ps-mpeg2-ac3.mpg", "ps-mpeg2-mp2-large.mpg", "ts-mpeg2-ac3.ts", "ts-h264-ac3.ts"}) {
+        SCOPED_TRACE(name);
+        const std::string tivo = Vector(name.substr(0, name.rfind('.')) + ".TiVo"), clear = Temp(name);
+        std::string error;
+        DecryptStats stats;
+        ASSERT_TRUE(DecryptTivoFile(tivo, clear, kMak, &stats, &error)) << error;
+        EXPECT_GT(stats.packetsDecrypted, 0u);
+        EXPECT_EQ(stats.packetsDropped + stats.DamageCount(), 0u);
+        // The record (PS) or the key PID's packets and PMT entry (TS) go: what is left is the original.
+        EXPECT_TRUE(ReadFile(clear) == ReadFile(Vector(name)));
+
+        TivoFile file;
+        TivoParseOptions options;
+        options.mediaAccessKeys = {"1111111111", "not a key", "012-345-6789"};
+        ASSERT_EQ(ParseTivoFile(tivo, &file, &error, options), TivoStatus::Ok) << error;
+        EXPECT_TRUE(file.probeDecrypted);
+        EXPECT_EQ(file.keyIndex, 2);
+        EXPECT_EQ(file.probeDamage, 0u);
+        RemuxOptions remux;
+        remux.mediaAccessKey = kMak;
+        RemuxStats remuxStats;
+        ASSERT_TRUE(RemuxFile(tivo, Output("vectors", name), &remuxStats, &error, remux)) << error;
+        EXPECT_EQ(remuxStats.streams, file.probe.streams.size());
+
+        // A wrong key is refused before anything is written.
+        EXPECT_FALSE(DecryptTivoFile(tivo, Temp("wrong"), "0123456780", nullptr, &error));
+        EXPECT_NE(error.find("does not fit"), std::string::npos) << error;
+        EXPECT_FALSE(Exists(Temp("wrong")));
+        // The same bytes whatever the chunking, down to single bytes.
+        for (size_t chunk : {size_t(1), size_t(187), size_t(189), size_t(2047), size_t(4096)}) {
+            const Decrypted pieces = IsTs(name) ? DecryptPayload(tivo, chunk)
+                                                : DecryptPayload<ProgramStreamDecryptor>(tivo, chunk);
+            EXPECT_TRUE(pieces.bytes == ReadFile(clear)) << "chunks of " << chunk;
+            EXPECT_EQ(pieces.stats.keystreamRebuilds, stats.keystreamRebuilds);
+            EXPECT_GE(pieces.keyPackets, IsTs(name) ? 2u : 0u);
+        }
+    }
+    EXPECT_TRUE(OutputsMatch(Vector(""), "vectors"));
+}
+
+// Without its key packets a recording cannot be decrypted: every scrambled packet is dropped
+// and counted, nothing scrambled comes out, and the remux finds nothing to convert.
+TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
+    const std::string tivo = Vector("ts-h264-ac3.TiVo");
+    TivoFile file;
+    std::string error;
+    ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
+    const Bytes all = ReadFile(tivo);
+    Bytes withoutKeys;
+    uint64_t scrambled = 0;
+    for (size_t i = file.payloadOffset; i + 188 <= all.size(); i += 188) {
+        if (((all[i + 1] & 0x1F) << 8 | all[i + 2]) == 0x0FF0) continue;  // the key PID of the vectors
+        scrambled += (all[i + 3] & 0xC0) != 0;
+        withoutKeys.insert(withoutKeys.end(), &all[i], &all[i] + 188);
+    }
+    ASSERT_GT(scrambled, 1000u);
+    const Decrypted d = DecryptPayload(tivo, 65536, &withoutKeys);
+    EXPECT_EQ(d.keyPackets + d.stats.packetsDecrypted, 0u);
+    EXPECT_EQ(d.stats.packetsDropped, scrambled);
+    EXPECT_EQ(d.stats.missingRecords, scrambled);
+    for (size_t i = 0; i + 188 <= d.bytes.size(); i += 188)
+        ASSERT_EQ(d.bytes[i + 3] & 0xC0, 0) << "packet " << i / 188;
+    WriteFile(Temp("nokeys.ts"), d.bytes);
+    EXPECT_FALSE(RemuxFile(Temp("nokeys.ts"), Temp("nokeys.mpg"), nullptr, &error));
+    EXPECT_NE(error.find("no video or audio stream"), std::string::npos) << error;
+}
+
+// A PMT that spans two packets (a long program descriptor) is followed as one in a packet
+// is: the key PID is found and every scrambled packet decrypted. Its key PID entry stays, as
+// the table's first packet has gone out before its end is seen.
+TEST(TsDecrypt, FollowsAPmtThatSpansTwoPackets) {
+    const std::string tivo = Vector("ts-h264-ac3.TiVo");
+    TivoFile file;
+    std::string error;
+    ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
+    const Bytes all = ReadFile(tivo);
+    Bytes spanning;
+    size_t pmts = 0;
+    for (size_t i = file.payloadOffset; i + 188 <= all.size(); i += 188) {
+        const uint8_t* p = &all[i];
+        const uint16_t pid = static_cast<uint16_t>((p[1] & 0x1F) << 8 | p[2]);
+        const uint8_t* s = p + 5;  // the vectors' tables start right after the pointer field
+        if (pid == 0 || !(p[1] & 0x40) || (p[3] & 0x30) != 0x10 || p[4] != 0 || s[0] != 0x02) {
+            spanning.insert(spanning.end(), p, p + 188);
+            continue;
+        }
+        const size_t info = size_t(s[10] & 0x0F) << 8 | s[11],
+                     size = 3 + (size_t(s[1] & 0x0F) << 8 | s[2]) - 4;
+        TsBytes section(s, s + 12);
+        section.insert(section.end(), {0xFE, 200});  // program_info: a private descriptor
+        section.resize(section.size() + 200, 0x5A);
+        section.insert(section.end(), s + 12 + info, s + size);
+        section[10] = static_cast<uint8_t>(0xF0 | (info + 202) >> 8);
+        section[11] = static_cast<uint8_t>(info + 202);
+        section[1] = static_cast<uint8_t>(0xB0 | (section.size() + 1) >> 8);
+        section[2] = static_cast<uint8_t>(section.size() + 1);
+        TsBuilder ts;
+        ts.Section(pid, section);
+        ASSERT_EQ(ts.out.size(), 2 * 188u);
+        spanning.insert(spanning.end(), ts.out.begin(), ts.out.end());
+        ++pmts;
+    }
+    ASSERT_GT(pmts, 0u);
+    const Decrypted usual = DecryptPayload(tivo, 65536), d = DecryptPayload(tivo, 65536, &spanning);
+    EXPECT_EQ(d.stats.packetsDecrypted, usual.stats.packetsDecrypted);
+    EXPECT_EQ(d.stats.packetsDropped, 0u);
+    EXPECT_EQ(d.keyPackets, usual.keyPackets);
+    const Streams got = Read<TransportStreamReader>(d.bytes);
+    EXPECT_EQ(got.bytes.size(), 2u);
+    EXPECT_TRUE(got.bytes == Read<TransportStreamReader>(usual.bytes).bytes);
+}
+
+// Garbage at the start (ts_garbage), a gap (ts_gap) and garbage mid-file (a stretch that is no
+// multiple of 188 bytes, with sync bytes in it) are counted, only the packets they replaced
+// are lost, and nothing depends on how the input is cut.
+TEST(TsReader, CountsDamageAndReadsTheSameWhateverTheChunking) {
+    const Bytes clean = ReadFile(Material("ts_h264_aac.ts"));
+    Bytes midFile(clean.begin(), clean.begin() + 188 * 400 + 50);
+    for (int i = 0; i < 700; ++i)
+        midFile.push_back(i % 100 == 0 ? 0x47 : static_cast<uint8_t>(i * 37 + 1));
+    midFile.insert(midFile.end(), clean.begin() + 188 * 403, clean.end());
+    struct Case {
+        Bytes data;
+        uint64_t damage, skipped, gaps;
+    } cases[] = {{ReadFile(Material("ts_two_audio.ts")), 0, 0, 0},
+                 {ReadFile(Material("ts_garbage.ts")), 1, 1000, 0},
+                 {ReadFile(Material("ts_gap.ts")), 0, 0, 1},
+                 {midFile, 1, 750, 1}};  // the packet the garbage cut short goes too
+    for (const Case& c : cases) {
+        TsReaderStats whole;
+        const Streams reference = Read<TransportStreamReader>(c.data, 0, &whole);
+        EXPECT_GE(reference.bytes.size(), 2u);
+        EXPECT_EQ(whole.damageEvents, c.damage);
+        EXPECT_EQ(whole.bytesSkipped, c.skipped);
+        EXPECT_EQ(whole.continuityErrors, c.gaps);
+        for (size_t chunk : {size_t(1), size_t(7), size_t(187), size_t(189), size_t(565), size_t(65536)}) {
+            TsReaderStats stats;
+            EXPECT_TRUE(Read<TransportStreamReader>(c.data, chunk, &stats).bytes == reference.bytes) << chunk;
+            EXPECT_EQ(stats.continuityErrors, whole.continuityErrors);
+        }
+    }
+    EXPECT_TRUE(Read<TransportStreamReader>(ReadFile(Material("ts_garbage.ts"))).bytes ==
+                Read<TransportStreamReader>(ReadFile(Material("ts_mpeg2_ac3.ts"))).bytes);
+}
+
+// TiVo may write AC-3 straight after the PES header, without the DVD substream header that
+// ffmpeg writes and expects. Such a stream (ac3.mpg with the four header bytes dropped from
+// every private stream 1 packet) must come out in the standard form with the same AC-3 bytes.
+TEST(Remux, RawAc3ComesOutWithASubstreamHeaderAndTheSameAudio) {
+    const Bytes in = ReadFile(Material("ac3.mpg"));
+    Bytes raw;
+    for (size_t i = 0; i + 4 <= in.size();) {
+        ASSERT_TRUE(in[i] == 0 && in[i + 1] == 0 && in[i + 2] == 1) << "unexpected layout at " << i;
+        const uint8_t code = in[i + 3];
+        const size_t length = code == 0xBA   ? 14 + (in[i + 13] & 7)
+                              : code == 0xB9 ? 4
+                                             : 6 + (size_t(in[i + 4]) << 8 | in[i + 5]);
+        const size_t header = code == 0xBD ? 9 + in[i + 8] : length;
+        raw.insert(raw.end(), in.begin() + i, in.begin() + i + header);
+        if (code == 0xBD) {
+            ASSERT_EQ(in[i + header], 0x80);
+            raw[raw.size() - header + 4] = static_cast<uint8_t>((length - 10) >> 8);
+            raw[raw.size() - header + 5] = static_cast<uint8_t>(length - 10);
+            raw.insert(raw.end(), in.begin() + i + header + 4, in.begin() + i + length);
+        }
+        i += length;
+    }
+    WriteFile(Temp("raw_ac3.mpg"), raw);
+    RemuxStats stats;
+    std::string error;
+    ASSERT_TRUE(RemuxFile(Temp("raw_ac3.mpg"), Temp("raw_ac3.out.mpg"), &stats, &error)) << error;
+    EXPECT_EQ(stats.streams, 2u);
+    EXPECT_TRUE(Read(ReadFile(Temp("raw_ac3.out.mpg"))).bytes == Read(in).bytes);
+}
+
+TEST(Probe, FindsAFirstAudioPacketThatComesLate) {
+    const Bytes bytes = ReadFile(Material("late_audio.mpg"));
+    ASSERT_GT(bytes.size(), 300000u);
+    ASSERT_EQ(ProbeProgramStream(bytes.data(), 64 * 1024).streams.size(), 1u)
+        << "no longer video alone first";
+    const ProbeResult full = ProbeProgramStream(bytes.data(), std::min(bytes.size(), kDefaultProbeBytes));
+    ASSERT_EQ(full.streams.size(), 2u);
+    EXPECT_EQ(full.streams[1].kind, StreamKind::MpegAudio);
+    EXPECT_GT(full.streams[1].firstOffset, 64u * 1024u);
+}
+
+TEST(Remux, ReadSizesDamageAndAScrambledPayload) {
+    FileByteSource source;
+    std::string error;
+    ASSERT_TRUE(source.Open(Material("two_audio.mpg"), &error)) << error;
+    MemoryByteSink a, b;
+    RemuxOptions small;
+    small.readChunkBytes = 4093;
+    ASSERT_TRUE(RemuxProgramStream(source, 0, a, nullptr, &error, small)) << error;
+    ASSERT_TRUE(RemuxProgramStream(source, 0, b, nullptr, &error)) << error;
+    EXPECT_TRUE(a.Bytes() == b.Bytes());
+
+    // Garbage over the middle of a pack, and a cut-off end.
+    const Bytes bytes = ReadFile(Material("mp2.mpg"));
+    Bytes damaged = bytes;
+    for (size_t i = 100000; i < 103000; ++i)
+        damaged[i] = static_cast<uint8_t>(i * 31);
+    damaged.resize(damaged.size() - 1000);
+    WriteFile(Temp("damaged.mpg"), damaged);
+    RemuxStats stats;
+    ASSERT_TRUE(RemuxFile(Temp("damaged.mpg"), Temp("damaged.out.mpg"), &stats, &error)) << error;
+    EXPECT_GE(stats.reader.damageEvents, 1u);
+    EXPECT_GT(stats.reader.bytesSkipped, 2000u);
+    EXPECT_EQ(Read(ReadFile(Temp("damaged.out.mpg"))).bytes.size(), 2u);
+
+    // Every PES packet scrambled from the middle on, past the probe window's reach.
+    Bytes scrambled = bytes;
+    for (size_t i = scrambled.size() / 2; i + 7 < scrambled.size(); ++i)
+        if (scrambled[i] == 0 && scrambled[i + 1] == 0 && scrambled[i + 2] == 1 &&
+            (scrambled[i + 3] == 0xE0 || scrambled[i + 3] == 0xC0))
+            scrambled[i + 6] |= 0x30;
+    WriteFile(Temp("scrambled.mpg"), scrambled);
+    ASSERT_TRUE(WrapMpegInTivo(Temp("scrambled.mpg"), Temp("scrambled.TiVo"), &error)) << error;
+    EXPECT_FALSE(RemuxFile(Temp("scrambled.TiVo"), Temp("scrambled.out.mpg"), &stats, &error));
+    EXPECT_NE(error.find("encrypted, needs the Media Access Key"), std::string::npos) << error;
+    EXPECT_FALSE(Exists(Temp("scrambled.out.mpg"))) << "no partial output is left behind";
+}
