@@ -40,6 +40,10 @@ check_package() {  # check_package SETUP WANT_SETUP_TYPE WANT_BINARY_TYPE OBJDUM
   for export in DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow; do
     grep -qw "$export" <<<"$headers" || fail "KorvaneFilters.dll in $name does not export $export"
   done
+  # The test hooks live in the test build of the DLL only.
+  for export in KorvaneFiltersLiveObjects KorvaneFiltersSetSourcePacing; do
+    ! grep -qw "$export" <<<"$headers" || fail "KorvaneFilters.dll in $name exports the test hook $export"
+  done
   echo "ok: $name: $setup_type, holds KorvaneConverter.exe and KorvaneFilters.dll ($binary_type, version records, registration exports)"
 }
 
