@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -28,20 +29,30 @@ int AskAndAnswer(UINT type, const char* button, const std::function<void(HWND)>&
     return answer;
 }
 
-// Which button gives which answer the batch shows (ProgressWindowTest); here is how the box looks.
-TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextAndHidesTheRest) {
+TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextAndAnswersWithEach) {
     const struct {
         UINT type;
         std::vector<std::string> captions;
-        int answer;        // of the first button
+        std::vector<int> answers;
         int slotsShifted;  // in halves of a slot
     } types[] = {
-        {KORVANE_MB_YESALLNOALL, {"&Yes", "Yes &All", "&No", "No A&ll"}, IDYES, 1},
-        {KORVANE_MB_YESALLNOALLCANCEL, {"&Yes", "Yes &All", "&No", "No A&ll", "&Cancel"}, IDYES, 0},
-        {KORVANE_MB_ABORTIGNOREALL, {"&Abort", "&Ignore", "Ignore A&ll"}, IDABORT, 2},
+        {KORVANE_MB_YESALLNOALL,
+         {"&Yes", "Yes &All", "&No", "No A&ll"},
+         {IDYES, KORVANE_IDYESALL, IDNO, KORVANE_IDNOALL},
+         1},
+        {KORVANE_MB_YESALLNOALLCANCEL,
+         {"&Yes", "Yes &All", "&No", "No A&ll", "&Cancel"},
+         {IDYES, KORVANE_IDYESALL, IDNO, KORVANE_IDNOALL, IDCANCEL},
+         0},
+        {KORVANE_MB_ABORTIGNOREALL,
+         {"&Abort", "&Ignore", "Ignore A&ll"},
+         {IDABORT, IDIGNORE, KORVANE_IDIGNOREALL},
+         2},
     };
     for (const auto& t : types) {
+        bool first = true;  // the layout is read once per type
         auto check = [&](HWND dialog) {
+            if (!std::exchange(first, false)) return;
             EXPECT_EQ("Question?", QuestionText(dialog));
             for (int i = 0; i < 5; ++i) {
                 SCOPED_TRACE("type " + std::to_string(t.type) + ", button " + std::to_string(i + 1));
@@ -67,7 +78,8 @@ TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextAndHidesTheRest) {
                 EXPECT_EQ(slot.bottom - slot.top, at.bottom - at.top);
             }
         };
-        EXPECT_EQ(t.answer, AskAndAnswer(t.type, t.captions[0].c_str(), check));
+        for (size_t answer = 0; answer < t.captions.size(); ++answer)
+            EXPECT_EQ(t.answers[answer], AskAndAnswer(t.type, t.captions[answer].c_str(), check));
     }
 }
 

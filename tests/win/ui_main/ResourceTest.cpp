@@ -1,7 +1,7 @@
 // The resources as compiled: the four dialog templates item by item with their exact styles,
-// the icon group and the version record. The dialog manager hides some of this once a window
-// is up (WS_GROUP, the template's font, tab stops of disabled controls), so these checks read
-// the templates themselves.
+// and the icon group. The dialog manager hides some of this once a window is up (WS_GROUP,
+// the template's font, tab stops of disabled controls), so these checks read the templates
+// themselves. The version record is the installer tests', read from the installed files.
 #include "res/resource.h"
 
 #include <gtest/gtest.h>
@@ -196,28 +196,4 @@ TEST(Resources, IconGroupHoldsFiveSixteenColourImages) {
                                         "24x24 16 colours 4 bits", "28x28 16 colours 4 bits",
                                         "32x32 16 colours 4 bits"}),
               images);
-}
-
-TEST(Resources, VersionRecordNamesTheProgram) {
-    char path[MAX_PATH] = "";
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    DWORD ignored = 0;
-    std::vector<BYTE> info(::GetFileVersionInfoSizeA(path, &ignored));
-    ASSERT_FALSE(info.empty());
-    ASSERT_TRUE(::GetFileVersionInfoA(path, 0, static_cast<DWORD>(info.size()), info.data()));
-    auto query = [&](const std::string& name) {
-        void* value = nullptr;
-        UINT length = 0;
-        return ::VerQueryValueA(info.data(), name.c_str(), &value, &length) ? value : nullptr;
-    };
-    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query("\\"));
-    ASSERT_NE(nullptr, fixed);
-    EXPECT_EQ((std::vector<DWORD>{0x10000, 1, 0x10000, 1}),
-              (std::vector<DWORD>{fixed->dwFileVersionMS, fixed->dwFileVersionLS, fixed->dwProductVersionMS,
-                                  fixed->dwProductVersionLS}));
-    // U.S. English, Unicode.
-    const char* internalName = static_cast<const char*>(query("\\StringFileInfo\\040904b0\\InternalName"));
-    const char* productName = static_cast<const char*>(query("\\StringFileInfo\\040904b0\\ProductName"));
-    EXPECT_STREQ("Korvane", internalName ? internalName : "");
-    EXPECT_STREQ("Korvane Application", productName ? productName : "");
 }
