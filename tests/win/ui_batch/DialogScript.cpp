@@ -8,10 +8,10 @@ namespace {
 
 DialogScript* g_script = nullptr;
 
-// A scenario that never meets its dialog would hang its test in a modal loop: after this
-// long without a new dialog, the active window is cancelled so that the test ends and
-// reports what it missed.
-constexpr DWORD kGiveUpMs = 90000;
+// A scenario that never meets its dialog, or a dialog that ignores its answer, would hang
+// the test in a modal loop: after this long without a new dialog, the active window is
+// cancelled so that the test ends, and GaveUp() says so.
+constexpr DWORD kGiveUpMs = 30000;
 
 std::map<UINT_PTR, std::function<void()>>& PendingActions() {
     static std::map<UINT_PTR, std::function<void()>> actions;
@@ -138,6 +138,7 @@ void CALLBACK DialogScript::Tick(HWND, UINT, UINT_PTR, DWORD) {
     if (!script) return;
     if (script->m_pending.empty() && ::GetTickCount() - script->m_lastActivity > kGiveUpMs) {
         script->m_lastActivity = ::GetTickCount();
+        script->m_gaveUp = true;
         if (HWND active = ::GetActiveWindow()) {
             ::PostMessageA(active, WM_COMMAND, IDCANCEL, 0);
             ::PostMessageA(active, WM_CLOSE, 0, 0);

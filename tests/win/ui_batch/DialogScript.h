@@ -52,6 +52,7 @@ public:
 
     int Shown() const { return static_cast<int>(seen.size()); }
     bool AllAnswered() const { return m_expected.empty(); }
+    bool GaveUp() const { return m_gaveUp; }
 
     struct Seen {
         std::string caption;
@@ -68,6 +69,7 @@ private:
     HHOOK m_hook = nullptr;
     UINT_PTR m_timer = 0;  // with Scenarios::Nest
     DWORD m_lastActivity = 0;
+    bool m_gaveUp = false;
     std::deque<HWND> m_pending;
     std::deque<std::pair<std::string, Handler>> m_expected;
     std::vector<std::pair<std::string, Handler>> m_watched;

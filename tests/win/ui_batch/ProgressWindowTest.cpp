@@ -132,12 +132,14 @@ std::vector<std::string> g_spinnerTexts;
 
 LRESULT CALLBACK CallWndProc(int code, WPARAM wParam, LPARAM lParam) {
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    const bool progress = code == HC_ACTION && WindowText(call->hwnd) == kProgressCaption;
-    if (code == HC_ACTION && call->message == WM_SETTEXT && ::GetDlgCtrlID(call->hwnd) == IDC_SPINNER &&
+    const UINT message = code == HC_ACTION ? call->message : 0;
+    if (message == WM_SETTEXT && ::GetDlgCtrlID(call->hwnd) == IDC_SPINNER &&
         WindowText(::GetParent(call->hwnd)) == kProgressCaption)
         g_spinnerTexts.push_back(reinterpret_cast<const char*>(call->lParam));
-    if (progress && call->message == WM_SHOWWINDOW && call->wParam) g_progressShown = true;
-    if (progress && call->message == WM_DESTROY) g_finalDisplay = Display(call->hwnd);
+    if (message == WM_SHOWWINDOW && call->wParam && WindowText(call->hwnd) == kProgressCaption)
+        g_progressShown = true;
+    if (message == WM_DESTROY && WindowText(call->hwnd) == kProgressCaption)
+        g_finalDisplay = Display(call->hwnd);
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 

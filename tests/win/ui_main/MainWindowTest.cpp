@@ -41,6 +41,7 @@ INT_PTR RunMainWindow(const Step& scenario, const Step& other = nullptr, Dialog*
     INT_PTR result = window.DoModal();
     theApp.m_pMainWnd = nullptr;
     EXPECT_TRUE(script.AllAnswered()) << "the main window never showed";
+    EXPECT_FALSE(script.GaveUp()) << "a dialog had to be cancelled: it ignored its answer";
     EXPECT_TRUE(script.unexpected.empty()) << script.unexpected.front();
     return result;
 }
