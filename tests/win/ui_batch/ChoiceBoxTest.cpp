@@ -6,56 +6,21 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 const int kButtonIds[5] = {IDC_CHOICE_B1, IDC_CHOICE_B2, IDC_CHOICE_B3, IDC_CHOICE_B4, IDC_CHOICE_B5};
 
-struct ButtonState {
-    std::string text;
-    bool visible;
-    bool enabled;
-    RECT rect;  // in the dialog's client coordinates, pixels
-};
-
-struct BoxState {
-    ButtonState buttons[5];
-    RECT templateSlots[5];  // the template's x positions of B1..B5, in pixels
-    int slotShift;          // 23 dialog units in pixels
-    SIZE windowSize;
-    std::string text;
-};
-
-BoxState ReadBox(HWND dialog) {
-    BoxState state{};
-    for (int i = 0; i < 5; ++i) {
-        HWND button = ::GetDlgItem(dialog, kButtonIds[i]);
-        state.buttons[i].text = WindowText(button);
-        // The box itself is not shown yet when it activates: read the buttons' own style.
-        state.buttons[i].visible = (::GetWindowLongA(button, GWL_STYLE) & WS_VISIBLE) != 0;
-        state.buttons[i].enabled = ::IsWindowEnabled(button) != FALSE;
-        ::GetWindowRect(button, &state.buttons[i].rect);
-        ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&state.buttons[i].rect), 2);
-        state.templateSlots[i] = {7 + 46 * i, 66, 7 + 46 * i + 45, 80};
-        ::MapDialogRect(dialog, &state.templateSlots[i]);
-    }
-    RECT shift = {0, 0, 23, 0};
-    ::MapDialogRect(dialog, &shift);
-    state.slotShift = shift.right;
-    RECT window;
-    ::GetWindowRect(dialog, &window);
-    state.windowSize = {window.right - window.left, window.bottom - window.top};
-    state.text = QuestionText(dialog);
-    return state;
-}
-
-// Asks with the box and answers it with the button of that caption, keeping what it showed.
-int AskAndAnswer(UINT type, const char* button, BoxState* state, const char* text = "Question?") {
+// Asks with the box and answers with the button of that caption. `check` sees the box first.
+int AskAndAnswer(UINT type, const char* button, const std::function<void(HWND)>& check = nullptr,
+                 const char* text = "Question?") {
     DialogScript script;
     script.Expect("Caption", [&](HWND dialog) {
-        *state = ReadBox(dialog);
+        if (check) check(dialog);
         ClickButton(dialog, button);
     });
     const int answer = ChoiceMessageBox(nullptr, text, "Caption", type);
@@ -64,87 +29,61 @@ int AskAndAnswer(UINT type, const char* button, BoxState* state, const char* tex
     return answer;
 }
 
-void ExpectAt(const ButtonState& button, const RECT& slot, int shift) {
-    EXPECT_NEAR(slot.left + shift, button.rect.left, 1) << button.text;
-    EXPECT_EQ(slot.top, button.rect.top) << button.text;
-    EXPECT_EQ(slot.right - slot.left, button.rect.right - button.rect.left) << button.text;
-    EXPECT_EQ(slot.bottom - slot.top, button.rect.bottom - button.rect.top) << button.text;
-}
-
-TEST(ChoiceBox, YesAllNoAllShowsFourButtonsMovedHalfASlot) {
-    BoxState box;
-    EXPECT_EQ(KORVANE_IDNOALL, AskAndAnswer(KORVANE_MB_YESALLNOALL, "No A&ll", &box));
-    const char* captions[4] = {"&Yes", "Yes &All", "&No", "No A&ll"};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(captions[i], box.buttons[i].text);
-        EXPECT_TRUE(box.buttons[i].visible);
-        EXPECT_TRUE(box.buttons[i].enabled);
-        ExpectAt(box.buttons[i], box.templateSlots[i], box.slotShift);
+TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextAndAnswersWithEach) {
+    const struct {
+        UINT type;
+        std::vector<std::string> captions;
+        std::vector<int> answers;
+        int slotsShifted;  // in halves of a slot
+    } types[] = {
+        {KORVANE_MB_YESALLNOALL,
+         {"&Yes", "Yes &All", "&No", "No A&ll"},
+         {IDYES, KORVANE_IDYESALL, IDNO, KORVANE_IDNOALL},
+         1},
+        {KORVANE_MB_YESALLNOALLCANCEL,
+         {"&Yes", "Yes &All", "&No", "No A&ll", "&Cancel"},
+         {IDYES, KORVANE_IDYESALL, IDNO, KORVANE_IDNOALL, IDCANCEL},
+         0},
+        {KORVANE_MB_ABORTIGNOREALL,
+         {"&Abort", "&Ignore", "Ignore A&ll"},
+         {IDABORT, IDIGNORE, KORVANE_IDIGNOREALL},
+         2},
+    };
+    for (const auto& t : types) {
+        bool first = true;  // the layout is read once per type
+        auto check = [&](HWND dialog) {
+            if (!std::exchange(first, false)) return;
+            EXPECT_EQ("Question?", QuestionText(dialog));
+            for (int i = 0; i < 5; ++i) {
+                SCOPED_TRACE("type " + std::to_string(t.type) + ", button " + std::to_string(i + 1));
+                HWND button = ::GetDlgItem(dialog, kButtonIds[i]);
+                const bool used = i < static_cast<int>(t.captions.size());
+                // The box is not shown yet when it activates: read the buttons' own style.
+                EXPECT_EQ(used, (::GetWindowLongA(button, GWL_STYLE) & WS_VISIBLE) != 0);
+                EXPECT_EQ(used, ::IsWindowEnabled(button) != FALSE);
+                EXPECT_EQ(used ? t.captions[i] : std::string("B") + std::to_string(i + 1),
+                          WindowText(button));
+                // The template's slot (7 + 46 i, 66, 45 x 14), moved by halves of a slot (23 units)
+                // when used; hidden ones stay.
+                RECT slot = {7 + 46 * i, 66, 52 + 46 * i, 80},
+                     shift = {0, 0, used ? 23 * t.slotsShifted : 0, 0};
+                ::MapDialogRect(dialog, &slot);
+                ::MapDialogRect(dialog, &shift);
+                RECT at;
+                ::GetWindowRect(button, &at);
+                ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&at), 2);
+                EXPECT_NEAR(slot.left + shift.right, at.left, 1);
+                EXPECT_EQ(slot.top, at.top);
+                EXPECT_EQ(slot.right - slot.left, at.right - at.left);
+                EXPECT_EQ(slot.bottom - slot.top, at.bottom - at.top);
+            }
+        };
+        for (size_t answer = 0; answer < t.captions.size(); ++answer)
+            EXPECT_EQ(t.answers[answer], AskAndAnswer(t.type, t.captions[answer].c_str(), check));
     }
-    EXPECT_FALSE(box.buttons[4].visible);
-    EXPECT_FALSE(box.buttons[4].enabled);
-    ExpectAt(box.buttons[4], box.templateSlots[4], 0);  // hidden buttons stay put
-    EXPECT_EQ("Question?", box.text);
-
-    EXPECT_EQ(IDYES, AskAndAnswer(KORVANE_MB_YESALLNOALL, "&Yes", &box));
-    EXPECT_EQ(KORVANE_IDYESALL, AskAndAnswer(KORVANE_MB_YESALLNOALL, "Yes &All", &box));
-    EXPECT_EQ(IDNO, AskAndAnswer(KORVANE_MB_YESALLNOALL, "&No", &box));
 }
 
-TEST(ChoiceBox, YesAllNoAllCancelShowsFiveButtonsInPlace) {
-    BoxState box;
-    EXPECT_EQ(IDCANCEL, AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "&Cancel", &box));
-    const char* captions[5] = {"&Yes", "Yes &All", "&No", "No A&ll", "&Cancel"};
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(captions[i], box.buttons[i].text);
-        EXPECT_TRUE(box.buttons[i].visible && box.buttons[i].enabled);
-        ExpectAt(box.buttons[i], box.templateSlots[i], 0);
-    }
-    EXPECT_EQ(KORVANE_IDYESALL, AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "Yes &All", &box));
-    EXPECT_EQ(KORVANE_IDNOALL, AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "No A&ll", &box));
-}
-
-TEST(ChoiceBox, AbortIgnoreAllSitsOnTheMiddleSlots) {
-    BoxState box;
-    EXPECT_EQ(KORVANE_IDIGNOREALL, AskAndAnswer(KORVANE_MB_ABORTIGNOREALL, "Ignore A&ll", &box));
-    const char* captions[3] = {"&Abort", "&Ignore", "Ignore A&ll"};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(captions[i], box.buttons[i].text);
-        EXPECT_TRUE(box.buttons[i].visible && box.buttons[i].enabled);
-        // B1 to B3 land on the places of B2 to B4
-        EXPECT_NEAR(box.templateSlots[i + 1].left, box.buttons[i].rect.left, 1);
-    }
-    for (int i = 3; i < 5; ++i)
-        EXPECT_FALSE(box.buttons[i].visible || box.buttons[i].enabled);
-    EXPECT_EQ(IDIGNORE, AskAndAnswer(KORVANE_MB_ABORTIGNOREALL, "&Ignore", &box));
-}
-
-// What the unused buttons are told while the box sets itself up, in order.
-std::vector<std::string> g_unusedButtonCalls;
-
-LRESULT CALLBACK WatchUnusedButtons(int code, WPARAM wParam, LPARAM lParam) {
-    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    const int id = ::GetDlgCtrlID(call->hwnd);
-    if (code == HC_ACTION && (id == IDC_CHOICE_B4 || id == IDC_CHOICE_B5)) {
-        const std::string name = id == IDC_CHOICE_B4 ? "B4 " : "B5 ";
-        if (call->message == WM_SHOWWINDOW && !call->wParam) g_unusedButtonCalls.push_back(name + "hidden");
-        if (call->message == WM_ENABLE && !call->wParam) g_unusedButtonCalls.push_back(name + "disabled");
-    }
-    return ::CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-TEST(ChoiceBox, UnusedButtonsAreHiddenThenDisabled) {
-    g_unusedButtonCalls.clear();
-    HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROC, &WatchUnusedButtons, nullptr, ::GetCurrentThreadId());
-    ASSERT_NE(nullptr, hook);
-    BoxState box;
-    EXPECT_EQ(IDABORT, AskAndAnswer(KORVANE_MB_ABORTIGNOREALL, "&Abort", &box));
-    ::UnhookWindowsHookEx(hook);
-    EXPECT_EQ((std::vector<std::string>{"B4 hidden", "B4 disabled", "B5 hidden", "B5 disabled"}),
-              g_unusedButtonCalls);
-}
-
-TEST(ChoiceBox, EnterAnswersAbortFromTheFocusedDefaultButton) {
+TEST(ChoiceBox, EnterAnswersFromTheFocusedDefaultButton) {
     DialogScript script;
     HWND focused = nullptr, first = nullptr;
     script.Expect("Caption", [&](HWND dialog) {
@@ -169,10 +108,7 @@ TEST(ChoiceBox, CloseBoxEscapeAndF1LeaveTheQuestionOpen) {
         ::PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         ::PostMessageA(::GetDlgItem(dialog, IDC_CHOICE_B1), WM_KEYDOWN, VK_ESCAPE, 0);
         After(300, [&, dialog] {
-            HELPINFO help{};
-            help.cbSize = sizeof help;
-            help.iContextType = HELPINFO_WINDOW;
-            help.hItemHandle = dialog;
+            HELPINFO help{sizeof help, HELPINFO_WINDOW, 0, dialog, 0, {0, 0}};
             ::SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
         });
         After(500, [&, dialog] {
@@ -186,35 +122,41 @@ TEST(ChoiceBox, CloseBoxEscapeAndF1LeaveTheQuestionOpen) {
 }
 
 TEST(ChoiceBox, LongTextNeverChangesTheBoxSize) {
-    BoxState shortBox, longBox;
-    AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "&Yes", &shortBox, "Short.");
+    SIZE sizes[2] = {};
     std::string words;
     for (int i = 0; i < 200; ++i)
         words += "overwrite ";
-    AskAndAnswer(KORVANE_MB_YESALLNOALLCANCEL, "&Yes", &longBox, words.c_str());
-    EXPECT_EQ(shortBox.windowSize.cx, longBox.windowSize.cx);
-    EXPECT_EQ(shortBox.windowSize.cy, longBox.windowSize.cy);
+    const char* texts[2] = {"Short.", words.c_str()};
+    for (int i = 0; i < 2; ++i) {
+        AskAndAnswer(
+            KORVANE_MB_YESALLNOALLCANCEL, "&Yes",
+            [&](HWND dialog) {
+                RECT window;
+                ::GetWindowRect(dialog, &window);
+                sizes[i] = {window.right - window.left, window.bottom - window.top};
+            },
+            texts[i]);
+    }
+    EXPECT_EQ(sizes[0].cx, sizes[1].cx);
+    EXPECT_EQ(sizes[0].cy, sizes[1].cy);
 }
 
 TEST(ChoiceBox, OtherTypesGoToTheStandardMessageBox) {
-    for (UINT type : {static_cast<UINT>(MB_YESNO), static_cast<UINT>(KORVANE_MB_YESALLNOALL | MB_DEFBUTTON2),
-                      static_cast<UINT>(KORVANE_MB_ABORTIGNOREALL | MB_SETFOREGROUND)}) {
+    const struct {
+        UINT type;
+        int button;
+    } types[] = {{MB_YESNO, IDYES},
+                 {KORVANE_MB_YESALLNOALL | MB_DEFBUTTON2, IDOK},
+                 {KORVANE_MB_ABORTIGNOREALL | MB_SETFOREGROUND, IDABORT}};
+    for (const auto& t : types) {
         DialogScript script;
         bool choiceBox = true;
         script.Expect("Standard", [&](HWND dialog) {
             choiceBox = ::GetDlgItem(dialog, IDC_CHOICE_B5) != nullptr;
-            HWND yes = ::GetDlgItem(dialog, IDYES);
-            HWND ok = ::GetDlgItem(dialog, IDOK);
-            HWND abort = ::GetDlgItem(dialog, IDABORT);
-            ::PostMessageA(yes ? yes : ok ? ok : abort, BM_CLICK, 0, 0);
+            ::PostMessageA(::GetDlgItem(dialog, t.button), BM_CLICK, 0, 0);
         });
-        const int answer = ChoiceMessageBox(nullptr, "Plain?", "Standard", type);
-        EXPECT_FALSE(choiceBox) << type;
-        EXPECT_EQ((type & MB_TYPEMASK) == MB_YESNO ? IDYES
-                  : (type & MB_TYPEMASK) == MB_OK  ? IDOK
-                                                   : IDABORT,
-                  answer)
-            << type;
+        EXPECT_EQ(t.button, ChoiceMessageBox(nullptr, "Plain?", "Standard", t.type)) << t.type;
+        EXPECT_FALSE(choiceBox) << t.type;
     }
 }
 

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
 
 namespace {
 
 DialogScript* g_script = nullptr;
+
+// A scenario that never meets its dialog, or a dialog that ignores its answer, would hang
+// the test in a modal loop: after this long without a new dialog, the active window is
+// cancelled so that the test ends, and GaveUp() says so.
+constexpr DWORD kGiveUpMs = 30000;
 
 std::map<UINT_PTR, std::function<void()>>& PendingActions() {
     static std::map<UINT_PTR, std::function<void()>> actions;
@@ -23,12 +27,6 @@ void CALLBACK RunPending(HWND, UINT, UINT_PTR id, DWORD) {
     action();
 }
 
-std::string ClassOf(HWND window) {
-    char name[64] = {};
-    ::GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
 }  // namespace
 
 std::string WindowText(HWND window) {
@@ -37,10 +35,16 @@ std::string WindowText(HWND window) {
     return text;
 }
 
+std::string ClassName(HWND window) {
+    char name[256] = {};
+    ::GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
 std::string QuestionText(HWND dialog) {
     HWND choiceButton = ::GetDlgItem(dialog, 1006);
     HWND choiceText = ::GetDlgItem(dialog, 1007);
-    if (choiceButton && choiceText && ClassOf(choiceButton) == "Button") return WindowText(choiceText);
+    if (choiceButton && choiceText && ClassName(choiceButton) == "Button") return WindowText(choiceText);
     return WindowText(::GetDlgItem(dialog, 0xFFFF));
 }
 
@@ -70,21 +74,38 @@ void ClickButton(HWND dialog, const char* text) {
     ::PostMessageA(button, BM_CLICK, 0, 0);
 }
 
+void Click(HWND dialog, int id) {
+    ::PostMessageA(::GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void ClickNow(HWND dialog, int id) {
+    ::SendMessageA(::GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
 void After(UINT delayMs, std::function<void()> action) {
     const UINT_PTR id = ::SetTimer(nullptr, 0, delayMs, &RunPending);
     ASSERT_NE(0u, id);
     PendingActions()[id] = std::move(action);
 }
 
-DialogScript::DialogScript() {
+void CancelPending() {
+    for (const auto& pending : PendingActions())
+        ::KillTimer(nullptr, pending.first);
+    PendingActions().clear();
+}
+
+DialogScript::DialogScript(Scenarios scenarios) : m_lastActivity(::GetTickCount()) {
     g_script = this;
     m_hook = ::SetWindowsHookExA(WH_CBT, &DialogScript::CbtProc, nullptr, ::GetCurrentThreadId());
     EXPECT_NE(nullptr, m_hook);
+    if (scenarios == Scenarios::Nest) m_timer = ::SetTimer(nullptr, 0, 30, &DialogScript::Tick);
 }
 
 DialogScript::~DialogScript() {
+    if (m_timer) ::KillTimer(nullptr, m_timer);
     if (m_hook) ::UnhookWindowsHookEx(m_hook);
     g_script = nullptr;
+    CancelPending();
 }
 
 void DialogScript::Expect(const std::string& caption, Handler handler) {
@@ -100,14 +121,39 @@ void DialogScript::Watch(const std::string& caption, Handler handler) {
 }
 
 LRESULT CALLBACK DialogScript::CbtProc(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE && g_script) g_script->OnActivate(reinterpret_cast<HWND>(wParam));
+    HWND window = reinterpret_cast<HWND>(wParam);
+    if (code == HCBT_ACTIVATE && g_script && ClassName(window) == "#32770") {
+        if (g_script->m_timer)
+            g_script->m_pending.push_back(window);
+        else
+            g_script->Handle(window);
+    }
     // A later window may get the same handle value.
-    if (code == HCBT_DESTROYWND && g_script) g_script->m_handled.erase(reinterpret_cast<HWND>(wParam));
+    if (code == HCBT_DESTROYWND && g_script) g_script->m_handled.erase(window);
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-void DialogScript::OnActivate(HWND window) {
-    if (ClassOf(window) != "#32770") return;
+void CALLBACK DialogScript::Tick(HWND, UINT, UINT_PTR, DWORD) {
+    DialogScript* script = g_script;
+    if (!script) return;
+    if (script->m_pending.empty() && ::GetTickCount() - script->m_lastActivity > kGiveUpMs) {
+        script->m_lastActivity = ::GetTickCount();
+        script->m_gaveUp = true;
+        if (HWND active = ::GetActiveWindow()) {
+            ::PostMessageA(active, WM_COMMAND, IDCANCEL, 0);
+            ::PostMessageA(active, WM_CLOSE, 0, 0);
+        }
+        return;
+    }
+    while (!script->m_pending.empty() && g_script == script) {
+        HWND window = script->m_pending.front();
+        script->m_pending.pop_front();
+        if (::IsWindow(window)) script->Handle(window);
+    }
+}
+
+void DialogScript::Handle(HWND window) {
+    m_lastActivity = ::GetTickCount();
     const std::string caption = WindowText(window);
     for (auto& watched : m_watched) {
         if (watched.first == caption) {
@@ -122,6 +168,10 @@ void DialogScript::OnActivate(HWND window) {
         Handler handler = std::move(m_expected.front().second);
         m_expected.pop_front();
         handler(window);
+        return;
+    }
+    if (m_otherwise) {
+        m_otherwise(window);
         return;
     }
     unexpected.push_back(caption);

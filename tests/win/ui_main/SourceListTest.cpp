@@ -1,123 +1,103 @@
 // The source list's pieces: size and count texts, the open-file dialog's result, rows and
-// their paths, duplicates and column widths, on a real list-view control.
+// their paths, duplicates and column widths, on a real list-view control. The main window's
+// journeys (MainWindowTest) show them working together.
 #include "ui/main/SourceList.h"
 
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
 
 namespace {
 
 // The open-file dialog's result as it comes back: text with zeros, and the name offset.
-OPENFILENAMEA Selection(const char* bytes, size_t length, WORD offset, std::vector<char>& storage) {
-    storage.assign(bytes, bytes + length);
-    storage.resize(length + 2, '\0');
+std::vector<std::string> Split(const char* bytes, size_t length, WORD offset) {
+    std::vector<char> storage(bytes, bytes + length);
     OPENFILENAMEA ofn{};
     ofn.lpstrFile = storage.data();
     ofn.nMaxFile = static_cast<DWORD>(storage.size());
     ofn.nFileOffset = offset;
-    return ofn;
+    CStringArray paths;
+    SplitOpenFileSelection(ofn, paths);
+    std::vector<std::string> result;
+    for (int i = 0; i < paths.GetSize(); ++i)
+        result.push_back(static_cast<const char*>(paths[i]));
+    // A list the buffer cut off is incomplete: no final zero after its last name.
+    if (!IsOpenFileSelectionComplete(ofn)) result.push_back("(incomplete)");
+    return result;
 }
 
-struct BoundList {
-    ScratchList window;
-    CListCtrl list;
-    BoundList() { list.Attach(window.Handle()); }
-    ~BoundList() { list.Detach(); }
+// A list-view control of the main window's kind (report, sorted), in a hidden window of its own.
+class RowList {
+public:
+    RowList() {
+        INITCOMMONCONTROLSEX init{sizeof init, ICC_LISTVIEW_CLASSES};
+        ::InitCommonControlsEx(&init);
+        m_window = ::CreateWindowExA(0, WC_LISTVIEWA, "", WS_POPUP | LVS_REPORT | LVS_SORTASCENDING, 0, 0,
+                                     400, 200, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+        m_list.Attach(m_window);
+        const char* headings[3] = {"File Name", "Path", "Size"};
+        for (int column = 0; column < 3; ++column)
+            m_list.InsertColumn(column, headings[column], LVCFMT_LEFT, 130 - 10 * column);
+    }
+    ~RowList() {
+        m_list.Detach();
+        ::DestroyWindow(m_window);
+    }
+    std::vector<std::string> Row(int row) {
+        std::vector<std::string> cells;
+        for (int column = 0; column < 3; ++column)
+            cells.push_back(static_cast<const char*>(m_list.GetItemText(row, column)));
+        return cells;
+    }
+    // Width of text in the list's font, as the column rule would measure it.
+    int TextWidth(const char* text) {
+        HDC dc = ::GetDC(m_window);
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(m_window, WM_GETFONT, 0, 0)));
+        SIZE size{};
+        ::GetTextExtentPoint32A(dc, text, lstrlenA(text), &size);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(m_window, dc);
+        return size.cx;
+    }
+
+    HWND m_window;
+    CListCtrl m_list;
 };
 
 }  // namespace
 
-TEST(SizeText, WholeKilobytesGroupedByThousands) {
-    EXPECT_STREQ("0 KB", FormatSizeText(0));
-    EXPECT_STREQ("0 KB", FormatSizeText(1023));
-    EXPECT_STREQ("1 KB", FormatSizeText(1024));
-    EXPECT_STREQ("1 KB", FormatSizeText(2047));
-    EXPECT_STREQ("123 KB", FormatSizeText(125952));
-    EXPECT_STREQ("123 KB", FormatSizeText(123ULL * 1024));
-    EXPECT_STREQ("999 KB", FormatSizeText(999ULL * 1024));
-    EXPECT_STREQ("1,000 KB", FormatSizeText(1000ULL * 1024));
-    EXPECT_STREQ("1,024 KB", FormatSizeText(1048576));
-    EXPECT_STREQ("123,456 KB", FormatSizeText(123456ULL * 1024));
-    EXPECT_STREQ("1,233,920 KB", FormatSizeText(1263534080));
-    EXPECT_STREQ("1,234,567 KB", FormatSizeText(1234567ULL * 1024));
+TEST(SizeText, WholeKilobytesGroupedByThousandsAlsoPastFourGibibytes) {
+    const std::pair<ULONGLONG, const char*> cases[] = {{0, "0 KB"},
+                                                       {1023, "0 KB"},
+                                                       {2047, "1 KB"},
+                                                       {999ULL * 1024, "999 KB"},
+                                                       {1000ULL * 1024, "1,000 KB"},
+                                                       {1263534080, "1,233,920 KB"},
+                                                       {4294967295ULL, "4,194,303 KB"},
+                                                       {4294967296ULL, "4,194,304 KB"},
+                                                       {50ULL << 30, "52,428,800 KB"}};
+    for (const auto& c : cases)
+        EXPECT_STREQ(c.second, FormatSizeText(c.first)) << c.first;
 }
 
-TEST(SizeText, FilesOfTwoGibibytesAndMoreShowTheirTrueSize) {
-    EXPECT_STREQ("2,097,152 KB", FormatSizeText(2147483648ULL));
-    EXPECT_STREQ("4,194,303 KB", FormatSizeText(4294967295ULL));
-    EXPECT_STREQ("4,194,304 KB", FormatSizeText(4294967296ULL));
-    EXPECT_STREQ("52,428,800 KB", FormatSizeText(50ULL << 30));
-}
-
-TEST(OpenFileSelection, OneFileIsTheWholePath) {
-    std::vector<char> storage;
-    const char text[] = "C:\\Videos\\Show.TiVo";
-    OPENFILENAMEA ofn = Selection(text, sizeof text, 10, storage);
-    CStringArray paths;
-    SplitOpenFileSelection(ofn, paths);
-    ASSERT_EQ(1, paths.GetSize());
-    EXPECT_STREQ("C:\\Videos\\Show.TiVo", paths[0]);
-
-    const char root[] = "C:\\a.TiVo";
-    ofn = Selection(root, sizeof root, 3, storage);
-    SplitOpenFileSelection(ofn, paths);
-    ASSERT_EQ(2, paths.GetSize());
-    EXPECT_STREQ("C:\\a.TiVo", paths[1]);
-}
-
-TEST(OpenFileSelection, SeveralFilesShareTheirFolder) {
-    std::vector<char> storage;
-    const char text[] = "C:\\Videos\0b.TiVo\0a.TiVo\0c d.TiVo\0";
-    OPENFILENAMEA ofn = Selection(text, sizeof text, 10, storage);
-    CStringArray paths;
-    SplitOpenFileSelection(ofn, paths);
-    ASSERT_EQ(3, paths.GetSize());
-    EXPECT_STREQ("C:\\Videos\\b.TiVo", paths[0]);
-    EXPECT_STREQ("C:\\Videos\\a.TiVo", paths[1]);
-    EXPECT_STREQ("C:\\Videos\\c d.TiVo", paths[2]);
-}
-
-TEST(OpenFileSelection, DriveRootGetsNoSecondBackslash) {
-    std::vector<char> storage;
-    const char text[] = "C:\\\0x.TiVo\0y.TiVo\0";
-    OPENFILENAMEA ofn = Selection(text, sizeof text, 4, storage);
-    CStringArray paths;
-    SplitOpenFileSelection(ofn, paths);
-    ASSERT_EQ(2, paths.GetSize());
-    EXPECT_STREQ("C:\\x.TiVo", paths[0]);
-    EXPECT_STREQ("C:\\y.TiVo", paths[1]);
-}
-
-TEST(OpenFileSelection, ACutOffListIsIncompleteAndNeverReadPastTheBuffer) {
-    std::vector<char> storage;
-    const char whole[] = "C:\\V\0a.TiVo\0b.TiVo\0";
-    OPENFILENAMEA ofn = Selection(whole, sizeof whole, 5, storage);
-    EXPECT_TRUE(IsOpenFileSelectionComplete(ofn));
-    const char single[] = "C:\\V\\a.TiVo";
-    ofn = Selection(single, sizeof single, 5, storage);
-    EXPECT_TRUE(IsOpenFileSelectionComplete(ofn));
-
-    // The buffer ends inside the second name: no final zero, and "b.Ti" is not a file.
-    char cut[] = {'C', ':', '\\', 'V', '\0', 'a', '.', 'T', 'i', 'V', 'o', '\0', 'b', '.', 'T', 'i'};
-    OPENFILENAMEA shortResult{};
-    shortResult.lpstrFile = cut;
-    shortResult.nMaxFile = sizeof cut;
-    shortResult.nFileOffset = 5;
-    EXPECT_FALSE(IsOpenFileSelectionComplete(shortResult));
-    CStringArray paths;
-    SplitOpenFileSelection(shortResult, paths);
-    ASSERT_EQ(1, paths.GetSize());
-    EXPECT_STREQ("C:\\V\\a.TiVo", paths[0]);
-
-    // Names all complete but the extra zero after the last one missing.
-    char noEnd[] = {'C', ':', '\\', 'V', '\0', 'a', '\0'};
-    shortResult.lpstrFile = noEnd;
-    shortResult.nMaxFile = sizeof noEnd;
-    EXPECT_FALSE(IsOpenFileSelectionComplete(shortResult));
+TEST(OpenFileSelection, OneFileOrAFolderAndItsNamesNeverReadPastTheBuffer) {
+    using Paths = std::vector<std::string>;
+    EXPECT_EQ(Paths{"C:\\Videos\\Show.TiVo"}, Split("C:\\Videos\\Show.TiVo\0", 21, 10));
+    EXPECT_EQ(Paths{"C:\\a.TiVo"}, Split("C:\\a.TiVo\0", 11, 3));
+    EXPECT_EQ((Paths{"C:\\V\\b.TiVo", "C:\\V\\c d.TiVo"}), Split("C:\\V\0b.TiVo\0c d.TiVo\0\0", 23, 5));
+    EXPECT_EQ((Paths{"C:\\x.TiVo", "C:\\y.TiVo"}),
+              Split("C:\\\0x.TiVo\0y.TiVo\0\0", 20, 4));  // no second backslash
+    // The buffer ends inside the second name ("b.Ti" is not a file), or before the extra zero.
+    EXPECT_EQ((Paths{"C:\\V\\a.TiVo", "(incomplete)"}), Split("C:\\V\0a.TiVo\0b.Ti", 16, 5));
+    EXPECT_EQ((Paths{"C:\\V\\a", "(incomplete)"}), Split("C:\\V\0a\0", 7, 5));
 }
 
 // In code page 932, 0x95 0x5C is one character whose trail byte equals "\".
@@ -125,118 +105,62 @@ TEST(OpenFileSelectionMultibyte, FolderEndingInATrailBackslashByteGetsItsSeparat
     if (!std::getenv("KORVANE_EXPECT_ACP") && GetACP() != 932)
         GTEST_SKIP() << "needs code page 932 (ui_main_test_cp932)";
     ASSERT_EQ(932u, GetACP());
-    std::vector<char> storage;
-    const char text[] = "C:\\\x95\x5C\0a.TiVo\0";
-    OPENFILENAMEA ofn = Selection(text, sizeof text, 6, storage);
-    CStringArray paths;
-    SplitOpenFileSelection(ofn, paths);
-    ASSERT_EQ(1, paths.GetSize());
-    EXPECT_STREQ("C:\\\x95\x5C\\a.TiVo", paths[0]);
-
+    EXPECT_EQ(std::vector<std::string>{"C:\\\x95\x5C\\a.TiVo"}, Split("C:\\\x95\x5C\0a.TiVo\0\0", 15, 6));
     // The row keeps the whole double-byte folder name.
-    BoundList rows;
-    AddFileRow(rows.list, paths[0]);
-    EXPECT_STREQ("C:\\\x95\x5C", rows.list.GetItemText(0, 1));
-    EXPECT_STREQ("a.TiVo", rows.list.GetItemText(0, 0));
-    EXPECT_STREQ(paths[0], GetRowPath(rows.list, 0));
+    RowList rows;
+    AddFileRow(rows.m_list, "C:\\\x95\x5C\\a.TiVo");
+    EXPECT_EQ((std::vector<std::string>{"a.TiVo", "C:\\\x95\x5C", ""}), rows.Row(0));
+    EXPECT_STREQ("C:\\\x95\x5C\\a.TiVo", GetRowPath(rows.m_list, 0));
 }
 
-TEST(Rows, PathsComeBackExactly) {
-    BoundList rows;
-    const char* paths[] = {"C:\\a.TiVo", "Z:\\tmp\\deep\\folder\\Show One.TiVo", "\\\\server\\share\\x.TiVo",
+TEST(Rows, PathsComeBackExactlyAndDuplicatesAreSkippedWhateverTheirCase) {
+    RowList rows;
+    const char* paths[] = {"C:\\a.TiVo", "Z:\\tmp\\deep\\Show One.TiVo", "\\\\server\\share\\x.TiVo",
                            "\\top.TiVo"};
     for (const char* path : paths)
-        AddFileRow(rows.list, path);
-    ASSERT_EQ(4, rows.list.GetItemCount());
+        AddFileRow(rows.m_list, path);
+    AddFileRow(rows.m_list, "z:\\TMP\\deep\\show one.tivo");
+    ASSERT_EQ(4, rows.m_list.GetItemCount());
     for (int row = 0; row < 4; ++row) {
-        CString path = GetRowPath(rows.list, row);
-        bool known = false;
-        for (const char* added : paths)
-            known = known || path == added;
-        EXPECT_TRUE(known) << path;
+        const CString path = GetRowPath(rows.m_list, row);
+        EXPECT_TRUE(std::find_if(std::begin(paths), std::end(paths),
+                                 [&](const char* p) { return path == p; }) != std::end(paths))
+            << path;
     }
     // The drive root keeps "C:" as its folder; a path whose last "\" stands first has none.
-    for (int row = 0; row < 4; ++row) {
-        if (rows.list.GetItemText(row, 0) == "a.TiVo") {
-            EXPECT_STREQ("C:", rows.list.GetItemText(row, 1));
-        }
-        if (rows.list.GetItemText(row, 0) == "top.TiVo") {
-            EXPECT_STREQ("", rows.list.GetItemText(row, 1));
-        }
-    }
+    EXPECT_EQ("C:", rows.Row(0)[1]);  // sorted: "a.TiVo" first
+    EXPECT_EQ("", rows.Row(2)[1]);    // "top.TiVo"
+    EXPECT_TRUE(IsPathListed(rows.m_list, "Z:\\Tmp\\DEEP\\SHOW ONE.TIVO"));
+    EXPECT_FALSE(IsPathListed(rows.m_list, "Z:\\tmp\\deep\\Show One.TiVo2"));
+    EXPECT_FALSE(
+        IsPathListed(rows.m_list, "Z:\\tmp\\deep\\Show\xAD One.TiVo"));  // a soft hyphen: another file
 }
 
-TEST(Rows, DuplicatesAreSkippedWhateverTheirCase) {
-    BoundList rows;
-    AddFileRow(rows.list, "Z:\\Videos\\Show.TiVo");
-    AddFileRow(rows.list, "z:\\VIDEOS\\show.tivo");
-    EXPECT_EQ(1, rows.list.GetItemCount());
-    EXPECT_TRUE(IsPathListed(rows.list, "Z:\\videos\\SHOW.TIVO"));
-    EXPECT_FALSE(IsPathListed(rows.list, "Z:\\Videos\\Show.TiVo2"));
-    EXPECT_FALSE(IsPathListed(rows.list, "Z:\\Other\\Show.TiVo"));
-    AddFileRow(rows.list, "Z:\\Other\\Show.TiVo");
-    EXPECT_EQ(2, rows.list.GetItemCount());
-    EXPECT_TRUE(IsPathListed(rows.list, "z:\\other\\show.tivo"));
-    // A name that differs only by a character that sorting ignores (a soft hyphen) is
-    // another file, not a duplicate.
-    EXPECT_FALSE(IsPathListed(rows.list, "Z:\\Other\\Sh\xADow.TiVo"));
-    AddFileRow(rows.list, "Z:\\Other\\Sh\xADow.TiVo");
-    EXPECT_EQ(3, rows.list.GetItemCount());
-}
-
-TEST(Rows, SortedByNameWithSizesFromTheFileSystem) {
+TEST(Rows, SizesComeFromTheFileSystemAndTheCountFromTheRows) {
     TestFolder folder("rows");
-    CString big = folder.AddFile("big.TiVo", 3ULL << 30);
-    CString small = folder.AddFile("Small.TiVo", 1023);
-    CString mid = folder.AddFile("a.TiVo", 125952);
-    BoundList rows;
-    AddFileRow(rows.list, small);
-    AddFileRow(rows.list, big);
-    AddFileRow(rows.list, mid);
-    AddFileRow(rows.list, folder.Path() + "\\missing.TiVo");
-    ASSERT_EQ(4, rows.list.GetItemCount());
-    EXPECT_STREQ("a.TiVo", rows.list.GetItemText(0, 0));
-    EXPECT_STREQ("123 KB", rows.list.GetItemText(0, 2));
-    EXPECT_STREQ("big.TiVo", rows.list.GetItemText(1, 0));
-    EXPECT_STREQ("3,145,728 KB", rows.list.GetItemText(1, 2));
-    EXPECT_STREQ("missing.TiVo", rows.list.GetItemText(2, 0));
-    EXPECT_STREQ("", rows.list.GetItemText(2, 2));
-    EXPECT_STREQ(folder.Path(), rows.list.GetItemText(2, 1));
-    EXPECT_STREQ("Small.TiVo", rows.list.GetItemText(3, 0));
-    EXPECT_STREQ("0 KB", rows.list.GetItemText(3, 2));
-}
-
-TEST(Rows, CountTextCountsRowsNotTheSelection) {
-    BoundList rows;
-    EXPECT_STREQ("0 Files Selected", FormatCountText(rows.list));
-    AddFileRow(rows.list, "C:\\one.TiVo");
-    EXPECT_STREQ("1 File Selected", FormatCountText(rows.list));
-    AddFileRow(rows.list, "C:\\two.TiVo");
-    EXPECT_STREQ("2 Files Selected", FormatCountText(rows.list));
-    rows.list.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
-    EXPECT_STREQ("2 Files Selected", FormatCountText(rows.list));
+    RowList rows;
+    EXPECT_STREQ("0 Files Selected", FormatCountText(rows.m_list));
+    AddFileRow(rows.m_list, folder.AddFile("big.TiVo", 3ULL << 30));
+    EXPECT_STREQ("1 File Selected", FormatCountText(rows.m_list));
+    AddFileRow(rows.m_list, folder.Path() + "\\missing.TiVo");
+    rows.m_list.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+    EXPECT_STREQ("2 Files Selected", FormatCountText(rows.m_list));
+    EXPECT_EQ((std::vector<std::string>{"big.TiVo", static_cast<const char*>(folder.Path()), "3,145,728 KB"}),
+              rows.Row(0));
+    EXPECT_EQ("", rows.Row(1)[2]);  // no size could be read
 }
 
 TEST(Columns, FitTheWidestCellPlusPaddingAndStayWhenEmpty) {
-    BoundList rows;
-    AutoSizeColumns(rows.list);
-    EXPECT_EQ(130, rows.list.GetColumnWidth(0));
-    EXPECT_EQ(120, rows.list.GetColumnWidth(1));
-    EXPECT_EQ(100, rows.list.GetColumnWidth(2));
-
-    AddFileRow(rows.list, "C:\\Folder\\a.TiVo");
-    AddFileRow(rows.list, "C:\\A much longer folder name\\wide file name.TiVo");
-    AutoSizeColumns(rows.list);
-    HWND list = rows.window.Handle();
-    EXPECT_EQ(TextWidthInList(list, "wide file name.TiVo") + 8, rows.list.GetColumnWidth(0));
-    EXPECT_EQ(TextWidthInList(list, "C:\\A much longer folder name") + 12, rows.list.GetColumnWidth(1));
-    // No size could be read: the widest size cell is empty, so only the padding is left,
-    // far narrower than the heading.
-    EXPECT_EQ(12, rows.list.GetColumnWidth(2));
-
-    rows.list.DeleteAllItems();
-    int widths[3] = {rows.list.GetColumnWidth(0), rows.list.GetColumnWidth(1), rows.list.GetColumnWidth(2)};
-    AutoSizeColumns(rows.list);
-    for (int column = 0; column < 3; ++column)
-        EXPECT_EQ(widths[column], rows.list.GetColumnWidth(column));
+    RowList rows;
+    AutoSizeColumns(rows.m_list);
+    EXPECT_EQ(130, rows.m_list.GetColumnWidth(0));
+    AddFileRow(rows.m_list, "C:\\Folder\\a.TiVo");
+    AddFileRow(rows.m_list, "C:\\A much longer folder name\\wide file name.TiVo");
+    AutoSizeColumns(rows.m_list);
+    EXPECT_EQ(rows.TextWidth("wide file name.TiVo") + 8, rows.m_list.GetColumnWidth(0));
+    EXPECT_EQ(rows.TextWidth("C:\\A much longer folder name") + 12, rows.m_list.GetColumnWidth(1));
+    EXPECT_EQ(12, rows.m_list.GetColumnWidth(2));  // empty size cells: the padding alone
+    rows.m_list.DeleteAllItems();
+    AutoSizeColumns(rows.m_list);
+    EXPECT_EQ(12, rows.m_list.GetColumnWidth(2));
 }

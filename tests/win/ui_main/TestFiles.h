@@ -11,27 +11,23 @@ class TestFolder {
 public:
     explicit TestFolder(const char* tag) : m_folder(tag), m_path(m_folder.Path().c_str()) {}
 
-    // Creates name inside the folder with `size` bytes (sparse past the first bytes); returns its path.
-    CString AddFile(const char* name, ULONGLONG size);
+    // Creates name inside the folder with `size` bytes (sparse past "TiVo"); returns its path.
+    CString AddFile(const char* name, ULONGLONG size) {
+        CString path = m_path + "\\" + name;
+        HANDLE file =
+            ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        ::WriteFile(file, "TiVo", size < 4 ? static_cast<DWORD>(size) : 4, &written, nullptr);
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(size);
+        ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+        ::SetEndOfFile(file);
+        ::CloseHandle(file);
+        return path;
+    }
     const CString& Path() const { return m_path; }
 
 private:
     TempFolder m_folder;
     CString m_path;
 };
-
-// A list-view control of the main window's kind (report, sorted), in a hidden window of its own.
-class ScratchList {
-public:
-    ScratchList();
-    ~ScratchList();
-    ScratchList(const ScratchList&) = delete;
-    ScratchList& operator=(const ScratchList&) = delete;
-    HWND Handle() const { return m_list; }
-
-private:
-    HWND m_list = nullptr;
-};
-
-// Width of text in the list's font, as a column-fitting rule would measure it.
-int TextWidthInList(HWND list, const char* text);
