@@ -6,6 +6,7 @@
 #include <vfwmsgs.h>
 
 #include "ComGuard.h"
+#include "win32/Scoped.h"
 #include "Guids.h"
 
 namespace korvane::filters {
@@ -68,14 +69,14 @@ public:
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
     HRESULT Write(IMediaSample* sample) {
-        if (m_failed || m_file == INVALID_HANDLE_VALUE) return S_FALSE;
+        if (m_failed || !m_file) return S_FALSE;
         BYTE* data = nullptr;
         HRESULT hr = sample->GetPointer(&data);
         if (FAILED(hr)) return hr;
         LONG size = sample->GetActualDataLength();
         while (size > 0) {
             DWORD written = 0;
-            if (!WriteFile(m_file, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) {
+            if (!WriteFile(m_file.Get(), data, static_cast<DWORD>(size), &written, nullptr) || written == 0) {
                 Fail(HRESULT_FROM_WIN32(written == 0 && GetLastError() == ERROR_SUCCESS ? ERROR_DISK_FULL
                                                                                         : GetLastError()));
                 return S_FALSE;
@@ -87,11 +88,8 @@ public:
     }
 
     HRESULT EndOfStream() {
-        if (m_file != INVALID_HANDLE_VALUE) {
-            HANDLE file = m_file;
-            m_file = INVALID_HANDLE_VALUE;
-            if (!CloseHandle(file)) Fail(HRESULT_FROM_WIN32(GetLastError()));
-        }
+        // Closed here rather than at Stop, so that a failure to flush the last bytes is reported.
+        if (m_file && !CloseHandle(m_file.Release())) Fail(HRESULT_FROM_WIN32(GetLastError()));
         Complete();
         return S_OK;
     }
@@ -108,8 +106,8 @@ protected:
             if (m_fileName.empty()) {
                 Fail(E_UNEXPECTED);
             } else {
-                m_file = CreateOutputFile(m_fileName.c_str());
-                if (m_file == INVALID_HANDLE_VALUE) Fail(HRESULT_FROM_WIN32(GetLastError()));
+                m_file = ScopedFile(CreateOutputFile(m_fileName.c_str()));
+                if (!m_file) Fail(HRESULT_FROM_WIN32(GetLastError()));
             }
         }
         return S_OK;
@@ -125,10 +123,7 @@ protected:
     void OnStop() override {
         AutoLock stream(StreamLock());
         m_running = false;
-        if (m_file != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_file);
-            m_file = INVALID_HANDLE_VALUE;
-        }
+        m_file.Reset();
     }
 
 private:
@@ -147,17 +142,10 @@ private:
         return file;
     }
 
-    ~FileDump() override {
-        if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
-    }
-
     // The error stays in the graph's event queue for the application; the graph must still
     // complete, because Wine's WaitForCompletion waits for EC_COMPLETE from every renderer.
     void Fail(HRESULT hr) {
-        if (m_file != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_file);
-            m_file = INVALID_HANDLE_VALUE;
-        }
+        m_file.Reset();
         if (m_failed) return;
         m_failed = true;
         QueueEvent(EC_ERRORABORT, hr, 0);
@@ -176,12 +164,12 @@ private:
     }
 
     DumpInput* m_input;
-    std::wstring m_fileName;               // state lock
-    HANDLE m_file = INVALID_HANDLE_VALUE;  // stream lock
-    bool m_running = false;                // stream lock: EC_COMPLETE may be sent
-    bool m_failed = false;                 // stream lock: the file is gone, refuse the rest
-    bool m_completePending = false;        // stream lock: EC_COMPLETE due at the next Run
-    bool m_completeSent = false;           // stream lock
+    std::wstring m_fileName;         // state lock
+    ScopedFile m_file;               // stream lock
+    bool m_running = false;          // stream lock: EC_COMPLETE may be sent
+    bool m_failed = false;           // stream lock: the file is gone, refuse the rest
+    bool m_completePending = false;  // stream lock: EC_COMPLETE due at the next Run
+    bool m_completeSent = false;     // stream lock
 };
 
 HRESULT DumpInput::OnReceive(IMediaSample* sample) {

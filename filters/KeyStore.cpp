@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "MediaAccessKeyText.h"
-#include "RegistryKey.h"
+#include "win32/Scoped.h"
 
 namespace korvane::filters {
 
@@ -97,8 +97,9 @@ bool ValueExists(HKEY key, const std::wstring& name) {
 }  // namespace
 
 std::vector<std::string> StoredKeys() {
-    RegistryKey key;
-    if (key.Open(HKEY_CURRENT_USER, kKeyStorePath, KEY_QUERY_VALUE) != ERROR_SUCCESS) return {};
+    ScopedRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKeyStorePath, 0, KEY_QUERY_VALUE, key.Out()) != ERROR_SUCCESS)
+        return {};
     std::vector<std::string> keys;
     for (auto& value : ReadValues(key.Get()))
         keys.push_back(std::move(value.digits));
@@ -109,8 +110,9 @@ HRESULT RememberKey(const std::string& digits) {
     std::string checked;
     if (!ParseMediaAccessKey(std::wstring(digits.begin(), digits.end()), &checked) || checked != digits)
         return E_INVALIDARG;
-    RegistryKey key;
-    LONG rc = key.Create(HKEY_CURRENT_USER, kKeyStorePath, KEY_QUERY_VALUE | KEY_SET_VALUE);
+    ScopedRegKey key;
+    LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, kKeyStorePath, 0, nullptr, 0,
+                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, key.Out(), nullptr);
     if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
     for (const auto& value : ReadValues(key.Get()))
         if (value.digits == digits) return S_FALSE;
@@ -128,8 +130,8 @@ HRESULT RememberKey(const std::string& digits) {
 }
 
 HRESULT ForgetKey(const std::string& digits) {
-    RegistryKey key;
-    LONG rc = key.Open(HKEY_CURRENT_USER, kKeyStorePath, KEY_QUERY_VALUE | KEY_SET_VALUE);
+    ScopedRegKey key;
+    LONG rc = RegOpenKeyExW(HKEY_CURRENT_USER, kKeyStorePath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.Out());
     if (rc == ERROR_FILE_NOT_FOUND) return S_FALSE;
     if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
     HRESULT result = S_FALSE;

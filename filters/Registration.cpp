@@ -22,6 +22,7 @@
 #include "Factories.h"
 #include "Guids.h"
 #include "ObjectCount.h"
+#include "win32/Scoped.h"
 
 namespace korvane::filters {
 namespace {
@@ -50,41 +51,39 @@ bool ReadString(HKEY root, const std::wstring& subkey, const wchar_t* value, std
     wchar_t buffer[MAX_PATH * 2] = {};
     DWORD size = sizeof(buffer) - sizeof(wchar_t);
     DWORD type = 0;
-    HKEY key;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
-    LONG rc = RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(key);
+    ScopedRegKey key;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, key.Out()) != ERROR_SUCCESS) return false;
+    LONG rc = RegQueryValueExW(key.Get(), value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
     *out = buffer;
     return true;
 }
 
 LONG WriteString(HKEY root, const std::wstring& subkey, const wchar_t* value, const std::wstring& data) {
-    HKEY key;
-    LONG rc = RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    ScopedRegKey key;
+    LONG rc =
+        RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Out(), nullptr);
     if (rc != ERROR_SUCCESS) return rc;
-    rc = RegSetValueExW(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return rc;
+    return RegSetValueExW(key.Get(), value, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
 }
 
 void DeleteValue(HKEY root, const std::wstring& subkey, const wchar_t* value) {
-    HKEY key;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, value);
-        RegCloseKey(key);
-    }
+    ScopedRegKey key;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_SET_VALUE, key.Out()) == ERROR_SUCCESS)
+        RegDeleteValueW(key.Get(), value);
 }
 
 // Deletes the key only when it has neither values nor subkeys left.
 void DeleteKeyIfEmpty(HKEY root, const std::wstring& subkey) {
-    HKEY key;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
     DWORD subkeys = 0, values = 0;
-    LONG rc = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                               nullptr, nullptr, nullptr);
-    RegCloseKey(key);
+    LONG rc;
+    {
+        ScopedRegKey key;
+        if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, key.Out()) != ERROR_SUCCESS) return;
+        rc = RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                              nullptr, nullptr, nullptr, nullptr);
+    }  // closed before the key is deleted
     if (rc == ERROR_SUCCESS && subkeys == 0 && values == 0) RegDeleteKeyW(root, subkey.c_str());
 }
 

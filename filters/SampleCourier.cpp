@@ -17,8 +17,8 @@ SampleCourier::~SampleCourier() {
 }
 
 bool SampleCourier::Start() {
-    m_thread = CreateThread(nullptr, 0, &SampleCourier::ThreadProc, this, 0, nullptr);
-    return m_thread != nullptr;
+    m_thread = ScopedHandle(CreateThread(nullptr, 0, &SampleCourier::ThreadProc, this, 0, nullptr));
+    return static_cast<bool>(m_thread);
 }
 
 bool SampleCourier::Post(ComPtr<IMediaSample> sample) {
@@ -43,9 +43,8 @@ void SampleCourier::Finish() {
         WakeAllConditionVariable(&m_changed);
     }
     if (m_thread) {
-        WaitForSingleObject(m_thread, INFINITE);
-        CloseHandle(m_thread);
-        m_thread = nullptr;
+        WaitForSingleObject(m_thread.Get(), INFINITE);
+        m_thread.Reset();
     }
     // Without a thread (Start failed) nothing took the queue.
     AutoLock lock(m_lock);

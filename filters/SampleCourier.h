@@ -10,6 +10,7 @@
 
 #include "BaseFilter.h"
 #include "Sync.h"
+#include "win32/Scoped.h"
 
 namespace korvane::filters {
 
@@ -48,7 +49,7 @@ private:
     OutputPin* m_pin;
     const volatile bool* m_stopping;
     std::function<void()> m_afterDeliver;
-    HANDLE m_thread = nullptr;
+    ScopedHandle m_thread;
 
     CriticalSection m_lock;                // guards everything below
     CONDITION_VARIABLE m_changed;          // a sample queued or taken, or closed

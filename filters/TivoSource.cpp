@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ComGuard.h"
+#include "win32/Scoped.h"
 #include "Formats.h"
 #include "Guids.h"
 #include "RecordingKey.h"
@@ -104,11 +105,11 @@ public:
             AutoLock lock(StateLock());
             if (m_output) return E_UNEXPECTED;
         }
-        HANDLE file =
-            CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
-        HandleByteSource source(file);
+        ScopedFile file(CreateFileW(fileName, GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file) return HRESULT_FROM_WIN32(GetLastError());
+        HandleByteSource source(file.Get());
         media::TivoFile tivo;
         std::string error;
         media::TivoStatus status = media::ParseTivo(source, &tivo, &error);
@@ -119,10 +120,7 @@ public:
             status = media::ProbeDecryptedPayload(source, keys, &tivo, &error);
             encrypted = true;
         }
-        if (status == media::TivoStatus::ReadFailed) {
-            CloseHandle(file);
-            return HRESULT_FROM_WIN32(ERROR_READ_FAULT);
-        }
+        if (status == media::TivoStatus::ReadFailed) return HRESULT_FROM_WIN32(ERROR_READ_FAULT);
         HRESULT unusable = S_OK;
         if (status != media::TivoStatus::Ok) {
             unusable = VFW_E_INVALID_FILE_FORMAT;
@@ -135,15 +133,11 @@ public:
         }
         if (FAILED(unusable)) {
             OutputDebugStringA(("KorvaneFilters: " + error + "\n").c_str());
-            CloseHandle(file);
-            file = INVALID_HANDLE_VALUE;
+            file.Reset();
         }
         AutoLock lock(StateLock());
-        if (m_output) {  // another Load got there while this one was asking for the key
-            if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-            return E_UNEXPECTED;
-        }
-        m_file = file;
+        if (m_output) return E_UNEXPECTED;  // another Load got there while this one asked for the key
+        m_file = std::move(file);
         m_unusable = unusable;
         m_fileName = fileName;
         m_payloadOffset = tivo.payloadOffset;
@@ -180,16 +174,17 @@ protected:
         if (!fromStopped || !m_output || !m_output->IsConnected() || FAILED(m_unusable)) return S_OK;
         LARGE_INTEGER at;
         at.QuadPart = static_cast<LONGLONG>(m_payloadOffset);
-        if (!SetFilePointerEx(m_file, at, nullptr, FILE_BEGIN)) return HRESULT_FROM_WIN32(GetLastError());
+        if (!SetFilePointerEx(m_file.Get(), at, nullptr, FILE_BEGIN))
+            return HRESULT_FROM_WIN32(GetLastError());
         m_stopping = false;
-        ResetEvent(m_stopEvent);
+        ResetEvent(m_stopEvent.Get());
         m_thread = CreateThread(nullptr, 0, &TivoSource::StreamingThread, this, 0, nullptr);
         return m_thread ? S_OK : HRESULT_FROM_WIN32(GetLastError());
     }
 
     void OnStop() override {
         m_stopping = true;
-        SetEvent(m_stopEvent);
+        SetEvent(m_stopEvent.Get());
     }
 
     // The state lock is free here: the thread never takes it, but joining under it would
@@ -199,18 +194,13 @@ protected:
 private:
     ~TivoSource() override {
         m_stopping = true;
-        SetEvent(m_stopEvent);
+        SetEvent(m_stopEvent.Get());
         JoinThread();
-        if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
-        CloseHandle(m_stopEvent);
     }
 
     void JoinThread() {
-        HANDLE thread = InterlockedExchangePointer(&m_thread, nullptr);
-        if (thread) {
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
-        }
+        ScopedHandle thread(InterlockedExchangePointer(&m_thread, nullptr));
+        if (thread) WaitForSingleObject(thread.Get(), INFINITE);
     }
 
     HRESULT DescribeStreams(const media::TivoFile& tivo) {
@@ -245,7 +235,7 @@ private:
     // Test pacing only (KorvaneFiltersSetSourcePacing); wakes early when Stop comes.
     void Pace() {
         DWORD ms = SourcePacingMilliseconds();
-        if (ms) WaitForSingleObject(m_stopEvent, ms);
+        if (ms) WaitForSingleObject(m_stopEvent.Get(), ms);
     }
 
     void Stream() {
@@ -276,7 +266,7 @@ private:
             DWORD want =
                 static_cast<DWORD>(std::min<uint64_t>(remaining, static_cast<uint64_t>(sample->GetSize())));
             DWORD got = 0;
-            if (!ReadFile(m_file, buffer, want, &got, nullptr)) {
+            if (!ReadFile(m_file.Get(), buffer, want, &got, nullptr)) {
                 endResult = HRESULT_FROM_WIN32(GetLastError());
                 break;
             }
@@ -324,7 +314,7 @@ private:
         while (!m_stopping && remaining > 0 && filler.Current() == SampleFiller::State::Going) {
             DWORD want = static_cast<DWORD>(std::min<uint64_t>(remaining, piece.Size()));
             DWORD got = 0;
-            if (!ReadFile(m_file, piece.Data(), want, &got, nullptr)) {
+            if (!ReadFile(m_file.Get(), piece.Data(), want, &got, nullptr)) {
                 endResult = HRESULT_FROM_WIN32(GetLastError());
                 break;
             }
@@ -364,8 +354,8 @@ private:
     }
 
     friend class SourceOutput;
-    SourceOutput* m_output = nullptr;      // made by Load
-    HANDLE m_file = INVALID_HANDLE_VALUE;  // Load; read only by the streaming thread
+    SourceOutput* m_output = nullptr;  // made by Load
+    ScopedFile m_file;                 // Load; read only by the streaming thread
     std::wstring m_fileName;
     uint64_t m_payloadOffset = 0;
     uint64_t m_payloadSize = 0;
@@ -376,7 +366,7 @@ private:
     StreamListFormat m_streams{};
     HANDLE m_thread = nullptr;         // started by Pause, joined by Stop
     volatile bool m_stopping = false;  // set by Stop, read by the streaming thread
-    HANDLE m_stopEvent;                // set by Stop: ends a test pacing wait at once
+    ScopedHandle m_stopEvent;          // set by Stop: ends a test pacing wait at once
 };
 
 SourceOutput::SourceOutput(TivoSource* source, BaseFilter* filter)

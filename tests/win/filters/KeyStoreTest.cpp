@@ -5,7 +5,6 @@
 #include "GraphSupport.h"
 #include "KeyDialogIds.h"
 #include "KeyStore.h"
-#include "RegistryKey.h"
 #include "win32/Scoped.h"
 
 namespace korvane::test {
@@ -94,8 +93,9 @@ TEST_F(KeyStoreTest, KeysRoundTripSealed) {
 // A value this user cannot unseal (another account's, or damaged) is neither read as a key
 // nor overwritten by a new one.
 TEST_F(KeyStoreTest, AValueThatDoesNotUnsealIsSkippedAndKept) {
-    filters::RegistryKey key;
-    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, filters::kKeyStorePath, KEY_SET_VALUE));
+    ScopedRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, filters::kKeyStorePath, 0, nullptr, 0,
+                                             KEY_SET_VALUE, nullptr, key.Out(), nullptr));
     const BYTE noise[] = {1, 2, 3, 4, 5, 6, 7, 8};
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), L"Key 1", 0, REG_BINARY, noise, sizeof(noise)));
     EXPECT_EQ(Keys{}, StoredKeys());

@@ -1,6 +1,6 @@
-// Scoped owners for what Win32 hands out as plain values: a kernel handle (CloseHandle), a
-// file search (FindClose), a registry key (RegCloseKey), and the thread's COM apartment. Not
-// copyable; moves hand the ownership over.
+// Scoped owners for what Win32 hands out as plain values: a kernel handle (CloseHandle), an
+// open file (CloseHandle, empty as INVALID_HANDLE_VALUE), a file search (FindClose), a registry key
+// (RegCloseKey), and the thread's COM apartment. Not copyable; moves hand the ownership over.
 #pragma once
 
 #include <windows.h>
@@ -31,6 +31,8 @@ public:
         if (m_value != Traits::Empty()) Traits::Close(std::exchange(m_value, Traits::Empty()));
     }
     Value Get() const { return m_value; }
+    // Hands the value to the caller, who closes it (to see whether the close succeeded).
+    Value Release() { return std::exchange(m_value, Traits::Empty()); }
     explicit operator bool() const { return m_value != Traits::Empty(); }
 
     // For out-parameters (RegOpenKeyA(..., key.Out())); closes what was held first.
@@ -51,6 +53,12 @@ struct HandleTraits {
     static void Close(Value handle) { ::CloseHandle(handle); }
 };
 
+struct FileTraits {
+    using Value = HANDLE;
+    static Value Empty() { return INVALID_HANDLE_VALUE; }  // what CreateFile fails with
+    static void Close(Value file) { ::CloseHandle(file); }
+};
+
 struct FindTraits {
     using Value = HANDLE;
     static Value Empty() { return INVALID_HANDLE_VALUE; }
@@ -64,6 +72,7 @@ struct RegKeyTraits {
 };
 
 using ScopedHandle = ScopedValue<HandleTraits>;
+using ScopedFile = ScopedValue<FileTraits>;
 using ScopedFind = ScopedValue<FindTraits>;
 using ScopedRegKey = ScopedValue<RegKeyTraits>;
 
