@@ -71,11 +71,8 @@ Bytes ScrambledPes(const PesSpec& clear, uint32_t block, KeystreamSet& keystream
     TuringKeystream* keystream = keystreams.Select(clear.streamId, clear.streamId, block);
     keystream->Skip(4);
     keystream->Xor(payload.data(), payload.size());
-    size_t length = header.size() + payload.size();
-    Bytes b = {0, 0, 1, clear.streamId, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
-    Append(b, header);
-    Append(b, payload);
-    return b;
+    Append(header, payload);
+    return Unit(clear.streamId, header);
 }
 
 struct Built {
@@ -95,8 +92,12 @@ Built InterleavedStreams(const TivoKeys& keys, int rounds = 12) {
         Append(b.clear, pack);
         Append(b.scrambled, pack);
         for (uint8_t id : ids) {
-            PesSpec form(id, Filler(100 + 37 * r + id, static_cast<uint8_t>(id + r)), r % 3 != 0, r % 3 == 2,
-                         9000 + r * 3003, 6000 + r * 3003);
+            PesSpec form{id,
+                         Filler(100 + 37 * r + id, U8(id + r)),
+                         r % 3 != 0,
+                         r % 3 == 2,
+                         9000 + r * 3003,
+                         6000 + r * 3003};
             Bytes pes = Pes(form);
             b.clearPackets.push_back({b.clear.size(), pes.size()});
             Append(b.clear, pes);
@@ -188,8 +189,8 @@ TEST(Decryptor, SkipsDamageBetweenPacketsAndDropsACutScrambledPacket) {
         EXPECT_EQ(stats.truncatedUnits, 1u);
         EXPECT_EQ(stats.packetsDecrypted, b.scrambledStarts.size() - 1);
         Bytes want(b.clear.begin(), b.clear.end() - static_cast<long>(Padding(40).size()));
-        want.resize(want.size() - (Pes(PesSpec(0xF9, Filler(100 + 37 * 2 + 0xF9, 0xF9 + 2), true, true,
-                                               9000 + 2 * 3003, 6000 + 2 * 3003))
+        want.resize(want.size() - (Pes({0xF9, Filler(100 + 37 * 2 + 0xF9, 0xF9 + 2), true, true,
+                                        9000 + 2 * 3003, 6000 + 2 * 3003})
                                        .size()));
         EXPECT_EQ(out, want);
     }

@@ -7,6 +7,7 @@
 
 #include <map>
 
+#include "Collect.h"
 #include "TestFiles.h"
 #include "TsBuilder.h"
 #include "media/ProgramStreamDecryptor.h"
@@ -43,41 +44,31 @@ bool OutputsMatch(const std::string& originals, const std::string& folder) {
     return std::system(command.c_str()) == 0;
 }
 
-// Per stream, every packet's timestamps and then its bytes, as a reader delivers them; and
-// whether a pack's clock reference ever came after the decode time of what it carries, or
-// went back.
-struct Streams final : PacketHandler {
-    std::map<StreamKey, Bytes> bytes;
-    int64_t lastScr = -1;
-    int clockFaults = 0;
-    bool OnPacket(const PesPacket& p) override {
-        Bytes& b = bytes[p.key];
-        const int64_t t[2] = {p.hasPts ? p.pts : -1, p.hasDts ? p.dts : -1};
-        b.insert(b.end(), reinterpret_cast<const uint8_t*>(t), reinterpret_cast<const uint8_t*>(t + 2));
-        b.insert(b.end(), p.payload, p.payload + p.payloadSize);
-        // Compared across the 33-bit wrap: `a` is after `b` when less than half the range ahead.
-        auto after = [](int64_t a, int64_t b) {
-            return a != b && ((a - b) & kTimestampMask) < (int64_t(1) << 32);
-        };
-        if (p.hasScr && ((lastScr >= 0 && after(lastScr, p.scrBase)) ||
-                         (p.hasPts && after(p.scrBase, p.hasDts ? p.dts : p.pts))))
-            ++clockFaults;
-        lastScr = p.scrBase;
-        return true;
+// Whether a pack's clock reference ever came after the decode time of what it carries, or
+// went back. Compared across the 33-bit wrap: `a` is after `b` when less than half the range ahead.
+int ClockFaults(const std::vector<Seen>& packets) {
+    auto after = [](int64_t a, int64_t b) {
+        return a != b && ((a - b) & kTimestampMask) < (int64_t(1) << 32);
+    };
+    int faults = 0;
+    int64_t last = -1;
+    for (const Seen& p : packets) {
+        if (p.scr >= 0 &&
+            ((last >= 0 && after(last, p.scr)) || (p.hasPts && after(p.scr, p.hasDts ? p.dts : p.pts))))
+            ++faults;
+        last = p.scr;
     }
-};
+    return faults;
+}
 
+// Each stream's timestamps and bytes as a reader delivers them from the data.
 template <class Reader = ProgramStreamReader>
-Streams Read(const Bytes& data, size_t chunk = 0, TsReaderStats* stats = nullptr) {
-    Streams s;
+std::map<StreamKey, Bytes> Streams(const Bytes& data, size_t chunk = 0, TsReaderStats* stats = nullptr) {
     Reader reader;
-    chunk = chunk ? chunk : data.size() + 1;
-    for (size_t pos = 0; pos < data.size(); pos += chunk)
-        reader.Feed(data.data() + pos, std::min(chunk, data.size() - pos), s);
-    reader.Finish(s);
+    std::map<StreamKey, Bytes> streams = PerStream(ReadAll(data, chunk, reader));
     if constexpr (std::is_same_v<Reader, TransportStreamReader>)
         if (stats) *stats = reader.Stats();
-    return s;
+    return streams;
 }
 
 struct Decrypted {
@@ -129,7 +120,7 @@ TEST(Material, EveryStreamWrappedProbedAndRemuxedKeepsItsStreams) {
         EXPECT_EQ(stats.reader.damageEvents + ts.damageEvents + ts.continuityErrors + ts.badPes +
                       ts.badSections + ts.errorPackets,
                   name == "ts_gap.ts" || name == "ts_garbage.ts" ? 1u : 0u);
-        EXPECT_EQ(Read(ReadFile(output)).clockFaults, 0);
+        EXPECT_EQ(ClockFaults(ReadAll(ReadFile(output))), 0);
     }
     EXPECT_TRUE(OutputsMatch(Material(""), "clear"));
 }
@@ -268,7 +259,7 @@ TEST(TsDecrypt, FollowsAPmtThatSpansTwoPackets) {
         }
         const size_t info = size_t(s[10] & 0x0F) << 8 | s[11],
                      size = 3 + (size_t(s[1] & 0x0F) << 8 | s[2]) - 4;
-        TsBytes section(s, s + 12);
+        Bytes section(s, s + 12);
         section.insert(section.end(), {0xFE, 200});  // program_info: a private descriptor
         section.resize(section.size() + 200, 0x5A);
         section.insert(section.end(), s + 12 + info, s + size);
@@ -287,9 +278,9 @@ TEST(TsDecrypt, FollowsAPmtThatSpansTwoPackets) {
     EXPECT_EQ(d.stats.packetsDecrypted, usual.stats.packetsDecrypted);
     EXPECT_EQ(d.stats.packetsDropped, 0u);
     EXPECT_EQ(d.keyPackets, usual.keyPackets);
-    const Streams got = Read<TransportStreamReader>(d.bytes);
-    EXPECT_EQ(got.bytes.size(), 2u);
-    EXPECT_TRUE(got.bytes == Read<TransportStreamReader>(usual.bytes).bytes);
+    const auto got = Streams<TransportStreamReader>(d.bytes);
+    EXPECT_EQ(got.size(), 2u);
+    EXPECT_TRUE(got == Streams<TransportStreamReader>(usual.bytes));
 }
 
 // Garbage at the start (ts_garbage), a gap (ts_gap) and garbage mid-file (a stretch that is no
@@ -310,19 +301,19 @@ TEST(TsReader, CountsDamageAndReadsTheSameWhateverTheChunking) {
                  {midFile, 1, 750, 1}};  // the packet the garbage cut short goes too
     for (const Case& c : cases) {
         TsReaderStats whole;
-        const Streams reference = Read<TransportStreamReader>(c.data, 0, &whole);
-        EXPECT_GE(reference.bytes.size(), 2u);
+        const auto reference = Streams<TransportStreamReader>(c.data, 0, &whole);
+        EXPECT_GE(reference.size(), 2u);
         EXPECT_EQ(whole.damageEvents, c.damage);
         EXPECT_EQ(whole.bytesSkipped, c.skipped);
         EXPECT_EQ(whole.continuityErrors, c.gaps);
         for (size_t chunk : {size_t(1), size_t(7), size_t(187), size_t(189), size_t(565), size_t(65536)}) {
             TsReaderStats stats;
-            EXPECT_TRUE(Read<TransportStreamReader>(c.data, chunk, &stats).bytes == reference.bytes) << chunk;
+            EXPECT_TRUE(Streams<TransportStreamReader>(c.data, chunk, &stats) == reference) << chunk;
             EXPECT_EQ(stats.continuityErrors, whole.continuityErrors);
         }
     }
-    EXPECT_TRUE(Read<TransportStreamReader>(ReadFile(Material("ts_garbage.ts"))).bytes ==
-                Read<TransportStreamReader>(ReadFile(Material("ts_mpeg2_ac3.ts"))).bytes);
+    EXPECT_TRUE(Streams<TransportStreamReader>(ReadFile(Material("ts_garbage.ts"))) ==
+                Streams<TransportStreamReader>(ReadFile(Material("ts_mpeg2_ac3.ts"))));
 }
 
 // TiVo may write AC-3 straight after the PES header, without the DVD substream header that
@@ -352,7 +343,7 @@ TEST(Remux, RawAc3ComesOutWithASubstreamHeaderAndTheSameAudio) {
     std::string error;
     ASSERT_TRUE(RemuxFile(Temp("raw_ac3.mpg"), Temp("raw_ac3.out.mpg"), &stats, &error)) << error;
     EXPECT_EQ(stats.streams, 2u);
-    EXPECT_TRUE(Read(ReadFile(Temp("raw_ac3.out.mpg"))).bytes == Read(in).bytes);
+    EXPECT_TRUE(Streams(ReadFile(Temp("raw_ac3.out.mpg"))) == Streams(in));
 }
 
 TEST(Probe, FindsAFirstAudioPacketThatComesLate) {
@@ -388,7 +379,7 @@ TEST(Remux, ReadSizesDamageAndAScrambledPayload) {
     ASSERT_TRUE(RemuxFile(Temp("damaged.mpg"), Temp("damaged.out.mpg"), &stats, &error)) << error;
     EXPECT_GE(stats.reader.damageEvents, 1u);
     EXPECT_GT(stats.reader.bytesSkipped, 2000u);
-    EXPECT_EQ(Read(ReadFile(Temp("damaged.out.mpg"))).bytes.size(), 2u);
+    EXPECT_EQ(Streams(ReadFile(Temp("damaged.out.mpg"))).size(), 2u);
 
     // Every PES packet scrambled from the middle on, past the probe window's reach.
     Bytes scrambled = bytes;
