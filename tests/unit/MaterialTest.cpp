@@ -77,17 +77,22 @@ struct Decrypted {
     uint64_t keyPackets = 0;
 };
 
+// A .TiVo's payload, and the keys the test key gives it.
+Bytes Payload(const std::string& tivo, TivoKeys* keys = nullptr) {
+    TivoFile file;
+    std::string error;
+    EXPECT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
+    EXPECT_TRUE(!keys || DeriveTivoKeys(kMak, file, keys));
+    Bytes all = ReadFile(tivo);
+    return Bytes(all.begin() + static_cast<std::ptrdiff_t>(file.payloadOffset), all.end());
+}
+
 // The payload of an encrypted .TiVo (or another in its place), decrypted in chunks of the
 // given size.
 template <class Decryptor = TransportStreamDecryptor>
 Decrypted DecryptPayload(const std::string& tivo, size_t chunk, const Bytes* payloadOverride = nullptr) {
-    TivoFile file;
-    std::string error;
-    EXPECT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
     TivoKeys keys;
-    EXPECT_TRUE(DeriveTivoKeys(kMak, file, &keys));
-    Bytes payload = ReadFile(tivo);
-    payload.erase(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(file.payloadOffset));
+    Bytes payload = Payload(tivo, &keys);
     if (payloadOverride) payload = *payloadOverride;
     Decryptor decryptor(keys);
     MemoryByteSink sink;
@@ -138,22 +143,11 @@ TEST(Material, WrappedWithAKeyEveryStreamComesBackBitForBit) {
         TivoFile file;
         ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
         EXPECT_TRUE(file.scrambled);
-        TivoParseOptions withKey;
-        withKey.mediaAccessKeys = {kMak};
-        ASSERT_EQ(ParseTivoFile(tivo, &file, &error, withKey), TivoStatus::Ok) << error;
-        EXPECT_EQ(file.keyIndex, 0);
         DecryptStats stats;
         ASSERT_TRUE(DecryptTivoFile(tivo, back, kMak, &stats, &error)) << error;
         EXPECT_GT(stats.keystreamRebuilds, 2u);
         EXPECT_EQ(stats.DamageCount(), 0u);
         EXPECT_TRUE(ReadFile(back) == ReadFile(Material(name)));
-
-        // The reference pipeline converts the encrypted file exactly as the clear one.
-        RemuxOptions remux;
-        ASSERT_TRUE(RemuxFile(Material(name), back, nullptr, &error, remux)) << error;
-        remux.mediaAccessKey = kMak;
-        ASSERT_TRUE(RemuxFile(tivo, Temp("from-tivo.mpg"), nullptr, &error, remux)) << error;
-        EXPECT_TRUE(ReadFile(Temp("from-tivo.mpg")) == ReadFile(back));
     }
     // MPEG-1 has no room for the record, a key needs 10 digits, a TS needs whole packets.
     const std::pair<std::string, std::string> refused[] = {
@@ -215,13 +209,10 @@ TEST(Vectors, DecryptToTheClearOriginalsBitForBitAndRemuxAsThem) {
 // and counted, nothing scrambled comes out, and the remux finds nothing to convert.
 TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
     const std::string tivo = Vector("ts-h264-ac3.TiVo");
-    TivoFile file;
-    std::string error;
-    ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
-    const Bytes all = ReadFile(tivo);
+    const Bytes all = Payload(tivo);
     Bytes withoutKeys;
     uint64_t scrambled = 0;
-    for (size_t i = file.payloadOffset; i + 188 <= all.size(); i += 188) {
+    for (size_t i = 0; i + 188 <= all.size(); i += 188) {
         if (((all[i + 1] & 0x1F) << 8 | all[i + 2]) == 0x0FF0) continue;  // the key PID of the vectors
         scrambled += (all[i + 3] & 0xC0) != 0;
         withoutKeys.insert(withoutKeys.end(), &all[i], &all[i] + 188);
@@ -234,6 +225,7 @@ TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
     for (size_t i = 0; i + 188 <= d.bytes.size(); i += 188)
         ASSERT_EQ(d.bytes[i + 3] & 0xC0, 0) << "packet " << i / 188;
     WriteFile(Temp("nokeys.ts"), d.bytes);
+    std::string error;
     EXPECT_FALSE(RemuxFile(Temp("nokeys.ts"), Temp("nokeys.mpg"), nullptr, &error));
     EXPECT_NE(error.find("no video or audio stream"), std::string::npos) << error;
 }
@@ -243,13 +235,10 @@ TEST(TsDecrypt, ScrambledPacketsWithoutAKeyRecordAreDroppedNeverPassedOn) {
 // the table's first packet has gone out before its end is seen.
 TEST(TsDecrypt, FollowsAPmtThatSpansTwoPackets) {
     const std::string tivo = Vector("ts-h264-ac3.TiVo");
-    TivoFile file;
-    std::string error;
-    ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
-    const Bytes all = ReadFile(tivo);
+    const Bytes all = Payload(tivo);
     Bytes spanning;
     size_t pmts = 0;
-    for (size_t i = file.payloadOffset; i + 188 <= all.size(); i += 188) {
+    for (size_t i = 0; i + 188 <= all.size(); i += 188) {
         const uint8_t* p = &all[i];
         const uint16_t pid = static_cast<uint16_t>((p[1] & 0x1F) << 8 | p[2]);
         const uint8_t* s = p + 5;  // the vectors' tables start right after the pointer field
@@ -263,10 +252,8 @@ TEST(TsDecrypt, FollowsAPmtThatSpansTwoPackets) {
         section.insert(section.end(), {0xFE, 200});  // program_info: a private descriptor
         section.resize(section.size() + 200, 0x5A);
         section.insert(section.end(), s + 12 + info, s + size);
-        section[10] = static_cast<uint8_t>(0xF0 | (info + 202) >> 8);
-        section[11] = static_cast<uint8_t>(info + 202);
-        section[1] = static_cast<uint8_t>(0xB0 | (section.size() + 1) >> 8);
-        section[2] = static_cast<uint8_t>(section.size() + 1);
+        section[10] = U8(0xF0 | (info + 202) >> 8), section[11] = U8(info + 202);
+        section[1] = U8(0xB0 | (section.size() + 1) >> 8), section[2] = U8(section.size() + 1);
         TsBuilder ts;
         ts.Section(pid, section);
         ASSERT_EQ(ts.out.size(), 2 * 188u);
