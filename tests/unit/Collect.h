@@ -2,8 +2,6 @@
 #pragma once
 
 #include <map>
-#include <ostream>
-#include <string>
 #include <tuple>
 #include <vector>
 
@@ -28,17 +26,6 @@ struct Seen {
     }
     bool operator==(const Seen& o) const { return Tied() == o.Tied(); }
 };
-
-// What a failing comparison prints: the fields, and the payload by size and first bytes.
-inline std::ostream& operator<<(std::ostream& out, const Seen& s) {
-    out << "{stream " << int(s.key.streamId) << "." << int(s.key.substreamId) << " kind " << int(s.kind)
-        << (s.mpeg1 ? " mpeg1" : " mpeg2") << " pts " << (s.hasPts ? std::to_string(s.pts) : "-") << " dts "
-        << (s.hasDts ? std::to_string(s.dts) : "-") << " scr " << s.scr << "+" << s.scrExtension << " at "
-        << s.offset << ", " << s.payload.size() << " bytes";
-    for (size_t i = 0; i < s.payload.size() && i < 4; ++i)
-        out << " " << int(s.payload[i]);
-    return out << ", substream header of " << s.substreamHeader.size() << "}";
-}
 
 class Collector : public media::PacketHandler {
 public:

@@ -158,7 +158,7 @@ TEST(Material, WrappedWithAKeyEveryStreamComesBackBitForBit) {
         std::string error;
         EXPECT_FALSE(WrapMpegInTivo(Material(r.first), Temp("refused.TiVo"), &error, options));
         EXPECT_NE(error.find(r.second), std::string::npos) << error;
-        EXPECT_FALSE(Exists(Temp("refused.TiVo")));
+        EXPECT_FALSE(std::filesystem::exists(Temp("refused.TiVo")));
     }
 }
 
@@ -192,7 +192,7 @@ TEST(Vectors, DecryptToTheClearOriginalsBitForBitAndRemuxAsThem) {
         // A wrong key is refused before anything is written.
         EXPECT_FALSE(DecryptTivoFile(tivo, Temp("wrong"), "0123456780", nullptr, &error));
         EXPECT_NE(error.find("does not fit"), std::string::npos) << error;
-        EXPECT_FALSE(Exists(Temp("wrong")));
+        EXPECT_FALSE(std::filesystem::exists(Temp("wrong")));
         // The same bytes whatever the chunking, down to single bytes.
         for (size_t chunk : {size_t(1), size_t(187), size_t(189), size_t(2047), size_t(4096)}) {
             const Decrypted pieces = IsTs(name) ? DecryptPayload(tivo, chunk)
@@ -355,19 +355,8 @@ TEST(Remux, ReadSizesDamageAndAScrambledPayload) {
     ASSERT_TRUE(RemuxProgramStream(source, 0, b, nullptr, &error)) << error;
     EXPECT_TRUE(a.Bytes() == b.Bytes());
 
-    // Garbage over the middle of a pack, and a cut-off end.
     const Bytes bytes = ReadFile(Material("mp2.mpg"));
-    Bytes damaged = bytes;
-    for (size_t i = 100000; i < 103000; ++i)
-        damaged[i] = static_cast<uint8_t>(i * 31);
-    damaged.resize(damaged.size() - 1000);
-    WriteFile(Temp("damaged.mpg"), damaged);
     RemuxStats stats;
-    ASSERT_TRUE(RemuxFile(Temp("damaged.mpg"), Temp("damaged.out.mpg"), &stats, &error)) << error;
-    EXPECT_GE(stats.reader.damageEvents, 1u);
-    EXPECT_GT(stats.reader.bytesSkipped, 2000u);
-    EXPECT_EQ(Streams(ReadFile(Temp("damaged.out.mpg"))).size(), 2u);
-
     // Every PES packet scrambled from the middle on, past the probe window's reach.
     Bytes scrambled = bytes;
     for (size_t i = scrambled.size() / 2; i + 7 < scrambled.size(); ++i)
@@ -378,5 +367,5 @@ TEST(Remux, ReadSizesDamageAndAScrambledPayload) {
     ASSERT_TRUE(WrapMpegInTivo(Temp("scrambled.mpg"), Temp("scrambled.TiVo"), &error)) << error;
     EXPECT_FALSE(RemuxFile(Temp("scrambled.TiVo"), Temp("scrambled.out.mpg"), &stats, &error));
     EXPECT_NE(error.find("encrypted, needs the Media Access Key"), std::string::npos) << error;
-    EXPECT_FALSE(Exists(Temp("scrambled.out.mpg"))) << "no partial output is left behind";
+    EXPECT_FALSE(std::filesystem::exists(Temp("scrambled.out.mpg"))) << "no partial output is left behind";
 }

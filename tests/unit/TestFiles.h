@@ -57,10 +57,6 @@ inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline bool Exists(const std::string& path) {
-    return std::ifstream(path).good();
-}
-
 // Keys from a fixed license salt, for streams scrambled by the tests themselves.
 inline media::TivoKeys TestKeys(const std::string& mak = kMak) {
     static const std::string license = "<license><salt>0f1e2d3c4b5a69788796a5b4c3d2e1f0</salt></license>";
