@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-#include "PsBuilder.h"
+#include "Collect.h"
 #include "TestFiles.h"
 #include "media/ProgramStreamDecryptor.h"
 #include "media/ProgramStreamEncryptor.h"
@@ -83,12 +83,9 @@ Built InterleavedStreams(const TivoKeys& keys, int rounds = 12) {
         Append(b.clear, pack);
         Append(b.scrambled, pack);
         for (uint8_t id : ids) {
-            PesSpec form{id,
-                         Filler(100 + 37 * r + id, U8(id + r)),
-                         r % 3 != 0,
-                         r % 3 == 2,
-                         9000 + r * 3003,
-                         6000 + r * 3003};
+            const int64_t t = r * 3003;
+            PesSpec form{id,      Filler(100 + 37 * r + id, U8(id + r)), r % 3 > 0, r % 3 == 2, 9000 + t,
+                         6000 + t};
             Bytes pes = Pes(form);
             b.clearPackets.push_back({b.clear.size(), pes.size()});
             Append(b.clear, pes);
@@ -103,12 +100,8 @@ Built InterleavedStreams(const TivoKeys& keys, int rounds = 12) {
 }
 
 bool AnyScrambledPes(const Bytes& stream) {
-    struct Scan : PacketHandler {
-        bool OnPacket(const PesPacket&) override { return true; }
-    } scan;
     ProgramStreamReader reader;
-    reader.Feed(stream.data(), stream.size(), scan);
-    reader.Finish(scan);
+    ReadAll(stream, 0, reader);
     return reader.Status() == ReaderStatus::Encrypted;
 }
 
@@ -123,11 +116,6 @@ TEST(Decryptor, FindsTheRecordAfterEveryHeaderLayoutOfEveryStream) {
     EXPECT_EQ(out, b.clear);  // record and extension gone, lengths and scrambling bits restored
     EXPECT_EQ(stats.packetsDecrypted, b.scrambledStarts.size());
     EXPECT_EQ(stats.DamageCount(), 0u);
-
-    // A wrong key decrypts nothing right.
-    Bytes wrong = Decrypt(b.scrambled, TestKeys("9876543210"));
-    EXPECT_EQ(wrong.size(), b.clear.size());
-    EXPECT_NE(wrong, b.clear);
 }
 
 TEST(Decryptor, DropsWhatItCannotDecryptAndKeepsTheRestRight) {
@@ -180,21 +168,6 @@ TEST(Decryptor, SkipsDamageBetweenPacketsAndDropsACutScrambledPacket) {
         EXPECT_EQ(stats.truncatedUnits, 1u);
         EXPECT_EQ(stats.packetsDecrypted, b.scrambledStarts.size() - 1);
         EXPECT_EQ(out, want);
-    }
-}
-
-TEST(KeyCheck, MetadataTellsTheRightKeyFromAWrongOne) {
-    TivoFile file;
-    ASSERT_EQ(ParseTivoFile(Vector("ps-mpeg2-mp2-large.TiVo"), &file, nullptr), TivoStatus::Ok);
-    TivoKeys keys;
-    ASSERT_TRUE(DeriveTivoKeys(kMak, file, &keys));
-    KeyCheck right = CheckKeyByMetadata(file, keys);
-    EXPECT_EQ(right.fit, KeyFit::Fits);
-    EXPECT_EQ(right.basis, KeyCheckBasis::Metadata);
-    EXPECT_NE(right.metadataXml.find("<title>Kit Sample</title>"), std::string::npos) << right.metadataXml;
-    for (const char* wrongKey : {"0123456788", "1234567890", "0000000000"}) {
-        ASSERT_TRUE(DeriveTivoKeys(wrongKey, file, &keys));
-        EXPECT_EQ(CheckKeyByMetadata(file, keys).fit, KeyFit::Wrong) << wrongKey;
     }
 }
 

@@ -130,13 +130,8 @@ TEST(ReaderHeaderForms, Mpeg1PacketHeadersWithStuffingStdBufferAndTimestamps) {
     for (int n = 0; n < 17 * 9; ++n) {
         const int std = n / 3 % 3, timestamps = n % 3;
         if (n % 4 == 0) s.Mpeg1Pack(90000 + n * 100);
-        Mpeg1Header h;
-        h.stuffing = unsigned(n / 9);
-        h.stdBuffer = std > 0;
-        h.stdLargeScale = std == 2;
-        h.stdSize = std == 2 ? 46 + n % 200 : 32;
-        h.dts = timestamps == 2;
-        h.dtsValue = 3000 + n * 1800;
+        const Mpeg1Header h{unsigned(n / 9), std > 0,        std == 2, std == 2 ? 46u + n % 200 : 32u,
+                            timestamps == 2, 3000 + n * 1800};
         s.Mpeg1Packet(ids[n % 4], Filler(1 + (n * 53) % 500, uint8_t(n)), timestamps > 0, 6000 + n * 1800, h);
     }
     ExpectReadExactly(s);

@@ -13,12 +13,7 @@ namespace {
 
 ElementaryPacket Packet(const Bytes& payload, bool pts = false, int64_t ptsValue = 0, bool dts = false,
                         int64_t dtsValue = 0) {
-    ElementaryPacket e;
-    e.payload = payload.data();
-    e.payloadSize = payload.size();
-    e.hasPts = pts, e.pts = ptsValue;
-    e.hasDts = dts, e.dts = dtsValue;
-    return e;
+    return {payload.data(), payload.size(), pts, dts, ptsValue, dtsValue, {}, 0};
 }
 
 // What the writer gave its sink, read back.
