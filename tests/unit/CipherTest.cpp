@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "media/TivoKeys.h"
 #include "media/Turing.h"
 
 using namespace korvane::media;
+using korvane::test::TestKeys;
 
 namespace {
 
@@ -25,18 +27,6 @@ std::vector<uint8_t> Next(TuringKeystream& keystream, size_t n) {
     std::vector<uint8_t> out(n);
     keystream.Generate(out.data(), n);
     return out;
-}
-
-const std::string kLicense =
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?><license "
-    "xmlns=\"http://www.tivo.com/developer/xml/license-1.0\">"
-    "<salt>00112233445566778899aabbccddeeff</salt></license>";
-
-TivoKeys VectorKeys() {
-    TivoKeys keys;
-    EXPECT_TRUE(DeriveTivoKeys("0123456789", reinterpret_cast<const uint8_t*>(kLicense.data()),
-                               kLicense.size(), &keys));
-    return keys;
 }
 
 }  // namespace
@@ -63,7 +53,7 @@ TEST(Turing, RefusesKeysAndIvsOutsideItsLimits) {
 }
 
 TEST(TivoKeys, ComposeAsTheIndependentImplementation) {
-    TivoKeys keys = VectorKeys();
+    TivoKeys keys = TestKeys();
     KeystreamSet media(keys.media);
     TuringKeystream* e0 = media.Select(0xE0, 0xE0, 5);
     ASSERT_NE(e0, nullptr);

@@ -5,8 +5,8 @@
 using namespace korvane::media;
 using namespace korvane::test;
 
-// Every header form and unit kind read at many chunk sizes: HeaderFormsTest. Here: damage,
-// raw AC-3, scrambling, stopping and the 33-bit values.
+// Every header form and unit kind read at many chunk sizes: HeaderFormsTest; raw AC-3:
+// MaterialTest's Remux.RawAc3... Here: damage, scrambling, stopping and the 33-bit values.
 TEST(ProgramStreamReader, SkipsDamageAndResynchronises) {
     Bytes s;
     Append(s, Filler(777, 9));  // garbage before the first pack
@@ -42,24 +42,6 @@ TEST(ProgramStreamReader, SkipsDamageAndResynchronises) {
         EXPECT_EQ(st.truncatedPackets, 1u);
         EXPECT_GE(st.bytesSkipped, 777u);
     }
-}
-
-TEST(ProgramStreamReader, RawAc3WithoutSubstreamHeaderStaysRawForTheWholeStream) {
-    Bytes frame = Filler(400, 1);
-    frame[0] = 0x0B;
-    frame[1] = 0x77;
-    Bytes s;
-    Append(s, PackHeader(0));
-    Append(s, Pes({0xBD, frame, true, false, 1}));
-    Append(s,
-           Pes({0xBD, {0x80, 0x01, 0x02, 0x03, 0x04}, false}));  // looks like a substream header but is not
-    auto p = ReadAll(s);
-    ASSERT_EQ(p.size(), 2u);
-    EXPECT_EQ(p[0].key.substreamId, kRawAc3Substream);
-    EXPECT_EQ(p[0].kind, StreamKind::Ac3);
-    EXPECT_EQ(p[0].payload, frame);
-    EXPECT_TRUE(p[0].substreamHeader.empty());
-    EXPECT_EQ(p[1].payload, (Bytes{0x80, 0x01, 0x02, 0x03, 0x04}));
 }
 
 TEST(ProgramStreamReader, StopsAtAScrambledPacketAndSaysItNeedsTheMak) {
