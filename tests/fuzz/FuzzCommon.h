@@ -72,15 +72,9 @@ void RewriteAndReadBack(const uint8_t* data, size_t size, const Record& whole) {
         bool OnPacket(const PesPacket& p) override {
             auto it = index.find(p.key);
             if (p.kind == StreamKind::Other || it == index.end()) return true;
-            ElementaryPacket e;
-            e.payload = p.payload;
-            e.payloadSize = p.payloadSize;
-            e.hasPts = p.hasPts;
-            e.hasDts = p.hasDts;
-            e.pts = p.pts;
-            e.dts = p.dts;
+            ElementaryPacket e{p.payload, p.payloadSize, p.hasPts, p.hasDts,
+                               p.pts,     p.dts,         {},       p.substreamHeaderSize};
             std::memcpy(e.substreamHeader, p.substreamHeader, 4);
-            e.substreamHeaderSize = p.substreamHeaderSize;
             if (!writer->WritePacket(it->second, e)) __builtin_trap();
             return true;
         }

@@ -1,9 +1,6 @@
 // The container parser over arbitrary files, and over arbitrary payloads behind a valid head
 // (so the payload sniffing and probing are reached without having to guess a header).
-#include <cstddef>
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "media/TivoContainer.h"
 #include "media/TivoWriter.h"

@@ -1,8 +1,8 @@
-// Records what the program stream reader delivers, payloads copied.
+// Records what a program or transport stream reader delivers, payloads copied.
 #pragma once
 
-#include <ostream>
-#include <string>
+#include <map>
+#include <tuple>
 #include <vector>
 
 #include "PsBuilder.h"
@@ -14,29 +14,18 @@ struct Seen {
     media::StreamKey key;
     media::StreamKind kind;
     bool hasPts, hasDts;
-    int64_t pts, dts, scr;
+    int64_t pts, dts, scr;  // scr -1: no pack header yet
     int scrExtension;
     bool mpeg1;
     Bytes payload;
     Bytes substreamHeader;
     uint64_t offset;
-    bool operator==(const Seen& o) const {
-        return key == o.key && kind == o.kind && hasPts == o.hasPts && hasDts == o.hasDts && pts == o.pts &&
-               dts == o.dts && scr == o.scr && scrExtension == o.scrExtension && mpeg1 == o.mpeg1 &&
-               payload == o.payload && substreamHeader == o.substreamHeader && offset == o.offset;
+    auto Tied() const {
+        return std::tie(key.streamId, key.substreamId, kind, hasPts, hasDts, pts, dts, scr, scrExtension,
+                        mpeg1, payload, substreamHeader, offset);
     }
+    bool operator==(const Seen& o) const { return Tied() == o.Tied(); }
 };
-
-// What a failing comparison prints: the fields, and the payload by size and first bytes.
-inline std::ostream& operator<<(std::ostream& out, const Seen& s) {
-    out << "{stream " << int(s.key.streamId) << "." << int(s.key.substreamId) << " kind " << int(s.kind)
-        << (s.mpeg1 ? " mpeg1" : " mpeg2") << " pts " << (s.hasPts ? std::to_string(s.pts) : "-") << " dts "
-        << (s.hasDts ? std::to_string(s.dts) : "-") << " scr " << s.scr << "+" << s.scrExtension << " at "
-        << s.offset << ", " << s.payload.size() << " bytes";
-    for (size_t i = 0; i < s.payload.size() && i < 4; ++i)
-        out << " " << int(s.payload[i]);
-    return out << ", substream header of " << s.substreamHeader.size() << "}";
-}
 
 class Collector : public media::PacketHandler {
 public:
@@ -50,19 +39,28 @@ public:
     size_t stopAfter = 0;
 };
 
-// Reads the whole buffer in chunks of the given size (0: in one piece).
-inline std::vector<Seen> ReadAll(const Bytes& data, size_t chunk = 0,
-                                 media::ProgramStreamReader* use = nullptr) {
-    media::ProgramStreamReader local;
-    media::ProgramStreamReader& reader = use ? *use : local;
+// Reads the whole buffer in chunks of the given size (0: in one piece), with the reader given
+// or a fresh one.
+template <class Reader = media::ProgramStreamReader>
+std::vector<Seen> ReadAll(const Bytes& data, size_t chunk = 0, Reader&& reader = Reader()) {
     Collector c;
     if (chunk == 0) chunk = data.size() ? data.size() : 1;
-    for (size_t pos = 0; pos < data.size(); pos += chunk) {
-        size_t n = std::min(chunk, data.size() - pos);
-        if (!reader.Feed(data.data() + pos, n, c)) break;
-    }
+    for (size_t pos = 0; pos < data.size(); pos += chunk)
+        if (!reader.Feed(data.data() + pos, std::min(chunk, data.size() - pos), c)) break;
     reader.Finish(c);
     return c.packets;
+}
+
+// Per stream, every packet's timestamps and then its bytes.
+inline std::map<media::StreamKey, Bytes> PerStream(const std::vector<Seen>& packets) {
+    std::map<media::StreamKey, Bytes> streams;
+    for (const Seen& p : packets) {
+        const int64_t t[2] = {p.hasPts ? p.pts : -1, p.hasDts ? p.dts : -1};
+        Bytes& b = streams[p.key];
+        b.insert(b.end(), reinterpret_cast<const uint8_t*>(t), reinterpret_cast<const uint8_t*>(t + 2));
+        Append(b, p.payload);
+    }
+    return streams;
 }
 
 }  // namespace korvane::test

@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "Collect.h"
-#include "PsBuilder.h"
-#include "media/ProgramStreamReader.h"
 
 using namespace korvane::media;
 using namespace korvane::test;
@@ -24,63 +22,49 @@ StreamKind KindOf(StreamKey key) {
 }
 
 // A stream and the packets a correct reader delivers from it.
-class StreamMaker {
-public:
-    void Pack(int64_t scr, unsigned stuffing = 0, unsigned scrExtension = 0) {
-        Append(bytes, PackHeader(scr, stuffing, scrExtension));
-        m_scr = scr;
-        m_scrExtension = static_cast<int>(scrExtension);
-    }
-    void Mpeg1Pack(int64_t scr) {
-        Append(bytes, Mpeg1PackHeader(scr));
-        m_scr = scr;
-        m_scrExtension = 0;
-    }
-    // A unit that yields no packet: system header, padding, private stream 2, ...
-    void Skipped(const Bytes& unit) { Append(bytes, unit); }
-
-    void Packet(const PesSpec& form) {
-        StreamKey key{form.streamId,
-                      form.streamId == kPrivateStream1 ? form.substreamHeader.at(0) : uint8_t(0)};
-        Expect(key, form.pts, form.pts && form.dts, form.ptsValue, form.dtsValue, false, form.payload,
-               form.substreamHeader);
-        Append(bytes, Pes(form));
-    }
-    void Mpeg1Packet(uint8_t streamId, const Bytes& payload, bool pts, int64_t ptsValue,
-                     const Mpeg1Header& h) {
-        Expect({streamId, 0}, pts, pts && h.dts, ptsValue, h.dtsValue, true, payload, {});
-        Append(bytes, Mpeg1Pes(streamId, payload, pts, ptsValue, h));
-    }
-
+struct StreamMaker {
     Bytes bytes;
     std::vector<Seen> expected;
+    int64_t scr = -1;
+    int scrExtension = 0;
 
-private:
+    void Pack(int64_t at, unsigned stuffing = 0, unsigned extension = 0) {
+        Append(bytes, PackHeader(at, stuffing, extension));
+        scr = at, scrExtension = static_cast<int>(extension);
+    }
+    void Mpeg1Pack(int64_t at) {
+        Append(bytes, Mpeg1PackHeader(at));
+        scr = at, scrExtension = 0;
+    }
+    void Packet(const PesSpec& f) {
+        Expect({f.streamId, f.streamId == kPrivateStream1 ? f.substreamHeader.at(0) : uint8_t(0)}, f.pts,
+               f.dts, f.ptsValue, f.dtsValue, false, f.payload, f.substreamHeader);
+        Append(bytes, Pes(f));
+    }
+    void Mpeg1Packet(uint8_t id, const Bytes& payload, bool pts, int64_t ptsValue, const Mpeg1Header& h) {
+        Expect({id, 0}, pts, h.dts, ptsValue, h.dtsValue, true, payload, {});
+        Append(bytes, Mpeg1Pes(id, payload, pts, ptsValue, h));
+    }
     void Expect(StreamKey key, bool pts, bool dts, int64_t ptsValue, int64_t dtsValue, bool mpeg1,
                 const Bytes& payload, const Bytes& substreamHeader) {
-        expected.push_back({key, KindOf(key), pts, dts, pts ? ptsValue : 0, dts ? dtsValue : 0, m_scr,
-                            m_scrExtension, mpeg1, payload, substreamHeader, bytes.size()});
+        dts = pts && dts;
+        expected.push_back({key, KindOf(key), pts, dts, pts ? ptsValue : 0, dts ? dtsValue : 0, scr,
+                            scrExtension, mpeg1, payload, substreamHeader, bytes.size()});
     }
-    int64_t m_scr = -1;
-    int m_scrExtension = 0;
 };
 
-// Chunk sizes that split every unit at many places, pack stuffing and PES headers included.
-const size_t kChunks[] = {0, 1, 2, 3, 5, 13, 14, 15, 21, 64, 4096};
-
-// Every packet, exactly; nothing counted as damage, whatever the chunk size.
-void ExpectReadExactly(const StreamMaker& s, ReaderStats* statsOut = nullptr) {
-    for (size_t chunk : kChunks) {
+// Every packet, exactly, and nothing counted as damage, at chunk sizes that split every unit at
+// many places, pack stuffing and PES headers included.
+void ExpectReadExactly(const StreamMaker& s) {
+    for (size_t chunk : {0, 1, 2, 3, 5, 13, 14, 15, 21, 64, 4096}) {
         SCOPED_TRACE("chunk " + std::to_string(chunk));
         ProgramStreamReader reader;
-        std::vector<Seen> got = ReadAll(s.bytes, chunk, &reader);
+        std::vector<Seen> got = ReadAll(s.bytes, chunk, reader);
         ASSERT_EQ(got.size(), s.expected.size());
         for (size_t i = 0; i < got.size(); ++i)
             EXPECT_EQ(got[i], s.expected[i]) << "packet " << i;
-        EXPECT_EQ(reader.Stats().damageEvents, 0u);
-        EXPECT_EQ(reader.Stats().bytesSkipped, 0u);
-        EXPECT_EQ(reader.Stats().truncatedPackets, 0u);
-        if (statsOut) *statsOut = reader.Stats();
+        const ReaderStats& st = reader.Stats();
+        EXPECT_EQ(st.damageEvents + st.bytesSkipped + st.truncatedPackets, 0u);
     }
 }
 
@@ -92,57 +76,43 @@ TEST(ReaderHeaderForms, PackStuffingOfEveryLengthNextToSystemHeadersAndPadding) 
         const int64_t scr = 90000 * k + 1000;
         const unsigned extension = 37 * k;  // up to 259 of 0..299
         s.Pack(scr, k, extension);
-        s.Skipped(SystemHeader({{0xE0, true, 232}, {0xC0, false, 32}}));
+        Append(s.bytes, SystemHeader({{0xE0, true, 232}, {0xC0, false, 32}}));
         s.Packet({0xE0, Filler(300 + k, uint8_t(k)), true, true, scr + 6006, scr + 3003});
         s.Pack(scr + 10, k, extension + 1);
-        s.Skipped(Padding(k + 1));
+        Append(s.bytes, Padding(k + 1));
         s.Packet({0xC0, Filler(100 + k, uint8_t(k + 20)), true, false, scr + 4000});
         s.Pack(scr + 20, k, extension + 2);
-        s.Skipped(Padding(2000 + k));  // a pack of padding alone
+        Append(s.bytes, Padding(2000 + k));  // a pack of padding alone
         s.Pack(scr + 30, k, extension + 3);
         s.Packet({0xE0, Filler(50 + k, uint8_t(k + 40))});
-        s.Skipped(Padding(k + 2));
+        Append(s.bytes, Padding(k + 2));
     }
-    Append(s.bytes, EndCode());
-    ReaderStats stats;
-    ExpectReadExactly(s, &stats);
-    EXPECT_EQ(stats.packs, 32u);
-    EXPECT_EQ(stats.systemHeaders, 8u);
-    EXPECT_EQ(stats.otherPackets, 24u);
-    EXPECT_EQ(stats.endCodes, 1u);
+    Append(s.bytes, {0, 0, 1, 0xB9});
+    ExpectReadExactly(s);
 }
 
 TEST(ReaderHeaderForms, Mpeg2PesHeadersWithFlagBitsOptionalFieldsAndStuffing) {
     // Stream ids across the ranges, not just the first of each.
     const uint8_t ids[] = {0xE0, 0xC0, kPrivateStream1, 0xEF, 0xDF, 0xE5, 0xC7};
     StreamMaker s;
-    int n = 0;
-    for (int timestamps = 0; timestamps < 3; ++timestamps) {
-        for (int fields = 0; fields < 64; ++fields) {
-            for (unsigned stuffing : {0u, 1u, 4u, 31u}) {
-                if (n % 5 == 0) s.Pack(1000 + n, n % 8, n % 300);
-                const uint8_t id = ids[n % 7];
-                PesSpec p{id,
-                          Filler(1 + (n * 37) % 400, uint8_t(n)),
-                          timestamps > 0,
-                          timestamps > 1,
-                          5000 + n * 3003,
-                          2000 + n * 3003};
-                if (id == kPrivateStream1) p.substreamHeader = {uint8_t(0x80 + n % 8), 2, 0, 1};
-                p.flagBits = uint8_t(n % 16);
-                p.escr = fields & 1;
-                p.esRate = fields & 2;
-                p.crc = fields & 4;
-                p.pstdBuffer = fields & 8;
-                p.trickMode = fields & 16;
-                p.copyInfo = fields & 32;
-                p.pstdLargeScale = id >= 0xE0;
-                p.pstdSize = p.pstdLargeScale ? 232 : 32 + n;
-                p.headerStuffing = stuffing;
-                s.Packet(p);
-                ++n;
-            }
-        }
+    for (int n = 0; n < 3 * 64 * 4; ++n) {
+        const int timestamps = n / 256, fields = n / 4 % 64;
+        if (n % 5 == 0) s.Pack(1000 + n, n % 8, n % 300);
+        const uint8_t id = ids[n % 7];
+        PesSpec p{id,
+                  Filler(1 + (n * 37) % 400, uint8_t(n)),
+                  timestamps > 0,
+                  timestamps > 1,
+                  5000 + n * 3003,
+                  2000 + n * 3003};
+        if (id == kPrivateStream1) p.substreamHeader = {uint8_t(0x80 + n % 8), 2, 0, 1};
+        p.flagBits = uint8_t(n % 16);
+        p.escr = fields & 1, p.esRate = fields & 2, p.crc = fields & 4;
+        p.pstdBuffer = fields & 8, p.trickMode = fields & 16, p.copyInfo = fields & 32;
+        p.pstdLargeScale = id >= 0xE0;
+        p.pstdSize = p.pstdLargeScale ? 232 : 32 + n;
+        p.headerStuffing = std::vector<unsigned>{0, 1, 4, 31}[n % 4];
+        s.Packet(p);
     }
     // The longest header there is: 255 bytes.
     PesSpec longest{0xE0, Filler(10, 1), true, true, 777, 666};
@@ -157,68 +127,24 @@ TEST(ReaderHeaderForms, Mpeg2PesHeadersWithFlagBitsOptionalFieldsAndStuffing) {
 TEST(ReaderHeaderForms, Mpeg1PacketHeadersWithStuffingStdBufferAndTimestamps) {
     const uint8_t ids[] = {0xE0, 0xC0, 0xE3, 0xC5};
     StreamMaker s;
-    int n = 0;
-    for (unsigned stuffing = 0; stuffing <= 16; ++stuffing) {
-        for (int std = 0; std < 3; ++std) {
-            for (int timestamps = 0; timestamps < 3; ++timestamps) {
-                if (n % 4 == 0) s.Mpeg1Pack(90000 + n * 100);
-                Mpeg1Header h;
-                h.stuffing = stuffing;
-                h.stdBuffer = std > 0;
-                h.stdLargeScale = std == 2;
-                h.stdSize = std == 2 ? 46 + n % 200 : 32;
-                h.dts = timestamps == 2;
-                h.dtsValue = 3000 + n * 1800;
-                s.Mpeg1Packet(ids[n % 4], Filler(1 + (n * 53) % 500, uint8_t(n)), timestamps > 0,
-                              6000 + n * 1800, h);
-                ++n;
-            }
-        }
+    for (int n = 0; n < 17 * 9; ++n) {
+        const int std = n / 3 % 3, timestamps = n % 3;
+        if (n % 4 == 0) s.Mpeg1Pack(90000 + n * 100);
+        const Mpeg1Header h{unsigned(n / 9), std > 0,        std == 2, std == 2 ? 46u + n % 200 : 32u,
+                            timestamps == 2, 3000 + n * 1800};
+        s.Mpeg1Packet(ids[n % 4], Filler(1 + (n * 53) % 500, uint8_t(n)), timestamps > 0, 6000 + n * 1800, h);
     }
     ExpectReadExactly(s);
 }
 
-TEST(ReaderHeaderForms, SystemHeadersWithAnyStreamList) {
+// System headers with any stream list, MPEG-1's too; and the packets passed over by their
+// length whatever they hold.
+TEST(ReaderHeaderForms, SystemHeadersAndPacketsPassedOverByTheirLength) {
     std::vector<StreamBound> everything = {{kPrivateStream1, false, 58}, {0xBF, false, 2}};
     for (uint8_t id = 0xC0; id <= 0xDF; ++id)
         everything.push_back({id, false, 32});
     for (uint8_t id = 0xE0; id <= 0xEF; ++id)
         everything.push_back({id, true, 232});
-    struct Case {
-        std::vector<StreamBound> bounds;
-        unsigned audioBound, videoBound;
-        uint32_t rateBound;
-        bool fixedRate;
-    };
-    const Case cases[] = {
-        {{}, 0, 0, 1, false},
-        {{{0xE0, true, 232}}, 0, 1, 25200, true},
-        {{{0xB9, true, 8191}, {0xB8, false, 8191}}, 32, 16, 0x3FFFFF, false},  // all video, all audio
-        {{{kPrivateStream1, false, 58}, {0xBF, false, 2}, {0xE0, true, 232}, {0xC0, false, 32}},
-         2,
-         1,
-         25200,
-         false},
-        {everything, 33, 16, 0x3FFFFF, true},
-    };
-    StreamMaker s;
-    int n = 0;
-    for (const Case& c : cases) {
-        s.Pack(1000 * n);
-        s.Skipped(SystemHeader(c.bounds, c.audioBound, c.videoBound, c.rateBound, c.fixedRate));
-        s.Packet({0xE0, Filler(200, uint8_t(n)), true, false, 9000 * n});
-        ++n;
-    }
-    // MPEG-1 system streams have the same system header.
-    s.Mpeg1Pack(50000);
-    s.Skipped(SystemHeader({{0xE0, false, 46}, {0xC0, false, 32}}));
-    s.Mpeg1Packet(0xE0, Filler(100, 9), true, 60000, {});
-    ReaderStats stats;
-    ExpectReadExactly(s, &stats);
-    EXPECT_EQ(stats.systemHeaders, 6u);
-}
-
-TEST(ReaderHeaderForms, PacketsPassedOverByTheirLengthWhateverTheyHold) {
     Bytes pci(980, 0), dsi(1018, 0);
     dsi[0] = 0x01;  // DVD navigation packets: substream 0 and 1, mostly zeros
     Bytes mpeg1Like = Filler(60, 1), mpeg2Like = Filler(60, 2);
@@ -226,32 +152,38 @@ TEST(ReaderHeaderForms, PacketsPassedOverByTheirLengthWhateverTheyHold) {
     mpeg2Like[0] = 0x81;  // would read as an MPEG-2 packet with a PTS
     mpeg2Like[1] = 0x80;
     mpeg2Like[2] = 0x05;
-    Bytes psm = {0x80, 0x01, 0x00, 0x00, 0x00, 0x08, 0x02, 0xE0, 0x00,
-                 0x00, 0x03, 0xC0, 0x00, 0x00, 0x11, 0x22, 0x33, 0x44};
-    const std::vector<Bytes> others = {
-        OtherPacket(0xBF, pci),
-        OtherPacket(0xBF, dsi),
-        OtherPacket(0xBF, mpeg1Like),
-        OtherPacket(0xBF, mpeg2Like),
-        OtherPacket(0xBF, {0x42}),
-        OtherPacket(0xBF, Filler(65535, 3)),
+    const Bytes psm = {0x80, 0x01, 0x00, 0x00, 0x00, 0x08, 0x02, 0xE0, 0x00,
+                       0x00, 0x03, 0xC0, 0x00, 0x00, 0x11, 0x22, 0x33, 0x44};
+    const std::vector<Bytes> skipped = {
+        SystemHeader({}, 0, 0, 1, false),
+        SystemHeader({{0xE0, true, 232}}, 0, 1, 25200, true),
+        SystemHeader({{0xB9, true, 8191}, {0xB8, false, 8191}}, 32, 16, 0x3FFFFF),  // all video, all audio
+        SystemHeader({{kPrivateStream1, false, 58}, {0xBF, false, 2}, {0xE0, true, 232}, {0xC0, false, 32}},
+                     2),
+        SystemHeader(everything, 33, 16, 0x3FFFFF, true),
+        Unit(0xBF, pci),
+        Unit(0xBF, dsi),
+        Unit(0xBF, mpeg1Like),
+        Unit(0xBF, mpeg2Like),
+        Unit(0xBF, {0x42}),
+        Unit(0xBF, Filler(65535, 3)),
         Padding(1),
         Padding(2),
         Padding(6),
         Padding(65535),
-        OtherPacket(0xBC, psm),
+        Unit(0xBC, psm),
     };
     StreamMaker s;
     int n = 0;
-    for (const Bytes& other : others) {
+    for (const Bytes& unit : skipped) {
         s.Pack(100 * n, n % 8);
-        s.Skipped(other);
+        Append(s.bytes, unit);
         s.Packet({0xC0, Filler(100 + n, uint8_t(n)), true, false, 3000 * n});
-        s.Skipped(other);
+        if (unit[3] != 0xBB) Append(s.bytes, unit);
         ++n;
     }
-    ReaderStats stats;
-    ExpectReadExactly(s, &stats);
-    EXPECT_EQ(stats.otherPackets, 2 * others.size());
-    EXPECT_EQ(stats.pesPackets, others.size());
+    s.Mpeg1Pack(50000);
+    Append(s.bytes, SystemHeader({{0xE0, false, 46}, {0xC0, false, 32}}));
+    s.Mpeg1Packet(0xE0, Filler(100, 9), true, 60000, {});
+    ExpectReadExactly(s);
 }

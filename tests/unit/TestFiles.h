@@ -57,16 +57,16 @@ inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline bool Exists(const std::string& path) {
-    return std::ifstream(path).good();
-}
-
-// Keys from a fixed license salt, for streams scrambled by the tests themselves.
-inline media::TivoKeys TestKeys(const std::string& mak = kMak) {
-    static const std::string license = "<license><salt>0f1e2d3c4b5a69788796a5b4c3d2e1f0</salt></license>";
+// Keys from a fixed license, for streams scrambled by the tests themselves and for the
+// composition vectors of an independent implementation.
+inline media::TivoKeys TestKeys() {
+    static const std::string license =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><license "
+        "xmlns=\"http://www.tivo.com/developer/xml/license-1.0\">"
+        "<salt>00112233445566778899aabbccddeeff</salt></license>";
     media::TivoKeys keys;
     EXPECT_TRUE(
-        media::DeriveTivoKeys(mak, reinterpret_cast<const uint8_t*>(license.data()), license.size(), &keys));
+        media::DeriveTivoKeys(kMak, reinterpret_cast<const uint8_t*>(license.data()), license.size(), &keys));
     return keys;
 }
 

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <algorithm>
 
-#include "PsBuilder.h"
+#include "TsBuilder.h"
 #include "TestFiles.h"
 #include "media/TivoContainer.h"
 #include "media/TivoWriter.h"
@@ -23,17 +22,15 @@ Bytes SmallProgramStream(bool scrambled = false) {
     return s;
 }
 
-Bytes TivoFileBytes(const Bytes& payload, bool transport = false) {
-    Bytes f = BuildTivoHead(transport);
+Bytes TivoFileBytes(const Bytes& payload) {
+    Bytes f = BuildTivoHead(false);
     Append(f, payload);
     return f;
 }
 
 void PutBe32(Bytes& b, size_t at, uint32_t v) {
-    b[at] = static_cast<uint8_t>(v >> 24);
-    b[at + 1] = static_cast<uint8_t>(v >> 16);
-    b[at + 2] = static_cast<uint8_t>(v >> 8);
-    b[at + 3] = static_cast<uint8_t>(v);
+    for (size_t i = 0; i < 4; ++i)
+        b[at + i] = U8(v >> (24 - 8 * i));
 }
 
 struct Parsed {
@@ -51,96 +48,60 @@ Parsed Parse(const Bytes& b) {
 
 }  // namespace
 
-TEST(TivoContainer, ParsesWhatTheWrapperWrites) {
-    Bytes payload = SmallProgramStream();
-    Parsed p = Parse(TivoFileBytes(payload));
-    ASSERT_EQ(p.status, TivoStatus::Ok) << p.error;
-    EXPECT_EQ(p.file.header.mpegOffset % 1024, 0u);
-    EXPECT_GE(p.file.header.mpegOffset, 10240u);
-    EXPECT_EQ(p.file.payloadOffset, p.file.header.mpegOffset);
-    EXPECT_EQ(p.file.payloadSize, payload.size());
-    EXPECT_EQ(p.file.payloadKind, PayloadKind::ProgramStream);
-    EXPECT_FALSE(p.file.flagSaysTransport);
-    EXPECT_FALSE(p.file.scrambled);
-    ASSERT_EQ(p.file.chunks.size(), 3u);
-    EXPECT_EQ(p.file.chunks[0].id, 3);
-    EXPECT_EQ(p.file.chunks[1].id, 1);
-    EXPECT_TRUE(p.file.chunks[1].IsPlainXml());
-    EXPECT_NE(p.file.chunks[0].Text().find("http://www.tivo.com/developer/xml/license-1.0"),
-              std::string::npos);
-    EXPECT_NE(p.file.chunks[1].Text().find("<title>Korvane test recording</title>"), std::string::npos);
-    ASSERT_EQ(p.file.probe.streams.size(), 2u);
-    EXPECT_EQ(p.file.probe.streams[0].kind, StreamKind::Video);
-    EXPECT_EQ(p.file.probe.streams[1].kind, StreamKind::MpegAudio);
-}
-
 TEST(TivoContainer, NamesEveryMalformedHeader) {
-    Bytes good = TivoFileBytes(SmallProgramStream());
-    auto expect = [](const Bytes& b, TivoStatus status, const char* words) {
-        Parsed p = Parse(b);
-        EXPECT_EQ(p.status, status) << p.error;
-        EXPECT_NE(p.error.find(words), std::string::npos) << p.error;
+    const Bytes good = TivoFileBytes(SmallProgramStream());
+    auto with = [&](size_t at, uint32_t value) {
+        Bytes b = good;
+        PutBe32(b, at, value);
+        return b;
     };
-    expect(Bytes{}, TivoStatus::NotTivo, "Not a TiVo file");
-    expect(Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, TivoStatus::NotTivo,
-           "Not a TiVo file");
-    expect(Bytes(good.begin(), good.begin() + 9), TivoStatus::TruncatedHeader, "Truncated TiVo header");
-
-    Bytes beyond = good;
-    PutBe32(beyond, 10, static_cast<uint32_t>(good.size() + 1));
-    expect(beyond, TivoStatus::OffsetBeyondEnd, "beyond the end of the file");
-
-    Bytes inside = good;
-    PutBe32(inside, 10, 8);
-    expect(inside, TivoStatus::ChunkPastMpegOffset, "inside the 16-byte header");
-
-    Bytes longChunk = good;
-    PutBe32(longChunk, 16, 20000);  // first chunk size beyond the MPEG offset
-    expect(longChunk, TivoStatus::ChunkPastMpegOffset, "runs past the MPEG offset");
-
-    Bytes tooMany = good;
+    Bytes tooMany = good, type = good, noise = BuildTivoHead(false);
     tooMany[14] = 0x0F;  // 3840 chunks cannot fit before the offset
-    expect(tooMany, TivoStatus::BadChunk, "Chunk 4 of 3843 is smaller");
-
-    Bytes small = good;
-    PutBe32(small, 16, 8);  // chunk size smaller than its own header
-    expect(small, TivoStatus::BadChunk, "smaller");
-
-    Bytes type = good;
     type[16 + 11] = 7;
-    expect(type, TivoStatus::UnknownChunkType, "unknown type 7");
-
-    Bytes empty = BuildTivoHead(false);
-    expect(empty, TivoStatus::EmptyPayload, "no MPEG payload");
-
-    Bytes noise = BuildTivoHead(false);
     Append(noise, Filler(100000, 5));
-    expect(noise, TivoStatus::UnknownPayloadKind, "neither an MPEG program stream");
-
-    // Cut inside the chunks: the offset check names the end of the file first.
-    expect(Bytes(good.begin(), good.begin() + 100), TivoStatus::OffsetBeyondEnd, "beyond the end");
+    const struct {
+        Bytes file;
+        TivoStatus status;
+        const char* words;
+    } cases[] = {
+        {{}, TivoStatus::NotTivo, "Not a TiVo file"},
+        {{'R', 'I', 'F', 'F', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         TivoStatus::NotTivo,
+         "Not a TiVo file"},
+        {Bytes(good.begin(), good.begin() + 9), TivoStatus::TruncatedHeader, "Truncated TiVo header"},
+        {with(10, uint32_t(good.size() + 1)), TivoStatus::OffsetBeyondEnd, "beyond the end of the file"},
+        {with(10, 8), TivoStatus::ChunkPastMpegOffset, "inside the 16-byte header"},
+        {with(16, 20000), TivoStatus::ChunkPastMpegOffset, "runs past the MPEG offset"},
+        {tooMany, TivoStatus::BadChunk, "Chunk 4 of 3843 is smaller"},
+        {with(16, 8), TivoStatus::BadChunk, "smaller"},  // a chunk smaller than its own header
+        {type, TivoStatus::UnknownChunkType, "unknown type 7"},
+        {BuildTivoHead(false), TivoStatus::EmptyPayload, "no MPEG payload"},
+        {noise, TivoStatus::UnknownPayloadKind, "neither an MPEG program stream"},
+        // Cut inside the chunks: the offset check names the end of the file first.
+        {Bytes(good.begin(), good.begin() + 100), TivoStatus::OffsetBeyondEnd, "beyond the end"},
+    };
+    for (const auto& c : cases) {
+        Parsed p = Parse(c.file);
+        EXPECT_EQ(p.status, c.status) << p.error;
+        EXPECT_NE(p.error.find(c.words), std::string::npos) << p.error;
+    }
 }
 
 TEST(TivoContainer, NamesReadFailuresAndImplausibleChunks) {
     // A source that claims 64 MiB but holds only its head; past the head it either fails or reads zeros.
     struct Sparse : ByteSource {
         Bytes head;
-        bool fail = false;
+        bool fail = false, failed = false;
         uint64_t Size() const override { return uint64_t(64) << 20; }
         size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
-            if (offset + size > head.size()) {
-                if (fail) {
-                    failed = true;
-                    return 0;
-                }
-                std::memset(buffer, 0, size);
-            }
+            failed = fail && offset + size > head.size();
+            if (failed) return 0;
+            std::memset(buffer, 0, size);
             if (offset < head.size())
                 std::memcpy(buffer, head.data() + offset, std::min<size_t>(size, head.size() - offset));
             return size;
         }
         bool Failed() const override { return failed; }
-        bool failed = false;
     };
     Sparse source;
     source.head = BuildTivoHead(false);
@@ -161,18 +122,12 @@ TEST(TivoContainer, NamesReadFailuresAndImplausibleChunks) {
 // The payload's bytes decide its kind, after leading damage and whatever the flag says, and
 // scrambling bits mark it scrambled.
 TEST(TivoContainer, FindsThePayloadKindAndScramblingByTheBytes) {
-    Bytes ts;
-    for (int i = 0; i < 50; ++i) {
-        Bytes packet(188, 0xFF);
-        packet[0] = 0x47;
-        packet[1] = 0x01;
-        packet[2] = 0x00;
-        packet[3] = static_cast<uint8_t>(0x10 | (i & 15) | (i == 30 ? 0xC0 : 0));
-        Append(ts, packet);
-    }
+    TsBuilder ts;
+    ts.Packets(0x100, Filler(50 * 184, 1));
+    ts.out[30 * 188 + 3] |= 0xC0;  // one scrambled packet
     Bytes damagedPs = Filler(5000, 3), damagedTs = Filler(77, 1);
     Append(damagedPs, SmallProgramStream());
-    Append(damagedTs, ts);
+    Append(damagedTs, ts.out);
     const struct {
         Bytes payload;
         PayloadKind kind;
@@ -183,7 +138,7 @@ TEST(TivoContainer, FindsThePayloadKindAndScramblingByTheBytes) {
                  {SmallProgramStream(true), PayloadKind::ProgramStream, 0, true, 0},
                  {damagedTs, PayloadKind::TransportStream, 77, true, 0}};
     for (const auto& c : cases) {
-        Parsed p = Parse(TivoFileBytes(c.payload, false));  // the flag says program stream
+        Parsed p = Parse(TivoFileBytes(c.payload));  // the flag says program stream
         ASSERT_EQ(p.status, TivoStatus::Ok) << p.error;
         EXPECT_EQ(p.file.payloadKind, c.kind);
         EXPECT_FALSE(p.file.flagSaysTransport);
@@ -191,7 +146,6 @@ TEST(TivoContainer, FindsThePayloadKindAndScramblingByTheBytes) {
         EXPECT_EQ(p.file.scrambled, c.scrambled);
         EXPECT_EQ(p.file.probe.streams.size(), c.streams);
     }
-    EXPECT_NE(TivoFileBytes(ts, true)[7] & kTivoFlagTransportStream, 0);
 }
 
 TEST(TivoContainer, WrapsAndOpensFilesByPath) {
@@ -205,6 +159,8 @@ TEST(TivoContainer, WrapsAndOpensFilesByPath) {
     TivoFile file;
     ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
     EXPECT_EQ(file.payloadSize, payload.size());
+    ASSERT_EQ(file.chunks.size(), 3u);
+    EXPECT_TRUE(file.chunks[1].IsPlainXml());
     EXPECT_NE(file.chunks[1].Text().find("<title>A &amp; B &lt;test&gt;</title>"), std::string::npos);
 
     EXPECT_EQ(ParseTivoFile(Temp("missing.TiVo"), &file, &error), TivoStatus::ReadFailed);
