@@ -2,59 +2,27 @@
 // and many conversions cancelled at random moments. How each failure (a refused source, an
 // output that cannot be written, a cancel mid-stream) reaches the user is StandInTest's; how
 // the filters fail or stop is the filter tests'.
-#include "LiveObjects.h"
+#include "GraphSupport.h"
 #include "engine/Progress.h"
 #include "engine/Run.h"
 #include "TestSupport.h"
-#include "media/TivoWriter.h"
 
-#include <cstdlib>
 #include <random>
 #include <vector>
 
 namespace {
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-// Every object of the filter pack alive now, through its test export.
-LONG LiveFilterPackObjects() {
-    static const auto proc = reinterpret_cast<KorvaneFiltersLiveObjectsProc>(reinterpret_cast<void*>(
-        GetProcAddress(LoadLibraryA(Env("KORVANE_FILTERS_DLL").c_str()), "KorvaneFiltersLiveObjects")));
-    KorvaneLiveObjects c{-1, -1, -1, -1, -1, -1};
-    if (!proc || FAILED(proc(&c))) return -1;
-    return c.filters + c.pins + c.enumerators + c.allocators + c.samples + c.classFactories;
-}
-
-// Outputs kept for the ffprobe comparison that runs natively after this test.
-std::string WorkFolder(const char* sub) {
-    const std::string folder = Env("KORVANE_ENGINE_WORK") + "\\" + sub;
-    CreateDirectoryA(Env("KORVANE_ENGINE_WORK").c_str(), nullptr);
-    CreateDirectoryA(folder.c_str(), nullptr);
-    return folder;
-}
-
-std::string WrapAsTivo(const std::string& mpeg, const std::string& tivo) {
-    std::string error;
-    EXPECT_TRUE(korvane::media::WrapMpegInTivo(mpeg, tivo, &error)) << error;
-    return tivo;
-}
-std::string WrapMaterial(const std::string& name) {
-    return WrapAsTivo(Env("KORVANE_MATERIAL") + "\\" + name,
-                      WorkFolder("in") + "\\" + name.substr(0, name.size() - 4) + ".TiVo");
-}
+using namespace korvane::test;
 
 class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ClearSettingsAndStandInDump();
-        ASSERT_EQ(LiveFilterPackObjects(), 0);
+        ASSERT_EQ(LiveObjectCount(), 0);
     }
     void TearDown() override {
         EXPECT_TRUE(EngineIsIdle());
-        EXPECT_EQ(LiveFilterPackObjects(), 0);
+        EXPECT_EQ(LiveObjectCount(), 0);
         EXPECT_EQ(LiveTestObjects(), 0);
     }
     ScopedComApartment m_com;
@@ -63,24 +31,21 @@ protected:
     TempFolder m_folder;
 };
 
-// Every test stream, and the long one (about 170 MB) into long-out for
-// engine_output_check_long, which compares the whole of it with its source: the one
+// Every test stream (NAME.ts into NAME.ts.mpg), and the long one (about 170 MB) into long-out
+// for engine_output_check_long, which compares the whole of it with its source: the one
 // conversion whose samples are many at every hop between the filters. The outputs stay for
 // the ffprobe comparison. With a warm page cache the pack converts even the long one in a few
 // hundred milliseconds, so there may be no progress pass at all (the stand-in dump's tests
 // check the rule); what is posted must still be right, without a cancel event too.
 TEST_F(EndToEndTest, EveryTestStreamConvertsToItsEnd) {
     std::vector<std::pair<std::string, std::string>> conversions = {
-        {WrapAsTivo(Env("KORVANE_ENGINE_LONG"), m_folder.Path("long.TiVo")),
-         WorkFolder("long-out") + "\\long.mpg"}};
-    WIN32_FIND_DATAA found;
-    ScopedFind search(FindFirstFileA((Env("KORVANE_MATERIAL") + "\\*.mpg").c_str(), &found));
-    ASSERT_TRUE(search) << "no test streams in KORVANE_MATERIAL";
-    do {
-        const std::string name = found.cFileName;
-        if (name.find(".part.") == std::string::npos)
-            conversions.push_back({WrapMaterial(name), WorkFolder("out") + "\\" + name});
-    } while (FindNextFileA(search.Get(), &found));
+        {WrapAsTivo(EnvOr("KORVANE_ENGINE_LONG", "long.mpg"), m_folder.Path("long.TiVo")),
+         KeptOutputs("long-out") + "\\long.mpg"}};
+    for (const std::string pattern : {"*.mpg", "*.ts"})
+        for (const std::string& name : MaterialStreams(pattern.c_str()))
+            conversions.push_back({WrapAsTivo(name, m_folder.Path(name + ".TiVo")),
+                                   KeptOutputs("out") + "\\" + name + (pattern == "*.ts" ? ".mpg" : "")});
+    ASSERT_GE(conversions.size(), 10u) << "no test streams in " << MaterialDir();
     for (const auto& [tivo, output] : conversions) {
         SCOPED_TRACE(output);
         m_window.messages.clear();
@@ -90,7 +55,7 @@ TEST_F(EndToEndTest, EveryTestStreamConvertsToItsEnd) {
         ASSERT_TRUE(m_window.PumpUntilDone());
         EXPECT_EQ(m_window.Done().wParam, CONVERSION_COMPLETED);
         EXPECT_TRUE(m_window.Done().engineIdle);
-        EXPECT_EQ(LiveFilterPackObjects(), 0);
+        EXPECT_EQ(LiveObjectCount(), 0);
         EXPECT_GT(FileSizeOrZero(output.c_str()), 0u);
         WPARAM previous = 0;
         for (const auto& m : m_window.Progress()) {
@@ -102,7 +67,7 @@ TEST_F(EndToEndTest, EveryTestStreamConvertsToItsEnd) {
 }
 
 TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
-    const std::string tivo = WrapMaterial("large_packets.mpg");
+    const std::string tivo = WrapAsTivo("large_packets.mpg", m_folder.Path("stress.TiVo"));
     const std::string output = m_folder.Path("stress.mpg");
     std::mt19937 random(61206);
     // Below 0: cancelled before the start. A conversion streams for about 15 ms, and the
@@ -130,7 +95,7 @@ TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
             << done.wParam;
         EXPECT_TRUE(done.engineIdle);
     }
-    EXPECT_EQ(LiveFilterPackObjects(), 0);
+    EXPECT_EQ(LiveObjectCount(), 0);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ std::string MaterialDir() {
 }
 
 std::string KeptOutputs(const char* folder) {
-    const std::string work = EnvOr("KORVANE_FILTERS_WORK", "."), path = work + "\\" + folder;
+    const std::string work = EnvOr("KORVANE_WORK", "."), path = work + "\\" + folder;
     CreateDirectoryA(work.c_str(), nullptr);
     CreateDirectoryA(path.c_str(), nullptr);
     return path;
@@ -194,15 +194,11 @@ std::string WrapAsTivo(const std::string& materialName, const std::string& tivoP
         options.encryption.packetsPerBlock = 100;  // many key changes even in a short file
     }
     std::string error;
-    EXPECT_TRUE(media::WrapMpegInTivo(MaterialDir() + "\\" + materialName, tivoPath, &error, options))
+    const bool named = materialName.find('\\') == std::string::npos;
+    EXPECT_TRUE(media::WrapMpegInTivo(named ? MaterialDir() + "\\" + materialName : materialName, tivoPath,
+                                      &error, options))
         << error;
     return tivoPath;
-}
-
-void WriteTivo(const std::string& tivoPath, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> bytes = media::BuildTivoHead(false);
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
-    WriteFileBytes(tivoPath, bytes);
 }
 
 }  // namespace korvane::test

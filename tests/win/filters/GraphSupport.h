@@ -22,7 +22,7 @@ namespace korvane::test {
 std::wstring Widen(const std::string& text);
 std::string EnvOr(const char* name, const std::string& fallback);
 std::string MaterialDir();                    // KORVANE_MATERIAL
-std::string KeptOutputs(const char* folder);  // KORVANE_FILTERS_WORK\folder, read by the native checks
+std::string KeptOutputs(const char* folder);  // KORVANE_WORK\folder, read by the native checks
 std::vector<std::string> MaterialStreams(const char* pattern);  // in the material folder
 
 // The pack's test hooks: its objects alive now (all kinds together), and a pause in
@@ -76,10 +76,9 @@ void ExpectCompleted(const Conversion& c);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
-// Wraps a material stream as .TiVo (encrypted with mak when one is given); the .TiVo path.
+// Wraps a material stream (a name in the material folder, or a path) as .TiVo, encrypted
+// with mak when one is given; the .TiVo path.
 std::string WrapAsTivo(const std::string& materialName, const std::string& tivoPath,
                        const char* mak = nullptr);
-// A .TiVo file with the given payload bytes.
-void WriteTivo(const std::string& tivoPath, const std::vector<uint8_t>& payload);
 
 }  // namespace korvane::test
