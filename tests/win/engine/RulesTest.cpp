@@ -58,20 +58,22 @@ TEST(ReadSetting, UsesAStringValueOnlyWhenItFitsWithItsTerminator) {
     EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "{D}");
     EXPECT_EQ(ReadSetting("mpegMuxer", "{X}"), "{M}");
     const DWORD number = 7;
-    SetUserValue(kSettingsKey, "mpegDeMuxer", REG_DWORD, &number, sizeof number);
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "{D}");
-    SetUserValue(kSettingsKey, "mpegDeMuxer", REG_EXPAND_SZ, "{E}", 4);
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "{D}");
-    SetSettingString("mpegDeMuxer", std::string(255, 'a'));
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), std::string(255, 'a'));
-    SetSettingString("mpegDeMuxer", std::string(256, 'b'));
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "{D}");
-    SetUserValue(kSettingsKey, "mpegDeMuxer", REG_SZ, std::string(256, 'u').data(), 256);
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "{D}");
-    SetUserValue(kSettingsKey, "mpegDeMuxer", REG_SZ, std::string(255, 'v').data(), 255);
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), std::string(255, 'v'));
-    SetUserValue(kSettingsKey, "mpegDeMuxer", REG_SZ, "", 0);
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "");
+    const std::string a255(255, 'a'), b256(256, 'b');
+    const struct {
+        DWORD type;
+        const void* data;
+        DWORD size;
+        std::string read;
+    } cases[] = {
+        {REG_DWORD, &number, sizeof number, "{D}"}, {REG_EXPAND_SZ, "{E}", 4, "{D}"},
+        {REG_SZ, a255.c_str(), 256, a255},          {REG_SZ, b256.c_str(), 257, "{D}"},
+        {REG_SZ, b256.data(), 256, "{D}"},  // stored without its NUL
+        {REG_SZ, a255.data(), 255, a255},           {REG_SZ, "", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SetUserValue(kSettingsKey, "mpegDeMuxer", c.type, c.data, c.size);
+        EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), c.read) << c.type << " of " << c.size << " bytes";
+    }
     ClearSettingsAndStandInDump();
     // Wine asks for room to add the NUL, or adds it, so a value stored without one never
     // reaches the rule through the registry: only here.

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "GraphSupport.h"
 #include "engine/Settings.h"
 
 #include <objbase.h>
@@ -14,10 +15,7 @@ std::string TestFiltersDllPath() {
 }
 
 long LiveTestObjects() {
-    // Pinned for the life of the test: COM loads the same module by the same path.
-    static const auto function = reinterpret_cast<LiveObjectsFunction>(reinterpret_cast<void*>(
-        GetProcAddress(LoadLibraryA(TestFiltersDllPath().c_str()), kLiveObjectsExport)));
-    return function ? function() : -1;
+    return korvane::test::LiveObjectCount(TestFiltersDllPath());
 }
 
 ::testing::AssertionResult EngineIsIdle() {

@@ -42,23 +42,24 @@ std::vector<std::string> MaterialStreams(const char* pattern) {
     return names;
 }
 
-namespace {
-// The pack as COM loads it (the registered path); kept loaded for the whole test run.
-FARPROC PackExport(const char* name) {
-    static HMODULE dll = LoadLibraryA(EnvOr("KORVANE_FILTERS_DLL", "KorvaneFilters.dll").c_str());
-    return dll ? GetProcAddress(dll, name) : nullptr;
+std::string PackPath() {
+    return EnvOr("KORVANE_FILTERS_DLL", "KorvaneFilters.dll");
 }
-}  // namespace
+
+FARPROC Export(const std::string& dll, const char* name) {
+    // Loaded for good: COM loads the same module by the same path, and must find it unchanged.
+    return GetProcAddress(LoadLibraryA(dll.c_str()), name);
+}
 
 HRESULT SetSourcePacing(DWORD milliseconds) {
-    static auto proc = reinterpret_cast<KorvaneFiltersSetSourcePacingProc>(
-        reinterpret_cast<void*>(PackExport("KorvaneFiltersSetSourcePacing")));
+    const auto proc = reinterpret_cast<KorvaneFiltersSetSourcePacingProc>(
+        reinterpret_cast<void*>(Export(PackPath(), "KorvaneFiltersSetSourcePacing")));
     return proc ? proc(milliseconds) : E_NOTIMPL;
 }
 
-LONG LiveObjectCount() {
-    static auto proc = reinterpret_cast<KorvaneFiltersLiveObjectsProc>(
-        reinterpret_cast<void*>(PackExport("KorvaneFiltersLiveObjects")));
+LONG LiveObjectCount(const std::string& dll) {
+    const auto proc = reinterpret_cast<KorvaneFiltersLiveObjectsProc>(
+        reinterpret_cast<void*>(Export(dll, "KorvaneFiltersLiveObjects")));
     KorvaneLiveObjects c{};
     if (!proc || FAILED(proc(&c))) return -1;
     return c.filters + c.pins + c.enumerators + c.allocators + c.samples + c.classFactories;

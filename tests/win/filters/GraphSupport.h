@@ -25,9 +25,11 @@ std::string MaterialDir();                    // KORVANE_MATERIAL
 std::string KeptOutputs(const char* folder);  // KORVANE_WORK\folder, read by the native checks
 std::vector<std::string> MaterialStreams(const char* pattern);  // in the material folder
 
-// The pack's test hooks: its objects alive now (all kinds together), and a pause in
-// milliseconds after each source sample.
-LONG LiveObjectCount();
+std::string PackPath();  // KORVANE_FILTERS_DLL, the pack as COM loads it
+FARPROC Export(const std::string& dll, const char* name);
+// The test hooks: the objects alive now (all kinds together) of the pack, or of another DLL
+// on its base (the test filters), and a pause in milliseconds after each source sample.
+LONG LiveObjectCount(const std::string& dll = PackPath());
 HRESULT SetSourcePacing(DWORD milliseconds);
 
 class PackTest : public ::testing::Test {

@@ -29,8 +29,7 @@ using EntryProc = void(CALLBACK*)(HWND, HINSTANCE, LPWSTR, int);
 
 // The pack's rundll32 entry, called in this process as rundll32 would call it.
 void MediaAccessKeyEntry(const std::string& arguments) {
-    HMODULE dll = LoadLibraryA(EnvOr("KORVANE_FILTERS_DLL", "KorvaneFilters.dll").c_str());
-    auto entry = reinterpret_cast<EntryProc>(reinterpret_cast<void*>(GetProcAddress(dll, "MediaAccessKeyW")));
+    auto entry = reinterpret_cast<EntryProc>(reinterpret_cast<void*>(Export(PackPath(), "MediaAccessKeyW")));
     ASSERT_NE(nullptr, entry);
     std::wstring wide = Widen(arguments);
     entry(nullptr, nullptr, &wide[0], SW_SHOWNORMAL);

@@ -36,7 +36,7 @@ void Write(const std::wstring& key, const wchar_t* value, const std::wstring& da
 class RegistrationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_dll = LoadLibraryA(EnvOr("KORVANE_FILTERS_DLL", "KorvaneFilters.dll").c_str());
+        m_dll = LoadLibraryA(PackPath().c_str());
         ASSERT_NE(nullptr, m_dll);
         m_register =
             reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(m_dll, "DllRegisterServer")));

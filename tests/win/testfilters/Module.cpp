@@ -113,8 +113,3 @@ extern "C" HRESULT __stdcall DllInstall(BOOL install, LPCWSTR command) {
     RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKeyPath(classids::kFileDump).c_str());
     return S_OK;
 }
-
-// Filters, pins, enumerators and class factories alive.
-extern "C" long __stdcall KorvaneTestFiltersLiveObjects() {
-    return AllLiveObjects();
-}

@@ -61,7 +61,3 @@ inline constexpr char kStandInDumpKey[] = "Software\\Halvenor\\KorvaneTestDump";
 inline std::string StandInEventName(const char* what) {
     return std::string("KorvaneTestDump") + what + "-" + std::to_string(GetCurrentProcessId());
 }
-
-// Exported by the DLL: filters, pins and enumerators alive.
-using LiveObjectsFunction = long(__stdcall*)();
-inline constexpr char kLiveObjectsExport[] = "KorvaneTestFiltersLiveObjects";
