@@ -1,13 +1,16 @@
 // The engine with the real filter pack: every test stream converted through StartConversion,
-// and many conversions cancelled at random moments. How each failure (a refused source, an
+// and many encrypted conversions cancelled at random moments. How each failure (a refused source, an
 // output that cannot be written, a cancel mid-stream) reaches the user is StandInTest's; how
 // the filters fail or stop is the filter tests'.
 #include "GraphSupport.h"
+#include "KeyStore.h"
 #include "engine/Progress.h"
 #include "engine/Run.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -66,14 +69,19 @@ TEST_F(EndToEndTest, EveryTestStreamConvertsToItsEnd) {
     }
 }
 
+// Encrypted, so that the source's second thread decrypts, and paced, so that many cancels
+// land mid-stream; below 0, cancelled before the start. Whenever the cancel comes, the
+// conversion ends and everything of the pack is released before its end is posted.
 TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
-    const std::string tivo = WrapAsTivo("large_packets.mpg", m_folder.Path("stress.TiVo"));
+    RegDeleteKeyW(HKEY_CURRENT_USER, korvane::filters::kKeyStorePath);
+    ASSERT_EQ(korvane::filters::RememberKey("0123456789"), S_OK);
+    const std::string tivo = WrapAsTivo("large_packets.mpg", m_folder.Path("stress.TiVo"), "0123456789");
     const std::string output = m_folder.Path("stress.mpg");
+    ASSERT_EQ(SetSourcePacing(2), S_OK);
     std::mt19937 random(61206);
-    // Below 0: cancelled before the start. A conversion streams for about 15 ms, and the
-    // monitor first looks at the graph after 100 ms, so the later moments fall after the last
-    // sample, and beyond about 100 ms the completion is seen first.
+    // The monitor first asks the graph after 100 ms: the later moments race its first look.
     std::uniform_int_distribution<int> delay(-20, 130);
+    int cancelledAfterTheStart = 0;
     for (int i = 0; i < 200; ++i) {
         SCOPED_TRACE(i);
         m_window.messages.clear();
@@ -84,18 +92,25 @@ TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
         ASSERT_EQ(StartConversion(tivo.c_str(), output.c_str(), m_window.Handle(), m_cancel.Get(), 1, &text),
                   1)
             << (text ? text : "");
-        if (wait >= 0) {
-            m_window.PumpFor(wait);
+        // From a thread of its own: to the millisecond, while this one pumps.
+        std::thread canceller([&] {
+            Sleep(std::max(wait, 0));
             SetEvent(m_cancel.Get());
-        }
-        ASSERT_TRUE(m_window.PumpUntilDone()) << "hung";
+        });
+        const bool ended = m_window.PumpUntilDone();
+        canceller.join();
+        ASSERT_TRUE(ended) << "hung";
         const auto done = m_window.Done();
         // Which of the two a late cancel gives depends on the machine; an early one is certain.
         EXPECT_TRUE(done.wParam == CONVERSION_CANCELLED || (wait >= 0 && done.wParam == CONVERSION_COMPLETED))
             << done.wParam;
         EXPECT_TRUE(done.engineIdle);
+        ASSERT_EQ(LiveObjectCount(), 0);
+        cancelledAfterTheStart += wait >= 0 && done.wParam == CONVERSION_CANCELLED;
     }
-    EXPECT_EQ(LiveObjectCount(), 0);
+    SetSourcePacing(0);
+    RegDeleteKeyW(HKEY_CURRENT_USER, korvane::filters::kKeyStorePath);
+    EXPECT_GT(cancelledAfterTheStart, 0);
 }
 
 }  // namespace
