@@ -2,7 +2,6 @@
 // and many encrypted conversions cancelled at random moments. How each failure (a refused source, an
 // output that cannot be written, a cancel mid-stream) reaches the user is StandInTest's; how
 // the filters fail or stop is the filter tests'.
-#include "GraphSupport.h"
 #include "KeyStore.h"
 #include "engine/Progress.h"
 #include "engine/Run.h"

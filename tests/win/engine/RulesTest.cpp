@@ -94,7 +94,7 @@ TEST(WidenString, AccentedBytesNameTheSameFile) {
     WideCharToMultiByte(CP_ACP, 0, wideName, -1, ansiName, sizeof ansiName, nullptr, &lossy);
     ASSERT_FALSE(lossy) << "code page " << GetACP() << " cannot spell the name";
     const std::string path = folder.Path(ansiName);
-    WriteFileOfSize(path, 3);
+    korvane::test::WriteFileBytes(path, {1, 2, 3});
     auto widened = WidenString(path);
     EXPECT_NE(GetFileAttributesW(widened.get()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(std::wstring(widened.get()).substr(std::wstring(widened.get()).size() - wcslen(wideName)),

@@ -10,7 +10,6 @@
 #include "engine/Settings.h"
 #include "TestSupport.h"
 #include "win32/ClassIds.h"
-#include "win32/ComPtr.h"
 
 #include <evcode.h>
 #include <uuids.h>
@@ -73,7 +72,7 @@ class StandInTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Reset();
-        WriteFileOfSize(m_source, kSourceBytes);
+        korvane::test::WriteFileBytes(m_source, std::vector<uint8_t>(kSourceBytes));
         ASSERT_NE(m_window.Handle(), nullptr) << "no window for the engine's messages";
         ASSERT_TRUE(EngineIsIdle());
         ASSERT_EQ(LiveTestObjects(), 0);
@@ -175,7 +174,7 @@ TEST_F(StandInTest, EveryFailedStartSaysWhyAndTheNextFileConverts) {
         EXPECT_TRUE(m_window.messages.empty()) << "a failed start posted a message";
 
         Reset();
-        WriteFileOfSize(m_source, kSourceBytes);
+        korvane::test::WriteFileBytes(m_source, std::vector<uint8_t>(kSourceBytes));
         EXPECT_EQ(Start(nullptr, nullptr, &text), 1) << text;
         EXPECT_EQ(FileSizeOrZero(m_output.c_str()), 60000u);
         EXPECT_TRUE(EngineIsIdle());
@@ -361,16 +360,14 @@ TEST_F(StandInTest, ConnectFiltersJoinsEveryFreeOutputToAnInputThatAcceptsIt) {
         {kTwoOutputs, kAcceptsOnlyB, E_FAIL, {}, {L"Out1", L"Out2"}},
         {kTwoOutputs, kAcceptsOnlyA, S_OK, {L"Out1"}, {L"Out2"}},
     };
-    ComPtr<IGraphBuilder> graph;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                              IID_IGraphBuilder, reinterpret_cast<void**>(graph.Out())));
+    ComPtr<IGraphBuilder> graph = korvane::test::Create<IGraphBuilder>(CLSID_FilterGraph);
+    ASSERT_TRUE(graph);
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "from kind " << int(c.from) << " to kind " << int(c.to));
         ComPtr<IBaseFilter> filters[2];
         for (int i = 0; i < 2; ++i) {
-            ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(TestFilterClass(i ? c.to : c.from), nullptr,
-                                                      CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                                      reinterpret_cast<void**>(filters[i].Out())));
+            filters[i] = korvane::test::Create<IBaseFilter>(TestFilterClass(i ? c.to : c.from));
+            ASSERT_TRUE(filters[i]);
             ASSERT_HRESULT_SUCCEEDED(graph->AddFilter(filters[i].Get(), i ? L"to" : L"from"));
         }
         EXPECT_EQ(ConnectFilters(graph.Get(), filters[0].Get(), filters[1].Get()), c.result);
@@ -391,11 +388,10 @@ TEST_F(StandInTest, ConnectFiltersJoinsEveryFreeOutputToAnInputThatAcceptsIt) {
 
 // Handed an object of its own and a format block, as a real enumerator may.
 TEST_F(StandInTest, FreeingAnEnumeratedTypeReleasesFormatAndObject) {
-    ComPtr<IBaseFilter> filter;
+    ComPtr<IBaseFilter> filter = korvane::test::Create<IBaseFilter>(TestFilterClass(kPass));
     ComPtr<IPin> out;
     ComPtr<IEnumMediaTypes> types;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(TestFilterClass(kPass), nullptr, CLSCTX_INPROC_SERVER,
-                                              IID_IBaseFilter, reinterpret_cast<void**>(filter.Out())));
+    ASSERT_TRUE(filter);
     ASSERT_EQ(FindFreePin(filter.Get(), nullptr, PINDIR_OUTPUT, out.Out()), S_OK);
     ASSERT_HRESULT_SUCCEEDED(out->EnumMediaTypes(types.Out()));
     AM_MEDIA_TYPE* type = nullptr;

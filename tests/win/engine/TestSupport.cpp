@@ -1,11 +1,8 @@
 #include "TestSupport.h"
 
-#include "GraphSupport.h"
 #include "engine/Settings.h"
 
 #include <objbase.h>
-
-#include <fstream>
 
 std::string TestFiltersDllPath() {
     std::string path = "Z:" KORVANE_TEST_FILTERS_DLL;
@@ -64,12 +61,6 @@ void SetStandInDump(const char* name, DWORD value) {
 void ClearSettingsAndStandInDump() {
     RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     RegDeleteTreeA(HKEY_CURRENT_USER, kStandInDumpKey);
-}
-
-void WriteFileOfSize(const std::string& path, std::uint64_t size) {
-    // Zeros up to the last byte; what the stand-ins read is never looked at.
-    std::ofstream file(path, std::ios::binary);
-    ASSERT_TRUE(file.seekp(static_cast<std::streamoff>(size) - 1).put('S')) << path;
 }
 
 NotifyWindow::NotifyWindow()
