@@ -28,7 +28,6 @@ constexpr char kDiskFull[] = "The conversion stopped because the output could no
 // stepped, one each time the test says so), then ends.
 void StandInStream(DWORD chunks, DWORD intervalMs, bool stepped = false) {
     SetStandInDump("chunks", chunks);
-    SetStandInDump("chunkBytes", 20000);
     SetStandInDump("intervalMs", intervalMs);
     SetStandInDump("stepped", stepped);
 }
