@@ -8,6 +8,7 @@
 #include "engine/Progress.h"
 #include "engine/Run.h"
 #include "engine/Settings.h"
+#include "DialogScript.h"
 #include "TestSupport.h"
 #include "win32/ClassIds.h"
 
@@ -180,42 +181,36 @@ TEST_F(StandInTest, EveryFailedStartSaysWhyAndTheNextFileConverts) {
     }
 }
 
-// Answers the "Error Occurred!" box (the failure rule without report mode) from inside its
-// modal loop. A failed Run is reported before anything is taken down: while the box shows,
-// the source is still in the graph and the filters the graph paused before the refusal are
-// still paused.
-int filtersPausedAtBox = -1;
-bool sourceInGraphAtBox = false;
-char boxText[1100] = "";
-void CALLBACK LookAtGraphThenAnswerBox(HWND, UINT, UINT_PTR, DWORD) {
-    HWND box = FindWindowA("#32770", "Error Occurred!");
-    if (!box || filtersPausedAtBox >= 0) return;
-    filtersPausedAtBox = 0;
-    GetDlgItemTextA(box, 0xFFFF, boxText, sizeof boxText);
-    sourceInGraphAtBox = engineState.sourceFilter != nullptr;
-    ComPtr<IEnumFilters> filters;
-    if (engineState.graph && SUCCEEDED(engineState.graph->EnumFilters(filters.Out()))) {
-        for (ComPtr<IBaseFilter> filter; filters->Next(1, filter.Out(), nullptr) == S_OK; filter.Reset()) {
-            FILTER_STATE state = State_Stopped;
-            if (SUCCEEDED(filter->GetState(0, &state)) && state != State_Stopped) ++filtersPausedAtBox;
-        }
-    }
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-}
-
+// A failed Run is reported in the "Error Occurred!" box (the failure rule without report
+// mode) before anything is taken down: while the box shows, the source is still in the graph
+// and the filters the graph paused before the refusal are still paused.
 TEST_F(StandInTest, AFailedRunIsReportedBeforeTheGraphIsStopped) {
     UseTestFilter("mpegDeMuxer", kRunFails);
-    filtersPausedAtBox = -1;
+    int pausedAtBox = -1;
+    bool sourceInGraphAtBox = false;
+    DialogScript script;
+    script.Expect("Error Occurred!", [&](HWND box) {
+        sourceInGraphAtBox = engineState.sourceFilter != nullptr;
+        pausedAtBox = 0;
+        ComPtr<IEnumFilters> filters;
+        if (engineState.graph && SUCCEEDED(engineState.graph->EnumFilters(filters.Out()))) {
+            for (ComPtr<IBaseFilter> filter; filters->Next(1, filter.Out(), nullptr) == S_OK;
+                 filter.Reset()) {
+                FILTER_STATE state = State_Stopped;
+                pausedAtBox += SUCCEEDED(filter->GetState(0, &state)) && state != State_Stopped;
+            }
+        }
+        ClickButton(box, "OK");
+    });
     const char* untouched = "before";
-    const UINT_PTR timer = SetTimer(nullptr, 0, 50, LookAtGraphThenAnswerBox);
     EXPECT_EQ(
         StartConversion(m_source.c_str(), m_output.c_str(), m_window.Handle(), m_cancel.Get(), 0, &untouched),
         0);
-    KillTimer(nullptr, timer);
-    EXPECT_STREQ(boxText, "Could not run Filter Graph!");
+    ASSERT_EQ(script.Shown(), 1);
+    EXPECT_EQ(script.seen[0].text, "Could not run Filter Graph!");
     EXPECT_STREQ(untouched, "before") << "the text went back as well as into the box";
     EXPECT_TRUE(sourceInGraphAtBox);
-    EXPECT_GT(filtersPausedAtBox, 0) << "no box, or the graph was stopped before it";
+    EXPECT_GT(pausedAtBox, 0) << "the graph was stopped before the box";
 }
 
 // The dump writes only when told to, so between two steps the output has one known size and
