@@ -59,21 +59,17 @@ TEST(ReadSetting, UsesAStringValueOnlyWhenItFitsWithItsTerminator) {
     EXPECT_EQ(ReadSetting("mpegMuxer", "{X}"), "{M}");
     const DWORD number = 7;
     const std::string a255(255, 'a'), b256(256, 'b');
-    const struct {
-        DWORD type;
-        const void* data;
-        DWORD size;
-        std::string read;
-    } cases[] = {
-        {REG_DWORD, &number, sizeof number, "{D}"}, {REG_EXPAND_SZ, "{E}", 4, "{D}"},
-        {REG_SZ, a255.c_str(), 256, a255},          {REG_SZ, b256.c_str(), 257, "{D}"},
-        {REG_SZ, b256.data(), 256, "{D}"},  // stored without its NUL
-        {REG_SZ, a255.data(), 255, a255},           {REG_SZ, "", 0, ""},
+    const auto stored = [](DWORD type, const void* data, DWORD size) {
+        SetUserValue(kSettingsKey, "mpegDeMuxer", type, data, size);
+        return ReadSetting("mpegDeMuxer", "{D}");
     };
-    for (const auto& c : cases) {
-        SetUserValue(kSettingsKey, "mpegDeMuxer", c.type, c.data, c.size);
-        EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), c.read) << c.type << " of " << c.size << " bytes";
-    }
+    EXPECT_EQ(stored(REG_DWORD, &number, sizeof number), "{D}");
+    EXPECT_EQ(stored(REG_EXPAND_SZ, "{E}", 4), "{D}");
+    EXPECT_EQ(stored(REG_SZ, a255.c_str(), 256), a255);
+    EXPECT_EQ(stored(REG_SZ, b256.c_str(), 257), "{D}");
+    EXPECT_EQ(stored(REG_SZ, b256.data(), 256), "{D}");  // without its NUL
+    EXPECT_EQ(stored(REG_SZ, a255.data(), 255), a255);
+    EXPECT_EQ(stored(REG_SZ, "", 0), "");
     ClearSettingsAndStandInDump();
     // Wine asks for room to add the NUL, or adds it, so a value stored without one never
     // reaches the rule through the registry: only here.
