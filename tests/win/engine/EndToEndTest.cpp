@@ -1,7 +1,7 @@
 // The engine with the real filter pack: every test stream converted through StartConversion,
-// and many encrypted conversions cancelled at random moments. How each failure (a refused source, an
-// output that cannot be written, a cancel mid-stream) reaches the user is StandInTest's; how
-// the filters fail or stop is the filter tests'.
+// and many encrypted conversions cancelled at random moments. How each failure (a refused
+// source, an output that cannot be written, a cancel mid-stream) reaches the user is
+// StandInTest's; how the filters fail is the filter tests'.
 #include "KeyStore.h"
 #include "engine/Progress.h"
 #include "engine/Run.h"
@@ -16,21 +16,15 @@ namespace {
 
 using namespace korvane::test;
 
-class EndToEndTest : public ::testing::Test {
+// The settings cleared, so the engine's defaults name the pack.
+class EndToEndTest : public PackTest {
 protected:
-    void SetUp() override {
-        ClearSettingsAndStandInDump();
-        ASSERT_EQ(LiveObjectCount(), 0);
-    }
     void TearDown() override {
         EXPECT_TRUE(EngineIsIdle());
-        EXPECT_EQ(LiveObjectCount(), 0);
-        EXPECT_EQ(LiveTestObjects(), 0);
+        PackTest::TearDown();
     }
-    ScopedComApartment m_com;
     NotifyWindow m_window;
     ScopedHandle m_cancel{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
-    TempFolder m_folder;
 };
 
 // Every test stream (NAME.ts into NAME.ts.mpg), and the long one (about 170 MB) into long-out
@@ -41,11 +35,11 @@ protected:
 // check the rule); what is posted must still be right, without a cancel event too.
 TEST_F(EndToEndTest, EveryTestStreamConvertsToItsEnd) {
     std::vector<std::pair<std::string, std::string>> conversions = {
-        {WrapAsTivo(EnvOr("KORVANE_ENGINE_LONG", "long.mpg"), m_folder.Path("long.TiVo")),
+        {WrapAsTivo(EnvOr("KORVANE_ENGINE_LONG", "long.mpg"), m_scratch.Path("long.TiVo")),
          KeptOutputs("long-out") + "\\long.mpg"}};
     for (const std::string pattern : {"*.mpg", "*.ts"})
         for (const std::string& name : MaterialStreams(pattern.c_str()))
-            conversions.push_back({WrapAsTivo(name, m_folder.Path(name + ".TiVo")),
+            conversions.push_back({WrapAsTivo(name, m_scratch.Path(name + ".TiVo")),
                                    KeptOutputs("out") + "\\" + name + (pattern == "*.ts" ? ".mpg" : "")});
     ASSERT_GE(conversions.size(), 10u) << "no test streams in " << MaterialDir();
     for (const auto& [tivo, output] : conversions) {
@@ -74,8 +68,8 @@ TEST_F(EndToEndTest, EveryTestStreamConvertsToItsEnd) {
 TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
     RegDeleteKeyW(HKEY_CURRENT_USER, korvane::filters::kKeyStorePath);
     ASSERT_EQ(korvane::filters::RememberKey("0123456789"), S_OK);
-    const std::string tivo = WrapAsTivo("large_packets.mpg", m_folder.Path("stress.TiVo"), "0123456789");
-    const std::string output = m_folder.Path("stress.mpg");
+    const std::string tivo = WrapAsTivo("large_packets.mpg", m_scratch.Path("stress.TiVo"), "0123456789");
+    const std::string output = m_scratch.Path("stress.mpg");
     ASSERT_EQ(SetSourcePacing(2), S_OK);
     std::mt19937 random(61206);
     // The monitor first asks the graph after 100 ms: the later moments race its first look.
