@@ -21,19 +21,21 @@
 //   probe version <file>                 prints the fixed file version and the version
 //                                        strings, one "Name=value" a line
 //   probe shortcut <link>                prints the target path of a .lnk shortcut
+// <title> names every shown dialog window of that title, whose trailing spaces do not count:
+// setup and its message boxes share one title, and Modern UI adds an empty page subcaption.
 // <id> is a dialog control id, "a,b" the first of them that exists; <text> (anything not a
-// number) is a control's text, "a|b" either, looked for in every shown window of the title,
-// whose trailing spaces do not count: setup and its message boxes share one title, and
-// Modern UI adds an empty page subcaption.
+// number) is a control's text, "a|b" either; either is looked for in each of the windows.
 // Exit code 0 on success, 1 when the window, control, file or record is missing, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,16 +43,99 @@
 
 namespace {
 
-HWND FindTop(const char* title) {
-    return ::FindWindowA("#32770", title);
+// WM_GETTEXT itself: GetWindowText of another process's window gives only the system's copy
+// of the caption, not what an edit control holds.
+std::string Text(HWND window) {
+    char text[4096] = "";
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                          2000, &ignored);
+    return text;
 }
 
-bool WaitFor(const char* title, double seconds, bool shown) {
-    for (const DWORD start = ::GetTickCount();; ::Sleep(20)) {
-        HWND window = FindTop(title);
-        if ((window && ::IsWindowVisible(window)) == shown) return true;
-        if (::GetTickCount() - start >= seconds * 1000) return false;
+std::vector<std::string> Split(const std::string& list, char separator) {
+    std::vector<std::string> parts;
+    for (size_t at = 0;;) {
+        const size_t end = list.find(separator, at);
+        parts.push_back(list.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        if (end == std::string::npos) return parts;
+        at = end + 1;
     }
+}
+
+// What a look-up is after: the shown dialog windows of a title, and in them the first shown
+// control with one of the texts or, with className, of that class.
+struct Search {
+    std::string title;
+    std::vector<std::string> texts;
+    const char* className;
+    std::vector<HWND> windows;
+    HWND control;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<Search*>(context);
+    char text[256] = "", className[32] = "";
+    ::GetWindowTextA(window, text, sizeof text);
+    ::GetClassNameA(window, className, sizeof className);
+    std::string title = text;
+    title.erase(title.find_last_not_of(' ') + 1);
+    if (::IsWindowVisible(window) && title == search->title && std::strcmp(className, "#32770") == 0)
+        search->windows.push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK MatchControl(HWND control, LPARAM context) {
+    auto* search = reinterpret_cast<Search*>(context);
+    char className[64] = "";
+    ::GetClassNameA(control, className, sizeof className);
+    const std::string text = search->className ? "" : Text(control);
+    const bool match = search->className ? ::lstrcmpiA(className, search->className) == 0
+                                         : std::count(search->texts.begin(), search->texts.end(), text) > 0;
+    if (!::IsWindowVisible(control) || !match) return TRUE;
+    search->control = control;
+    return FALSE;
+}
+
+std::vector<HWND> Windows(const char* title) {
+    Search search{title, {}, nullptr, {}, nullptr};
+    ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+    return search.windows;
+}
+
+// The first of the dialog ids that exists; a combo box (Wine's file name field is a
+// ComboBoxEx32) is typed into through its edit.
+HWND ControlById(HWND top, const std::vector<std::string>& ids) {
+    for (const std::string& id : ids) {
+        HWND control = ::GetDlgItem(top, std::atoi(id.c_str()));
+        // The control's own style: its dialog may not be painted yet.
+        if (!control || !(::GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE)) continue;
+        Search edit{"", {}, "Edit", {}, nullptr};
+        ::EnumChildWindows(control, MatchControl, reinterpret_cast<LPARAM>(&edit));
+        return edit.control ? edit.control : control;
+    }
+    return nullptr;
+}
+
+// A control in any shown window of the title: by ids ("a,b") when key is only digits and
+// commas, else by text ("a|b": either) or, with className, by class.
+HWND FindControl(const char* title, const char* key, const char* className = nullptr) {
+    const bool byId = !className && std::strspn(key, "0123456789,") == std::strlen(key);
+    Search search{title, Split(key, byId ? ',' : '|'), className, Windows(title), nullptr};
+    for (HWND top : search.windows) {
+        if (byId)
+            search.control = ControlById(top, search.texts);
+        else
+            ::EnumChildWindows(top, MatchControl, reinterpret_cast<LPARAM>(&search));
+        if (search.control) return search.control;
+    }
+    return nullptr;
+}
+
+bool WaitUntil(double seconds, const std::function<bool()>& done) {
+    for (const DWORD start = ::GetTickCount(); !done(); ::Sleep(20))
+        if (::GetTickCount() - start >= seconds * 1000) return false;
+    return true;
 }
 
 // A list view's cell text, read through a buffer in the program's own memory: the control
@@ -83,83 +168,6 @@ int PrintCells(HWND list) {
     if (remote) ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     ::CloseHandle(process);
     return remote ? 0 : 1;
-}
-
-std::vector<std::string> Split(const std::string& list, char separator) {
-    std::vector<std::string> parts;
-    for (size_t at = 0;;) {
-        const size_t end = list.find(separator, at);
-        parts.push_back(list.substr(at, end == std::string::npos ? std::string::npos : end - at));
-        if (end == std::string::npos) return parts;
-        at = end + 1;
-    }
-}
-
-HWND Control(HWND top, const char* ids) {
-    // "a,b": the first of the ids that exists; for a combo box, its edit.
-    for (const std::string& id : Split(ids, ',')) {
-        if (HWND control = ::GetDlgItem(top, std::atoi(id.c_str()))) {
-            char name[32] = "";
-            ::GetClassNameA(control, name, sizeof name);
-            if (std::strcmp(name, "ComboBoxEx32") == 0) {  // Wine's file name field
-                if (HWND edit = reinterpret_cast<HWND>(::SendMessageA(control, CBEM_GETEDITCONTROL, 0, 0)))
-                    return edit;
-            }
-            if (std::strcmp(name, "ComboBox") == 0) {
-                if (HWND edit = ::FindWindowExA(control, nullptr, "Edit", nullptr)) return edit;
-            }
-            // The control's own style: its dialog may not be shown yet.
-            if (::GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) return control;
-        }
-    }
-    return nullptr;
-}
-
-// The first shown control, in any shown window of the title, that has one of the texts or,
-// with className, is of that class.
-struct TextSearch {
-    std::string title;
-    std::vector<std::string> texts;
-    const char* className;
-    HWND found;
-};
-
-BOOL CALLBACK MatchControl(HWND control, LPARAM context) {
-    auto* search = reinterpret_cast<TextSearch*>(context);
-    char text[512] = "";
-    if (!::IsWindowVisible(control)) return TRUE;
-    if (search->className) {
-        ::GetClassNameA(control, text, sizeof text);
-        if (::lstrcmpiA(text, search->className) != 0) return TRUE;
-    } else {
-        // WM_GETTEXT itself: GetWindowText gives no edit field's text across processes.
-        DWORD_PTR ignored = 0;
-        ::SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                              SMTO_ABORTIFHUNG, 2000, &ignored);
-        bool match = false;
-        for (const std::string& wanted : search->texts)
-            match = match || wanted == text;
-        if (!match) return TRUE;
-    }
-    search->found = control;
-    return FALSE;
-}
-
-BOOL CALLBACK SearchTopWindow(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<TextSearch*>(context);
-    char text[256] = "";
-    ::GetWindowTextA(window, text, sizeof text);
-    std::string title = text;
-    title.erase(title.find_last_not_of(' ') + 1);
-    if (::IsWindowVisible(window) && title == search->title)
-        ::EnumChildWindows(window, MatchControl, reinterpret_cast<LPARAM>(search));
-    return search->found ? FALSE : TRUE;
-}
-
-HWND FindByText(const char* title, const char* texts, const char* className = nullptr) {
-    TextSearch search{title, Split(texts, '|'), className, nullptr};
-    ::EnumWindows(SearchTopWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
 }
 
 int PrintVersion(const char* file) {
@@ -209,55 +217,45 @@ int PrintShortcutTarget(const char* link) {
 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;
-    std::string command = argv[1];
+    const std::string command = argv[1];
     const char* title = argv[2];
     if (command == "version") return PrintVersion(argv[2]);
     if (command == "shortcut") return PrintShortcutTarget(argv[2]);
     const double seconds = argc > 3 ? std::atof(argv[3]) : 15;
-    if (command == "wait") return WaitFor(title, seconds, true) ? 0 : 1;
-    if (command == "gone") return WaitFor(title, seconds, false) ? 0 : 1;
-    if (command == "shows" && argc > 3) {
-        const double limit = argc > 4 ? std::atof(argv[4]) : 15;
-        for (const DWORD start = ::GetTickCount(); !FindByText(title, argv[3]); ::Sleep(50))
-            if (::GetTickCount() - start >= limit * 1000) return 1;
-        return 0;
-    }
+    if (command == "wait" || command == "gone")
+        return WaitUntil(seconds, [&] { return Windows(title).empty() == (command == "gone"); }) ? 0 : 1;
+    if (command == "shows" && argc > 3)
+        return WaitUntil(argc > 4 ? std::atof(argv[4]) : 15, [&] { return FindControl(title, argv[3]); }) ? 0
+                                                                                                          : 1;
     if (command == "type" && argc > 3) {
-        HWND edit = FindByText(title, "", "Edit");
+        HWND edit = FindControl(title, "", "Edit");
         return edit && ::SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3])) ? 0 : 1;
     }
-    // A control named by its text is looked for in every window of the title.
-    const bool byText = argc > 3 && std::strspn(argv[3], "0123456789,") != std::strlen(argv[3]) &&
-                        (command == "click" || command == "checked");
-    HWND top = byText ? nullptr : FindTop(title);
-    if (!top && !byText) {
+    const std::vector<HWND> windows = Windows(title);
+    if (windows.empty()) {
         std::fprintf(stderr, "probe: no window \"%s\"\n", title);
         return 1;
     }
     if (command == "rect") {
         RECT r;
-        ::GetWindowRect(top, &r);
+        ::GetWindowRect(windows[0], &r);
         std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
         return 0;
     }
     if (command == "command" && argc > 4) {
-        return ::PostMessageA(top, static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)),
+        return ::PostMessageA(windows[0], static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)),
                               std::strtoul(argv[4], nullptr, 0), 0)
                    ? 0
                    : 1;
     }
     if (argc < 4) return 2;
-    HWND control = byText ? FindByText(title, argv[3]) : Control(top, argv[3]);
+    HWND control = FindControl(title, argv[3]);
     if (!control) {
         std::fprintf(stderr, "probe: no control %s in \"%s\"\n", argv[3], title);
         return 1;
     }
     if (command == "text") {
-        // WM_GETTEXT itself: GetWindowText of another process's window gives only the
-        // system's copy of the caption, not what an edit control holds.
-        char text[4096] = "";
-        ::SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-        std::printf("%s\n", text);
+        std::printf("%s\n", Text(control).c_str());
     } else if (command == "enabled") {
         std::printf("%d\n", ::IsWindowEnabled(control) ? 1 : 0);
     } else if (command == "checked") {
@@ -274,11 +272,7 @@ int main(int argc, char** argv) {
         ::PostMessageA(control, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001));
     } else if ((command == "settext" || command == "settext-and-read") && argc > 4) {
         ::SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]));
-        if (command == "settext-and-read") {
-            char text[4096] = "";
-            ::SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-            std::printf("%s\n", text);
-        }
+        if (command == "settext-and-read") std::printf("%s\n", Text(control).c_str());
     } else {
         return 2;
     }

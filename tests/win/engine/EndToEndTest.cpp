@@ -1,86 +1,47 @@
 // The engine with the real filter pack: every test stream converted through StartConversion,
-// and many conversions cancelled at random moments. How each failure (a refused source, an
-// output that cannot be written, a cancel mid-stream) reaches the user is StandInTest's; how
-// the filters fail or stop is the filter tests'.
-#include "LiveObjects.h"
+// and many encrypted conversions cancelled at random moments. How each failure (a refused
+// source, an output that cannot be written, a cancel mid-stream) reaches the user is
+// StandInTest's; how the filters fail is the filter tests'.
+#include "KeyStore.h"
 #include "engine/Progress.h"
 #include "engine/Run.h"
 #include "TestSupport.h"
-#include "media/TivoWriter.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
+using namespace korvane::test;
 
-// Every object of the filter pack alive now, through its test export.
-LONG LiveFilterPackObjects() {
-    static const auto proc = reinterpret_cast<KorvaneFiltersLiveObjectsProc>(reinterpret_cast<void*>(
-        GetProcAddress(LoadLibraryA(Env("KORVANE_FILTERS_DLL").c_str()), "KorvaneFiltersLiveObjects")));
-    KorvaneLiveObjects c{-1, -1, -1, -1, -1, -1};
-    if (!proc || FAILED(proc(&c))) return -1;
-    return c.filters + c.pins + c.enumerators + c.allocators + c.samples + c.classFactories;
-}
-
-// Outputs kept for the ffprobe comparison that runs natively after this test.
-std::string WorkFolder(const char* sub) {
-    const std::string folder = Env("KORVANE_ENGINE_WORK") + "\\" + sub;
-    CreateDirectoryA(Env("KORVANE_ENGINE_WORK").c_str(), nullptr);
-    CreateDirectoryA(folder.c_str(), nullptr);
-    return folder;
-}
-
-std::string WrapAsTivo(const std::string& mpeg, const std::string& tivo) {
-    std::string error;
-    EXPECT_TRUE(korvane::media::WrapMpegInTivo(mpeg, tivo, &error)) << error;
-    return tivo;
-}
-std::string WrapMaterial(const std::string& name) {
-    return WrapAsTivo(Env("KORVANE_MATERIAL") + "\\" + name,
-                      WorkFolder("in") + "\\" + name.substr(0, name.size() - 4) + ".TiVo");
-}
-
-class EndToEndTest : public ::testing::Test {
+// The settings cleared, so the engine's defaults name the pack.
+class EndToEndTest : public PackTest {
 protected:
-    void SetUp() override {
-        ClearSettingsAndStandInDump();
-        ASSERT_EQ(LiveFilterPackObjects(), 0);
-    }
     void TearDown() override {
         EXPECT_TRUE(EngineIsIdle());
-        EXPECT_EQ(LiveFilterPackObjects(), 0);
-        EXPECT_EQ(LiveTestObjects(), 0);
+        PackTest::TearDown();
     }
-    ScopedComApartment m_com;
     NotifyWindow m_window;
     ScopedHandle m_cancel{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
-    TempFolder m_folder;
 };
 
-// Every test stream, and the long one (about 170 MB) into long-out for
-// engine_output_check_long, which compares the whole of it with its source: the one
+// Every test stream (NAME.ts into NAME.ts.mpg), and the long one (about 170 MB) into long-out
+// for engine_output_check_long, which compares the whole of it with its source: the one
 // conversion whose samples are many at every hop between the filters. The outputs stay for
 // the ffprobe comparison. With a warm page cache the pack converts even the long one in a few
 // hundred milliseconds, so there may be no progress pass at all (the stand-in dump's tests
 // check the rule); what is posted must still be right, without a cancel event too.
 TEST_F(EndToEndTest, EveryTestStreamConvertsToItsEnd) {
     std::vector<std::pair<std::string, std::string>> conversions = {
-        {WrapAsTivo(Env("KORVANE_ENGINE_LONG"), m_folder.Path("long.TiVo")),
-         WorkFolder("long-out") + "\\long.mpg"}};
-    WIN32_FIND_DATAA found;
-    ScopedFind search(FindFirstFileA((Env("KORVANE_MATERIAL") + "\\*.mpg").c_str(), &found));
-    ASSERT_TRUE(search) << "no test streams in KORVANE_MATERIAL";
-    do {
-        const std::string name = found.cFileName;
-        if (name.find(".part.") == std::string::npos)
-            conversions.push_back({WrapMaterial(name), WorkFolder("out") + "\\" + name});
-    } while (FindNextFileA(search.Get(), &found));
+        {WrapAsTivo(EnvOr("KORVANE_ENGINE_LONG", "long.mpg"), m_scratch.Path("long.TiVo")),
+         KeptOutputs("long-out") + "\\long.mpg"}};
+    for (const std::string pattern : {"*.mpg", "*.ts"})
+        for (const std::string& name : MaterialStreams(pattern.c_str()))
+            conversions.push_back({WrapAsTivo(name, m_scratch.Path(name + ".TiVo")),
+                                   KeptOutputs("out") + "\\" + name + (pattern == "*.ts" ? ".mpg" : "")});
+    ASSERT_GE(conversions.size(), 10u) << "no test streams in " << MaterialDir();
     for (const auto& [tivo, output] : conversions) {
         SCOPED_TRACE(output);
         m_window.messages.clear();
@@ -90,7 +51,7 @@ TEST_F(EndToEndTest, EveryTestStreamConvertsToItsEnd) {
         ASSERT_TRUE(m_window.PumpUntilDone());
         EXPECT_EQ(m_window.Done().wParam, CONVERSION_COMPLETED);
         EXPECT_TRUE(m_window.Done().engineIdle);
-        EXPECT_EQ(LiveFilterPackObjects(), 0);
+        EXPECT_EQ(LiveObjectCount(), 0);
         EXPECT_GT(FileSizeOrZero(output.c_str()), 0u);
         WPARAM previous = 0;
         for (const auto& m : m_window.Progress()) {
@@ -101,14 +62,19 @@ TEST_F(EndToEndTest, EveryTestStreamConvertsToItsEnd) {
     }
 }
 
+// Encrypted, so that the source's second thread decrypts, and paced, so that many cancels
+// land mid-stream; below 0, cancelled before the start. Whenever the cancel comes, the
+// conversion ends and everything of the pack is released before its end is posted.
 TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
-    const std::string tivo = WrapMaterial("large_packets.mpg");
-    const std::string output = m_folder.Path("stress.mpg");
+    RegDeleteKeyW(HKEY_CURRENT_USER, korvane::filters::kKeyStorePath);
+    ASSERT_EQ(korvane::filters::RememberKey("0123456789"), S_OK);
+    const std::string tivo = WrapAsTivo("large_packets.mpg", m_scratch.Path("stress.TiVo"), "0123456789");
+    const std::string output = m_scratch.Path("stress.mpg");
+    ASSERT_EQ(SetSourcePacing(2), S_OK);
     std::mt19937 random(61206);
-    // Below 0: cancelled before the start. A conversion streams for about 15 ms, and the
-    // monitor first looks at the graph after 100 ms, so the later moments fall after the last
-    // sample, and beyond about 100 ms the completion is seen first.
+    // The monitor first asks the graph after 100 ms: the later moments race its first look.
     std::uniform_int_distribution<int> delay(-20, 130);
+    int cancelledAfterTheStart = 0;
     for (int i = 0; i < 200; ++i) {
         SCOPED_TRACE(i);
         m_window.messages.clear();
@@ -119,18 +85,25 @@ TEST_F(EndToEndTest, ManyConversionsCancelledAtRandomMoments) {
         ASSERT_EQ(StartConversion(tivo.c_str(), output.c_str(), m_window.Handle(), m_cancel.Get(), 1, &text),
                   1)
             << (text ? text : "");
-        if (wait >= 0) {
-            m_window.PumpFor(wait);
+        // From a thread of its own: to the millisecond, while this one pumps.
+        std::thread canceller([&] {
+            Sleep(std::max(wait, 0));
             SetEvent(m_cancel.Get());
-        }
-        ASSERT_TRUE(m_window.PumpUntilDone()) << "hung";
+        });
+        const bool ended = m_window.PumpUntilDone();
+        canceller.join();
+        ASSERT_TRUE(ended) << "hung";
         const auto done = m_window.Done();
         // Which of the two a late cancel gives depends on the machine; an early one is certain.
         EXPECT_TRUE(done.wParam == CONVERSION_CANCELLED || (wait >= 0 && done.wParam == CONVERSION_COMPLETED))
             << done.wParam;
         EXPECT_TRUE(done.engineIdle);
+        ASSERT_EQ(LiveObjectCount(), 0);
+        cancelledAfterTheStart += wait >= 0 && done.wParam == CONVERSION_CANCELLED;
     }
-    EXPECT_EQ(LiveFilterPackObjects(), 0);
+    SetSourcePacing(0);
+    RegDeleteKeyW(HKEY_CURRENT_USER, korvane::filters::kKeyStorePath);
+    EXPECT_GT(cancelledAfterTheStart, 0);
 }
 
 }  // namespace

@@ -58,20 +58,18 @@ TEST(ReadSetting, UsesAStringValueOnlyWhenItFitsWithItsTerminator) {
     EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "{D}");
     EXPECT_EQ(ReadSetting("mpegMuxer", "{X}"), "{M}");
     const DWORD number = 7;
-    SetUserValue(kSettingsKey, "mpegDeMuxer", REG_DWORD, &number, sizeof number);
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "{D}");
-    SetUserValue(kSettingsKey, "mpegDeMuxer", REG_EXPAND_SZ, "{E}", 4);
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "{D}");
-    SetSettingString("mpegDeMuxer", std::string(255, 'a'));
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), std::string(255, 'a'));
-    SetSettingString("mpegDeMuxer", std::string(256, 'b'));
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "{D}");
-    SetUserValue(kSettingsKey, "mpegDeMuxer", REG_SZ, std::string(256, 'u').data(), 256);
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "{D}");
-    SetUserValue(kSettingsKey, "mpegDeMuxer", REG_SZ, std::string(255, 'v').data(), 255);
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), std::string(255, 'v'));
-    SetUserValue(kSettingsKey, "mpegDeMuxer", REG_SZ, "", 0);
-    EXPECT_EQ(ReadSetting("mpegDeMuxer", "{D}"), "");
+    const std::string a255(255, 'a'), b256(256, 'b');
+    const auto stored = [](DWORD type, const void* data, DWORD size) {
+        SetUserValue(kSettingsKey, "mpegDeMuxer", type, data, size);
+        return ReadSetting("mpegDeMuxer", "{D}");
+    };
+    EXPECT_EQ(stored(REG_DWORD, &number, sizeof number), "{D}");
+    EXPECT_EQ(stored(REG_EXPAND_SZ, "{E}", 4), "{D}");
+    EXPECT_EQ(stored(REG_SZ, a255.c_str(), 256), a255);
+    EXPECT_EQ(stored(REG_SZ, b256.c_str(), 257), "{D}");
+    EXPECT_EQ(stored(REG_SZ, b256.data(), 256), "{D}");  // without its NUL
+    EXPECT_EQ(stored(REG_SZ, a255.data(), 255), a255);
+    EXPECT_EQ(stored(REG_SZ, "", 0), "");
     ClearSettingsAndStandInDump();
     // Wine asks for room to add the NUL, or adds it, so a value stored without one never
     // reaches the rule through the registry: only here.
@@ -92,7 +90,7 @@ TEST(WidenString, AccentedBytesNameTheSameFile) {
     WideCharToMultiByte(CP_ACP, 0, wideName, -1, ansiName, sizeof ansiName, nullptr, &lossy);
     ASSERT_FALSE(lossy) << "code page " << GetACP() << " cannot spell the name";
     const std::string path = folder.Path(ansiName);
-    WriteFileOfSize(path, 3);
+    korvane::test::WriteFileBytes(path, {1, 2, 3});
     auto widened = WidenString(path);
     EXPECT_NE(GetFileAttributesW(widened.get()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(std::wstring(widened.get()).substr(std::wstring(widened.get()).size() - wcslen(wideName)),

@@ -8,9 +8,9 @@
 #include "engine/Progress.h"
 #include "engine/Run.h"
 #include "engine/Settings.h"
+#include "DialogScript.h"
 #include "TestSupport.h"
 #include "win32/ClassIds.h"
-#include "win32/ComPtr.h"
 
 #include <evcode.h>
 #include <uuids.h>
@@ -29,7 +29,6 @@ constexpr char kDiskFull[] = "The conversion stopped because the output could no
 // stepped, one each time the test says so), then ends.
 void StandInStream(DWORD chunks, DWORD intervalMs, bool stepped = false) {
     SetStandInDump("chunks", chunks);
-    SetStandInDump("chunkBytes", 20000);
     SetStandInDump("intervalMs", intervalMs);
     SetStandInDump("stepped", stepped);
 }
@@ -73,7 +72,7 @@ class StandInTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Reset();
-        WriteFileOfSize(m_source, kSourceBytes);
+        korvane::test::WriteFileBytes(m_source, std::vector<uint8_t>(kSourceBytes));
         ASSERT_NE(m_window.Handle(), nullptr) << "no window for the engine's messages";
         ASSERT_TRUE(EngineIsIdle());
         ASSERT_EQ(LiveTestObjects(), 0);
@@ -175,55 +174,50 @@ TEST_F(StandInTest, EveryFailedStartSaysWhyAndTheNextFileConverts) {
         EXPECT_TRUE(m_window.messages.empty()) << "a failed start posted a message";
 
         Reset();
-        WriteFileOfSize(m_source, kSourceBytes);
+        korvane::test::WriteFileBytes(m_source, std::vector<uint8_t>(kSourceBytes));
         EXPECT_EQ(Start(nullptr, nullptr, &text), 1) << text;
         EXPECT_EQ(FileSizeOrZero(m_output.c_str()), 60000u);
         EXPECT_TRUE(EngineIsIdle());
     }
 }
 
-// Answers the "Error Occurred!" box (the failure rule without report mode) from inside its
-// modal loop. A failed Run is reported before anything is taken down: while the box shows,
-// the source is still in the graph and the filters the graph paused before the refusal are
-// still paused.
-int filtersPausedAtBox = -1;
-bool sourceInGraphAtBox = false;
-char boxText[1100] = "";
-void CALLBACK LookAtGraphThenAnswerBox(HWND, UINT, UINT_PTR, DWORD) {
-    HWND box = FindWindowA("#32770", "Error Occurred!");
-    if (!box || filtersPausedAtBox >= 0) return;
-    filtersPausedAtBox = 0;
-    GetDlgItemTextA(box, 0xFFFF, boxText, sizeof boxText);
-    sourceInGraphAtBox = engineState.sourceFilter != nullptr;
-    ComPtr<IEnumFilters> filters;
-    if (engineState.graph && SUCCEEDED(engineState.graph->EnumFilters(filters.Out()))) {
-        for (ComPtr<IBaseFilter> filter; filters->Next(1, filter.Out(), nullptr) == S_OK; filter.Reset()) {
-            FILTER_STATE state = State_Stopped;
-            if (SUCCEEDED(filter->GetState(0, &state)) && state != State_Stopped) ++filtersPausedAtBox;
-        }
-    }
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-}
-
+// A failed Run is reported in the "Error Occurred!" box (the failure rule without report
+// mode) before anything is taken down: while the box shows, the source is still in the graph
+// and the filters the graph paused before the refusal are still paused.
 TEST_F(StandInTest, AFailedRunIsReportedBeforeTheGraphIsStopped) {
     UseTestFilter("mpegDeMuxer", kRunFails);
-    filtersPausedAtBox = -1;
+    int pausedAtBox = -1;
+    bool sourceInGraphAtBox = false;
+    DialogScript script;
+    script.Expect("Error Occurred!", [&](HWND box) {
+        sourceInGraphAtBox = engineState.sourceFilter != nullptr;
+        pausedAtBox = 0;
+        ComPtr<IEnumFilters> filters;
+        if (engineState.graph && SUCCEEDED(engineState.graph->EnumFilters(filters.Out()))) {
+            for (ComPtr<IBaseFilter> filter; filters->Next(1, filter.Out(), nullptr) == S_OK;
+                 filter.Reset()) {
+                FILTER_STATE state = State_Stopped;
+                pausedAtBox += SUCCEEDED(filter->GetState(0, &state)) && state != State_Stopped;
+            }
+        }
+        ClickButton(box, "OK");
+    });
     const char* untouched = "before";
-    const UINT_PTR timer = SetTimer(nullptr, 0, 50, LookAtGraphThenAnswerBox);
     EXPECT_EQ(
         StartConversion(m_source.c_str(), m_output.c_str(), m_window.Handle(), m_cancel.Get(), 0, &untouched),
         0);
-    KillTimer(nullptr, timer);
-    EXPECT_STREQ(boxText, "Could not run Filter Graph!");
+    ASSERT_EQ(script.Shown(), 1);
+    EXPECT_EQ(script.seen[0].text, "Could not run Filter Graph!");
     EXPECT_STREQ(untouched, "before") << "the text went back as well as into the box";
     EXPECT_TRUE(sourceInGraphAtBox);
-    EXPECT_GT(filtersPausedAtBox, 0) << "no box, or the graph was stopped before it";
+    EXPECT_GT(pausedAtBox, 0) << "the graph was stopped before the box";
 }
 
 // The dump writes only when told to, so between two steps the output has one known size and
 // every pass of the monitor must show exactly its percentage. Passes made while a chunk was
 // being written may show part of it, but never more than the step's end. No cancel event:
-// the monitor still posts its passes.
+// the monitor still posts its passes. Meanwhile a second start is refused and leaves this
+// conversion alone: it goes on to its end.
 TEST_F(StandInTest, ProgressIsThePercentageOfTheOutputSizeOnEveryPass) {
     StandInEvents events;
     StandInStream(7, 0, true);  // 7 pieces of 20,000 bytes against a 100,000-byte source
@@ -243,6 +237,14 @@ TEST_F(StandInTest, ProgressIsThePercentageOfTheOutputSizeOnEveryPass) {
             for (size_t i = settled - 1; i < progress.size(); ++i)
                 EXPECT_EQ(progress[i].wParam, expected) << "pass " << i << " after chunk " << written;
         }
+        IGraphBuilder* runningGraph = engineState.graph;
+        const char* untouched = "before";
+        EXPECT_EQ(StartConversion(m_folder.Path("Other.TiVo").c_str(), m_folder.Path("Other.mpg").c_str(),
+                                  m_window.Handle(), m_cancel.Get(), 1, &untouched),
+                  0);
+        EXPECT_STREQ(untouched, "before");
+        EXPECT_EQ(engineState.graph, runningGraph);
+        EXPECT_EQ(engineState.sourcePath, m_source);
         ASSERT_TRUE(events.WriteOneChunk());
     });
     EXPECT_EQ(FileSizeOrZero(m_output.c_str()), 140000u);
@@ -327,24 +329,6 @@ TEST_F(StandInTest, EachEndIsTheOutcomeItsEventsMean) {
     }
 }
 
-TEST_F(StandInTest, StartingWhileRunningIsRefusedAndLeavesTheConversionAlone) {
-    StandInEvents events;
-    StandInStream(10, 0, true);
-    ExpectEnd(CONVERSION_COMPLETED, m_cancel.Get(), [&] {
-        IGraphBuilder* runningGraph = engineState.graph;
-        const char* untouched = "before";
-        EXPECT_EQ(StartConversion(m_folder.Path("Other.TiVo").c_str(), m_folder.Path("Other.mpg").c_str(),
-                                  m_window.Handle(), m_cancel.Get(), 1, &untouched),
-                  0);
-        EXPECT_STREQ(untouched, "before");
-        EXPECT_EQ(engineState.graph, runningGraph);
-        EXPECT_EQ(engineState.sourcePath, m_source);
-        for (int chunk = 0; chunk < 10; ++chunk)
-            ASSERT_TRUE(events.WriteOneChunk()) << chunk;
-    });
-    EXPECT_EQ(FileSizeOrZero(m_output.c_str()), 200000u);
-}
-
 // Joining filters pin by pin, in a graph of their own: every output of `from` joined to `to`
 // in turn. Pins named Out* are from's, the others to's. What ends each join (a connection
 // reported made that leaves its pin free, a null pin or media type) is the start table's.
@@ -370,16 +354,14 @@ TEST_F(StandInTest, ConnectFiltersJoinsEveryFreeOutputToAnInputThatAcceptsIt) {
         {kTwoOutputs, kAcceptsOnlyB, E_FAIL, {}, {L"Out1", L"Out2"}},
         {kTwoOutputs, kAcceptsOnlyA, S_OK, {L"Out1"}, {L"Out2"}},
     };
-    ComPtr<IGraphBuilder> graph;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                              IID_IGraphBuilder, reinterpret_cast<void**>(graph.Out())));
+    ComPtr<IGraphBuilder> graph = korvane::test::Create<IGraphBuilder>(CLSID_FilterGraph);
+    ASSERT_TRUE(graph);
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "from kind " << int(c.from) << " to kind " << int(c.to));
         ComPtr<IBaseFilter> filters[2];
         for (int i = 0; i < 2; ++i) {
-            ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(TestFilterClass(i ? c.to : c.from), nullptr,
-                                                      CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                                      reinterpret_cast<void**>(filters[i].Out())));
+            filters[i] = korvane::test::Create<IBaseFilter>(TestFilterClass(i ? c.to : c.from));
+            ASSERT_TRUE(filters[i]);
             ASSERT_HRESULT_SUCCEEDED(graph->AddFilter(filters[i].Get(), i ? L"to" : L"from"));
         }
         EXPECT_EQ(ConnectFilters(graph.Get(), filters[0].Get(), filters[1].Get()), c.result);
@@ -400,11 +382,10 @@ TEST_F(StandInTest, ConnectFiltersJoinsEveryFreeOutputToAnInputThatAcceptsIt) {
 
 // Handed an object of its own and a format block, as a real enumerator may.
 TEST_F(StandInTest, FreeingAnEnumeratedTypeReleasesFormatAndObject) {
-    ComPtr<IBaseFilter> filter;
+    ComPtr<IBaseFilter> filter = korvane::test::Create<IBaseFilter>(TestFilterClass(kPass));
     ComPtr<IPin> out;
     ComPtr<IEnumMediaTypes> types;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(TestFilterClass(kPass), nullptr, CLSCTX_INPROC_SERVER,
-                                              IID_IBaseFilter, reinterpret_cast<void**>(filter.Out())));
+    ASSERT_TRUE(filter);
     ASSERT_EQ(FindFreePin(filter.Get(), nullptr, PINDIR_OUTPUT, out.Out()), S_OK);
     ASSERT_HRESULT_SUCCEEDED(out->EnumMediaTypes(types.Out()));
     AM_MEDIA_TYPE* type = nullptr;

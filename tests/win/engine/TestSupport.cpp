@@ -4,8 +4,6 @@
 
 #include <objbase.h>
 
-#include <fstream>
-
 std::string TestFiltersDllPath() {
     std::string path = "Z:" KORVANE_TEST_FILTERS_DLL;
     for (char& c : path)
@@ -14,10 +12,7 @@ std::string TestFiltersDllPath() {
 }
 
 long LiveTestObjects() {
-    // Pinned for the life of the test: COM loads the same module by the same path.
-    static const auto function = reinterpret_cast<LiveObjectsFunction>(reinterpret_cast<void*>(
-        GetProcAddress(LoadLibraryA(TestFiltersDllPath().c_str()), kLiveObjectsExport)));
-    return function ? function() : -1;
+    return korvane::test::LiveObjectCount(TestFiltersDllPath());
 }
 
 ::testing::AssertionResult EngineIsIdle() {
@@ -66,12 +61,6 @@ void SetStandInDump(const char* name, DWORD value) {
 void ClearSettingsAndStandInDump() {
     RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     RegDeleteTreeA(HKEY_CURRENT_USER, kStandInDumpKey);
-}
-
-void WriteFileOfSize(const std::string& path, std::uint64_t size) {
-    // Zeros up to the last byte; what the stand-ins read is never looked at.
-    std::ofstream file(path, std::ios::binary);
-    ASSERT_TRUE(file.seekp(static_cast<std::streamoff>(size) - 1).put('S')) << path;
 }
 
 NotifyWindow::NotifyWindow()

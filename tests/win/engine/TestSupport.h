@@ -1,15 +1,15 @@
-// What the engine tests share: COM, the engine's state, settings, a notify window, files.
+// What the engine tests share besides the graph support: the engine's state, settings, the
+// test filters and a notify window.
 #pragma once
 
 #include "engine/Conversion.h"
 #include "engine/EngineState.h"
-#include "TempFolder.h"
+#include "GraphSupport.h"
 #include "TestFilterIds.h"
 #include "win32/Scoped.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -40,8 +40,6 @@ inline void UseTestFilter(const char* setting, TestFilterKind kind) {
 void SetStandInDump(const char* name, DWORD value);
 // Both of the above back to nothing.
 void ClearSettingsAndStandInDump();
-
-void WriteFileOfSize(const std::string& path, std::uint64_t size);
 
 // A hidden window whose messages from the engine are recorded as they are pumped.
 class NotifyWindow {

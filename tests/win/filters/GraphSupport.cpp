@@ -1,13 +1,11 @@
 #include "GraphSupport.h"
 
-#include <evcode.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
+#include "engine/Run.h"
 #include "media/TivoWriter.h"
 #include "win32/Scoped.h"
 
@@ -27,7 +25,7 @@ std::string MaterialDir() {
 }
 
 std::string KeptOutputs(const char* folder) {
-    const std::string work = EnvOr("KORVANE_FILTERS_WORK", "."), path = work + "\\" + folder;
+    const std::string work = EnvOr("KORVANE_WORK", "."), path = work + "\\" + folder;
     CreateDirectoryA(work.c_str(), nullptr);
     CreateDirectoryA(path.c_str(), nullptr);
     return path;
@@ -42,23 +40,24 @@ std::vector<std::string> MaterialStreams(const char* pattern) {
     return names;
 }
 
-namespace {
-// The pack as COM loads it (the registered path); kept loaded for the whole test run.
-FARPROC PackExport(const char* name) {
-    static HMODULE dll = LoadLibraryA(EnvOr("KORVANE_FILTERS_DLL", "KorvaneFilters.dll").c_str());
-    return dll ? GetProcAddress(dll, name) : nullptr;
+std::string PackPath() {
+    return EnvOr("KORVANE_FILTERS_DLL", "KorvaneFilters.dll");
 }
-}  // namespace
+
+FARPROC Export(const std::string& dll, const char* name) {
+    // Loaded for good: COM loads the same module by the same path, and must find it unchanged.
+    return GetProcAddress(LoadLibraryA(dll.c_str()), name);
+}
 
 HRESULT SetSourcePacing(DWORD milliseconds) {
-    static auto proc = reinterpret_cast<KorvaneFiltersSetSourcePacingProc>(
-        reinterpret_cast<void*>(PackExport("KorvaneFiltersSetSourcePacing")));
+    const auto proc = reinterpret_cast<KorvaneFiltersSetSourcePacingProc>(
+        reinterpret_cast<void*>(Export(PackPath(), "KorvaneFiltersSetSourcePacing")));
     return proc ? proc(milliseconds) : E_NOTIMPL;
 }
 
-LONG LiveObjectCount() {
-    static auto proc = reinterpret_cast<KorvaneFiltersLiveObjectsProc>(
-        reinterpret_cast<void*>(PackExport("KorvaneFiltersLiveObjects")));
+LONG LiveObjectCount(const std::string& dll) {
+    const auto proc = reinterpret_cast<KorvaneFiltersLiveObjectsProc>(
+        reinterpret_cast<void*>(Export(dll, "KorvaneFiltersLiveObjects")));
     KorvaneLiveObjects c{};
     if (!proc || FAILED(proc(&c))) return -1;
     return c.filters + c.pins + c.enumerators + c.allocators + c.samples + c.classFactories;
@@ -88,89 +87,11 @@ std::vector<std::wstring> PinNames(IBaseFilter* filter, PIN_DIRECTION direction)
     return names;
 }
 
-void ExpectCompleted(const Conversion& c) {
-    EXPECT_EQ(Step::None, c.failedStep) << std::hex << c.hr;
-    EXPECT_EQ(EC_COMPLETE, c.completionCode);
-    EXPECT_FALSE(c.HasEvent(EC_ERRORABORT));
-}
-
-namespace {
-
-// After RemoveFilter the enumerator is out of sync and has to be reset (Wine does as Windows).
-void RemoveAllFilters(IGraphBuilder* graph) {
-    ComPtr<IEnumFilters> filters;
-    if (FAILED(graph->EnumFilters(filters.Out()))) return;
-    for (IBaseFilter* filter;; filters->Reset()) {
-        const HRESULT hr = filters->Next(1, &filter, nullptr);
-        if (hr == VFW_E_ENUM_OUT_OF_SYNC) continue;
-        if (hr != S_OK) break;
-        graph->RemoveFilter(filter);
-        filter->Release();
-    }
-}
-
-}  // namespace
-
-Conversion Convert(const std::string& source, const std::string& output, int stopAfterMs) {
-    Conversion result;
-    ComPtr<IBaseFilter> demux = Create<IBaseFilter>(classids::kDemultiplexer),
-                        mux = Create<IBaseFilter>(classids::kMultiplexer),
-                        dump = Create<IBaseFilter>(classids::kFileDump), src;
-    ComPtr<IGraphBuilder> graph = Create<IGraphBuilder>(CLSID_FilterGraph);
-    ComPtr<IFileSinkFilter> sink;
-    ComPtr<IMediaControl> control;
-    ComPtr<IMediaEvent> events;
-    auto fail = [&](Step step, HRESULT hr) {
-        result.failedStep = step;
-        result.hr = hr;
-        return FAILED(hr);
-    };
-    HRESULT hr = demux && mux && dump && graph ? Query(dump.Get(), sink) : E_FAIL;
-    if (SUCCEEDED(hr)) hr = graph->AddFilter(demux.Get(), L"DeMuxer");
-    if (SUCCEEDED(hr)) hr = graph->AddFilter(mux.Get(), L"Muxer");
-    if (SUCCEEDED(hr)) hr = graph->AddFilter(dump.Get(), L"FileDump");
-    if (SUCCEEDED(hr)) hr = ConnectFilters(graph.Get(), mux.Get(), dump.Get());
-    if (SUCCEEDED(hr)) hr = Query(graph.Get(), control);
-    if (SUCCEEDED(hr))  // mingw gives IMediaEvent no __uuidof
-        hr = graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.Out()));
-    if (!fail(Step::Build, hr) &&
-        !fail(Step::AddSource, graph->AddSourceFilter(Widen(source).c_str(), L"Tivo", src.Out())) &&
-        !fail(Step::SourceToDemux, ConnectFilters(graph.Get(), src.Get(), demux.Get())) &&
-        !fail(Step::SetFileName, sink->SetFileName(Widen(output).c_str(), nullptr)) &&
-        !fail(Step::DemuxToMux, ConnectFilters(graph.Get(), demux.Get(), mux.Get())) &&
-        !fail(Step::Run, control->Run())) {
-        result.failedStep = Step::None;
-        // The engine's monitor: a thread that never initialised COM waits, stops and tears down.
-        std::thread monitor([&] {
-            long code = 0;
-            if (stopAfterMs >= 0)
-                Sleep(static_cast<DWORD>(stopAfterMs));
-            else  // a hang guard only: the test files convert in well under a second
-                for (int waited = 0;
-                     waited < 60000 && !(events->WaitForCompletion(100, &code) == S_OK && code);)
-                    waited += 100;
-            result.completionCode = code;
-            LONG_PTR p1, p2;
-            while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
-                result.events.push_back(code);
-                events->FreeEventParams(code, p1, p2);
-            }
-            control->Stop();
-            RemoveAllFilters(graph.Get());
-            src.Reset();
-            demux.Reset();
-            mux.Reset();
-            sink.Reset();
-            dump.Reset();
-            control.Reset();
-            events.Reset();
-            graph.Reset();
-        });
-        monitor.join();
-    } else if (graph) {
-        RemoveAllFilters(graph.Get());
-    }
-    return result;
+std::string Convert(const std::string& source, const std::string& output) {
+    const char* text = nullptr;
+    return StartConversion(source.c_str(), output.c_str(), nullptr, nullptr, 1, &text) ? ""
+           : text                                                                      ? text
+                                                                                       : "?";
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
@@ -194,15 +115,11 @@ std::string WrapAsTivo(const std::string& materialName, const std::string& tivoP
         options.encryption.packetsPerBlock = 100;  // many key changes even in a short file
     }
     std::string error;
-    EXPECT_TRUE(media::WrapMpegInTivo(MaterialDir() + "\\" + materialName, tivoPath, &error, options))
+    const bool named = materialName.find('\\') == std::string::npos;
+    EXPECT_TRUE(media::WrapMpegInTivo(named ? MaterialDir() + "\\" + materialName : materialName, tivoPath,
+                                      &error, options))
         << error;
     return tivoPath;
-}
-
-void WriteTivo(const std::string& tivoPath, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> bytes = media::BuildTivoHead(false);
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
-    WriteFileBytes(tivoPath, bytes);
 }
 
 }  // namespace korvane::test

@@ -1,5 +1,5 @@
-// What the filter-pack tests share: a COM apartment per test with nothing of the pack left
-// alive after it, the pack's test hooks, files, and a conversion run the way the engine runs one.
+// What the filter-pack and engine tests share: a COM apartment per test with nothing of the
+// pack left alive after it, the test hooks, files, and a conversion through the engine.
 #pragma once
 
 #include <windows.h>
@@ -7,12 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "LiveObjects.h"
 #include "engine/Pins.h"
+#include "engine/Settings.h"
 #include "TempFolder.h"
 #include "win32/ClassIds.h"
 #include "win32/ComPtr.h"
@@ -22,17 +22,22 @@ namespace korvane::test {
 std::wstring Widen(const std::string& text);
 std::string EnvOr(const char* name, const std::string& fallback);
 std::string MaterialDir();                    // KORVANE_MATERIAL
-std::string KeptOutputs(const char* folder);  // KORVANE_FILTERS_WORK\folder, read by the native checks
+std::string KeptOutputs(const char* folder);  // KORVANE_WORK\folder, read by the native checks
 std::vector<std::string> MaterialStreams(const char* pattern);  // in the material folder
 
-// The pack's test hooks: its objects alive now (all kinds together), and a pause in
-// milliseconds after each source sample.
-LONG LiveObjectCount();
+std::string PackPath();  // KORVANE_FILTERS_DLL, the pack as COM loads it
+FARPROC Export(const std::string& dll, const char* name);
+// The test hooks: the objects alive now (all kinds together) of the pack, or of another DLL
+// on its base (the test filters), and a pause in milliseconds after each source sample.
+LONG LiveObjectCount(const std::string& dll = PackPath());
 HRESULT SetSourcePacing(DWORD milliseconds);
 
 class PackTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
+    void SetUp() override {
+        ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);  // the engine's defaults: the pack
+    }
     void TearDown() override {
         EXPECT_EQ(0, LiveObjectCount());
         CoUninitialize();
@@ -55,31 +60,16 @@ LONG RefCount(IUnknown* object);
 ComPtr<IPin> Pin(IBaseFilter* filter, const wchar_t* name);
 std::vector<std::wstring> PinNames(IBaseFilter* filter, PIN_DIRECTION direction);
 
-// Where a conversion stopped, numbered like the engine's steps.
-enum class Step { None, Build, AddSource, SourceToDemux, SetFileName, DemuxToMux, Run };
-
-struct Conversion {
-    Step failedStep = Step::None;  // Step::None when the graph ran
-    HRESULT hr = S_OK;             // the failing call's result
-    long completionCode = 0;       // what WaitForCompletion returned; 0 when stopped first
-    std::vector<long> events;      // drained from the queue after completion
-    bool HasEvent(long code) const { return std::find(events.begin(), events.end(), code) != events.end(); }
-};
-
-// Builds the graph in the engine's order, runs it, waits from a thread that never initialised
-// COM (stopping after stopAfterMs when that is not negative), stops, removes every filter and
-// releases everything.
-Conversion Convert(const std::string& source, const std::string& output, int stopAfterMs = -1);
-// The conversion ran to its end without an error event.
-void ExpectCompleted(const Conversion& c);
+// A conversion as the program makes one without a window: through the engine, to its end
+// on this thread. "" when it completed, else the engine's failure text.
+std::string Convert(const std::string& source, const std::string& output);
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
-// Wraps a material stream as .TiVo (encrypted with mak when one is given); the .TiVo path.
+// Wraps a material stream (a name in the material folder, or a path) as .TiVo, encrypted
+// with mak when one is given; the .TiVo path.
 std::string WrapAsTivo(const std::string& materialName, const std::string& tivoPath,
                        const char* mak = nullptr);
-// A .TiVo file with the given payload bytes.
-void WriteTivo(const std::string& tivoPath, const std::vector<uint8_t>& payload);
 
 }  // namespace korvane::test

@@ -98,23 +98,9 @@ extern "C" HRESULT __stdcall DllRegisterServer() {
     return S_OK;
 }
 
-extern "C" HRESULT __stdcall DllUnregisterServer() {
-    for (int kind = kFailCreate; kind <= kLastTestFilterKind; ++kind)
-        RegDeleteTreeW(HKEY_CLASSES_ROOT,
-                       ClassKeyPath(TestFilterClass(static_cast<TestFilterKind>(kind))).c_str());
-    return S_OK;
-}
-
 // "regsvr32 /n /i:fixed": takes over the fixed file-dump class. Only for a prefix of its
 // own, since it replaces whatever file dump was registered there.
 extern "C" HRESULT __stdcall DllInstall(BOOL install, LPCWSTR command) {
-    if (!command || std::wcscmp(command, L"fixed") != 0) return E_INVALIDARG;
-    if (install) return RegisterClass(classids::kFileDump, L"Korvane test file dump");
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKeyPath(classids::kFileDump).c_str());
-    return S_OK;
-}
-
-// Filters, pins, enumerators and class factories alive.
-extern "C" long __stdcall KorvaneTestFiltersLiveObjects() {
-    return AllLiveObjects();
+    if (!install || !command || std::wcscmp(command, L"fixed") != 0) return E_INVALIDARG;
+    return RegisterClass(classids::kFileDump, L"Korvane test file dump");
 }

@@ -44,9 +44,8 @@ inline const GUID kSubtypeB = {0x6B0E5A11, 0x4B2A, 0x4C3E, {0x9D, 0x6A, 0x5B, 0x
 // (regsvr32 /n /i:fixed). It reads its behaviour from REG_DWORD values under this key when
 // it is created:
 //   createFails, noSink, nameFails, refuseInput, joinFails: 1 to fail that step
-//   chunks, chunkBytes, intervalMs: after Run, writes chunks of chunkBytes every intervalMs
+//   chunks, intervalMs: after Run, writes chunks of 20,000 bytes every intervalMs
 //   errorHr: non-zero: posts EC_ERRORABORT with it after the chunks, before EC_COMPLETE
-//   neverComplete: 1 to write the chunks and then never send EC_COMPLETE
 //   stepped: 1 to write each chunk only when the test sets the step event, not by the clock
 //   stillPlaying: an event code (EC_ERROR_STILLPLAYING, EC_STREAM_ERROR_STILLPLAYING) posted
 //                 after the chunks, before EC_COMPLETE
@@ -61,7 +60,3 @@ inline constexpr char kStandInDumpKey[] = "Software\\Halvenor\\KorvaneTestDump";
 inline std::string StandInEventName(const char* what) {
     return std::string("KorvaneTestDump") + what + "-" + std::to_string(GetCurrentProcessId());
 }
-
-// Exported by the DLL: filters, pins and enumerators alive.
-using LiveObjectsFunction = long(__stdcall*)();
-inline constexpr char kLiveObjectsExport[] = "KorvaneTestFiltersLiveObjects";

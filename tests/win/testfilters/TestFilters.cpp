@@ -223,7 +223,7 @@ private:
             CreateFileW(m_fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         ScopedHandle file(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
-        const std::vector<char> chunk(m_chunkBytes, 'K');
+        const std::vector<char> chunk(20000, 'K');
         for (DWORD i = 0; i < m_chunks; ++i) {
             if (m_stepped && step) {
                 const HANDLE waits[] = {m_stopWriting.Get(), step.Get()};
@@ -232,25 +232,21 @@ private:
                 break;
             }
             DWORD done = 0;
-            if (file && !chunk.empty())
-                WriteFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &done, nullptr);
+            if (file) WriteFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &done, nullptr);
             Set(written);
         }
         file.Reset();
         if (WaitForSingleObject(m_stopWriting.Get(), 0) != WAIT_TIMEOUT) return;
         if (m_errorHr) NotifyEvent(EC_ERRORABORT, static_cast<LONG_PTR>(static_cast<HRESULT>(m_errorHr)), 0);
         if (m_stillPlaying) NotifyEvent(static_cast<long>(m_stillPlaying), static_cast<LONG_PTR>(E_FAIL), 0);
-        if (!m_neverComplete)
-            NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+        NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
         Set(ended);
     }
 
     // The settings as they were when the dump was made.
     const DWORD m_noSink = ReadStandInSetting("noSink"), m_nameFails = ReadStandInSetting("nameFails"),
                 m_joinFails = ReadStandInSetting("joinFails"), m_chunks = ReadStandInSetting("chunks"),
-                m_chunkBytes = ReadStandInSetting("chunkBytes"),
                 m_intervalMs = ReadStandInSetting("intervalMs"), m_errorHr = ReadStandInSetting("errorHr"),
-                m_neverComplete = ReadStandInSetting("neverComplete"),
                 m_stepped = ReadStandInSetting("stepped"),
                 m_stillPlaying = ReadStandInSetting("stillPlaying");
     std::wstring m_fileName;
