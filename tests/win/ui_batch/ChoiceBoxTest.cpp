@@ -153,7 +153,7 @@ TEST(ChoiceBox, OtherTypesGoToTheStandardMessageBox) {
         bool choiceBox = true;
         script.Expect("Standard", [&](HWND dialog) {
             choiceBox = ::GetDlgItem(dialog, IDC_CHOICE_B5) != nullptr;
-            ::PostMessageA(::GetDlgItem(dialog, t.button), BM_CLICK, 0, 0);
+            Click(dialog, t.button);
         });
         EXPECT_EQ(t.button, ChoiceMessageBox(nullptr, "Plain?", "Standard", t.type)) << t.type;
         EXPECT_FALSE(choiceBox) << t.type;
