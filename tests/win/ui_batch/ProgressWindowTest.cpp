@@ -1,6 +1,5 @@
 // The progress window over real batches: the real engine and filter pack convert, and the
 // test answers every question by its caption, in-process.
-#include "ui/batch/ChoiceRules.h"
 #include "engine/Conversion.h"
 #include "DialogScript.h"
 #include "ui/batch/ProgressDlg.h"
@@ -15,8 +14,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -341,26 +338,25 @@ TEST_F(ProgressWindowTest, AStartRefusedWithoutAReasonShowsAFixedText) {
     ::DestroyWindow(other);
 }
 
-TEST_F(ProgressWindowTest, OutputThatCannotBeWrittenAsksLeavesNoPartialFileAndAbortsOrGoesOn) {
+// Abort at this question is AFileThatFinishesUnderTheCancelQuestion's.
+TEST_F(ProgressWindowTest, OutputThatCannotBeWrittenAsksLeavesNoPartialFileAndIgnoreGoesOn) {
     const std::string source = TiVo("full.TiVo"), last = Plain("last.txt");
+    const std::string out = Subfolder("out"), output = out + "\\full.mpg";
     ASSERT_GT(SizeOf(source), 256 * 1024);  // the output outgrows the room
     ASSERT_TRUE(LimitOutputs());
-    for (const char* answer : {"&Abort", "&Ignore"}) {
-        const std::string out = Subfolder(answer + 1), output = out + "\\full.mpg";
-        long long partialSize = 0;
-        script.Expect("Error Converting!", [&](HWND box) {
-            const std::string text = QuestionText(box),
-                              prefix = "An error occurred converting\r\n" + source + ":\r\n\r\n";
-            EXPECT_EQ(0u, text.find(prefix)) << text;
-            EXPECT_GT(text.size(), prefix.size());  // the engine's reason follows
-            partialSize = SizeOf(output);           // -1: deleted before the question
-            ClickButton(box, answer);
-        });
-        if (answer[1] == 'I') script.Answer("Source file isn't a TiVo file!", "&Ignore");
-        EXPECT_EQ(answer[1] == 'A' ? "cancelled at 0" : "ok at 2", Run({source, last}, &out)) << answer;
-        EXPECT_EQ(-1, partialSize);
-        EXPECT_FALSE(Exists(output));
-    }
+    long long partialSize = 0;
+    script.Expect("Error Converting!", [&](HWND box) {
+        const std::string text = QuestionText(box),
+                          prefix = "An error occurred converting\r\n" + source + ":\r\n\r\n";
+        EXPECT_EQ(0u, text.find(prefix)) << text;
+        EXPECT_GT(text.size(), prefix.size());  // the engine's reason follows
+        partialSize = SizeOf(output);           // -1: deleted before the question
+        ClickButton(box, "&Ignore");
+    });
+    script.Answer("Source file isn't a TiVo file!", "&Ignore");
+    EXPECT_EQ("ok at 2", Run({source, last}, &out));
+    EXPECT_EQ(-1, partialSize);
+    EXPECT_FALSE(Exists(output));
 }
 
 TEST_F(ProgressWindowTest, ProgressCountsTheSkippedFilesOnA32BitRangePast655Files) {
@@ -393,32 +389,30 @@ HICON IconOf(HWND box) {
     return reinterpret_cast<HICON>(::SendDlgItemMessageA(box, 0x0440, STM_GETICON, 0, 0));
 }
 
-TEST_F(ProgressWindowTest, ACancelConfirmedMidFileKeepsOrDeletesThePartialOutput) {
-    const std::string first = TiVo("a.TiVo"), second = TiVo("b.TiVo");
-    for (bool keep : {true, false}) {
-        const std::string out = Subfolder(keep ? "kept" : "deleted");
-        HoldMonitors(1);
-        onProgressShown = [&](HWND) { WhenFileText("File 2 of 2", [&] { Click(progress, IDCANCEL); }); };
-        script.Expect("Really Cancel?", [&](HWND box) {
-            EXPECT_EQ("Are you sure you want to cancel the conversion process?", QuestionText(box));
-            EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO));
-            EXPECT_EQ(::LoadIconA(nullptr, MAKEINTRESOURCEA(32514) /* IDI_QUESTION */), IconOf(box));
-            ClickButton(box, "&Yes");
-            After(50, [this] { OpenGate(); });
-        });
-        script.Expect("Keep partial output file?", [&](HWND box) {
-            EXPECT_EQ("Conversion did not finish for the file\r\n" + second +
-                          "\r\n\r\nDo you want to keep the partial output?",
-                      QuestionText(box));
-            EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(progress, IDCANCEL)));
-            EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO) && !::GetDlgItem(box, IDCANCEL));
-            EXPECT_EQ(nullptr, IconOf(box));  // a plain Yes/No box
-            ClickButton(box, keep ? "&Yes" : "&No");
-        });
-        EXPECT_EQ("cancelled at 1", Run({first, second}, &out));
-        ExpectConverted(out + "\\a.mpg", SizeOf(first));
-        EXPECT_EQ(keep, Exists(out + "\\b.mpg"));
-    }
+// Deleting it is CloseEscapeAndEnter...'s.
+TEST_F(ProgressWindowTest, ACancelConfirmedMidFileAsksAndKeepsThePartialOutput) {
+    const std::string first = TiVo("a.TiVo"), second = TiVo("b.TiVo"), out = Subfolder("out");
+    HoldMonitors(1);
+    onProgressShown = [&](HWND) { WhenFileText("File 2 of 2", [&] { Click(progress, IDCANCEL); }); };
+    script.Expect("Really Cancel?", [&](HWND box) {
+        EXPECT_EQ("Are you sure you want to cancel the conversion process?", QuestionText(box));
+        EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO));
+        EXPECT_EQ(::LoadIconA(nullptr, MAKEINTRESOURCEA(32514) /* IDI_QUESTION */), IconOf(box));
+        ClickButton(box, "&Yes");
+        After(50, [this] { OpenGate(); });
+    });
+    script.Expect("Keep partial output file?", [&](HWND box) {
+        EXPECT_EQ("Conversion did not finish for the file\r\n" + second +
+                      "\r\n\r\nDo you want to keep the partial output?",
+                  QuestionText(box));
+        EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(progress, IDCANCEL)));
+        EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO) && !::GetDlgItem(box, IDCANCEL));
+        EXPECT_EQ(nullptr, IconOf(box));  // a plain Yes/No box
+        ClickButton(box, "&Yes");
+    });
+    EXPECT_EQ("cancelled at 1", Run({first, second}, &out));
+    ExpectConverted(out + "\\a.mpg", SizeOf(first));
+    EXPECT_TRUE(Exists(out + "\\b.mpg"));
 }
 
 TEST_F(ProgressWindowTest, AFileThatFinishesUnderTheCancelQuestionIsHandledOnceItIsAnswered) {
@@ -501,6 +495,7 @@ TEST_F(ProgressWindowTest, TheSpinnerTurnsInOrderOnTimer999Every100Ms) {
         EXPECT_EQ(cycle[i % 4], g_spinnerTexts[i]) << i;
 }
 
+// A confirmed cancel whose partial output is not kept: it is deleted.
 TEST_F(ProgressWindowTest, CloseEscapeAndEnterNeverEndTheWindowUnaskedNorAskTwiceAtOnce) {
     const std::string source = TiVo("a.TiVo");
     HoldMonitors();

@@ -12,13 +12,8 @@
 
 #include <commctrl.h>
 #include <dlgs.h>
-#include <objbase.h>
-#include <shlobj.h>
 
 #include <algorithm>
-#include <functional>
-#include <string>
-#include <vector>
 
 // The program's application object: it handles ID_HELP, names the help file after this
 // executable and is what the main window's help goes to.
@@ -31,19 +26,18 @@ using Step = std::function<void(HWND)>;
 // Runs the main window: `scenario` gets its handle once it is up; every other dialog goes to
 // `other` (none may come without it). The scenario ends the window itself.
 template <class Dialog = CConverterDlg>
-INT_PTR RunMainWindow(const Step& scenario, const Step& other = nullptr, Dialog* dlg = nullptr) {
+void RunMainWindow(const Step& scenario, const Step& other = nullptr, Dialog* dlg = nullptr) {
     Dialog local;
     Dialog& window = dlg ? *dlg : local;
     DialogScript script(DialogScript::Scenarios::Nest);
     script.Expect("Korvane Converter", scenario);
     if (other) script.Otherwise(other);
     theApp.m_pMainWnd = &window;
-    INT_PTR result = window.DoModal();
+    window.DoModal();
     theApp.m_pMainWnd = nullptr;
     EXPECT_TRUE(script.AllAnswered()) << "the main window never showed";
     EXPECT_FALSE(script.GaveUp()) << "a dialog had to be cancelled: it ignored its answer";
     EXPECT_TRUE(script.unexpected.empty()) << script.unexpected.front();
-    return result;
 }
 
 HWND Item(HWND dialog, int id) {
@@ -115,8 +109,8 @@ std::vector<std::string> Column(HWND dialog, int column) {
     return cells;
 }
 
-bool SamePath(const std::string& a, const CString& b) {
-    return CString(a.c_str()).CompareNoCase(b) == 0;
+bool SamePath(const std::string& a, const std::string& b) {
+    return CString(a.c_str()).CompareNoCase(b.c_str()) == 0;
 }
 
 std::string CurrentDirectory() {
@@ -216,11 +210,11 @@ TEST(MainWindow, AddThroughTheOpenFileDialogSortsSkipsDuplicatesAndFitsColumns) 
     std::string folders, dirAfterFirst;  // each dialog's folder: 1 for the first, 2 for the second
     std::vector<std::vector<std::string>> names;
     std::vector<int> nameWidths;
-    ::SetCurrentDirectoryA(first.Path());
+    ::SetCurrentDirectoryA(first.Path().c_str());
     RunMainWindow(
         [&](HWND w) {
             for (int add = 0; add < 4; ++add) {
-                if (add == 2) ::SetCurrentDirectoryA(second.Path());
+                if (add == 2) ::SetCurrentDirectoryA(second.Path().c_str());
                 ClickNow(w, IDC_ADD);
                 if (add == 0) dirAfterFirst = CurrentDirectory();  // not restored: the next Add starts there
                 names.push_back(Column(w, 0));
@@ -288,38 +282,39 @@ TEST(MainWindow, RemoveDeletesEverySelectedRowAndTracksTheButton) {
 }
 
 TEST(AboutBox, OpensFromTheSystemMenuWithItsTextsAndFontsAndClosesOnEachKey) {
-    // Each run closes the box with a key (its OK button is the journeys').
-    for (WORD key : {WORD(VK_ESCAPE), WORD(VK_RETURN)}) {
-        std::vector<std::string> seen;
-        HWND mainWindow = nullptr, owner = nullptr;
-        RunMainWindow(
-            [&](HWND w) {
-                mainWindow = w;
-                ::SendMessageA(w, WM_SYSCOMMAND, IDM_ABOUT, 0);  // returns once the box has closed
-                Close(w);
-            },
-            [&](HWND about) {
-                owner = ::GetWindow(about, GW_OWNER);
-                seen = {WindowText(about), ItemText(about, IDC_ABOUT_TITLE),
-                        ItemText(about, IDC_ABOUT_VERSION), FontText(Item(about, IDC_ABOUT_TITLE)),
-                        FontText(Item(about, IDC_ABOUT_VERSION))};
-                HWND icon = FindChild(about, [](HWND child) {
-                    return (::GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-                           ClassName(child) == "Static";
-                });
-                EXPECT_NE(0, icon ? ::SendMessageA(icon, STM_GETICON, 0, 0) : 0);
-                // Pressed again until the box has gone: a key may go astray while the foreground moves.
-                static WORD s_key;
-                s_key = key;
-                PressKey(about, key);
-                ::SetTimer(about, 0x4B45, 400,
-                           [](HWND window, UINT, UINT_PTR, DWORD) { PressKey(window, s_key); });
+    std::vector<std::string> seen;
+    int boxes = 0;
+    RunMainWindow(
+        [&](HWND w) {
+            // Closed with Escape, then with Enter (its OK button is the journeys'); each
+            // WM_SYSCOMMAND returns once the box has closed.
+            ::SendMessageA(w, WM_SYSCOMMAND, IDM_ABOUT, 0);
+            ::SendMessageA(w, WM_SYSCOMMAND, IDM_ABOUT, 0);
+            Close(w);
+        },
+        [&](HWND about) {
+            HWND icon = FindChild(about, [](HWND child) {
+                return (::GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+                       ClassName(child) == "Static";
             });
-        EXPECT_EQ(mainWindow, owner);
-        EXPECT_EQ((std::vector<std::string>{"About Korvane Converter", "Korvane\nConverter", "Version 1.0",
-                                            "Arial -21 700 italic", "Arial -19 700"}),
-                  seen);
-    }
+            seen = {WindowText(about),
+                    ItemText(about, IDC_ABOUT_TITLE),
+                    ItemText(about, IDC_ABOUT_VERSION),
+                    FontText(Item(about, IDC_ABOUT_TITLE)),
+                    FontText(Item(about, IDC_ABOUT_VERSION)),
+                    icon && ::SendMessageA(icon, STM_GETICON, 0, 0) ? "icon" : "no icon",
+                    ::GetWindow(about, GW_OWNER) == AfxGetMainWnd()->m_hWnd ? "owned" : "unowned"};
+            // Pressed again until the box has gone: a key may go astray while the foreground moves.
+            static WORD s_key;
+            s_key = ++boxes == 1 ? VK_ESCAPE : VK_RETURN;
+            PressKey(about, s_key);
+            ::SetTimer(about, 0x4B45, 400,
+                       [](HWND window, UINT, UINT_PTR, DWORD) { PressKey(window, s_key); });
+        });
+    EXPECT_EQ(2, boxes);
+    EXPECT_EQ((std::vector<std::string>{"About Korvane Converter", "Korvane\nConverter", "Version 1.0",
+                                        "Arial -21 700 italic", "Arial -19 700", "icon", "owned"}),
+              seen);
 }
 
 namespace {
@@ -376,11 +371,11 @@ TEST(MainWindow, SelectionTooLargeForTheBufferIsReported) {
     std::string typed;
     for (int i = 0; i < 140; ++i) {
         const std::string name = std::to_string(100 + i) + std::string(111, 'n') + ".TiVo";
-        folder.AddFile(name.c_str(), 1);
+        folder.AddFile(name, 1);
         typed += "\"" + name + "\" ";
     }
     const std::string savedDir = CurrentDirectory();
-    ::SetCurrentDirectoryA(folder.Path());
+    ::SetCurrentDirectoryA(folder.Path().c_str());
     std::vector<std::string> boxes;
     int rows = -1;
     RunMainWindow(
@@ -408,12 +403,9 @@ namespace {
 std::string BrowserSelection(HWND browser) {
     HWND tree = FindChild(browser, [](HWND child) { return ClassName(child) == WC_TREEVIEWA; });
     char text[MAX_PATH] = "";
-    TVITEMA item{};
-    item.mask = TVIF_TEXT;
+    TVITEMA item{TVIF_TEXT, nullptr, 0, 0, text, sizeof text, 0, 0, 0, 0};
     item.hItem =
         tree ? reinterpret_cast<HTREEITEM>(::SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) : nullptr;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
     if (item.hItem) ::SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
     return text;
 }
@@ -450,7 +442,7 @@ void AnswerBrowserOnceSelected(HWND browser) {
 
 TEST(MainWindow, BrowseOpensOnTheFieldsFolderAndCancelKeepsTheText) {
     TestFolder chosen("browse");
-    const std::string path = static_cast<const char*>(chosen.Path());
+    const std::string path = chosen.Path();
     g_browser = BrowserAnswer();
     g_browser.name = path.substr(path.rfind('\\') + 1);
     std::string afterOk, afterCancel;
@@ -527,8 +519,8 @@ TEST(ConvertCommand, HandsOverTheRowsAndTheOutputFolderAndRemovesTheRowsGotThrou
     // the output folder the progress window was given; the answers decide how far a batch gets.
     TestFolder sources("convert-src"), output("convert-out");
     for (const char* name : {"a", "b", "c"}) {
-        sources.AddFile((std::string(name) + ".TiVo").c_str(), 10);
-        sources.AddFile((std::string(name) + ".mpg").c_str(), 1);
+        sources.AddFile(name + std::string(".TiVo"), 10);
+        sources.AddFile(name + std::string(".mpg"), 1);
     }
     output.AddFile("c.mpg", 1);
     std::vector<std::string> questions;  // "<folder>|<name>"
@@ -543,14 +535,14 @@ TEST(ConvertCommand, HandsOverTheRowsAndTheOutputFolderAndRemovesTheRowsGotThrou
             mainWindow = w;
             ClickNow(w, IDOK);  // with nothing listed it only says so
             for (const char* name : {"c", "a", "b"})
-                AddFileRow(*List(w), sources.Path() + "\\" + name + ".TiVo");
+                AddFileRow(*List(w), sources.Path(name + std::string(".TiVo")).c_str());
             // Same folder: two files skipped, the third question cancels the batch (index 2).
             ClickNow(w, IDOK);
             firstBatchRows = Column(w, 0);
             labelAfterFirst = ItemText(w, IDC_COUNT_LABEL);
             // An output folder: the one row left is skipped, so the batch gets through it.
             ClickNow(w, IDC_SAME_FOLDER);
-            ::SetWindowTextA(Item(w, IDC_OUTPUT_FOLDER), output.Path());
+            ::SetWindowTextA(Item(w, IDC_OUTPUT_FOLDER), output.Path().c_str());
             List(w)->SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
             removeBeforeSecond = Enabled(w, IDC_REMOVE);
             ClickNow(w, IDOK);
