@@ -6,42 +6,37 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <utility>
 
 namespace {
 
 const int kButtonIds[5] = {IDC_CHOICE_B1, IDC_CHOICE_B2, IDC_CHOICE_B3, IDC_CHOICE_B4, IDC_CHOICE_B5};
 
-// Asks with the box and answers with the button of that caption. `check` sees the box first.
-int AskAndAnswer(UINT type, const char* button, const std::function<void(HWND)>& check = nullptr,
-                 const char* text = "Question?") {
-    DialogScript script;
-    script.Expect("Caption", [&](HWND dialog) {
-        if (check) check(dialog);
-        ClickButton(dialog, button);
-    });
-    const int answer = ChoiceMessageBox(nullptr, text, "Caption", type);
-    EXPECT_TRUE(script.AllAnswered());
-    EXPECT_TRUE(script.unexpected.empty());
-    return answer;
-}
-
-TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextAndAnswersWithEach) {
+TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextInABoxOfOneSizeAndAnswersWithEach) {
+    std::string words;  // far more than the box's text has room for
+    for (int i = 0; i < 200; ++i)
+        words += "overwrite ";
+    std::set<std::pair<LONG, LONG>> sizes;  // the box never grows or shrinks to the text
     const struct {
+        const char* text;
         UINT type;
         std::vector<std::string> captions;
         std::vector<int> answers;
         int slotsShifted;  // in halves of a slot
     } types[] = {
-        {KORVANE_MB_YESALLNOALL,
+        {"Question?",
+         KORVANE_MB_YESALLNOALL,
          {"&Yes", "Yes &All", "&No", "No A&ll"},
          {IDYES, KORVANE_IDYESALL, IDNO, KORVANE_IDNOALL},
          1},
-        {KORVANE_MB_YESALLNOALLCANCEL,
+        {words.c_str(),
+         KORVANE_MB_YESALLNOALLCANCEL,
          {"&Yes", "Yes &All", "&No", "No A&ll", "&Cancel"},
          {IDYES, KORVANE_IDYESALL, IDNO, KORVANE_IDNOALL, IDCANCEL},
          0},
-        {KORVANE_MB_ABORTIGNOREALL,
+        {"Short.",
+         KORVANE_MB_ABORTIGNOREALL,
          {"&Abort", "&Ignore", "Ignore A&ll"},
          {IDABORT, IDIGNORE, KORVANE_IDIGNOREALL},
          2},
@@ -50,7 +45,10 @@ TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextAndAnswersWithEach) {
         bool first = true;  // the layout is read once per type
         auto check = [&](HWND dialog) {
             if (!std::exchange(first, false)) return;
-            EXPECT_EQ("Question?", QuestionText(dialog));
+            EXPECT_EQ(t.text, QuestionText(dialog));
+            RECT box;
+            ::GetWindowRect(dialog, &box);
+            sizes.insert({box.right - box.left, box.bottom - box.top});
             for (int i = 0; i < 5; ++i) {
                 SCOPED_TRACE("type " + std::to_string(t.type) + ", button " + std::to_string(i + 1));
                 HWND button = ::GetDlgItem(dialog, kButtonIds[i]);
@@ -75,9 +73,17 @@ TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextAndAnswersWithEach) {
                 EXPECT_EQ(slot.bottom - slot.top, at.bottom - at.top);
             }
         };
-        for (size_t answer = 0; answer < t.captions.size(); ++answer)
-            EXPECT_EQ(t.answers[answer], AskAndAnswer(t.type, t.captions[answer].c_str(), check));
+        for (size_t answer = 0; answer < t.captions.size(); ++answer) {
+            DialogScript script;
+            script.Expect("Caption", [&](HWND dialog) {
+                check(dialog);
+                ClickButton(dialog, t.captions[answer].c_str());
+            });
+            EXPECT_EQ(t.answers[answer], ChoiceMessageBox(nullptr, t.text, "Caption", t.type));
+            EXPECT_TRUE(script.AllAnswered() && script.unexpected.empty());
+        }
     }
+    EXPECT_EQ(1u, sizes.size());
 }
 
 TEST(ChoiceBox, CloseBoxEscapeAndF1LeaveTheQuestionOpenAndEnterAnswersWithTheFirstButton) {
@@ -105,26 +111,6 @@ TEST(ChoiceBox, CloseBoxEscapeAndF1LeaveTheQuestionOpenAndEnterAnswersWithTheFir
     EXPECT_TRUE(openAfterwards);
     EXPECT_EQ(first, focused);     // the default button has the focus
     EXPECT_EQ(1, script.Shown());  // no help box or anything else appeared
-}
-
-TEST(ChoiceBox, LongTextNeverChangesTheBoxSize) {
-    SIZE sizes[2] = {};
-    std::string words;
-    for (int i = 0; i < 200; ++i)
-        words += "overwrite ";
-    const char* texts[2] = {"Short.", words.c_str()};
-    for (int i = 0; i < 2; ++i) {
-        AskAndAnswer(
-            KORVANE_MB_YESALLNOALLCANCEL, "&Yes",
-            [&](HWND dialog) {
-                RECT window;
-                ::GetWindowRect(dialog, &window);
-                sizes[i] = {window.right - window.left, window.bottom - window.top};
-            },
-            texts[i]);
-    }
-    EXPECT_EQ(sizes[0].cx, sizes[1].cx);
-    EXPECT_EQ(sizes[0].cy, sizes[1].cy);
 }
 
 TEST(ChoiceBox, OtherTypesGoToTheStandardMessageBox) {
