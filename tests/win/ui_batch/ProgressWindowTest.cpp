@@ -389,7 +389,7 @@ HICON IconOf(HWND box) {
     return reinterpret_cast<HICON>(::SendDlgItemMessageA(box, 0x0440, STM_GETICON, 0, 0));
 }
 
-// Deleting it is CloseEscapeAndEnter...'s.
+// An output not kept is deleted: CloseEscapeAndEnterNeverEndTheWindowUnaskedNorAskTwiceAtOnce.
 TEST_F(ProgressWindowTest, ACancelConfirmedMidFileAsksAndKeepsThePartialOutput) {
     const std::string first = TiVo("a.TiVo"), second = TiVo("b.TiVo"), out = Subfolder("out");
     HoldMonitors(1);
@@ -495,7 +495,7 @@ TEST_F(ProgressWindowTest, TheSpinnerTurnsInOrderOnTimer999Every100Ms) {
         EXPECT_EQ(cycle[i % 4], g_spinnerTexts[i]) << i;
 }
 
-// A confirmed cancel whose partial output is not kept: it is deleted.
+// It ends with a confirmed cancel whose partial output is not kept, and so deleted.
 TEST_F(ProgressWindowTest, CloseEscapeAndEnterNeverEndTheWindowUnaskedNorAskTwiceAtOnce) {
     const std::string source = TiVo("a.TiVo");
     HoldMonitors();
