@@ -1,4 +1,5 @@
-// CString and CStringArray.
+// CString. CStringArray's Add, GetSize and indexing are the source list's and the batch's
+// (tests/win/ui_main, tests/win/ui_batch).
 #include "framework/String.h"
 
 #include <gtest/gtest.h>
@@ -60,20 +61,6 @@ TEST(CString, FindsAndComparesCharacterByCharacter) {
         EXPECT_NE(0, CString(pair[0]).CompareNoCase(pair[1])) << pair[1];
     EXPECT_NE(0, CString("a").CompareNoCase(""));
     EXPECT_NE(0, CString("a").Compare("A"));
-}
-
-TEST(CStringArray, GrowsAndShrinks) {
-    CStringArray a;
-    EXPECT_EQ(0, a.Add("one"));
-    EXPECT_EQ(1, a.Add("two"));
-    EXPECT_EQ(2, a.Add("three"));
-    a[0] = "first";
-    a.RemoveAt(1);
-    ASSERT_EQ(2, a.GetSize());
-    EXPECT_STREQ("first", a.GetAt(0));
-    EXPECT_STREQ("three", a[1]);
-    a.RemoveAll();
-    EXPECT_TRUE(a.IsEmpty());
 }
 
 // In code page 932, 0x95 0x5C is one character whose trail byte equals "\".

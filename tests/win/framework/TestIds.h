@@ -2,7 +2,4 @@
 #define IDD_FW_TEST 200
 #define IDC_FW_EDIT 100
 #define IDC_FW_CHECK 101
-#define IDC_FW_STATIC 102
 #define IDC_FW_BUTTON 103
-#define IDC_FW_LIST 104
-#define IDC_FW_PROGRESS 105

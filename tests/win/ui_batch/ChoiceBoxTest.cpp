@@ -6,45 +6,37 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <string>
+#include <set>
 #include <utility>
-#include <vector>
 
 namespace {
 
 const int kButtonIds[5] = {IDC_CHOICE_B1, IDC_CHOICE_B2, IDC_CHOICE_B3, IDC_CHOICE_B4, IDC_CHOICE_B5};
 
-// Asks with the box and answers with the button of that caption. `check` sees the box first.
-int AskAndAnswer(UINT type, const char* button, const std::function<void(HWND)>& check = nullptr,
-                 const char* text = "Question?") {
-    DialogScript script;
-    script.Expect("Caption", [&](HWND dialog) {
-        if (check) check(dialog);
-        ClickButton(dialog, button);
-    });
-    const int answer = ChoiceMessageBox(nullptr, text, "Caption", type);
-    EXPECT_TRUE(script.AllAnswered());
-    EXPECT_TRUE(script.unexpected.empty());
-    return answer;
-}
-
-TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextAndAnswersWithEach) {
+TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextInABoxOfOneSizeAndAnswersWithEach) {
+    std::string words;  // far more than the box's text has room for
+    for (int i = 0; i < 200; ++i)
+        words += "overwrite ";
+    std::set<std::pair<LONG, LONG>> sizes;  // the box never grows or shrinks to the text
     const struct {
+        const char* text;
         UINT type;
         std::vector<std::string> captions;
         std::vector<int> answers;
         int slotsShifted;  // in halves of a slot
     } types[] = {
-        {KORVANE_MB_YESALLNOALL,
+        {"Question?",
+         KORVANE_MB_YESALLNOALL,
          {"&Yes", "Yes &All", "&No", "No A&ll"},
          {IDYES, KORVANE_IDYESALL, IDNO, KORVANE_IDNOALL},
          1},
-        {KORVANE_MB_YESALLNOALLCANCEL,
+        {words.c_str(),
+         KORVANE_MB_YESALLNOALLCANCEL,
          {"&Yes", "Yes &All", "&No", "No A&ll", "&Cancel"},
          {IDYES, KORVANE_IDYESALL, IDNO, KORVANE_IDNOALL, IDCANCEL},
          0},
-        {KORVANE_MB_ABORTIGNOREALL,
+        {"Short.",
+         KORVANE_MB_ABORTIGNOREALL,
          {"&Abort", "&Ignore", "Ignore A&ll"},
          {IDABORT, IDIGNORE, KORVANE_IDIGNOREALL},
          2},
@@ -53,7 +45,10 @@ TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextAndAnswersWithEach) {
         bool first = true;  // the layout is read once per type
         auto check = [&](HWND dialog) {
             if (!std::exchange(first, false)) return;
-            EXPECT_EQ("Question?", QuestionText(dialog));
+            EXPECT_EQ(t.text, QuestionText(dialog));
+            RECT box;
+            ::GetWindowRect(dialog, &box);
+            sizes.insert({box.right - box.left, box.bottom - box.top});
             for (int i = 0; i < 5; ++i) {
                 SCOPED_TRACE("type " + std::to_string(t.type) + ", button " + std::to_string(i + 1));
                 HWND button = ::GetDlgItem(dialog, kButtonIds[i]);
@@ -78,67 +73,44 @@ TEST(ChoiceBox, EachTypeShowsItsButtonsCentredUnderTheTextAndAnswersWithEach) {
                 EXPECT_EQ(slot.bottom - slot.top, at.bottom - at.top);
             }
         };
-        for (size_t answer = 0; answer < t.captions.size(); ++answer)
-            EXPECT_EQ(t.answers[answer], AskAndAnswer(t.type, t.captions[answer].c_str(), check));
+        for (size_t answer = 0; answer < t.captions.size(); ++answer) {
+            DialogScript script;
+            script.Expect("Caption", [&](HWND dialog) {
+                check(dialog);
+                ClickButton(dialog, t.captions[answer].c_str());
+            });
+            EXPECT_EQ(t.answers[answer], ChoiceMessageBox(nullptr, t.text, "Caption", t.type));
+            EXPECT_TRUE(script.AllAnswered() && script.unexpected.empty());
+        }
     }
+    EXPECT_EQ(1u, sizes.size());
 }
 
-TEST(ChoiceBox, EnterAnswersFromTheFocusedDefaultButton) {
+TEST(ChoiceBox, CloseBoxEscapeAndF1LeaveTheQuestionOpenAndEnterAnswersWithTheFirstButton) {
     DialogScript script;
+    bool openAfterwards = false;
     HWND focused = nullptr, first = nullptr;
     script.Expect("Caption", [&](HWND dialog) {
         first = ::GetDlgItem(dialog, IDC_CHOICE_B1);
-        After(100, [&, dialog] {
-            focused = ::GetFocus();
-            HWND target = focused ? focused : dialog;
-            ::PostMessageA(target, WM_KEYDOWN, VK_RETURN, 0);
-            ::PostMessageA(target, WM_KEYUP, VK_RETURN, 0xC0000001);
-        });
-    });
-    EXPECT_EQ(IDABORT, ChoiceMessageBox(nullptr, "Question?", "Caption", KORVANE_MB_ABORTIGNOREALL));
-    EXPECT_EQ(first, focused);
-}
-
-TEST(ChoiceBox, CloseBoxEscapeAndF1LeaveTheQuestionOpen) {
-    DialogScript script;
-    bool openAfterwards = false;
-    script.Expect("Caption", [&](HWND dialog) {
         ::PostMessageA(dialog, WM_CLOSE, 0, 0);
         ::PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
         ::PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-        ::PostMessageA(::GetDlgItem(dialog, IDC_CHOICE_B1), WM_KEYDOWN, VK_ESCAPE, 0);
+        ::PostMessageA(first, WM_KEYDOWN, VK_ESCAPE, 0);
         After(300, [&, dialog] {
             HELPINFO help{sizeof help, HELPINFO_WINDOW, 0, dialog, 0, {0, 0}};
             ::SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
         });
         After(500, [&, dialog] {
             openAfterwards = ::IsWindow(dialog) && ::IsWindowVisible(dialog);
-            ClickButton(dialog, "&Ignore");
+            focused = ::GetFocus();
+            ::PostMessageA(focused ? focused : dialog, WM_KEYDOWN, VK_RETURN, 0);
+            ::PostMessageA(focused ? focused : dialog, WM_KEYUP, VK_RETURN, 0xC0000001);
         });
     });
-    EXPECT_EQ(IDIGNORE, ChoiceMessageBox(nullptr, "Question?", "Caption", KORVANE_MB_ABORTIGNOREALL));
+    EXPECT_EQ(IDABORT, ChoiceMessageBox(nullptr, "Question?", "Caption", KORVANE_MB_ABORTIGNOREALL));
     EXPECT_TRUE(openAfterwards);
+    EXPECT_EQ(first, focused);     // the default button has the focus
     EXPECT_EQ(1, script.Shown());  // no help box or anything else appeared
-}
-
-TEST(ChoiceBox, LongTextNeverChangesTheBoxSize) {
-    SIZE sizes[2] = {};
-    std::string words;
-    for (int i = 0; i < 200; ++i)
-        words += "overwrite ";
-    const char* texts[2] = {"Short.", words.c_str()};
-    for (int i = 0; i < 2; ++i) {
-        AskAndAnswer(
-            KORVANE_MB_YESALLNOALLCANCEL, "&Yes",
-            [&](HWND dialog) {
-                RECT window;
-                ::GetWindowRect(dialog, &window);
-                sizes[i] = {window.right - window.left, window.bottom - window.top};
-            },
-            texts[i]);
-    }
-    EXPECT_EQ(sizes[0].cx, sizes[1].cx);
-    EXPECT_EQ(sizes[0].cy, sizes[1].cy);
 }
 
 TEST(ChoiceBox, OtherTypesGoToTheStandardMessageBox) {
@@ -153,7 +125,7 @@ TEST(ChoiceBox, OtherTypesGoToTheStandardMessageBox) {
         bool choiceBox = true;
         script.Expect("Standard", [&](HWND dialog) {
             choiceBox = ::GetDlgItem(dialog, IDC_CHOICE_B5) != nullptr;
-            ::PostMessageA(::GetDlgItem(dialog, t.button), BM_CLICK, 0, 0);
+            Click(dialog, t.button);
         });
         EXPECT_EQ(t.button, ChoiceMessageBox(nullptr, "Plain?", "Standard", t.type)) << t.type;
         EXPECT_FALSE(choiceBox) << t.type;

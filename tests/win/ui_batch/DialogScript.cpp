@@ -13,17 +13,14 @@ DialogScript* g_script = nullptr;
 // cancelled so that the test ends, and GaveUp() says so.
 constexpr DWORD kGiveUpMs = 30000;
 
-std::map<UINT_PTR, std::function<void()>>& PendingActions() {
-    static std::map<UINT_PTR, std::function<void()>> actions;
-    return actions;
-}
+std::map<UINT_PTR, std::function<void()>> g_pending;  // After's actions by timer id
 
 void CALLBACK RunPending(HWND, UINT, UINT_PTR id, DWORD) {
     ::KillTimer(nullptr, id);
-    auto it = PendingActions().find(id);
-    if (it == PendingActions().end()) return;
+    auto it = g_pending.find(id);
+    if (it == g_pending.end()) return;
     std::function<void()> action = std::move(it->second);
-    PendingActions().erase(it);
+    g_pending.erase(it);
     action();
 }
 
@@ -43,26 +40,33 @@ std::string ClassName(HWND window) {
 
 std::string QuestionText(HWND dialog) {
     HWND choiceButton = ::GetDlgItem(dialog, 1006);
-    HWND choiceText = ::GetDlgItem(dialog, 1007);
-    if (choiceButton && choiceText && ClassName(choiceButton) == "Button") return WindowText(choiceText);
-    return WindowText(::GetDlgItem(dialog, 0xFFFF));
+    const bool choice = choiceButton && ClassName(choiceButton) == "Button";
+    return WindowText(::GetDlgItem(dialog, choice ? 1007 : 0xFFFF));
 }
 
-HWND FindChildByText(HWND dialog, const char* text) {
-    struct Search {
-        const char* text;
-        HWND found;
-    } search{text, nullptr};
+HWND FindChild(HWND parent, const std::function<bool(HWND)>& match) {
+    std::pair<const std::function<bool(HWND)>*, HWND> search{&match, nullptr};
     ::EnumChildWindows(
-        dialog,
+        parent,
         [](HWND child, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            if (WindowText(child) != s->text) return TRUE;
-            s->found = child;
+            auto* s = reinterpret_cast<decltype(search)*>(data);
+            if (!(*s->first)(child)) return TRUE;
+            s->second = child;
             return FALSE;
         },
         reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return search.second;
+}
+
+HWND FindChildByText(HWND dialog, const char* text) {
+    return FindChild(dialog, [text](HWND child) { return WindowText(child) == text; });
+}
+
+std::string FontText(HWND control) {
+    LOGFONTA f{};
+    ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)), sizeof f, &f);
+    return std::string(f.lfFaceName) + " " + std::to_string(f.lfHeight) + " " + std::to_string(f.lfWeight) +
+           (f.lfItalic ? " italic" : "");
 }
 
 void ClickButton(HWND dialog, const char* text) {
@@ -85,13 +89,19 @@ void ClickNow(HWND dialog, int id) {
 void After(UINT delayMs, std::function<void()> action) {
     const UINT_PTR id = ::SetTimer(nullptr, 0, delayMs, &RunPending);
     ASSERT_NE(0u, id);
-    PendingActions()[id] = std::move(action);
+    g_pending[id] = std::move(action);
+}
+
+void When(std::function<bool()> ready, std::function<void()> action, int waitedMs) {
+    if (!ready() && waitedMs < 10000) return After(20, [=] { When(ready, action, waitedMs + 20); });
+    EXPECT_LT(waitedMs, 10000) << "the awaited state never came";
+    action();
 }
 
 void CancelPending() {
-    for (const auto& pending : PendingActions())
+    for (const auto& pending : g_pending)
         ::KillTimer(nullptr, pending.first);
-    PendingActions().clear();
+    g_pending.clear();
 }
 
 DialogScript::DialogScript(Scenarios scenarios) : m_lastActivity(::GetTickCount()) {
@@ -122,12 +132,8 @@ void DialogScript::Watch(const std::string& caption, Handler handler) {
 
 LRESULT CALLBACK DialogScript::CbtProc(int code, WPARAM wParam, LPARAM lParam) {
     HWND window = reinterpret_cast<HWND>(wParam);
-    if (code == HCBT_ACTIVATE && g_script && ClassName(window) == "#32770") {
-        if (g_script->m_timer)
-            g_script->m_pending.push_back(window);
-        else
-            g_script->Handle(window);
-    }
+    if (code == HCBT_ACTIVATE && g_script && ClassName(window) == "#32770")
+        g_script->m_timer ? g_script->m_pending.push_back(window) : g_script->Handle(window);
     // A later window may get the same handle value.
     if (code == HCBT_DESTROYWND && g_script) g_script->m_handled.erase(window);
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
@@ -155,31 +161,19 @@ void CALLBACK DialogScript::Tick(HWND, UINT, UINT_PTR, DWORD) {
 void DialogScript::Handle(HWND window) {
     m_lastActivity = ::GetTickCount();
     const std::string caption = WindowText(window);
-    for (auto& watched : m_watched) {
-        if (watched.first == caption) {
-            watched.second(window);
-            return;
-        }
-    }
+    for (auto& watched : m_watched)
+        if (watched.first == caption) return watched.second(window);
     // A dialog activates again whenever a box on top of it closes: answer each one once.
     if (!m_handled.insert(window).second) return;
     seen.push_back({caption, QuestionText(window)});
     if (!m_expected.empty() && m_expected.front().first == caption) {
         Handler handler = std::move(m_expected.front().second);
         m_expected.pop_front();
-        handler(window);
-        return;
+        return handler(window);
     }
-    if (m_otherwise) {
-        m_otherwise(window);
-        return;
-    }
+    if (m_otherwise) return m_otherwise(window);
     unexpected.push_back(caption);
     // Get out of the box the way that ends a batch soonest, so the test fails instead of hanging.
-    for (const char* button : {"&Abort", "&Cancel", "&No", "No", "OK"}) {
-        if (HWND b = FindChildByText(window, button)) {
-            ::PostMessageA(b, BM_CLICK, 0, 0);
-            return;
-        }
-    }
+    for (const char* button : {"&Abort", "&Cancel", "&No", "No", "OK"})
+        if (HWND b = FindChildByText(window, button)) return (void)::PostMessageA(b, BM_CLICK, 0, 0);
 }

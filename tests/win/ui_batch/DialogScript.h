@@ -18,8 +18,11 @@ std::string WindowText(HWND window);
 std::string ClassName(HWND window);
 // The question's text: the choice box's static, or a message box's.
 std::string QuestionText(HWND dialog);
-// The first child window of dialog whose text is text; null when there is none.
+// The first window inside parent (at any depth) that `match` accepts, or the one with that text.
+HWND FindChild(HWND parent, const std::function<bool(HWND)>& match);
 HWND FindChildByText(HWND dialog, const char* text);
+// A control's font as "<face> <height> <weight>[ italic]", to compare whole.
+std::string FontText(HWND control);
 // Posts a click to the child button with that text (fails the test when there is none).
 void ClickButton(HWND dialog, const char* text);
 // Presses a button or check box by id: posted, or sent (returns once its handler, and any
@@ -30,6 +33,9 @@ void ClickNow(HWND dialog, int id);
 // unless CancelPending (also when a DialogScript goes) drops it first.
 void After(UINT delayMs, std::function<void()> action);
 void CancelPending();
+// Runs action once ready() holds, polling from the message loop; after 10 s the test fails
+// and action runs all the same, so that the scenario still ends.
+void When(std::function<bool()> ready, std::function<void()> action, int waitedMs = 0);
 
 class DialogScript {
 public:

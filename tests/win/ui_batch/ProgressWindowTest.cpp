@@ -1,6 +1,5 @@
 // The progress window over real batches: the real engine and filter pack convert, and the
 // test answers every question by its caption, in-process.
-#include "ui/batch/ChoiceRules.h"
 #include "engine/Conversion.h"
 #include "DialogScript.h"
 #include "ui/batch/ProgressDlg.h"
@@ -15,25 +14,20 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 
 const char kProgressCaption[] = "Converting TiVo to MPG";
 
-// As the window itself looks: a link to a device has no attributes under Wine, but is listed.
-bool Exists(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA(path.c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
-    return search != INVALID_HANDLE_VALUE;
-}
-
+// -1 when there is no such file.
 long long SizeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool Exists(const std::string& path) {
+    return SizeOf(path) >= 0;
 }
 
 std::string ReadAll(const std::string& path) {
@@ -41,57 +35,38 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// While it lives, a write that would take any file of this process past `bytes` fails
-// (EFBIG, through the process's file size limit): a real write failure part way through an
-// output, with no mount and no root. prlimit changes the soft limit of this very process,
-// whose Linux id allow-file-size-limit.sh hands down with SIGXFSZ ignored.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(unsigned long bytes) : m_set(Apply(std::to_string(bytes))) {}
-    ~FileSizeLimit() {
-        if (m_set) Apply("unlimited");
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool IsSet() const { return m_set; }
-
-private:
-    // Sets the soft limit only, so that it can be raised again.
-    static bool Apply(const std::string& soft) {
-        const char* pid = std::getenv("KORVANE_UNIX_PID");
-        if (!pid) return false;
-        std::string command = "Z:\\usr\\bin\\prlimit --pid " + std::string(pid) + " --fsize=" + soft + ":";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process{};
-        if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                              &process))
-            return false;
-        // Wine starts a Linux program without a Windows process: it hands back no process handle
-        // and leaves stray bits in the thread handle, which must not be closed (that closed one
-        // of this test's own handles).
-        if (process.hProcess) {
-            ::CloseHandle(process.hThread);
-            ::CloseHandle(process.hProcess);
-        }
-        // Wine hands back no exit code of a Linux program: watch the soft "Max file size" of
-        // /proc/PID/limits change instead.
-        for (int waited = 0; waited < 10000; waited += 20, ::Sleep(20)) {
-            std::istringstream limits(ReadAll("Z:\\proc\\" + std::string(pid) + "\\limits"));
-            for (std::string line, value; std::getline(limits, line);) {
-                if (line.rfind("Max file size", 0) == 0 && std::istringstream(line.substr(13)) >> value &&
-                    value == soft)
-                    return true;
-            }
-        }
+// Puts the soft file size limit of this very process at `soft` bytes ("unlimited" lifts it):
+// past it a write fails (EFBIG), a real write failure part way through an output, with no
+// mount and no root. allow-file-size-limit.sh hands down the Linux id with SIGXFSZ ignored.
+bool SetFileSizeLimit(const std::string& soft) {
+    const char* pid = std::getenv("KORVANE_UNIX_PID");
+    if (!pid) return false;
+    std::string command = "Z:\\usr\\bin\\prlimit --pid " + std::string(pid) + " --fsize=" + soft + ":";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process))
         return false;
+    // Wine starts a Linux program without a Windows process: it hands back no process handle
+    // and leaves stray bits in the thread handle, which must not be closed (that closed one
+    // of this test's own handles).
+    if (process.hProcess) {
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
     }
-
-    bool m_set;
-};
-
-// Outputs grow past this part way through the first file of the write-failure tests.
-constexpr unsigned long kOutputRoom = 256 * 1024;
+    // Wine hands back no exit code of a Linux program: watch the soft "Max file size" of
+    // /proc/PID/limits change instead.
+    for (int waited = 0; waited < 10000; waited += 20, ::Sleep(20)) {
+        std::istringstream limits(ReadAll("Z:\\proc\\" + std::string(pid) + "\\limits"));
+        for (std::string line, value; std::getline(limits, line);) {
+            if (line.rfind("Max file size", 0) == 0 && std::istringstream(line.substr(13)) >> value &&
+                value == soft)
+                return true;
+        }
+    }
+    return false;
+}
 
 // A valid conversion starts with an MPEG pack header and is not much smaller than its input.
 void ExpectConverted(const std::string& output, long long inputSize) {
@@ -190,7 +165,11 @@ protected:
         for (HHOOK hook : m_hooks)
             ::UnhookWindowsHookEx(hook);
         ::RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Halvenor\\Korvane", "mpegDeMuxer");
+        if (m_limited) SetFileSizeLimit("unlimited");
     }
+
+    // Until the test ends, outputs cannot grow past 256 KiB: part way through the first file.
+    bool LimitOutputs() { return m_limited = SetFileSizeLimit(std::to_string(256 * 1024)); }
 
     // A .TiVo file in the test's folder made from one of the material streams.
     std::string TiVo(const std::string& name, const std::string& stream = "mp2.mpg") {
@@ -218,24 +197,13 @@ protected:
     }
     void OpenGate() { ::SetEvent(g_gate); }
 
-    // Runs action once the file text starts with prefix (polling from the modal loop).
-    void WhenFileText(const std::string& prefix, std::function<void()> action, int waited = 0) {
-        if (progress && WindowText(::GetDlgItem(progress, IDC_FILE_TEXT)).rfind(prefix, 0) == 0) {
-            action();
-        } else if (waited < 10000) {
-            After(20, [=] { WhenFileText(prefix, action, waited + 20); });
-        } else {
-            ADD_FAILURE() << "the file text never started with " << prefix;
-            OpenGate();
-        }
+    // Runs action once the file text starts with prefix.
+    void WhenFileText(const std::string& prefix, std::function<void()> action) {
+        When([=] { return WindowText(::GetDlgItem(progress, IDC_FILE_TEXT)).rfind(prefix, 0) == 0; }, action);
     }
 
-    struct Outcome {
-        INT_PTR result;
-        int index;
-    };
-
-    Outcome Run(const std::vector<std::string>& sources, const std::string* outputFolder = nullptr) {
+    // How the batch ended: "ok at <index>" or "cancelled at <index>".
+    std::string Run(const std::vector<std::string>& sources, const std::string* outputFolder = nullptr) {
         CStringArray files;
         for (const std::string& s : sources)
             files.Add(s.c_str());
@@ -247,11 +215,15 @@ protected:
         CancelPending();  // nothing meant for this batch may reach the next
         EXPECT_TRUE(script.unexpected.empty()) << script.unexpected.front();
         EXPECT_TRUE(script.AllAnswered());
-        return {result, dialog.GetCurrentIndex()};
+        return (result == IDOK       ? "ok at "
+                : result == IDCANCEL ? "cancelled at "
+                                     : "ended at ") +
+               std::to_string(dialog.GetCurrentIndex());
     }
 
     TempFolder folder{"batch"};
     HHOOK m_hooks[2] = {};
+    bool m_limited = false;
     DialogScript script;
     HWND progress = nullptr;
     std::function<void(HWND)> onProgressShown;
@@ -261,20 +233,12 @@ TEST_F(ProgressWindowTest, OneFileConvertsAndEndsWithIndexOne) {
     const std::string source = TiVo("Show.TiVo");
     std::vector<std::string> shown;
     onProgressShown = [&](HWND window) {
-        for (int label : {IDC_FILE_TEXT, IDC_OVERALL_TEXT}) {
-            LOGFONTA f{};
-            ::GetObjectA(reinterpret_cast<HFONT>(::SendDlgItemMessageA(window, label, WM_GETFONT, 0, 0)),
-                         sizeof f, &f);
-            shown.push_back(std::string(f.lfFaceName) + " " + std::to_string(f.lfHeight) + " " +
-                            std::to_string(f.lfWeight));
-        }
-        for (int label : {IDC_SPINNER, IDC_SOURCE_PATH})
-            shown.push_back(WindowText(::GetDlgItem(window, label)));
-        shown.push_back(Display(window));
+        shown = {FontText(::GetDlgItem(window, IDC_FILE_TEXT)),
+                 FontText(::GetDlgItem(window, IDC_OVERALL_TEXT)),
+                 WindowText(::GetDlgItem(window, IDC_SPINNER)),
+                 WindowText(::GetDlgItem(window, IDC_SOURCE_PATH)), Display(window)};
     };
-    const Outcome outcome = Run({source});
-    EXPECT_EQ(IDOK, outcome.result);
-    EXPECT_EQ(1, outcome.index);
+    EXPECT_EQ("ok at 1", Run({source}));
     EXPECT_EQ(0, script.Shown());
     EXPECT_TRUE(g_progressShown);
     ExpectConverted(Mpg(source), SizeOf(source));
@@ -294,9 +258,7 @@ TEST_F(ProgressWindowTest, AbortToTheFirstQuestionEndsBeforeTheWindowShows) {
         EXPECT_EQ("The file " + clip + " is not a TiVo movie file.", QuestionText(box));
         ClickButton(box, "&Abort");
     });
-    const Outcome outcome = Run({clip, show});
-    EXPECT_EQ(IDCANCEL, outcome.result);
-    EXPECT_EQ(0, outcome.index);
+    EXPECT_EQ("cancelled at 0", Run({clip, show}));
     EXPECT_FALSE(g_progressShown);
     EXPECT_FALSE(Exists(Mpg(show)));
 }
@@ -306,12 +268,11 @@ TEST_F(ProgressWindowTest, OverwriteAnswersNoAllYesAllAndCancel) {
     const struct {
         const char* answer;
         bool beside;  // outputs beside the sources, else in a folder of their own
-        INT_PTR result;
-        int index;
+        const char* outcome;
         bool overwritten;
-    } cases[] = {{"No A&ll", false, IDOK, 3, false},
-                 {"Yes &All", true, IDOK, 3, true},
-                 {"&Cancel", false, IDCANCEL, 0, false}};
+    } cases[] = {{"No A&ll", false, "ok at 3", false},
+                 {"Yes &All", true, "ok at 3", true},
+                 {"&Cancel", false, "cancelled at 0", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer);
         const std::string out = c.beside ? folder.Path() : Subfolder("out" + std::to_string(&c - cases));
@@ -326,9 +287,7 @@ TEST_F(ProgressWindowTest, OverwriteAnswersNoAllYesAllAndCancel) {
             ClickButton(box, c.answer);
         });
         const int questionsBefore = script.Shown();
-        const Outcome outcome = Run(sources, c.beside ? nullptr : &out);
-        EXPECT_EQ(c.result, outcome.result);
-        EXPECT_EQ(c.index, outcome.index);
+        EXPECT_EQ(c.outcome, Run(sources, c.beside ? nullptr : &out));
         EXPECT_EQ(questionsBefore + 1, script.Shown());  // a to-all answer asks no more
         for (const char* name : {"\\a.mpg", "\\b.mpg"}) {
             if (c.overwritten)
@@ -336,7 +295,7 @@ TEST_F(ProgressWindowTest, OverwriteAnswersNoAllYesAllAndCancel) {
             else
                 EXPECT_EQ("old", ReadAll(out + name));
         }
-        EXPECT_EQ(c.result == IDOK, Exists(out + "\\c.mpg"));
+        EXPECT_EQ(c.outcome[0] == 'o', Exists(out + "\\c.mpg"));
     }
 }
 
@@ -352,9 +311,7 @@ TEST_F(ProgressWindowTest, StartFailureIgnoreThenIgnoreAllSkipsTheRestWithoutABo
         ClickButton(box, "&Ignore");
     });
     script.Answer("Error Converting!", "Ignore A&ll");
-    const Outcome outcome = Run({a, b, c, c});
-    EXPECT_EQ(IDOK, outcome.result);
-    EXPECT_EQ(4, outcome.index);
+    EXPECT_EQ("ok at 4", Run({a, b, c, c}));
     EXPECT_EQ(2, script.Shown());
 }
 
@@ -371,9 +328,7 @@ TEST_F(ProgressWindowTest, AStartRefusedWithoutAReasonShowsAFixedText) {
             QuestionText(box));
         ClickButton(box, "&Abort");
     });
-    const Outcome outcome = Run({source});
-    EXPECT_EQ(IDCANCEL, outcome.result);
-    EXPECT_EQ(0, outcome.index);
+    EXPECT_EQ("cancelled at 0", Run({source}));
     OpenGate();
     MSG msg{};
     bool done = false;
@@ -383,29 +338,25 @@ TEST_F(ProgressWindowTest, AStartRefusedWithoutAReasonShowsAFixedText) {
     ::DestroyWindow(other);
 }
 
-TEST_F(ProgressWindowTest, OutputThatCannotBeWrittenAsksLeavesNoPartialFileAndAbortsOrGoesOn) {
+// Abort at this question is AFileThatFinishesUnderTheCancelQuestion's.
+TEST_F(ProgressWindowTest, OutputThatCannotBeWrittenAsksLeavesNoPartialFileAndIgnoreGoesOn) {
     const std::string source = TiVo("full.TiVo"), last = Plain("last.txt");
-    ASSERT_GT(SizeOf(source), static_cast<long long>(kOutputRoom));  // the output outgrows the room
-    for (const char* answer : {"&Abort", "&Ignore"}) {
-        const std::string out = Subfolder(answer + 1), output = out + "\\full.mpg";
-        long long partialSize = 0;
-        script.Expect("Error Converting!", [&](HWND box) {
-            const std::string text = QuestionText(box),
-                              prefix = "An error occurred converting\r\n" + source + ":\r\n\r\n";
-            EXPECT_EQ(0u, text.find(prefix)) << text;
-            EXPECT_GT(text.size(), prefix.size());  // the engine's reason follows
-            partialSize = SizeOf(output);           // -1: deleted before the question
-            ClickButton(box, answer);
-        });
-        if (answer[1] == 'I') script.Answer("Source file isn't a TiVo file!", "&Ignore");
-        FileSizeLimit limit(kOutputRoom);
-        ASSERT_TRUE(limit.IsSet());
-        const Outcome outcome = Run({source, last}, &out);
-        EXPECT_EQ(answer[1] == 'A' ? IDCANCEL : IDOK, outcome.result) << answer;
-        EXPECT_EQ(answer[1] == 'A' ? 0 : 2, outcome.index) << answer;
-        EXPECT_EQ(-1, partialSize);
-        EXPECT_FALSE(Exists(output));
-    }
+    const std::string out = Subfolder("out"), output = out + "\\full.mpg";
+    ASSERT_GT(SizeOf(source), 256 * 1024);  // the output outgrows the room
+    ASSERT_TRUE(LimitOutputs());
+    long long partialSize = 0;
+    script.Expect("Error Converting!", [&](HWND box) {
+        const std::string text = QuestionText(box),
+                          prefix = "An error occurred converting\r\n" + source + ":\r\n\r\n";
+        EXPECT_EQ(0u, text.find(prefix)) << text;
+        EXPECT_GT(text.size(), prefix.size());  // the engine's reason follows
+        partialSize = SizeOf(output);           // -1: deleted before the question
+        ClickButton(box, "&Ignore");
+    });
+    script.Answer("Source file isn't a TiVo file!", "&Ignore");
+    EXPECT_EQ("ok at 2", Run({source, last}, &out));
+    EXPECT_EQ(-1, partialSize);
+    EXPECT_FALSE(Exists(output));
 }
 
 TEST_F(ProgressWindowTest, ProgressCountsTheSkippedFilesOnA32BitRangePast655Files) {
@@ -424,9 +375,7 @@ TEST_F(ProgressWindowTest, ProgressCountsTheSkippedFilesOnA32BitRangePast655File
             });
         });
     };
-    const Outcome outcome = Run(files);
-    EXPECT_EQ(IDOK, outcome.result);
-    EXPECT_EQ(657, outcome.index);
+    EXPECT_EQ("ok at 657", Run(files));
     EXPECT_EQ(1, script.Shown());  // Ignore All: no box for the later files
     ExpectConverted(Mpg(files[3]), SizeOf(files[3]));
     // 100 per file, the skipped ones included; a 16-bit range would end at 164 and show 189%.
@@ -440,37 +389,30 @@ HICON IconOf(HWND box) {
     return reinterpret_cast<HICON>(::SendDlgItemMessageA(box, 0x0440, STM_GETICON, 0, 0));
 }
 
-TEST_F(ProgressWindowTest, ACancelConfirmedMidFileKeepsOrDeletesThePartialOutput) {
-    const std::string first = TiVo("a.TiVo"), second = TiVo("b.TiVo");
-    for (bool keep : {true, false}) {
-        const std::string out = Subfolder(keep ? "kept" : "deleted");
-        HoldMonitors(1);
-        onProgressShown = [&](HWND) {
-            WhenFileText("File 2 of 2",
-                         [&] { ::PostMessageA(::GetDlgItem(progress, IDCANCEL), BM_CLICK, 0, 0); });
-        };
-        script.Expect("Really Cancel?", [&](HWND box) {
-            EXPECT_EQ("Are you sure you want to cancel the conversion process?", QuestionText(box));
-            EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO));
-            EXPECT_EQ(::LoadIconA(nullptr, MAKEINTRESOURCEA(32514) /* IDI_QUESTION */), IconOf(box));
-            ClickButton(box, "&Yes");
-            After(50, [this] { OpenGate(); });
-        });
-        script.Expect("Keep partial output file?", [&](HWND box) {
-            EXPECT_EQ("Conversion did not finish for the file\r\n" + second +
-                          "\r\n\r\nDo you want to keep the partial output?",
-                      QuestionText(box));
-            EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(progress, IDCANCEL)));
-            EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO) && !::GetDlgItem(box, IDCANCEL));
-            EXPECT_EQ(nullptr, IconOf(box));  // a plain Yes/No box
-            ClickButton(box, keep ? "&Yes" : "&No");
-        });
-        const Outcome outcome = Run({first, second}, &out);
-        EXPECT_EQ(IDCANCEL, outcome.result);
-        EXPECT_EQ(1, outcome.index);
-        ExpectConverted(out + "\\a.mpg", SizeOf(first));
-        EXPECT_EQ(keep, Exists(out + "\\b.mpg"));
-    }
+// An output not kept is deleted: CloseEscapeAndEnterNeverEndTheWindowUnaskedNorAskTwiceAtOnce.
+TEST_F(ProgressWindowTest, ACancelConfirmedMidFileAsksAndKeepsThePartialOutput) {
+    const std::string first = TiVo("a.TiVo"), second = TiVo("b.TiVo"), out = Subfolder("out");
+    HoldMonitors(1);
+    onProgressShown = [&](HWND) { WhenFileText("File 2 of 2", [&] { Click(progress, IDCANCEL); }); };
+    script.Expect("Really Cancel?", [&](HWND box) {
+        EXPECT_EQ("Are you sure you want to cancel the conversion process?", QuestionText(box));
+        EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO));
+        EXPECT_EQ(::LoadIconA(nullptr, MAKEINTRESOURCEA(32514) /* IDI_QUESTION */), IconOf(box));
+        ClickButton(box, "&Yes");
+        After(50, [this] { OpenGate(); });
+    });
+    script.Expect("Keep partial output file?", [&](HWND box) {
+        EXPECT_EQ("Conversion did not finish for the file\r\n" + second +
+                      "\r\n\r\nDo you want to keep the partial output?",
+                  QuestionText(box));
+        EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(progress, IDCANCEL)));
+        EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO) && !::GetDlgItem(box, IDCANCEL));
+        EXPECT_EQ(nullptr, IconOf(box));  // a plain Yes/No box
+        ClickButton(box, "&Yes");
+    });
+    EXPECT_EQ("cancelled at 1", Run({first, second}, &out));
+    ExpectConverted(out + "\\a.mpg", SizeOf(first));
+    EXPECT_TRUE(Exists(out + "\\b.mpg"));
 }
 
 TEST_F(ProgressWindowTest, AFileThatFinishesUnderTheCancelQuestionIsHandledOnceItIsAnswered) {
@@ -478,14 +420,13 @@ TEST_F(ProgressWindowTest, AFileThatFinishesUnderTheCancelQuestionIsHandledOnceI
     const struct {
         const char* answer;
         bool fails;  // the file finishes with a write failure
-        INT_PTR result;
-        int index;
+        const char* outcome;
         int questions;
     } cases[] = {
-        {"&No", false, IDOK, 2, 1},       // the finished file counts and the batch goes on
-        {"&Yes", false, IDCANCEL, 1, 1},  // it counts, the batch ends: nothing to keep or delete
-        {"&No", true, IDCANCEL, 0, 2},    // the failure's own question follows
-        {"&Yes", true, IDCANCEL, 0, 1},   // the user chose to stop: the output goes unasked
+        {"&No", false, "ok at 2", 1},          // the finished file counts and the batch goes on
+        {"&Yes", false, "cancelled at 1", 1},  // it counts, the batch ends: nothing to keep or delete
+        {"&No", true, "cancelled at 0", 2},    // the failure's own question follows
+        {"&Yes", true, "cancelled at 0", 1},   // the user chose to stop: the output goes unasked
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(&c - cases));
@@ -499,20 +440,16 @@ TEST_F(ProgressWindowTest, AFileThatFinishesUnderTheCancelQuestionIsHandledOnceI
             if (msg.message == WM_CONVERSION_DONE && msg.hwnd == progress && asking)
                 finishedUnderTheQuestion = WindowText(::GetDlgItem(progress, IDC_FILE_TEXT)).substr(0, 9);
         };
-        onProgressShown = [](HWND window) { ::PostMessageA(::GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0); };
-        // Answered once the file has finished under the question.
-        HWND question = nullptr;
-        std::function<void(int)> answerOnceFinished = [&](int waited) {
-            if (finishedUnderTheQuestion.empty() && waited < 10000)
-                return After(20, [&, waited] { answerOnceFinished(waited + 20); });
-            asking = false;
-            ClickButton(question, c.answer);
-        };
+        onProgressShown = [](HWND window) { Click(window, IDCANCEL); };
         script.Expect("Really Cancel?", [&](HWND box) {
-            question = box;
             asking = true;
             OpenGate();
-            answerOnceFinished(0);
+            // Answered once the file has finished under the question.
+            When([&] { return !finishedUnderTheQuestion.empty(); },
+                 [&, box] {
+                     asking = false;
+                     ClickButton(box, c.answer);
+                 });
         });
         if (c.questions == 2) {
             script.Expect("Error Converting!", [&](HWND box) {
@@ -523,18 +460,15 @@ TEST_F(ProgressWindowTest, AFileThatFinishesUnderTheCancelQuestionIsHandledOnceI
             });
         }
         const int questionsBefore = script.Shown();
-        FileSizeLimit limit(c.fails ? kOutputRoom : 1UL << 30);
-        ASSERT_TRUE(limit.IsSet());
-        const Outcome outcome = Run({first, b}, &out);
+        ASSERT_TRUE(!c.fails || LimitOutputs());
+        EXPECT_EQ(c.outcome, Run({first, b}, &out));
         EXPECT_EQ("File 1 of", finishedUnderTheQuestion);
-        EXPECT_EQ(c.result, outcome.result);
-        EXPECT_EQ(c.index, outcome.index);
         EXPECT_EQ(questionsBefore + c.questions, script.Shown());
         if (c.fails)
             EXPECT_FALSE(Exists(firstOutput));
         else
             ExpectConverted(firstOutput, SizeOf(a));
-        EXPECT_EQ(c.result == IDOK, Exists(out + "\\b.mpg"));
+        EXPECT_EQ(c.outcome[0] == 'o', Exists(out + "\\b.mpg"));
         g_onQueuedMessage = nullptr;
     }
 }
@@ -550,7 +484,7 @@ TEST_F(ProgressWindowTest, TheSpinnerTurnsInOrderOnTimer999Every100Ms) {
         ticks.push_back(::GetTickCount());
         if (ticks.size() == 6) OpenGate();
     };
-    EXPECT_EQ(IDOK, Run({source}).result);
+    EXPECT_EQ("ok at 1", Run({source}));
     ASSERT_GE(ticks.size(), 6u);
     EXPECT_EQ(std::vector<UINT_PTR>(timerIds.size(), 999), timerIds);
     // Periodic ticks: a late one never brings the ones after it forward.
@@ -561,34 +495,8 @@ TEST_F(ProgressWindowTest, TheSpinnerTurnsInOrderOnTimer999Every100Ms) {
         EXPECT_EQ(cycle[i % 4], g_spinnerTexts[i]) << i;
 }
 
-TEST_F(ProgressWindowTest, CloseBoxAndEscapeAskTheSameQuestion) {
-    const std::string source = TiVo("a.TiVo");
-    HoldMonitors();
-    onProgressShown = [](HWND window) { ::PostMessageA(window, WM_CLOSE, 0, 0); };
-    script.Expect("Really Cancel?", [&](HWND box) {
-        ClickButton(box, "&No");
-        ::PostMessageA(::GetDlgItem(progress, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 0);
-    });
-    script.Expect("Really Cancel?", [&](HWND box) {
-        ClickButton(box, "&Yes");
-        ::PostMessageA(progress, WM_CLOSE, 0, 0);
-    });
-    bool cancelDisabled = false;
-    script.Expect("Really Cancel?", [&](HWND box) {
-        cancelDisabled = !::IsWindowEnabled(::GetDlgItem(progress, IDCANCEL));
-        OpenGate();
-        ClickButton(box, "&No");
-    });
-    script.Answer("Keep partial output file?", "&No");
-    const Outcome outcome = Run({source});
-    EXPECT_TRUE(cancelDisabled);
-    EXPECT_EQ(IDCANCEL, outcome.result);
-    EXPECT_EQ(0, outcome.index);
-    EXPECT_EQ(4, script.Shown());
-    EXPECT_FALSE(Exists(Mpg(source)));
-}
-
-TEST_F(ProgressWindowTest, RequestsQueuedBehindTheQuestionAskNoSecondOneAndEnterNeverEnds) {
+// It ends with a confirmed cancel whose partial output is not kept, and so deleted.
+TEST_F(ProgressWindowTest, CloseEscapeAndEnterNeverEndTheWindowUnaskedNorAskTwiceAtOnce) {
     const std::string source = TiVo("a.TiVo");
     HoldMonitors();
     onProgressShown = [](HWND window) {
@@ -599,21 +507,30 @@ TEST_F(ProgressWindowTest, RequestsQueuedBehindTheQuestionAskNoSecondOneAndEnter
         ::PostMessageA(window, WM_COMMAND, IDOK, 0);
         ::PostMessageA(::GetDlgItem(window, IDCANCEL), WM_KEYDOWN, VK_RETURN, 0);
     };
-    bool stillOpen = false;
+    bool stillOpen = false, cancelDisabled = false;
     script.Expect("Really Cancel?", [&](HWND box) {
         // The later requests reach the window from the question's own message loop.
         After(300, [&, box] {
             stillOpen = ::IsWindow(progress) != FALSE;
-            OpenGate();
             ClickButton(box, "&No");
+            ::PostMessageA(::GetDlgItem(progress, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 0);
         });
     });
-    const Outcome outcome = Run({source});
+    script.Expect("Really Cancel?", [&](HWND box) {
+        ClickButton(box, "&Yes");
+        ::PostMessageA(progress, WM_CLOSE, 0, 0);
+    });
+    script.Expect("Really Cancel?", [&](HWND box) {
+        cancelDisabled = !::IsWindowEnabled(::GetDlgItem(progress, IDCANCEL));
+        OpenGate();
+        ClickButton(box, "&No");
+    });
+    script.Answer("Keep partial output file?", "&No");
+    EXPECT_EQ("cancelled at 0", Run({source}));
     EXPECT_TRUE(stillOpen);
-    EXPECT_EQ(1, script.Shown());
-    EXPECT_EQ(IDOK, outcome.result);
-    EXPECT_EQ(1, outcome.index);
-    ExpectConverted(Mpg(source), SizeOf(source));
+    EXPECT_TRUE(cancelDisabled);
+    EXPECT_EQ(4, script.Shown());  // one question for the five requests queued at once
+    EXPECT_FALSE(Exists(Mpg(source)));
 }
 
 }  // namespace

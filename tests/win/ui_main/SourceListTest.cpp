@@ -9,9 +9,7 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -115,18 +113,15 @@ TEST(OpenFileSelectionMultibyte, FolderEndingInATrailBackslashByteGetsItsSeparat
 
 TEST(Rows, PathsComeBackExactlyAndDuplicatesAreSkippedWhateverTheirCase) {
     RowList rows;
-    const char* paths[] = {"C:\\a.TiVo", "Z:\\tmp\\deep\\Show One.TiVo", "\\\\server\\share\\x.TiVo",
-                           "\\top.TiVo"};
-    for (const char* path : paths)
+    for (const char* path : {"C:\\a.TiVo", "Z:\\tmp\\deep\\Show One.TiVo", "\\\\server\\share\\x.TiVo",
+                             "\\top.TiVo", "z:\\TMP\\deep\\show one.tivo"})
         AddFileRow(rows.m_list, path);
-    AddFileRow(rows.m_list, "z:\\TMP\\deep\\show one.tivo");
-    ASSERT_EQ(4, rows.m_list.GetItemCount());
-    for (int row = 0; row < 4; ++row) {
-        const CString path = GetRowPath(rows.m_list, row);
-        EXPECT_TRUE(std::find_if(std::begin(paths), std::end(paths),
-                                 [&](const char* p) { return path == p; }) != std::end(paths))
-            << path;
-    }
+    std::vector<std::string> listed;  // in name order
+    for (int row = 0; row < rows.m_list.GetItemCount(); ++row)
+        listed.push_back(static_cast<const char*>(GetRowPath(rows.m_list, row)));
+    EXPECT_EQ((std::vector<std::string>{"C:\\a.TiVo", "Z:\\tmp\\deep\\Show One.TiVo", "\\top.TiVo",
+                                        "\\\\server\\share\\x.TiVo"}),
+              listed);
     // The drive root keeps "C:" as its folder; a path whose last "\" stands first has none.
     EXPECT_EQ("C:", rows.Row(0)[1]);  // sorted: "a.TiVo" first
     EXPECT_EQ("", rows.Row(2)[1]);    // "top.TiVo"
@@ -140,13 +135,12 @@ TEST(Rows, SizesComeFromTheFileSystemAndTheCountFromTheRows) {
     TestFolder folder("rows");
     RowList rows;
     EXPECT_STREQ("0 Files Selected", FormatCountText(rows.m_list));
-    AddFileRow(rows.m_list, folder.AddFile("big.TiVo", 3ULL << 30));
+    AddFileRow(rows.m_list, folder.AddFile("big.TiVo", 3ULL << 30).c_str());
     EXPECT_STREQ("1 File Selected", FormatCountText(rows.m_list));
-    AddFileRow(rows.m_list, folder.Path() + "\\missing.TiVo");
+    AddFileRow(rows.m_list, folder.Path("missing.TiVo").c_str());
     rows.m_list.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
     EXPECT_STREQ("2 Files Selected", FormatCountText(rows.m_list));
-    EXPECT_EQ((std::vector<std::string>{"big.TiVo", static_cast<const char*>(folder.Path()), "3,145,728 KB"}),
-              rows.Row(0));
+    EXPECT_EQ((std::vector<std::string>{"big.TiVo", folder.Path(), "3,145,728 KB"}), rows.Row(0));
     EXPECT_EQ("", rows.Row(1)[2]);  // no size could be read
 }
 
