@@ -61,19 +61,6 @@ private:
     unsigned m_count = 0;
 };
 
-// The decryptor's output straight into the prober or the reader.
-class ProberSink final : public ByteSink {
-public:
-    explicit ProberSink(StreamProber& prober) : m_prober(prober) {}
-    bool Write(const uint8_t* data, size_t size) override {
-        m_prober.Feed(data, size);
-        return true;
-    }
-
-private:
-    StreamProber& m_prober;
-};
-
 // Feeds whichever reader the payload kind needs.
 class ReaderSink final : public ByteSink {
 public:
@@ -153,12 +140,11 @@ bool RemuxPayload(ByteSource& source, uint64_t offset, PayloadKind kind, ByteSin
     std::unique_ptr<PayloadDecryptor> decryptor;
     if (options.keys) decryptor.reset(new PayloadDecryptor(transport, *options.keys));
     StreamProber prober(kind);
-    ProberSink proberSink(prober);
     for (size_t done = 0; done < window;) {
         size_t want = std::min(chunk, window - done);
         if (source.ReadAt(offset + done, buffer.Data(), want) != want) return fail(readFailed);
         if (decryptor)
-            decryptor->Feed(buffer.Data(), want, proberSink);
+            decryptor->Feed(buffer.Data(), want, prober);
         else
             prober.Feed(buffer.Data(), want);
         done += want;

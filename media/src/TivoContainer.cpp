@@ -27,38 +27,13 @@ TivoStatus Fail(TivoStatus status, const std::string& text, std::string* error) 
     return status;
 }
 
-// Hands the decryptor's output straight to a prober, so the decrypted window is never copied.
-class ProberSink final : public ByteSink {
-public:
-    explicit ProberSink(StreamProber& prober) : m_prober(prober) {}
-    bool Write(const uint8_t* data, size_t size) override {
-        m_prober.Feed(data, size);
-        return true;
-    }
-
-private:
-    StreamProber& m_prober;
-};
-
-// Decrypts the window in place and probes what comes out.
+// Decrypts the window in place and probes what comes out (the decryptor writes straight into
+// the prober, so the decrypted window is never copied).
+template <class Decryptor>
 bool ProbeDecryptedWindow(uint8_t* window, size_t size, const TivoKeys& keys, TivoFile* file) {
-    ProgramStreamDecryptor decryptor(keys);
-    StreamProber prober;
-    ProberSink sink(prober);
-    if (!decryptor.Feed(window, size, sink) || !decryptor.Finish(sink)) return false;
-    file->probe = prober.Finish();
-    file->probeDecrypted = true;
-    file->probeDamage = decryptor.Stats().packetsDropped;
-    file->keys = keys;
-    return true;
-}
-
-// The same for a transport stream window.
-bool ProbeDecryptedTsWindow(uint8_t* window, size_t size, const TivoKeys& keys, TivoFile* file) {
-    TransportStreamDecryptor decryptor(keys);
-    StreamProber prober(PayloadKind::TransportStream);
-    ProberSink sink(prober);
-    if (!decryptor.Feed(window, size, sink) || !decryptor.Finish(sink)) return false;
+    Decryptor decryptor(keys);
+    StreamProber prober(file->payloadKind);
+    if (!decryptor.Feed(window, size, prober) || !decryptor.Finish(prober)) return false;
     file->probe = prober.Finish();
     file->probeDecrypted = true;
     file->probeDamage = decryptor.Stats().packetsDropped;
@@ -208,7 +183,7 @@ TivoStatus TryKeysOnProgramStream(uint8_t* window, size_t size, const TivoParseO
     TivoKeys keys;
     int fits = FindFittingKey(options.mediaAccessKeys, window, size, *file, &keys);
     if (fits < 0) return TivoStatus::Ok;
-    if (!ProbeDecryptedWindow(window, size, keys, file))
+    if (!ProbeDecryptedWindow<ProgramStreamDecryptor>(window, size, keys, file))
         return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
     file->keyIndex = fits;
     return TivoStatus::Ok;
@@ -223,7 +198,7 @@ TivoStatus TryKeysOnTransportStream(uint8_t* window, size_t size, const TivoPars
         if (!NormalizeMediaAccessKey(options.mediaAccessKeys[i], &mak) ||
             !DeriveTivoKeys(mak, *file, &keys) || CheckKeyByMetadata(*file, keys).fit != KeyFit::Fits)
             continue;
-        if (!ProbeDecryptedTsWindow(window, size, keys, file))
+        if (!ProbeDecryptedWindow<TransportStreamDecryptor>(window, size, keys, file))
             return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
         file->keyIndex = static_cast<int>(i);
         break;
@@ -257,8 +232,6 @@ TivoStatus ProbePayload(ByteSource& source, const TivoParseOptions& options, Tiv
                         " is neither an MPEG program stream (no pack header) nor a transport stream (no 0x47 "
                         "every 188 bytes).",
                     error);
-    file->payloadKind = sniff.kind;
-    file->payloadSyncOffset = sniff.syncOffset;
     file->payloadKind = sniff.kind;
     file->payloadSyncOffset = sniff.syncOffset;
     if (sniff.kind == PayloadKind::ProgramStream) {
@@ -298,16 +271,15 @@ TivoStatus ProbeDecryptedPieces(ByteSource& source, const TivoKeys& keys, size_t
     AlignedBuffer piece(std::min(kPieceSize, std::max<size_t>(window, 1)));
     Decryptor decryptor(keys);
     StreamProber prober(file->payloadKind);
-    ProberSink sink(prober);
     for (size_t done = 0; done < window;) {
         const size_t want = std::min(window - done, piece.Size());
         if (source.ReadAt(file->payloadOffset + done, piece.Data(), want) != want)
             return Fail(TivoStatus::ReadFailed, "The start of the MPEG payload could not be read.", error);
-        if (!decryptor.Feed(piece.Data(), want, sink))
+        if (!decryptor.Feed(piece.Data(), want, prober))
             return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
         done += want;
     }
-    if (!decryptor.Finish(sink))
+    if (!decryptor.Finish(prober))
         return Fail(TivoStatus::ReadFailed, "The key could not be used: the hash library failed.", error);
     file->probe = prober.Finish();
     file->probeDecrypted = true;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "media/Io.h"
 #include "media/MpegStreams.h"
 #include "media/ProgramStreamReader.h"
 #include "media/TransportStreamReader.h"
@@ -53,12 +54,17 @@ struct ProbeResult {
 };
 
 // The same probe fed in pieces (a source reading the start of the payload in chunks).
-class StreamProber {
+class StreamProber final : public ByteSink {
 public:
     explicit StreamProber(PayloadKind kind = PayloadKind::ProgramStream);
     StreamProber(const StreamProber&) = delete;
     StreamProber& operator=(const StreamProber&) = delete;
     void Feed(const uint8_t* data, size_t size);
+    // As a sink, so that a decryptor can write straight into the prober.
+    bool Write(const uint8_t* data, size_t size) override {
+        Feed(data, size);
+        return true;
+    }
     // Sorts and returns what was found; the prober is spent afterwards.
     ProbeResult Finish();
 
