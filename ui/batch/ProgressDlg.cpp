@@ -68,15 +68,7 @@ BOOL CProgressDlg::OnInitDialog() {
     else
         m_overallProgress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, static_cast<WORD>(overallMax)));
 
-    LOGFONTA font{};
-    font.lfHeight = -11;
-    font.lfWeight = FW_SEMIBOLD;
-    font.lfCharSet = ANSI_CHARSET;
-    font.lfOutPrecision = OUT_STRING_PRECIS;
-    font.lfClipPrecision = CLIP_STROKE_PRECIS;
-    font.lfQuality = DRAFT_QUALITY;
-    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
-    lstrcpynA(font.lfFaceName, "MS Sans Serif", LF_FACESIZE);
+    LOGFONTA font = DialogFontDescription("MS Sans Serif", -11, FW_SEMIBOLD);
     if (m_labelFont.CreateFontIndirect(&font)) {
         m_fileText.SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(m_labelFont.GetSafeHandle()), TRUE);
         m_overallText.SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(m_labelFont.GetSafeHandle()), TRUE);

@@ -19,24 +19,6 @@ BEGIN_MESSAGE_MAP(CConverterDlg, CDialog)
     ON_BN_CLICKED(IDC_SAME_FOLDER, OnSameFolder)
 END_MESSAGE_MAP()
 
-namespace {
-
-// Semi-bold caption of the two group boxes.
-LOGFONTA GroupFontDescription() {
-    LOGFONTA font{};
-    font.lfHeight = -11;
-    font.lfWeight = 600;
-    font.lfCharSet = ANSI_CHARSET;
-    font.lfOutPrecision = OUT_STRING_PRECIS;
-    font.lfClipPrecision = CLIP_STROKE_PRECIS;
-    font.lfQuality = DRAFT_QUALITY;
-    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
-    lstrcpynA(font.lfFaceName, "MS Sans Serif", LF_FACESIZE);
-    return font;
-}
-
-}  // namespace
-
 CConverterDlg::CConverterDlg(CWnd* parent)
     : CDialog(IDD_CONVERTER, parent),
       m_bSameFolder(FALSE),
@@ -76,7 +58,8 @@ BOOL CConverterDlg::OnInitDialog() {
 
     m_editOutputFolder.SetWindowText(GetCurrentDir());
 
-    LOGFONTA groupFont = GroupFontDescription();
+    // Semi-bold caption of the two group boxes.
+    LOGFONTA groupFont = DialogFontDescription("MS Sans Serif", -11, 600);
     m_groupFont.CreateFontIndirect(&groupFont);
     m_groupInput.SetFont(&m_groupFont, TRUE);
     m_groupOutput.SetFont(&m_groupFont, TRUE);

@@ -21,3 +21,20 @@ public:
 private:
     HFONT m_hFont = nullptr;
 };
+
+// The description the dialogs' own fonts share: ANSI, clipped by strokes, draft quality, a
+// variable-pitch Swiss face; the face, size, weight, output precision and italic as given.
+inline LOGFONTA DialogFontDescription(const char* face, LONG height, LONG weight,
+                                      BYTE outPrecision = OUT_STRING_PRECIS, BYTE italic = FALSE) {
+    LOGFONTA font{};
+    font.lfHeight = height;
+    font.lfWeight = weight;
+    font.lfItalic = italic;
+    font.lfCharSet = ANSI_CHARSET;
+    font.lfOutPrecision = outPrecision;
+    font.lfClipPrecision = CLIP_STROKE_PRECIS;
+    font.lfQuality = DRAFT_QUALITY;
+    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
+    lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
+    return font;
+}
