@@ -19,13 +19,10 @@ MonitorThreadStarter monitorThreadStarter = StartDetachedThread;
 
 void StopEveryFilter(IGraphBuilder* graph);
 
-// Steps 6 to 10 of a start, and a monitor that cannot be started, all end here: the
-// engine goes back to idle with nothing posted. The text is reported first; a graph that
-// was asked to run (stopFilters) is then stopped filter by filter before any teardown.
-int FailStart(int reportMode, const char** errorTextOut, const char* text, bool stopFilters = false) {
+// What a conversion holds besides the graph's fixed interfaces, released with the graph: the
+// source filter (removed from the graph first) and the two paths.
+void ReleaseConversion() {
     ConversionEngineState& s = engineState;
-    ReportFailure(reportMode, errorTextOut, text);
-    if (stopFilters) StopEveryFilter(s.graph);
     if (s.sourceFilter) {
         s.graph->RemoveFilter(s.sourceFilter);
         ReleaseAndClear(s.sourceFilter);
@@ -33,6 +30,16 @@ int FailStart(int reportMode, const char** errorTextOut, const char* text, bool 
     s.outputPathWide.reset();
     s.sourcePathWide.reset();
     ReleaseConversionGraph();
+}
+
+// Steps 6 to 10 of a start, and a monitor that cannot be started, all end here: the
+// engine goes back to idle with nothing posted. The text is reported first; a graph that
+// was asked to run (stopFilters) is then stopped filter by filter before any teardown.
+int FailStart(int reportMode, const char** errorTextOut, const char* text, bool stopFilters = false) {
+    ConversionEngineState& s = engineState;
+    ReportFailure(reportMode, errorTextOut, text);
+    if (stopFilters) StopEveryFilter(s.graph);
+    ReleaseConversion();
     return 0;
 }
 
@@ -222,13 +229,7 @@ void FinishConversion(ConversionOutcome outcome) {
     ConversionEngineState& s = engineState;
     s.mediaControl->Stop();
     s.running = 0;
-    if (s.sourceFilter) {
-        s.graph->RemoveFilter(s.sourceFilter);
-        ReleaseAndClear(s.sourceFilter);
-    }
-    s.outputPathWide.reset();
-    s.sourcePathWide.reset();
-    ReleaseConversionGraph();
+    ReleaseConversion();
     if (s.notifyWindow) PostMessageA(s.notifyWindow, WM_CONVERSION_DONE, outcome, 0);
 }
 

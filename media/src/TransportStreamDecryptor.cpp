@@ -140,16 +140,8 @@ private:
             }
             // Sync: three sync bytes 188 apart (fewer at the very end of the input).
             bool needMore = false;
-            const size_t i = ts::FindSync(data, pos, size, atEnd, &needMore);
-            if (i > pos) {
-                if (!m_inDamage) {
-                    m_inDamage = true;
-                    ++m_stats.damageEvents;
-                }
-                m_stats.bytesSkipped += i - pos;
-                pos = i;
-            }
-            if (needMore || i >= size) break;
+            pos = ts::SkipToSync(data, pos, size, atEnd, &m_inDamage, &m_stats, &needMore);
+            if (needMore || pos >= size) break;
             m_locked = true;
             m_inDamage = false;
         }

@@ -221,16 +221,8 @@ size_t TransportStreamReader::ParseBuffer(const uint8_t* data, size_t size, uint
         // Look for sync: skip what cannot start a packet, stop at a candidate that needs more
         // bytes to judge.
         bool needMore = false;
-        const size_t i = ts::FindSync(data, pos, size, atEnd, &needMore);
-        if (i > pos) {
-            if (!m_inDamage) {
-                m_inDamage = true;
-                ++m_stats.damageEvents;
-            }
-            m_stats.bytesSkipped += i - pos;
-            pos = i;
-        }
-        if (needMore || i >= size) break;
+        pos = ts::SkipToSync(data, pos, size, atEnd, &m_inDamage, &m_stats, &needMore);
+        if (needMore || pos >= size) break;
         m_locked = true;
         m_inDamage = false;
     }

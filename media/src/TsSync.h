@@ -42,4 +42,20 @@ inline size_t FindSync(const uint8_t* data, size_t from, size_t size, bool atEnd
     return size;
 }
 
+// FindSync from `from`, counting what it passes over in the stats (damageEvents, bytesSkipped):
+// one damage event for each run of skipped bytes, however many calls it spans.
+template <class Stats>
+size_t SkipToSync(const uint8_t* data, size_t from, size_t size, bool atEnd, bool* inDamage, Stats* stats,
+                  bool* needMore) {
+    const size_t i = FindSync(data, from, size, atEnd, needMore);
+    if (i > from) {
+        if (!*inDamage) {
+            *inDamage = true;
+            ++stats->damageEvents;
+        }
+        stats->bytesSkipped += i - from;
+    }
+    return i;
+}
+
 }  // namespace korvane::media::ts
