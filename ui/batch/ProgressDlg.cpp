@@ -169,7 +169,12 @@ void CProgressDlg::HandleFailedFile() {
         EndBatch();
         return;
     }
-    const char* failure = GetConversionFailureText();
+    AskAboutFailure(GetConversionFailureText());
+}
+
+// Only Abort ends the batch: whatever else comes back, no conversion runs that could post a
+// completion, so the file is passed over.
+void CProgressDlg::AskAboutFailure(const char* failure) {
     CString text;
     text.Format("An error occurred converting\r\n%s:\r\n\r\n%s", static_cast<const char*>(m_strSource),
                 failure && *failure ? failure : kNoFailureText);
@@ -219,16 +224,7 @@ void CProgressDlg::HandleCurrentFile() {
 
     const char* failure = nullptr;
     if (StartConversion(m_strSource, m_strOutput, m_hWnd, m_cancelEvent.Get(), 1, &failure)) return;
-
-    text.Format("An error occurred converting\r\n%s:\r\n\r\n%s", static_cast<const char*>(m_strSource),
-                failure && *failure ? failure : kNoFailureText);
-    // Only Abort ends the batch: whatever else comes back, no conversion runs that could
-    // post a completion, so the file is passed over.
-    if (AskSticky(text, "Error Converting!", KORVANE_MB_ABORTIGNOREALL, &m_bIgnoreAllErrors, IDIGNORE,
-                  nullptr, 0) == IDABORT)
-        EndBatch();
-    else
-        SkipCurrentFile();
+    AskAboutFailure(failure);
 }
 
 void CProgressDlg::SkipCurrentFile() {

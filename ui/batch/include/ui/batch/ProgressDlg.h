@@ -46,6 +46,8 @@ private:
     void SkipCurrentFile();
     void EndBatch();
     void HandleFailedFile();
+    // "Error Converting!" for the current file, with the engine's text.
+    void AskAboutFailure(const char* failure);
 
     CStringArray* m_pFiles;
     const CString* m_pOutputFolder;
