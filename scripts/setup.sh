@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build make pkg-config
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64
-  wine wine64 fonts-wine
+  wine wine64 wine32:i386 fonts-wine
   xvfb xauth x11-utils xdotool
   googletest
   ffmpeg
@@ -27,5 +27,9 @@ fi
 SUDO=
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
+# The 32-bit build runs under Debian's 32-bit Wine, which needs the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
