@@ -7,6 +7,7 @@
 
 #include "MediaAccessKeyText.h"
 #include "win32/Scoped.h"
+#include "win32/SystemLibrary.h"
 
 namespace korvane::filters {
 
@@ -25,6 +26,19 @@ struct LocalFreer {
 };
 using LocalMemory = std::unique_ptr<BYTE, LocalFreer>;
 
+// DPAPI, bound on the first key stored or read (see win32/SystemLibrary.h).
+struct Dpapi {
+    decltype(&::CryptProtectData) protect;
+    decltype(&::CryptUnprotectData) unprotect;
+};
+
+const Dpapi& Functions() {
+    static const SystemLibrary crypt32(L"crypt32.dll");
+    static const Dpapi dpapi{crypt32.Find<decltype(&::CryptProtectData)>("CryptProtectData"),
+                             crypt32.Find<decltype(&::CryptUnprotectData)>("CryptUnprotectData")};
+    return dpapi;
+}
+
 DATA_BLOB Blob(const void* data, size_t size) {
     DATA_BLOB blob;
     blob.cbData = static_cast<DWORD>(size);
@@ -36,7 +50,9 @@ bool Seal(const std::string& digits, std::vector<BYTE>* sealed) {
     DATA_BLOB in = Blob(digits.data(), digits.size());
     DATA_BLOB entropy = Blob(kEntropy, sizeof(kEntropy) - 1);
     DATA_BLOB out{};
-    if (!CryptProtectData(&in, kBlobDescription, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
+    const Dpapi& dpapi = Functions();
+    if (!dpapi.protect) return false;
+    if (!dpapi.protect(&in, kBlobDescription, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
         return false;
     LocalMemory owned(out.pbData);
     sealed->assign(out.pbData, out.pbData + out.cbData);
@@ -47,7 +63,9 @@ bool Unseal(const std::vector<BYTE>& sealed, std::string* digits) {
     DATA_BLOB in = Blob(sealed.data(), sealed.size());
     DATA_BLOB entropy = Blob(kEntropy, sizeof(kEntropy) - 1);
     DATA_BLOB out{};
-    if (!CryptUnprotectData(&in, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
+    const Dpapi& dpapi = Functions();
+    if (!dpapi.unprotect) return false;
+    if (!dpapi.unprotect(&in, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
         return false;
     LocalMemory owned(out.pbData);
     std::string text(reinterpret_cast<const char*>(out.pbData), out.cbData);
