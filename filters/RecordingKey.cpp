@@ -21,14 +21,55 @@ std::wstring BaseName(const std::wstring& path) {
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+BOOL CALLBACK CollectOwnerCandidate(HWND window, LPARAM context) {
+    const LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
+    if (IsWindowVisible(window) && IsWindowEnabled(window) && !(exStyle & WS_EX_TOOLWINDOW)) {
+        *reinterpret_cast<HWND*>(context) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The window to ask over: the calling thread's visible, enabled top-level window (while the
+// program converts, its progress window; the main window under it is disabled). The active
+// window is not enough: it is null whenever another program is in front, which is exactly
+// when someone has started a batch and gone to read their mail. A thread without such a
+// window (a player's streaming thread, a service) has nobody to ask.
+HWND FindOwnerWindow() {
+    if (HWND active = GetActiveWindow(); active && IsWindowEnabled(active)) return active;
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), CollectOwnerCandidate, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+bool ProgramIsInFront() {
+    DWORD process = 0;
+    HWND foreground = GetForegroundWindow();
+    return foreground && GetWindowThreadProcessId(foreground, &process) && process == GetCurrentProcessId();
+}
+
+// Makes the question visible: the owner restored if it was minimised (a minimised owner hides
+// the dialog with it), and, when another program is in front, the taskbar button flashing
+// until the user comes back. Windows does not let a background program take the foreground.
+void CallAttention(HWND owner) {
+    HWND root = GetAncestor(owner, GA_ROOTOWNER);
+    if (!root) root = owner;
+    if (IsIconic(root)) ShowWindow(root, SW_SHOWNOACTIVATE);
+    if (ProgramIsInFront()) return;
+    FLASHWINFO flash{};
+    flash.cbSize = sizeof flash;
+    flash.hwnd = root;
+    flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
+    FlashWindowEx(&flash);
+}
+
 bool FindKeys(media::ByteSource& source, const media::TivoFile& tivo, const std::wstring& fileName,
               media::TivoKeys* keys) {
     for (const std::string& digits : StoredKeys())
         if (Fits(source, tivo, digits, keys)) return true;
-    // Only a thread with an active window has someone in front of it: the program's progress
-    // window during a conversion. A service, a script or a background graph just fails.
-    HWND owner = GetActiveWindow();
+    HWND owner = FindOwnerWindow();
     if (!owner) return false;
+    CallAttention(owner);
     std::string accepted;
     auto fits = [&](const std::string& digits) { return Fits(source, tivo, digits, keys); };
     return AskForMediaAccessKey(owner, BaseName(fileName), fits, &accepted);
