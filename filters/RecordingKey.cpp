@@ -21,25 +21,33 @@ std::wstring BaseName(const std::wstring& path) {
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+struct OwnerSearch {
+    HWND enabled = nullptr;  // the topmost shown and enabled window
+    HWND shown = nullptr;    // the topmost shown one, enabled or not
+};
+
 BOOL CALLBACK CollectOwnerCandidate(HWND window, LPARAM context) {
-    const LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
-    if (IsWindowVisible(window) && IsWindowEnabled(window) && !(exStyle & WS_EX_TOOLWINDOW)) {
-        *reinterpret_cast<HWND*>(context) = window;
+    auto* search = reinterpret_cast<OwnerSearch*>(context);
+    if (!IsWindowVisible(window) || (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW)) return TRUE;
+    if (!search->shown) search->shown = window;
+    if (IsWindowEnabled(window)) {
+        search->enabled = window;
         return FALSE;
     }
     return TRUE;
 }
 
-// The window to ask over: the calling thread's visible, enabled top-level window (while the
-// program converts, its progress window; the main window under it is disabled). The active
-// window is not enough: it is null whenever another program is in front, which is exactly
-// when someone has started a batch and gone to read their mail. A thread without such a
-// window (a player's streaming thread, a service) has nobody to ask.
+// The window to ask over: the calling thread's shown, enabled top-level window, topmost first
+// (while the program converts, its progress window). Failing that, a shown one that is
+// disabled: the program loads its first file while the progress window is still being made,
+// under the main window it has already disabled. The active window is not enough: it is null
+// whenever another program is in front, which is exactly when someone has started a batch
+// and gone to read their mail. A thread without a shown window (a player's streaming thread,
+// a service) has nobody to ask.
 HWND FindOwnerWindow() {
-    if (HWND active = GetActiveWindow(); active && IsWindowEnabled(active)) return active;
-    HWND found = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), CollectOwnerCandidate, reinterpret_cast<LPARAM>(&found));
-    return found;
+    OwnerSearch search;
+    EnumThreadWindows(GetCurrentThreadId(), CollectOwnerCandidate, reinterpret_cast<LPARAM>(&search));
+    return search.enabled ? search.enabled : search.shown;
 }
 
 bool ProgramIsInFront() {
