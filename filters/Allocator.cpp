@@ -44,11 +44,11 @@ STDMETHODIMP Sample::QueryInterface(REFIID iid, void** out) {
 }
 
 STDMETHODIMP_(ULONG) Sample::AddRef() {
-    return InterlockedIncrement(&m_refs);
+    return ++m_refs;
 }
 
 STDMETHODIMP_(ULONG) Sample::Release() {
-    LONG refs = InterlockedDecrement(&m_refs);
+    const ULONG refs = --m_refs;
     if (refs == 0) m_owner->ReturnSample(this);
     return refs;
 }
