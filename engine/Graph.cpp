@@ -4,7 +4,6 @@
 #include "engine/Pins.h"
 #include "engine/Settings.h"
 
-#include "win32/ClassIds.h"
 #include "win32/ComPtr.h"
 
 #include <uuids.h>
@@ -81,7 +80,7 @@ int BuildConversionGraph(int reportMode, const char** errorTextOut) {
         ReleaseConversionGraph();
         return 0;
     }
-    if (FAILED(CreateFilter(classids::kFileDump, &s.dumpFilter)))
+    if (FAILED(CreateFilterFromText(kFileDumpClass.data(), &s.dumpFilter)))
         return FailBuild(reportMode, errorTextOut, "Failed to create FileDump Filter!");
     if (FAILED(s.dumpFilter->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(&s.fileSink))))
         return FailBuild(reportMode, errorTextOut,

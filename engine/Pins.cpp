@@ -70,6 +70,8 @@ HRESULT ConnectPinToFilter(IGraphBuilder* graph, IPin* outputPin, IBaseFilter* t
     if (!mediaTypes) return E_FAIL;
     ComPtr<IPin> inputPin;
     hr = FindFreePin(target, mediaTypes.Get(), PINDIR_INPUT, inputPin.Out());
+    // Let go before the join: the output pin is never asked to connect with its type list still out.
+    mediaTypes.Reset();
     if (FAILED(hr)) return hr;
     return graph->Connect(outputPin, inputPin.Get());
 }

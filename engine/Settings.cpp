@@ -23,6 +23,8 @@ std::string ReadSetting(const char* name, const char* defaultText) {
     DWORD size = kSettingBufferSize;
     DWORD type = REG_NONE;
     LONG result = RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    // Closed whatever the query gave, before its result decides between the value and the default.
+    key.Reset();
     return SettingTextFromQuery(result, type, buffer, size, defaultText);
 }
 

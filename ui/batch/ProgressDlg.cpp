@@ -40,7 +40,7 @@ CProgressDlg::CProgressDlg(CStringArray* files, const CString* outputFolder, CWn
     : CDialog(IDD_PROGRESS, parent),
       m_pFiles(files),
       m_pOutputFolder(outputFolder),
-      m_cancelEvent(::CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+      m_hCancelEvent(::CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 CProgressDlg::~CProgressDlg() = default;
 
@@ -223,7 +223,7 @@ void CProgressDlg::HandleCurrentFile() {
     }
 
     const char* failure = nullptr;
-    if (StartConversion(m_strSource, m_strOutput, m_hWnd, m_cancelEvent.Get(), 1, &failure)) return;
+    if (StartConversion(m_strSource, m_strOutput, m_hWnd, m_hCancelEvent.Get(), 1, &failure)) return;
     AskAboutFailure(failure);
 }
 
@@ -249,7 +249,7 @@ void CProgressDlg::OnCancel() {
     m_bAskingCancel = TRUE;
     if (MessageBox("Are you sure you want to cancel the conversion process?", "Really Cancel?",
                    MB_YESNO | MB_ICONQUESTION) == IDYES) {
-        if (m_cancelEvent) ::SetEvent(m_cancelEvent.Get());
+        if (m_hCancelEvent) ::SetEvent(m_hCancelEvent.Get());
         m_bCancelled = TRUE;
         m_cancelButton.EnableWindow(FALSE);
         ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));

@@ -4,9 +4,15 @@
 
 #include "win32/ClassIds.h"
 
+#include <array>
+
 // The settings name the demultiplexer and the multiplexer; these are taken when they do not.
 inline constexpr const auto& kDefaultDemuxerClass = classids::kDemultiplexerText;
 inline constexpr const auto& kDefaultMuxerClass = classids::kMultiplexerText;
+
+// The file dump's class, kept as 16-bit text and parsed when the graph is built, like the two
+// settings' texts.
+inline constexpr std::array<wchar_t, 39> kFileDumpClass = classids::WideText(classids::kFileDumpText);
 
 // Returns 1 with graph, mediaControl, mediaEvent, demuxer, muxer, dumpFilter and fileSink set;
 // 0 after reporting the failure, with all of them released and null.

@@ -49,6 +49,13 @@ TEST(CreationText, ShowsTheIdentifierInOnePairOfBraces) {
               "Failed to create MPEG Muxer {} !");
 }
 
+// The fixed class is parsed from its text when the graph is built, so the text must be whole.
+TEST(FileDumpClass, ParsesToTheFileDumpsClassId) {
+    CLSID parsed = {};
+    ASSERT_EQ(IIDFromString(kFileDumpClass.data(), &parsed), S_OK);
+    EXPECT_TRUE(IsEqualGUID(parsed, classids::kFileDump));
+}
+
 // Through the registry; a value stored without its NUL is usable only if the terminator can
 // still be added inside the buffer.
 TEST(ReadSetting, UsesAStringValueOnlyWhenItFitsWithItsTerminator) {

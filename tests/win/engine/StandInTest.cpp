@@ -353,6 +353,8 @@ TEST_F(StandInTest, ConnectFiltersJoinsEveryFreeOutputToAnInputThatAcceptsIt) {
         // A first output that cannot be joined ends the loop; a later one does not undo the first.
         {kTwoOutputs, kAcceptsOnlyB, E_FAIL, {}, {L"Out1", L"Out2"}},
         {kTwoOutputs, kAcceptsOnlyA, S_OK, {L"Out1"}, {L"Out2"}},
+        // The output's type list, which chose the input, is let go before the two are joined.
+        {kTypesHeld, kPass, S_OK, {L"Out1", L"In0"}, {}},
     };
     ComPtr<IGraphBuilder> graph = korvane::test::Create<IGraphBuilder>(CLSID_FilterGraph);
     ASSERT_TRUE(graph);

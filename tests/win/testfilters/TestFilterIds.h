@@ -26,8 +26,9 @@ enum TestFilterKind : unsigned char {
     kNullPin = 16,        // like kPass, but its first pin enumerator's Next gives S_OK and a null pin
                           // (later ones are sound, so that the graph manager can still remove it)
     kNullMediaType = 17,  // like kPass, but the output's type enumerator gives S_OK and a null type
+    kTypesHeld = 18,      // like kPass, but the output refuses to connect while an enumerator is held
 };
-inline constexpr int kLastTestFilterKind = kNullMediaType;
+inline constexpr int kLastTestFilterKind = kTypesHeld;
 
 inline CLSID TestFilterClass(TestFilterKind kind) {
     return CLSID{0x6B0E5A10,

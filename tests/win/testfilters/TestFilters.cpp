@@ -55,7 +55,8 @@ class TestFilter;
 // A pin's behaviour is one letter. Inputs: '*' accepts every type, '-' none, '?' answers
 // QueryAccept with S_FALSE and then connects, 'A' / 'B' accept only type A / B, 'x' cannot
 // tell its direction (and accepts every type). Outputs: 'A' / 'B' offer type A / B, '0'
-// offers nothing, 'L' offers A and lies about connecting, 'N' gives null types.
+// offers nothing, 'L' offers A and lies about connecting, 'N' gives null types, 'E' offers A
+// and refuses to connect while an enumerator of this DLL is still held.
 class TestPin final : public BasePin {
 public:
     TestPin(BaseFilter* filter, PIN_DIRECTION direction, std::wstring name, char code)
@@ -75,6 +76,7 @@ public:
     HRESULT CompleteConnect(IPin* peer) override;
 
     STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) override {
+        if (m_code == 'E' && LiveObjects(ObjectKind::Enumerator) != 0) return VFW_E_WRONG_STATE;
         return m_code == 'L' ? S_OK : BasePin::Connect(receivePin, mt);
     }
     STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override {
@@ -110,7 +112,8 @@ public:
         // clang-format off
         static const char* const kPins[] = {
             "", "", "", "i*oA", "i*oA", "i-oA", "i?oA", "i-i*oA", "o0",    // dump .. kNoTypesOutput
-            "i*oAoB", "iA", "iB", "i*oA", "i*oA", "ixi*", "i*oL", "i*oA", "i*oN"};  // .. kNullMediaType
+            "i*oAoB", "iA", "iB", "i*oA", "i*oA", "ixi*", "i*oL", "i*oA", "i*oN",  // .. kNullMediaType
+            "i*oE"};                                                               // kTypesHeld
         // clang-format on
         for (const char* pin = kPins[kind]; *pin; pin += 2)
             AddTestPin(*pin == 'i' ? PINDIR_INPUT : PINDIR_OUTPUT, pin[1]);

@@ -153,8 +153,8 @@ TEST(Resources, DialogTemplatesItemByItemInTabOrder) {
         {0, kFont, "About Korvane Converter", {0, 0, 193, 137}, kDialog, 0},
         {IDOK, "Button", "OK", {72, 116, 50, 14}, kDefault, 0},
         {IDC_STATIC, "Static", "#128", {7, 7, 21, 20}, kChild | SS_ICON, 0},  // the icon, in its own size
-        {IDC_STATIC, "Static", "Copyright (C) 2026 Halvenor. Korvane Converter turns unencrypted TiVo Desktop "
-         "recordings into MPEG files. It is provided as is, without warranty of any kind.", {38, 57, 148, 56}, kLabel, 0},
+        {IDC_STATIC, "Static", "Copyright (C) 2026 Halvenor. Korvane Converter turns TiVo Desktop recordings, "
+         "encrypted or not, into MPEG files. It is provided as is, without warranty of any kind.", {38, 57, 148, 56}, kLabel, 0},
         {IDC_ABOUT_TITLE, "Static", "Korvane\nConverter", {38, 7, 148, 30}, kLabel, 0},
         {IDC_ABOUT_VERSION, "Static", "Version 1.0", {38, 38, 148, 13}, kLabel, 0}});
     ExpectTemplate(IDD_PROGRESS, {

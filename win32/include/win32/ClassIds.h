@@ -1,9 +1,11 @@
 // The class ids of the filter pack. Each is written once, as the registry text that the
-// settings and the installer use; the GUID is worked out from that text at compile time, so
-// the two forms cannot drift apart.
+// settings and the installer use; the GUID, and the 16-bit copy of the text that COM's
+// parsers take, are worked out from that text at compile time, so the forms cannot drift apart.
 #pragma once
 
 #include <guiddef.h>
+
+#include <array>
 
 namespace classids {
 
@@ -43,6 +45,14 @@ constexpr GUID GuidFromText(const char (&text)[39]) {
     for (int i = 0; i < 8; ++i)
         guid.Data4[i] = static_cast<unsigned char>(detail::HexField(text + kByteOffsets[i], 2));
     return guid;
+}
+
+// The same text in 16-bit characters, with its NUL, for IIDFromString and CLSIDFromString.
+constexpr std::array<wchar_t, 39> WideText(const char (&text)[39]) {
+    std::array<wchar_t, 39> wide{};
+    for (int i = 0; i < 39; ++i)
+        wide[i] = static_cast<wchar_t>(text[i]);
+    return wide;
 }
 
 inline constexpr GUID kDemultiplexer = GuidFromText(kDemultiplexerText);

@@ -53,7 +53,7 @@ private:
     const CString* m_pOutputFolder;
     int m_nCurrent = 0;
     UINT m_nTimer = 0;
-    ScopedHandle m_cancelEvent;  // set by OnCancel only; waited on by the engine's monitor thread
+    ScopedHandle m_hCancelEvent;  // set by OnCancel only; waited on by the engine's monitor thread
     BOOL m_bCancelled = FALSE;
     BOOL m_bAskingCancel = FALSE;
     BOOL m_bDeferredDone = FALSE;
