@@ -109,6 +109,22 @@ TEST_F(KeyStoreTest, TheEntryStoresTenDigitsAndRefusesAnythingElse) {
     }
 }
 
+// Setup's way in: the key passed in-process, never on a command line, and an HRESULT back
+// instead of a message box, whatever it is given.
+TEST_F(KeyStoreTest, TheInProcessEntryAnswersWithAResultAndNoWindow) {
+    using StoreProc = HRESULT(WINAPI*)(LPCWSTR);
+    auto store =
+        reinterpret_cast<StoreProc>(reinterpret_cast<void*>(Export(PackPath(), "StoreMediaAccessKeyW")));
+    ASSERT_NE(nullptr, store);
+    DialogScript quiet;
+    EXPECT_EQ(S_OK, store(L"0123-456-789"));
+    EXPECT_EQ(S_FALSE, store(L"0123456789"));
+    for (const wchar_t* text : {L"12345", L"012345678x", L"", static_cast<const wchar_t*>(nullptr)})
+        EXPECT_EQ(E_INVALIDARG, store(text));
+    EXPECT_EQ(0, quiet.Shown());
+    EXPECT_EQ(Keys{"0123456789"}, StoredKeys());
+}
+
 // Without an argument the dialog lists the stored keys; Add refuses a short key and stores a
 // right one, Forget removes the selected one.
 TEST_F(KeyStoreTest, TheDialogAddsAndForgetsKeys) {
