@@ -21,6 +21,8 @@
 //   probe version <file>                 prints the fixed file version and the version
 //                                        strings, one "Name=value" a line
 //   probe shortcut <link>                prints the target path of a .lnk shortcut
+//   probe volatile-key <HKCU subkey>     creates a volatile key (it lives as long as the
+//                                        wineserver), under which no lasting key can be made
 // <title> names every shown dialog window of that title, whose trailing spaces do not count:
 // setup and its message boxes share one title, and Modern UI adds an empty page subcaption.
 // <id> is a dialog control id, "a,b" the first of them that exists; <text> (anything not a
@@ -213,6 +215,17 @@ int PrintShortcutTarget(const char* link) {
     return 0;
 }
 
+// Fails for a key that exists already: it would keep its kind.
+int CreateVolatileKey(const char* subkey) {
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, nullptr, REG_OPTION_VOLATILE, KEY_READ, nullptr, &key,
+                          &disposition) != ERROR_SUCCESS)
+        return 1;
+    ::RegCloseKey(key);
+    return disposition == REG_CREATED_NEW_KEY ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -221,6 +234,7 @@ int main(int argc, char** argv) {
     const char* title = argv[2];
     if (command == "version") return PrintVersion(argv[2]);
     if (command == "shortcut") return PrintShortcutTarget(argv[2]);
+    if (command == "volatile-key") return CreateVolatileKey(argv[2]);
     const double seconds = argc > 3 ? std::atof(argv[3]) : 15;
     if (command == "wait" || command == "gone")
         return WaitUntil(seconds, [&] { return Windows(title).empty() == (command == "gone"); }) ? 0 : 1;
