@@ -142,7 +142,7 @@ Function IsProtectedFolder
   ${If} $2 > 0
   ${AndIf} $2 < ${NSIS_MAX_STRLEN}
     !insertmacro _FOLDER_UNDER "$PROGRAMFILES64"
-    !insertmacro _FOLDER_UNDER "$PROGRAMFILES"
+    !insertmacro _FOLDER_UNDER "$PROGRAMFILES32"
   ${EndIf}
   Pop $3
   Pop $2
@@ -218,8 +218,8 @@ Function .onInit
   ${EndIf}
 
   StrCpy $ProtectedRoots "$PROGRAMFILES64"
-  ${If} "$PROGRAMFILES" != "$PROGRAMFILES64"
-    StrCpy $ProtectedRoots "$PROGRAMFILES64 or $PROGRAMFILES"
+  ${If} "$PROGRAMFILES32" != "$PROGRAMFILES64"
+    StrCpy $ProtectedRoots "$PROGRAMFILES64 or $PROGRAMFILES32"
   ${EndIf}
   ; Without /D= an earlier install is upgraded where it is, unless an older setup put it
   ; outside Program Files: then the default folder is offered instead.
@@ -249,7 +249,7 @@ Function DirectoryPageLeave
   Call IsProtectedFolder
   Pop $0
   ${If} $0 <> 1
-    MessageBox MB_OK|MB_ICONEXCLAMATION "Choose a folder inside $ProtectedRoots.$\r$\n$\r$\nEvery program that converts or plays a TiVo recording may load the filters of ${PRODUCT} from its folder, and only there does Windows keep other users of this computer from replacing them."
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Choose a folder inside $ProtectedRoots: every program that converts or plays a TiVo recording may load the filters of ${PRODUCT} from its folder, and only there does Windows keep other users of this computer from replacing them."
     Abort
   ${EndIf}
 FunctionEnd

@@ -215,13 +215,21 @@ int PrintShortcutTarget(const char* link) {
     return 0;
 }
 
-// Fails for a key that exists already: it would keep its kind.
-int CreateVolatileKey(const char* subkey) {
+// Its missing parents are made lasting: under a volatile one nothing lasting could be made
+// either. Fails for a key that exists already, which would keep its kind.
+int CreateVolatileKey(const std::string& subkey) {
+    const size_t last = subkey.rfind('\\');
+    HKEY parent = HKEY_CURRENT_USER;
+    if (last != std::string::npos &&
+        ::RegCreateKeyExA(HKEY_CURRENT_USER, subkey.substr(0, last).c_str(), 0, nullptr, 0,
+                          KEY_CREATE_SUB_KEY, nullptr, &parent, nullptr) != ERROR_SUCCESS)
+        return 1;
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (::RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, nullptr, REG_OPTION_VOLATILE, KEY_READ, nullptr, &key,
-                          &disposition) != ERROR_SUCCESS)
-        return 1;
+    const LONG rc = ::RegCreateKeyExA(parent, subkey.substr(last + 1).c_str(), 0, nullptr,
+                                      REG_OPTION_VOLATILE, KEY_READ, nullptr, &key, &disposition);
+    if (parent != HKEY_CURRENT_USER) ::RegCloseKey(parent);
+    if (rc != ERROR_SUCCESS) return 1;
     ::RegCloseKey(key);
     return disposition == REG_CREATED_NEW_KEY ? 0 : 1;
 }
