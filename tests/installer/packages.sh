@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Both setup programs as files: the 64-bit one a PE32+ for x86-64 (which 32-bit Windows
-# refuses to start), the 32-bit one a PE32 for i386 (run by installer_stored_key_x86), each holding the
-# program and the filter pack of its own bitness, with version records, the registration
-# exports and the one setup calls to store a key.
+# refuses to start), the 32-bit one a PE32 for i386 (run by installer_stored_key_x86), each
+# holding the program and the filter pack of its own bitness, with version records, the
+# registration exports and the one setup calls to store a key.
 #   packages.sh SETUP_X64.exe SETUP_X86.exe WORK_DIR
 # (Tool output is read whole before it is searched: grep -q ending a pipe early would
 # fail the pipe under pipefail.)
