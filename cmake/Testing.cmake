@@ -10,10 +10,10 @@ if(KORVANE_TESTS)
   add_subdirectory(${KORVANE_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
-# Test streams made by ffmpeg (scripts/make-test-material.sh) into the build tree, once per
-# tree. Tests find the folder in the environment variable KORVANE_MATERIAL (a Z:\ path for
-# Windows tests).
-set(KORVANE_MATERIAL_DIR "${CMAKE_BINARY_DIR}/material")
+# Test streams made by ffmpeg (scripts/make-test-material.sh), once per folder: the build
+# tree's own unless another tree's is named (the win32 tree reads the win64 tree's). Tests
+# find the folder in the environment variable KORVANE_MATERIAL (a Z:\ path for Windows tests).
+set(KORVANE_MATERIAL_DIR "${CMAKE_BINARY_DIR}/material" CACHE PATH "Folder of the ffmpeg-made test streams")
 string(REPLACE "/" "\\" KORVANE_MATERIAL_DIR_WINE "Z:${KORVANE_MATERIAL_DIR}")
 
 # korvane_wine_environment(<out> [PREFIX dir])

@@ -7,4 +7,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# 32-bit programs cannot run on the build machines: this build is compiled and linked only.
+# Debian's 32-bit Wine (wine32:i386) runs this build's tests, in a WoW64 prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)

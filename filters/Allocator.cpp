@@ -6,6 +6,7 @@
 
 #include "ComGuard.h"
 #include "MediaTypes.h"
+#include "Sync.h"
 
 namespace korvane::filters {
 
@@ -43,11 +44,11 @@ STDMETHODIMP Sample::QueryInterface(REFIID iid, void** out) {
 }
 
 STDMETHODIMP_(ULONG) Sample::AddRef() {
-    return InterlockedIncrement(&m_refs);
+    return ++m_refs;
 }
 
 STDMETHODIMP_(ULONG) Sample::Release() {
-    LONG refs = InterlockedDecrement(&m_refs);
+    const ULONG refs = --m_refs;
     if (refs == 0) m_owner->ReturnSample(this);
     return refs;
 }
@@ -159,67 +160,60 @@ STDMETHODIMP Allocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_P
         if (request->cBuffers <= 0 || request->cbBuffer <= 0 || request->cbAlign <= 0 ||
             (request->cbAlign & (request->cbAlign - 1)) != 0 || request->cbPrefix < 0)
             return VFW_E_BADALIGN;
-        AcquireSRWLockExclusive(&m_lock);
-        HRESULT hr = S_OK;
-        if (m_committed)
-            hr = VFW_E_ALREADY_COMMITTED;
-        else if (m_free.size() != m_all.size())
-            hr = VFW_E_BUFFERS_OUTSTANDING;
-        else {
-            m_props = *request;
-            m_propsSet = true;
-            *actual = m_props;
-        }
-        ReleaseSRWLockExclusive(&m_lock);
-        return hr;
+        ExclusiveLock lock(m_lock);
+        if (m_committed) return VFW_E_ALREADY_COMMITTED;
+        if (m_free.size() != m_all.size()) return VFW_E_BUFFERS_OUTSTANDING;
+        m_props = *request;
+        m_propsSet = true;
+        *actual = m_props;
+        return S_OK;
     });
 }
 
 STDMETHODIMP Allocator::GetProperties(ALLOCATOR_PROPERTIES* props) {
     if (!props) return E_POINTER;
-    AcquireSRWLockShared(&m_lock);
+    SharedLock lock(m_lock);
     *props = m_props;
-    ReleaseSRWLockShared(&m_lock);
     return S_OK;
 }
 
 STDMETHODIMP Allocator::Commit() {
     return GuardedCall("Allocator::Commit", [&]() -> HRESULT {
-        AcquireSRWLockExclusive(&m_lock);
-        HRESULT hr = S_OK;
-        if (!m_propsSet) {
-            hr = VFW_E_SIZENOTSET;
-        } else if (!m_committed) {
-            if (m_all.empty()) {
-                const size_t stride =
-                    (static_cast<size_t>(m_props.cbBuffer) + m_props.cbPrefix + m_props.cbAlign - 1) &
-                    ~static_cast<size_t>(m_props.cbAlign - 1);
-                m_memory = static_cast<BYTE*>(VirtualAlloc(nullptr, stride * m_props.cBuffers,
-                                                           MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-                if (!m_memory) {
-                    hr = E_OUTOFMEMORY;
-                } else {
-                    for (LONG i = 0; i < m_props.cBuffers; ++i) {
-                        auto* s =
-                            new Sample(this, m_memory + stride * i + m_props.cbPrefix, m_props.cbBuffer);
-                        m_all.push_back(s);
-                        m_free.push_back(s);
-                    }
+        ExclusiveLock lock(m_lock);
+        if (!m_propsSet) return VFW_E_SIZENOTSET;
+        if (m_committed) return S_OK;
+        if (m_all.empty()) {
+            const size_t stride =
+                (static_cast<size_t>(m_props.cbBuffer) + m_props.cbPrefix + m_props.cbAlign - 1) &
+                ~static_cast<size_t>(m_props.cbAlign - 1);
+            m_memory = static_cast<BYTE*>(
+                VirtualAlloc(nullptr, stride * m_props.cBuffers, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+            if (!m_memory) return E_OUTOFMEMORY;
+            try {
+                m_all.reserve(m_props.cBuffers);
+                m_free.reserve(m_props.cBuffers);
+                for (LONG i = 0; i < m_props.cBuffers; ++i) {
+                    m_all.push_back(
+                        new Sample(this, m_memory + stride * i + m_props.cbPrefix, m_props.cbBuffer));
+                    m_free.push_back(m_all.back());
                 }
+            } catch (...) {
+                FreeBuffersLocked();  // uncommitted and empty again, as before the call
+                throw;
             }
-            if (SUCCEEDED(hr)) m_committed = true;
         }
-        ReleaseSRWLockExclusive(&m_lock);
-        return hr;
+        m_committed = true;
+        return S_OK;
     });
 }
 
 STDMETHODIMP Allocator::Decommit() {
     return GuardedCall("Allocator::Decommit", [&]() -> HRESULT {
-        AcquireSRWLockExclusive(&m_lock);
-        m_committed = false;
-        if (m_free.size() == m_all.size()) FreeBuffersLocked();
-        ReleaseSRWLockExclusive(&m_lock);
+        {
+            ExclusiveLock lock(m_lock);
+            m_committed = false;
+            if (m_free.size() == m_all.size()) FreeBuffersLocked();
+        }
         // Wakes every thread blocked in GetBuffer: they return VFW_E_NOT_COMMITTED.
         WakeAllConditionVariable(&m_returned);
         return S_OK;
@@ -230,21 +224,17 @@ STDMETHODIMP Allocator::GetBuffer(IMediaSample** sample, REFERENCE_TIME*, REFERE
     return GuardedCall("Allocator::GetBuffer", [&]() -> HRESULT {
         if (!sample) return E_POINTER;
         *sample = nullptr;
-        AcquireSRWLockExclusive(&m_lock);
-        while (m_committed && m_free.empty()) {
-            if (flags & AM_GBF_NOWAIT) {
-                ReleaseSRWLockExclusive(&m_lock);
-                return VFW_E_TIMEOUT;
+        Sample* s = nullptr;
+        {
+            ExclusiveLock lock(m_lock);
+            while (m_committed && m_free.empty()) {
+                if (flags & AM_GBF_NOWAIT) return VFW_E_TIMEOUT;
+                lock.Wait(m_returned);
             }
-            SleepConditionVariableSRW(&m_returned, &m_lock, INFINITE, 0);
+            if (!m_committed) return VFW_E_NOT_COMMITTED;
+            s = m_free.back();
+            m_free.pop_back();
         }
-        if (!m_committed) {
-            ReleaseSRWLockExclusive(&m_lock);
-            return VFW_E_NOT_COMMITTED;
-        }
-        Sample* s = m_free.back();
-        m_free.pop_back();
-        ReleaseSRWLockExclusive(&m_lock);
         s->Reset();
         s->m_refs = 1;
         AddRef();  // the sample keeps its allocator alive while it is out
@@ -261,10 +251,12 @@ STDMETHODIMP Allocator::ReleaseBuffer(IMediaSample* sample) {
 }
 
 void Allocator::ReturnSample(Sample* sample) {
-    AcquireSRWLockExclusive(&m_lock);
-    m_free.push_back(sample);
-    if (!m_committed && m_free.size() == m_all.size()) FreeBuffersLocked();
-    ReleaseSRWLockExclusive(&m_lock);
+    {
+        // m_free has room for every sample (Commit reserved it): the push cannot throw.
+        ExclusiveLock lock(m_lock);
+        m_free.push_back(sample);
+        if (!m_committed && m_free.size() == m_all.size()) FreeBuffersLocked();
+    }
     WakeConditionVariable(&m_returned);
     Release();
 }

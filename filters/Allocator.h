@@ -7,8 +7,9 @@
 #include <windows.h>
 #include <strmif.h>
 
-#include <win32/ComObject.h>
+#include "win32/ComObject.h"
 
+#include <atomic>
 #include <vector>
 
 #include "ObjectCount.h"
@@ -56,7 +57,7 @@ private:
     ~Sample();
 
     Allocator* m_owner;
-    LONG m_refs = 0;
+    std::atomic<ULONG> m_refs{0};
     BYTE* const m_home;  // the allocator's buffer
     const LONG m_homeSize;
     BYTE* m_buffer;  // m_home, or borrowed memory for one delivery

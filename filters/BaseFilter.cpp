@@ -178,16 +178,16 @@ void BaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) {
 }
 
 void BaseFilter::QueueEvent(long code, LONG_PTR param1, LONG_PTR param2) {
-    AcquireSRWLockExclusive(&m_eventLock);
+    ExclusiveLock lock(m_eventLock);
     m_pendingEvents.push_back({code, param1, param2});
-    ReleaseSRWLockExclusive(&m_eventLock);
 }
 
 void BaseFilter::FlushEvents() {
     std::vector<PendingEvent> events;
-    AcquireSRWLockExclusive(&m_eventLock);
-    events.swap(m_pendingEvents);
-    ReleaseSRWLockExclusive(&m_eventLock);
+    {
+        ExclusiveLock lock(m_eventLock);
+        events.swap(m_pendingEvents);
+    }
     for (const auto& e : events)
         NotifyEvent(e.code, e.param1, e.param2);
 }

@@ -19,8 +19,9 @@
 #include <strmif.h>
 #include <amvideo.h>
 
-#include <win32/ComObject.h>
+#include "win32/ComObject.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,9 +101,9 @@ private:
     CLSID m_clsid;
     CriticalSection m_stateLock;
     CriticalSection m_streamLock;
-    volatile FILTER_STATE m_state = State_Stopped;  // written under the state lock
-    IFilterGraph* m_graph = nullptr;                // not referenced: the graph holds us
-    IMediaEventSink* m_eventSink = nullptr;         // not referenced, for the same reason
+    std::atomic<FILTER_STATE> m_state{State_Stopped};  // written under the state lock
+    IFilterGraph* m_graph = nullptr;                   // not referenced: the graph holds us
+    IMediaEventSink* m_eventSink = nullptr;            // not referenced, for the same reason
     std::wstring m_name;
     ComPtr<IReferenceClock> m_clock;
     std::vector<std::unique_ptr<BasePin>> m_pins;

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <strmif.h>
 
-#include <win32/ComObject.h>
+#include "win32/ComObject.h"
 
 #include <string>
 

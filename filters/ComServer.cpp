@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include <win32/ComObject.h>
+#include "win32/ComObject.h"
 
 #include <new>
 

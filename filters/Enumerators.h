@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include <win32/ComObject.h>
+#include "win32/ComObject.h"
 
 #include "ObjectCount.h"
 

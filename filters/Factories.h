@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include <win32/ComObject.h>
+#include "win32/ComObject.h"
 
 #include <new>
 

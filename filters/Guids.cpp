@@ -1,6 +1,6 @@
 #include "Guids.h"
 
-#include <win32/ClassIds.h>
+#include "win32/ClassIds.h"
 
 namespace korvane::filters {
 

@@ -1,7 +1,9 @@
 // The input pin of the filter base: receives samples through IMemInputPin.
 #pragma once
 
-#include <win32/ComObject.h>
+#include "win32/ComObject.h"
+
+#include <atomic>
 
 #include "BasePin.h"
 
@@ -42,9 +44,9 @@ public:
     HRESULT Active() override;
 
 private:
-    ComPtr<IMemAllocator> m_allocator;  // the one NotifyAllocator named
-    volatile bool m_flushing = false;   // written by BeginFlush/EndFlush
-    bool m_endOfStream = false;         // written under the stream lock
+    ComPtr<IMemAllocator> m_allocator;    // the one NotifyAllocator named
+    std::atomic<bool> m_flushing{false};  // written by BeginFlush/EndFlush
+    bool m_endOfStream = false;           // written under the stream lock
 };
 
 }  // namespace korvane::filters

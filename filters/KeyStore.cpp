@@ -91,9 +91,11 @@ std::vector<StoredValue> ReadValues(HKEY key) {
         DWORD type = 0;
         DWORD size = 0;
         LONG rc = RegEnumValueW(key, index, name, &nameLength, nullptr, &type, nullptr, &size);
-        if (rc == ERROR_NO_MORE_ITEMS) break;
-        if (rc != ERROR_SUCCESS || type != REG_BINARY || wcsncmp(name, kValuePrefix, 4) != 0 || size > 4096)
-            continue;
+        // A name too long for the buffer is not ours; any other failure (the key deleted under
+        // us, say) would repeat at every index, so it ends the enumeration.
+        if (rc == ERROR_MORE_DATA) continue;
+        if (rc != ERROR_SUCCESS) break;
+        if (type != REG_BINARY || wcsncmp(name, kValuePrefix, 4) != 0 || size > 4096) continue;
         std::vector<BYTE> sealed(size);
         if (RegQueryValueExW(key, name, nullptr, &type, sealed.data(), &size) != ERROR_SUCCESS) continue;
         sealed.resize(size);
@@ -112,22 +114,51 @@ bool ValueExists(HKEY key, const std::wstring& name) {
     return RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
+// Held while a key is stored: finding a free value name and writing it is one step, so two
+// processes of this user storing different keys at once cannot both take "Key n". The mutex
+// lives in the session's namespace, as the processes sharing this user's registry do.
+class StoreLock {
+public:
+    StoreLock() : m_mutex(CreateMutexW(nullptr, FALSE, L"Local\\Korvane Filters Media Access Keys")) {
+        if (!m_mutex) return;
+        const DWORD waited = WaitForSingleObject(m_mutex.Get(), 10000);
+        // An owner that died while holding it left the store as consistent as any crash does.
+        m_held = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    }
+    ~StoreLock() {
+        if (m_held) ReleaseMutex(m_mutex.Get());
+    }
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+    bool Held() const { return m_held; }
+
+private:
+    ScopedHandle m_mutex;
+    bool m_held = false;
+};
+
 }  // namespace
+
+std::vector<std::string> KeysIn(HKEY key) {
+    std::vector<std::string> keys;
+    for (auto& value : ReadValues(key))
+        keys.push_back(std::move(value.digits));
+    return keys;
+}
 
 std::vector<std::string> StoredKeys() {
     ScopedRegKey key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kKeyStorePath, 0, KEY_QUERY_VALUE, key.Out()) != ERROR_SUCCESS)
         return {};
-    std::vector<std::string> keys;
-    for (auto& value : ReadValues(key.Get()))
-        keys.push_back(std::move(value.digits));
-    return keys;
+    return KeysIn(key.Get());
 }
 
 HRESULT RememberKey(const std::string& digits) {
     std::string checked;
     if (!ParseMediaAccessKey(std::wstring(digits.begin(), digits.end()), &checked) || checked != digits)
         return E_INVALIDARG;
+    StoreLock lock;
+    if (!lock.Held()) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
     ScopedRegKey key;
     LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, kKeyStorePath, 0, nullptr, 0,
                               KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, key.Out(), nullptr);

@@ -20,7 +20,11 @@ extern const wchar_t kKeyStorePath[];
 // by another user, damaged) are skipped, not deleted: they may still be someone's.
 std::vector<std::string> StoredKeys();
 
-// Stores digits unless it is already there (S_FALSE then).
+// The keys stored under an open key store (KEY_QUERY_VALUE), as StoredKeys reads them.
+std::vector<std::string> KeysIn(HKEY key);
+
+// Stores digits unless it is already there (S_FALSE then). Processes storing keys at once
+// take turns, so each key gets a value of its own.
 HRESULT RememberKey(const std::string& digits);
 
 // Removes every value holding digits; S_FALSE when none did.

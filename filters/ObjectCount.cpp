@@ -1,18 +1,20 @@
 #include "ObjectCount.h"
 
+#include <atomic>
+
 namespace korvane::filters {
 
 namespace {
-volatile LONG g_counts[static_cast<int>(ObjectKind::Count)];
-volatile LONG g_serverLocks;
+std::atomic<LONG> g_counts[static_cast<int>(ObjectKind::Count)];
+std::atomic<LONG> g_serverLocks;
 }  // namespace
 
 void CountObject(ObjectKind kind, LONG delta) {
-    InterlockedExchangeAdd(&g_counts[static_cast<int>(kind)], delta);
+    g_counts[static_cast<int>(kind)] += delta;
 }
 
 LONG LiveObjects(ObjectKind kind) {
-    return InterlockedCompareExchange(&g_counts[static_cast<int>(kind)], 0, 0);
+    return g_counts[static_cast<int>(kind)];
 }
 
 LONG AllLiveObjects() {
@@ -23,14 +25,11 @@ LONG AllLiveObjects() {
 }
 
 void LockServer(bool lock) {
-    if (lock)
-        InterlockedIncrement(&g_serverLocks);
-    else
-        InterlockedDecrement(&g_serverLocks);
+    g_serverLocks += lock ? 1 : -1;
 }
 
 LONG ServerLocks() {
-    return InterlockedCompareExchange(&g_serverLocks, 0, 0);
+    return g_serverLocks;
 }
 
 }  // namespace korvane::filters

@@ -6,7 +6,7 @@
 
 namespace korvane::filters {
 
-SampleCourier::SampleCourier(OutputPin* pin, const volatile bool* stopping,
+SampleCourier::SampleCourier(OutputPin* pin, const std::atomic<bool>* stopping,
                              std::function<void()> afterDeliver)
     : m_pin(pin), m_stopping(stopping), m_afterDeliver(std::move(afterDeliver)) {
     InitializeConditionVariable(&m_changed);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 
 #include "BaseFilter.h"
@@ -25,7 +26,7 @@ public:
 
     // afterDeliver runs on the courier's thread after each delivered sample (tests' pacing).
     // Once *stopping is set, queued samples are dropped instead of delivered.
-    SampleCourier(OutputPin* pin, const volatile bool* stopping, std::function<void()> afterDeliver);
+    SampleCourier(OutputPin* pin, const std::atomic<bool>* stopping, std::function<void()> afterDeliver);
     ~SampleCourier();
     SampleCourier(const SampleCourier&) = delete;
     SampleCourier& operator=(const SampleCourier&) = delete;
@@ -47,7 +48,7 @@ private:
     void Run();
 
     OutputPin* m_pin;
-    const volatile bool* m_stopping;
+    const std::atomic<bool>* m_stopping;
     std::function<void()> m_afterDeliver;
     ScopedHandle m_thread;
 

@@ -1,17 +1,19 @@
 #include "SourcePacing.h"
 
+#include <atomic>
+
 namespace korvane::filters {
 
 namespace {
-volatile LONG g_sourcePacing;  // written by the test hook, read by streaming threads
+std::atomic<DWORD> g_sourcePacing;  // written by the test hook, read by streaming threads
 }  // namespace
 
 DWORD SourcePacingMilliseconds() {
-    return static_cast<DWORD>(InterlockedCompareExchange(&g_sourcePacing, 0, 0));
+    return g_sourcePacing;
 }
 
 void SetSourcePacingMilliseconds(DWORD milliseconds) {
-    InterlockedExchange(&g_sourcePacing, static_cast<LONG>(milliseconds));
+    g_sourcePacing = milliseconds;
 }
 
 }  // namespace korvane::filters

@@ -1,5 +1,7 @@
-// Small owners for Win32 synchronisation objects. Critical sections rather than std::mutex:
-// under Wine an uncontended critical section never reaches the wineserver.
+// Small owners for Win32 synchronisation objects. Critical sections and slim reader/writer
+// locks rather than std::mutex: under Wine neither reaches the wineserver when uncontended.
+// Every lock is taken through a scoped guard, so an exception thrown under it (an allocation
+// that fails) never leaves it held.
 #pragma once
 
 #include <windows.h>
@@ -29,6 +31,30 @@ public:
 
 private:
     CriticalSection& m_cs;
+};
+
+// Holds an SRW lock exclusively for its scope; Wait sleeps on a condition variable with it.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(&m_lock); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+    void Wait(CONDITION_VARIABLE& changed) { SleepConditionVariableSRW(&changed, &m_lock, INFINITE, 0); }
+
+private:
+    SRWLOCK& m_lock;
+};
+
+class SharedLock {
+public:
+    explicit SharedLock(SRWLOCK& lock) : m_lock(lock) { AcquireSRWLockShared(&m_lock); }
+    ~SharedLock() { ReleaseSRWLockShared(&m_lock); }
+    SharedLock(const SharedLock&) = delete;
+    SharedLock& operator=(const SharedLock&) = delete;
+
+private:
+    SRWLOCK& m_lock;
 };
 
 }  // namespace korvane::filters

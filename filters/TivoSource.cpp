@@ -6,6 +6,7 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
+#include <atomic>
 #include <string>
 
 #include "ComGuard.h"
@@ -178,14 +179,12 @@ protected:
             return HRESULT_FROM_WIN32(GetLastError());
         m_stopping = false;
         ResetEvent(m_stopEvent.Get());
-        m_thread = CreateThread(nullptr, 0, &TivoSource::StreamingThread, this, 0, nullptr);
+        AutoLock lock(m_threadLock);
+        m_thread = ScopedHandle(CreateThread(nullptr, 0, &TivoSource::StreamingThread, this, 0, nullptr));
         return m_thread ? S_OK : HRESULT_FROM_WIN32(GetLastError());
     }
 
-    void OnStop() override {
-        m_stopping = true;
-        SetEvent(m_stopEvent.Get());
-    }
+    void OnStop() override { AskThreadToStop(); }
 
     // The state lock is free here: the thread never takes it, but joining under it would
     // still block every other call on the filter for as long as the thread takes to notice.
@@ -193,13 +192,24 @@ protected:
 
 private:
     ~TivoSource() override {
-        m_stopping = true;
-        SetEvent(m_stopEvent.Get());
+        AskThreadToStop();
         JoinThread();
     }
 
+    // Stopping the streaming thread is these two steps, always in this order: Stop asks under
+    // the state lock and joins after releasing it.
+    void AskThreadToStop() {
+        m_stopping = true;
+        SetEvent(m_stopEvent.Get());
+    }
+
     void JoinThread() {
-        ScopedHandle thread(InterlockedExchangePointer(&m_thread, nullptr));
+        ScopedHandle thread;
+        {
+            // Two Stops at once both come here: one of them joins.
+            AutoLock lock(m_threadLock);
+            thread = std::move(m_thread);
+        }
         if (thread) WaitForSingleObject(thread.Get(), INFINITE);
     }
 
@@ -364,9 +374,10 @@ private:
     media::TivoKeys m_keys;     // Load; read only by the streaming thread
     HRESULT m_unusable = S_OK;  // why a loaded file cannot be delivered
     StreamListFormat m_streams{};
-    HANDLE m_thread = nullptr;         // started by Pause, joined by Stop
-    volatile bool m_stopping = false;  // set by Stop, read by the streaming thread
-    ScopedHandle m_stopEvent;          // set by Stop: ends a test pacing wait at once
+    CriticalSection m_threadLock;         // guards m_thread between Pause and Stop's join
+    ScopedHandle m_thread;                // started by Pause, joined by Stop
+    std::atomic<bool> m_stopping{false};  // set by Stop, read by the streaming thread
+    ScopedHandle m_stopEvent;             // set by Stop: ends a test pacing wait at once
 };
 
 SourceOutput::SourceOutput(TivoSource* source, BaseFilter* filter)

@@ -14,11 +14,7 @@ bash scripts/setup.sh
 
 build_preset() {  # build_preset PRESET: configures a tree that has none yet, then builds
   local preset=$1
-  if [ ! -f "build/$preset/CMakeCache.txt" ]; then
-    local tests=ON
-    [ "$preset" = win32 ] && tests=OFF
-    cmake --preset "$preset" -DKORVANE_TESTS=$tests >/dev/null
-  fi
+  [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j2 --target KorvaneConverter KorvaneFilters korvane_icon
 }
 

@@ -41,4 +41,8 @@ korvane_wine_session_stop() {
     kill "$pid" >/dev/null 2>&1 || true
   done
   _korvane_started_pids=()
+  # The display went with them: the next session starts its own.
+  if [ -n "${KORVANE_XVFB:-}" ]; then
+    unset DISPLAY KORVANE_XVFB
+  fi
 }

@@ -23,6 +23,11 @@
 //   probe shortcut <link>                prints the target path of a .lnk shortcut
 //   probe volatile-key <HKCU subkey>     creates a volatile key (it lives as long as the
 //                                        wineserver), under which no lasting key can be made
+//   probe front <title> [seconds]        shows a window of its own with that title, takes the
+//                                        foreground, prints "front" once it has it, and keeps
+//                                        the window up for the seconds given: another program
+//                                        the user has switched to
+//   probe foreground -                   prints the title of the window in the foreground
 // <title> names every shown dialog window of that title, whose trailing spaces do not count:
 // setup and its message boxes share one title, and Modern UI adds an empty page subcaption.
 // <id> is a dialog control id, "a,b" the first of them that exists; <text> (anything not a
@@ -234,6 +239,29 @@ int CreateVolatileKey(const std::string& subkey) {
     return disposition == REG_CREATED_NEW_KEY ? 0 : 1;
 }
 
+// Another program's window in front of the one under test, until the time is up.
+int HoldFront(const char* title, double seconds) {
+    HWND window = ::CreateWindowExA(0, "#32770", title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 320, 200,
+                                    nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+    if (!window) return 1;
+    ::SetForegroundWindow(window);
+    bool told = false;
+    const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
+    while (::GetTickCount64() < end) {
+        MSG message;
+        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageA(&message);
+        if (!told && ::GetForegroundWindow() == window) {
+            std::printf("front\n");
+            std::fflush(stdout);
+            told = true;
+        }
+        ::Sleep(20);
+    }
+    ::DestroyWindow(window);
+    return told ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -243,6 +271,13 @@ int main(int argc, char** argv) {
     if (command == "version") return PrintVersion(argv[2]);
     if (command == "shortcut") return PrintShortcutTarget(argv[2]);
     if (command == "volatile-key") return CreateVolatileKey(argv[2]);
+    if (command == "front") return HoldFront(title, argc > 3 ? std::atof(argv[3]) : 60);
+    if (command == "foreground") {
+        char text[256] = "";
+        ::GetWindowTextA(::GetForegroundWindow(), text, sizeof text);
+        std::printf("%s\n", text);
+        return 0;
+    }
     const double seconds = argc > 3 ? std::atof(argv[3]) : 15;
     if (command == "wait" || command == "gone")
         return WaitUntil(seconds, [&] { return Windows(title).empty() == (command == "gone"); }) ? 0 : 1;

@@ -62,6 +62,59 @@ TEST_F(EndToEndTest, EveryTestStreamConvertsToItsEnd) {
     }
 }
 
+// A recording past 4 GiB: the first half of a stream, a hole of 4 GiB and a bit (a sparse file,
+// read as zeros), then the second half. Every offset, size and read position past 2^32 has
+// to survive (in a 32-bit process too) for the output to hold the whole stream, which
+// engine_output_check_huge compares with the original (copied to huge-source); and the progress stays in
+// range although the input is over a thousand times the output.
+TEST_F(EndToEndTest, ARecordingPastFourGigabytesConverts) {
+    const std::string small = WrapAsTivo("mp2.mpg", m_scratch.Path("small.TiVo"));
+    std::string bytes;
+    {
+        ScopedFile in(
+            CreateFileA(small.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(in);
+        bytes.resize(FileSizeOrZero(small.c_str()));
+        DWORD read = 0;
+        ASSERT_TRUE(ReadFile(in.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr));
+        ASSERT_EQ(bytes.size(), read);
+    }
+    const auto* header = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t payload = (size_t{header[10]} << 24) | (header[11] << 16) | (header[12] << 8) | header[13];
+    // The material's packs are 2048 bytes: the cut falls between two of them.
+    const size_t cut = payload + (bytes.size() - payload) / 2 / 2048 * 2048;
+    ASSERT_GT(cut, payload);
+
+    const std::string huge = m_scratch.Path("huge.TiVo");
+    {
+        ScopedFile out(CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(out);
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(out.Get(), bytes.data(), static_cast<DWORD>(cut), &written, nullptr));
+        LARGE_INTEGER past{};
+        past.QuadPart = (LONGLONG{1} << 32) + 1000 * 2048;
+        ASSERT_TRUE(SetFilePointerEx(out.Get(), past, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(WriteFile(out.Get(), bytes.data() + cut, static_cast<DWORD>(bytes.size() - cut), &written,
+                              nullptr));
+    }
+    ASSERT_GT(FileSizeOrZero(huge.c_str()), uint64_t{1} << 32);
+
+    const std::string output = KeptOutputs("huge-out") + "\\mp2.mpg";
+    // The original beside it, alone in a folder, for the comparison.
+    ASSERT_TRUE(CopyFileA((MaterialDir() + "\\mp2.mpg").c_str(),
+                          (KeptOutputs("huge-source") + "\\mp2.mpg").c_str(), FALSE));
+    const char* text = nullptr;
+    ASSERT_EQ(StartConversion(huge.c_str(), output.c_str(), m_window.Handle(), nullptr, 1, &text), 1) << text;
+    // Reading 4 GiB of zeros takes seconds, not the hang limit's minutes.
+    ASSERT_TRUE(m_window.PumpUntil([this] { return !m_window.Of(WM_CONVERSION_DONE).empty(); },
+                                   10 * kHangMilliseconds));
+    DeleteFileA(huge.c_str());
+    EXPECT_EQ(m_window.Done().wParam, CONVERSION_COMPLETED);
+    EXPECT_EQ(LiveObjectCount(), 0);
+    for (const auto& m : m_window.Progress())
+        EXPECT_LE(m.wParam, 99u);
+}
+
 // Encrypted, so that the source's second thread decrypts, and paced, so that many cancels
 // land mid-stream; below 0, cancelled before the start. Whenever the cancel comes, the
 // conversion ends and everything of the pack is released before its end is posted.

@@ -1,5 +1,5 @@
 // Encrypted recordings through Wine's filter graph manager: the source picks a stored key,
-// asks over the calling thread's active window when none fits, and never asks without one.
+// asks over the calling thread's shown window when none fits, and never asks without one.
 // The outputs of the lossless cases stay for the ffprobe checks that run after this test.
 #include <memory>
 
@@ -133,6 +133,48 @@ TEST_F(KeySourceTest, NoKeyIsStoredWithoutAWindowUncheckedOrCancelled) {
     EXPECT_EQ(kRefused, Convert(Encrypted("mp2.mpg", kKey), m_scratch.Path("cancelled.mpg")));
     EXPECT_TRUE(script.AllAnswered());
     EXPECT_EQ(Keys{kOtherKey}, filters::StoredKeys());
+}
+
+// The user has switched to another program while the batch runs: the progress window is shown
+// and enabled but no longer active (GetActiveWindow is null, as Windows makes it for a program
+// in the background). The question still comes, over that window, or over a shown window that
+// is disabled when there is no other. A thread whose only window is hidden (a player's message
+// window) still asks nothing.
+TEST_F(KeySourceTest, TheKeyIsAskedOverTheThreadsWindowWhileAnotherProgramIsInFront) {
+    std::unique_ptr<HWND__, BOOL(WINAPI*)(HWND)> hidden(
+        CreateWindowExW(0, L"STATIC", L"Korvane hidden window", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                        nullptr, GetModuleHandleW(nullptr), nullptr),
+        DestroyWindow);
+    DialogScript script;
+    EXPECT_EQ(kRefused, Convert(Encrypted("mp2.mpg", kKey), m_scratch.Path("hidden-window.mpg")));
+    EXPECT_EQ(0, script.Shown());
+
+    const auto owner = ActiveWindow();
+    SetActiveWindow(nullptr);
+    ASSERT_EQ(nullptr, GetActiveWindow());
+    HWND askedOver = nullptr;
+    script.Expect(kDialogCaption, [&](HWND dialog) {
+        askedOver = GetWindow(dialog, GW_OWNER);
+        SetDlgItemTextA(dialog, IDC_KEY_EDIT, kKey);
+        ClickButton(dialog, "OK");
+    });
+    EXPECT_EQ("", Convert(Encrypted("mp2.mpg", kKey), m_scratch.Path("in-the-background.mpg")));
+    EXPECT_TRUE(script.AllAnswered());
+    EXPECT_EQ(owner.get(), askedOver);
+    EXPECT_EQ(Keys{kKey}, filters::StoredKeys());
+
+    // The program's first file loads while its progress window is still being made, under the
+    // main window it has disabled already: the question comes over that one.
+    ASSERT_EQ(S_OK, filters::ForgetKey(kKey));
+    EnableWindow(owner.get(), FALSE);
+    askedOver = nullptr;
+    script.Expect(kDialogCaption, [&](HWND dialog) {
+        askedOver = GetWindow(dialog, GW_OWNER);
+        SetDlgItemTextA(dialog, IDC_KEY_EDIT, kKey);
+        ClickButton(dialog, "OK");
+    });
+    EXPECT_EQ("", Convert(Encrypted("mp2.mpg", kKey), m_scratch.Path("first-file.mpg")));
+    EXPECT_EQ(owner.get(), askedOver);
 }
 
 // A transport stream whose key packets never come cannot be decrypted: every scrambled packet

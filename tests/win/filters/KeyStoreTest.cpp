@@ -1,6 +1,10 @@
 // The filter pack's key store, its rundll32 entry and its dialog for adding and forgetting
 // keys. The test links the same store code as the pack, so what the pack (or rundll32) wrote
 // is read back the way the source will read it.
+#include <algorithm>
+#include <memory>
+#include <thread>
+
 #include "DialogScript.h"
 #include "GraphSupport.h"
 #include "KeyDialogIds.h"
@@ -87,9 +91,60 @@ TEST_F(KeyStoreTest, AValueThatDoesNotUnsealIsSkippedAndKept) {
     EXPECT_NE("", RawValue(L"Key 2"));
 }
 
+// A store deleted while it is read (the dialog open in one program, another forgetting every
+// key) ends the reading instead of asking for the next value for ever.
+TEST_F(KeyStoreTest, AStoreDeletedUnderTheReaderEndsTheReading) {
+    ASSERT_EQ(S_OK, RememberKey("0123456789"));
+    ScopedRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_CURRENT_USER, filters::kKeyStorePath, 0, KEY_QUERY_VALUE, key.Out()));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_CURRENT_USER, filters::kKeyStorePath));
+    // On a thread of its own, which is abandoned should it never end.
+    struct Reading {
+        HKEY key;
+        Keys found{"not read"};
+        ScopedHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    };
+    auto reading = std::make_shared<Reading>();
+    reading->key = key.Get();
+    std::thread([reading] {
+        reading->found = filters::KeysIn(reading->key);
+        SetEvent(reading->done.Get());
+    }).detach();
+    // Generous: the reading takes milliseconds, or never ends.
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reading->done.Get(), 60000))
+        << "reading a deleted store did not end";
+    EXPECT_EQ(Keys{}, reading->found);
+}
+
+// Writers storing different keys at once each get a value of their own: none overwrites
+// another's "Key n".
+TEST_F(KeyStoreTest, WritersAtOnceEachKeepTheirKey) {
+    constexpr int kWriters = 8;
+    ScopedHandle go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HRESULT results[kWriters];
+    std::vector<std::thread> writers;
+    for (int i = 0; i < kWriters; ++i)
+        writers.emplace_back([&, i] {
+            WaitForSingleObject(go.Get(), INFINITE);
+            results[i] = RememberKey(std::string(10, static_cast<char>('0' + i)));
+        });
+    SetEvent(go.Get());
+    for (auto& writer : writers)
+        writer.join();
+    Keys expected;
+    for (int i = 0; i < kWriters; ++i) {
+        expected.push_back(std::string(10, static_cast<char>('0' + i)));
+        EXPECT_EQ(S_OK, results[i]) << expected.back();
+    }
+    Keys stored = StoredKeys();
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(expected, stored);
+}
+
 // Given a key, the entry stores it without a word; given anything but 10 digits (spaces and
-// dashes aside), a message box names what was given and nothing is stored. rundll32 running
-// it in a process of its own, as setup does, is the installer_stored_key test's.
+// dashes aside), a message box names what was given and nothing is stored. Setup stores its
+// key through StoreMediaAccessKeyW instead (below; installer_stored_key_* run it in setup).
 TEST_F(KeyStoreTest, TheEntryStoresTenDigitsAndRefusesAnythingElse) {
     {
         DialogScript quiet;  // would catch a box: none may come

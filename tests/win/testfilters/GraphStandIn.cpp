@@ -6,8 +6,8 @@
 
 #include "ObjectCount.h"
 
-#include <win32/ComObject.h>
-#include <win32/ComPtr.h>
+#include "win32/ComObject.h"
+#include "win32/ComPtr.h"
 
 #include <control.h>
 #include <uuids.h>

@@ -4,8 +4,8 @@
 
 #include "ObjectCount.h"
 
-#include <win32/ClassIds.h>
-#include <win32/ComObject.h>
+#include "win32/ClassIds.h"
+#include "win32/ComObject.h"
 
 #include <uuids.h>
 

@@ -6,9 +6,9 @@
 #include "BaseFilter.h"
 #include "TestFilterIds.h"
 
-#include <win32/ClassIds.h>
-#include <win32/ComObject.h>
-#include <win32/Scoped.h>
+#include "win32/ClassIds.h"
+#include "win32/ComObject.h"
+#include "win32/Scoped.h"
 
 #include <evcode.h>
 #include <uuids.h>

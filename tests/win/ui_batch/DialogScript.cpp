@@ -44,17 +44,19 @@ std::string QuestionText(HWND dialog) {
     return WindowText(::GetDlgItem(dialog, choice ? 1007 : 0xFFFF));
 }
 
+using ChildSearch = std::pair<const std::function<bool(HWND)>*, HWND>;
+
+// A named callback: a lambda does not convert to a stdcall pointer in the 32-bit build.
+BOOL CALLBACK MatchChild(HWND child, LPARAM data) {
+    auto* s = reinterpret_cast<ChildSearch*>(data);
+    if (!(*s->first)(child)) return TRUE;
+    s->second = child;
+    return FALSE;
+}
+
 HWND FindChild(HWND parent, const std::function<bool(HWND)>& match) {
-    std::pair<const std::function<bool(HWND)>*, HWND> search{&match, nullptr};
-    ::EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<decltype(search)*>(data);
-            if (!(*s->first)(child)) return TRUE;
-            s->second = child;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    ChildSearch search{&match, nullptr};
+    ::EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&search));
     return search.second;
 }
 

@@ -281,6 +281,12 @@ TEST(MainWindow, RemoveDeletesEverySelectedRowAndTracksTheButton) {
     });
 }
 
+// Pressed again until the box has gone: a key may go astray while the foreground moves.
+WORD s_aboutKey;
+void CALLBACK PressAboutKeyAgain(HWND window, UINT, UINT_PTR, DWORD) {
+    PressKey(window, s_aboutKey);
+}
+
 TEST(AboutBox, OpensFromTheSystemMenuWithItsTextsAndFontsAndClosesOnEachKey) {
     std::vector<std::string> seen;
     int boxes = 0;
@@ -304,12 +310,9 @@ TEST(AboutBox, OpensFromTheSystemMenuWithItsTextsAndFontsAndClosesOnEachKey) {
                     FontText(Item(about, IDC_ABOUT_VERSION)),
                     icon && ::SendMessageA(icon, STM_GETICON, 0, 0) ? "icon" : "no icon",
                     ::GetWindow(about, GW_OWNER) == AfxGetMainWnd()->m_hWnd ? "owned" : "unowned"};
-            // Pressed again until the box has gone: a key may go astray while the foreground moves.
-            static WORD s_key;
-            s_key = ++boxes == 1 ? VK_ESCAPE : VK_RETURN;
-            PressKey(about, s_key);
-            ::SetTimer(about, 0x4B45, 400,
-                       [](HWND window, UINT, UINT_PTR, DWORD) { PressKey(window, s_key); });
+            s_aboutKey = ++boxes == 1 ? VK_ESCAPE : VK_RETURN;
+            PressKey(about, s_aboutKey);
+            ::SetTimer(about, 0x4B45, 400, PressAboutKeyAgain);
         });
     EXPECT_EQ(2, boxes);
     EXPECT_EQ((std::vector<std::string>{"About Korvane Converter", "Korvane\nConverter", "Version 1.0",
@@ -423,19 +426,21 @@ struct BrowserAnswer {
     std::string selections;  // every selection the browser showed, for a failure message
 } g_browser;
 
+void CALLBACK AnswerBrowserWhenSelected(HWND window, UINT, UINT_PTR id, DWORD) {
+    const std::string selected = BrowserSelection(window);
+    if (g_browser.selections.rfind(selected + ";") + selected.size() + 1 != g_browser.selections.size())
+        g_browser.selections += selected + ";";
+    const bool atFolder = CString(selected.c_str()).CompareNoCase(g_browser.name.c_str()) == 0;
+    if (!atFolder && static_cast<LONG>(::GetTickCount() - g_browser.deadline) < 0) return;
+    ::KillTimer(window, id);
+    g_browser.acceptedAtFolder = atFolder;
+    ::PostMessageA(window, WM_COMMAND, atFolder || g_browser.lastAttempt ? IDOK : IDCANCEL, 0);
+}
+
 void AnswerBrowserOnceSelected(HWND browser) {
     g_browser.deadline = ::GetTickCount() + 5000;
     g_browser.selections += "|";
-    ::SetTimer(browser, 0x4252, 50, [](HWND window, UINT, UINT_PTR id, DWORD) {
-        const std::string selected = BrowserSelection(window);
-        if (g_browser.selections.rfind(selected + ";") + selected.size() + 1 != g_browser.selections.size())
-            g_browser.selections += selected + ";";
-        const bool atFolder = CString(selected.c_str()).CompareNoCase(g_browser.name.c_str()) == 0;
-        if (!atFolder && static_cast<LONG>(::GetTickCount() - g_browser.deadline) < 0) return;
-        ::KillTimer(window, id);
-        g_browser.acceptedAtFolder = atFolder;
-        ::PostMessageA(window, WM_COMMAND, atFolder || g_browser.lastAttempt ? IDOK : IDCANCEL, 0);
-    });
+    ::SetTimer(browser, 0x4252, 50, AnswerBrowserWhenSelected);
 }
 
 }  // namespace
