@@ -1,10 +1,15 @@
-// The rundll32 entry point for keys:
+// The entry points for keys from outside the program:
 //   rundll32 KorvaneFilters.dll,MediaAccessKey             the dialog, to add or forget keys
 //   rundll32 KorvaneFilters.dll,MediaAccessKey 0123456789  stores the key without a word
-// Installers and scripts use the second form, so success is silent; a refusal says why in a
-// message box, as rundll32 has no other way to tell anyone.
+//   StoreMediaAccessKeyW(L"0123456789")                    the same, called in-process
+// Success is silent; rundll32 says why it refused in a message box, as it has no other way to
+// tell anyone. A process's command line is readable by every program of the machine and kept
+// by auditing tools, and the key is also the password of the TiVo's own web pages: setup
+// programs therefore load the DLL and call StoreMediaAccessKeyW, which answers with an HRESULT
+// and shows nothing.
 #include <windows.h>
 
+#include <new>
 #include <string>
 
 #include "KeyDialog.h"
@@ -51,8 +56,26 @@ void RunMediaAccessKey(HWND window, const wchar_t* commandLine) {
     }
 }
 
+HRESULT StoreMediaAccessKey(const wchar_t* text) {
+    std::string digits;
+    if (!text || !ParseMediaAccessKey(text, &digits)) return E_INVALIDARG;
+    return RememberKey(digits);
+}
+
 }  // namespace
 }  // namespace korvane::filters
+
+// S_OK when stored, S_FALSE when it was already there, E_INVALIDARG when key is not 10 digits
+// (spaces and dashes aside), otherwise why the registry or DPAPI refused it.
+extern "C" HRESULT WINAPI StoreMediaAccessKeyW(LPCWSTR key) {
+    try {
+        return korvane::filters::StoreMediaAccessKey(key);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
 
 extern "C" void CALLBACK MediaAccessKeyW(HWND window, HINSTANCE, LPWSTR commandLine, int) {
     try {

@@ -4,10 +4,11 @@
 ; stages them there from a preset's build.
 ;
 ; Silent use, for administrators:
-;   setup.exe /S [/MAK=0123456789] [/D=C:\Folder]          (/D last, unquoted, as NSIS wants)
+;   setup.exe /S [/MAK=0123456789] [/D=C:\Program Files\Folder]   (/D last, unquoted, as NSIS wants)
 ;   Uninstall.exe /S [/FORGETKEYS]
-; Exit codes: 2 the command line is refused, 4 the program or its filters are in use (in both
-; cases nothing was changed), 3 the filters could not be registered.
+; Exit codes: 2 the command line is refused (a /MAK= that is not 10 digits, a /D= outside
+; Program Files), 4 the program or its filters are in use (in both cases nothing was changed),
+; 3 the filters could not be registered, 5 installed but the key could not be stored.
 
 Unicode true
 !if "${ARCH}" == "x64"
@@ -42,12 +43,12 @@ SetCompressor /SOLID lzma
 ManifestSupportedOS all
 BrandingText "${PRODUCT} ${VERSION}"
 !if "${ARCH}" == "x64"
-  InstallDir "$PROGRAMFILES64\${PRODUCT}"
+  !define DEFAULT_DIR "$PROGRAMFILES64\${PRODUCT}"
 !else
-  InstallDir "$PROGRAMFILES\${PRODUCT}"
+  !define DEFAULT_DIR "$PROGRAMFILES\${PRODUCT}"
 !endif
-; An earlier install is upgraded where it is.
-InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+; An earlier install is upgraded where it is when that folder is protected (.onInit).
+InstallDir "${DEFAULT_DIR}"
 
 VIProductVersion "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
@@ -65,11 +66,14 @@ Var MediaAccessKey
 Var KeyField
 Var ForgetKeys
 Var ForgetBox
+Var ProtectedRoots
 
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryPageLeave
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom KeyPageShow KeyPageLeave
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_RUN "$INSTDIR\${PROGRAM_EXE}"
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_FUNCTION StartProgramAsUser
 !define MUI_FINISHPAGE_RUN_TEXT "Start ${PRODUCT}"
 !define MUI_FINISHPAGE_RUN_NOTCHECKED
 !insertmacro MUI_PAGE_FINISH
@@ -110,6 +114,41 @@ Function ${un}IsMediaAccessKey
 FunctionEnd
 !macroend
 !insertmacro IS_MEDIA_ACCESS_KEY ""
+
+; Leaves 1 on the stack when the folder lies inside Program Files (either of them on 64-bit
+; Windows), 0 otherwise. Every process that converts or plays a recording may load the filter
+; pack from the install folder, and the next setup runs its Uninstall.exe elevated: only
+; Program Files keeps ordinary users from replacing those files, and setup sets no
+; permissions of its own. The path is made absolute first, so that ".." cannot lead out.
+!macro _FOLDER_UNDER root
+  ; $1 the absolute folder; sets $0 to 1 when it lies below root ("==" ignores case, as
+  ; Windows does).
+  StrLen $3 "${root}\"
+  StrCpy $2 $1 $3
+  ${If} $2 == "${root}\"
+    StrCpy $2 $1 "" $3
+    ${If} $2 != ""
+      StrCpy $0 1
+    ${EndIf}
+  ${EndIf}
+!macroend
+Function IsProtectedFolder
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  System::Call 'kernel32::GetFullPathNameW(w r0, i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r2'
+  StrCpy $0 0
+  ${If} $2 > 0
+  ${AndIf} $2 < ${NSIS_MAX_STRLEN}
+    !insertmacro _FOLDER_UNDER "$PROGRAMFILES64"
+    !insertmacro _FOLDER_UNDER "$PROGRAMFILES32"
+  ${EndIf}
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
 
 ; Stops setup or uninstall before it changes anything while the program, or any program
 ; that loaded the filters, is running: Windows lets no one replace or delete those files
@@ -177,6 +216,42 @@ Function .onInit
       Quit
     ${EndIf}
   ${EndIf}
+
+  StrCpy $ProtectedRoots "$PROGRAMFILES64"
+  ${If} "$PROGRAMFILES32" != "$PROGRAMFILES64"
+    StrCpy $ProtectedRoots "$PROGRAMFILES64 or $PROGRAMFILES32"
+  ${EndIf}
+  ; Without /D= an earlier install is upgraded where it is, unless an older setup put it
+  ; outside Program Files: then the default folder is offered instead.
+  ${If} $INSTDIR == "${DEFAULT_DIR}"
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    Push $0
+    Call IsProtectedFolder
+    Pop $1
+    ${If} $1 = 1
+      StrCpy $INSTDIR $0
+    ${EndIf}
+  ${EndIf}
+  ; The folder page refuses such a folder too (DirectoryPageLeave).
+  ${If} ${Silent}
+    Push $INSTDIR
+    Call IsProtectedFolder
+    Pop $1
+    ${If} $1 <> 1
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Function DirectoryPageLeave
+  Push $INSTDIR
+  Call IsProtectedFolder
+  Pop $0
+  ${If} $0 <> 1
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Choose a folder inside $ProtectedRoots: every program that converts or plays a TiVo recording may load the filters of ${PRODUCT} from its folder, and only there does Windows keep other users of this computer from replacing them."
+    Abort
+  ${EndIf}
 FunctionEnd
 
 Function KeyPageShow
@@ -212,11 +287,19 @@ Section "Korvane Converter" SecMain
   SetShellVarContext all
 
   Call EnsureFilesFree
-  ; An earlier install in another folder goes first, so that one copy stays registered.
+  ; An earlier install in another folder goes first, so that one copy stays registered. Its
+  ; uninstaller runs elevated, so only from a protected folder: one outside Program Files, as
+  ; an older setup allowed, is left alone (this install takes its registration over).
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-  ${If} $0 != ""
-  ${AndIf} $0 != $INSTDIR
-  ${AndIf} ${FileExists} "$0\${UNINSTALLER}"
+  Push $0
+  Call IsProtectedFolder
+  Pop $1
+  ${If} $0 == ""
+  ${OrIf} $0 == $INSTDIR
+    ; no earlier install, or an upgrade in place
+  ${ElseIf} $1 <> 1
+    DetailPrint "The earlier installation in $0 is outside Program Files: setup runs nothing from there and leaves its files to you"
+  ${ElseIf} ${FileExists} "$0\${UNINSTALLER}"
     DetailPrint "Removing the earlier installation in $0"
     ExecWait '"$0\${UNINSTALLER}" /S _?=$0' $1
     ${If} $1 <> 0
@@ -233,6 +316,18 @@ Section "Korvane Converter" SecMain
   File "${FILES_DIR}\${PROGRAM_EXE}"
   File "${FILES_DIR}\${FILTERS_DLL}"
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+
+  ; Before registration, whose failure (exit code 3) is the graver one and so is set last.
+  ${If} $MediaAccessKey != ""
+    DetailPrint "Storing the Media Access Key"
+    Call StoreMediaAccessKey
+    Pop $0
+    ${If} $0 < 0
+      IntFmt $0 "0x%08X" $0
+      MessageBox MB_OK|MB_ICONEXCLAMATION "The Media Access Key could not be stored (error $0). ${PRODUCT} asks for it when it meets a recording that needs it." /SD IDOK
+      SetErrorLevel 5
+    ${EndIf}
+  ${EndIf}
 
   ClearErrors
   RegDLL "$INSTDIR\${FILTERS_DLL}"
@@ -256,17 +351,41 @@ Section "Korvane Converter" SecMain
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
-
-  ; The filter pack keeps the key for the user who runs setup (protected for that user),
-  ; through its own entry point, so the installer never writes the store itself.
-  ${If} $MediaAccessKey != ""
-    DetailPrint "Storing the Media Access Key"
-    ExecWait '"$SYSDIR\rundll32.exe" "$INSTDIR\${FILTERS_DLL}",MediaAccessKey $MediaAccessKey' $0
-    ${If} $0 <> 0
-      MessageBox MB_OK|MB_ICONEXCLAMATION "The Media Access Key could not be stored. Add it later from ${PRODUCT}'s key dialog." /SD IDOK
-    ${EndIf}
-  ${EndIf}
 SectionEnd
+
+; The filter pack keeps the key for the account setup runs as (the one that confirmed the
+; administrator question), sealed for that account, through its own code loaded into setup:
+; setup never writes the store itself, and the key is on no command line, which every
+; program of the computer can read and auditing tools keep. Leaves the HRESULT on the stack.
+Function StoreMediaAccessKey
+  Push $0
+  Push $1
+  Push $2
+  ; 8: LOAD_WITH_ALTERED_SEARCH_PATH, the DLL's own folder first for what it loads
+  System::Call 'kernel32::LoadLibraryExW(w "$INSTDIR\${FILTERS_DLL}", p 0, i 8) p .r1 ?e'
+  Pop $2
+  ${If} $1 P= 0
+    IntOp $0 $2 | 0x80070000 ; HRESULT_FROM_WIN32
+  ${Else}
+    System::Call 'kernel32::GetProcAddress(p r1, m "StoreMediaAccessKeyW") p .r2'
+    ${If} $2 P= 0
+      IntOp $0 0x7F | 0x80070000 ; ERROR_PROC_NOT_FOUND
+    ${Else}
+      System::Call '::$2(w "$MediaAccessKey") i .r0'
+    ${EndIf}
+    System::Call 'kernel32::FreeLibrary(p r1)'
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; Setup runs elevated, and so would a program it started itself: the first conversion would
+; run elevated, as the account that confirmed setup, with that account's stored keys.
+; Explorer hands the program to the signed-in user's shell, which starts it unelevated.
+Function StartProgramAsUser
+  Exec '"$WINDIR\explorer.exe" "$INSTDIR\${PROGRAM_EXE}"'
+FunctionEnd
 
 Function un.onInit
   !insertmacro USE_MATCHING_REGISTRY_VIEW

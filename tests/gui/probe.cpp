@@ -21,6 +21,8 @@
 //   probe version <file>                 prints the fixed file version and the version
 //                                        strings, one "Name=value" a line
 //   probe shortcut <link>                prints the target path of a .lnk shortcut
+//   probe volatile-key <HKCU subkey>     creates a volatile key (it lives as long as the
+//                                        wineserver), under which no lasting key can be made
 //   probe front <title> [seconds]        shows a window of its own with that title, takes the
 //                                        foreground, prints "front" once it has it, and keeps
 //                                        the window up for the seconds given: another program
@@ -218,6 +220,25 @@ int PrintShortcutTarget(const char* link) {
     return 0;
 }
 
+// Its missing parents are made lasting: under a volatile one nothing lasting could be made
+// either. Fails for a key that exists already, which would keep its kind.
+int CreateVolatileKey(const std::string& subkey) {
+    const size_t last = subkey.rfind('\\');
+    HKEY parent = HKEY_CURRENT_USER;
+    if (last != std::string::npos &&
+        ::RegCreateKeyExA(HKEY_CURRENT_USER, subkey.substr(0, last).c_str(), 0, nullptr, 0,
+                          KEY_CREATE_SUB_KEY, nullptr, &parent, nullptr) != ERROR_SUCCESS)
+        return 1;
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    const LONG rc = ::RegCreateKeyExA(parent, subkey.substr(last + 1).c_str(), 0, nullptr,
+                                      REG_OPTION_VOLATILE, KEY_READ, nullptr, &key, &disposition);
+    if (parent != HKEY_CURRENT_USER) ::RegCloseKey(parent);
+    if (rc != ERROR_SUCCESS) return 1;
+    ::RegCloseKey(key);
+    return disposition == REG_CREATED_NEW_KEY ? 0 : 1;
+}
+
 // Another program's window in front of the one under test, until the time is up.
 int HoldFront(const char* title, double seconds) {
     HWND window = ::CreateWindowExA(0, "#32770", title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 320, 200,
@@ -249,6 +270,7 @@ int main(int argc, char** argv) {
     const char* title = argv[2];
     if (command == "version") return PrintVersion(argv[2]);
     if (command == "shortcut") return PrintShortcutTarget(argv[2]);
+    if (command == "volatile-key") return CreateVolatileKey(argv[2]);
     if (command == "front") return HoldFront(title, argc > 3 ? std::atof(argv[3]) : 60);
     if (command == "foreground") {
         char text[256] = "";

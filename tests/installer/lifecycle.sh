@@ -3,8 +3,9 @@
 # uninstall: silent install, what it left (files and their version records, filter
 # registration, uninstall entry, Start menu shortcut), a conversion with the installed
 # program, setup and uninstall refused while it runs, upgrades in place and into another
-# folder, uninstall keeping and then forgetting the stored keys, and an uninstall with
-# nothing left to remove.
+# folder, a folder outside Program Files refused, an earlier install outside it left alone,
+# uninstall keeping and then forgetting the stored keys, and an uninstall with nothing left
+# to remove.
 #   lifecycle.sh SETUP.exe PROBE.exe MATERIAL_DIR WORK_DIR [SHOTS_COPY_DIR]
 # Needs DISPLAY. KORVANE_BUILT_FILES (the build's program and filter pack, set by ctest)
 # makes a setup program older than them fail, rather than test what was built before.
@@ -92,9 +93,17 @@ run_setup "$SETUP" /S && ran=0 || ran=$?
 check_installed "$dir"
 ok "a second setup upgrades in place"
 
-# Setup into another folder moves the install: the earlier folder is emptied and removed.
-moved="$PREFIX/drive_c/Tools/Korvane Converter"
+# A folder outside Program Files, where anyone could replace the filters every process may
+# load, is refused before anything changes.
 run_setup "$SETUP" /S '/D=C:\Tools\Korvane Converter' && ran=0 || ran=$?
+[ "$ran" = 2 ] || fail "setup with /D=C:\Tools\Korvane Converter ended with $ran, expected 2"
+[ ! -e "$PREFIX/drive_c/Tools" ] || fail "a refused setup created C:\Tools"
+[ "$(reg_value "$uninstall_key" InstallLocation)" = "$program_files" ] || fail "a refused setup changed the uninstall entry"
+ok "a folder outside Program Files is refused with exit code 2"
+
+# Setup into another folder moves the install: the earlier folder is emptied and removed.
+moved="$PREFIX/drive_c/Program Files/Korvane"
+run_setup "$SETUP" /S '/D=C:\Program Files\Korvane' && ran=0 || ran=$?
 [ "$ran" = 0 ] || fail "setup with /D= ended with $ran"
 check_installed "$moved"
 [ ! -e "$dir" ] || fail "the earlier install is still in $dir: $(ls "$dir")"
@@ -113,10 +122,22 @@ check_removed "$moved"
 [ "$(reg_value "$keys_key" seeded-by-test)" = 00112233 ] || fail "uninstall did not keep the stored keys"
 ok "silent uninstall removed files, shortcut, entry and registration, and kept the stored keys"
 
-# Uninstall with the forget option removes the stored keys too.
+# An install that an older setup put outside Program Files: its Uninstall.exe, which anyone
+# could have replaced there, is not run, and setup installs into Program Files instead.
+legacy="$PREFIX/drive_c/Tools/Korvane Converter"
+mkdir -p "$legacy"
+cp "$PROBE" "$legacy/Uninstall.exe"
+w reg add "$uninstall_key" /v InstallLocation /d 'C:\Tools\Korvane Converter' /f >/dev/null
 run_setup "$SETUP" /S && ran=0 || ran=$?
-[ "$ran" = 0 ] || fail "setup after uninstall ended with $ran"
+[ "$ran" = 0 ] || fail "setup over an install outside Program Files ended with $ran"
 check_installed "$dir"
+started=$(started_by_setup "$(basename "$SETUP")") || fail "Wine's trace does not show setup starting"
+! grep -iF 'C:\Tools' <<<"$started" || fail "setup started a program from the earlier install outside Program Files"
+[ -f "$legacy/Uninstall.exe" ] || fail "setup removed files outside Program Files"
+rm -rf "$PREFIX/drive_c/Tools"
+ok "an earlier install outside Program Files is left alone; setup installs into Program Files"
+
+# Uninstall with the forget option removes the stored keys too.
 run_uninstall "$dir" /FORGETKEYS && ran=0 || ran=$?
 [ "$ran" = 0 ] || fail "uninstall /FORGETKEYS ended with $ran"
 check_removed "$dir"

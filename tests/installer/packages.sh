@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Both setup programs as files: the 64-bit one a PE32+ for x86-64 (which 32-bit Windows
-# refuses to start), the 32-bit one a PE32 for i386 (not runnable here), each holding the
-# program and the filter pack of its own bitness, with version records and the
-# registration exports.
+# refuses to start), the 32-bit one a PE32 for i386 (run by installer_stored_key_x86), each
+# holding the program and the filter pack of its own bitness, with version records, the
+# registration exports and the one setup calls to store a key.
 #   packages.sh SETUP_X64.exe SETUP_X86.exe WORK_DIR
 # (Tool output is read whole before it is searched: grep -q ending a pipe early would
 # fail the pipe under pipefail.)
@@ -37,7 +37,9 @@ check_package() {  # check_package SETUP WANT_SETUP_TYPE WANT_BINARY_TYPE OBJDUM
     grep -q -- '--type=16' <<<"$resources" || fail "$inner in $name has no version record"
   done
   headers=$(objdump -p "$(find "$out" -name KorvaneFilters.dll -type f)")
-  for export in DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow; do
+  # Setup finds StoreMediaAccessKeyW by this name in both packages: an i686 export must not
+  # come out decorated.
+  for export in DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow StoreMediaAccessKeyW; do
     grep -qw "$export" <<<"$headers" || fail "KorvaneFilters.dll in $name does not export $export"
   done
   # The test hooks live in the test build of the DLL only.

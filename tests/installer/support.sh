@@ -2,8 +2,15 @@
 # in it, and readers for what it left (files, registry, shortcut, version records).
 # Needs DISPLAY (scripts/wine-session.sh gives one) and the variables the caller sets:
 #   PREFIX (Unix path of the prefix), PROBE (gui_probe.exe, which reads and pokes windows and
-#   reads version records and shortcuts).
-wine=/usr/lib/wine/wine64
+#   reads version records and shortcuts), WORK (the test's folder), ARCH (x64 unless x86).
+# The prefix is made by wine64, so it is a WoW64 one, as 64-bit Windows is: the x86 package's
+# setup, program, cmd and reg run under 32-bit Wine there and see the 32-bit registry view.
+wine64=/usr/lib/wine/wine64
+case ${ARCH:=x64} in
+  x64) wine=$wine64 program_files_unix="Program Files" ;;
+  x86) wine=/usr/lib/wine/wine program_files_unix="Program Files (x86)" ;;
+  *) echo "FAIL: ARCH must be x64 or x86, not $ARCH" >&2; exit 1 ;;
+esac
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 source "$repo/scripts/wine-env.sh"
@@ -17,8 +24,8 @@ trap 'echo "FAIL: line $LINENO of ${BASH_SOURCE[0]##*/}: $BASH_COMMAND" >&2' ERR
 w() { "$wine" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 p() { w "$PROBE" "$@"; }
 
-program_files="C:\\Program Files\\Korvane Converter"
-install_dir_unix() { echo "$PREFIX/drive_c/Program Files/Korvane Converter"; }
+program_files="C:\\$program_files_unix\\Korvane Converter"
+install_dir_unix() { echo "$PREFIX/drive_c/$program_files_unix/Korvane Converter"; }
 shortcut_dos='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Korvane Converter.lnk'
 shortcut_unix() { echo "$PREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Korvane Converter.lnk"; }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvaneConverter'
@@ -48,11 +55,11 @@ prefix_start() {
   mkdir -p "$PREFIX"
   setsid wineserver -p </dev/null >/dev/null 2>&1 &
   sleep 0.5
-  "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
+  "$wine64" cmd /c exit </dev/null >/dev/null 2>&1 || true
   # Fonts and window captions as for every test prefix; its overrides leave ours alone,
   # the prefix already exists.
   bash "$repo/scripts/wine-prefix.sh" "$PREFIX"
-  setsid "$wine" explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+  setsid "$wine64" explorer.exe /desktop </dev/null >/dev/null 2>&1 &
   _explorer_pid=$!
   sleep 1
 }
@@ -79,14 +86,45 @@ version_record() { p version "$(winpath "$1")"; }
 # a space: so setup and uninstall run through cmd /c, which hands its line over as typed,
 # from folders without spaces.
 # run_setup SETUP_UNIX ARGS...: setup as if downloaded into the Public Downloads folder; the
-# installer's exit code is the function's.
+# installer's exit code is the function's. A setup that waits on something (a message box in
+# a silent install) is given up after two minutes, with exit code 124; a silent install
+# takes seconds. Wine's trace of the processes it starts goes to processes_log.
 run_setup() {
   local setup=$1; shift
   local downloads=$PREFIX/drive_c/users/Public/Downloads name
   name=$(basename "$setup")
   mkdir -p "$downloads"
   cp -f "$setup" "$downloads/$name"
-  "$wine" cmd /c "C:\\users\\Public\\Downloads\\$name $*" </dev/null >/dev/null 2>&1
+  WINEDEBUG=-all,+pid,+process timeout 120 "$wine" cmd /c "C:\\users\\Public\\Downloads\\$name $*" \
+    </dev/null >/dev/null 2>"$(processes_log)"
+}
+
+# Wine's trace of every process created: "pid:tid:trace:process:NtCreateUserProcess" once with
+# the image and command line, once with the new pid, both from the creating thread.
+processes_log() { echo "$WORK/processes.log"; }
+# started_by_setup SETUP_NAME: every process that setup (the traced process whose image is
+# SETUP_NAME) started or tried to start, and those they started in turn, as
+# "PARENT<TAB>IMAGE<TAB>COMMAND LINE" with images as full Windows paths. Fails when the trace
+# does not show setup starting at all.
+started_by_setup() {
+  awk -v setup="$(tr 'A-Z' 'a-z' <<<"$1")" '
+    { thread = $0; sub(/:trace:.*/, "", thread); parent = thread; sub(/:.*/, "", parent) }
+    / image L".*" cmdline L".*" parent / {
+      image = $0; sub(/.* image L"/, "", image); sub(/" cmdline L".*/, "", image)
+      line = $0; sub(/.*" cmdline L"/, "", line); sub(/" parent [^ ]*$/, "", line)
+      if (parent in inside) print image_of[parent] "\t" image "\t" line
+      pending_image[thread] = image
+      next
+    }
+    / pid [0-9a-f]+ tid / && (thread in pending_image) {
+      child = $0; sub(/.* pid /, "", child); sub(/ .*/, "", child)
+      image_of[child] = pending_image[thread]
+      name = tolower(pending_image[thread]); sub(/.*\\/, "", name)
+      if (name == setup) { inside[child] = 1; seen = 1 }
+      else if (parent in inside) inside[child] = 1
+      delete pending_image[thread]
+    }
+    END { exit !seen }' "$(processes_log)" | sed 's/\\\\/\\/g'
 }
 
 # run_uninstall DIR_UNIX ARGS...: as NSIS does itself, the uninstaller runs from a copy
@@ -104,7 +142,7 @@ run_uninstall() {
 registry_export() {
   local file=$PREFIX/drive_c/windows/temp/korvane-registry.reg
   rm -f "$file"
-  "$wine" regedit /E 'C:\windows\temp\korvane-registry.reg' </dev/null >/dev/null 2>&1 || return 1
+  "$wine64" regedit /E 'C:\windows\temp\korvane-registry.reg' </dev/null >/dev/null 2>&1 || return 1
   iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'
   rm -f "$file"
 }

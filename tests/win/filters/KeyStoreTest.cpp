@@ -143,8 +143,8 @@ TEST_F(KeyStoreTest, WritersAtOnceEachKeepTheirKey) {
 }
 
 // Given a key, the entry stores it without a word; given anything but 10 digits (spaces and
-// dashes aside), a message box names what was given and nothing is stored. rundll32 running
-// it in a process of its own, as setup does, is the installer_stored_key test's.
+// dashes aside), a message box names what was given and nothing is stored. Setup stores its
+// key through StoreMediaAccessKeyW instead (below; installer_stored_key_* run it in setup).
 TEST_F(KeyStoreTest, TheEntryStoresTenDigitsAndRefusesAnythingElse) {
     {
         DialogScript quiet;  // would catch a box: none may come
@@ -162,6 +162,22 @@ TEST_F(KeyStoreTest, TheEntryStoresTenDigitsAndRefusesAnythingElse) {
         EXPECT_NE(std::string::npos, script.seen[0].text.find(std::string("\"") + argument + "\""));
         EXPECT_EQ((Keys{"0123456789", "1111222333"}), StoredKeys());
     }
+}
+
+// Setup's way in: the key passed in-process, never on a command line, and an HRESULT back
+// instead of a message box, whatever it is given.
+TEST_F(KeyStoreTest, TheInProcessEntryAnswersWithAResultAndNoWindow) {
+    using StoreProc = HRESULT(WINAPI*)(LPCWSTR);
+    auto store =
+        reinterpret_cast<StoreProc>(reinterpret_cast<void*>(Export(PackPath(), "StoreMediaAccessKeyW")));
+    ASSERT_NE(nullptr, store);
+    DialogScript quiet;
+    EXPECT_EQ(S_OK, store(L"0123-456-789"));
+    EXPECT_EQ(S_FALSE, store(L"0123456789"));
+    for (const wchar_t* text : {L"12345", L"012345678x", L"", static_cast<const wchar_t*>(nullptr)})
+        EXPECT_EQ(E_INVALIDARG, store(text));
+    EXPECT_EQ(0, quiet.Shown());
+    EXPECT_EQ(Keys{"0123456789"}, StoredKeys());
 }
 
 // Without an argument the dialog lists the stored keys; Add refuses a short key and stores a
