@@ -26,7 +26,9 @@ Unicode true
 
 !define PRODUCT "Korvane Converter"
 !define PUBLISHER "Halvenor"
-!define VERSION "1.0.0.1"
+!ifndef VERSION
+  !error "VERSION must be given: makensis -DVERSION=a.b.c.d (scripts/make-installers.sh reads it from the build)"
+!endif
 !define PROGRAM_EXE "KorvaneConverter.exe"
 !define FILTERS_DLL "KorvaneFilters.dll"
 !define UNINSTALLER "Uninstall.exe"

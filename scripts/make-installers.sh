@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds both setup programs into dist/:
-#   dist/KorvaneConverter-1.0.0.1-x64-setup.exe   (64-bit Windows)
-#   dist/KorvaneConverter-1.0.0.1-x86-setup.exe   (32-bit Windows; also runs on 64-bit)
+#   dist/KorvaneConverter-<version>-x64-setup.exe   (64-bit Windows)
+#   dist/KorvaneConverter-<version>-x86-setup.exe   (32-bit Windows; also runs on 64-bit)
+# <version> is project()'s, as the build tree writes it (version.txt).
 # The win64 and win32 presets are configured and built first when needed (only the program
 # and the filter pack), so this one command serves a fresh checkout.
 #   scripts/make-installers.sh [OUT_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m "${1:-$root/dist}")
-version=1.0.0.1
 cd "$root"
 bash scripts/setup.sh
 
@@ -21,8 +21,10 @@ build_preset() {  # build_preset PRESET: configures a tree that has none yet, th
 package() {  # package PRESET ARCH TOOL_PREFIX
   local preset=$1 arch=$2 tools=$3
   local build=$root/build/$preset
-  local file=$out/KorvaneConverter-$version-$arch-setup.exe
   build_preset "$preset"
+  local version
+  version=$(<"$build/version.txt")
+  local file=$out/KorvaneConverter-$version-$arch-setup.exe
   # The release carries no debugging information (a tenth of the size of the win64 build).
   local files=$build/setup-files
   rm -rf "$files"
@@ -31,7 +33,7 @@ package() {  # package PRESET ARCH TOOL_PREFIX
   "$tools-strip" -o "$files/KorvaneFilters.dll" "$build/filters/KorvaneFilters.dll"
   cp "$build/res/converter.ico" "$files/"
   # Written under a temporary name first, so a failed run never leaves a half installer.
-  makensis -V2 -DARCH="$arch" -DFILES_DIR="$files" -DOUT_FILE="$file.part" "$root/installer/KorvaneConverter.nsi"
+  makensis -V2 -DVERSION="$version" -DARCH="$arch" -DFILES_DIR="$files" -DOUT_FILE="$file.part" "$root/installer/KorvaneConverter.nsi"
   mv -f "$file.part" "$file"
   echo "built $file"
 }

@@ -13,6 +13,7 @@ case ${ARCH:=x64} in
 esac
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
+: "${KORVANE_VERSION:?the version of the packages (ctest sets it)}"
 source "$repo/scripts/wine-env.sh"
 source "$repo/tests/journey-support.sh"
 
@@ -174,11 +175,11 @@ check_installed() {  # check_installed DIR_UNIX
   done
   local record
   record=$(version_record "$dir/KorvaneConverter.exe")
-  for want in Version=1.0.0.1 CompanyName=Halvenor OriginalFilename=KorvaneConverter.exe "ProductName=Korvane Application"; do
+  for want in "Version=$KORVANE_VERSION" CompanyName=Halvenor OriginalFilename=KorvaneConverter.exe "ProductName=Korvane Application"; do
     grep -qxF "$want" <<<"$record" || fail "KorvaneConverter.exe's version record lacks $want: $record"
   done
   record=$(version_record "$dir/KorvaneFilters.dll")
-  for want in Version=1.0.0.1 CompanyName=Halvenor OriginalFilename=KorvaneFilters.dll "ProductName=Korvane Application"; do
+  for want in "Version=$KORVANE_VERSION" CompanyName=Halvenor OriginalFilename=KorvaneFilters.dll "ProductName=Korvane Application"; do
     grep -qxF "$want" <<<"$record" || fail "KorvaneFilters.dll's version record lacks $want: $record"
   done
   local class server
@@ -189,7 +190,7 @@ check_installed() {  # check_installed DIR_UNIX
   [ "$(reg_value "$check_bytes_key" "Source Filter")" = "${filter_classes[0]}" ] || fail "the check-bytes key names no source"
   [ "$(reg_value "$check_bytes_key" 0)" = "0,4,,5469566F" ] || fail "the check bytes are wrong"
   local value
-  for value in "DisplayName=Korvane Converter" "Publisher=Halvenor" "DisplayVersion=1.0.0.1" \
+  for value in "DisplayName=Korvane Converter" "Publisher=Halvenor" "DisplayVersion=$KORVANE_VERSION" \
                "DisplayIcon=$dir_dos\\KorvaneConverter.exe,0" "UninstallString=\"$dir_dos\\Uninstall.exe\"" \
                "InstallLocation=$dir_dos"; do
     [ "$(reg_value "$uninstall_key" "${value%%=*}")" = "${value#*=}" ] ||
