@@ -166,7 +166,11 @@ HRESULT RememberKey(const std::string& digits) {
     for (const auto& value : ReadValues(key.Get()))
         if (value.digits == digits) return S_FALSE;
     std::vector<BYTE> sealed;
-    if (!Seal(digits, &sealed)) return HRESULT_FROM_WIN32(GetLastError());
+    if (!Seal(digits, &sealed)) {
+        // A crypt32 that would not load, or DPAPI failing without a reason, must still fail.
+        const DWORD error = GetLastError();
+        return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
     // A name no value has, readable or not: an unreadable value may be another user's key.
     std::wstring name;
     for (unsigned n = 1;; ++n) {
