@@ -6,14 +6,14 @@
 
 #include <new>
 
-#include "ComGuard.h"
-#include "Demultiplexer.h"
+#include "base/ComGuard.h"
+#include "demultiplexer/Demultiplexer.h"
 #include "Factories.h"
-#include "FileDump.h"
-#include "Guids.h"
-#include "Multiplexer.h"
-#include "ObjectCount.h"
-#include "TivoSource.h"
+#include "filedump/FileDump.h"
+#include "base/Guids.h"
+#include "multiplexer/Multiplexer.h"
+#include "base/ObjectCount.h"
+#include "source/TivoSource.h"
 
 namespace korvane::filters {
 

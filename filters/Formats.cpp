@@ -2,8 +2,8 @@
 
 #include <uuids.h>
 
-#include "BaseFilter.h"
-#include "Guids.h"
+#include "base/BaseFilter.h"
+#include "base/Guids.h"
 
 namespace korvane::filters {
 

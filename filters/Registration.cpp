@@ -18,10 +18,10 @@
 #include <cwchar>
 #include <string>
 
-#include "ComGuard.h"
+#include "base/ComGuard.h"
 #include "Factories.h"
-#include "Guids.h"
-#include "ObjectCount.h"
+#include "base/Guids.h"
+#include "base/ObjectCount.h"
 #include "win32/Scoped.h"
 
 namespace korvane::filters {

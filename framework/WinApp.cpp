@@ -48,6 +48,9 @@ int CWinApp::ExitInstance() {
     return 0;
 }
 
+// Start-up asks for the three-dimensional control look first, as programs of its kind always
+// have. Every Windows since 95 (major version 4) draws dialog controls that way by itself, so
+// there is nothing left to do; the step stays so that start-up reads in its documented order.
 BOOL CWinApp::Enable3dControlsStatic() {
     return TRUE;
 }

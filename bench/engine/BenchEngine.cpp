@@ -7,7 +7,7 @@
 //   cancel_to_done_ms=<ms>           the cancel event set after three progress messages, to
 //                                    WM_CONVERSION_DONE
 //   bench_engine.exe INPUT.TiVo OUTPUT.mpg FILTERS.dll
-#include "LiveObjects.h"
+#include "testing/LiveObjects.h"
 #include "engine/Conversion.h"
 #include "win32/Scoped.h"
 

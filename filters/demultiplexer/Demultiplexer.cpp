@@ -12,7 +12,7 @@
 #include <string>
 
 #include "Formats.h"
-#include "Guids.h"
+#include "base/Guids.h"
 #include "media/PacketRecords.h"
 #include "media/ProgramStreamReader.h"
 #include "media/TransportStreamReader.h"

@@ -2,7 +2,7 @@
 // output pin per elementary stream the source listed.
 #pragma once
 
-#include "BaseFilter.h"
+#include "base/BaseFilter.h"
 
 namespace korvane::filters {
 

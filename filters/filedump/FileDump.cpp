@@ -5,9 +5,9 @@
 #include <evcode.h>
 #include <vfwmsgs.h>
 
-#include "ComGuard.h"
+#include "base/ComGuard.h"
 #include "win32/Scoped.h"
-#include "Guids.h"
+#include "base/Guids.h"
 
 namespace korvane::filters {
 namespace {

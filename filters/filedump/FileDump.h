@@ -2,7 +2,7 @@
 // IFileSinkFilter::SetFileName named. It is the graph's renderer.
 #pragma once
 
-#include "BaseFilter.h"
+#include "base/BaseFilter.h"
 
 namespace korvane::filters {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "Formats.h"
-#include "Guids.h"
+#include "base/Guids.h"
 #include "SampleSink.h"
 #include "media/PacketRecords.h"
 #include "media/ProgramStreamWriter.h"

@@ -2,7 +2,7 @@
 // one output pin carries the program stream that media's writer makes.
 #pragma once
 
-#include "BaseFilter.h"
+#include "base/BaseFilter.h"
 
 namespace korvane::filters {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "Allocator.h"
+#include "base/Allocator.h"
 
 namespace korvane::filters {
 

@@ -1,7 +1,7 @@
 // A media::ByteSink that fills an output pin's samples and delivers each one when it is full.
 #pragma once
 
-#include "BaseFilter.h"
+#include "base/BaseFilter.h"
 #include "media/Io.h"
 
 namespace korvane::filters {

@@ -9,8 +9,8 @@
 #include <atomic>
 #include <functional>
 
-#include "BaseFilter.h"
-#include "Sync.h"
+#include "base/BaseFilter.h"
+#include "base/Sync.h"
 #include "win32/Scoped.h"
 
 namespace korvane::filters {

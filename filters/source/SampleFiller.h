@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "BaseFilter.h"
+#include "base/BaseFilter.h"
 #include "SampleCourier.h"
 #include "media/Io.h"
 

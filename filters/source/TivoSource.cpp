@@ -9,11 +9,11 @@
 #include <atomic>
 #include <string>
 
-#include "ComGuard.h"
+#include "base/ComGuard.h"
 #include "win32/Scoped.h"
 #include "Formats.h"
-#include "Guids.h"
-#include "RecordingKey.h"
+#include "base/Guids.h"
+#include "keys/RecordingKey.h"
 #include "SampleCourier.h"
 #include "SampleFiller.h"
 #include "SourcePacing.h"

@@ -2,7 +2,7 @@
 // from a streaming thread of its own.
 #pragma once
 
-#include "BaseFilter.h"
+#include "base/BaseFilter.h"
 
 namespace korvane::filters {
 

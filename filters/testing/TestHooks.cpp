@@ -1,8 +1,8 @@
 // The two exports of the test build (KorvaneFiltersTesting), which the shipped DLL leaves
 // out: see LiveObjects.h.
 #include "LiveObjects.h"
-#include "ObjectCount.h"
-#include "SourcePacing.h"
+#include "base/ObjectCount.h"
+#include "source/SourcePacing.h"
 
 using namespace korvane::filters;
 

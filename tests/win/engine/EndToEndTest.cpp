@@ -2,7 +2,7 @@
 // and many encrypted conversions cancelled at random moments. How each failure (a refused
 // source, an output that cannot be written, a cancel mid-stream) reaches the user is
 // StandInTest's; how the filters fail is the filter tests'.
-#include "KeyStore.h"
+#include "keys/KeyStore.h"
 #include "engine/Progress.h"
 #include "engine/Run.h"
 #include "TestSupport.h"

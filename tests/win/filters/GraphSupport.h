@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "LiveObjects.h"
+#include "testing/LiveObjects.h"
 #include "engine/Pins.h"
 #include "engine/Settings.h"
 #include "TempFolder.h"

@@ -1,7 +1,7 @@
 // Exceptions stop at the filter pack's COM boundary (ComGuard.h) and at the program's window
 // procedures (framework/CaughtException.h): each becomes its HRESULT, and each leaves a trace.
 // The trace is seen as the system delivers it, an exception raised by OutputDebugStringA.
-#include "ComGuard.h"
+#include "base/ComGuard.h"
 #include "framework/CaughtException.h"
 
 #include <gtest/gtest.h>

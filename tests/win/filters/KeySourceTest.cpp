@@ -5,8 +5,8 @@
 
 #include "DialogScript.h"
 #include "GraphSupport.h"
-#include "KeyDialogIds.h"
-#include "KeyStore.h"
+#include "keys/KeyDialogIds.h"
+#include "keys/KeyStore.h"
 
 namespace korvane::test {
 namespace {

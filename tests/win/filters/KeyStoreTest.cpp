@@ -7,8 +7,8 @@
 
 #include "DialogScript.h"
 #include "GraphSupport.h"
-#include "KeyDialogIds.h"
-#include "KeyStore.h"
+#include "keys/KeyDialogIds.h"
+#include "keys/KeyStore.h"
 #include "win32/Scoped.h"
 
 namespace korvane::test {

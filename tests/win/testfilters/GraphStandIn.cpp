@@ -4,7 +4,7 @@
 // CLSID_FilterGraph at this DLL and ask for it.
 #include "TestFilters.h"
 
-#include "ObjectCount.h"
+#include "base/ObjectCount.h"
 
 #include "win32/ComObject.h"
 #include "win32/ComPtr.h"

@@ -2,7 +2,7 @@
 #include "TestFilterIds.h"
 #include "TestFilters.h"
 
-#include "ObjectCount.h"
+#include "base/ObjectCount.h"
 
 #include "win32/ClassIds.h"
 #include "win32/ComObject.h"

@@ -3,7 +3,7 @@
 // without a transport, which Wine's File Source (Async.) can connect to as well.
 #include "TestFilters.h"
 
-#include "BaseFilter.h"
+#include "base/BaseFilter.h"
 #include "TestFilterIds.h"
 
 #include "win32/ClassIds.h"
