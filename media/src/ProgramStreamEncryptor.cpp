@@ -61,7 +61,7 @@ public:
         if (newStretch) Fail("bytes between units are no program stream");
     }
 
-    bool OnTruncated(uint8_t*, size_t, ps::OutputRun&) { return Fail("the last packet is cut short"); }
+    bool OnTruncated(size_t) { return Fail("the last packet is cut short"); }
 
     bool Fail(const std::string& text) {
         if (error.empty()) error = "Cannot encrypt the program stream: " + text + ".";

@@ -115,7 +115,7 @@ public:
         return true;
     }
     void OnSkipped(size_t, bool) {}
-    bool OnTruncated(uint8_t*, size_t, ps::OutputRun&) { return true; }
+    bool OnTruncated(size_t) { return true; }
 
     uint64_t startCodes = 0;
     uint64_t videoBytes = 0;

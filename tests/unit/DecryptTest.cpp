@@ -163,11 +163,41 @@ TEST(Decryptor, SkipsDamageBetweenPacketsAndDropsACutScrambledPacket) {
     for (size_t chunk : {0, 1, 7}) {
         DecryptStats stats;
         Bytes out = Decrypt(damaged, keys, chunk, &stats);
-        EXPECT_EQ(stats.damageEvents, 1u);
-        EXPECT_EQ(stats.bytesSkipped, junk.size());
+        EXPECT_EQ(stats.damageEvents, 2u);
+        EXPECT_EQ(stats.bytesSkipped, junk.size() + 30);
         EXPECT_EQ(stats.truncatedUnits, 1u);
         EXPECT_EQ(stats.packetsDecrypted, b.scrambledStarts.size() - 1);
         EXPECT_EQ(out, want);
+    }
+}
+
+// A clear unit whose bytes hold what reads as a scrambled packet: cut short by the end, with a
+// length too large for it, or with a header that makes no sense. The decryptor must cut the
+// stream as the reader does, or it passes on as clear payload a packet the reader then finds
+// scrambled.
+TEST(Decryptor, CutsUnitsAsTheReaderDoesSoNothingScrambledHidesInClearBytes) {
+    const Bytes hidden = Unit(0xC0, {0xB0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});  // no record
+    auto clearVideo = [&](uint8_t headerLength, bool holdsHidden, int lengthError) {
+        Bytes content = {0x80, 0x00, headerLength, 1, 2, 3};
+        if (holdsHidden) Append(content, hidden);
+        Bytes unit = Unit(0xE0, content);
+        unit[5] = U8(unit[5] + lengthError);
+        return unit;
+    };
+    // The next unit starts inside the claimed length; a header longer than its packet; a
+    // packet the end of the input cuts short.
+    Bytes tooLong = clearVideo(0, false, 40);
+    Append(tooLong, hidden);
+    Append(tooLong, PackHeader(3000));
+    Append(tooLong, Padding(40));
+    Bytes badHeader = clearVideo(0xF0, true, 0);
+    Append(badHeader, PackHeader(3000));
+    const Bytes cut = clearVideo(0, true, 2);
+    for (const Bytes& unit : {tooLong, badHeader, cut}) {
+        Bytes stream = PackHeader(0);
+        Append(stream, unit);
+        for (size_t chunk : {0, 1, 5})
+            EXPECT_FALSE(AnyScrambledPes(Decrypt(stream, TestKeys(), chunk))) << "chunks of " << chunk;
     }
 }
 
