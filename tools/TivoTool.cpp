@@ -98,6 +98,7 @@ int Info(int argc, char** argv) {
     TivoFile file;
     std::string error;
     TivoParseOptions options;
+    options.chunkData = TivoChunkData::All;  // every chunk is printed
     if (!mak.empty()) options.mediaAccessKeys.push_back(mak);
     TivoStatus status = ParseTivoFile(argv[2], &file, &error, options);
     const TivoHeader& h = file.header;

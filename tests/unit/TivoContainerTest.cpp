@@ -72,7 +72,7 @@ TEST(TivoContainer, NamesEveryMalformedHeader) {
         {with(10, uint32_t(good.size() + 1)), TivoStatus::OffsetBeyondEnd, "beyond the end of the file"},
         {with(10, 8), TivoStatus::ChunkPastMpegOffset, "inside the 16-byte header"},
         {with(16, 20000), TivoStatus::ChunkPastMpegOffset, "runs past the MPEG offset"},
-        {tooMany, TivoStatus::BadChunk, "Chunk 4 of 3843 is smaller"},
+        {tooMany, TivoStatus::BadChunk, "claims 3843 chunks"},
         {with(16, 8), TivoStatus::BadChunk, "smaller"},  // a chunk smaller than its own header
         {type, TivoStatus::UnknownChunkType, "unknown type 7"},
         {BuildTivoHead(false), TivoStatus::EmptyPayload, "no MPEG payload"},
@@ -108,6 +108,7 @@ TEST(TivoContainer, NamesReadFailuresAndImplausibleChunks) {
     PutBe32(source.head, 10, 48u << 20);  // the payload starts at 48 MiB
     PutBe32(source.head, 16, 40u << 20);  // a 40 MiB chunk ...
     PutBe32(source.head, 20, 30u << 20);  // ... claiming 30 MiB of metadata
+    source.head[15] = 1;                  // and no other
     TivoFile file;
     std::string error;
     EXPECT_EQ(ParseTivo(source, &file, &error), TivoStatus::BadChunk);
@@ -117,6 +118,55 @@ TEST(TivoContainer, NamesReadFailuresAndImplausibleChunks) {
     source.fail = true;
     EXPECT_EQ(ParseTivo(source, &file, &error), TivoStatus::ReadFailed);
     EXPECT_NE(error.find("could not be read"), std::string::npos) << error;
+}
+
+// Opening a file reads the license and the first encrypted chunk, no other chunk, and no more
+// than kMaxChunkDataRead of chunk data in all however much the chunks claim.
+TEST(TivoContainer, ReadsOnlyTheChunksAKeyNeedsAndLittleOfThem) {
+    auto chunk = [](uint16_t id, uint16_t type, size_t dataSize) {
+        Bytes c(12);
+        PutBe32(c, 0, uint32_t(12 + dataSize));
+        PutBe32(c, 4, uint32_t(dataSize));
+        c[9] = U8(id);
+        c[11] = U8(type);
+        c.resize(12 + dataSize, 'x');
+        return c;
+    };
+    auto file = [&](size_t firstEncrypted, size_t secondEncrypted) {
+        Bytes f = {'T', 'i', 'V', 'o', 0, 4, 0, 0x0D, 0, 0, 0, 0, 0, 0, 0, 3};
+        Append(f, chunk(3, 0, 150));
+        Append(f, chunk(1, 1, firstEncrypted));
+        Append(f, chunk(2, 1, secondEncrypted));
+        PutBe32(f, 10, uint32_t(f.size()));
+        Append(f, SmallProgramStream());
+        return f;
+    };
+    struct Counting : ByteSource {
+        explicit Counting(const Bytes& b) : inner(b.data(), b.size()) {}
+        MemoryByteSource inner;
+        uint64_t bytesRead = 0;
+        uint64_t Size() const override { return inner.Size(); }
+        size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
+            bytesRead += size;
+            return inner.ReadAt(offset, buffer, size);
+        }
+    };
+    TivoParseOptions options;
+    options.probeBytes = 4096;
+    const Bytes usual = file(2000, 900 << 10);
+    Counting source(usual);
+    TivoFile parsed;
+    std::string error;
+    ASSERT_EQ(ParseTivo(source, &parsed, &error, options), TivoStatus::Ok) << error;
+    EXPECT_EQ(parsed.chunks[1].data.size(), 2000u);
+    EXPECT_TRUE(parsed.chunks[2].data.empty());
+    EXPECT_LT(source.bytesRead, 16u << 10);
+
+    const Bytes huge = file(2 << 20, 100);
+    Counting hugeSource(huge);
+    EXPECT_EQ(ParseTivo(hugeSource, &parsed, &error, options), TivoStatus::BadChunk);
+    EXPECT_NE(error.find("Chunk 2 of 3 claims 2097152 bytes"), std::string::npos) << error;
+    EXPECT_LT(hugeSource.bytesRead, 16u << 10);
 }
 
 // The payload's bytes decide its kind, after leading damage and whatever the flag says, and
@@ -157,7 +207,9 @@ TEST(TivoContainer, WrapsAndOpensFilesByPath) {
     options.title = "A & B <test>";
     ASSERT_TRUE(WrapMpegInTivo(mpg, tivo, &error, options)) << error;
     TivoFile file;
-    ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
+    TivoParseOptions everyChunk;
+    everyChunk.chunkData = TivoChunkData::All;
+    ASSERT_EQ(ParseTivoFile(tivo, &file, &error, everyChunk), TivoStatus::Ok) << error;
     EXPECT_EQ(file.payloadSize, payload.size());
     ASSERT_EQ(file.chunks.size(), 3u);
     EXPECT_TRUE(file.chunks[1].IsPlainXml());
