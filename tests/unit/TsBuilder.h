@@ -36,7 +36,9 @@ public:
             Append(s, {e.type, U8(0xE0 | e.pid >> 8), U8(e.pid), 0xF0, U8(e.descriptors.size())});
             Append(s, e.descriptors);
         }
-        s[2] = U8(s.size() - 3 + 4);
+        const size_t length = s.size() - 3 + 4;
+        s[1] = U8(0xB0 | length >> 8);
+        s[2] = U8(length);
         Section(pmtPid, s);
     }
     // Cuts data into packets of the PID; the last one is padded by an adaptation field (by
