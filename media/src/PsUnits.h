@@ -68,21 +68,20 @@ public:
                 if (m_carry.size() < f.size) return out.Flush();
                 continue;
             }
+            size_t used = f.size;
             if (f.kind == Frame::Damaged) {
-                const size_t skip = DamageBefore(m_carry.data(), m_carry.size(), false);
-                Skip(skip, handler);
-                m_carry.erase(m_carry.begin(), m_carry.begin() + static_cast<std::ptrdiff_t>(skip));
-                continue;
-            }
-            m_inDamage = false;
-            if (!handler.OnUnit(m_carry.data(), f.size, out) || !out.Flush()) return false;
-            // What follows the unit was copied from data to vouch for its length: go on there.
-            const size_t after = m_carry.size() - f.size;
-            if (after <= pos) {
-                pos -= after;
-                m_carry.clear();
+                used = DamageBefore(m_carry.data(), m_carry.size(), false);
+                Skip(used, handler);
             } else {
-                m_carry.erase(m_carry.begin(), m_carry.begin() + static_cast<std::ptrdiff_t>(f.size));
+                m_inDamage = false;
+                if (!handler.OnUnit(m_carry.data(), f.size, out) || !out.Flush()) return false;
+            }
+            m_carry.erase(m_carry.begin(), m_carry.begin() + static_cast<std::ptrdiff_t>(used));
+            // Once what is left was all copied from data (to vouch for a length, or to judge a
+            // start code), go on in data itself.
+            if (m_carry.size() <= pos) {
+                pos -= m_carry.size();
+                m_carry.clear();
             }
         }
         while (pos < size) {
