@@ -227,10 +227,7 @@ private:
                 copy.Generate(peek, sizeof peek);
                 havePeek = true;
             }
-            if (ts::LooksLikeClearHeaderCode(at, avail)) return 1;
-            if (ts::LooksLikeSliceCode(at, avail, peek, 2) || ts::LooksLikeSliceCode(at, avail, peek, 3))
-                return -1;
-            return 0;
+            return ts::JudgeScrambled(at, avail, peek);
         });
     }
 

@@ -20,11 +20,22 @@
 
 namespace korvane::media {
 
+// Where the scrambled part of an MPEG-2 video PES begins in a transport stream. A TiVo keeps
+// every header before the first slice clear, user data included; the other two are where open
+// decoders have assumed it begins, and the decryptor must read all three. (A start code cut
+// by the end of a packet stays clear as far as it goes, and the header it starts too.)
+enum class VideoScrambling {
+    FromFirstSlice,
+    FromUserData,        // the first user data start code (00 00 01 B2), else the first slice
+    AfterPictureHeader,  // the first start code after the picture header
+};
+
 struct EncryptOptions {
     // A stream's block number advances after this many of its packets (a TiVo changes it
     // every few hundred).
     uint32_t packetsPerBlock = 300;
-    uint32_t firstBlock = 1;  // 24 bits
+    uint32_t firstBlock = 1;                                            // 24 bits
+    VideoScrambling videoScrambling = VideoScrambling::FromFirstSlice;  // transport streams
 };
 
 struct EncryptStats {
