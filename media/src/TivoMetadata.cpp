@@ -16,10 +16,7 @@ bool LooksLikeXml(const uint8_t* data, size_t size) {
     while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n'))
         ++i;
     if (i >= size || data[i] != '<') return false;
-    // A wrong key makes noise: one byte in about 256 would pass the '<' alone, but 64 text
-    // bytes in a row by chance are out of the question.
-    size_t end = size < i + 64 ? size : i + 64;
-    for (size_t k = i; k < end; ++k) {
+    for (size_t k = i; k < size; ++k) {
         uint8_t c = data[k];
         bool text = c >= 0x20 || c == '\t' || c == '\r' || c == '\n';
         if (!text || c == 0x7F) return false;
@@ -61,7 +58,7 @@ KeyCheck CheckKeyByMetadata(const TivoFile& file, const TivoKeys& keys) {
     for (const TivoChunk& chunk : file.chunks) {
         if (chunk.type != kTivoChunkEncryptedXml || chunk.data.empty()) continue;
         const uint64_t at = chunk.fileOffset + kTivoChunkHeaderSize;
-        if (at > kMaxMetadataOffset) return check;
+        if (at > kMaxMetadataOffset || chunk.data.size() < kMinMetadataCheckBytes) return check;
         uint8_t start[kMetadataCheckBytes];
         const size_t size = std::min(chunk.data.size(), sizeof start);
         std::memcpy(start, chunk.data.data(), size);

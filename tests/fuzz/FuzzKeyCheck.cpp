@@ -108,11 +108,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool decrypted = DecryptMetadataChunk(keys, parsed.chunks[2], &clear);
     if (far || textSize == 0) {
         if (right.basis != KeyCheckBasis::None || decrypted) __builtin_trap();
+    } else if (!decrypted || clear != std::string(text.begin(), text.end())) {
+        __builtin_trap();
+    } else if (textSize < kMinMetadataCheckBytes) {
+        if (right.basis != KeyCheckBasis::None) __builtin_trap();
     } else {
         const bool xml = LooksLikeXml(text.data(), std::min(text.size(), kMetadataCheckBytes));
-        if (right.basis != KeyCheckBasis::Metadata || (right.fit == KeyFit::Fits) != xml || !decrypted ||
-            clear != std::string(text.begin(), text.end()))
-            __builtin_trap();
+        if (right.basis != KeyCheckBasis::Metadata || (right.fit == KeyFit::Fits) != xml) __builtin_trap();
     }
     file.bytesRead = 0;
     const KeyCheck full = CheckKey(file, parsed, keys, kProbeBytes);

@@ -248,17 +248,24 @@ TEST(KeyCheck, VideoDecidesWithoutEncryptedMetadataEvenWhenTheFirstPacketIsDamag
 
 // The metadata key check makes keystream up to the chunk's offset for every key it tries: a
 // chunk near 4 GiB would cost minutes on the user-interface thread, so it is left untried
-// (and a file whose payload could tell falls back to the video).
-TEST(KeyCheck, LeavesMetadataFarIntoTheFileUntried) {
-    TivoFile file;
-    TivoChunk far;
-    far.type = kTivoChunkEncryptedXml;
+// (and a file whose payload could tell falls back to the video). So is a chunk too short to
+// tell: a wrong key turns 20 bytes into something that passes for XML too often.
+TEST(KeyCheck, LeavesMetadataItCannotJudgeCheaplyAndSurelyUntried) {
+    const TivoKeys keys = TestKeys();
+    TivoChunk far, shortChunk;
+    far.type = shortChunk.type = kTivoChunkEncryptedXml;
     far.fileOffset = 0xFFFF0000u;
     far.data = Bytes(100, 'x');
-    far.dataSize = 100;
-    file.chunks = {far};
-    const TivoKeys keys = TestKeys();
-    EXPECT_EQ(CheckKeyByMetadata(file, keys).basis, KeyCheckBasis::None);
+    shortChunk.fileOffset = 1000;
+    const std::string xml = "<a>a short note</a>";
+    shortChunk.data.assign(xml.begin(), xml.end());
+    ASSERT_TRUE(CryptMetadata(keys, 1000 + kTivoChunkHeaderSize, shortChunk.data.data(), xml.size()));
+    for (const TivoChunk& chunk : {far, shortChunk}) {
+        TivoFile file;
+        file.chunks = {chunk};
+        EXPECT_EQ(CheckKeyByMetadata(file, keys).basis, KeyCheckBasis::None);
+    }
     std::string text;
     EXPECT_FALSE(DecryptMetadataChunk(keys, far, &text));
+    EXPECT_TRUE(DecryptMetadataChunk(keys, shortChunk, &text) && text == xml);  // the tool still shows it
 }

@@ -22,12 +22,15 @@
 namespace korvane::media {
 
 // True when the bytes read as the start of an XML text: "<" first (after any white space
-// or byte order mark) and only text characters in the first 64 bytes.
+// or byte order mark) and only text characters after it.
 bool LooksLikeXml(const uint8_t* data, size_t size);
 
-// How much of the first encrypted chunk the key check decrypts: room for a byte order mark,
-// some white space and the characters LooksLikeXml judges.
+// How much of the first encrypted chunk the key check decrypts and judges. Noise passes for
+// text one byte in eight; a '<' and 255 text bytes by chance are out of the question.
 constexpr size_t kMetadataCheckBytes = 256;
+// A chunk shorter than this tells a right key from a wrong one too weakly (a wrong key makes
+// 20 bytes that pass for XML once in a few thousand files): it is left untried.
+constexpr size_t kMinMetadataCheckBytes = 64;
 // The keystream of a chunk starts at its file offset, and the cipher cannot jump ahead: the
 // bytes before must be made. Metadata stands in the first few KiB (the payload starts 10 to
 // 24 KiB in); a chunk whose data lies further than this is neither decrypted nor checked.
@@ -57,8 +60,9 @@ struct KeyCheck {
 
 const char* KeyFitName(KeyFit fit);
 
-// The metadata check alone: no I/O beyond the parsed chunks. Undecided when the file has no
-// encrypted chunk with data within kMaxMetadataOffset.
+// The metadata check alone: no I/O beyond the parsed chunks. Undecided when the file's first
+// encrypted chunk with data is shorter than kMinMetadataCheckBytes or lies beyond
+// kMaxMetadataOffset.
 KeyCheck CheckKeyByMetadata(const TivoFile& file, const TivoKeys& keys);
 
 // The full check: metadata, else the scrambled video in the first probeBytes of the payload
