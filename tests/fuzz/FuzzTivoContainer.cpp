@@ -6,6 +6,7 @@
 // one always does, and the probe the parse decrypts in one piece agrees with the one a source
 // filter reads in pieces. The first byte picks the head (0: program stream, 0x47: transport
 // stream, both encrypted, as the seeds begin) and stays in the payload.
+#include <algorithm>
 #include <string>
 
 #include "FuzzCommon.h"
@@ -38,14 +39,10 @@ struct Head {
 };
 
 bool SameStreams(const ProbeResult& a, const ProbeResult& b) {
-    if (a.streams.size() != b.streams.size()) return false;
-    for (size_t i = 0; i < a.streams.size(); ++i) {
-        const ProbedStream &x = a.streams[i], &y = b.streams[i];
-        if (!(x.key == y.key) || x.kind != y.kind || x.packets != y.packets || x.hasPts != y.hasPts ||
-            x.firstPts != y.firstPts)
-            return false;
-    }
-    return true;
+    return std::equal(a.streams.begin(), a.streams.end(), b.streams.begin(), b.streams.end(),
+                      [](const ProbedStream& x, const ProbedStream& y) {
+                          return x.key == y.key && x.packets == y.packets && x.firstPts == y.firstPts;
+                      });
 }
 
 }  // namespace

@@ -81,9 +81,9 @@ inline Bytes WithCaptions(const Bytes& ts, uint16_t videoPid) {
     return out.out;
 }
 
-// From the first PAT past the middle on, the PAT names newPmtPid (its packets otherwise as they
-// were), whose PMT (version 1) lists the streams given; every packet of copiedPid is then sent
-// again on addedPid (which the new PMT should list), from that PID's next PES start.
+// From the first PAT past the middle on, the PAT (a new version) names newPmtPid, whose PMT
+// lists the streams given; every packet of copiedPid is then sent again on addedPid (which the
+// new PMT should list), from that PID's next PES start.
 inline Bytes WithPmtMoved(const Bytes& ts, uint16_t oldPmtPid, uint16_t newPmtPid,
                           const std::vector<TsEs>& streams, uint16_t copiedPid, uint16_t addedPid) {
     TsBuilder out;
@@ -93,19 +93,12 @@ inline Bytes WithPmtMoved(const Bytes& ts, uint16_t oldPmtPid, uint16_t newPmtPi
         Bytes p(&ts[i], &ts[i] + 188);
         const uint16_t pid = PidOf(p.data());
         moved = moved || (pid == 0 && i >= ts.size() / 2);
-        if (moved && pid == oldPmtPid) continue;
-        if (moved && pid == 0) {
-            uint8_t* section = &p[PayloadStart(p.data()) + 1 + p[PayloadStart(p.data())]];
-            const size_t end = 3 + (size_t(section[1] & 0x0F) << 8 | section[2]) - 4;
-            for (size_t e = 8; e + 4 <= end; e += 4)
-                if (section[e] || section[e + 1])
-                    section[e + 2] = U8(0xE0 | newPmtPid >> 8), section[e + 3] = U8(newPmtPid);
-            const uint32_t crc = media::MpegCrc32(section, end);
-            for (int k = 0; k < 4; ++k)
-                section[end + k] = U8(crc >> (24 - 8 * k));
+        if (pid == 0) {
+            out.Pat(moved ? newPmtPid : oldPmtPid, moved);
+            if (moved) out.Pmt(newPmtPid, 1, streams);
+        } else if (!moved || pid != oldPmtPid) {
+            Append(out.out, p);
         }
-        Append(out.out, p);
-        if (moved && pid == 0) out.Pmt(newPmtPid, 1, streams);
         copying = copying || (moved && pid == copiedPid && (p[1] & 0x40));
         if (copying && pid == copiedPid) {
             p[1] = U8((p[1] & 0xE0) | addedPid >> 8), p[2] = U8(addedPid);

@@ -27,8 +27,9 @@ public:
         section.insert(section.begin(), 0);
         Packets(pid, section, 0, true);
     }
-    void Pat(uint16_t pmtPid) {
-        Section(0, {0x00, 0xB0, 13, 0, 1, 0xC1, 0, 0, 0, 1, U8(0xE0 | pmtPid >> 8), U8(pmtPid)});
+    void Pat(uint16_t pmtPid, int version = 0) {
+        Section(0, {0x00, 0xB0, 13, 0, 1, U8(0xC1 | version << 1), 0, 0, 0, 1, U8(0xE0 | pmtPid >> 8),
+                    U8(pmtPid)});
     }
     void Pmt(uint16_t pmtPid, int version, const std::vector<TsEs>& streams) {
         Bytes s{0x02, 0xB0, 0, 0, 1, U8(0xC1 | version << 1), 0, 0, 0xE1, 0x00, 0xF0, 0x00};
