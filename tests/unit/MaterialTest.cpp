@@ -456,3 +456,26 @@ TEST(TsDecrypt, FollowsAPatThatMovesThePmt) {
     EXPECT_GT(addedScrambled, 10u);
     EXPECT_TRUE(DecryptTs(encrypted, keys, 65536) == moved);  // the new PMT loses its key PID entry too
 }
+
+// Key packets can name every PID, and each PID's keystream takes 4.5 KiB for good: past 64 PIDs
+// the decryptor drops the packets of new ones rather than grow.
+TEST(TsDecrypt, KeepsKeystreamsForAHandfulOfPidsOnly) {
+    TsBuilder b;
+    b.Pat(0x20);
+    b.Pmt(0x20, 0, {{0x97, 0x1F0, {}}});
+    for (int first = 0x100; first < 0x100 + 80; first += 8) {
+        Bytes keys = {'T', 'i', 'V', 'o', 0x81, 0x03, 0x7D, 0x00, 0, 160};
+        for (int pid = first; pid < first + 8; ++pid)
+            Append(keys,
+                   {U8(pid >> 8), U8(pid), 0xC0, 0x10, 0x80, 0x40, 0, 0x20, 0x30, 0, 0, 0, 0, 0, 0, 0, 0,
+                    0x02,         0,       0x01});
+        b.Packets(0x1F0, keys, 0, true);
+    }
+    for (uint16_t pid = 0x100; pid < 0x100 + 80; ++pid)
+        b.Packets(pid, Filler(184, 1), 3);
+    TransportStreamDecryptor decryptor(TestKeys());
+    MemoryByteSink sink;
+    ASSERT_TRUE(decryptor.Feed(b.out.data(), b.out.size(), sink) && decryptor.Finish(sink));
+    EXPECT_EQ(decryptor.Stats().packetsDecrypted, 64u);
+    EXPECT_EQ(decryptor.Stats().packetsDropped, 16u);
+}
