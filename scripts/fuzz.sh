@@ -19,7 +19,9 @@ bash "$root/scripts/make-test-material.sh" "$build/material"
 for target in "${targets[@]}"; do
   corpus=$build/tests/fuzz/corpus/$target
   mkdir -p "$corpus"
+  kept=()  # inputs that once failed, kept in the source tree
+  [ -d "$root/tests/fuzz/corpus/$target" ] && kept=("$root/tests/fuzz/corpus/$target")
   echo "=== $target for $seconds s"
   "$build/tests/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=65536 \
-    -print_final_stats=1 "$corpus" "$build/material"
+    -print_final_stats=1 "$corpus" "${kept[@]}" "$build/material"
 done

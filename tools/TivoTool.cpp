@@ -23,7 +23,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: korvane-tivo wrap INPUT.mpg OUTPUT.TiVo [--ts] [--title TEXT] [--episode TEXT]\n"
                  "                    [--description TEXT] [--channel TEXT] [--time TEXT]\n"
-                 "                    [--mak KEY [--salt HEX32] [--block-packets N]]\n"
+                 "                    [--mak KEY [--salt HEX32] [--block-packets N]\n"
+                 "                     [--video-scrambled-from slice|user-data|after-picture-header]]\n"
                  "       korvane-tivo info FILE.TiVo [--mak KEY]\n"
                  "       korvane-tivo decrypt INPUT.TiVo OUTPUT(.mpg|.ts) --mak KEY\n"
                  "       korvane-tivo remux INPUT(.TiVo|.mpg|.ts) OUTPUT.mpg [--mak KEY]\n");
@@ -39,6 +40,20 @@ bool IsTransportStreamFile(const std::string& path, std::string* error) {
     if (SniffPayload(head, n).kind == PayloadKind::TransportStream) return true;
     *error = "\"" + path + "\" is not a transport stream (no 0x47 every 188 bytes).";
     return false;
+}
+
+// Where MPEG-2 video in a transport stream is scrambled from: a TiVo's way, or one of the two
+// that decoders have assumed (test material for them).
+bool ParseVideoScrambling(const std::string& text, EncryptOptions* options) {
+    if (text == "slice")
+        options->videoScrambling = VideoScrambling::FromFirstSlice;
+    else if (text == "user-data")
+        options->videoScrambling = VideoScrambling::FromUserData;
+    else if (text == "after-picture-header")
+        options->videoScrambling = VideoScrambling::AfterPictureHeader;
+    else
+        return false;
+    return true;
 }
 
 int Wrap(int argc, char** argv) {
@@ -70,7 +85,9 @@ int Wrap(int argc, char** argv) {
         else if (name == "--block-packets")
             options.encryption.packetsPerBlock =
                 static_cast<uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
-        else
+        else if (name == "--video-scrambled-from") {
+            if (!ParseVideoScrambling(argv[i + 1], &options.encryption)) return Usage();
+        } else
             return Usage();
     }
     std::string error;
@@ -98,6 +115,7 @@ int Info(int argc, char** argv) {
     TivoFile file;
     std::string error;
     TivoParseOptions options;
+    options.chunkData = TivoChunkData::All;  // every chunk is printed
     if (!mak.empty()) options.mediaAccessKeys.push_back(mak);
     TivoStatus status = ParseTivoFile(argv[2], &file, &error, options);
     const TivoHeader& h = file.header;

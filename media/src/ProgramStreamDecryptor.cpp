@@ -105,11 +105,11 @@ public:
         if (newStretch) ++stats.damageEvents;
     }
 
-    bool OnTruncated(uint8_t* p, size_t size, ps::OutputRun& out) {
+    // The reader would skip the cut unit as damage and look inside it for units: so does the
+    // splitter, so that a scrambled packet in there is never passed on as clear bytes.
+    bool OnTruncated(size_t) {
         ++stats.truncatedUnits;
-        const bool scrambled =
-            size >= 7 && pes::HasPesHeader(p[3]) && (p[6] & 0xC0) == 0x80 && (p[6] & pes::kScramblingBits);
-        return scrambled || out.Add(p, size);
+        return true;
     }
 
     const DecryptStats& Stats() {

@@ -1,5 +1,7 @@
 #include "media/ProgramStreamReader.h"
 
+#include "PsFraming.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -13,15 +15,6 @@ namespace {
 // code prefix that vouches for its length field.
 constexpr size_t kMaxUnit = 6 + 65535 + 3;
 
-inline bool IsStartCodePrefix(const uint8_t* p) {
-    return p[0] == 0 && p[1] == 0 && p[2] == 1;
-}
-
-// Start codes of the system layer (0xB9 end, 0xBA pack, 0xBB system header, then stream ids).
-inline bool IsSystemCode(uint8_t code) {
-    return code >= 0xB9;
-}
-
 inline int64_t ReadTimestamp(const uint8_t* p) {
     return (int64_t(p[0] >> 1) & 7) << 30 | int64_t(p[1]) << 22 | int64_t(p[2] >> 1) << 15 |
            int64_t(p[3]) << 7 | int64_t(p[4] >> 1);
@@ -29,21 +22,6 @@ inline int64_t ReadTimestamp(const uint8_t* p) {
 
 inline bool HasElementaryPayload(uint8_t id) {
     return id == kPrivateStream1 || (id >= 0xC0 && id <= 0xEF);
-}
-
-// First offset >= from where "00 00 01 <system code>" starts, or npos. Scans with memchr for
-// the 01 byte, so long stretches of damage cost little.
-size_t FindSystemStartCode(const uint8_t* p, size_t size, size_t from) {
-    if (size < 4) return std::string::npos;
-    size_t i = from + 2;
-    while (i + 1 < size) {
-        const void* hit = std::memchr(p + i, 1, size - 1 - i);
-        if (!hit) break;
-        i = static_cast<const uint8_t*>(hit) - p;
-        if (p[i - 1] == 0 && p[i - 2] == 0 && IsSystemCode(p[i + 1])) return i - 2;
-        ++i;
-    }
-    return std::string::npos;
 }
 
 }  // namespace
@@ -124,6 +102,13 @@ size_t ProgramStreamReader::ParseBuffer(const uint8_t* data, size_t size, uint64
             continue;
         }
         if (r == Parse::NeedMore) break;
+        if (r == Parse::BadUnit) {
+            // Its length is believed, so the bytes inside are its own: looking for a unit
+            // among them could only find one in its payload.
+            CountDamage(used);
+            pos += used;
+            continue;
+        }
         size_t skip = Resync(data + pos, size - pos, atEnd);
         if (skip == 0) break;
         pos += skip;
@@ -132,82 +117,48 @@ size_t ProgramStreamReader::ParseBuffer(const uint8_t* data, size_t size, uint64
 }
 
 size_t ProgramStreamReader::Resync(const uint8_t* p, size_t avail, bool atEnd) {
-    size_t next = FindSystemStartCode(p, avail, 1);
-    size_t skip;
-    if (next != std::string::npos) {
-        skip = next;
-    } else if (atEnd) {
-        skip = avail;
-    } else {
-        // Keep the last bytes: they may begin a start code completed by the next chunk.
-        skip = avail > 3 ? avail - 3 : 0;
-        if (skip == 0) return 0;
-    }
+    const size_t skip = ps::DamageBefore(p, avail, atEnd);
+    if (skip > 0) CountDamage(skip);
+    return skip;
+}
+
+void ProgramStreamReader::CountDamage(size_t bytes) {
     if (!m_inDamage) {
         m_inDamage = true;
         ++m_stats.damageEvents;
     }
-    m_stats.bytesSkipped += skip;
-    return skip;
+    m_stats.bytesSkipped += bytes;
 }
 
 ProgramStreamReader::Parse ProgramStreamReader::ParseUnit(const uint8_t* p, size_t avail, bool atEnd,
                                                           size_t* used, PacketHandler& handler) {
-    if (avail < 4) return atEnd ? Parse::Damaged : Parse::NeedMore;
-    if (!IsStartCodePrefix(p) || !IsSystemCode(p[3])) return Parse::Damaged;
-    uint8_t code = p[3];
+    const ps::Frame frame = ps::FrameUnit(p, avail, atEnd);
+    if (frame.kind == ps::Frame::NeedMore) return Parse::NeedMore;
+    if (frame.kind == ps::Frame::Damaged) {
+        if (frame.truncated) ++m_stats.truncatedPackets;
+        return Parse::Damaged;
+    }
+    const uint8_t code = p[3];
+    const size_t total = frame.size;
+    *used = total;
     if (code == 0xB9) {
         ++m_stats.endCodes;
-        *used = 4;
         return Parse::Done;
     }
     if (code == 0xBA) {
-        if (avail < 12) return atEnd ? Parse::Damaged : Parse::NeedMore;
         if ((p[4] & 0xC0) == 0x40) {
-            if (avail < 14) return atEnd ? Parse::Damaged : Parse::NeedMore;
-            bool markers =
-                (p[4] & 0x04) && (p[6] & 0x04) && (p[8] & 0x04) && (p[9] & 0x01) && (p[12] & 0x03) == 0x03;
-            if (!markers) return Parse::Damaged;
-            size_t total = 14 + (p[13] & 0x07);
-            if (avail < total) return atEnd ? Parse::Damaged : Parse::NeedMore;
             m_scrBase = (int64_t(p[4] >> 3) & 7) << 30 | (int64_t(p[4]) & 3) << 28 | int64_t(p[5]) << 20 |
                         int64_t(p[6] >> 3) << 15 | (int64_t(p[6]) & 3) << 13 | int64_t(p[7]) << 5 |
                         int64_t(p[8] >> 3);
             m_scrExtension = (p[8] & 3) << 7 | p[9] >> 1;
-            *used = total;
-        } else if ((p[4] & 0xF0) == 0x20) {
-            bool markers = (p[4] & 0x01) && (p[6] & 0x01) && (p[8] & 0x01) && (p[9] & 0x80) && (p[11] & 0x01);
-            if (!markers) return Parse::Damaged;
+        } else {
             m_scrBase = ReadTimestamp(p + 4);
             m_scrExtension = 0;
-            *used = 12;
-        } else {
-            return Parse::Damaged;
         }
         m_haveScr = true;
         ++m_stats.packs;
         return Parse::Done;
     }
-    // Every other system code carries a 16-bit length.
-    if (avail < 6) return atEnd ? Parse::Damaged : Parse::NeedMore;
-    size_t length = size_t(p[4]) << 8 | p[5];
-    if (length == 0) return Parse::Damaged;
-    size_t total = 6 + length;
-    if (avail < total + 3) {
-        if (!atEnd) return Parse::NeedMore;
-        if (avail < total) {
-            ++m_stats.truncatedPackets;
-            return Parse::Damaged;
-        }
-    } else if (!IsStartCodePrefix(p + total)) {
-        // No start code where the next unit should begin: either damage follows this unit or
-        // its length field is too large. A system start code inside the claimed span settles
-        // it for the latter (elementary streams never contain one, except by rare chance in
-        // audio).
-        size_t inner = FindSystemStartCode(p, total, 4);
-        if (inner != std::string::npos) return Parse::Damaged;
-    }
-    *used = total;
     if (code == 0xBB) {
         ++m_stats.systemHeaders;
         return Parse::Done;
@@ -228,21 +179,21 @@ ProgramStreamReader::Parse ProgramStreamReader::ParsePes(const uint8_t* p, size_
     const uint8_t* end = p + total;
     const uint8_t* payload;
     if ((body[0] & 0xC0) == 0x80) {
-        if (end - body < 3) return Parse::Damaged;
+        if (end - body < 3) return Parse::BadUnit;
         if ((body[0] & 0x30) != 0) {
             m_status = ReaderStatus::Encrypted;
             return Parse::Done;
         }
         uint8_t flags = body[1];
         size_t headerLength = body[2];
-        if (size_t(end - body) < 3 + headerLength) return Parse::Damaged;
+        if (size_t(end - body) < 3 + headerLength) return Parse::BadUnit;
         unsigned ptsDts = flags >> 6;
         if (ptsDts == 2) {
-            if (headerLength < 5) return Parse::Damaged;
+            if (headerLength < 5) return Parse::BadUnit;
             packet.hasPts = true;
             packet.pts = ReadTimestamp(body + 3);
         } else if (ptsDts == 3) {
-            if (headerLength < 10) return Parse::Damaged;
+            if (headerLength < 10) return Parse::BadUnit;
             packet.hasPts = packet.hasDts = true;
             packet.pts = ReadTimestamp(body + 3);
             packet.dts = ReadTimestamp(body + 8);
@@ -257,14 +208,14 @@ ProgramStreamReader::Parse ProgramStreamReader::ParsePes(const uint8_t* p, size_
             ++stuffing;
         }
         if (q < end && (*q & 0xC0) == 0x40) q += 2;
-        if (q >= end) return Parse::Damaged;
+        if (q >= end) return Parse::BadUnit;
         if ((*q & 0xF0) == 0x20) {
-            if (end - q < 5) return Parse::Damaged;
+            if (end - q < 5) return Parse::BadUnit;
             packet.hasPts = true;
             packet.pts = ReadTimestamp(q);
             q += 5;
         } else if ((*q & 0xF0) == 0x30) {
-            if (end - q < 10) return Parse::Damaged;
+            if (end - q < 10) return Parse::BadUnit;
             packet.hasPts = packet.hasDts = true;
             packet.pts = ReadTimestamp(q);
             packet.dts = ReadTimestamp(q + 5);
@@ -272,7 +223,7 @@ ProgramStreamReader::Parse ProgramStreamReader::ParsePes(const uint8_t* p, size_
         } else if (*q == 0x0F) {
             ++q;
         } else {
-            return Parse::Damaged;
+            return Parse::BadUnit;
         }
         payload = q;
     }
@@ -289,7 +240,7 @@ ProgramStreamReader::Parse ProgramStreamReader::ParsePes(const uint8_t* p, size_
             packet.key.substreamId = sub;
             // AC-3 and DTS substreams carry a frame count and a first access unit pointer.
             size_t headerSize = (sub >= 0x80 && sub <= 0x8F) ? 4 : 1;
-            if (size_t(end - payload) < headerSize) return Parse::Damaged;
+            if (size_t(end - payload) < headerSize) return Parse::BadUnit;
             std::memcpy(packet.substreamHeader, payload, headerSize);
             packet.substreamHeaderSize = static_cast<uint8_t>(headerSize);
             payload += headerSize;

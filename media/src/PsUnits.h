@@ -3,54 +3,16 @@
 // in place (decryptor, encryptor). Internal to media/.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "PsFraming.h"
 #include "media/Io.h"
 
 namespace korvane::media::ps {
-
-struct UnitProbe {
-    enum Kind { NeedMore, Unit, NotAUnit } kind;
-    size_t size;  // Unit: its whole size; NeedMore: bytes needed to tell more
-};
-
-// What the bytes at p start: a unit of a known size, too few bytes to say, or no unit.
-inline UnitProbe ProbeUnit(const uint8_t* p, size_t avail) {
-    if (avail >= 1 && p[0] != 0) return {UnitProbe::NotAUnit, 0};
-    if (avail >= 2 && p[1] != 0) return {UnitProbe::NotAUnit, 0};
-    if (avail >= 3 && p[2] != 1) return {UnitProbe::NotAUnit, 0};
-    if (avail < 4) return {UnitProbe::NeedMore, 4};
-    const uint8_t code = p[3];
-    if (code < 0xB9) return {UnitProbe::NotAUnit, 0};
-    if (code == 0xB9) return {UnitProbe::Unit, 4};
-    if (code == 0xBA) {
-        if (avail < 5) return {UnitProbe::NeedMore, 5};
-        if ((p[4] & 0xC0) == 0x40) {
-            if (avail < 14) return {UnitProbe::NeedMore, 14};
-            return {UnitProbe::Unit, size_t(14) + (p[13] & 0x07)};
-        }
-        if ((p[4] & 0xF0) == 0x20) return {UnitProbe::Unit, 12};
-        return {UnitProbe::NotAUnit, 0};
-    }
-    if (avail < 6) return {UnitProbe::NeedMore, 6};
-    return {UnitProbe::Unit, size_t(6) + (size_t(p[4]) << 8 | p[5])};
-}
-
-// Where, after position 0, the next unit could start (the end when nowhere).
-inline size_t NextCandidate(const uint8_t* p, size_t avail) {
-    size_t i = 1;
-    while (i < avail) {
-        const void* zero = std::memchr(p + i, 0, avail - i);
-        if (!zero) return avail;
-        i = static_cast<size_t>(static_cast<const uint8_t*>(zero) - p);
-        if (ProbeUnit(p + i, avail - i).kind != UnitProbe::NotAUnit) return i;
-        ++i;
-    }
-    return avail;
-}
 
 // Collects output pieces and writes each contiguous run once, so units that stay in place
 // in the caller's buffer leave in one write however many there are.
@@ -86,66 +48,77 @@ private:
 
 // Handler: bool OnUnit(uint8_t* unit, size_t size, OutputRun& out) — false stops the feed;
 //          void OnSkipped(size_t bytes, bool newStretch);
-//          bool OnTruncated(uint8_t* unit, size_t size, OutputRun& out).
-// A unit that straddles chunks is completed in the carry, at most one unit (65541 bytes).
+//          bool OnTruncated(size_t size) — a unit cut short by the end, skipped; false stops.
+// Units are cut as the program stream reader cuts them (PsFraming.h). A unit that straddles
+// chunks is completed in the carry: at most one unit and the start code prefix after it.
 class UnitSplitter {
 public:
-    static constexpr size_t kMaxUnit = 6 + 65535;
-    UnitSplitter() { m_carry.reserve(kMaxUnit); }
+    static constexpr size_t kMaxCarry = 6 + 65535 + 3;
+    UnitSplitter() { m_carry.reserve(kMaxCarry); }
 
     template <class Handler>
     bool Feed(uint8_t* data, size_t size, Handler& handler, OutputRun& out) {
         size_t pos = 0;
         while (!m_carry.empty()) {
-            UnitProbe u = ProbeUnit(m_carry.data(), m_carry.size());
-            if (u.kind == UnitProbe::NotAUnit) {
-                Skip(1, handler);
-                m_carry.erase(m_carry.begin());
-                continue;
-            }
-            if (m_carry.size() < u.size) {
-                size_t take = u.size - m_carry.size() < size - pos ? u.size - m_carry.size() : size - pos;
+            const Frame f = FrameUnit(m_carry.data(), m_carry.size(), false);
+            if (f.kind == Frame::NeedMore) {
+                const size_t take = std::min(f.size - m_carry.size(), size - pos);
                 m_carry.insert(m_carry.end(), data + pos, data + pos + take);
                 pos += take;
-                if (m_carry.size() < u.size) return out.Flush();
+                if (m_carry.size() < f.size) return out.Flush();
                 continue;
             }
-            m_inDamage = false;
-            bool ok = handler.OnUnit(m_carry.data(), u.size, out) && out.Flush();
-            m_carry.clear();
-            if (!ok) return false;
+            size_t used = f.size;
+            if (f.kind == Frame::Damaged) {
+                used = DamageBefore(m_carry.data(), m_carry.size(), false);
+                Skip(used, handler);
+            } else {
+                m_inDamage = false;
+                if (!handler.OnUnit(m_carry.data(), f.size, out) || !out.Flush()) return false;
+            }
+            m_carry.erase(m_carry.begin(), m_carry.begin() + static_cast<std::ptrdiff_t>(used));
+            // Once what is left was all copied from data (to vouch for a length, or to judge a
+            // start code), go on in data itself.
+            if (m_carry.size() <= pos) {
+                pos -= m_carry.size();
+                m_carry.clear();
+            }
         }
         while (pos < size) {
-            UnitProbe u = ProbeUnit(data + pos, size - pos);
-            if (u.kind == UnitProbe::NotAUnit) {
-                size_t skip = NextCandidate(data + pos, size - pos);
+            const Frame f = FrameUnit(data + pos, size - pos, false);
+            if (f.kind == Frame::NeedMore) {
+                m_carry.assign(data + pos, data + size);
+                break;
+            }
+            if (f.kind == Frame::Damaged) {
+                const size_t skip = DamageBefore(data + pos, size - pos, false);
                 Skip(skip, handler);
                 pos += skip;
                 continue;
             }
-            if (u.kind == UnitProbe::NeedMore || u.size > size - pos) {
-                m_carry.assign(data + pos, data + size);
-                break;
-            }
             m_inDamage = false;
-            if (!handler.OnUnit(data + pos, u.size, out)) return false;
-            pos += u.size;
+            if (!handler.OnUnit(data + pos, f.size, out)) return false;
+            pos += f.size;
         }
         return out.Flush();
     }
 
     template <class Handler>
     bool Finish(Handler& handler, OutputRun& out) {
-        bool ok = true;
-        if (!m_carry.empty()) {
-            UnitProbe u = ProbeUnit(m_carry.data(), m_carry.size());
-            if (u.kind == UnitProbe::Unit && m_carry.size() >= 6)
-                ok = handler.OnTruncated(m_carry.data(), m_carry.size(), out);
-            else
-                Skip(m_carry.size(), handler);
-            m_carry.clear();
+        while (!m_carry.empty()) {
+            const Frame f = FrameUnit(m_carry.data(), m_carry.size(), true);
+            size_t used = f.size;
+            if (f.kind == Frame::Unit) {
+                m_inDamage = false;
+                if (!handler.OnUnit(m_carry.data(), f.size, out) || !out.Flush()) return false;
+            } else {
+                if (f.truncated && !handler.OnTruncated(m_carry.size())) return false;
+                used = DamageBefore(m_carry.data(), m_carry.size(), true);
+                Skip(used, handler);
+            }
+            m_carry.erase(m_carry.begin(), m_carry.begin() + static_cast<std::ptrdiff_t>(used));
         }
-        return ok && out.Flush();
+        return out.Flush();
     }
 
     void Reset() {

@@ -203,7 +203,7 @@ bool RemuxFile(const std::string& inputPath, const std::string& outputPath, Remu
         TivoFile file;
         std::string text;
         TivoParseOptions parse;
-        parse.readChunkData = !options.mediaAccessKey.empty();
+        if (options.mediaAccessKey.empty()) parse.chunkData = TivoChunkData::None;
         parse.probeBytes = 4096;  // RemuxPayload probes, decrypted if need be
         if (ParseTivo(source, &file, &text, parse) != TivoStatus::Ok) {
             if (error) *error = "\"" + inputPath + "\": " + text;

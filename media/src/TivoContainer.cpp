@@ -11,10 +11,6 @@
 namespace korvane::media {
 namespace {
 
-// Metadata chunks are a few KiB; anything far larger is a damaged size field, and reading
-// it would only exhaust memory.
-constexpr uint64_t kMaxChunkData = uint64_t(16) << 20;
-
 inline uint16_t Be16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
@@ -42,19 +38,15 @@ bool ProbeDecryptedWindow(uint8_t* window, size_t size, const TivoKeys& keys, Ti
 }
 
 // The first of the caller's keys that fits: the metadata decides when the file has some,
-// else the video in the window (checked on a copy: the window is still needed scrambled).
+// else the video in the window (read from it piece by piece: it is still needed scrambled).
 int FindFittingKey(const std::vector<std::string>& candidates, const uint8_t* window, size_t size,
                    const TivoFile& file, TivoKeys* keys) {
-    std::unique_ptr<uint8_t[]> copy;
+    MemoryByteSource scrambled(window, size);
     for (size_t i = 0; i < candidates.size(); ++i) {
         std::string mak;
         if (!NormalizeMediaAccessKey(candidates[i], &mak) || !DeriveTivoKeys(mak, file, keys)) continue;
         KeyCheck check = CheckKeyByMetadata(file, *keys);
-        if (check.basis == KeyCheckBasis::None) {
-            if (!copy) copy.reset(new uint8_t[size]);
-            std::memcpy(copy.get(), window, size);
-            check.fit = CheckKeyByVideo(copy.get(), size, *keys);
-        }
+        if (check.basis == KeyCheckBasis::None) check.fit = CheckKeyByVideo(scrambled, 0, size, *keys);
         if (check.fit == KeyFit::Fits) return static_cast<int>(i);
     }
     return -1;
@@ -121,13 +113,21 @@ TivoStatus ReadHeader(ByteSource& source, TivoFile* file, std::string* error) {
     return TivoStatus::Ok;
 }
 
-// The chunks between the header and the MPEG offset, each checked against both.
-TivoStatus ReadChunks(ByteSource& source, const TivoParseOptions& options, TivoFile* file,
-                      std::string* error) {
+std::string ChunkName(size_t index, const TivoHeader& h) {
+    return "Chunk " + std::to_string(index + 1) + " of " + std::to_string(h.chunkCount);
+}
+
+// The chunk headers between the header and the MPEG offset, each checked against both.
+TivoStatus ReadChunkHeaders(ByteSource& source, TivoFile* file, std::string* error) {
     const TivoHeader& h = file->header;
+    if (h.chunkCount > kMaxTivoChunks)
+        return Fail(
+            TivoStatus::BadChunk,
+            "The header claims " + std::to_string(h.chunkCount) + " chunks; a recording has a handful.",
+            error);
     uint64_t pos = kTivoHeaderSize;
     for (unsigned i = 0; i < h.chunkCount; ++i) {
-        std::string which = "Chunk " + std::to_string(i + 1) + " of " + std::to_string(h.chunkCount);
+        const std::string which = ChunkName(i, h);
         if (pos + kTivoChunkHeaderSize > h.mpegOffset)
             return Fail(TivoStatus::ChunkPastMpegOffset,
                         which + " at offset " + std::to_string(pos) + " runs past the MPEG offset " +
@@ -158,22 +158,47 @@ TivoStatus ReadChunks(ByteSource& source, const TivoParseOptions& options, TivoF
                             std::to_string(pos) + ") runs past the MPEG offset " +
                             std::to_string(h.mpegOffset) + ".",
                         error);
-        if (chunk.dataSize > kMaxChunkData)
-            return Fail(TivoStatus::BadChunk,
-                        which + " claims " + std::to_string(chunk.dataSize) +
-                            " bytes of data, far more than metadata needs.",
-                        error);
-        if (options.readChunkData && chunk.dataSize != 0) {
-            chunk.data.resize(chunk.dataSize);
-            if (source.ReadAt(pos + kTivoChunkHeaderSize, chunk.data.data(), chunk.dataSize) !=
-                chunk.dataSize)
-                return Fail(source.Failed() ? TivoStatus::ReadFailed : TivoStatus::TruncatedHeader,
-                            which + ": its data could not be read.", error);
-        }
         pos += chunk.chunkSize;
         file->chunks.push_back(std::move(chunk));
     }
+    return TivoStatus::Ok;
+}
 
+// Whether the chunk's data is read: for a key, the last plain chunk (the license) and the first
+// encrypted chunk with data (the key check's).
+bool Wanted(TivoChunkData which, const TivoFile& file, size_t index) {
+    if (which == TivoChunkData::All) return true;
+    if (which == TivoChunkData::None) return false;
+    const TivoChunk& chunk = file.chunks[index];
+    if (chunk.IsPlainXml()) {
+        for (size_t later = index + 1; later < file.chunks.size(); ++later)
+            if (file.chunks[later].IsPlainXml()) return false;
+        return true;
+    }
+    for (size_t earlier = 0; earlier < index; ++earlier)
+        if (!file.chunks[earlier].IsPlainXml() && file.chunks[earlier].dataSize != 0) return false;
+    return true;
+}
+
+// The data of the chunks asked for, at most kMaxChunkDataRead in all.
+TivoStatus ReadChunkData(ByteSource& source, const TivoParseOptions& options, TivoFile* file,
+                         std::string* error) {
+    uint64_t total = 0;
+    for (size_t i = 0; i < file->chunks.size(); ++i) {
+        TivoChunk& chunk = file->chunks[i];
+        if (chunk.dataSize == 0 || !Wanted(options.chunkData, *file, i)) continue;
+        total += chunk.dataSize;
+        if (total > kMaxChunkDataRead)
+            return Fail(TivoStatus::BadChunk,
+                        ChunkName(i, file->header) + " claims " + std::to_string(chunk.dataSize) +
+                            " bytes of data, far more than metadata needs.",
+                        error);
+        chunk.data.resize(chunk.dataSize);
+        if (source.ReadAt(chunk.fileOffset + kTivoChunkHeaderSize, chunk.data.data(), chunk.dataSize) !=
+            chunk.dataSize)
+            return Fail(source.Failed() ? TivoStatus::ReadFailed : TivoStatus::TruncatedHeader,
+                        ChunkName(i, file->header) + ": its data could not be read.", error);
+    }
     return TivoStatus::Ok;
 }
 
@@ -255,7 +280,8 @@ TivoStatus ParseTivo(ByteSource& source, TivoFile* file, std::string* error,
     *file = TivoFile{};
     file->fileSize = source.Size();
     TivoStatus status = ReadHeader(source, file, error);
-    if (status == TivoStatus::Ok) status = ReadChunks(source, options, file, error);
+    if (status == TivoStatus::Ok) status = ReadChunkHeaders(source, file, error);
+    if (status == TivoStatus::Ok) status = ReadChunkData(source, options, file, error);
     if (status == TivoStatus::Ok) status = ProbePayload(source, options, file, error);
     return status;
 }

@@ -1,6 +1,7 @@
 #include "media/TivoMetadata.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "PesDecrypt.h"
@@ -15,10 +16,7 @@ bool LooksLikeXml(const uint8_t* data, size_t size) {
     while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n'))
         ++i;
     if (i >= size || data[i] != '<') return false;
-    // A wrong key makes noise: one byte in about 256 would pass the '<' alone, but 64 text
-    // bytes in a row by chance are out of the question.
-    size_t end = size < i + 64 ? size : i + 64;
-    for (size_t k = i; k < end; ++k) {
+    for (size_t k = i; k < size; ++k) {
         uint8_t c = data[k];
         bool text = c >= 0x20 || c == '\t' || c == '\r' || c == '\n';
         if (!text || c == 0x7F) return false;
@@ -35,11 +33,10 @@ bool CryptMetadata(const TivoKeys& keys, uint64_t dataFileOffset, uint8_t* data,
 }
 
 bool DecryptMetadataChunk(const TivoKeys& keys, const TivoChunk& chunk, std::string* text) {
-    if (chunk.data.empty()) return false;
+    const uint64_t at = chunk.fileOffset + kTivoChunkHeaderSize;
+    if (chunk.data.empty() || at > kMaxMetadataOffset) return false;
     std::string clear(chunk.data.begin(), chunk.data.end());
-    if (!CryptMetadata(keys, chunk.fileOffset + kTivoChunkHeaderSize, reinterpret_cast<uint8_t*>(&clear[0]),
-                       clear.size()))
-        return false;
+    if (!CryptMetadata(keys, at, reinterpret_cast<uint8_t*>(&clear[0]), clear.size())) return false;
     *text = std::move(clear);
     return true;
 }
@@ -60,15 +57,14 @@ KeyCheck CheckKeyByMetadata(const TivoFile& file, const TivoKeys& keys) {
     KeyCheck check;
     for (const TivoChunk& chunk : file.chunks) {
         if (chunk.type != kTivoChunkEncryptedXml || chunk.data.empty()) continue;
-        std::string text;
-        if (!DecryptMetadataChunk(keys, chunk, &text)) return check;
+        const uint64_t at = chunk.fileOffset + kTivoChunkHeaderSize;
+        if (at > kMaxMetadataOffset || chunk.data.size() < kMinMetadataCheckBytes) return check;
+        uint8_t start[kMetadataCheckBytes];
+        const size_t size = std::min(chunk.data.size(), sizeof start);
+        std::memcpy(start, chunk.data.data(), size);
+        if (!CryptMetadata(keys, at, start, size)) return check;
         check.basis = KeyCheckBasis::Metadata;
-        if (LooksLikeXml(reinterpret_cast<const uint8_t*>(text.data()), text.size())) {
-            check.fit = KeyFit::Fits;
-            check.metadataXml = std::move(text);
-        } else {
-            check.fit = KeyFit::Wrong;
-        }
+        check.fit = LooksLikeXml(start, size) ? KeyFit::Fits : KeyFit::Wrong;
         return check;
     }
     return check;
@@ -93,9 +89,17 @@ bool IsVideoStartCode(uint8_t code) {
     return code <= 0xAF || code == 0xB2 || code == 0xB3 || code == 0xB5 || code == 0xB7 || code == 0xB8;
 }
 
+// Stops the splitter (OnUnit returns false) once it can decide, or when hashing fails.
 class VideoCheck {
 public:
     explicit VideoCheck(const TivoKeys& keys) : m_keystreams(keys.media) {}
+
+    bool Decided() const { return startCodes >= kStartCodesForFit || videoBytes >= kVideoBytesForWrong; }
+    KeyFit Verdict() const {
+        if (failed) return KeyFit::Undecided;
+        if (startCodes >= kStartCodesForFit) return KeyFit::Fits;
+        return videoBytes >= kVideoBytesForWrong ? KeyFit::Wrong : KeyFit::Undecided;
+    }
 
     bool OnUnit(uint8_t* p, size_t size, ps::OutputRun&) {
         if (size < 9 || p[3] < 0xE0 || p[3] > 0xEF || (p[6] & 0xC0) != 0x80 ||
@@ -103,7 +107,10 @@ public:
             return true;
         size_t removed = 0;
         pes::PacketResult result = pes::DecryptPacket(p, size, m_keystreams, &removed);
-        if (result == pes::PacketResult::HashFailed) return false;
+        if (result == pes::PacketResult::HashFailed) {
+            failed = true;
+            return false;
+        }
         if (result != pes::PacketResult::Decrypted) return true;
         const uint8_t* packet = p + removed;
         size_t headerEnd = size_t(9) + packet[8];
@@ -112,13 +119,14 @@ public:
         const uint8_t* q = packet + headerEnd;
         for (size_t i = 0; i + 3 < payload; ++i)
             if (q[i] == 0 && q[i + 1] == 0 && q[i + 2] == 1 && IsVideoStartCode(q[i + 3])) ++startCodes;
-        return true;
+        return !Decided();
     }
     void OnSkipped(size_t, bool) {}
-    bool OnTruncated(uint8_t*, size_t, ps::OutputRun&) { return true; }
+    bool OnTruncated(size_t) { return true; }
 
     uint64_t startCodes = 0;
     uint64_t videoBytes = 0;
+    bool failed = false;
 
 private:
     KeystreamSet m_keystreams;
@@ -126,24 +134,29 @@ private:
 
 }  // namespace
 
-KeyFit CheckKeyByVideo(uint8_t* window, size_t size, const TivoKeys& keys) {
+KeyFit CheckKeyByVideo(ByteSource& source, uint64_t offset, uint64_t size, const TivoKeys& keys) {
+    constexpr size_t kPieceSize = 64 << 10;  // decrypted in place, so read into a buffer of our own
+    std::unique_ptr<uint8_t[]> piece(new uint8_t[kPieceSize]);
     VideoCheck check(keys);
     ps::UnitSplitter splitter;
     NullByteSink nothing;
     ps::OutputRun run(nothing);
-    if (!splitter.Feed(window, size, check, run)) return KeyFit::Undecided;
-    if (check.startCodes >= kStartCodesForFit) return KeyFit::Fits;
-    return check.videoBytes >= kVideoBytesForWrong ? KeyFit::Wrong : KeyFit::Undecided;
+    for (uint64_t done = 0; done < size && !check.Decided() && !check.failed;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceSize, size - done));
+        if (source.ReadAt(offset + done, piece.get(), want) != want) return KeyFit::Undecided;
+        splitter.Feed(piece.get(), want, check, run);
+        done += want;
+    }
+    if (!check.Decided() && !check.failed) splitter.Finish(check, run);
+    return check.Verdict();
 }
 
 KeyCheck CheckKey(ByteSource& source, const TivoFile& file, const TivoKeys& keys, size_t probeBytes) {
     KeyCheck check = CheckKeyByMetadata(file, keys);
     if (check.basis == KeyCheckBasis::Metadata || file.payloadKind != PayloadKind::ProgramStream)
         return check;
-    size_t window = static_cast<size_t>(std::min<uint64_t>(file.payloadSize, probeBytes));
-    std::unique_ptr<uint8_t[]> bytes(new uint8_t[window ? window : 1]);
-    if (source.ReadAt(file.payloadOffset, bytes.get(), window) != window) return check;
-    check.fit = CheckKeyByVideo(bytes.get(), window, keys);
+    check.fit =
+        CheckKeyByVideo(source, file.payloadOffset, std::min<uint64_t>(file.payloadSize, probeBytes), keys);
     if (check.fit != KeyFit::Undecided) check.basis = KeyCheckBasis::Video;
     return check;
 }

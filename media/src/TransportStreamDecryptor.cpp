@@ -22,6 +22,9 @@ constexpr size_t kPacket = kTsPacketSize;
 constexpr size_t kPidCount = 8192;
 constexpr uint16_t kNoPid = 0xFFFF;
 constexpr size_t kKeyEntrySize = 20;
+// A PID's keystream state takes 4.5 KiB and is kept for good; key packets can name all 8192
+// PIDs. A recording scrambles a handful: the packets of PIDs past this many are dropped.
+constexpr size_t kMaxKeystreamPids = 64;
 
 struct PidState {
     uint8_t streamType = 0;
@@ -36,7 +39,8 @@ struct PidState {
 
 class TransportStreamDecryptor::Impl {
 public:
-    explicit Impl(const TivoKeys& keys) : m_keystreams(keys.media), m_pids(kPidCount) {
+    explicit Impl(const TivoKeys& keys)
+        : m_keystreams(keys.media), m_pids(kPidCount), m_keystreamPids(kPidCount) {
         m_carry.reserve(4 * kPacket);
     }
 
@@ -200,6 +204,14 @@ private:
             if (start) s.walk.region = ts::Region::Encrypted;
             return false;
         }
+        if (!m_keystreamPids[pid]) {
+            if (m_keystreamPidCount == kMaxKeystreamPids) {
+                ++m_stats.packetsDropped;
+                return false;
+            }
+            m_keystreamPids[pid] = true;
+            ++m_keystreamPidCount;
+        }
         TuringKeystream* ks = m_keystreams.Select(pid, s.streamId, s.block);
         if (!ks) {
             m_failed = true;
@@ -227,10 +239,7 @@ private:
                 copy.Generate(peek, sizeof peek);
                 havePeek = true;
             }
-            if (ts::LooksLikeClearHeaderCode(at, avail)) return 1;
-            if (ts::LooksLikeSliceCode(at, avail, peek, 2) || ts::LooksLikeSliceCode(at, avail, peek, 3))
-                return -1;
-            return 0;
+            return ts::JudgeScrambled(at, avail, peek);
         });
     }
 
@@ -318,6 +327,9 @@ private:
 
     KeystreamSet m_keystreams;
     std::vector<std::unique_ptr<PidState>> m_pids;
+    // The PIDs m_keystreams holds a state for, kept over Reset as the states are.
+    std::vector<bool> m_keystreamPids;
+    size_t m_keystreamPidCount = 0;
     std::vector<uint8_t> m_carry;
     bool m_locked = false;
     bool m_inDamage = false;

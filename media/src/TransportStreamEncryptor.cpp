@@ -140,7 +140,7 @@ private:
             s.block = (s.block + 1) & 0xFFFFFF;
             s.packets = 0;
             ++m_stats.blockChanges;
-            KeyPacket({pid});
+            KeyPacket(ScrambledPids());  // a TiVo lists every stream's record, changed or not
         }
         ++s.packets;
         TuringKeystream* ks = m_keystreams.Select(pid, s.streamId, s.block);
@@ -158,7 +158,8 @@ private:
         ahead.Generate(peek, sizeof peek);
         // A start code cut by the end of the packet stays clear as far as it goes (the
         // decryptor cannot tell it from a header's); a slice's then starts at its last byte.
-        size_t clear = ts::ClearPrefix(s.plain, q, n, [](const uint8_t* b, size_t avail) {
+        size_t clear = ts::ClearPrefix(s.plain, q, n, [&](const uint8_t* b, size_t avail) {
+            if (ScrambledFromHere(s.plain, b, avail)) return -1;
             if (ts::LooksLikeClearHeaderCode(b, avail)) return 1;
             if (ts::LooksLikeSliceCode(b, avail, nullptr, 2) || ts::LooksLikeSliceCode(b, avail, nullptr, 3))
                 return -1;
@@ -168,15 +169,34 @@ private:
         p[3] |= 0xC0;
         // The decryptor decides on what it receives: it must find the same clear part.
         size_t found = ts::ClearPrefix(s.check, q, n, [&](const uint8_t* b, size_t avail) {
-            if (ts::LooksLikeClearHeaderCode(b, avail)) return 1;
-            if (ts::LooksLikeSliceCode(b, avail, peek, 2) || ts::LooksLikeSliceCode(b, avail, peek, 3))
-                return -1;
-            return 0;
+            return ts::JudgeScrambled(b, avail, peek);
         });
         if (found != clear)
             return Fail("A packet's encrypted bytes would read as a clear header; try another salt.");
         ++m_stats.packetsEncrypted;
         Emit(p);
+    }
+
+    // Where the options begin the scrambled part before the first slice: at a whole start code
+    // (00 00 01 xx) in this packet.
+    bool ScrambledFromHere(const ts::PesWalk& walk, const uint8_t* b, size_t avail) const {
+        if (avail < 4 || b[0] != 0 || b[1] != 0 || b[2] != 1) return false;
+        switch (m_options.videoScrambling) {
+        case VideoScrambling::FromFirstSlice:
+            return false;
+        case VideoScrambling::FromUserData:
+            return b[3] == 0xB2;
+        case VideoScrambling::AfterPictureHeader:
+            return walk.code == 0x00;
+        }
+        return false;
+    }
+
+    std::vector<uint16_t> ScrambledPids() const {
+        std::vector<uint16_t> list;
+        for (uint16_t pid = 0; pid < 8192; ++pid)
+            if (m_pids[pid].scrambled) list.push_back(pid);
+        return list;
     }
 
     static bool Section(uint8_t* q, size_t n, uint8_t** section, size_t* size) {
@@ -256,12 +276,10 @@ private:
         return true;
     }
 
-    // Records of the PIDs not yet announced, after a PMT.
+    // After a PMT that lists PIDs without a record yet.
     void Announce() {
-        std::vector<uint16_t> fresh;
-        for (uint16_t pid = 0; pid < 8192; ++pid)
-            if (m_pids[pid].scrambled && !m_pids[pid].announced) fresh.push_back(pid);
-        if (!fresh.empty()) KeyPacket(fresh);
+        for (const PidState& s : m_pids)
+            if (s.scrambled && !s.announced) return KeyPacket(ScrambledPids());
     }
 
     // "TiVo", 0x81 0x03, 0x7D 0x00, the byte count, then per PID its stream id and record.

@@ -126,6 +126,8 @@ void TransportStreamReader::Reset() {
     m_nextVideo = 0xE0;
     m_nextAudio = 0xC0;
     m_nextAc3 = 0x80;
+    m_share = kTsReassemblyBudget;
+    m_reassemblyBytes = 0;
 }
 
 std::string TransportStreamReader::ErrorText() const {
@@ -331,6 +333,9 @@ void TransportStreamReader::OnPat(const uint8_t* s, size_t size) {
         uint16_t pid = static_cast<uint16_t>((s[i + 2] & 0x1F) << 8 | s[i + 3]);
         if (program == 0) continue;  // the network PID
         if (pid != m_pmtPid || program != m_programNumber) {
+            // The old PMT PID is read no more: a table half put together there is of no use.
+            if (m_pmtPid != pid && m_pmtPid < kPidCount && m_pids[m_pmtPid])
+                m_pids[m_pmtPid]->sections = ts::SectionAssembler{};
             m_pmtPid = pid;
             m_programNumber = program;
             m_pmtVersion = -1;
@@ -381,14 +386,17 @@ void TransportStreamReader::OnPmt(const uint8_t* s, size_t size) {
     m_pmtVersion = version;
     ++m_stats.pmtVersions;
 
-    // PES still being assembled for a PID that leaves the program (or changes kind) go out now.
+    // PES still being assembled for a PID that leaves the program (or changes kind) go out now,
+    // and its buffer goes back to the budget.
     for (const TsStream& old : m_streams) {
         if (!old.carried) continue;
         bool kept = false;
         for (const TsStream& t : streams)
             if (t.pid == old.pid && t.kind == old.kind) kept = true;
+        if (kept) continue;
         PidState& st = State(old.pid);
-        if (!kept && st.active) FlushPes(st, old, false);
+        if (st.active) FlushPes(st, old, false);
+        Release(st);
     }
     for (TsStream& t : streams) {
         if (t.kind == StreamKind::Other) continue;
@@ -421,6 +429,7 @@ void TransportStreamReader::OnPmt(const uint8_t* s, size_t size) {
                 t.kind = StreamKind::Other;
                 continue;
             }
+            Release(st);
             st = PidState{};
             st.hasKey = true;
             st.kind = t.kind;
@@ -430,6 +439,45 @@ void TransportStreamReader::OnPmt(const uint8_t* s, size_t size) {
         t.carried = true;
     }
     m_streams = std::move(streams);
+    FitShares();
+}
+
+void TransportStreamReader::FitShares() {
+    size_t carried = 0;
+    for (const TsStream& t : m_streams)
+        carried += t.carried;
+    m_share = kTsReassemblyBudget / std::max<size_t>(carried, 1);
+    // A stream holding more than its new share delivers what it has (a PES with a length field
+    // never holds that much) and gives the rest of its buffer back.
+    for (const TsStream& t : m_streams) {
+        if (!t.carried) continue;
+        PidState& st = State(t.pid);
+        if (st.pes.capacity() <= m_share) continue;
+        if (st.active && st.expected == 0 && st.pes.size() + kTsPacketSize > m_share) DeliverPiece(st, t);
+        std::vector<uint8_t> kept(st.pes);
+        m_reassemblyBytes -= st.pes.capacity();
+        m_reassemblyBytes += kept.capacity();
+        st.pes.swap(kept);
+    }
+}
+
+void TransportStreamReader::Reserve(PidState& state, size_t bytes) {
+    const size_t had = state.pes.capacity();
+    if (bytes <= had) return;
+    // Geometric growth, but never past the stream's share of the budget.
+    state.pes.reserve(std::max(bytes, std::min(m_share, std::max<size_t>(2 * had, 4096))));
+    m_reassemblyBytes += state.pes.capacity() - had;
+}
+
+void TransportStreamReader::Release(PidState& state) {
+    m_reassemblyBytes -= state.pes.capacity();
+    std::vector<uint8_t>().swap(state.pes);
+}
+
+void TransportStreamReader::DeliverPiece(PidState& state, const TsStream& stream) {
+    FlushPes(state, stream, true);
+    state.active = true;
+    state.continuation = true;
 }
 
 void TransportStreamReader::OnPesData(PidState& state, const TsStream& stream, const uint8_t* p, size_t size,
@@ -444,11 +492,10 @@ void TransportStreamReader::OnPesData(PidState& state, const TsStream& stream, c
         state.pes.clear();
     } else if (!state.active) {
         return;  // the middle of a PES whose start we never saw
-    } else if (state.expected == 0 && state.pes.size() + size > kMaxTsPesBytes) {
-        FlushPes(state, stream, true);
-        state.active = true;
-        state.continuation = true;
+    } else if (state.expected == 0 && state.pes.size() + size > m_share) {
+        DeliverPiece(state, stream);
     }
+    Reserve(state, state.pes.size() + size);
     state.pes.insert(state.pes.end(), p, p + size);
     if (!state.continuation && state.expected == 0 && state.pes.size() >= 6) {
         size_t length = size_t(state.pes[4]) << 8 | state.pes[5];

@@ -40,7 +40,9 @@ struct PesWalk {
         region = Region::PesHeader;
         pesSeen = 0;
         pesTotal = 0;
+        code = kNoCode;
     }
+    static constexpr uint8_t kNoCode = 0xFF;  // no header walked yet in this PES
 };
 
 inline bool IsClearHeaderCode(uint8_t c) {
@@ -48,6 +50,9 @@ inline bool IsClearHeaderCode(uint8_t c) {
 }
 inline bool IsSliceCode(uint8_t c) {
     return c >= 0x01 && c <= 0xAF;
+}
+inline bool IsVideoCode(uint8_t c) {
+    return IsSliceCode(c) || IsClearHeaderCode(c);
 }
 
 // Bytes of a header after its start code: 0 while more must be seen, kHeaderByScan when
@@ -208,16 +213,32 @@ inline bool LooksLikeClearHeaderCode(const uint8_t* q, size_t avail) {
     return true;
 }
 
-// The same for a slice start code with `zeros` zero bytes before its 01, the bytes taken as
-// q XOR k (k null: q itself).
-inline bool LooksLikeSliceCode(const uint8_t* q, size_t avail, const uint8_t* k, size_t zeros) {
+// The same for a start code of the kind `accepts` takes with `zeros` zero bytes before its 01,
+// the bytes taken as q XOR k (k null: q itself).
+inline bool LooksLikeCode(const uint8_t* q, size_t avail, const uint8_t* k, size_t zeros,
+                          bool (*accepts)(uint8_t)) {
     for (size_t j = 0; j < zeros + 2 && j < avail; ++j) {
         uint8_t x = static_cast<uint8_t>(k ? q[j] ^ k[j] : q[j]);
         if (j < zeros && x != 0) return false;
         if (j == zeros && x != 1) return false;
-        if (j == zeros + 1 && !IsSliceCode(x)) return false;
+        if (j == zeros + 1 && !accepts(x)) return false;
     }
     return true;
+}
+
+inline bool LooksLikeSliceCode(const uint8_t* q, size_t avail, const uint8_t* k, size_t zeros) {
+    return LooksLikeCode(q, avail, k, zeros, IsSliceCode);
+}
+
+// How the decryptor judges scrambled bytes where a start code may begin (k: the keystream bytes
+// they would be decrypted with): a clear header's start code (+1), or bytes that decrypt to a
+// start code, the first slice's or, where encryption began earlier, a header's (-1). A TiVo
+// begins at the slice; telling the start of encryption by what the bytes decrypt to reads the
+// other forms (from the user data, after the picture header) as surely.
+inline int JudgeScrambled(const uint8_t* q, size_t avail, const uint8_t* k) {
+    if (LooksLikeClearHeaderCode(q, avail)) return 1;
+    if (LooksLikeCode(q, avail, k, 2, IsVideoCode) || LooksLikeCode(q, avail, k, 3, IsVideoCode)) return -1;
+    return 0;
 }
 
 }  // namespace korvane::media::ts

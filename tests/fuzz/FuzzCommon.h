@@ -19,6 +19,10 @@ namespace korvane::fuzz {
 using namespace korvane::media;
 using Bytes = std::vector<uint8_t>;
 
+inline void Append(Bytes& to, const Bytes& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
+
 // Every packet's key, timestamps and payload in order, and each carried stream's bytes.
 struct Record final : PacketHandler {
     Bytes flat;
@@ -122,6 +126,16 @@ void EncryptAndBack(const TivoKeys& keys, const Bytes& input, uint32_t packetsPe
     if (encryptor.Feed(work.data(), work.size(), encrypted) && encryptor.Finish(encrypted)) {
         if (Decrypt<Decryptor>(keys, encrypted.Bytes(), chunk) != input) __builtin_trap();
     }
+}
+
+// The input scrambled by the encryptor as far as it takes it (a unit or packet cut short by the
+// end is left out), or as it was when the encryptor refuses it.
+template <class Encryptor>
+Bytes ScrambledIfPossible(const TivoKeys& keys, const uint8_t* data, size_t size) {
+    Bytes work(data, data + size);
+    Encryptor encryptor(keys);
+    MemoryByteSink out;
+    return encryptor.Feed(work.data(), work.size(), out) ? out.Bytes() : Bytes(data, data + size);
 }
 
 inline const TivoKeys& Keys() {

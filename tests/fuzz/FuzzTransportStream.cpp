@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++data;
     --size;
     Record whole;
-    whole.maxPayload = kMaxTsPesBytes;
+    whole.maxPayload = kTsReassemblyBudget;
     whole.carriedOnly = true;
     TransportStreamReader reader;
     ReadBothWays(data, size, chunk, whole, reader);

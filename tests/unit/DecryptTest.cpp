@@ -54,8 +54,9 @@ Bytes ScrambledPes(const PesSpec& clear, uint32_t block, KeystreamSet& keystream
     record[2] = static_cast<uint8_t>(block >> 10);
     record[3] |= ((block >> 8) & 0x03) << 6 | ((block >> 3) & 0x1F);
     record[4] |= (block & 0x07) << 5;
-    header.push_back(0x8E);
+    header.push_back(clear.pstdBuffer ? 0x9E : 0x8E);  // the P-STD buffer field follows the record
     Append(header, record);
+    if (clear.pstdBuffer) Append(header, Bound(0x40, clear.pstdLargeScale, clear.pstdSize));
     header[2] = static_cast<uint8_t>(header.size() - 3);
     Bytes payload = clear.substreamHeader;
     Append(payload, clear.payload);
@@ -73,7 +74,8 @@ struct Built {
 };
 
 // Every stream id that can be scrambled, interleaved packet by packet, each packet in turn
-// without a timestamp, with a PTS, with a PTS and a DTS; the block changes every 4 packets.
+// without a timestamp, with a PTS, with a PTS and a DTS, and now and then with a P-STD buffer
+// field in its PES extension; the block changes every 4 packets.
 Built InterleavedStreams(const TivoKeys& keys, int rounds = 12) {
     const uint8_t ids[] = {0xBD, 0xC0, 0xD5, 0xDF, 0xE0, 0xEF, 0xF3, 0xF7, 0xF9};
     KeystreamSet keystreams(keys.media);
@@ -86,6 +88,8 @@ Built InterleavedStreams(const TivoKeys& keys, int rounds = 12) {
             const int64_t t = r * 3003;
             PesSpec form{id,      Filler(100 + 37 * r + id, U8(id + r)), r % 3 > 0, r % 3 == 2, 9000 + t,
                          6000 + t};
+            form.pstdBuffer = (r + id) % 4 == 0;
+            form.pstdSize = 58;
             Bytes pes = Pes(form);
             b.clearPackets.push_back({b.clear.size(), pes.size()});
             Append(b.clear, pes);
@@ -163,11 +167,41 @@ TEST(Decryptor, SkipsDamageBetweenPacketsAndDropsACutScrambledPacket) {
     for (size_t chunk : {0, 1, 7}) {
         DecryptStats stats;
         Bytes out = Decrypt(damaged, keys, chunk, &stats);
-        EXPECT_EQ(stats.damageEvents, 1u);
-        EXPECT_EQ(stats.bytesSkipped, junk.size());
+        EXPECT_EQ(stats.damageEvents, 2u);
+        EXPECT_EQ(stats.bytesSkipped, junk.size() + 30);
         EXPECT_EQ(stats.truncatedUnits, 1u);
         EXPECT_EQ(stats.packetsDecrypted, b.scrambledStarts.size() - 1);
         EXPECT_EQ(out, want);
+    }
+}
+
+// A clear unit whose bytes hold what reads as a scrambled packet: cut short by the end, with a
+// length too large for it, or with a header that makes no sense. The decryptor must cut the
+// stream as the reader does, or it passes on as clear payload a packet the reader then finds
+// scrambled.
+TEST(Decryptor, CutsUnitsAsTheReaderDoesSoNothingScrambledHidesInClearBytes) {
+    const Bytes hidden = Unit(0xC0, {0xB0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});  // no record
+    auto clearVideo = [&](uint8_t headerLength, bool holdsHidden, int lengthError) {
+        Bytes content = {0x80, 0x00, headerLength, 1, 2, 3};
+        if (holdsHidden) Append(content, hidden);
+        Bytes unit = Unit(0xE0, content);
+        unit[5] = U8(unit[5] + lengthError);
+        return unit;
+    };
+    // The next unit starts inside the claimed length; a header longer than its packet; a
+    // packet the end of the input cuts short.
+    Bytes tooLong = clearVideo(0, false, 40);
+    Append(tooLong, hidden);
+    Append(tooLong, PackHeader(3000));
+    Append(tooLong, Padding(40));
+    Bytes badHeader = clearVideo(0xF0, true, 0);
+    Append(badHeader, PackHeader(3000));
+    const Bytes cut = clearVideo(0, true, 2);
+    for (const Bytes& unit : {tooLong, badHeader, cut}) {
+        Bytes stream = PackHeader(0);
+        Append(stream, unit);
+        for (size_t chunk : {0, 1, 5})
+            EXPECT_FALSE(AnyScrambledPes(Decrypt(stream, TestKeys(), chunk))) << "chunks of " << chunk;
     }
 }
 
@@ -182,12 +216,14 @@ TEST(KeyCheck, VideoDecidesWithoutEncryptedMetadataEvenWhenTheFirstPacketIsDamag
     Bytes encrypted = Encrypt(ReadFile(Vector("ps-mpeg2-ac3.mpg")), keys);
     ASSERT_FALSE(encrypted.empty());
 
-    Bytes window = encrypted;
-    EXPECT_EQ(CheckKeyByVideo(window.data(), window.size(), keys), KeyFit::Fits);
+    auto byVideo = [&encrypted](const TivoKeys& k) {
+        MemoryByteSource source(encrypted.data(), encrypted.size());
+        return CheckKeyByVideo(source, 0, encrypted.size(), k);
+    };
+    EXPECT_EQ(byVideo(keys), KeyFit::Fits);
     TivoKeys wrong;
     ASSERT_TRUE(DeriveTivoKeys("0123456788", file, &wrong));
-    window = encrypted;
-    EXPECT_EQ(CheckKeyByVideo(window.data(), window.size(), wrong), KeyFit::Wrong);
+    EXPECT_EQ(byVideo(wrong), KeyFit::Wrong);
 
     // Noise over the whole payload of the first scrambled video packet: the right key still fits.
     size_t first = 0;
@@ -201,8 +237,7 @@ TEST(KeyCheck, VideoDecidesWithoutEncryptedMetadataEvenWhenTheFirstPacketIsDamag
     size_t length = size_t(encrypted[first + 4]) << 8 | encrypted[first + 5];
     for (size_t i = first + 9 + encrypted[first + 8]; i < first + 6 + length; ++i)
         encrypted[i] = static_cast<uint8_t>(i * 7919 >> 3);
-    window = encrypted;
-    EXPECT_EQ(CheckKeyByVideo(window.data(), window.size(), keys), KeyFit::Fits);
+    EXPECT_EQ(byVideo(keys), KeyFit::Fits);
 
     // Through the file: CheckKey falls back to the video when the metadata is plain.
     Bytes tivo = head;
@@ -213,4 +248,28 @@ TEST(KeyCheck, VideoDecidesWithoutEncryptedMetadataEvenWhenTheFirstPacketIsDamag
     EXPECT_EQ(check.fit, KeyFit::Fits);
     EXPECT_EQ(check.basis, KeyCheckBasis::Video);
     EXPECT_EQ(CheckKey(source, file, wrong).fit, KeyFit::Wrong);
+}
+
+// The metadata key check makes keystream up to the chunk's offset for every key it tries: a
+// chunk near 4 GiB would cost minutes on the user-interface thread, so it is left untried
+// (and a file whose payload could tell falls back to the video). So is a chunk too short to
+// tell: a wrong key turns 20 bytes into something that passes for XML too often.
+TEST(KeyCheck, LeavesMetadataItCannotJudgeCheaplyAndSurelyUntried) {
+    const TivoKeys keys = TestKeys();
+    TivoChunk far, shortChunk;
+    far.type = shortChunk.type = kTivoChunkEncryptedXml;
+    far.fileOffset = 0xFFFF0000u;
+    far.data = Bytes(100, 'x');
+    shortChunk.fileOffset = 1000;
+    const std::string xml = "<a>a short note</a>";
+    shortChunk.data.assign(xml.begin(), xml.end());
+    ASSERT_TRUE(CryptMetadata(keys, 1000 + kTivoChunkHeaderSize, shortChunk.data.data(), xml.size()));
+    for (const TivoChunk& chunk : {far, shortChunk}) {
+        TivoFile file;
+        file.chunks = {chunk};
+        EXPECT_EQ(CheckKeyByMetadata(file, keys).basis, KeyCheckBasis::None);
+    }
+    std::string text;
+    EXPECT_FALSE(DecryptMetadataChunk(keys, far, &text));
+    EXPECT_TRUE(DecryptMetadataChunk(keys, shortChunk, &text) && text == xml);  // the tool still shows it
 }

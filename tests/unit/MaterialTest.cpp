@@ -7,14 +7,17 @@
 
 #include <map>
 
+#include "BroadcastTs.h"
 #include "Collect.h"
 #include "TestFiles.h"
 #include "TsBuilder.h"
 #include "media/ProgramStreamDecryptor.h"
+#include "media/ProgramStreamEncryptor.h"
 #include "media/Remux.h"
 #include "media/TivoContainer.h"
 #include "media/TivoWriter.h"
 #include "media/TransportStreamDecryptor.h"
+#include "media/TransportStreamEncryptor.h"
 #include "media/TransportStreamReader.h"
 
 using namespace korvane::media;
@@ -101,6 +104,23 @@ Decrypted DecryptPayload(const std::string& tivo, size_t chunk, const Bytes* pay
     if constexpr (std::is_same_v<Decryptor, TransportStreamDecryptor>)
         return {sink.Bytes(), decryptor.Stats(), decryptor.KeyPackets()};
     return {sink.Bytes(), decryptor.Stats(), 0};
+}
+
+Bytes EncryptTs(Bytes clear, const TivoKeys& keys, const EncryptOptions& options = {}) {
+    TransportStreamEncryptor encryptor(keys, options);
+    MemoryByteSink sink;
+    EXPECT_TRUE(encryptor.Feed(clear.data(), clear.size(), sink) && encryptor.Finish(sink))
+        << encryptor.ErrorText();
+    return sink.Bytes();
+}
+
+Bytes DecryptTs(Bytes encrypted, const TivoKeys& keys, size_t chunk) {
+    TransportStreamDecryptor decryptor(keys);
+    MemoryByteSink sink;
+    for (size_t pos = 0; pos < encrypted.size(); pos += chunk)
+        EXPECT_TRUE(decryptor.Feed(encrypted.data() + pos, std::min(chunk, encrypted.size() - pos), sink));
+    EXPECT_TRUE(decryptor.Finish(sink));
+    return sink.Bytes();
 }
 
 }  // namespace
@@ -352,4 +372,120 @@ TEST(Remux, ReadSizesAndAScrambledPayload) {
     EXPECT_FALSE(RemuxFile(Temp("scrambled.TiVo"), Temp("scrambled.out.mpg"), nullptr, &error));
     EXPECT_NE(error.find("encrypted, needs the Media Access Key"), std::string::npos) << error;
     EXPECT_FALSE(std::filesystem::exists(Temp("scrambled.out.mpg"))) << "no partial output is left behind";
+}
+
+// Our encryptors make the recordings of an independent implementation from their clear
+// originals, records, key packets and all: what they make for the other tests is what a TiVo
+// sends.
+TEST(Encryptors, MakeTheKnownAnswerRecordingsBitForBit) {
+    for (const std::string name : {"ps-mpeg2-ac3", "ps-mpeg2-mp2-large", "ts-mpeg2-ac3", "ts-h264-ac3"}) {
+        TivoKeys keys;
+        const Bytes payload = Payload(Vector(name + ".TiVo"), &keys);
+        EncryptOptions options;
+        if (name[0] == 't') {
+            options.packetsPerBlock = 100;
+            EXPECT_TRUE(EncryptTs(ReadFile(Vector(name + ".ts")), keys, options) == payload) << name;
+            continue;
+        }
+        options.packetsPerBlock = 50;
+        Bytes clear = ReadFile(Vector(name + ".mpg"));
+        ProgramStreamEncryptor encryptor(keys, options);
+        MemoryByteSink sink;
+        EXPECT_TRUE(encryptor.Feed(clear.data(), clear.size(), sink) && encryptor.Finish(sink));
+        EXPECT_TRUE(sink.Bytes() == payload) << name;
+    }
+}
+
+// Nearly every broadcast MPEG-2 picture carries caption user data before its first slice. A
+// TiVo leaves it clear, as every header before the slice; decoders have also assumed the
+// scrambling begins at the user data, or after the picture header. Each form decrypts back
+// bit for bit, whatever the chunking, and each begins where it says in every picture (a start
+// code cut by a packet's end stays clear, and its header with it).
+TEST(TsDecrypt, CaptionUserDataInEveryFormOfScrambling) {
+    const Bytes clear = WithCaptions(ReadFile(Material("ts_mpeg2_ac3.ts")), 0x100);
+    const std::vector<Bytes> clearPes = PesOf(clear, 0x100);
+    const auto streams = Streams<TransportStreamReader>(clear);
+    ASSERT_EQ(streams.size(), 2u);
+    const std::string video(streams.rbegin()->second.begin(), streams.rbegin()->second.end());
+    size_t captions = 0;
+    for (size_t at = 0; (at = video.find("GA94\x03", at)) != std::string::npos; ++at)
+        ++captions;
+    EXPECT_EQ(captions, clearPes.size());  // the reader passes them on
+
+    // Bytes before `at` as they were, the start code at `at` not.
+    auto scrambledFrom = [](const Bytes& c, const Bytes& e, size_t at) {
+        return at != std::string::npos && at + 4 <= c.size() &&
+               std::equal(c.begin(), c.begin() + at, e.begin()) &&
+               !std::equal(c.begin() + at, c.begin() + at + 4, e.begin() + at);
+    };
+    // Several blocks, so that some picture's scrambled part begins where the keystream has a
+    // zero byte: the decryptor must tell it from a clear byte by what it decrypts to.
+    const TivoKeys keys = TestKeys();
+    for (const auto form : {VideoScrambling::FromFirstSlice, VideoScrambling::FromUserData,
+                            VideoScrambling::AfterPictureHeader})
+        for (uint32_t firstBlock = 1; firstBlock <= 4; ++firstBlock) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(form)) + ", block " + std::to_string(firstBlock));
+            EncryptOptions options;
+            options.videoScrambling = form;
+            options.firstBlock = firstBlock;
+            const Bytes encrypted = EncryptTs(clear, keys, options);
+            for (size_t chunk : {size_t(187), size_t(65536)})
+                EXPECT_TRUE(DecryptTs(encrypted, keys, chunk) == clear) << "chunks of " << chunk;
+            const std::vector<Bytes> scrambled = PesOf(encrypted, 0x100);
+            ASSERT_EQ(scrambled.size(), clearPes.size());
+            size_t asSaid = 0;
+            for (size_t i = 0; i < clearPes.size(); ++i) {
+                const Bytes& c = clearPes[i];
+                const size_t picture = FindCode(c, 9 + c[8], 0x00), slice = FindCode(c, picture, 0, true);
+                const size_t begin = form == VideoScrambling::FromUserData ? FindCode(c, picture, 0xB2)
+                                     : form == VideoScrambling::AfterPictureHeader
+                                         ? FindCode(c, picture + 4, 0xB5)
+                                         : slice;
+                EXPECT_TRUE(scrambledFrom(c, scrambled[i], begin) || scrambledFrom(c, scrambled[i], slice))
+                    << "PES " << i;
+                asSaid += scrambledFrom(c, scrambled[i], begin);
+            }
+            EXPECT_GT(asSaid, clearPes.size() * 3 / 4);
+            if (form == VideoScrambling::FromFirstSlice) {
+                EXPECT_EQ(asSaid, clearPes.size());
+            }
+        }
+}
+
+// A PAT that moves the PMT to another PID mid-recording, whose new PMT adds a stream: the
+// reader, the encryptor and the decryptor all follow the move.
+TEST(TsDecrypt, FollowsAPatThatMovesThePmt) {
+    const Bytes moved = WithPmtMoved(ReadFile(Material("ts_mpeg2_ac3.ts")), 0x1000, 0x1010,
+                                     {{0x02, 0x100, {}}, {0x81, 0x101, {}}, {0x81, 0x102, {}}}, 0x101, 0x102);
+    EXPECT_EQ(Streams<TransportStreamReader>(moved).size(), 3u);
+    const TivoKeys keys = TestKeys();
+    const Bytes encrypted = EncryptTs(moved, keys);
+    size_t addedScrambled = 0;
+    for (size_t i = 0; i + 188 <= encrypted.size(); i += 188)
+        addedScrambled += PidOf(&encrypted[i]) == 0x102 && (encrypted[i + 3] & 0xC0);
+    EXPECT_GT(addedScrambled, 10u);
+    EXPECT_TRUE(DecryptTs(encrypted, keys, 65536) == moved);  // the new PMT loses its key PID entry too
+}
+
+// Key packets can name every PID, and each PID's keystream takes 4.5 KiB for good: past 64 PIDs
+// the decryptor drops the packets of new ones rather than grow.
+TEST(TsDecrypt, KeepsKeystreamsForAHandfulOfPidsOnly) {
+    TsBuilder b;
+    b.Pat(0x20);
+    b.Pmt(0x20, 0, {{0x97, 0x1F0, {}}});
+    for (int first = 0x100; first < 0x100 + 80; first += 8) {
+        Bytes keys = {'T', 'i', 'V', 'o', 0x81, 0x03, 0x7D, 0x00, 0, 160};
+        for (int pid = first; pid < first + 8; ++pid)
+            Append(keys,
+                   {U8(pid >> 8), U8(pid), 0xC0, 0x10, 0x80, 0x40, 0, 0x20, 0x30, 0, 0, 0, 0, 0, 0, 0, 0,
+                    0x02,         0,       0x01});
+        b.Packets(0x1F0, keys, 0, true);
+    }
+    for (uint16_t pid = 0x100; pid < 0x100 + 80; ++pid)
+        b.Packets(pid, Filler(184, 1), 3);
+    TransportStreamDecryptor decryptor(TestKeys());
+    MemoryByteSink sink;
+    ASSERT_TRUE(decryptor.Feed(b.out.data(), b.out.size(), sink) && decryptor.Finish(sink));
+    EXPECT_EQ(decryptor.Stats().packetsDecrypted, 64u);
+    EXPECT_EQ(decryptor.Stats().packetsDropped, 16u);
 }

@@ -22,8 +22,8 @@ Bytes SmallProgramStream(bool scrambled = false) {
     return s;
 }
 
-Bytes TivoFileBytes(const Bytes& payload) {
-    Bytes f = BuildTivoHead(false);
+Bytes TivoFileBytes(const Bytes& payload, const TivoWrapOptions& options = {}) {
+    Bytes f = BuildTivoHead(false, options);
     Append(f, payload);
     return f;
 }
@@ -72,7 +72,7 @@ TEST(TivoContainer, NamesEveryMalformedHeader) {
         {with(10, uint32_t(good.size() + 1)), TivoStatus::OffsetBeyondEnd, "beyond the end of the file"},
         {with(10, 8), TivoStatus::ChunkPastMpegOffset, "inside the 16-byte header"},
         {with(16, 20000), TivoStatus::ChunkPastMpegOffset, "runs past the MPEG offset"},
-        {tooMany, TivoStatus::BadChunk, "Chunk 4 of 3843 is smaller"},
+        {tooMany, TivoStatus::BadChunk, "claims 3843 chunks"},
         {with(16, 8), TivoStatus::BadChunk, "smaller"},  // a chunk smaller than its own header
         {type, TivoStatus::UnknownChunkType, "unknown type 7"},
         {BuildTivoHead(false), TivoStatus::EmptyPayload, "no MPEG payload"},
@@ -106,8 +106,9 @@ TEST(TivoContainer, NamesReadFailuresAndImplausibleChunks) {
     Sparse source;
     source.head = BuildTivoHead(false);
     PutBe32(source.head, 10, 48u << 20);  // the payload starts at 48 MiB
-    PutBe32(source.head, 16, 40u << 20);  // a 40 MiB chunk ...
-    PutBe32(source.head, 20, 30u << 20);  // ... claiming 30 MiB of metadata
+    PutBe32(source.head, 16, 4u << 20);   // a 4 MiB chunk ...
+    PutBe32(source.head, 20, 2u << 20);   // ... claiming 2 MiB of metadata
+    source.head[15] = 1;                  // and no other
     TivoFile file;
     std::string error;
     EXPECT_EQ(ParseTivo(source, &file, &error), TivoStatus::BadChunk);
@@ -117,6 +118,18 @@ TEST(TivoContainer, NamesReadFailuresAndImplausibleChunks) {
     source.fail = true;
     EXPECT_EQ(ParseTivo(source, &file, &error), TivoStatus::ReadFailed);
     EXPECT_NE(error.find("could not be read"), std::string::npos) << error;
+}
+
+// Opening a file reads what a key needs: the license and the first encrypted chunk.
+TEST(TivoContainer, ReadsOnlyTheChunksAKeyNeeds) {
+    TivoWrapOptions encrypted;
+    encrypted.mediaAccessKey = kMak;
+    Parsed p = Parse(TivoFileBytes(SmallProgramStream(), encrypted));
+    ASSERT_EQ(p.status, TivoStatus::Ok) << p.error;
+    ASSERT_EQ(p.file.chunks.size(), 3u);
+    EXPECT_EQ(p.file.chunks[0].data.size(), p.file.chunks[0].dataSize);
+    EXPECT_EQ(p.file.chunks[1].data.size(), p.file.chunks[1].dataSize);
+    EXPECT_TRUE(p.file.chunks[2].data.empty());
 }
 
 // The payload's bytes decide its kind, after leading damage and whatever the flag says, and
@@ -157,7 +170,9 @@ TEST(TivoContainer, WrapsAndOpensFilesByPath) {
     options.title = "A & B <test>";
     ASSERT_TRUE(WrapMpegInTivo(mpg, tivo, &error, options)) << error;
     TivoFile file;
-    ASSERT_EQ(ParseTivoFile(tivo, &file, &error), TivoStatus::Ok) << error;
+    TivoParseOptions everyChunk;
+    everyChunk.chunkData = TivoChunkData::All;
+    ASSERT_EQ(ParseTivoFile(tivo, &file, &error, everyChunk), TivoStatus::Ok) << error;
     EXPECT_EQ(file.payloadSize, payload.size());
     ASSERT_EQ(file.chunks.size(), 3u);
     EXPECT_TRUE(file.chunks[1].IsPlainXml());

@@ -27,8 +27,9 @@ public:
         section.insert(section.begin(), 0);
         Packets(pid, section, 0, true);
     }
-    void Pat(uint16_t pmtPid) {
-        Section(0, {0x00, 0xB0, 13, 0, 1, 0xC1, 0, 0, 0, 1, U8(0xE0 | pmtPid >> 8), U8(pmtPid)});
+    void Pat(uint16_t pmtPid, int version = 0) {
+        Section(0, {0x00, 0xB0, 13, 0, 1, U8(0xC1 | version << 1), 0, 0, 0, 1, U8(0xE0 | pmtPid >> 8),
+                    U8(pmtPid)});
     }
     void Pmt(uint16_t pmtPid, int version, const std::vector<TsEs>& streams) {
         Bytes s{0x02, 0xB0, 0, 0, 1, U8(0xC1 | version << 1), 0, 0, 0xE1, 0x00, 0xF0, 0x00};
@@ -36,7 +37,9 @@ public:
             Append(s, {e.type, U8(0xE0 | e.pid >> 8), U8(e.pid), 0xF0, U8(e.descriptors.size())});
             Append(s, e.descriptors);
         }
-        s[2] = U8(s.size() - 3 + 4);
+        const size_t length = s.size() - 3 + 4;
+        s[1] = U8(0xB0 | length >> 8);
+        s[2] = U8(length);
         Section(pmtPid, s);
     }
     // Cuts data into packets of the PID; the last one is padded by an adaptation field (by

@@ -15,7 +15,8 @@
 // (with the extension too when it carried nothing else), shortening the header and the
 // packet: this gives back the packet as it was before encryption. A packet whose record is
 // missing or invalid cannot be decrypted: it is dropped and counted, so nothing scrambled
-// reaches the output. Damage between packets is skipped and counted. Everything else (pack
+// reaches the output. Damage between packets is skipped and counted; units are cut exactly as
+// ProgramStreamReader cuts them, so it reads what comes out unit for unit. Everything else (pack
 // and system headers, clear packets, padding, maps) passes through unchanged.
 //
 // No exceptions escape; no global state; not internally locked.
@@ -60,8 +61,8 @@ public:
     // chunk's contents are changed. False when a write failed (the decryptor then stops:
     // later calls return false) or the hash library failed.
     bool Feed(uint8_t* data, size_t size, ByteSink& out);
-    // End of the payload: a unit cut short is passed on if it was clear, dropped if it was
-    // scrambled. False as Feed.
+    // End of the payload: a unit cut short is skipped as damage, as the reader skips it. False
+    // as Feed.
     bool Finish(ByteSink& out);
     // Back to the state of a new decryptor with the same keys, statistics included (after a
     // seek or flush).

@@ -87,11 +87,13 @@ public:
     const ReaderStats& Stats() const { return m_stats; }
 
 private:
-    enum class Parse { Done, NeedMore, Damaged };
+    // BadUnit: a unit framed by its length whose header makes no sense, passed over whole.
+    enum class Parse { Done, NeedMore, Damaged, BadUnit };
     size_t ParseBuffer(const uint8_t* data, size_t size, uint64_t base, bool atEnd, PacketHandler& handler);
     Parse ParseUnit(const uint8_t* p, size_t avail, bool atEnd, size_t* used, PacketHandler& handler);
     Parse ParsePes(const uint8_t* p, size_t avail, bool atEnd, size_t* used, PacketHandler& handler);
     size_t Resync(const uint8_t* p, size_t avail, bool atEnd);
+    void CountDamage(size_t bytes);
     bool Deliver(PesPacket& packet, PacketHandler& handler);
 
     std::vector<uint8_t> m_carry;  // an incomplete unit left over from the previous chunk

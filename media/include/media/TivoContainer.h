@@ -79,9 +79,23 @@ struct TivoFile {
     uint64_t probeDamage = 0;
 };
 
+// Which chunks' data ParseTivo reads. Every chunk's header is read and checked either way; the
+// data of a chunk left unread stays empty.
+enum class TivoChunkData {
+    None,
+    KeyChunks,  // the license (the last plain chunk) and the first encrypted chunk: all a key needs
+    All,
+};
+
+// The most chunk data ParseTivo reads in all: metadata is a few KiB, and a file that claims
+// more would only make a parse exhaust memory.
+constexpr uint64_t kMaxChunkDataRead = uint64_t(1) << 20;
+// More chunks than a recording has (three, as a rule) only make the parse read more headers.
+constexpr unsigned kMaxTivoChunks = 64;
+
 struct TivoParseOptions {
     size_t probeBytes = kDefaultProbeBytes;  // how much of the payload to look at
-    bool readChunkData = true;
+    TivoChunkData chunkData = TivoChunkData::KeyChunks;
     // Media Access Keys to try on a scrambled program stream payload (10 digits each): the
     // first that fits (metadata check, else video) is recorded in keyIndex/keys and the probe
     // lists the streams of the decrypted payload. None fits: keyIndex stays -1 and the probe

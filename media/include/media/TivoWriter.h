@@ -20,8 +20,9 @@ struct TivoWrapOptions {
     std::string recordingTime = "2026-01-01T20:00:00Z";
     // With a Media Access Key (10 digits) the file is encrypted as a TiVo delivers it: a
     // license chunk with a random salt (or the one given, 32 hex digits), both metadata
-    // chunks encrypted, and every scrambleable PES packet of a program stream payload
-    // scrambled (see ProgramStreamEncryptor). Transport stream payloads are not encrypted.
+    // chunks encrypted, and the payload scrambled: every scrambleable PES packet of a program
+    // stream (see ProgramStreamEncryptor), the audio and video packets of a transport stream
+    // (TransportStreamEncryptor); `encryption` says how.
     std::string mediaAccessKey;
     std::string salt;
     EncryptOptions encryption;

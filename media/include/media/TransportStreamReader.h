@@ -9,8 +9,8 @@
 // does not depend on how the input is cut. Damage (continuity gaps, packets flagged in error,
 // broken tables) is counted and reading goes on.
 //
-// Memory: one partial packet plus, per elementary stream, the PES being reassembled (video
-// PES of unbounded length are delivered in pieces of at most kMaxTsPesBytes).
+// Memory: one partial packet, a small state per PID met, and the PES being reassembled, which
+// all share one budget (kTsReassemblyBudget) however many streams the PMT lists.
 // No exceptions escape; objects are independent and not internally locked.
 #pragma once
 
@@ -26,9 +26,12 @@ namespace korvane::media {
 
 constexpr size_t kTsPacketSize = 188;
 constexpr uint8_t kTsSyncByte = 0x47;
-// A PES longer than this (a huge unbounded video PES) is delivered in pieces; the later
-// pieces carry no timestamps, which the elementary stream does not notice.
-constexpr size_t kMaxTsPesBytes = size_t(4) << 20;
+// The PES being reassembled share this many bytes: each carried stream holds at most its share
+// (the budget over the number of carried streams, always more than a PES with a length field
+// can be, as at most 56 streams are carried), and a longer PES (unbounded video) is delivered
+// in pieces of that share; the later pieces carry no timestamps, which the elementary stream
+// does not notice. A 32-bit process can spare it whatever a stream does.
+constexpr size_t kTsReassemblyBudget = size_t(4) << 20;
 
 // TS stream types we meet in recordings.
 constexpr uint8_t kTsTypeMpeg1Video = 0x01;
@@ -95,6 +98,8 @@ public:
     // The streams of the current PMT, in PMT order (empty until a PMT was read).
     const std::vector<TsStream>& Streams() const { return m_streams; }
     uint16_t ProgramNumber() const { return m_programNumber; }
+    // The buffers of the PES being reassembled, in bytes (at most kTsReassemblyBudget).
+    size_t ReassemblyBytes() const { return m_reassemblyBytes; }
     uint16_t PmtPid() const { return m_pmtPid; }
 
     // Lets a decryptor see packets before they are parsed: it may rewrite the payload in
@@ -116,6 +121,10 @@ private:
     void OnPmt(const uint8_t* section, size_t size);
     void OnPesData(PidState& state, const TsStream& stream, const uint8_t* p, size_t size, bool start);
     void FlushPes(PidState& state, const TsStream& stream, bool complete);
+    void DeliverPiece(PidState& state, const TsStream& stream);
+    void Reserve(PidState& state, size_t bytes);
+    void Release(PidState& state);
+    void FitShares();
     PidState& State(uint16_t pid);
     const TsStream* StreamOf(uint16_t pid) const;
 
@@ -134,6 +143,8 @@ private:
     int m_pmtVersion = -1;
     uint8_t m_nextVideo = 0xE0, m_nextAudio = 0xC0, m_nextAc3 = 0x80;
     PacketFilter* m_filter = nullptr;
+    size_t m_share = kTsReassemblyBudget;  // what each carried stream may hold
+    size_t m_reassemblyBytes = 0;          // capacity of every PidState::pes
 };
 
 }  // namespace korvane::media
