@@ -27,6 +27,15 @@ inline uint32_t LoadBe(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
+// The word as it stands in memory on a big-endian machine, for 32-bit stores on this one.
+inline uint32_t BigEndianWord(uint32_t w) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return w;
+#else
+    return __builtin_bswap32(w);
+#endif
+}
+
 inline void StoreBe(uint8_t* p, uint32_t w) {
     p[0] = static_cast<uint8_t>(w >> 24);
     p[1] = static_cast<uint8_t>(w >> 16);
@@ -34,11 +43,12 @@ inline void StoreBe(uint8_t* p, uint32_t w) {
     p[3] = static_cast<uint8_t>(w);
 }
 
+// One 32-bit load, swap and store: byte by byte, this was a tenth of the decryption time.
 inline void XorBe(uint8_t* p, uint32_t w) {
-    p[0] ^= static_cast<uint8_t>(w >> 24);
-    p[1] ^= static_cast<uint8_t>(w >> 16);
-    p[2] ^= static_cast<uint8_t>(w >> 8);
-    p[3] ^= static_cast<uint8_t>(w);
+    uint32_t bytes;
+    std::memcpy(&bytes, p, 4);
+    bytes ^= BigEndianWord(w);
+    std::memcpy(p, &bytes, 4);
 }
 
 // The key-independent word transform applied to key and IV words.
