@@ -3,7 +3,8 @@
 #include "cli/PayloadDecryption.h"
 #include "cli/RecordingHead.h"
 #include "cli/RecordingMetadata.h"
-#include "cli/StreamIo.h"
+#include "cli/InputStream.h"
+#include "cli/OutputStream.h"
 
 namespace korvane::cli {
 namespace {

@@ -4,7 +4,7 @@
 #include "cli/MediaAccessKey.h"
 #include "cli/RecordingHead.h"
 #include "cli/RecordingMetadata.h"
-#include "cli/StreamIo.h"
+#include "cli/InputStream.h"
 #include "cli/ToolCommands.h"
 
 namespace korvane::cli {

@@ -8,7 +8,8 @@
 
 #include "cli/Messages.h"
 #include "cli/RecordingHead.h"
-#include "cli/StreamIo.h"
+#include "cli/InputStream.h"
+#include "cli/OutputStream.h"
 #include "media/ProgramStreamDecryptor.h"
 #include "media/TivoKeys.h"
 

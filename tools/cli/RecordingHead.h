@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/StreamIo.h"
+#include "cli/InputStream.h"
 #include "media/TivoContainer.h"
 #include "media/TivoKeys.h"
 
