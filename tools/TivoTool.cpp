@@ -84,9 +84,9 @@ int Wrap(int argc, char** argv) {
             options.channel = argv[i + 1];
         else if (name == "--time")
             options.recordingTime = argv[i + 1];
-        else if (name == "--metadata-xml" && !ReadWholeFile(argv[i + 1], &options.metadataXml))
-            return 1;
-        else if (name == "--mak")
+        else if (name == "--metadata-xml") {
+            if (!ReadWholeFile(argv[i + 1], &options.metadataXml)) return 1;
+        } else if (name == "--mak")
             options.mediaAccessKey = argv[i + 1];
         else if (name == "--salt")
             options.salt = argv[i + 1];
