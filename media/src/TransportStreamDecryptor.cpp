@@ -36,7 +36,7 @@ struct PidState {
 
 class TransportStreamDecryptor::Impl {
 public:
-    explicit Impl(const TivoKeys& keys) : m_keystreams(keys.media), m_pids(kPidCount) {
+    Impl(const TivoKeys& keys, KeystreamMaking making) : m_keystreams(keys.media, making), m_pids(kPidCount) {
         m_carry.reserve(4 * kPacket);
     }
 
@@ -327,7 +327,8 @@ private:
     uint64_t m_badSections = 0;  // the reader after us counts these
 };
 
-TransportStreamDecryptor::TransportStreamDecryptor(const TivoKeys& keys) : m_impl(new Impl(keys)) {}
+TransportStreamDecryptor::TransportStreamDecryptor(const TivoKeys& keys, KeystreamMaking making)
+    : m_impl(new Impl(keys, making)) {}
 TransportStreamDecryptor::~TransportStreamDecryptor() = default;
 
 bool TransportStreamDecryptor::Feed(uint8_t* data, size_t size, ByteSink& out) {

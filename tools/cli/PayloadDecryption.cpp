@@ -11,7 +11,7 @@ constexpr uint64_t kProgressStep = uint64_t(256) << 20;
 template <class Decryptor>
 bool Run(RecordingHead& head, const media::TivoKeys& keys, InputStream& in, OutputStream& out,
          const Messages& messages, media::DecryptStats* stats) {
-    Decryptor decryptor(keys);
+    Decryptor decryptor(keys, media::KeystreamMaking::WithHelperThread);
     bool ok =
         head.payloadStart.empty() || decryptor.Feed(head.payloadStart.data(), head.payloadStart.size(), out);
     media::AlignedBuffer buffer(kReadBytes);
