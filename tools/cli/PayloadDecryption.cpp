@@ -1,11 +1,11 @@
 #include "cli/PayloadDecryption.h"
 
+#include "cli/ReadAhead.h"
 #include "media/TransportStreamDecryptor.h"
 
 namespace korvane::cli {
 namespace {
 
-constexpr size_t kReadBytes = size_t(1) << 20;
 constexpr uint64_t kProgressStep = uint64_t(256) << 20;
 
 template <class Decryptor>
@@ -14,17 +14,18 @@ bool Run(RecordingHead& head, const media::TivoKeys& keys, InputStream& in, Outp
     Decryptor decryptor(keys, media::KeystreamMaking::WithHelperThread);
     bool ok =
         head.payloadStart.empty() || decryptor.Feed(head.payloadStart.data(), head.payloadStart.size(), out);
-    media::AlignedBuffer buffer(kReadBytes);
-    uint64_t nextProgress = kProgressStep;
+    ReadAhead reader(in);
+    uint64_t read = head.payloadStart.size(), nextProgress = kProgressStep;
     while (ok) {
-        const size_t n = in.ReadSome(buffer.Data(), buffer.Size());
-        if (n == 0) break;
-        ok = decryptor.Feed(buffer.Data(), n, out);
-        // A short read means the input has no more for now (a pipe, a download): pass on what
-        // is decrypted rather than hold it until more comes.
-        if (ok && n < buffer.Size()) ok = out.Flush();
-        if (in.BytesRead() >= nextProgress) {
-            messages.Note(2, std::to_string(in.BytesRead() >> 20) + " MiB read");
+        // The input has no more for now (a pipe, a download): pass on what is decrypted
+        // rather than hold it until more comes.
+        if (reader.WouldWait() && !out.Flush()) ok = false;
+        const ReadAhead::Piece piece = reader.Next();
+        if (!ok || piece.size == 0) break;
+        ok = decryptor.Feed(piece.data, piece.size, out);
+        read += piece.size;
+        if (read >= nextProgress) {
+            messages.Note(2, std::to_string(read >> 20) + " MiB of the payload read");
             nextProgress += kProgressStep;
         }
     }
