@@ -19,13 +19,16 @@ int Failure(const Messages& messages, const std::string& text) {
 }
 
 std::string DamageReport(const media::DecryptStats& stats) {
-    std::string text = std::to_string(stats.packetsDropped) + " scrambled packet" +
-                       (stats.packetsDropped == 1 ? "" : "s") + " could not be decrypted and " +
-                       (stats.packetsDropped == 1 ? "was" : "were") + " dropped";
+    std::string text;
+    const auto add = [&text](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
+    if (stats.packetsDropped)
+        add(std::to_string(stats.packetsDropped) + " scrambled packet" +
+            (stats.packetsDropped == 1 ? "" : "s") + " could not be decrypted and " +
+            (stats.packetsDropped == 1 ? "was" : "were") + " dropped");
     if (stats.damageEvents)
-        text += "; " + std::to_string(stats.bytesSkipped) + " damaged bytes skipped in " +
-                std::to_string(stats.damageEvents) + " places";
-    if (stats.truncatedUnits) text += "; the input ends inside a packet";
+        add(std::to_string(stats.bytesSkipped) + " damaged bytes skipped in " +
+            std::to_string(stats.damageEvents) + (stats.damageEvents == 1 ? " place" : " places"));
+    if (stats.truncatedUnits) add("the input ends inside a packet");
     return text;
 }
 
