@@ -71,8 +71,7 @@ bool OutputStream::Write(const uint8_t* data, size_t size) {
         size -= n;
         if (chunk.size == kChunkBytes && !Flush()) return false;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_failure == 0;
+    return m_failure == 0;  // no lock: a decryptor writes once per packet
 }
 
 bool OutputStream::Flush() {

@@ -7,6 +7,7 @@
 // the two kinds of work share the machine's cores instead of taking turns.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -59,7 +60,7 @@ private:
     size_t m_queued = 0;     // caller adds, writer removes: full chunks waiting, after m_filling's turn
     size_t m_writing = 0;    // writer: the chunk it writes next
     bool m_closing = false;  // caller: no chunk will follow
-    int m_failure = 0;       // writer: errno of the first failed write; then it writes no more
+    std::atomic<int> m_failure{0};  // writer: errno of the first failed write; then it writes no more
 };
 
 }  // namespace korvane::cli
