@@ -9,7 +9,7 @@ using media::TivoStatus;
 
 // A TiVo's head is 10-25 KiB; a far larger MPEG offset is damage, and buffering it would
 // only spend the memory the command promises to stay under.
-constexpr uint32_t kLargestHead = 8u << 20;
+constexpr uint32_t kLargestHead = 1u << 20;
 
 uint32_t Be32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
