@@ -18,9 +18,14 @@ struct KeystreamSet::Slot {
     bool helped = false;
     std::shared_ptr<PreparedKeystream> ahead;
     uint64_t lastBlockBytes = 0;
+    unsigned misses = 0;  // blocks made ahead in a row that were not the next after all
 };
 
 namespace {
+
+// A stream whose blocks do not follow one another would have the helper make nothing but
+// waste: after this many misses in a row it stops helping that stream.
+constexpr unsigned kMissesBeforeGivingUp = 3;
 
 uint32_t BlockAfter(uint32_t block) {
     return (block + 1) & 0xFFFFFF;  // the record holds 24 bits
@@ -119,6 +124,7 @@ TuringKeystream* KeystreamSet::Select(unsigned slot, uint8_t streamId, uint32_t 
         // Made ahead: this thread makes the next block itself while the helper makes the
         // one after.
         const std::shared_ptr<PreparedKeystream> prepared = std::move(s->ahead);
+        s->misses = 0;
         if (!prepared->WaitStarted()) return nullptr;
         s->keystream.ContinueFrom(prepared);
         PrepareAhead(*s, streamId, BlockAfter(BlockAfter(block)));
@@ -126,6 +132,7 @@ TuringKeystream* KeystreamSet::Select(unsigned slot, uint8_t streamId, uint32_t 
         if (s->ahead && !(s->ahead->streamId == streamId && s->ahead->block == BlockAfter(block))) {
             s->ahead->Cancel();
             s->ahead.reset();
+            if (++s->misses >= kMissesBeforeGivingUp) s->helped = false;
         }
         if (!InitKeystream(s->keystream, m_baseKey, streamId, block)) return nullptr;
         if (s->helped && !s->ahead) PrepareAhead(*s, streamId, BlockAfter(block));
