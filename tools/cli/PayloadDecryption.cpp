@@ -6,7 +6,7 @@
 namespace korvane::cli {
 namespace {
 
-constexpr uint64_t kProgressStep = uint64_t(256) << 20;
+constexpr uint64_t kProgressStep = uint64_t(128) << 20;
 
 template <class Decryptor>
 bool Run(RecordingHead& head, const media::TivoKeys& keys, InputStream& in, OutputStream& out,
@@ -25,7 +25,7 @@ bool Run(RecordingHead& head, const media::TivoKeys& keys, InputStream& in, Outp
         ok = decryptor.Feed(piece.data, piece.size, out);
         read += piece.size;
         if (read >= nextProgress) {
-            messages.Note(2, std::to_string(read >> 20) + " MiB of the payload read");
+            messages.Note(1, std::to_string(read >> 20) + " MiB of the payload read");
             nextProgress += kProgressStep;
         }
     }

@@ -32,7 +32,7 @@ void PrintHelp() {
         "  -n, --no-verify   do not check the key on the recording's metadata first\n"
         "  -D, --metadata    write every header chunk to chunk-NN-IIII.xml in the working folder\n"
         "  -x, --no-video    stop after the metadata: write no stream\n"
-        "  -v, --verbose     tell more on standard error (twice: progress too)\n"
+        "  -v, --verbose     progress and messages on standard error\n"
         "  -V, --version     print the version\n"
         "  -h, --help        print this help\n",
         kProgram);
