@@ -1,12 +1,19 @@
 // korvane-tivo: wraps an MPEG stream into a .TiVo container (encrypted with a Media Access Key
 // if asked), prints a .TiVo file's header, chunks and payload (its metadata decrypted with a
-// key), and remultiplexes a program stream through the media core.
+// key), decrypts it, prints its metadata, and remultiplexes a program stream through the
+// media core.
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
+#include "cli/CommandLine.h"
+#include "cli/DecodeRecording.h"
+#include "cli/RecordingMetadata.h"
+#include "cli/ToolCommands.h"
 #include "media/ProgramStreamDecryptor.h"
 #include "media/Remux.h"
 #include "media/TivoContainer.h"
@@ -15,19 +22,23 @@
 #include "media/TivoWriter.h"
 #include "media/TransportStreamDecryptor.h"
 
+using namespace korvane;
 using namespace korvane::media;
 
 namespace {
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: korvane-tivo wrap INPUT.mpg OUTPUT.TiVo [--ts] [--title TEXT] [--episode TEXT]\n"
-                 "                    [--description TEXT] [--channel TEXT] [--time TEXT]\n"
-                 "                    [--mak KEY [--salt HEX32] [--block-packets N]\n"
-                 "                     [--video-scrambled-from slice|user-data|after-picture-header]]\n"
-                 "       korvane-tivo info FILE.TiVo [--mak KEY]\n"
-                 "       korvane-tivo decrypt INPUT.TiVo OUTPUT(.mpg|.ts) --mak KEY\n"
-                 "       korvane-tivo remux INPUT(.TiVo|.mpg|.ts) OUTPUT.mpg [--mak KEY]\n");
+    std::fprintf(
+        stderr,
+        "usage: korvane-tivo wrap INPUT.mpg OUTPUT.TiVo [--ts] [--title TEXT] [--episode TEXT]\n"
+        "                    [--description TEXT] [--channel TEXT] [--time TEXT]\n"
+        "                    [--metadata-xml FILE.xml] [--mak KEY [--salt HEX32] [--block-packets N]\n"
+        "                     [--video-scrambled-from slice|user-data|after-picture-header]]\n"
+        "       korvane-tivo info FILE.TiVo [--mak KEY]\n"
+        "       korvane-tivo metadata FILE.TiVo [--mak KEY] [--xml 1|2] [--pytivo]\n"
+        "       korvane-tivo decrypt INPUT.TiVo OUTPUT(.mpg|.ts) --mak KEY [--metadata]\n"
+        "       korvane-tivo remux INPUT(.TiVo|.mpg|.ts) OUTPUT.mpg [--mak KEY] [--metadata]\n"
+        "--metadata also writes the recording's details as pyTivo text to OUTPUT.txt.\n");
     return 2;
 }
 
@@ -56,6 +67,16 @@ bool ParseVideoScrambling(const std::string& text, EncryptOptions* options) {
     return true;
 }
 
+bool ReadWholeFile(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    *text = bytes.str();
+    if (in && !text->empty()) return true;
+    std::fprintf(stderr, "korvane-tivo: cannot read \"%s\"\n", path.c_str());
+    return false;
+}
+
 int Wrap(int argc, char** argv) {
     if (argc < 4) return Usage();
     TivoWrapOptions options;
@@ -78,7 +99,9 @@ int Wrap(int argc, char** argv) {
             options.channel = argv[i + 1];
         else if (name == "--time")
             options.recordingTime = argv[i + 1];
-        else if (name == "--mak")
+        else if (name == "--metadata-xml") {
+            if (!ReadWholeFile(argv[i + 1], &options.metadataXml)) return 1;
+        } else if (name == "--mak")
             options.mediaAccessKey = argv[i + 1];
         else if (name == "--salt")
             options.salt = argv[i + 1];
@@ -201,15 +224,51 @@ int Info(int argc, char** argv) {
     return keyResult;
 }
 
-int Decrypt(int argc, char** argv) {
-    if (argc != 6 || std::string(argv[4]) != "--mak") return Usage();
-    DecryptStats stats;
+// OUTPUT plus ".txt": the name pyTivo and kmttg look for beside a video.
+std::string PyTivoTextPath(const std::string& output) {
+    return output + ".txt";
+}
+
+// The operands and options decrypt and remux share: INPUT OUTPUT [--mak KEY] [--metadata].
+struct ConversionArguments {
+    std::string input, output, mak;
+    bool metadata = false;
+};
+
+bool ParseConversion(int argc, char** argv, ConversionArguments* arguments) {
+    enum { kMak, kMetadata };
+    cli::ParsedCommandLine line;
     std::string error;
-    // The payload kind picks the decryptor: a transport stream comes out as a clear one.
-    if (!DecryptTivoFile(argv[2], argv[3], argv[5], &stats, &error)) {
+    if (!cli::ParseCommandLine(argc, argv, 2, {{kMak, 0, "mak", true}, {kMetadata, 0, "metadata", false}},
+                               &line, &error) ||
+        line.operands.size() != 2)
+        return false;
+    arguments->input = line.operands[0];
+    arguments->output = line.operands[1];
+    for (const cli::ParsedOption& option : line.options) {
+        if (option.id == kMak) arguments->mak = option.value;
+        if (option.id == kMetadata) arguments->metadata = true;
+    }
+    return true;
+}
+
+int Decrypt(int argc, char** argv) {
+    ConversionArguments arguments;
+    if (!ParseConversion(argc, argv, &arguments) || arguments.mak.empty()) return Usage();
+    cli::DecodeRequest request;
+    request.input = arguments.input;
+    request.output = arguments.output;
+    std::string error;
+    if (!cli::ChooseMediaAccessKey(arguments.mak, &request.key, &error)) {
         std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
         return 1;
     }
+    if (arguments.metadata) request.pyTivoTextPath = PyTivoTextPath(arguments.output);
+    // The payload kind picks the decryptor: a transport stream comes out as a clear one.
+    cli::DecodeResult result;
+    const int status = cli::DecodeRecording(request, cli::Messages("korvane-tivo", 0), &result);
+    if (status != 0) return status;
+    const DecryptStats& stats = result.stats;
     std::printf("%" PRIu64 " packets decrypted, %" PRIu64 " passed clear, %" PRIu64 " dropped (%" PRIu64
                 " without a record, %" PRIu64 " with an invalid one, %" PRIu64 " with a bad header), %" PRIu64
                 " damaged stretches (%" PRIu64 " bytes skipped), %" PRIu64 " keystreams built\n",
@@ -220,14 +279,17 @@ int Decrypt(int argc, char** argv) {
 }
 
 int Remux(int argc, char** argv) {
+    ConversionArguments arguments;
+    if (!ParseConversion(argc, argv, &arguments)) return Usage();
     RemuxOptions options;
-    if (argc == 6 && std::string(argv[4]) == "--mak")
-        options.mediaAccessKey = argv[5];
-    else if (argc != 4)
-        return Usage();
+    options.mediaAccessKey = arguments.mak;
     RemuxStats stats;
-    std::string error;
-    if (!RemuxFile(argv[2], argv[3], &stats, &error, options)) {
+    std::string error, text;
+    // The metadata first: a recording without it fails before any video is written.
+    if ((arguments.metadata &&
+         !cli::ReadRecordingPyTivoText(arguments.input, arguments.mak, &text, &error)) ||
+        !RemuxFile(arguments.input, arguments.output, &stats, &error, options) ||
+        (arguments.metadata && !cli::WriteTextFile(PyTivoTextPath(arguments.output), text, &error))) {
         std::fprintf(stderr, "korvane-tivo: %s\n", error.c_str());
         return 1;
     }
@@ -258,6 +320,7 @@ int main(int argc, char** argv) {
     std::string command = argv[1];
     if (command == "wrap") return Wrap(argc, argv);
     if (command == "info") return Info(argc, argv);
+    if (command == "metadata") return cli::RunMetadataCommand(argc, argv);
     if (command == "decrypt") return Decrypt(argc, argv);
     if (command == "remux") return Remux(argc, argv);
     return Usage();

@@ -65,7 +65,7 @@ PacketResult DecryptPacket(uint8_t* p, size_t size, KeystreamSet& keystreams, si
 
 class ProgramStreamDecryptor::Impl {
 public:
-    explicit Impl(const TivoKeys& keys) : m_keystreams(keys.media) {}
+    Impl(const TivoKeys& keys, KeystreamMaking making) : m_keystreams(keys.media, making) {}
 
     bool OnUnit(uint8_t* p, size_t size, ps::OutputRun& out) {
         const uint8_t id = p[3];
@@ -132,7 +132,8 @@ private:
     uint64_t m_rebuildsBefore = 0;
 };
 
-ProgramStreamDecryptor::ProgramStreamDecryptor(const TivoKeys& keys) : m_impl(new Impl(keys)) {}
+ProgramStreamDecryptor::ProgramStreamDecryptor(const TivoKeys& keys, KeystreamMaking making)
+    : m_impl(new Impl(keys, making)) {}
 
 ProgramStreamDecryptor::~ProgramStreamDecryptor() = default;
 

@@ -1,7 +1,9 @@
 #include "media/TivoKeys.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "KeystreamHelper.h"
 #include "media/TivoContainer.h"
 
 namespace korvane::media {
@@ -11,7 +13,25 @@ struct KeystreamSet::Slot {
     uint8_t streamId = 0;
     uint32_t block = 0;
     bool valid = false;  // false until built, and after a Reset
+    // With a helper: whether it may make this slot's blocks, the block it is making ahead,
+    // and how many keystream bytes the last finished block took.
+    bool helped = false;
+    std::shared_ptr<PreparedKeystream> ahead;
+    uint64_t lastBlockBytes = 0;
+    unsigned misses = 0;  // blocks made ahead in a row that were not the next after all
 };
+
+namespace {
+
+// A stream whose blocks do not follow one another would have the helper make nothing but
+// waste: after this many misses in a row it stops helping that stream.
+constexpr unsigned kMissesBeforeGivingUp = 3;
+
+uint32_t BlockAfter(uint32_t block) {
+    return (block + 1) & 0xFFFFFF;  // the record holds 24 bits
+}
+
+}  // namespace
 
 bool NormalizeMediaAccessKey(const std::string& text, std::string* digits) {
     std::string kept;
@@ -69,24 +89,57 @@ bool InitKeystream(TuringKeystream& keystream, const uint8_t* baseKey, uint8_t s
            keystream.Init(cipher.key, sizeof cipher.key, cipher.iv, sizeof cipher.iv);
 }
 
-KeystreamSet::KeystreamSet(const uint8_t* baseKey) {
+KeystreamSet::KeystreamSet(const uint8_t* baseKey, KeystreamMaking making)
+    : m_withHelper(making == KeystreamMaking::WithHelperThread) {
     std::memcpy(m_baseKey, baseKey, sizeof m_baseKey);
 }
 
-KeystreamSet::~KeystreamSet() = default;
+KeystreamSet::~KeystreamSet() {
+    Reset();
+}
+
+void KeystreamSet::PrepareAhead(Slot& slot, uint8_t streamId, uint32_t block) {
+    // Blocks of a stream hold about as many packets each: make a little more than the last
+    // one took, so that the helper neither stops short often nor makes much for nothing.
+    constexpr uint64_t kFirstGuess = 512 << 10, kLeast = 64 << 10, kMost = KeystreamBuffers::kBufferBytes;
+    const uint64_t guess = slot.lastBlockBytes ? slot.lastBlockBytes + slot.lastBlockBytes / 8 : kFirstGuess;
+    if (!m_helper) m_helper.reset(new KeystreamHelper(m_baseKey));
+    slot.ahead = m_helper->Prepare(streamId, block, static_cast<size_t>(std::clamp(guess, kLeast, kMost)));
+}
 
 TuringKeystream* KeystreamSet::Select(unsigned slot, uint8_t streamId, uint32_t block) {
     if (slot >= kMaxSlots) return nullptr;
     if (slot >= m_slots.size()) m_slots.resize(slot + 1);
     std::unique_ptr<Slot>& s = m_slots[slot];
-    if (!s) s.reset(new Slot);
+    if (!s) {
+        s.reset(new Slot);
+        s->helped = m_withHelper && m_helpedSlots < kHelpedSlots;
+        m_helpedSlots += s->helped;
+    }
     if (s->valid && s->streamId == streamId && s->block == block) return &s->keystream;
+    if (s->valid && s->streamId == streamId) s->lastBlockBytes = s->keystream.Position();
     s->valid = false;
-    if (!InitKeystream(s->keystream, m_baseKey, streamId, block)) return nullptr;
+    ++m_rebuilds;
+    if (s->ahead && s->ahead->streamId == streamId && s->ahead->block == block) {
+        // Made ahead: this thread makes the next block itself while the helper makes the
+        // one after.
+        const std::shared_ptr<PreparedKeystream> prepared = std::move(s->ahead);
+        s->misses = 0;
+        if (!prepared->WaitStarted()) return nullptr;
+        s->keystream.ContinueFrom(prepared);
+        PrepareAhead(*s, streamId, BlockAfter(BlockAfter(block)));
+    } else {
+        if (s->ahead && !(s->ahead->streamId == streamId && s->ahead->block == BlockAfter(block))) {
+            s->ahead->Cancel();
+            s->ahead.reset();
+            if (++s->misses >= kMissesBeforeGivingUp) s->helped = false;
+        }
+        if (!InitKeystream(s->keystream, m_baseKey, streamId, block)) return nullptr;
+        if (s->helped && !s->ahead) PrepareAhead(*s, streamId, BlockAfter(block));
+    }
     s->streamId = streamId;
     s->block = block;
     s->valid = true;
-    ++m_rebuilds;
     return &s->keystream;
 }
 
@@ -96,8 +149,12 @@ TuringKeystream* KeystreamSet::Current(unsigned slot) {
 }
 
 void KeystreamSet::Reset() {
-    for (std::unique_ptr<Slot>& s : m_slots)
-        if (s) s->valid = false;
+    for (std::unique_ptr<Slot>& s : m_slots) {
+        if (!s) continue;
+        s->valid = false;
+        if (s->ahead) s->ahead->Cancel();
+        s->ahead.reset();
+    }
 }
 
 }  // namespace korvane::media

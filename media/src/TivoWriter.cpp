@@ -139,6 +139,7 @@ std::vector<uint8_t> BuildTivoHead(bool transportStream, const TivoWrapOptions& 
     const uint16_t metadataType = encrypt ? kTivoChunkEncryptedXml : kTivoChunkPlainXml;
     size_t dataAt[2];
     std::string metadata[2] = {ShowingXml(options, false), ShowingXml(options, true)};
+    if (!options.metadataXml.empty()) metadata[0] = metadata[1] = options.metadataXml;
     dataAt[0] = AppendChunk(chunks, 1, metadata[0], metadataType);
     dataAt[1] = AppendChunk(chunks, 2, metadata[1], metadataType);
     count += 2;

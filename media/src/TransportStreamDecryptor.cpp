@@ -39,8 +39,8 @@ struct PidState {
 
 class TransportStreamDecryptor::Impl {
 public:
-    explicit Impl(const TivoKeys& keys)
-        : m_keystreams(keys.media), m_pids(kPidCount), m_keystreamPids(kPidCount) {
+    Impl(const TivoKeys& keys, KeystreamMaking making)
+        : m_keystreams(keys.media, making), m_pids(kPidCount), m_keystreamPids(kPidCount) {
         m_carry.reserve(4 * kPacket);
     }
 
@@ -339,7 +339,8 @@ private:
     uint64_t m_badSections = 0;  // the reader after us counts these
 };
 
-TransportStreamDecryptor::TransportStreamDecryptor(const TivoKeys& keys) : m_impl(new Impl(keys)) {}
+TransportStreamDecryptor::TransportStreamDecryptor(const TivoKeys& keys, KeystreamMaking making)
+    : m_impl(new Impl(keys, making)) {}
 TransportStreamDecryptor::~TransportStreamDecryptor() = default;
 
 bool TransportStreamDecryptor::Feed(uint8_t* data, size_t size, ByteSink& out) {

@@ -90,3 +90,39 @@ TEST(TivoKeys, NormalizesTypedKeys) {
     EXPECT_FALSE(NormalizeMediaAccessKey("0123456789\n", &digits));
     EXPECT_EQ(digits, "unchanged");
 }
+
+// Made ahead on a helper thread or not, a set hands out the same keystream: blocks in turn
+// (every other one made ahead), blocks longer and shorter than the one before (the helper
+// stops short, or makes more than is taken), another stream in between, a jump (what was
+// made ahead is dropped) and a reset.
+TEST(TivoKeys, AHelperThreadChangesNoByte) {
+    const TivoKeys keys = TestKeys();
+    KeystreamSet alone(keys.media), helped(keys.media, KeystreamMaking::WithHelperThread);
+    struct Use {
+        unsigned slot;
+        uint32_t block;
+        size_t skip, bytes;
+    };
+    const Use uses[] = {{0xE0, 1, 4, 300000},  {0xC0, 7, 4, 5000},     {0xE0, 2, 4, 300000},
+                        {0xE0, 3, 0, 900000},  {0xE0, 4, 4, 100},      {0xC0, 8, 0, 70000},
+                        {0xE0, 5, 9, 2000000}, {0xE0, 6, 4, 1000},     {0xE0, 9, 4, 5000},
+                        {0xE0, 10, 0, 5000},   {0xE0, 0xFFFFFF, 4, 7}, {0xE0, 0, 4, 400000}};
+    const auto take = [](TuringKeystream& keystream, size_t n) {  // half XORed, half written
+        std::vector<uint8_t> out(n, 0);
+        keystream.Xor(out.data(), n / 2);
+        keystream.Generate(out.data() + n / 2, n - n / 2);
+        return out;
+    };
+    for (const Use& use : uses) {
+        TuringKeystream* a = alone.Select(use.slot, static_cast<uint8_t>(use.slot), use.block);
+        TuringKeystream* h = helped.Select(use.slot, static_cast<uint8_t>(use.slot), use.block);
+        ASSERT_TRUE(a && h);
+        a->Skip(use.skip);
+        h->Skip(use.skip);
+        ASSERT_EQ(take(*h, use.bytes), take(*a, use.bytes)) << "block " << use.block;
+    }
+    EXPECT_EQ(helped.Rebuilds(), alone.Rebuilds());
+    alone.Reset();
+    helped.Reset();
+    EXPECT_EQ(Next(*helped.Select(0xE0, 0xE0, 1), 1000), Next(*alone.Select(0xE0, 0xE0, 1), 1000));
+}

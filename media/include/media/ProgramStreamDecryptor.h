@@ -52,7 +52,8 @@ struct DecryptStats {
 
 class ProgramStreamDecryptor {
 public:
-    explicit ProgramStreamDecryptor(const TivoKeys& keys);
+    explicit ProgramStreamDecryptor(const TivoKeys& keys,
+                                    KeystreamMaking making = KeystreamMaking::OnCallerThread);
     ~ProgramStreamDecryptor();
     ProgramStreamDecryptor(const ProgramStreamDecryptor&) = delete;
     ProgramStreamDecryptor& operator=(const ProgramStreamDecryptor&) = delete;

@@ -48,15 +48,30 @@ bool DeriveCipherKey(const uint8_t* baseKey, uint8_t streamId, uint32_t block, C
 // Builds a keystream for (stream id, block) of a base key. False when hashing fails.
 bool InitKeystream(TuringKeystream& keystream, const uint8_t* baseKey, uint8_t streamId, uint32_t block);
 
+// Who makes the keystreams of a KeystreamSet (and of the decryptors that hold one).
+enum class KeystreamMaking {
+    // The calling thread alone.
+    OnCallerThread,
+    // Also a helper thread of the set's own: while the caller decrypts a stream's block, it
+    // makes the keystream of the block after next, so that each of two cores makes every
+    // other block (a TiVo moves each stream on to the next block every few hundred
+    // packets). The bytes handed out are the same either way.
+    WithHelperThread,
+};
+
+class KeystreamHelper;
+
 // The keystreams of many streams at once. A slot is the caller's name for a stream: the PES
 // stream id in a program stream, the PID in a transport stream. Each slot's state is
 // allocated the first time the slot is used (about 4.5 KiB) and kept, so selecting costs no
-// allocation afterwards.
+// allocation afterwards (with a helper thread: one buffer per block made ahead, at most a
+// few MiB for each of the first kHelpedSlots slots).
 class KeystreamSet {
 public:
     static constexpr unsigned kMaxSlots = 8192;
+    static constexpr unsigned kHelpedSlots = 2;
 
-    explicit KeystreamSet(const uint8_t* baseKey);
+    explicit KeystreamSet(const uint8_t* baseKey, KeystreamMaking making = KeystreamMaking::OnCallerThread);
     ~KeystreamSet();
     KeystreamSet(const KeystreamSet&) = delete;
     KeystreamSet& operator=(const KeystreamSet&) = delete;
@@ -75,9 +90,15 @@ public:
 
 private:
     struct Slot;
+    // With a helper: queues the block's keystream for the slot, about as long as its last.
+    void PrepareAhead(Slot& slot, uint8_t streamId, uint32_t block);
+
     uint8_t m_baseKey[kTivoKeySize];
     std::vector<std::unique_ptr<Slot>> m_slots;
     uint64_t m_rebuilds = 0;
+    std::unique_ptr<KeystreamHelper> m_helper;  // WithHelperThread only, started at the first Select
+    const bool m_withHelper;
+    unsigned m_helpedSlots = 0;
 };
 
 }  // namespace korvane::media

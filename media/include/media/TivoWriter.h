@@ -18,6 +18,9 @@ struct TivoWrapOptions {
     std::string description;
     std::string channel;
     std::string recordingTime = "2026-01-01T20:00:00Z";
+    // A whole metadata document to carry in both metadata chunks instead of one made from
+    // the fields above (a recording's real TvBusEnvelope, for tests of the metadata readers).
+    std::string metadataXml;
     // With a Media Access Key (10 digits) the file is encrypted as a TiVo delivers it: a
     // license chunk with a random salt (or the one given, 32 hex digits), both metadata
     // chunks encrypted, and the payload scrambled: every scrambleable PES packet of a program

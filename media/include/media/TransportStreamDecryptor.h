@@ -36,7 +36,8 @@ namespace korvane::media {
 
 class TransportStreamDecryptor {
 public:
-    explicit TransportStreamDecryptor(const TivoKeys& keys);
+    explicit TransportStreamDecryptor(const TivoKeys& keys,
+                                      KeystreamMaking making = KeystreamMaking::OnCallerThread);
     ~TransportStreamDecryptor();
     TransportStreamDecryptor(const TransportStreamDecryptor&) = delete;
     TransportStreamDecryptor& operator=(const TransportStreamDecryptor&) = delete;

@@ -6,8 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace korvane::media {
+
+struct PreparedKeystream;
 
 class TuringKeystream {
 public:
@@ -28,11 +31,22 @@ public:
     // Discards the next count keystream bytes.
     void Skip(uint64_t count);
 
+    // Hands out the bytes another thread makes ahead (KeystreamSet's helper; they may still
+    // be coming) before any of its own, then continues from the cipher state they end in.
+    void ContinueFrom(std::shared_ptr<PreparedKeystream> prepared);
+    // Keystream bytes handed out (XORed, written or skipped) since Init.
+    uint64_t Position() const { return m_position; }
+
 private:
     void LoadKey(const uint8_t* key, size_t keySize);
     void LoadIv(const uint8_t* iv, size_t ivSize);
     void GenerateWords(uint32_t* out);  // the next 85 words of keystream
     void NextBlock();                   // into m_block
+    // Hands out up to size prepared bytes to use(bytes, n) and returns how many; 0 when
+    // there are none (left), after which the cipher goes on by itself.
+    template <class Use>
+    size_t TakePrepared(size_t size, Use use);
+    void DropPrepared();
 
     uint32_t m_sbox[4][256] = {};
     uint32_t m_key[kMaxKeyBytes / 4] = {};
@@ -41,6 +55,9 @@ private:
     uint8_t m_block[kBlockBytes] = {};
     size_t m_used = kBlockBytes;  // bytes of m_block already handed out
     bool m_ready = false;
+    uint64_t m_position = 0;
+    std::shared_ptr<PreparedKeystream> m_prepared;  // while its bytes last
+    size_t m_preparedUsed = 0;
 };
 
 }  // namespace korvane::media

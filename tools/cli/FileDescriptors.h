@@ -1,0 +1,27 @@
+// The system's own file calls, the same on POSIX systems and Windows' C runtime: the
+// commands read and write through descriptors rather than stdio, so that a read returns what
+// a pipe holds now and a write goes out in the size it was made.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace korvane::cli::fd {
+
+extern const int kStandardInput;
+extern const int kStandardOutput;
+
+// Binary mode for standard input or output on Windows (no line-end translation).
+void UseBinaryMode(int descriptor);
+// -1 on failure, with errno set.
+int OpenForReading(const std::string& path);
+int OpenForWriting(const std::string& path);  // created, or truncated
+// Bytes moved, 0 at the end of the input, -1 on failure with errno set (EINTR included).
+long long Read(int descriptor, void* buffer, size_t size);
+long long Write(int descriptor, const void* data, size_t size);
+int Close(int descriptor);
+
+// ": <the system's sentence for error>", or nothing for 0.
+std::string Reason(int error);
+
+}  // namespace korvane::cli::fd
