@@ -31,6 +31,9 @@ Unicode true
 !endif
 !define PROGRAM_EXE "KorvaneConverter.exe"
 !define FILTERS_DLL "KorvaneFilters.dll"
+; The decrypting commands that TiVo front ends (kmttg, pyTivo, cTiVo) call.
+!define TIVODECODE_EXE "korvane-tivodecode.exe"
+!define TDCAT_EXE "korvane-tdcat.exe"
 !define UNINSTALLER "Uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvaneConverter"
 ; Where the filter pack keeps the keys it was given. Uninstall leaves them unless asked:
@@ -317,6 +320,8 @@ Section "Korvane Converter" SecMain
   SetOverwrite on
   File "${FILES_DIR}\${PROGRAM_EXE}"
   File "${FILES_DIR}\${FILTERS_DLL}"
+  File "${FILES_DIR}\${TIVODECODE_EXE}"
+  File "${FILES_DIR}\${TDCAT_EXE}"
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
   ; Before registration, whose failure (exit code 3) is the graver one and so is set last.
@@ -429,6 +434,8 @@ Section "Uninstall"
   ${EndIf}
   Delete "$INSTDIR\${PROGRAM_EXE}"
   Delete "$INSTDIR\${FILTERS_DLL}"
+  Delete "$INSTDIR\${TIVODECODE_EXE}"
+  Delete "$INSTDIR\${TDCAT_EXE}"
   Delete "$INSTDIR\${UNINSTALLER}"
   ; Only when empty: anything else in the folder is the user's.
   RMDir "$INSTDIR"

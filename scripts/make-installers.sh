@@ -15,7 +15,7 @@ bash scripts/setup.sh
 build_preset() {  # build_preset PRESET: configures a tree that has none yet, then builds
   local preset=$1
   [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j2 --target KorvaneConverter KorvaneFilters korvane_icon
+  cmake --build --preset "$preset" -j2 --target KorvaneConverter KorvaneFilters korvane-tivodecode korvane-tdcat korvane_icon
 }
 
 package() {  # package PRESET ARCH TOOL_PREFIX
@@ -31,6 +31,10 @@ package() {  # package PRESET ARCH TOOL_PREFIX
   mkdir -p "$files"
   "$tools-strip" -o "$files/KorvaneConverter.exe" "$build/app/KorvaneConverter.exe"
   "$tools-strip" -o "$files/KorvaneFilters.dll" "$build/filters/KorvaneFilters.dll"
+  local command
+  for command in korvane-tivodecode korvane-tdcat; do
+    "$tools-strip" -o "$files/$command.exe" "$build/tools/$command.exe"
+  done
   cp "$build/res/converter.ico" "$files/"
   # Written under a temporary name first, so a failed run never leaves a half installer.
   makensis -V2 -DVERSION="$version" -DARCH="$arch" -DFILES_DIR="$files" -DOUT_FILE="$file.part" "$root/installer/KorvaneConverter.nsi"

@@ -170,7 +170,7 @@ ours_on_disk() {
 check_installed() {  # check_installed DIR_UNIX
   local dir=$1 dir_dos name
   dir_dos=$(w winepath -w "$dir")
-  for name in KorvaneConverter.exe KorvaneFilters.dll Uninstall.exe; do
+  for name in KorvaneConverter.exe KorvaneFilters.dll korvane-tivodecode.exe korvane-tdcat.exe Uninstall.exe; do
     [ -f "$dir/$name" ] || fail "$name is not in $dir"
   done
   local record
