@@ -164,6 +164,8 @@ TivoStatus ReadChunkHeaders(ByteSource& source, TivoFile* file, std::string* err
     return TivoStatus::Ok;
 }
 
+// Whether the chunk's data is read: for a key, the last plain chunk (the license) and the first
+// encrypted chunk with data (the key check's).
 bool Wanted(TivoChunkData which, const TivoFile& file, size_t index) {
     if (which == TivoChunkData::All) return true;
     if (which == TivoChunkData::None) return false;

@@ -25,8 +25,8 @@ namespace korvane::media {
 // or byte order mark) and only text characters after it.
 bool LooksLikeXml(const uint8_t* data, size_t size);
 
-// How much of the first encrypted chunk the key check decrypts and judges. Noise passes for
-// text one byte in eight; a '<' and 255 text bytes by chance are out of the question.
+// How much of the first encrypted chunk the key check decrypts and judges. Seven bytes of
+// noise in eight pass for text; a '<' and 255 text bytes by chance are out of the question.
 constexpr size_t kMetadataCheckBytes = 256;
 // A chunk shorter than this tells a right key from a wrong one too weakly (a wrong key makes
 // 20 bytes that pass for XML once in a few thousand files): it is left untried.
