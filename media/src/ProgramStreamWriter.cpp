@@ -345,7 +345,7 @@ void ProgramStreamWriter::WritePes(uint8_t streamId, const QueuedPacket& q, bool
     }
     std::memcpy(w, sub, subSize);
     w += subSize;
-    std::memcpy(w, data, piece);
+    if (piece) std::memcpy(w, data, piece);  // an empty packet queued alone has no bytes, not even an address
     m_outUsed += 6 + length;
     m_bytesGenerated += 6 + length;
     ++m_stats.pesPacketsOut;
