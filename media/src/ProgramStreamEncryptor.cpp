@@ -21,40 +21,36 @@ public:
             return Fail("a PES packet without an MPEG-2 header cannot carry the record");
         if (p[6] & pes::kScramblingBits) return Fail("a PES packet is scrambled already");
         size_t at = 0;
-        pes::HeaderWalk walk = pes::FindExtension(p, size, &at);
+        const pes::HeaderWalk walk = pes::FindExtension(p, size, &at);
         if (walk == pes::HeaderWalk::BadHeader) return Fail("a PES header contradicts its own length");
-        if (walk == pes::HeaderWalk::Ok && (p[at] & pes::kPrivateDataFlag))
-            return Fail("a PES packet carries private data of its own");
-        // A new extension is its flags byte and the record; an existing one takes the record
-        // right after its flags byte, where the standard puts PES_private_data.
-        const size_t added = walk == pes::HeaderWalk::Ok ? pes::kRecordSize : pes::kRecordSize + 1;
-        const size_t insertAt = walk == pes::HeaderWalk::Ok ? at + 1 : at;
-        if (size_t(p[8]) + added > 255 || size - 6 + added > 65535)
+        // Where a TiVo puts the record in a header that holds a DTS, or a PES extension of its
+        // own, is not known: the known-answer recordings leave such packets clear, so do we.
+        if (walk == pes::HeaderWalk::Ok || (p[7] >> 6) == 3) {
+            ++stats.unitsCopied;
+            return out.Add(p, size);
+        }
+        constexpr size_t kAdded = 1 + pes::kRecordSize;  // the extension's flags byte, the record
+        if (size_t(p[8]) + kAdded > 255 || size - 6 + kAdded > 65535)
             return Fail("a PES packet is too long to take the 16-byte record");
 
-        uint32_t& count = m_packetCounts[id];
-        const uint32_t block = (m_options.firstBlock + count / m_options.packetsPerBlock) & 0xFFFFFF;
-        if (count % m_options.packetsPerBlock == 0 && count != 0) ++stats.blockChanges;
-        ++count;
+        // The block advances with the scrambled packets of all streams together.
+        const uint32_t block = (m_options.firstBlock + m_scrambled / m_options.packetsPerBlock) & 0xFFFFFF;
+        if (m_scrambled % m_options.packetsPerBlock == 0 && m_scrambled != 0) ++stats.blockChanges;
+        ++m_scrambled;
         TuringKeystream* keystream = m_keystreams.Select(id, id, block);
         if (!keystream) return Fail("the hash library failed");
         const size_t headerEnd = size_t(9) + p[8];
         keystream->Skip(4);
         keystream->Xor(p + headerEnd, size - headerEnd);
 
-        uint8_t* insert = m_extra;
-        if (walk == pes::HeaderWalk::Ok) {
-            p[at] |= pes::kPrivateDataFlag;
-        } else {
-            *insert++ = pes::kPrivateDataFlag | pes::kExtensionReservedBits;
-            p[7] |= pes::kExtensionFlag;
-        }
-        pes::MakeRecord(block, insert);
+        m_extra[0] = pes::kPrivateDataFlag | pes::kExtensionReservedBits;
+        pes::MakeRecord(block, m_extra + 1);
+        p[7] |= pes::kExtensionFlag;
         p[6] |= pes::kScramblingBits;
-        p[8] = static_cast<uint8_t>(p[8] + added);
-        pes::SetPacketLength(p, size + added);
+        p[8] = static_cast<uint8_t>(p[8] + kAdded);
+        pes::SetPacketLength(p, size + kAdded);
         ++stats.packetsEncrypted;
-        return out.Add(p, insertAt) && out.Add(m_extra, added) && out.Add(p + insertAt, size - insertAt);
+        return out.Add(p, at) && out.Add(m_extra, kAdded) && out.Add(p + at, size - at);
     }
 
     void OnSkipped(size_t, bool newStretch) {
@@ -75,7 +71,7 @@ public:
 private:
     EncryptOptions m_options;
     KeystreamSet m_keystreams;
-    uint32_t m_packetCounts[256] = {};
+    uint32_t m_scrambled = 0;  // packets scrambled so far
     uint8_t m_extra[pes::kRecordSize + 1] = {};
 };
 

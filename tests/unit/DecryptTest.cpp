@@ -54,8 +54,9 @@ Bytes ScrambledPes(const PesSpec& clear, uint32_t block, KeystreamSet& keystream
     record[2] = static_cast<uint8_t>(block >> 10);
     record[3] |= ((block >> 8) & 0x03) << 6 | ((block >> 3) & 0x1F);
     record[4] |= (block & 0x07) << 5;
-    header.push_back(0x8E);
+    header.push_back(clear.pstdBuffer ? 0x9E : 0x8E);  // the P-STD buffer field follows the record
     Append(header, record);
+    if (clear.pstdBuffer) Append(header, Bound(0x40, clear.pstdLargeScale, clear.pstdSize));
     header[2] = static_cast<uint8_t>(header.size() - 3);
     Bytes payload = clear.substreamHeader;
     Append(payload, clear.payload);
@@ -73,7 +74,8 @@ struct Built {
 };
 
 // Every stream id that can be scrambled, interleaved packet by packet, each packet in turn
-// without a timestamp, with a PTS, with a PTS and a DTS; the block changes every 4 packets.
+// without a timestamp, with a PTS, with a PTS and a DTS, and now and then with a P-STD buffer
+// field in its PES extension; the block changes every 4 packets.
 Built InterleavedStreams(const TivoKeys& keys, int rounds = 12) {
     const uint8_t ids[] = {0xBD, 0xC0, 0xD5, 0xDF, 0xE0, 0xEF, 0xF3, 0xF7, 0xF9};
     KeystreamSet keystreams(keys.media);
@@ -86,6 +88,8 @@ Built InterleavedStreams(const TivoKeys& keys, int rounds = 12) {
             const int64_t t = r * 3003;
             PesSpec form{id,      Filler(100 + 37 * r + id, U8(id + r)), r % 3 > 0, r % 3 == 2, 9000 + t,
                          6000 + t};
+            form.pstdBuffer = (r + id) % 4 == 0;
+            form.pstdSize = 58;
             Bytes pes = Pes(form);
             b.clearPackets.push_back({b.clear.size(), pes.size()});
             Append(b.clear, pes);

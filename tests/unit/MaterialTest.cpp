@@ -12,6 +12,7 @@
 #include "TestFiles.h"
 #include "TsBuilder.h"
 #include "media/ProgramStreamDecryptor.h"
+#include "media/ProgramStreamEncryptor.h"
 #include "media/Remux.h"
 #include "media/TivoContainer.h"
 #include "media/TivoWriter.h"
@@ -373,16 +374,25 @@ TEST(Remux, ReadSizesAndAScrambledPayload) {
     EXPECT_FALSE(std::filesystem::exists(Temp("scrambled.out.mpg"))) << "no partial output is left behind";
 }
 
-// Our encryptor makes the transport-stream recordings of an independent implementation from
-// their clear originals, key packets and all: what it makes for the other tests is what a
-// TiVo sends.
-TEST(TsEncrypt, MakesTheKnownAnswerRecordingsBitForBit) {
-    for (const std::string name : {"ts-mpeg2-ac3", "ts-h264-ac3"}) {
+// Our encryptors make the recordings of an independent implementation from their clear
+// originals, records, key packets and all: what they make for the other tests is what a TiVo
+// sends.
+TEST(Encryptors, MakeTheKnownAnswerRecordingsBitForBit) {
+    for (const std::string name : {"ps-mpeg2-ac3", "ps-mpeg2-mp2-large", "ts-mpeg2-ac3", "ts-h264-ac3"}) {
         TivoKeys keys;
         const Bytes payload = Payload(Vector(name + ".TiVo"), &keys);
         EncryptOptions options;
-        options.packetsPerBlock = 100;
-        EXPECT_TRUE(EncryptTs(ReadFile(Vector(name + ".ts")), keys, options) == payload) << name;
+        if (name[0] == 't') {
+            options.packetsPerBlock = 100;
+            EXPECT_TRUE(EncryptTs(ReadFile(Vector(name + ".ts")), keys, options) == payload) << name;
+            continue;
+        }
+        options.packetsPerBlock = 50;
+        Bytes clear = ReadFile(Vector(name + ".mpg"));
+        ProgramStreamEncryptor encryptor(keys, options);
+        MemoryByteSink sink;
+        EXPECT_TRUE(encryptor.Feed(clear.data(), clear.size(), sink) && encryptor.Finish(sink));
+        EXPECT_TRUE(sink.Bytes() == payload) << name;
     }
 }
 

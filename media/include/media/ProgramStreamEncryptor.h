@@ -1,10 +1,11 @@
 // Encrypting a clear program stream the way a TiVo delivers it, to make test material: every
-// PES packet of the stream ids that can be scrambled gets a 16-byte record as
-// PES_private_data in its PES extension (added to the header when it had none, so the
-// packet grows by 17 bytes, or 16 when it already had an extension), its payload XORed with
-// its stream's keystream, and its scrambling bits set to '11'. Pack headers, system headers
-// and every other unit stay as they were. ProgramStreamDecryptor gives back the clear input
-// bit for bit.
+// PES packet of the stream ids that can be scrambled whose header holds no DTS and no PES
+// extension gets one holding a 16-byte record as PES_private_data (the packet grows by 17
+// bytes), its payload XORed with its stream's keystream, and its scrambling bits set to '11';
+// the block advances every packetsPerBlock scrambled packets of all streams together. Other
+// packets, pack headers, system headers and every other unit stay as they were. With the
+// known-answer recordings' keys and 50 packets a block, it makes those recordings bit for bit
+// from their clear originals. ProgramStreamDecryptor gives back the clear input bit for bit.
 //
 // Streams like the decryptor: chunks of any size, in place where the packet keeps its size,
 // bounded memory. Not for the filters: the tool and the tests use it.
@@ -31,8 +32,9 @@ enum class VideoScrambling {
 };
 
 struct EncryptOptions {
-    // A stream's block number advances after this many of its packets (a TiVo changes it
-    // every few hundred).
+    // The block number advances after this many scrambled packets: of all streams together in
+    // a program stream, of its PID in a transport stream (a TiVo changes it every 50 to a few
+    // hundred).
     uint32_t packetsPerBlock = 300;
     uint32_t firstBlock = 1;                                            // 24 bits
     VideoScrambling videoScrambling = VideoScrambling::FromFirstSlice;  // transport streams
