@@ -61,6 +61,7 @@ TivoStatus ReadRecordingHead(InputStream& in, size_t payloadBytes, RecordingHead
     media::MemoryByteSource source(bytes.data(), bytes.size());
     media::TivoParseOptions options;
     options.probeBytes = payloadBytes;
+    options.chunkData = media::TivoChunkData::All;  // -D writes every chunk, the metadata reads both
     std::string text;
     const TivoStatus status = media::ParseTivo(source, &head->file, &text, options);
     if (status != TivoStatus::Ok) *error = in.Name() + ": " + text;
