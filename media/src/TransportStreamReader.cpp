@@ -266,8 +266,7 @@ void TransportStreamReader::ParsePacket(const uint8_t* p) {
 
     const bool psi = pid == kPatPid || pid == m_pmtPid;
     const TsStream* stream = psi ? nullptr : StreamOf(pid);
-    const bool wanted =
-        psi || (stream && (stream->carried || (m_filter && stream->streamType == kTsTypeTivoKeys)));
+    const bool wanted = psi || (stream && stream->carried);
     if (!wanted) {
         ++m_stats.skippedPackets;
         return;
@@ -285,13 +284,7 @@ void TransportStreamReader::ParsePacket(const uint8_t* p) {
     }
     if (!hasPayload || payloadStart >= kTsPacketSize) return;
 
-    uint8_t copy[kTsPacketSize];
-    if (m_filter && stream) {
-        std::memcpy(copy, p, kTsPacketSize);
-        if (!m_filter->OnTsPacket(copy, stream)) return;
-        p = copy;
-        if (!stream->carried) return;
-    } else if (scrambling != 0) {
+    if (scrambling != 0) {
         ++m_stats.scrambledPackets;
         if (stream) {
             m_status = ReaderStatus::Encrypted;

@@ -1,5 +1,6 @@
-// Wrapping an MPEG stream into a .TiVo container with plain XML chunks, the way a TiVo lays
-// one out, so the program can be tried (and tested) without a recorder.
+// Wrapping an MPEG program or transport stream into a .TiVo container the way a TiVo lays one
+// out, clear or encrypted with a Media Access Key, so the program can be tried (and tested)
+// without a recorder. Test material only: the filter pack does not link it.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +31,7 @@ struct TivoWrapOptions {
     std::string salt;
     EncryptOptions encryption;
     // Chunk ids and order as seen in a real file: the license chunk (id 3) first, then the
-    // two metadata chunks (ids 1 and 2), all written as plain XML.
+    // two metadata chunks (ids 1 and 2), plain XML unless a Media Access Key encrypts them.
     bool includeLicenseChunk = true;
     // Header flags: the transport-stream bit is set from the payload; these are the others.
     uint16_t otherFlags = 0x0D;

@@ -102,16 +102,6 @@ public:
     size_t ReassemblyBytes() const { return m_reassemblyBytes; }
     uint16_t PmtPid() const { return m_pmtPid; }
 
-    // Lets a decryptor see packets before they are parsed: it may rewrite the payload in
-    // place (clear it) or drop the packet. Called for every packet of a carried or key PID.
-    class PacketFilter {
-    public:
-        virtual ~PacketFilter() = default;
-        // packet: the 188 bytes (writable copy). Return false to drop it.
-        virtual bool OnTsPacket(uint8_t* packet, const TsStream* stream) = 0;
-    };
-    void SetPacketFilter(PacketFilter* filter) { m_filter = filter; }
-
 private:
     struct PidState;
     size_t ParseBuffer(const uint8_t* data, size_t size, uint64_t base, bool atEnd);
@@ -142,7 +132,6 @@ private:
     uint16_t m_programNumber = 0;
     int m_pmtVersion = -1;
     uint8_t m_nextVideo = 0xE0, m_nextAudio = 0xC0, m_nextAc3 = 0x80;
-    PacketFilter* m_filter = nullptr;
     size_t m_share = kTsReassemblyBudget;  // what each carried stream may hold
     size_t m_reassemblyBytes = 0;          // capacity of every PidState::pes
 };
