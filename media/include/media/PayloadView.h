@@ -1,0 +1,71 @@
+// A recording's MPEG payload as clear MPEG that can be read anywhere: what the source filter
+// hands to other programs' parsers through IAsyncReader.
+//
+// Every byte stays where it stands in the file (offset 0 is the payload's first byte), so the
+// length is known as soon as the file is parsed and a parser may read the end first, seek
+// back, or read the same range twice:
+// - program stream: a scrambled PES packet is XORed after its PES header and its scrambling
+//   bits are cleared; its 16-byte record stays as the PES_private_data it is (a standard
+//   field every parser skips), and so does the keystream word the record spends;
+// - transport stream: scrambled packets are decrypted in place and their scrambling bits
+//   cleared; TiVo's key packets become null packets (PID 0x1FFF) and the key PID's entry is
+//   taken out of a PMT that stands in one packet (the section shortened, its CRC made anew,
+//   the packet filled up with 0xFF), so parsers meet no stream of a type they do not know;
+// - a packet that cannot be decrypted (no record, an invalid one, a PID without a key yet)
+//   stays as it is in the file, scrambling bits and all, and is counted;
+// - a clear recording reads as its file does.
+//
+// A read at any offset costs at most the span of the key blocks in force there: the view
+// finds the packets around the offset and, per stream, where its current block began, makes
+// the keystream up to the offset, and keeps what it learnt (checkpoints, and the state after
+// the last read, so reading on from there costs nothing extra). Nothing is scanned when the
+// view is made. Memory stays bounded whatever the file's size.
+//
+// Not internally locked: one thread at a time (the source filter holds a lock around it).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "media/Io.h"
+#include "media/TivoContainer.h"
+#include "media/TivoKeys.h"
+
+namespace korvane::media {
+
+struct PayloadViewStats {
+    uint64_t reads = 0;
+    uint64_t bytesRead = 0;
+    uint64_t rescans = 0;          // reads that could not go on from the previous state
+    uint64_t bytesScanned = 0;     // file bytes parsed to find where blocks began
+    uint64_t keystreamBytes = 0;   // keystream made, including bytes skipped to reach an offset
+    uint64_t packetsLeftScrambled = 0;
+};
+
+class PayloadView final : public ByteSource {
+public:
+    // file: parsed by ParseTivo from source (payload offset, size and kind); keys: the
+    // recording's derived keys (file.keys once a key fits), ignored for a clear recording. The
+    // source is the caller's and must outlive the view; the view reads it only through ReadAt.
+    PayloadView(ByteSource& source, const TivoFile& file, const TivoKeys& keys);
+    ~PayloadView() override;
+    PayloadView(const PayloadView&) = delete;
+    PayloadView& operator=(const PayloadView&) = delete;
+
+    // The payload's size: file.payloadSize.
+    uint64_t Size() const override;
+    // Reads [offset, offset + size) of the clear payload into buffer. Fewer bytes only at the
+    // end of the payload or when the file could not be read (Failed() then tells).
+    size_t ReadAt(uint64_t offset, void* buffer, size_t size) override;
+    bool Failed() const override;
+
+    const PayloadViewStats& Stats() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace korvane::media
