@@ -6,8 +6,13 @@
 //   Media Type\{MEDIATYPE_Stream}\{MEDIASUBTYPE_KorvaneTivoFile}
 //                                  "0" = "0,4,,5469566F" ("TiVo" at offset 0),
 //                                  "Source Filter" = {source class}
-// AddSourceFilter matches files by those check bytes. (Wine reads the .tivo extension key
-// but then ignores it, so an extension registration would not serve.)
+//   Media Type\Extensions\.tivo    "Source Filter" = {source class}
+// AddSourceFilter matches files by those check bytes; Windows looks the extension up first,
+// so that players and editors that open a .tivo by name find our source too. Not under Wine:
+// once an extension has a key there, its AddSourceFilter gives the file to its own async
+// reader and never looks at the check bytes (measured with Wine 8). Another vendor's source
+// registered for the extension keeps it, as another vendor's class id is kept, unless
+// "replace" is asked for.
 //
 // A class id whose InprocServer32 names another DLL belongs to another vendor: plain
 // registration keeps it and registers the rest. `regsvr32 /i:replace KorvaneFilters.dll`
@@ -15,6 +20,7 @@
 // and values that name this DLL, and a key only once nothing else is left in it.
 #include <windows.h>
 
+#include <atomic>
 #include <cwchar>
 #include <string>
 
@@ -27,8 +33,18 @@
 namespace korvane::filters {
 namespace {
 
+std::atomic<int> g_extensionRegistration{-1};
+
+bool RegistersExtension() {
+    const int mode = g_extensionRegistration;
+    if (mode >= 0) return mode == 1;
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
+}
+
 const wchar_t kStreamTypeKey[] = L"Media Type\\{e436eb83-524f-11ce-9f53-0020af0ba770}";
 const wchar_t kCheckBytes[] = L"0,4,,5469566F";
+const wchar_t kExtensionKey[] = L"Media Type\\Extensions\\.tivo";
+const wchar_t kSourceFilterValue[] = L"Source Filter";
 
 std::wstring GuidText(const GUID& guid) {
     wchar_t text[40] = {};
@@ -113,9 +129,14 @@ HRESULT Register(bool replaceOthers) {
     }
     const std::wstring checkKey =
         std::wstring(kStreamTypeKey) + L"\\" + GuidText(MEDIASUBTYPE_KorvaneTivoFile);
+    const std::wstring ourSource = GuidText(CLSID_KorvaneTivoSource);
     LONG rc = WriteString(HKEY_CLASSES_ROOT, checkKey, L"0", kCheckBytes);
-    if (rc == ERROR_SUCCESS)
-        rc = WriteString(HKEY_CLASSES_ROOT, checkKey, L"Source Filter", GuidText(CLSID_KorvaneTivoSource));
+    if (rc == ERROR_SUCCESS) rc = WriteString(HKEY_CLASSES_ROOT, checkKey, kSourceFilterValue, ourSource);
+    std::wstring extensionSource;
+    const bool othersExtension = ReadString(HKEY_CLASSES_ROOT, kExtensionKey, kSourceFilterValue, &extensionSource) &&
+                                 !extensionSource.empty() && lstrcmpiW(extensionSource.c_str(), ourSource.c_str()) != 0;
+    if (rc == ERROR_SUCCESS && RegistersExtension() && (replaceOthers || !othersExtension))
+        rc = WriteString(HKEY_CLASSES_ROOT, kExtensionKey, kSourceFilterValue, ourSource);
     return HRESULT_FROM_WIN32(rc);
 }
 
@@ -140,11 +161,16 @@ HRESULT Unregister() {
     std::wstring source;
     if (ReadString(HKEY_CLASSES_ROOT, checkKey, L"Source Filter", &source) &&
         lstrcmpiW(source.c_str(), GuidText(CLSID_KorvaneTivoSource).c_str()) == 0) {
-        DeleteValue(HKEY_CLASSES_ROOT, checkKey, L"Source Filter");
+        DeleteValue(HKEY_CLASSES_ROOT, checkKey, kSourceFilterValue);
         std::wstring bytes;
         if (ReadString(HKEY_CLASSES_ROOT, checkKey, L"0", &bytes) && bytes == kCheckBytes)
             DeleteValue(HKEY_CLASSES_ROOT, checkKey, L"0");
         DeleteKeyIfEmpty(HKEY_CLASSES_ROOT, checkKey);
+    }
+    if (ReadString(HKEY_CLASSES_ROOT, kExtensionKey, kSourceFilterValue, &source) &&
+        lstrcmpiW(source.c_str(), GuidText(CLSID_KorvaneTivoSource).c_str()) == 0) {
+        DeleteValue(HKEY_CLASSES_ROOT, kExtensionKey, kSourceFilterValue);
+        DeleteKeyIfEmpty(HKEY_CLASSES_ROOT, kExtensionKey);
     }
     return S_OK;
 }
@@ -169,4 +195,12 @@ extern "C" HRESULT WINAPI DllInstall(BOOL install, LPCWSTR commandLine) {
         if (!install) return korvane::filters::Unregister();
         return korvane::filters::Register(replace);
     });
+}
+
+// Exported by the test build only (testing/KorvaneFiltersTesting.def, testing/LiveObjects.h):
+// 1 writes the extension key, 0 does not, -1 decides by the system as the shipped DLL does.
+extern "C" HRESULT WINAPI KorvaneFiltersRegisterExtension(int mode) {
+    if (mode < -1 || mode > 1) return E_INVALIDARG;
+    korvane::filters::g_extensionRegistration = mode;
+    return S_OK;
 }

@@ -10,6 +10,9 @@ packages=(
   xvfb xauth x11-utils xdotool
   googletest
   ffmpeg
+  # Wine's own parser and decoders, for tests that play recordings through our source.
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav
   imagemagick icoutils
   clang libclang-rt-14-dev
   libssl-dev

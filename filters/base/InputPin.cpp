@@ -1,5 +1,7 @@
 #include "InputPin.h"
 
+#include "Guids.h"
+
 #include <vfwmsgs.h>
 
 #include "BaseFilter.h"
@@ -14,9 +16,16 @@ InputPin::~InputPin() = default;
 
 HRESULT InputPin::CheckConnect(IPin* peer) {
     ComPtr<IUnknown> reader;
-    if (SUCCEEDED(peer->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(reader.Out()))) && reader)
-        return VFW_E_NO_TRANSPORT;
-    return S_OK;
+    if (FAILED(peer->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(reader.Out()))) || !reader)
+        return S_OK;
+    // Our own source serves parsers through IAsyncReader too, but pushes to our filters.
+    PIN_INFO info{};
+    if (FAILED(peer->QueryPinInfo(&info)) || !info.pFilter) return VFW_E_NO_TRANSPORT;
+    const auto filter = ComPtr<IBaseFilter>::Adopt(info.pFilter);
+    ComPtr<IUnknown> ours;
+    return SUCCEEDED(filter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(ours.Out())))
+               ? S_OK
+               : VFW_E_NO_TRANSPORT;
 }
 
 STDMETHODIMP InputPin::GetAllocator(IMemAllocator** allocator) {

@@ -36,8 +36,8 @@ public:
     virtual void OnBeginFlush() {}
     virtual void OnEndFlush() {}
 
-    // Refuses pull-mode (IAsyncReader) peers: they never push a sample, so connecting
-    // to one would leave a graph that runs forever.
+    // Refuses pull-mode (IAsyncReader) peers other than our own source: they never push a
+    // sample, so connecting to one would leave a graph that runs forever.
     HRESULT CheckConnect(IPin* peer) override;
 
     // Back to the start of a stream when the filter pauses from stopped.

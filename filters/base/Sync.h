@@ -41,6 +41,10 @@ public:
     ExclusiveLock(const ExclusiveLock&) = delete;
     ExclusiveLock& operator=(const ExclusiveLock&) = delete;
     void Wait(CONDITION_VARIABLE& changed) { SleepConditionVariableSRW(&changed, &m_lock, INFINITE, 0); }
+    // False when the time ran out first.
+    bool Wait(CONDITION_VARIABLE& changed, DWORD milliseconds) {
+        return SleepConditionVariableSRW(&changed, &m_lock, milliseconds, 0) != FALSE;
+    }
 
 private:
     SRWLOCK& m_lock;

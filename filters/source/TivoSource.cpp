@@ -14,6 +14,8 @@
 #include "Formats.h"
 #include "base/Guids.h"
 #include "keys/RecordingKey.h"
+#include "PayloadReader.h"
+#include "PayloadSources.h"
 #include "SampleCourier.h"
 #include "SampleFiller.h"
 #include "SourcePacing.h"
@@ -35,52 +37,33 @@ constexpr LONG kSourceBufferSize = 256 << 10;
 // bytes are packed into samples.
 constexpr size_t kDecryptReadSize = 256 << 10;
 
-// media's ByteSource over a Win32 handle, so wide paths open as they are.
-class HandleByteSource final : public media::ByteSource {
-public:
-    explicit HandleByteSource(HANDLE file) : m_file(file) {
-        LARGE_INTEGER size;
-        if (GetFileSizeEx(m_file, &size))
-            m_size = static_cast<uint64_t>(size.QuadPart);
-        else
-            m_failed = true;
-    }
-    uint64_t Size() const override { return m_size; }
-    size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
-        size_t total = 0;
-        while (total < size) {
-            OVERLAPPED at{};
-            at.Offset = static_cast<DWORD>(offset + total);
-            at.OffsetHigh = static_cast<DWORD>((offset + total) >> 32);
-            DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - total, 1u << 30));
-            DWORD got = 0;
-            if (!ReadFile(m_file, static_cast<BYTE*>(buffer) + total, chunk, &got, &at)) {
-                if (GetLastError() != ERROR_HANDLE_EOF) m_failed = true;
-                break;
-            }
-            if (got == 0) break;
-            total += got;
-        }
-        return total;
-    }
-    bool Failed() const override { return m_failed; }
-
-private:
-    HANDLE m_file;
-    uint64_t m_size = 0;
-    bool m_failed = false;
-};
-
 class TivoSource;
 
+// The output offers two kinds of connection. Our demultiplexer gets the stream list type
+// first and is pushed samples from the source's thread, the conversion's path. Every other
+// filter is offered only the type a file source offers (MEDIATYPE_Stream, the MPEG subtype,
+// no format) and pulls the payload through IAsyncReader, as parsers do: the stream list
+// means nothing to them, and a parser that accepted it while also pulling would get every
+// byte twice.
 class SourceOutput final : public OutputPin {
 public:
-    SourceOutput(TivoSource* source, BaseFilter* filter);
+    SourceOutput(TivoSource* source, BaseFilter* filter, std::unique_ptr<media::ByteSource> payload);
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) override;
     HRESULT CheckMediaType(const AM_MEDIA_TYPE* mt) override;
     HRESULT GetMediaType(int index, AM_MEDIA_TYPE* mt) override;
+    HRESULT CompleteConnect(IPin* peer) override;
+
+    // Connected to one of our filters, which is pushed samples; otherwise the peer pulls.
+    bool Pushes() const;
 
 private:
     TivoSource* m_source;
+    bool m_readable;  // the payload can be read, so the pin is an IAsyncReader too
+    PayloadReader m_reader;
+    // Set by Connect while it offers types: whether the receiver is one of our filters.
+    std::atomic<bool> m_offerStreamList{true};
 };
 
 class TivoSource final : public AlsoImplements<BaseFilter, IFileSourceFilter> {
@@ -128,25 +111,32 @@ public:
         } else if (tivo.scrambled && !encrypted) {
             unusable = KORVANE_E_ENCRYPTED;
             error = media::kEncryptedPayloadText;
-        } else if (FAILED(DescribeStreams(tivo))) {
-            unusable = VFW_E_INVALID_FILE_FORMAT;
-            error = "no elementary streams in the MPEG payload that can be converted";
         }
-        if (FAILED(unusable)) {
-            OutputDebugStringA(("KorvaneFilters: " + error + "\n").c_str());
-            file.Reset();
+        // A payload without a stream our demultiplexer carries may still play elsewhere:
+        // only the stream list is withheld.
+        bool listed = false;
+        std::unique_ptr<media::ByteSource> payload;
+        if (SUCCEEDED(unusable)) {
+            listed = SUCCEEDED(DescribeStreams(tivo));
+            if (!listed) error = "no elementary streams in the MPEG payload that can be converted";
+            HRESULT openFailure = S_OK;
+            payload = OpenPayload(fileName, tivo, encrypted, keys, &openFailure);
+            if (!payload) error = "the file could not be opened a second time for reading anywhere";
         }
+        if (!error.empty()) OutputDebugStringA(("KorvaneFilters: " + error + "\n").c_str());
+        if (FAILED(unusable)) file.Reset();
         AutoLock lock(StateLock());
         if (m_output) return E_UNEXPECTED;  // another Load got there while this one asked for the key
         m_file = std::move(file);
         m_unusable = unusable;
+        m_streamsListed = listed;
         m_fileName = fileName;
         m_payloadOffset = tivo.payloadOffset;
         m_payloadSize = tivo.payloadSize;
         m_transport = tivo.payloadKind == media::PayloadKind::TransportStream;
         m_encrypted = encrypted;
         m_keys = keys;
-        auto pin = std::make_unique<SourceOutput>(this, this);
+        auto pin = std::make_unique<SourceOutput>(this, this, std::move(payload));
         m_output = pin.get();
         AddPin(std::move(pin));
         return S_OK;
@@ -161,18 +151,28 @@ public:
         *fileName = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
         if (!*fileName) return E_OUTOFMEMORY;
         CopyMemory(*fileName, m_fileName.c_str(), bytes);
-        if (mt && FAILED(GetOutputType(mt))) ZeroMemory(mt, sizeof(*mt));
+        if (mt && m_output->GetMediaType(0, mt) != S_OK) ZeroMemory(mt, sizeof(*mt));
         return S_OK;
     }
 
-    HRESULT GetOutputType(AM_MEDIA_TYPE* mt) {
+    // The type our demultiplexer connects with: the payload's streams listed.
+    HRESULT GetStreamListType(AM_MEDIA_TYPE* mt) {
         if (FAILED(m_unusable)) return m_unusable;
+        if (!m_streamsListed) return VFW_E_INVALID_FILE_FORMAT;
         return MakeStreamListType(mt, m_streams, m_transport);
+    }
+
+    // The type a file source of the payload would offer.
+    HRESULT GetPlainType(AM_MEDIA_TYPE* mt) {
+        if (FAILED(m_unusable)) return m_unusable;
+        return MakeMediaType(mt, MEDIATYPE_Stream, m_transport ? MEDIASUBTYPE_MPEG2_TRANSPORT : MEDIASUBTYPE_MPEG2_PROGRAM,
+                             GUID_NULL, nullptr, 0);
     }
 
 protected:
     HRESULT OnPause(bool fromStopped) override {
-        if (!fromStopped || !m_output || !m_output->IsConnected() || FAILED(m_unusable)) return S_OK;
+        // A parser that pulls through IAsyncReader needs no thread of ours.
+        if (!fromStopped || !m_output || !m_output->Pushes() || FAILED(m_unusable)) return S_OK;
         LARGE_INTEGER at;
         at.QuadPart = static_cast<LONGLONG>(m_payloadOffset);
         if (!SetFilePointerEx(m_file.Get(), at, nullptr, FILE_BEGIN))
@@ -373,6 +373,7 @@ private:
     bool m_encrypted = false;   // Load: the payload is decrypted with m_keys
     media::TivoKeys m_keys;     // Load; read only by the streaming thread
     HRESULT m_unusable = S_OK;  // why a loaded file cannot be delivered
+    bool m_streamsListed = false;  // our demultiplexer can carry its streams
     StreamListFormat m_streams{};
     CriticalSection m_threadLock;         // guards m_thread between Pause and Stop's join
     ScopedHandle m_thread;                // started by Pause, joined by Stop
@@ -380,18 +381,75 @@ private:
     ScopedHandle m_stopEvent;             // set by Stop: ends a test pacing wait at once
 };
 
-SourceOutput::SourceOutput(TivoSource* source, BaseFilter* filter)
-    : OutputPin(filter, L"Output", kSourceBuffers, kSourceBufferSize), m_source(source) {}
+SourceOutput::SourceOutput(TivoSource* source, BaseFilter* filter, std::unique_ptr<media::ByteSource> payload)
+    : OutputPin(filter, L"Output", kSourceBuffers, kSourceBufferSize),
+      m_source(source),
+      m_readable(payload != nullptr),
+      m_reader(static_cast<IPin*>(this), std::move(payload)) {}
+
+STDMETHODIMP SourceOutput::QueryInterface(REFIID iid, void** out) {
+    if (out && m_readable && IsEqualIID(iid, IID_IAsyncReader)) {
+        *out = static_cast<IAsyncReader*>(&m_reader);
+        AddRef();
+        return S_OK;
+    }
+    return OutputPin::QueryInterface(iid, out);
+}
+
+namespace {
+
+bool IsPinOfOurs(IPin* pin) {
+    PIN_INFO info{};
+    if (FAILED(pin->QueryPinInfo(&info)) || !info.pFilter) return false;
+    const auto filter = ComPtr<IBaseFilter>::Adopt(info.pFilter);
+    ComPtr<BaseFilter> ours;
+    return SUCCEEDED(filter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(ours.Out())));
+}
+
+bool IsStreamListType(const AM_MEDIA_TYPE* mt) {
+    return mt && IsEqualGUID(mt->formattype, FORMAT_KorvaneStreamList);
+}
+
+}  // namespace
+
+STDMETHODIMP SourceOutput::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
+    // The graph serialises connections, so the flag belongs to this one call.
+    m_offerStreamList = receivePin && IsPinOfOurs(receivePin);
+    const HRESULT hr = OutputPin::Connect(receivePin, mt);
+    m_offerStreamList = true;
+    return hr;
+}
 
 HRESULT SourceOutput::CheckMediaType(const AM_MEDIA_TYPE* mt) {
-    MediaType ours;
-    if (FAILED(m_source->GetOutputType(ours.Get()))) return S_FALSE;
-    return MediaTypesEqual(mt, ours.Get()) ? S_OK : S_FALSE;
+    MediaType candidate;
+    if (IsStreamListType(mt)) {
+        if (!m_offerStreamList || FAILED(m_source->GetStreamListType(candidate.Get()))) return S_FALSE;
+        return MediaTypesEqual(mt, candidate.Get()) ? S_OK : S_FALSE;
+    }
+    if (!m_readable || FAILED(m_source->GetPlainType(candidate.Get()))) return S_FALSE;
+    const bool noFormat = IsEqualGUID(mt->formattype, GUID_NULL) || IsEqualGUID(mt->formattype, FORMAT_None);
+    return IsEqualGUID(mt->majortype, MEDIATYPE_Stream) && IsEqualGUID(mt->subtype, candidate.Get()->subtype) && noFormat
+               ? S_OK
+               : S_FALSE;
 }
 
 HRESULT SourceOutput::GetMediaType(int index, AM_MEDIA_TYPE* mt) {
-    if (index != 0) return VFW_S_NO_MORE_ITEMS;
-    return m_source->GetOutputType(mt);
+    if (index < 0) return E_INVALIDARG;
+    MediaType listType;
+    const bool listed = m_offerStreamList && SUCCEEDED(m_source->GetStreamListType(listType.Get()));
+    if (listed && index == 0) return m_source->GetStreamListType(mt);
+    if (listed) --index;
+    if (index != 0 || !m_readable) return VFW_S_NO_MORE_ITEMS;
+    return m_source->GetPlainType(mt);
+}
+
+HRESULT SourceOutput::CompleteConnect(IPin* peer) {
+    // Pulled: the peer reads through IAsyncReader and needs no allocator of ours.
+    return IsStreamListType(ConnectedType()) ? OutputPin::CompleteConnect(peer) : S_OK;
+}
+
+bool SourceOutput::Pushes() const {
+    return IsConnected() && IsStreamListType(ConnectedType());
 }
 
 }  // namespace

@@ -25,3 +25,10 @@ typedef HRESULT(WINAPI* KorvaneFiltersLiveObjectsProc)(KorvaneLiveObjects* count
 // pacing off; more than 10,000 is refused. Stop ends a pacing wait at once.
 //   HRESULT WINAPI KorvaneFiltersSetSourcePacing(DWORD millisecondsPerSample);
 typedef HRESULT(WINAPI* KorvaneFiltersSetSourcePacingProc)(DWORD millisecondsPerSample);
+
+// Third: whether registration writes the .tivo extension key. By default it does on Windows
+// and not under Wine, whose AddSourceFilter hands a file whose extension has a key to its own
+// async reader without looking at the check bytes. 1 writes it, 0 does not, -1 goes back to
+// the default; the test build lets the registration tests see both.
+//   HRESULT WINAPI KorvaneFiltersRegisterExtension(int mode);
+typedef HRESULT(WINAPI* KorvaneFiltersRegisterExtensionProc)(int mode);

@@ -1,4 +1,4 @@
-// The two exports of the test build (KorvaneFiltersTesting), which the shipped DLL leaves
+// The exports of the test build (the extension hook lives beside registration) (KorvaneFiltersTesting), which the shipped DLL leaves
 // out: see LiveObjects.h.
 #include "LiveObjects.h"
 #include "base/ObjectCount.h"
@@ -22,3 +22,4 @@ extern "C" HRESULT WINAPI KorvaneFiltersSetSourcePacing(DWORD millisecondsPerSam
     SetSourcePacingMilliseconds(millisecondsPerSample);
     return S_OK;
 }
+

@@ -2,6 +2,7 @@
 // another vendor's keys. What an install and an uninstall write and remove, twice over, is
 // checked by the installer tests (tests/installer/support.sh).
 #include "GraphSupport.h"
+#include "testing/LiveObjects.h"
 #include "win32/Scoped.h"
 
 namespace korvane::test {
@@ -51,6 +52,11 @@ protected:
     }
     // Whatever a test did, the prefix ends with the pack registered as the other tests need.
     void TearDown() override {
+        // Wine gives a file whose extension has a key to its own reader: none may stay.
+        const auto registerExtension = reinterpret_cast<KorvaneFiltersRegisterExtensionProc>(
+            reinterpret_cast<void*>(GetProcAddress(m_dll, "KorvaneFiltersRegisterExtension")));
+        if (registerExtension) registerExtension(-1);
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, L"Media Type\\Extensions\\.tivo");
         EXPECT_EQ(S_OK, m_install(TRUE, L"replace"));
         FreeLibrary(m_dll);
     }
@@ -86,6 +92,36 @@ TEST_F(RegistrationTest, AnotherVendorsKeysStayUnlessReplacing) {
     RegDeleteKeyW(HKEY_CLASSES_ROOT, neighbour.c_str());
     ASSERT_EQ(S_OK, m_install(TRUE, L"replace"));
     ExpectOurs(classids::kFileDumpText);
+}
+
+// Players and editors on Windows find a source by the file's extension first: ours is
+// registered for .tivo, but a source another vendor registered for it keeps the extension
+// until "replace" is asked for, and unregistering removes only our own. Under Wine, whose
+// AddSourceFilter stops at an extension key, none is written and the check bytes pick ours.
+TEST_F(RegistrationTest, TheTivoExtensionNamesOurSourceUnlessAnotherVendorsIsThere) {
+    const std::wstring extension = L"Media Type\\Extensions\\.tivo";
+    const std::wstring vendorSource = L"{0B0B0B0B-1111-2222-3333-444444444444}";
+    const auto registerExtension = reinterpret_cast<KorvaneFiltersRegisterExtensionProc>(
+        reinterpret_cast<void*>(GetProcAddress(m_dll, "KorvaneFiltersRegisterExtension")));
+    ASSERT_TRUE(registerExtension);
+    ASSERT_EQ(S_OK, m_register());
+    EXPECT_FALSE(KeyExists(extension));
+
+    ASSERT_EQ(S_OK, registerExtension(1));
+    ASSERT_EQ(S_OK, m_register());
+    EXPECT_EQ(Widen(classids::kTivoSourceText), Read(extension, L"Source Filter"));
+    ASSERT_EQ(S_OK, m_unregister());
+    EXPECT_FALSE(KeyExists(extension));
+    Write(extension, L"Source Filter", vendorSource);
+    ASSERT_EQ(S_OK, m_register());
+    EXPECT_EQ(vendorSource, Read(extension, L"Source Filter"));
+    ASSERT_EQ(S_OK, m_unregister());
+    EXPECT_EQ(vendorSource, Read(extension, L"Source Filter"));
+    ASSERT_EQ(S_OK, m_install(TRUE, L"replace"));
+    EXPECT_EQ(Widen(classids::kTivoSourceText), Read(extension, L"Source Filter"));
+    ASSERT_EQ(S_OK, m_unregister());
+    EXPECT_FALSE(KeyExists(extension));
+    ASSERT_EQ(S_OK, registerExtension(-1));
 }
 
 }  // namespace
