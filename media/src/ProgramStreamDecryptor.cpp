@@ -10,44 +10,46 @@ namespace korvane::media {
 
 namespace pes {
 
-namespace {
-
-// The TiVo spent keystream on a packet whose record we cannot read: most likely from the
-// stream's current block, so skip as much there and its next packets still decrypt.
-PacketResult Unreadable(PacketResult result, const uint8_t* p, size_t size, KeystreamSet& keystreams) {
-    if (TuringKeystream* keystream = keystreams.Current(p[3])) keystream->Skip(4 + (size - 9 - p[8]));
-    return result;
-}
-
-}  // namespace
-
-PacketResult DecryptPacket(uint8_t* p, size_t size, KeystreamSet& keystreams, size_t* removed) {
+Examined Examine(const uint8_t* p, size_t size) {
     size_t ext = 0;
     switch (FindExtension(p, size, &ext)) {
     case HeaderWalk::BadHeader:
-        return PacketResult::BadHeader;
+        return {PacketResult::BadHeader, 0, 0};
     case HeaderWalk::NoExtension:
-        return Unreadable(PacketResult::MissingRecord, p, size, keystreams);
+        return {PacketResult::MissingRecord, 0, 0};
     case HeaderWalk::Ok:
         break;
     }
-    const size_t headerEnd = size_t(9) + p[8];
-    const uint8_t extFlags = p[ext];
-    if (!(extFlags & kPrivateDataFlag)) return Unreadable(PacketResult::MissingRecord, p, size, keystreams);
+    if (!(p[ext] & kPrivateDataFlag)) return {PacketResult::MissingRecord, 0, 0};
     const uint8_t* record = p + ext + 1;
-    if (ext + 1 + kRecordSize > headerEnd) return PacketResult::BadHeader;
-    if (!RecordValid(record)) return Unreadable(PacketResult::InvalidRecord, p, size, keystreams);
+    if (ext + 1 + kRecordSize > size_t(9) + p[8]) return {PacketResult::BadHeader, 0, 0};
+    if (!RecordValid(record)) return {PacketResult::InvalidRecord, 0, 0};
+    return {PacketResult::Decrypted, ext, RecordBlock(record)};
+}
 
-    TuringKeystream* keystream = keystreams.Select(p[3], p[3], RecordBlock(record));
+PacketResult DecryptPacket(uint8_t* p, size_t size, KeystreamSet& keystreams, size_t* removed, bool keepRecord) {
+    const Examined e = Examine(p, size);
+    *removed = 0;
+    if (e.result == PacketResult::MissingRecord || e.result == PacketResult::InvalidRecord) {
+        // The TiVo spent keystream on a packet whose record we cannot read: most likely from
+        // the stream's current block, so skip as much there and its next packets still decrypt.
+        if (TuringKeystream* keystream = keystreams.Current(p[3])) keystream->Skip(KeystreamSpent(p, size));
+    }
+    if (e.result != PacketResult::Decrypted) return e.result;
+
+    TuringKeystream* keystream = keystreams.Select(p[3], p[3], e.block);
     if (!keystream) return PacketResult::HashFailed;
+    const size_t headerEnd = size_t(9) + p[8];
     keystream->Skip(4);  // the record's crypted word: TiVo spends keystream on it, we ignore it
     keystream->Xor(p + headerEnd, size - headerEnd);
     p[6] &= static_cast<uint8_t>(~kScramblingBits);
+    if (keepRecord) return PacketResult::Decrypted;
 
     // Remove the record (and the extension when it held nothing else) so the packet is the
     // one that went into the encryption: the header bytes before it move up.
+    const size_t ext = e.ext;
     size_t cutAt = ext + 1, cut = kRecordSize;
-    if (!(extFlags & kOtherExtensionFields)) {
+    if (!(p[ext] & kOtherExtensionFields)) {
         cutAt = ext;
         cut = kRecordSize + 1;
         p[7] &= static_cast<uint8_t>(~kExtensionFlag);
@@ -65,22 +67,24 @@ PacketResult DecryptPacket(uint8_t* p, size_t size, KeystreamSet& keystreams, si
 
 class ProgramStreamDecryptor::Impl {
 public:
-    Impl(const TivoKeys& keys, KeystreamMaking making) : m_keystreams(keys.media, making) {}
+    Impl(const TivoKeys& keys, KeystreamMaking making, DecryptLayout layout)
+        : m_keystreams(keys.media, making), m_keepOffsets(layout == DecryptLayout::KeepOffsets) {}
 
     bool OnUnit(uint8_t* p, size_t size, ps::OutputRun& out) {
-        const uint8_t id = p[3];
-        if (size < 9 || !pes::HasPesHeader(id) || (p[6] & 0xC0) != 0x80 || !(p[6] & pes::kScramblingBits)) {
+        switch (pes::ClassifyUnit(p, size)) {
+        case pes::UnitKind::Clear:
             ++stats.packetsClear;
             return out.Add(p, size);
-        }
-        if (!pes::CanBeScrambled(id) || (p[6] & pes::kScramblingBits) != pes::kScramblingBits) {
+        case pes::UnitKind::NotDecryptable:
             // Scrambled in a way no TiVo does: there is no key for it.
             ++stats.packetsDropped;
             ++stats.badHeaders;
-            return true;
+            return !m_keepOffsets || out.Add(p, size);
+        case pes::UnitKind::Scrambled:
+            break;
         }
         size_t removed = 0;
-        switch (pes::DecryptPacket(p, size, m_keystreams, &removed)) {
+        switch (pes::DecryptPacket(p, size, m_keystreams, &removed, m_keepOffsets)) {
         case pes::PacketResult::Decrypted:
             ++stats.packetsDecrypted;
             return out.Add(p + removed, size - removed);
@@ -97,12 +101,13 @@ public:
             return false;
         }
         ++stats.packetsDropped;
-        return true;
+        return !m_keepOffsets || out.Add(p, size);
     }
 
-    void OnSkipped(size_t bytes, bool newStretch) {
-        stats.bytesSkipped += bytes;
+    bool OnSkipped(const uint8_t* bytes, size_t size, bool newStretch, ps::OutputRun& out) {
+        stats.bytesSkipped += size;
         if (newStretch) ++stats.damageEvents;
+        return !m_keepOffsets || out.Add(bytes, size);
     }
 
     // The reader would skip the cut unit as damage and look inside it for units: so does the
@@ -130,10 +135,11 @@ public:
 private:
     KeystreamSet m_keystreams;
     uint64_t m_rebuildsBefore = 0;
+    const bool m_keepOffsets;
 };
 
-ProgramStreamDecryptor::ProgramStreamDecryptor(const TivoKeys& keys, KeystreamMaking making)
-    : m_impl(new Impl(keys, making)) {}
+ProgramStreamDecryptor::ProgramStreamDecryptor(const TivoKeys& keys, KeystreamMaking making, DecryptLayout layout)
+    : m_impl(new Impl(keys, making, layout)) {}
 
 ProgramStreamDecryptor::~ProgramStreamDecryptor() = default;
 

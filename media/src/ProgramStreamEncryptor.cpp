@@ -53,8 +53,9 @@ public:
         return out.Add(p, at) && out.Add(m_extra, kAdded) && out.Add(p + at, size - at);
     }
 
-    void OnSkipped(size_t, bool newStretch) {
+    bool OnSkipped(const uint8_t*, size_t, bool newStretch, ps::OutputRun&) {
         if (newStretch) Fail("bytes between units are no program stream");
+        return true;
     }
 
     bool OnTruncated(size_t) { return Fail("the last packet is cut short"); }

@@ -47,7 +47,8 @@ private:
 };
 
 // Handler: bool OnUnit(uint8_t* unit, size_t size, OutputRun& out) — false stops the feed;
-//          void OnSkipped(size_t bytes, bool newStretch);
+//          bool OnSkipped(const uint8_t* bytes, size_t size, bool newStretch, OutputRun& out)
+//            — bytes that are no unit, passed over; false stops the feed;
 //          bool OnTruncated(size_t size) — a unit cut short by the end, skipped; false stops.
 // Units are cut as the program stream reader cuts them (PsFraming.h). A unit that straddles
 // chunks is completed in the carry: at most one unit and the start code prefix after it.
@@ -71,7 +72,7 @@ public:
             size_t used = f.size;
             if (f.kind == Frame::Damaged) {
                 used = DamageBefore(m_carry.data(), m_carry.size(), false);
-                Skip(used, handler);
+                if (!Skip(m_carry.data(), used, handler, out) || !out.Flush()) return false;
             } else {
                 m_inDamage = false;
                 if (!handler.OnUnit(m_carry.data(), f.size, out) || !out.Flush()) return false;
@@ -92,7 +93,7 @@ public:
             }
             if (f.kind == Frame::Damaged) {
                 const size_t skip = DamageBefore(data + pos, size - pos, false);
-                Skip(skip, handler);
+                if (!Skip(data + pos, skip, handler, out)) return false;
                 pos += skip;
                 continue;
             }
@@ -114,7 +115,7 @@ public:
             } else {
                 if (f.truncated && !handler.OnTruncated(m_carry.size())) return false;
                 used = DamageBefore(m_carry.data(), m_carry.size(), true);
-                Skip(used, handler);
+                if (!Skip(m_carry.data(), used, handler, out) || !out.Flush()) return false;
             }
             m_carry.erase(m_carry.begin(), m_carry.begin() + static_cast<std::ptrdiff_t>(used));
         }
@@ -128,9 +129,10 @@ public:
 
 private:
     template <class Handler>
-    void Skip(size_t bytes, Handler& handler) {
-        handler.OnSkipped(bytes, !m_inDamage);
+    bool Skip(const uint8_t* bytes, size_t size, Handler& handler, OutputRun& out) {
+        const bool newStretch = !m_inDamage;
         m_inDamage = true;
+        return handler.OnSkipped(bytes, size, newStretch, out);
     }
 
     std::vector<uint8_t> m_carry;

@@ -121,7 +121,7 @@ public:
             if (q[i] == 0 && q[i + 1] == 0 && q[i + 2] == 1 && IsVideoStartCode(q[i + 3])) ++startCodes;
         return !Decided();
     }
-    void OnSkipped(size_t, bool) {}
+    bool OnSkipped(const uint8_t*, size_t, bool, ps::OutputRun&) { return true; }
     bool OnTruncated(size_t) { return true; }
 
     uint64_t startCodes = 0;

@@ -24,6 +24,8 @@ public:
         m_collecting = false;
         m_section.clear();
     }
+    // Holding no part of a section: what a Reset leaves.
+    bool Idle() const { return !m_collecting && m_section.empty(); }
 
     // One packet's payload (start: payload_unit_start_indicator). Calls
     // onSection(section, size, inPayload) for each section completed, where inPayload says the

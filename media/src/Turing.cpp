@@ -150,6 +150,23 @@ bool TuringKeystream::Init(const uint8_t* key, size_t keySize, const uint8_t* iv
     return true;
 }
 
+bool TuringKeystream::Save(Saved* out) const {
+    if (!m_ready || m_prepared) return false;
+    std::memcpy(out->r, m_r, sizeof m_r);
+    std::memcpy(out->block, m_block, sizeof m_block);
+    out->used = static_cast<uint32_t>(m_used);
+    out->position = m_position;
+    return true;
+}
+
+void TuringKeystream::Restore(const Saved& saved) {
+    DropPrepared();
+    std::memcpy(m_r, saved.r, sizeof m_r);
+    std::memcpy(m_block, saved.block, sizeof m_block);
+    m_used = saved.used;
+    m_position = saved.position;
+}
+
 void TuringKeystream::DropPrepared() {
     // Bytes still being made for this keystream are no longer wanted.
     if (m_prepared) m_prepared->Cancel();

@@ -41,7 +41,20 @@ struct PayloadViewStats {
     uint64_t rescans = 0;          // reads that could not go on from the previous state
     uint64_t bytesScanned = 0;     // file bytes parsed to find where blocks began
     uint64_t keystreamBytes = 0;   // keystream made, including bytes skipped to reach an offset
-    uint64_t packetsLeftScrambled = 0;
+    uint64_t packetsLeftScrambled = 0;  // scrambled units given out as they are, each time read
+    uint64_t checkpoints = 0;           // held now
+};
+
+// How much the view holds and how far it looks; the defaults suit the source filter. Tests and
+// fuzzing shrink them so that short streams exercise what long recordings do.
+struct PayloadViewOptions {
+    size_t windowBytes = size_t(1) << 20;        // the buffer the file is read into
+    uint64_t firstScanBytes = uint64_t(1) << 20;  // how far back a read that starts afresh
+                                                  // looks first (doubled until it knows enough)
+    uint64_t continueBytes = uint64_t(4) << 20;   // how far past the last read's end, or a
+                                                  // checkpoint, a read still goes on from it
+    uint64_t checkpointSpacing = uint64_t(1) << 20;  // the least distance between checkpoints
+    size_t maxCheckpoints = 512;                     // about 2 KiB each
 };
 
 class PayloadView final : public ByteSource {
@@ -49,7 +62,8 @@ public:
     // file: parsed by ParseTivo from source (payload offset, size and kind); keys: the
     // recording's derived keys (file.keys once a key fits), ignored for a clear recording. The
     // source is the caller's and must outlive the view; the view reads it only through ReadAt.
-    PayloadView(ByteSource& source, const TivoFile& file, const TivoKeys& keys);
+    PayloadView(ByteSource& source, const TivoFile& file, const TivoKeys& keys,
+                const PayloadViewOptions& options = {});
     ~PayloadView() override;
     PayloadView(const PayloadView&) = delete;
     PayloadView& operator=(const PayloadView&) = delete;

@@ -50,10 +50,25 @@ struct DecryptStats {
     uint64_t DamageCount() const { return packetsDropped + damageEvents + truncatedUnits; }
 };
 
+// What the decryptors give back.
+enum class DecryptLayout {
+    // The recording as it was before TiVo encrypted it: records (and key packets) removed,
+    // what cannot be decrypted and damage between units dropped.
+    Original,
+    // Every byte where it stands in the input, as PayloadView reads it: a program stream's
+    // records stay as PES_private_data, a transport stream's key packets become null packets
+    // (and a PMT in one packet loses the key PID's entry, filled up with 0xFF); what cannot be
+    // decrypted and damage between units pass as they are (still counted as dropped). The
+    // reference the view is checked against; a transport stream decryptor then keeps a
+    // keystream for every PID that has a record, with no limit on their number.
+    KeepOffsets,
+};
+
 class ProgramStreamDecryptor {
 public:
     explicit ProgramStreamDecryptor(const TivoKeys& keys,
-                                    KeystreamMaking making = KeystreamMaking::OnCallerThread);
+                                    KeystreamMaking making = KeystreamMaking::OnCallerThread,
+                                    DecryptLayout layout = DecryptLayout::Original);
     ~ProgramStreamDecryptor();
     ProgramStreamDecryptor(const ProgramStreamDecryptor&) = delete;
     ProgramStreamDecryptor& operator=(const ProgramStreamDecryptor&) = delete;

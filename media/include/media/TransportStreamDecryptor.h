@@ -18,7 +18,8 @@
 // 64 PIDs get a keystream (4.5 KiB each): the scrambled packets of any more are dropped too.
 // Bytes between packets that are no packet are dropped and counted. The key packets are
 // dropped once read and the key PID's entry taken out of the PMT, so what comes out is the
-// recording as it was before TiVo added them.
+// recording as it was before TiVo added them. PAT and PMT are read before key records: a
+// key PID that is also PID 0 or the PMT's is read as the table (no TiVo sends one).
 //
 // No exceptions escape; no global state; not internally locked.
 #pragma once
@@ -37,7 +38,8 @@ namespace korvane::media {
 class TransportStreamDecryptor {
 public:
     explicit TransportStreamDecryptor(const TivoKeys& keys,
-                                      KeystreamMaking making = KeystreamMaking::OnCallerThread);
+                                      KeystreamMaking making = KeystreamMaking::OnCallerThread,
+                                      DecryptLayout layout = DecryptLayout::Original);
     ~TransportStreamDecryptor();
     TransportStreamDecryptor(const TransportStreamDecryptor&) = delete;
     TransportStreamDecryptor& operator=(const TransportStreamDecryptor&) = delete;

@@ -37,6 +37,20 @@ public:
     // Keystream bytes handed out (XORed, written or skipped) since Init.
     uint64_t Position() const { return m_position; }
 
+    // Where the cipher stands, to go on from there later without making the bytes before it
+    // again (the payload view keeps these at its checkpoints): 432 bytes, not the 4 KiB of
+    // keyed tables, which Init makes again from the key.
+    struct Saved {
+        uint32_t r[17];
+        uint8_t block[kBlockBytes];
+        uint32_t used;
+        uint64_t position;
+    };
+    // False while bytes made by a helper thread are still to be handed out, or before Init.
+    bool Save(Saved* out) const;
+    // Goes on from a saved state of a keystream of the same key and IV (call Init with them first).
+    void Restore(const Saved& saved);
+
 private:
     void LoadKey(const uint8_t* key, size_t keySize);
     void LoadIv(const uint8_t* iv, size_t ivSize);
