@@ -36,7 +36,7 @@ mak=0123456789
 
 min() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
 rate() { echo "$1 / $2" | bc -l; }
-field() { sed -n "s/^$1=//p" "$data/stdout.txt"; }
+field() { sed -n "s/^$1=//p" "$data/stdout.txt" | tr -d "\r"; }
 timed() {
   sync
   /usr/bin/time -f "%e %U %S" -o "$data/time.txt" "$@" >"$data/stdout.txt" 2>"$data/stderr.txt" ||
