@@ -8,8 +8,10 @@
 #include <map>
 #include <random>
 
+#include "DialogScript.h"
 #include "GraphSupport.h"
 #include "base/BaseFilter.h"
+#include "keys/KeyDialogIds.h"
 #include "keys/KeyStore.h"
 #include "media/PayloadView.h"
 #include "media/TivoContainer.h"
@@ -417,6 +419,33 @@ TEST_F(PlaybackTest, TheReaderGivesTheClearPayloadAnywhere) {
         ASSERT_EQ(S_OK, reader->EndFlush());
         allocator->Decommit();
     }
+}
+
+// A player that opens the file on the thread of its window is asked for the key over it, as
+// the conversion is; the recording then plays and the key is remembered.
+TEST_F(PlaybackTest, APlayersWindowIsAskedForAKeyNotStored) {
+    const std::string tivo = WrapAsTivo(MaterialDir() + "\\ac3.mpg", m_scratch.Path("ps.TiVo"), kKey);
+    HWND window = CreateWindowExW(0, L"STATIC", L"Korvane test player", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
+                                  300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetForegroundWindow(window);
+    HWND dialogOwner = nullptr;
+    DialogScript script;
+    script.Expect("TiVo Media Access Key", [&](HWND dialog) {
+        dialogOwner = GetWindow(dialog, GW_OWNER);
+        SetDlgItemTextA(dialog, IDC_KEY_EDIT, kKey);
+        ClickButton(dialog, "OK");
+    });
+    {
+        Player player(tivo);
+        EXPECT_HRESULT_SUCCEEDED(player.Rendered());
+        player.CountFrames();
+        EXPECT_EQ(EC_COMPLETE, player.RunToEnd());
+        EXPECT_GT(player.Counter()->frames.load(), 0);
+    }
+    DestroyWindow(window);
+    EXPECT_TRUE(script.AllAnswered());
+    EXPECT_EQ(window, dialogOwner);
+    EXPECT_EQ(std::vector<std::string>{kKey}, filters::StoredKeys());
 }
 
 // A player's thread has no window to ask over: without a stored key the file does not
