@@ -41,15 +41,20 @@ public:
     PayloadOfFile(ScopedFile file, const media::TivoFile& tivo)
         : m_handle(std::move(file)), m_file(m_handle.Get()), m_tivo(tivo) {}
 
-    // Decrypted reads from here on; the view keeps the file description it is given.
-    void Decrypt(const media::TivoKeys& keys) { m_view = std::make_unique<media::PayloadView>(m_file, m_tivo, keys); }
+    // Decrypted reads from here on. The view (and its buffers) is made by the first read: a
+    // conversion never reads through here.
+    void Decrypt(const media::TivoKeys& keys) {
+        m_keys = keys;
+        m_encrypted = true;
+    }
 
     uint64_t Size() const override { return m_tivo.payloadSize; }
     size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
         if (offset >= m_tivo.payloadSize) return 0;
         size = static_cast<size_t>(std::min<uint64_t>(size, m_tivo.payloadSize - offset));
-        if (m_view) return m_view->ReadAt(offset, buffer, size);
-        return m_file.ReadAt(m_tivo.payloadOffset + offset, buffer, size);
+        if (!m_encrypted) return m_file.ReadAt(m_tivo.payloadOffset + offset, buffer, size);
+        if (!m_view) m_view = std::make_unique<media::PayloadView>(m_file, m_tivo, m_keys);
+        return m_view->ReadAt(offset, buffer, size);
     }
     bool Failed() const override { return m_view ? m_view->Failed() : m_file.Failed(); }
 
@@ -57,6 +62,8 @@ private:
     ScopedFile m_handle;
     HandleByteSource m_file;
     media::TivoFile m_tivo;
+    media::TivoKeys m_keys;
+    bool m_encrypted = false;
     std::unique_ptr<media::PayloadView> m_view;
 };
 
