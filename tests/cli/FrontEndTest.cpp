@@ -3,7 +3,9 @@
 // clear originals of the known-answer recordings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "Process.h"
 #include "Scratch.h"
@@ -116,6 +118,32 @@ TEST(Pipes, SlowInputIsDecryptedAsItComes) {
     EXPECT_TRUE(run.outputBeforeEnd) << "nothing came out before the input ended";
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(SameBytes(run.out, ReadFile(kProgramStream.clear)));
+}
+
+// A 64 KiB pipe made the processes at its ends take turns sixteen times per mebibyte.
+TEST(Pipes, GrownToTheSizeOfTheCommandsReadsAndWrites) {
+#ifndef F_SETPIPE_SZ
+    GTEST_SKIP() << "this system has no pipe size to set";
+#else
+    // What this process may ask for: a user whose pipes hold a lot already may be refused.
+    long limit = 1 << 20;
+    std::ifstream("/proc/sys/fs/pipe-max-size") >> limit;
+    const long want = std::min(long(1) << 20, limit);
+    int probe[2];
+    ASSERT_EQ(pipe(probe), 0);
+    const bool allowed = fcntl(probe[0], F_SETPIPE_SZ, int(want)) >= want;
+    close(probe[0]);
+    close(probe[1]);
+    if (!allowed) GTEST_SKIP() << "the system does not let this user grow a pipe to " << want << " bytes";
+
+    const Input program{ReadFile(kProgramStream.tivo)};
+    ASSERT_GT(program.bytes.size(), size_t(64) << 10);  // the writer finishes only once the command reads
+    Result run = RunCommand({kDecode, "-m", kMak, "-"}, &program);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(SameBytes(run.out, ReadFile(kProgramStream.clear)));
+    EXPECT_EQ(run.inputPipeBytes, want);
+    EXPECT_EQ(run.outputPipeBytes, want);
+#endif
 }
 
 TEST(Tdcat, PrintsEitherMetadataChunk) {

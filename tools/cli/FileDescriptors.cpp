@@ -8,7 +8,10 @@
 #include <io.h>
 #include <sys/stat.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <fstream>
 #endif
 
 namespace korvane::cli::fd {
@@ -63,6 +66,24 @@ int Close(int descriptor) {
     return ::close(descriptor);
 }
 #endif
+
+void EnlargePipe(int descriptor) {
+#ifdef F_SETPIPE_SZ
+    size_t bytes = kPipeBytes;
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISFIFO(status.st_mode)) return;
+    // Asking for more than this limit fails for unprivileged processes; asking for it works.
+    long long limit = 0;
+    std::ifstream("/proc/sys/fs/pipe-max-size") >> limit;
+    if (limit > 0 && static_cast<unsigned long long>(limit) < bytes) bytes = static_cast<size_t>(limit);
+    const int now = ::fcntl(descriptor, F_GETPIPE_SZ);
+    if (now < 0 || static_cast<size_t>(now) >= bytes) return;
+    // Refused (the user's pipes already hold their share): the pipe stays as it is.
+    ::fcntl(descriptor, F_SETPIPE_SZ, static_cast<int>(bytes));
+#else
+    (void)descriptor;
+#endif
+}
 
 std::string Reason(int error) {
     return error ? std::string(": ") + std::strerror(error) : std::string();

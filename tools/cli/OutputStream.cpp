@@ -27,6 +27,7 @@ bool OutputStream::Open(const std::string& path, std::string* error) {
         }
         m_owned = true;
     }
+    fd::EnlargePipe(m_descriptor);
     for (Chunk& chunk : m_chunks)
         chunk.bytes.Resize(kChunkBytes);
     m_writer = std::thread(&OutputStream::WriteChunks, this);
