@@ -4,6 +4,7 @@
 
 #include "PreparedKeystream.h"
 #include "TuringTables.h"
+#include "TuringWide.h"
 
 namespace korvane::media {
 namespace {
@@ -13,6 +14,7 @@ using turing::kQbox;
 using turing::kSbox;
 
 constexpr int kRegisterWords = 17;
+static_assert(turing::kWideBytes <= 1280, "m_block holds what the wide code makes at a time");
 
 inline uint32_t Rotl(uint32_t w, unsigned n) {
     n &= 31;
@@ -141,9 +143,11 @@ bool TuringKeystream::Init(const uint8_t* key, size_t keySize, const uint8_t* iv
     if (keySize < 4 || keySize > kMaxKeyBytes || keySize % 4 != 0 || ivSize % 4 != 0 ||
         keySize / 4 + ivSize / 4 + 1 > kRegisterWords)
         return false;
+    m_wide = m_code == Code::Fastest && turing::WideCodeRuns();
+    m_blockBytes = m_wide ? turing::kWideBytes : kBlockBytes;
     LoadKey(key, keySize);
     LoadIv(iv, ivSize);
-    m_used = kBlockBytes;
+    m_used = m_blockBytes;
     m_ready = true;
     m_position = 0;
     DropPrepared();
@@ -200,6 +204,7 @@ void TuringKeystream::LoadKey(const uint8_t* key, size_t keySize) {
             m_sbox[lane][j] = (w & ~(uint32_t(0xFF) << shift)) | (t << shift);
         }
     }
+    if (m_wide) turing::MakePlanes(m_sbox, m_planes);
 }
 
 void TuringKeystream::LoadIv(const uint8_t* iv, size_t ivSize) {
@@ -241,11 +246,15 @@ void TuringKeystream::GenerateWords(uint32_t* o) {
 }
 
 void TuringKeystream::NextBlock() {
+    m_used = 0;
+    if (m_wide) {
+        turing::GenerateWide(m_planes, m_r, m_block, false);
+        return;
+    }
     uint32_t o[kBlockBytes / 4];
     GenerateWords(o);
     for (size_t i = 0; i < kBlockBytes / 4; ++i)
         StoreBe(m_block + 4 * i, o[i]);
-    m_used = 0;
 }
 
 void TuringKeystream::Xor(uint8_t* data, size_t size) {
@@ -257,7 +266,13 @@ void TuringKeystream::Xor(uint8_t* data, size_t size) {
     }
     m_position += size;
     while (size > 0) {
-        if (m_used == kBlockBytes && size >= kBlockBytes) {
+        if (m_used == m_blockBytes && size >= m_blockBytes && m_wide) {
+            turing::GenerateWide(m_planes, m_r, data, true);
+            data += m_blockBytes;
+            size -= m_blockBytes;
+            continue;
+        }
+        if (m_used == m_blockBytes && size >= m_blockBytes) {
             // Whole blocks go straight into the data, without the trip through m_block.
             uint32_t o[kBlockBytes / 4];
             GenerateWords(o);
@@ -267,8 +282,8 @@ void TuringKeystream::Xor(uint8_t* data, size_t size) {
             size -= kBlockBytes;
             continue;
         }
-        if (m_used == kBlockBytes) NextBlock();
-        size_t n = kBlockBytes - m_used < size ? kBlockBytes - m_used : size;
+        if (m_used == m_blockBytes) NextBlock();
+        size_t n = m_blockBytes - m_used < size ? m_blockBytes - m_used : size;
         XorBytes(data, m_block + m_used, n);
         m_used += n;
         data += n;
@@ -285,7 +300,13 @@ void TuringKeystream::Generate(uint8_t* out, size_t size) {
     }
     m_position += size;
     while (size > 0) {
-        if (m_used == kBlockBytes && size >= kBlockBytes) {
+        if (m_used == m_blockBytes && size >= m_blockBytes && m_wide) {
+            turing::GenerateWide(m_planes, m_r, out, false);
+            out += m_blockBytes;
+            size -= m_blockBytes;
+            continue;
+        }
+        if (m_used == m_blockBytes && size >= m_blockBytes) {
             // Whole blocks straight into the output, as Xor does (the helper thread makes
             // its blocks this way).
             uint32_t o[kBlockBytes / 4];
@@ -296,8 +317,8 @@ void TuringKeystream::Generate(uint8_t* out, size_t size) {
             size -= kBlockBytes;
             continue;
         }
-        if (m_used == kBlockBytes) NextBlock();
-        size_t n = kBlockBytes - m_used < size ? kBlockBytes - m_used : size;
+        if (m_used == m_blockBytes) NextBlock();
+        size_t n = m_blockBytes - m_used < size ? m_blockBytes - m_used : size;
         std::memcpy(out, m_block + m_used, n);
         m_used += n;
         out += n;
@@ -312,8 +333,8 @@ void TuringKeystream::Skip(uint64_t count) {
     }
     m_position += count;
     while (count > 0) {
-        if (m_used == kBlockBytes) NextBlock();
-        uint64_t n = kBlockBytes - m_used < count ? kBlockBytes - m_used : count;
+        if (m_used == m_blockBytes) NextBlock();
+        uint64_t n = m_blockBytes - m_used < count ? m_blockBytes - m_used : count;
         m_used += static_cast<size_t>(n);
         count -= n;
     }

@@ -1,7 +1,7 @@
 // The Turing stream cipher (Rose and Hawkes, Qualcomm, 2002): the keystream .TiVo payloads
 // and metadata are XORed with. Keyed S-boxes are precomputed once per key, and the keystream
-// comes 340 bytes (17 rounds) at a time, so decrypting costs no allocation and no per-byte
-// table setup.
+// comes 340 bytes (17 rounds) at a time, or 1280 (64 rounds) on processors with AVX-512 byte
+// permutes (TuringWide.h), so decrypting costs no allocation and no per-byte table setup.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +17,12 @@ public:
     static constexpr size_t kBlockBytes = 340;
     static constexpr size_t kMaxKeyBytes = 32;
 
+    // The code that makes the keystream: the fastest this processor runs, or the portable
+    // code on every processor (what the tests hold the fast code to). Both make the same bytes.
+    enum class Code { Fastest, Portable };
+
     TuringKeystream() = default;
+    explicit TuringKeystream(Code code) : m_code(code) {}
 
     // key: 4..32 bytes, iv: 0.. bytes, both multiples of 4, and key words + IV words at most
     // 16. False (and unusable) otherwise. Starts the keystream at byte 0.
@@ -36,11 +41,15 @@ public:
     void ContinueFrom(std::shared_ptr<PreparedKeystream> prepared);
     // Keystream bytes handed out (XORed, written or skipped) since Init.
     uint64_t Position() const { return m_position; }
+    // Whether Init chose code for this processor rather than the portable code.
+    bool UsesWideCode() const { return m_wide; }
 
 private:
     void LoadKey(const uint8_t* key, size_t keySize);
     void LoadIv(const uint8_t* iv, size_t ivSize);
-    void GenerateWords(uint32_t* out);  // the next 85 words of keystream
+    static constexpr size_t kMostBlockBytes = 1280;  // the wide code's 64 rounds
+
+    void GenerateWords(uint32_t* out);  // the next 85 words of keystream (portable code)
     void NextBlock();                   // into m_block
     // Hands out up to size prepared bytes to use(bytes, n) and returns how many; 0 when
     // there are none (left), after which the cipher goes on by itself.
@@ -49,11 +58,15 @@ private:
     void DropPrepared();
 
     uint32_t m_sbox[4][256] = {};
+    uint8_t m_planes[4][4][256] = {};  // the wide code's form of m_sbox (TuringWide.h)
     uint32_t m_key[kMaxKeyBytes / 4] = {};
     size_t m_keyWords = 0;
-    uint32_t m_r[17] = {};
-    uint8_t m_block[kBlockBytes] = {};
-    size_t m_used = kBlockBytes;  // bytes of m_block already handed out
+    uint32_t m_r[17] = {};  // the register at the start of a block, the oldest word first
+    uint8_t m_block[kMostBlockBytes] = {};
+    size_t m_blockBytes = kBlockBytes;  // what the code in use makes at a time
+    size_t m_used = kBlockBytes;        // bytes of m_block already handed out
+    Code m_code = Code::Fastest;
+    bool m_wide = false;
     bool m_ready = false;
     uint64_t m_position = 0;
     std::shared_ptr<PreparedKeystream> m_prepared;  // while its bytes last
