@@ -14,7 +14,6 @@ using turing::kQbox;
 using turing::kSbox;
 
 constexpr int kRegisterWords = 17;
-static_assert(turing::kWideBytes <= 1280, "m_block holds what the wide code makes at a time");
 
 inline uint32_t Rotl(uint32_t w, unsigned n) {
     n &= 31;
@@ -143,7 +142,7 @@ bool TuringKeystream::Init(const uint8_t* key, size_t keySize, const uint8_t* iv
     if (keySize < 4 || keySize > kMaxKeyBytes || keySize % 4 != 0 || ivSize % 4 != 0 ||
         keySize / 4 + ivSize / 4 + 1 > kRegisterWords)
         return false;
-    m_wide = m_code == Code::Fastest && turing::WideCodeRuns();
+    m_wide = KORVANE_TURING_WIDE && m_code == Code::Fastest && turing::WideCodeRuns();
     m_blockBytes = m_wide ? turing::kWideBytes : kBlockBytes;
     LoadKey(key, keySize);
     LoadIv(iv, ivSize);
@@ -204,7 +203,9 @@ void TuringKeystream::LoadKey(const uint8_t* key, size_t keySize) {
             m_sbox[lane][j] = (w & ~(uint32_t(0xFF) << shift)) | (t << shift);
         }
     }
+#if KORVANE_TURING_WIDE
     if (m_wide) turing::MakePlanes(m_sbox, m_planes);
+#endif
 }
 
 void TuringKeystream::LoadIv(const uint8_t* iv, size_t ivSize) {
@@ -245,10 +246,20 @@ void TuringKeystream::GenerateWords(uint32_t* o) {
     std::memcpy(m_r, r, sizeof r);
 }
 
+void TuringKeystream::WideBlock(uint8_t* out, bool xorInto) {
+#if KORVANE_TURING_WIDE
+    static_assert(turing::kWideBytes <= kMostBlockBytes, "m_block holds what the wide code makes at a time");
+    turing::GenerateWide(m_planes, m_r, out, xorInto);
+#else
+    (void)out;
+    (void)xorInto;
+#endif
+}
+
 void TuringKeystream::NextBlock() {
     m_used = 0;
     if (m_wide) {
-        turing::GenerateWide(m_planes, m_r, m_block, false);
+        WideBlock(m_block, false);
         return;
     }
     uint32_t o[kBlockBytes / 4];
@@ -267,7 +278,7 @@ void TuringKeystream::Xor(uint8_t* data, size_t size) {
     m_position += size;
     while (size > 0) {
         if (m_used == m_blockBytes && size >= m_blockBytes && m_wide) {
-            turing::GenerateWide(m_planes, m_r, data, true);
+            WideBlock(data, true);
             data += m_blockBytes;
             size -= m_blockBytes;
             continue;
@@ -301,7 +312,7 @@ void TuringKeystream::Generate(uint8_t* out, size_t size) {
     m_position += size;
     while (size > 0) {
         if (m_used == m_blockBytes && size >= m_blockBytes && m_wide) {
-            turing::GenerateWide(m_planes, m_r, out, false);
+            WideBlock(out, false);
             out += m_blockBytes;
             size -= m_blockBytes;
             continue;

@@ -12,14 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// GCC and Clang on x86-64 can build the code for a processor the build does not assume and
-// choose it at run time. Windows is left out: the code has not been run under Wine, whose
-// thread contexts may not carry the AVX-512 registers.
-#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__) && !defined(_WIN32)
-#define KORVANE_TURING_WIDE 1
-#else
-#define KORVANE_TURING_WIDE 0
-#endif
+#include "media/Turing.h"  // KORVANE_TURING_WIDE: where this code is built
 
 namespace korvane::media::turing {
 

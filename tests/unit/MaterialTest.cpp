@@ -467,8 +467,8 @@ TEST(TsDecrypt, FollowsAPatThatMovesThePmt) {
     EXPECT_TRUE(DecryptTs(encrypted, keys, 65536) == moved);  // the new PMT loses its key PID entry too
 }
 
-// Key packets can name every PID, and each PID's keystream takes 4.5 KiB for good: past 64 PIDs
-// the decryptor drops the packets of new ones rather than grow.
+// Key packets can name every PID, and each PID's keystream takes 4.5 KiB (or 9.5) for good:
+// past 64 PIDs the decryptor drops the packets of new ones rather than grow.
 TEST(TsDecrypt, KeepsKeystreamsForAHandfulOfPidsOnly) {
     TsBuilder b;
     b.Pat(0x20);

@@ -8,6 +8,16 @@
 #include <cstdint>
 #include <memory>
 
+// Whether the code for processors with AVX-512 byte permutes is built (src/TuringWide.h): GCC
+// and Clang on x86-64 can build code for a processor the build does not assume and choose it
+// at run time. Windows is left out: the code has not been run under Wine, whose thread
+// contexts may not carry the AVX-512 registers.
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__) && !defined(_WIN32)
+#define KORVANE_TURING_WIDE 1
+#else
+#define KORVANE_TURING_WIDE 0
+#endif
+
 namespace korvane::media {
 
 struct PreparedKeystream;
@@ -47,10 +57,13 @@ public:
 private:
     void LoadKey(const uint8_t* key, size_t keySize);
     void LoadIv(const uint8_t* iv, size_t ivSize);
-    static constexpr size_t kMostBlockBytes = 1280;  // the wide code's 64 rounds
+    // The wide code's 64 rounds, where it is built.
+    static constexpr size_t kMostBlockBytes = KORVANE_TURING_WIDE ? 1280 : kBlockBytes;
 
     void GenerateWords(uint32_t* out);  // the next 85 words of keystream (portable code)
     void NextBlock();                   // into m_block
+    // The wide code's next block into out (XORed into it with xorInto); only when m_wide.
+    void WideBlock(uint8_t* out, bool xorInto);
     // Hands out up to size prepared bytes to use(bytes, n) and returns how many; 0 when
     // there are none (left), after which the cipher goes on by itself.
     template <class Use>
@@ -58,7 +71,9 @@ private:
     void DropPrepared();
 
     uint32_t m_sbox[4][256] = {};
+#if KORVANE_TURING_WIDE
     uint8_t m_planes[4][4][256] = {};  // the wide code's form of m_sbox (TuringWide.h)
+#endif
     uint32_t m_key[kMaxKeyBytes / 4] = {};
     size_t m_keyWords = 0;
     uint32_t m_r[17] = {};  // the register at the start of a block, the oldest word first
