@@ -3,7 +3,7 @@
 //
 // The portable code looks up 20 S-box bytes and shifts the register five times for every 20
 // bytes of keystream, one round after another; it was three quarters of the decryption time
-// and half of what piping a recording through korvane-tivodecode costs on top of copying it.
+// and most of what piping a recording through korvane-tivodecode costs on top of copying it.
 // The rounds' S-box inputs depend only on the register, so this code steps the register 320
 // times first and then looks up all 320 words' bytes at once: a 256-entry byte table is four
 // 64-byte registers, and one permute instruction looks up 64 bytes in two of them.
