@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #else
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -42,10 +43,18 @@ long long Read(int descriptor, void* buffer, size_t size) {
 long long Write(int descriptor, const void* data, size_t size) {
     return _write(descriptor, data, Count(size));
 }
+long long WriteGathered(int descriptor, const Bytes* pieces, size_t count) {
+    return count ? Write(descriptor, pieces[0].data, pieces[0].size) : 0;
+}
 int Close(int descriptor) {
     return _close(descriptor);
 }
 #else
+namespace {
+// Linux and macOS take at most 1024 pieces in one writev (IOV_MAX).
+constexpr size_t kMostGathered = 1024;
+}  // namespace
+
 const int kStandardInput = STDIN_FILENO;
 const int kStandardOutput = STDOUT_FILENO;
 
@@ -61,6 +70,13 @@ long long Read(int descriptor, void* buffer, size_t size) {
 }
 long long Write(int descriptor, const void* data, size_t size) {
     return ::write(descriptor, data, size);
+}
+long long WriteGathered(int descriptor, const Bytes* pieces, size_t count) {
+    iovec vector[kMostGathered];
+    const size_t n = count < kMostGathered ? count : kMostGathered;
+    for (size_t i = 0; i < n; ++i)
+        vector[i] = {const_cast<void*>(pieces[i].data), pieces[i].size};
+    return ::writev(descriptor, vector, static_cast<int>(n));
 }
 int Close(int descriptor) {
     return ::close(descriptor);

@@ -19,6 +19,13 @@ int OpenForWriting(const std::string& path);  // created, or truncated
 // Bytes moved, 0 at the end of the input, -1 on failure with errno set (EINTR included).
 long long Read(int descriptor, void* buffer, size_t size);
 long long Write(int descriptor, const void* data, size_t size);
+// Writes the pieces in turn as one write where the system can (writev), else the first
+// piece alone; returns the bytes written as Write does.
+struct Bytes {
+    const void* data;
+    size_t size;
+};
+long long WriteGathered(int descriptor, const Bytes* pieces, size_t count);
 int Close(int descriptor);
 
 // A pipe we are handed holds 64 KiB on Linux: the process at either end then waits and wakes
