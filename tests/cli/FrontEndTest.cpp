@@ -142,8 +142,8 @@ TEST(Pipes, GrownToTheSizeOfTheCommandsReadsAndWrites) {
     Result run = RunCommand({kDecode, "-m", kMak, "-"}, &program);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(SameBytes(run.out, ReadFile(kProgramStream.clear)));
-    EXPECT_EQ(run.inputPipeBytes, want);
-    EXPECT_EQ(run.outputPipeBytes, want);
+    EXPECT_GE(run.inputPipeBytes, want);
+    EXPECT_GE(run.outputPipeBytes, want);
 #endif
 }
 
