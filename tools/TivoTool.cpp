@@ -33,12 +33,15 @@ int Usage() {
         "usage: korvane-tivo wrap INPUT.mpg OUTPUT.TiVo [--ts] [--title TEXT] [--episode TEXT]\n"
         "                    [--description TEXT] [--channel TEXT] [--time TEXT]\n"
         "                    [--metadata-xml FILE.xml] [--mak KEY [--salt HEX32] [--block-packets N]\n"
-        "                     [--video-scrambled-from slice|user-data|after-picture-header]]\n"
+        "                     [--video-scrambled-from user-data|slice|after-picture-header]]\n"
         "       korvane-tivo info FILE.TiVo [--mak KEY]\n"
         "       korvane-tivo metadata FILE.TiVo [--mak KEY] [--xml 1|2] [--pytivo]\n"
         "       korvane-tivo decrypt INPUT.TiVo OUTPUT(.mpg|.ts) --mak KEY [--metadata]\n"
         "       korvane-tivo remux INPUT(.TiVo|.mpg|.ts) OUTPUT.mpg [--mak KEY] [--metadata]\n"
-        "--metadata also writes the recording's details as pyTivo text to OUTPUT.txt.\n");
+        "--metadata also writes the recording's details as pyTivo text to OUTPUT.txt.\n"
+        "MPEG-2 video in a transport stream is scrambled from its first user data (00 00 01 B2),\n"
+        "or its first slice without one, unless --video-scrambled-from says otherwise: the form\n"
+        "the front ends' decoder reads exactly (a TiVo keeps user data clear: \"slice\").\n");
     return 2;
 }
 
@@ -53,8 +56,9 @@ bool IsTransportStreamFile(const std::string& path, std::string* error) {
     return false;
 }
 
-// Where MPEG-2 video in a transport stream is scrambled from: a TiVo's way, or one of the two
-// that decoders have assumed (test material for them).
+// Where MPEG-2 video in a transport stream is scrambled from: by default from the user data,
+// the form the front ends' decoder reads exactly (EncryptOptions); a TiVo's way (the first
+// slice), or after the picture header, as other decoders have assumed (test material for them).
 bool ParseVideoScrambling(const std::string& text, EncryptOptions* options) {
     if (text == "slice")
         options->videoScrambling = VideoScrambling::FromFirstSlice;

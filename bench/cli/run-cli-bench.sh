@@ -7,9 +7,10 @@
 #   bench/cli/run-cli-bench.sh [MiB]     (default 1024; ROUNDS=n runs of each, default 3)
 # Needs about 5 GiB free in build/cli-bench. Uses the build tree build/native (or the one
 # KORVANE_BENCH_NATIVE names).
-# Each contender runs ROUNDS times in a row and keeps its best: on these virtual machines
-# the first write into freshly freed memory costs several times a later one, and other
-# work on a shared machine only ever adds time.
+# Each contender runs ROUNDS times and keeps its best: on these virtual machines the first
+# write into freshly freed memory costs several times a later one, and other work on a
+# shared machine only ever adds time. The rounds take turns (dd, file, pipe, dd, ...) so that
+# a spell of other work falls on every contender alike rather than on whichever ran then.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
@@ -47,34 +48,30 @@ timed() {
 # The decoder's own peak RSS in KiB, written by the run through /usr/bin/time.
 peak() { cat "$data/rss.txt"; }
 
-dd_w=""; dd_c=""
+dd_w=""; dd_c=""; file_w=""; file_c=""; file_rss=0; pipe_w=""; pipe_c=""; pipe_rss=0
+load_first=$(cut -d' ' -f1 /proc/loadavg)
 for ((r = 0; r < rounds; r++)); do
   timed "dd if='$recording' of='$data/dd.out' bs=1M status=none"
   dd_w=$(min "$dd_w" "$WALL"); dd_c=$(min "$dd_c" "$CPU"); rm -f "$data/dd.out"
-done
 
-file_w=""; file_c=""; file_rss=0
-for ((r = 0; r < rounds; r++)); do
   timed "/usr/bin/time -f %M -o '$data/rss.txt' '$decode' -m $mak -o '$data/out.mpg' '$recording'"
   file_w=$(min "$file_w" "$WALL"); file_c=$(min "$file_c" "$CPU")
   [ "$(peak)" -gt "$file_rss" ] && file_rss=$(peak)
   out_bytes=$(stat -c %s "$data/out.mpg")
   [ $r = 0 ] && { cmp -s "$data/out.mpg" "$clear" || echo "  WARNING: the decrypted stream differs from the clear original"; }
   rm -f "$data/out.mpg"
-done
 
-pipe_w=""; pipe_c=""; pipe_rss=0
-for ((r = 0; r < rounds; r++)); do
   timed "dd if='$recording' bs=1M status=none | /usr/bin/time -f %M -o '$data/rss.txt' '$decode' -m $mak - |
          dd of='$data/out.mpg' bs=1M status=none"
   pipe_w=$(min "$pipe_w" "$WALL"); pipe_c=$(min "$pipe_c" "$CPU")
   [ "$(peak)" -gt "$pipe_rss" ] && pipe_rss=$(peak)
   [ "$(stat -c %s "$data/out.mpg")" = "$out_bytes" ] || echo "  WARNING: the piped run wrote $(stat -c %s "$data/out.mpg") bytes, the file run $out_bytes"
+  [ $r = 0 ] && { cmp -s "$data/out.mpg" "$clear" || echo "  WARNING: the piped stream differs from the clear original"; }
   rm -f "$data/out.mpg"
 done
 
-printf 'encrypted program stream: %.0f MB .TiVo -> %.0f MB .mpg, best of %d runs each (load %s)\n' \
-  "$mb" "$(echo "$out_bytes / 1000000" | bc -l)" "$rounds" "$(cut -d' ' -f1 /proc/loadavg)"
+printf 'encrypted program stream: %.0f MB .TiVo -> %.0f MB .mpg, best of %d runs each (load %s before, %s after)\n' \
+  "$mb" "$(echo "$out_bytes / 1000000" | bc -l)" "$rounds" "$load_first" "$(cut -d' ' -f1 /proc/loadavg)"
 printf '  dd bs=1M, file -> file       %6.2f s  %7.1f MB/s   CPU %5.2f s\n' "$dd_w" "$(rate "$mb" "$dd_w")" "$dd_c"
 printf '  tivodecode, file -> file     %6.2f s  %7.1f MB/s   CPU %5.2f s   peak RSS %.1f MiB\n' \
   "$file_w" "$(rate "$mb" "$file_w")" "$file_c" "$(echo "$file_rss / 1024" | bc -l)"

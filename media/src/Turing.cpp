@@ -4,6 +4,7 @@
 
 #include "PreparedKeystream.h"
 #include "TuringTables.h"
+#include "TuringWide.h"
 
 namespace korvane::media {
 namespace {
@@ -141,9 +142,11 @@ bool TuringKeystream::Init(const uint8_t* key, size_t keySize, const uint8_t* iv
     if (keySize < 4 || keySize > kMaxKeyBytes || keySize % 4 != 0 || ivSize % 4 != 0 ||
         keySize / 4 + ivSize / 4 + 1 > kRegisterWords)
         return false;
+    m_wide = KORVANE_TURING_WIDE && m_code == Code::Fastest && turing::WideCodeRuns();
+    m_blockBytes = m_wide ? turing::kWideBytes : kBlockBytes;
     LoadKey(key, keySize);
     LoadIv(iv, ivSize);
-    m_used = kBlockBytes;
+    m_used = m_blockBytes;
     m_ready = true;
     m_position = 0;
     DropPrepared();
@@ -155,16 +158,20 @@ bool TuringKeystream::Save(Saved* out) const {
     std::memcpy(out->r, m_r, sizeof m_r);
     std::memcpy(out->block, m_block, sizeof m_block);
     out->used = static_cast<uint32_t>(m_used);
+    out->blockBytes = static_cast<uint32_t>(m_blockBytes);
     out->position = m_position;
     return true;
 }
 
-void TuringKeystream::Restore(const Saved& saved) {
+bool TuringKeystream::Restore(const Saved& saved) {
+    // The register means the start of a block of that code's size.
+    if (saved.blockBytes != m_blockBytes) return false;
     DropPrepared();
     std::memcpy(m_r, saved.r, sizeof m_r);
     std::memcpy(m_block, saved.block, sizeof m_block);
     m_used = saved.used;
     m_position = saved.position;
+    return true;
 }
 
 void TuringKeystream::DropPrepared() {
@@ -217,6 +224,9 @@ void TuringKeystream::LoadKey(const uint8_t* key, size_t keySize) {
             m_sbox[lane][j] = (w & ~(uint32_t(0xFF) << shift)) | (t << shift);
         }
     }
+#if KORVANE_TURING_WIDE
+    if (m_wide) turing::MakePlanes(m_sbox, m_planes);
+#endif
 }
 
 void TuringKeystream::LoadIv(const uint8_t* iv, size_t ivSize) {
@@ -257,12 +267,26 @@ void TuringKeystream::GenerateWords(uint32_t* o) {
     std::memcpy(m_r, r, sizeof r);
 }
 
+void TuringKeystream::WideBlock(uint8_t* out, bool xorInto) {
+#if KORVANE_TURING_WIDE
+    static_assert(turing::kWideBytes <= kMostBlockBytes, "m_block holds what the wide code makes at a time");
+    turing::GenerateWide(m_planes, m_r, out, xorInto);
+#else
+    (void)out;
+    (void)xorInto;
+#endif
+}
+
 void TuringKeystream::NextBlock() {
+    m_used = 0;
+    if (m_wide) {
+        WideBlock(m_block, false);
+        return;
+    }
     uint32_t o[kBlockBytes / 4];
     GenerateWords(o);
     for (size_t i = 0; i < kBlockBytes / 4; ++i)
         StoreBe(m_block + 4 * i, o[i]);
-    m_used = 0;
 }
 
 void TuringKeystream::Xor(uint8_t* data, size_t size) {
@@ -274,7 +298,13 @@ void TuringKeystream::Xor(uint8_t* data, size_t size) {
     }
     m_position += size;
     while (size > 0) {
-        if (m_used == kBlockBytes && size >= kBlockBytes) {
+        if (m_used == m_blockBytes && size >= m_blockBytes && m_wide) {
+            WideBlock(data, true);
+            data += m_blockBytes;
+            size -= m_blockBytes;
+            continue;
+        }
+        if (m_used == m_blockBytes && size >= m_blockBytes) {
             // Whole blocks go straight into the data, without the trip through m_block.
             uint32_t o[kBlockBytes / 4];
             GenerateWords(o);
@@ -284,8 +314,8 @@ void TuringKeystream::Xor(uint8_t* data, size_t size) {
             size -= kBlockBytes;
             continue;
         }
-        if (m_used == kBlockBytes) NextBlock();
-        size_t n = kBlockBytes - m_used < size ? kBlockBytes - m_used : size;
+        if (m_used == m_blockBytes) NextBlock();
+        size_t n = m_blockBytes - m_used < size ? m_blockBytes - m_used : size;
         XorBytes(data, m_block + m_used, n);
         m_used += n;
         data += n;
@@ -302,7 +332,13 @@ void TuringKeystream::Generate(uint8_t* out, size_t size) {
     }
     m_position += size;
     while (size > 0) {
-        if (m_used == kBlockBytes && size >= kBlockBytes) {
+        if (m_used == m_blockBytes && size >= m_blockBytes && m_wide) {
+            WideBlock(out, false);
+            out += m_blockBytes;
+            size -= m_blockBytes;
+            continue;
+        }
+        if (m_used == m_blockBytes && size >= m_blockBytes) {
             // Whole blocks straight into the output, as Xor does (the helper thread makes
             // its blocks this way).
             uint32_t o[kBlockBytes / 4];
@@ -313,8 +349,8 @@ void TuringKeystream::Generate(uint8_t* out, size_t size) {
             size -= kBlockBytes;
             continue;
         }
-        if (m_used == kBlockBytes) NextBlock();
-        size_t n = kBlockBytes - m_used < size ? kBlockBytes - m_used : size;
+        if (m_used == m_blockBytes) NextBlock();
+        size_t n = m_blockBytes - m_used < size ? m_blockBytes - m_used : size;
         std::memcpy(out, m_block + m_used, n);
         m_used += n;
         out += n;
@@ -329,8 +365,8 @@ void TuringKeystream::Skip(uint64_t count) {
     }
     m_position += count;
     while (count > 0) {
-        if (m_used == kBlockBytes) NextBlock();
-        uint64_t n = kBlockBytes - m_used < count ? kBlockBytes - m_used : count;
+        if (m_used == m_blockBytes) NextBlock();
+        uint64_t n = m_blockBytes - m_used < count ? m_blockBytes - m_used : count;
         m_used += static_cast<size_t>(n);
         count -= n;
     }

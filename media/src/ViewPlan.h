@@ -181,7 +181,7 @@ public:
         if (!e) e = Take(kept.slot);
         e->ready = false;
         if (!InitKeystream(e->keystream, m_baseKey, kept.streamId, kept.block)) return;
-        e->keystream.Restore(kept.saved);
+        if (!e->keystream.Restore(kept.saved)) return;  // the slot is made again when next used
         e->ready = true;
         e->streamId = kept.streamId;
         e->block = kept.block;

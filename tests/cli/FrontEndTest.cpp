@@ -3,8 +3,11 @@
 // clear originals of the known-answer recordings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
+#include "BroadcastTs.h"
 #include "Process.h"
 #include "Scratch.h"
 #include "media/TivoContainer.h"
@@ -116,6 +119,79 @@ TEST(Pipes, SlowInputIsDecryptedAsItComes) {
     EXPECT_TRUE(run.outputBeforeEnd) << "nothing came out before the input ended";
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(SameBytes(run.out, ReadFile(kProgramStream.clear)));
+}
+
+// A 64 KiB pipe made the processes at its ends take turns sixteen times per mebibyte.
+TEST(Pipes, GrownToTheSizeOfTheCommandsReadsAndWrites) {
+#ifndef F_SETPIPE_SZ
+    GTEST_SKIP() << "this system has no pipe size to set";
+#else
+    // What this process may ask for: a user whose pipes hold a lot already may be refused.
+    long limit = 1 << 20;
+    std::ifstream("/proc/sys/fs/pipe-max-size") >> limit;
+    const long want = std::min(long(1) << 20, limit);
+    int probe[2];
+    ASSERT_EQ(pipe(probe), 0);
+    const bool allowed = fcntl(probe[0], F_SETPIPE_SZ, int(want)) >= want;
+    close(probe[0]);
+    close(probe[1]);
+    if (!allowed) GTEST_SKIP() << "the system does not let this user grow a pipe to " << want << " bytes";
+
+    const Input program{ReadFile(kProgramStream.tivo)};
+    ASSERT_GT(program.bytes.size(), size_t(64) << 10);  // the writer finishes only once the command reads
+    Result run = RunCommand({kDecode, "-m", kMak, "-"}, &program);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(SameBytes(run.out, ReadFile(kProgramStream.clear)));
+    EXPECT_GE(run.inputPipeBytes, want);
+    EXPECT_GE(run.outputPipeBytes, want);
+#endif
+}
+
+// Transport streams for front-end tests are made with `korvane-tivo wrap --ts --mak`. Their
+// MPEG-2 video, with caption user data as nearly every broadcast picture carries, is scrambled
+// from the user data unless told otherwise: the form the decoder the front ends run on
+// transport streams reads exactly. korvane-tivodecode gives the stream back in either form.
+TEST(Wrap, ABroadcastIsScrambledFromItsCaptionUserDataUnlessToldOtherwise) {
+    const std::string folder = NewFolder("wrap-ts");
+    const Bytes clear = WithCaptions(ReadFile(kTransportStream.clear), 0x100);
+    const std::vector<Bytes> clearPes = PesOf(clear, 0x100);
+    ASSERT_GT(clearPes.size(), 10u);
+    const std::string input = folder + "/captions.ts";
+    WriteFile(input, clear);
+    for (const std::string form : {"", "slice"}) {
+        SCOPED_TRACE(form.empty() ? "by default" : "--video-scrambled-from " + form);
+        const std::string tivo = folder + "/captions-" + form + ".TiVo";
+        std::vector<std::string> argv{kTool, "wrap", input, tivo, "--ts", "--mak", kMak};
+        if (!form.empty()) argv.insert(argv.end(), {"--video-scrambled-from", form});
+        Result wrap = RunCommand(argv);
+        ASSERT_EQ(wrap.status, 0) << wrap.err;
+
+        const Bytes file = ReadFile(tivo);
+        const std::vector<Bytes> scrambled =
+            PesOf(Bytes(file.begin() + PayloadOffset(file), file.end()), 0x100);
+        ASSERT_EQ(scrambled.size(), clearPes.size());
+        size_t fromUserData = 0, userDataClear = 0;
+        for (size_t i = 0; i < clearPes.size(); ++i) {
+            const Bytes& c = clearPes[i];
+            const Bytes& e = scrambled[i];
+            const size_t at = FindCode(c, FindCode(c, 9 + c[8], 0x00), 0xB2);
+            ASSERT_LT(at + 4, c.size());
+            const bool before = std::equal(c.begin(), c.begin() + at, e.begin());
+            const bool code = std::equal(c.begin() + at, c.begin() + at + 4, e.begin() + at);
+            fromUserData += before && !code;
+            userDataClear += before && code;
+        }
+        // (A start code cut by the end of a packet stays clear, and its header with it.)
+        if (form.empty()) {
+            EXPECT_GT(fromUserData, clearPes.size() * 3 / 4);
+        } else {
+            EXPECT_EQ(userDataClear, clearPes.size());
+        }
+
+        Result decode = RunCommand({kDecode, "-m", kMak, tivo});
+        EXPECT_EQ(decode.status, 0) << decode.err;
+        EXPECT_TRUE(SameBytes(decode.out, clear));
+    }
 }
 
 TEST(Tdcat, PrintsEitherMetadataChunk) {

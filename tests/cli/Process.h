@@ -36,7 +36,21 @@ struct Result {
     std::string err;
     // With Input::holdAfter: whether output came while the rest of the input was held back.
     bool outputBeforeEnd = false;
+    // How many bytes the pipes to standard input and from standard output held at the end (0
+    // where the system cannot tell).
+    long inputPipeBytes = 0, outputPipeBytes = 0;
 };
+
+// The size of the pipe behind a descriptor, 0 where the system cannot tell.
+inline long PipeBytes(int descriptor) {
+#ifdef F_GETPIPE_SZ
+    const int bytes = fcntl(descriptor, F_GETPIPE_SZ);
+    return bytes > 0 ? bytes : 0;
+#else
+    (void)descriptor;
+    return 0;
+#endif
+}
 
 // input nullptr: an empty standard input. folder: the working folder ("": this process's).
 // environment: NAME=value settings added to this process's.
@@ -84,6 +98,7 @@ inline Result RunCommand(const std::vector<std::string>& argv, const Input* inpu
             done += static_cast<size_t>(written);
             std::this_thread::sleep_for(input->pause);
         }
+        result.inputPipeBytes = PipeBytes(in[1]);
         close(in[1]);
     });
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
@@ -94,6 +109,7 @@ inline Result RunCommand(const std::vector<std::string>& argv, const Input* inpu
             if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP))) continue;
             const ssize_t n = read(p.fd, buffer, sizeof buffer);
             if (n <= 0) {
+                if (p.fd == out[0]) result.outputPipeBytes = PipeBytes(p.fd);
                 close(p.fd);
                 p.fd = -1;
                 --open;

@@ -3,6 +3,8 @@
 // implementation (the keys come from SHA-1 and MD5 over several parts, so a wrong digest shows).
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,54 @@ TEST(Turing, RefusesKeysAndIvsOutsideItsLimits) {
     EXPECT_FALSE(keystream.Init(bytes, 32, bytes, 36));  // more words than the register holds
     EXPECT_FALSE(keystream.Ready());
     EXPECT_TRUE(keystream.Init(bytes, 20, bytes, 20));
+}
+
+// The code for processors with AVX-512 byte permutes makes 64 rounds at a time where the
+// portable code makes 17: every length, offset and mix of writing, XORing and skipping must
+// give the same bytes, for keys and IVs of every size.
+TEST(Turing, TheFastestCodeMakesThePortableCodesBytes) {
+    {
+        TuringKeystream probe;
+        const uint8_t key[4] = {1, 2, 3, 4};
+        ASSERT_TRUE(probe.Init(key, sizeof key, nullptr, 0));
+        if (!probe.UsesWideCode()) std::printf("(this processor runs the portable code only)\n");
+    }
+    std::mt19937 random(20240611);
+    const auto bytes = [&random](size_t n) {
+        std::vector<uint8_t> out(n);
+        for (uint8_t& b : out)
+            b = static_cast<uint8_t>(random());
+        return out;
+    };
+    const size_t sizes[] = {0, 1, 3, 20, 339, 340, 341, 1279, 1280, 1281, 2560, 4099, 65536, 300001};
+    for (size_t keySize = 4; keySize <= 32; keySize += 4) {
+        for (size_t ivSize = 0; keySize / 4 + ivSize / 4 + 1 <= 17; ivSize += 8) {
+            const std::vector<uint8_t> key = bytes(keySize), iv = bytes(ivSize);
+            TuringKeystream fastest(TuringKeystream::Code::Fastest), portable(TuringKeystream::Code::Portable);
+            ASSERT_TRUE(fastest.Init(key.data(), key.size(), iv.data(), iv.size()));
+            ASSERT_TRUE(portable.Init(key.data(), key.size(), iv.data(), iv.size()));
+            EXPECT_FALSE(portable.UsesWideCode());
+            for (int op = 0; op < 60; ++op) {
+                const size_t n = sizes[random() % (sizeof sizes / sizeof sizes[0])] + random() % 3;
+                switch (random() % 3) {
+                case 0:
+                    ASSERT_EQ(Next(fastest, n), Next(portable, n)) << keySize << "-byte key, op " << op;
+                    break;
+                case 1: {
+                    std::vector<uint8_t> a = bytes(n), b = a;
+                    fastest.Xor(a.data(), n);
+                    portable.Xor(b.data(), n);
+                    ASSERT_EQ(a, b) << keySize << "-byte key, op " << op;
+                    break;
+                }
+                default:
+                    fastest.Skip(n * 7);
+                    portable.Skip(n * 7);
+                }
+                ASSERT_EQ(fastest.Position(), portable.Position());
+            }
+        }
+    }
 }
 
 TEST(TivoKeys, ComposeAsTheIndependentImplementation) {

@@ -114,6 +114,15 @@ Bytes EncryptTs(Bytes clear, const TivoKeys& keys, const EncryptOptions& options
     return sink.Bytes();
 }
 
+// Whether a scrambled PES has the clear one's bytes before `at` and not the start code at `at`.
+bool ScrambledFrom(const Bytes& clear, const Bytes& scrambled, size_t at) {
+    return at != std::string::npos && at + 4 <= clear.size() && at + 4 <= scrambled.size() &&
+           std::equal(clear.begin(), clear.begin() + static_cast<std::ptrdiff_t>(at), scrambled.begin()) &&
+           !std::equal(clear.begin() + static_cast<std::ptrdiff_t>(at),
+                       clear.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                       scrambled.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
 Bytes DecryptTs(Bytes encrypted, const TivoKeys& keys, size_t chunk) {
     TransportStreamDecryptor decryptor(keys);
     MemoryByteSink sink;
@@ -412,12 +421,6 @@ TEST(TsDecrypt, CaptionUserDataInEveryFormOfScrambling) {
         ++captions;
     EXPECT_EQ(captions, clearPes.size());  // the reader passes them on
 
-    // Bytes before `at` as they were, the start code at `at` not.
-    auto scrambledFrom = [](const Bytes& c, const Bytes& e, size_t at) {
-        return at != std::string::npos && at + 4 <= c.size() &&
-               std::equal(c.begin(), c.begin() + at, e.begin()) &&
-               !std::equal(c.begin() + at, c.begin() + at + 4, e.begin() + at);
-    };
     // Several blocks, so that some picture's scrambled part begins where the keystream has a
     // zero byte: the decryptor must tell it from a clear byte by what it decrypts to.
     const TivoKeys keys = TestKeys();
@@ -441,15 +444,52 @@ TEST(TsDecrypt, CaptionUserDataInEveryFormOfScrambling) {
                                      : form == VideoScrambling::AfterPictureHeader
                                          ? FindCode(c, picture + 4, 0xB5)
                                          : slice;
-                EXPECT_TRUE(scrambledFrom(c, scrambled[i], begin) || scrambledFrom(c, scrambled[i], slice))
+                EXPECT_TRUE(ScrambledFrom(c, scrambled[i], begin) || ScrambledFrom(c, scrambled[i], slice))
                     << "PES " << i;
-                asSaid += scrambledFrom(c, scrambled[i], begin);
+                asSaid += ScrambledFrom(c, scrambled[i], begin);
             }
             EXPECT_GT(asSaid, clearPes.size() * 3 / 4);
             if (form == VideoScrambling::FromFirstSlice) {
                 EXPECT_EQ(asSaid, clearPes.size());
             }
         }
+}
+
+// What `korvane-tivo wrap --ts --mak` makes when not told otherwise: the decoder the front ends
+// run on transport streams gives back MPEG-2 video with caption user data exactly only when
+// the scrambling begins at the user data's start code, so wrapped material begins it there (a
+// TiVo's form, from the first slice, is the same for video without user data: the known-answer
+// recordings). Our decryptor gives the input back bit for bit.
+TEST(TsDecrypt, AWrappedBroadcastIsScrambledFromItsCaptionUserData) {
+    const Bytes clear = WithCaptions(ReadFile(Material("ts_mpeg2_ac3.ts")), 0x100);
+    const std::string input = Temp("captions.ts"), tivo = Temp("captions.TiVo"), back = Temp("captions.back.ts");
+    WriteFile(input, clear);
+    TivoWrapOptions options;  // as the tool leaves them, but for the key
+    options.mediaAccessKey = kMak;
+    std::string error;
+    ASSERT_TRUE(WrapMpegInTivo(input, tivo, &error, options)) << error;
+
+    const std::vector<Bytes> clearPes = PesOf(clear, 0x100), scrambled = PesOf(Payload(tivo), 0x100);
+    ASSERT_EQ(scrambled.size(), clearPes.size());
+    size_t fromUserData = 0;
+    for (size_t i = 0; i < clearPes.size(); ++i) {
+        const Bytes& c = clearPes[i];
+        const size_t picture = FindCode(c, 9 + c[8], 0x00), userData = FindCode(c, picture, 0xB2),
+                     slice = FindCode(c, picture, 0, true);
+        ASSERT_LT(userData, slice) << "PES " << i;
+        // A user data start code cut by the end of a packet stays clear as far as it goes,
+        // and its header with it: then the scrambling begins at the slice.
+        EXPECT_TRUE(ScrambledFrom(c, scrambled[i], userData) || ScrambledFrom(c, scrambled[i], slice))
+            << "PES " << i;
+        fromUserData += ScrambledFrom(c, scrambled[i], userData);
+    }
+    EXPECT_GT(fromUserData, clearPes.size() * 3 / 4);
+
+    DecryptStats stats;
+    ASSERT_TRUE(DecryptTivoFile(tivo, back, kMak, &stats, &error)) << error;
+    EXPECT_EQ(stats.DamageCount(), 0u);
+    EXPECT_GT(stats.packetsDecrypted, clearPes.size());
+    EXPECT_TRUE(ReadFile(back) == clear);
 }
 
 // A PAT that moves the PMT to another PID mid-recording, whose new PMT adds a stream: the
@@ -467,8 +507,8 @@ TEST(TsDecrypt, FollowsAPatThatMovesThePmt) {
     EXPECT_TRUE(DecryptTs(encrypted, keys, 65536) == moved);  // the new PMT loses its key PID entry too
 }
 
-// Key packets can name every PID, and each PID's keystream takes 4.5 KiB for good: past 64 PIDs
-// the decryptor drops the packets of new ones rather than grow.
+// Key packets can name every PID, and each PID's keystream takes 4.5 KiB (or 9.5) for good:
+// past 64 PIDs the decryptor drops the packets of new ones rather than grow.
 TEST(TsDecrypt, KeepsKeystreamsForAHandfulOfPidsOnly) {
     TsBuilder b;
     b.Pat(0x20);

@@ -15,6 +15,7 @@ bool InputStream::Open(const std::string& path, std::string* error) {
         m_descriptor = fd::kStandardInput;
         m_name = "standard input";
         fd::UseBinaryMode(m_descriptor);
+        fd::EnlargePipe(m_descriptor);
         return true;
     }
     m_name = "\"" + path + "\"";
@@ -25,6 +26,7 @@ bool InputStream::Open(const std::string& path, std::string* error) {
         return false;
     }
     m_owned = true;
+    fd::EnlargePipe(m_descriptor);  // a named pipe
     return true;
 }
 

@@ -15,6 +15,12 @@ bool Run(RecordingHead& head, const media::TivoKeys& keys, InputStream& in, Outp
     bool ok =
         head.payloadStart.empty() || decryptor.Feed(head.payloadStart.data(), head.payloadStart.size(), out);
     ReadAhead reader(in);
+    // The output writes from the reader's pieces: everything lent is written and given back
+    // before the pieces go, whichever way this function is left.
+    struct Drained {
+        OutputStream& out;
+        ~Drained() { out.Drain(); }
+    } drained{out};
     uint64_t read = head.payloadStart.size(), nextProgress = kProgressStep;
     while (ok) {
         // The input has no more for now (a pipe, a download): pass on what is decrypted
@@ -22,7 +28,10 @@ bool Run(RecordingHead& head, const media::TivoKeys& keys, InputStream& in, Outp
         if (reader.WouldWait() && !out.Flush()) ok = false;
         const ReadAhead::Piece piece = reader.Next();
         if (!ok || piece.size == 0) break;
+        // Decrypted in place and written from there: the output gives the piece back.
+        out.Lend(piece.data, piece.size, &reader, piece.index);
         ok = decryptor.Feed(piece.data, piece.size, out);
+        ok = out.EndLend() && ok;
         read += piece.size;
         if (read >= nextProgress) {
             messages.Note(1, std::to_string(read >> 20) + " MiB of the payload read");

@@ -20,9 +20,10 @@ ReadAhead::~ReadAhead() {
 void ReadAhead::Read() {
     for (size_t filling = 0;; filling = (filling + 1) % kPieces) {
         {
-            // A piece is free when it is neither handed over nor still the caller's.
+            // Pieces are given back in the order they were taken, nearly always: the reader
+            // waits for the next in turn.
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_stopping || m_ready + m_holding < kPieces; });
+            m_changed.wait(lock, [&] { return m_stopping || m_states[filling] == State::Free; });
             if (m_stopping) return;
         }
         size_t size = 0;
@@ -37,7 +38,7 @@ void ReadAhead::Read() {
         }
         std::lock_guard<std::mutex> lock(m_mutex);
         m_sizes[filling] = size;
-        if (size) ++m_ready;
+        if (size) m_states[filling] = State::Read;
         m_ended = ended;
         m_changed.notify_all();
         if (ended) return;
@@ -46,23 +47,25 @@ void ReadAhead::Read() {
 
 ReadAhead::Piece ReadAhead::Next() {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_holding) {
-        m_holding = false;
-        m_taking = (m_taking + 1) % kPieces;
-        m_changed.notify_all();
-    }
     m_callerWaits = true;
-    m_changed.wait(lock, [this] { return m_ready > 0 || m_ended; });
+    m_changed.wait(lock, [this] { return m_states[m_taking] == State::Read || m_ended; });
     m_callerWaits = false;
-    if (m_ready == 0) return {};
-    --m_ready;
-    m_holding = true;
-    return {m_pieces[m_taking].Data(), m_sizes[m_taking]};
+    if (m_states[m_taking] != State::Read) return {};
+    const size_t index = m_taking;
+    m_states[index] = State::Taken;
+    m_taking = (m_taking + 1) % kPieces;
+    return {m_pieces[index].Data(), m_sizes[index], index};
 }
 
 bool ReadAhead::WouldWait() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_ready == 0 && !m_ended;
+    return m_states[m_taking] != State::Read && !m_ended;
+}
+
+void ReadAhead::Return(size_t index) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_states[index] = State::Free;
+    m_changed.notify_all();
 }
 
 }  // namespace korvane::cli

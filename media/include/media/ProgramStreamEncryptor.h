@@ -36,8 +36,12 @@ struct EncryptOptions {
     // a program stream, of its PID in a transport stream (a TiVo changes it every 50 to a few
     // hundred).
     uint32_t packetsPerBlock = 300;
-    uint32_t firstBlock = 1;                                            // 24 bits
-    VideoScrambling videoScrambling = VideoScrambling::FromFirstSlice;  // transport streams
+    uint32_t firstBlock = 1;  // 24 bits
+    // Transport streams. From the user data: the decoder the front ends run on transport
+    // streams gives back MPEG-2 video with caption user data (nearly every broadcast picture
+    // carries it) exactly only in this form, and material is made to be read by it too.
+    // Without user data it is a TiVo's form: both begin at the first slice.
+    VideoScrambling videoScrambling = VideoScrambling::FromUserData;
 };
 
 struct EncryptStats {

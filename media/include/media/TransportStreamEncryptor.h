@@ -2,10 +2,11 @@
 // key PID (stream type 0x97) added at the end of the PMT, a key packet listing every stream's
 // record after a PMT with new streams and before the packet where a PID's block changes, and
 // the payload of every packet of the audio and video PIDs scrambled per the clear-part rule
-// (PES header clear; for MPEG-2 video the headers up to the first slice too, or up to where
-// options.videoScrambling says), its scrambling bits set to '11'. With the known-answer
-// recordings' keys and 100 packets a block, it makes those recordings bit for bit from their
-// clear originals. TransportStreamDecryptor gives back the clear input bit for bit.
+// (PES header clear; for MPEG-2 video the headers up to the first user data too, or without
+// user data up to the first slice, or up to where options.videoScrambling says), its
+// scrambling bits set to '11'. With the known-answer recordings' keys and 100 packets a block,
+// it makes those recordings (which carry no user data) bit for bit from their clear
+// originals. TransportStreamDecryptor gives back the clear input bit for bit.
 //
 // Streams like the decryptor: chunks of any size, bounded memory. The input must be whole
 // 188-byte packets with 0xFF after each table section (as muxers write them). Not for the
