@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BroadcastTs.h"  // tests/unit: caption user data as broadcasts carry it
 #include "media/PayloadView.h"
 #include "media/ProgramStreamDecryptor.h"
 #include "media/TivoContainer.h"
@@ -222,8 +223,9 @@ int Sequential(const std::string& path) {
     return 0;
 }
 
-// A long transport stream: the input's whole packets again and again.
-int Concat(const std::string& in, const std::string& out, uint64_t mib) {
+// A long transport stream: the input's whole packets again and again (with captions: caption
+// user data before every picture's first slice of the video PID 0x100).
+int Concat(const std::string& in, const std::string& out, uint64_t mib, bool captions) {
     FileByteSource source;
     FileByteSink sink;
     std::string error;
@@ -233,6 +235,7 @@ int Concat(const std::string& in, const std::string& out, uint64_t mib) {
     }
     std::vector<uint8_t> all(static_cast<size_t>(source.Size() / 188 * 188));
     source.ReadAt(0, all.data(), all.size());
+    if (captions) all = korvane::test::WithCaptions(all, 0x100);
     for (uint64_t written = 0; written < (mib << 20); written += all.size())
         if (!sink.Write(all.data(), all.size())) return 1;
     return sink.Close(&error) ? 0 : 1;
@@ -241,8 +244,9 @@ int Concat(const std::string& in, const std::string& out, uint64_t mib) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 5 && std::strcmp(argv[1], "--concat") == 0)
-        return Concat(argv[2], argv[3], std::strtoull(argv[5], nullptr, 10));
+    if (argc >= 6 && std::strcmp(argv[1], "--concat") == 0)
+        return Concat(argv[2], argv[3], std::strtoull(argv[5], nullptr, 10),
+                      argc >= 7 && std::strcmp(argv[6], "--captions") == 0);
     if (argc >= 3 && std::strcmp(argv[1], "--sequential") == 0) return Sequential(argv[2]);
     if (argc >= 2) {
         int reads = 1000;
@@ -250,6 +254,7 @@ int main(int argc, char** argv) {
         return RandomReads(argv[1], reads);
     }
     std::fprintf(stderr,
-                 "usage: view_bench FILE.TiVo [--reads N] | --sequential FILE.TiVo | --concat IN.ts OUT.ts --mib N\n");
+                 "usage: view_bench FILE.TiVo [--reads N] | --sequential FILE.TiVo\n"
+                 "       view_bench --concat IN.ts OUT.ts --mib N [--captions]\n");
     return 2;
 }

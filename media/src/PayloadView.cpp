@@ -186,8 +186,8 @@ private:
                 m_hasPending = true;
             }
         }
-        if (sink.from < sink.to) sink.from = sink.to;  // cannot happen: the read ends within the payload
-        return {RunStatus::Done, sink.from};
+        // The units cover the payload to its end, and the read ends within it.
+        return {sink.from == sink.to ? RunStatus::Done : RunStatus::Failed, sink.from};
     }
 
     bool Plan(Engine& engine, const Event& ev) {
