@@ -231,9 +231,11 @@ private:
         return dry;
     }
 
-    // The walk merged from every state the decryptor's walk may be in near `from`, at or
-    // before `limit`. False when they do not merge there (or the file could not be read).
-    bool Merge(std::vector<Walker> walkers, uint64_t limit, Walker* out) {
+    enum class Merged { Yes, No, ReadFailed };
+
+    // The walk merged from every state the decryptor's walk may be in near an offset, at or
+    // before `limit`. No: they do not merge there.
+    Merged Merge(std::vector<Walker> walkers, uint64_t limit, Walker* out) {
         auto same = [&](size_t k) {
             for (size_t o = 0; o < walkers.size(); ++o)
                 if (o != k && walkers[o] == walkers[k]) return true;
@@ -247,14 +249,15 @@ private:
                 walkers.erase(walkers.begin() + static_cast<std::ptrdiff_t>(m));
                 continue;
             }
-            if (walkers[m].pos > limit) return false;
+            if (walkers[m].pos > limit) return Merged::No;
             const Event ev = walkers[m].Step(m_window);
-            if (ev.kind == Event::ReadFailed) return false;
+            if (ev.kind == Event::ReadFailed) return Merged::ReadFailed;
             m_stats.bytesScanned += ev.size;
         }
-        if (walkers.empty() || walkers[0].pos > limit) return false;
+        if (walkers.empty()) return Merged::ReadFailed;  // the candidates could not be read
+        if (walkers[0].pos > limit) return Merged::No;
         *out = walkers[0];
-        return true;
+        return Merged::Yes;
     }
 
     // A read that cannot go on from what the view holds: from far enough back that every unit
@@ -268,17 +271,15 @@ private:
             const uint64_t scanFrom = from > distance ? from - distance : 0;
             bool fromStart = scanFrom == 0;
             std::vector<Walker> walkers;
-            if (!fromStart) {
-                walkers = F::Candidates(m_window, scanFrom, &fromStart);
-                if (m_window.Failed()) return false;
-            }
+            if (!fromStart) walkers = F::Candidates(m_window, scanFrom, &fromStart);
             Walker start;
             Engine engine;
             if (fromStart) {
                 engine.StartOfPayload();
             } else {
-                if (!Merge(walkers, from, &start)) {
-                    if (m_window.Failed()) return false;
+                const Merged merged = Merge(walkers, from, &start);
+                if (merged == Merged::ReadFailed) return false;
+                if (merged == Merged::No) {
                     distance *= 2;
                     continue;
                 }

@@ -25,6 +25,7 @@ Event PsWalker::Step(Window& window) {
     return e;
 }
 
+// Empty (and not from the start) when the file could not be read.
 std::vector<PsWalker> PsCandidates(Window& window, uint64_t from, bool* fromStart) {
     *fromStart = from == 0;
     std::vector<PsWalker> walkers;
@@ -49,12 +50,12 @@ std::vector<PsWalker> PsCandidates(Window& window, uint64_t from, bool* fromStar
     for (uint64_t c = low; c < first;) {
         size_t got = 0;
         const uint8_t* d = window.Get(c, static_cast<size_t>(first - c) + 3, &got);
-        if (!d) return walkers;
+        if (!d) return {};
         const size_t at = ps::FindSystemStartCode(d, static_cast<size_t>(std::min<uint64_t>(got, first - c + 3)), 0);
         if (at == std::string::npos || c + at >= first) break;
         PsWalker unit{c + at};
         const Event e = unit.Step(window);
-        if (e.kind == Event::ReadFailed) return walkers;
+        if (e.kind == Event::ReadFailed) return {};
         if (e.kind == Event::Unit && unit.pos > first) walkers.push_back(unit);
         c += at + 1;
     }
