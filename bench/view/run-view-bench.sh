@@ -39,7 +39,14 @@ make() {
     rm -f "$data/$name.mpg"
   else
     "$bench" --concat "$native/material/ts_mpeg2_ac3.ts" "$data/$name.ts" --mib "$mib" $extra
-    "$tivo" wrap "$data/$name.ts" "$data/$name.TiVo" --ts --mak $mak --block-packets "$blocks"
+    # The encryptor refuses a salt whose keystream makes scrambled bytes read as a clear
+    # header (likelier the longer the caption user data): another salt then.
+    local salt
+    for salt in 00112233445566778899aabbccddeeff 0123456789abcdef0123456789abcdef \
+                fedcba9876543210fedcba9876543210 5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a; do
+      "$tivo" wrap "$data/$name.ts" "$data/$name.TiVo" --ts --mak $mak --salt $salt \
+        --block-packets "$blocks" 2>/dev/null && break
+    done
     rm -f "$data/$name.ts"
   fi
   cat "$data/$name.TiVo" >/dev/null  # read from the page cache, as after a first look
@@ -51,7 +58,7 @@ make ts $((gib * 1024)) 23000 big-ts && "$bench" "$data/big-ts.TiVo" --reads 100
 
 echo; echo "== what bounds a read: longer blocks (about 128 MB), and caption user data"
 make ps 4096 64000 long-ps && "$bench" "$data/long-ps.TiVo" --reads 100; rm -f "$data/long-ps.TiVo"
-make ts 2048 300 captioned-ts --captions && "$bench" "$data/captioned-ts.TiVo" --reads 300
+make ts 1024 300 captioned-ts --captions && "$bench" "$data/captioned-ts.TiVo" --reads 300
 rm -f "$data/captioned-ts.TiVo"
 
 echo; echo "== 1 GB read from start to end (a TiVo's blocks: 300 packets)"
