@@ -153,8 +153,11 @@ public:
     bool Peek(uint16_t slot, uint8_t streamId, uint32_t block, uint64_t index, uint8_t* out) {
         TuringKeystream* ks = At(slot, streamId, block, index);
         if (!ks) return false;
-        TuringKeystream copy = *ks;
-        copy.Generate(out, 5);
+        // Made and taken back: a copy of the whole keystream would copy its 4 KiB of tables.
+        TuringKeystream::Saved here;
+        if (!ks->Save(&here)) return false;
+        ks->Generate(out, 5);
+        ks->Restore(here);
         made += 5;
         return true;
     }
