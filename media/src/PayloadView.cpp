@@ -79,7 +79,6 @@ public:
     // False when the file could not be read or the hash library failed; *made says how many
     // bytes from the start of the read were made.
     virtual bool Read(uint64_t offset, uint8_t* out, size_t size, size_t* made) = 0;
-    virtual size_t Checkpoints() const = 0;
 };
 
 template <class F>
@@ -102,8 +101,6 @@ public:
         m_stats.keystreamBytes = m_keys.made;
         return ok;
     }
-
-    size_t Checkpoints() const override { return m_index.size(); }
 
 private:
     struct Checkpoint {
