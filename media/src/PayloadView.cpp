@@ -79,7 +79,6 @@ public:
     // False when the file could not be read or the hash library failed; *made says how many
     // bytes from the start of the read were made.
     virtual bool Read(uint64_t offset, uint8_t* out, size_t size, size_t* made) = 0;
-    virtual size_t Checkpoints() const = 0;
 };
 
 template <class F>
@@ -102,8 +101,6 @@ public:
         m_stats.keystreamBytes = m_keys.made;
         return ok;
     }
-
-    size_t Checkpoints() const override { return m_index.size(); }
 
 private:
     struct Checkpoint {
@@ -186,8 +183,8 @@ private:
                 m_hasPending = true;
             }
         }
-        if (sink.from < sink.to) sink.from = sink.to;  // cannot happen: the read ends within the payload
-        return {RunStatus::Done, sink.from};
+        // The units cover the payload to its end, and the read ends within it.
+        return {sink.from == sink.to ? RunStatus::Done : RunStatus::Failed, sink.from};
     }
 
     bool Plan(Engine& engine, const Event& ev) {
@@ -231,9 +228,11 @@ private:
         return dry;
     }
 
-    // The walk merged from every state the decryptor's walk may be in near `from`, at or
-    // before `limit`. False when they do not merge there (or the file could not be read).
-    bool Merge(std::vector<Walker> walkers, uint64_t limit, Walker* out) {
+    enum class Merged { Yes, No, ReadFailed };
+
+    // The walk merged from every state the decryptor's walk may be in near an offset, at or
+    // before `limit`. No: they do not merge there.
+    Merged Merge(std::vector<Walker> walkers, uint64_t limit, Walker* out) {
         auto same = [&](size_t k) {
             for (size_t o = 0; o < walkers.size(); ++o)
                 if (o != k && walkers[o] == walkers[k]) return true;
@@ -247,14 +246,15 @@ private:
                 walkers.erase(walkers.begin() + static_cast<std::ptrdiff_t>(m));
                 continue;
             }
-            if (walkers[m].pos > limit) return false;
+            if (walkers[m].pos > limit) return Merged::No;
             const Event ev = walkers[m].Step(m_window);
-            if (ev.kind == Event::ReadFailed) return false;
+            if (ev.kind == Event::ReadFailed) return Merged::ReadFailed;
             m_stats.bytesScanned += ev.size;
         }
-        if (walkers.empty() || walkers[0].pos > limit) return false;
+        if (walkers.empty()) return Merged::ReadFailed;  // the candidates could not be read
+        if (walkers[0].pos > limit) return Merged::No;
         *out = walkers[0];
-        return true;
+        return Merged::Yes;
     }
 
     // A read that cannot go on from what the view holds: from far enough back that every unit
@@ -268,17 +268,15 @@ private:
             const uint64_t scanFrom = from > distance ? from - distance : 0;
             bool fromStart = scanFrom == 0;
             std::vector<Walker> walkers;
-            if (!fromStart) {
-                walkers = F::Candidates(m_window, scanFrom, &fromStart);
-                if (m_window.Failed()) return false;
-            }
+            if (!fromStart) walkers = F::Candidates(m_window, scanFrom, &fromStart);
             Walker start;
             Engine engine;
             if (fromStart) {
                 engine.StartOfPayload();
             } else {
-                if (!Merge(walkers, from, &start)) {
-                    if (m_window.Failed()) return false;
+                const Merged merged = Merge(walkers, from, &start);
+                if (merged == Merged::ReadFailed) return false;
+                if (merged == Merged::No) {
                     distance *= 2;
                     continue;
                 }

@@ -112,10 +112,12 @@ private:
 
 // The keystreams the view makes, one per slot (a PID or a stream id), made only when bytes of
 // them are needed and kept between reads: a reader going on where it stopped continues each
-// keystream where it stands. Bounded: the least used is dropped when all entries are taken.
+// keystream where it stands. Bounded: the least used is dropped when all entries are taken
+// (as many as the streaming decryptor keeps keystreams, 4.5 KiB each, made only when used; a
+// recording scrambles a handful of streams).
 class LazyKeystreams {
 public:
-    static constexpr size_t kMaxEntries = 16;
+    static constexpr size_t kMaxEntries = 64;
 
     explicit LazyKeystreams(const uint8_t* baseKey) { std::memcpy(m_baseKey, baseKey, sizeof m_baseKey); }
 
@@ -151,8 +153,11 @@ public:
     bool Peek(uint16_t slot, uint8_t streamId, uint32_t block, uint64_t index, uint8_t* out) {
         TuringKeystream* ks = At(slot, streamId, block, index);
         if (!ks) return false;
-        TuringKeystream copy = *ks;
-        copy.Generate(out, 5);
+        // Made and taken back: a copy of the whole keystream would copy its 4 KiB of tables.
+        TuringKeystream::Saved here;
+        if (!ks->Save(&here)) return false;
+        ks->Generate(out, 5);
+        ks->Restore(here);
         made += 5;
         return true;
     }

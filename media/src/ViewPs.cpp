@@ -25,9 +25,11 @@ Event PsWalker::Step(Window& window) {
     return e;
 }
 
+// Empty (and not from the start) when the file could not be read.
 std::vector<PsWalker> PsCandidates(Window& window, uint64_t from, bool* fromStart) {
-    *fromStart = false;
+    *fromStart = from == 0;
     std::vector<PsWalker> walkers;
+    if (*fromStart) return walkers;
     // The first system start code at or after `from`, or the end.
     uint64_t first = window.Size();
     for (uint64_t pos = from; pos + 4 <= window.Size();) {
@@ -42,19 +44,21 @@ std::vector<PsWalker> PsCandidates(Window& window, uint64_t from, bool* fromStar
         if (pos + got >= window.Size()) break;
         pos += got - 3;
     }
-    if (first <= kPsMaxUnit) {
-        *fromStart = true;
-        return walkers;
-    }
-    const uint64_t low = first - kPsMaxUnit;
-    size_t got = 0;
-    const uint8_t* d = window.Get(low, kPsMaxUnit + 4, &got);
-    if (!d) return walkers;
-    const size_t span = static_cast<size_t>(std::min<uint64_t>(got, first - low + 4));
-    for (size_t at = ps::FindSystemStartCode(d, span, 0); at != std::string::npos && low + at < first;
-         at = ps::FindSystemStartCode(d, span, at + 1))
-        walkers.push_back({low + at});
     walkers.push_back({first});
+    // The units that would jump over it, from each start code within the longest unit before it.
+    const uint64_t low = first > kPsMaxUnit ? first - kPsMaxUnit : 0;
+    for (uint64_t c = low; c < first;) {
+        size_t got = 0;
+        const uint8_t* d = window.Get(c, static_cast<size_t>(first - c) + 3, &got);
+        if (!d) return {};
+        const size_t at = ps::FindSystemStartCode(d, static_cast<size_t>(std::min<uint64_t>(got, first - c + 3)), 0);
+        if (at == std::string::npos || c + at >= first) break;
+        PsWalker unit{c + at};
+        const Event e = unit.Step(window);
+        if (e.kind == Event::ReadFailed) return {};
+        if (e.kind == Event::Unit && unit.pos > first) walkers.push_back(unit);
+        c += at + 1;
+    }
     return walkers;
 }
 

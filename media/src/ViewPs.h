@@ -25,10 +25,10 @@ struct PsWalker {
 // The longest unit: a 16-bit length after six bytes.
 constexpr size_t kPsMaxUnit = 6 + 65535;
 
-// Walks that the decryptor's own walk must meet one of near `from`: it passes over at most a
-// unit at a time or damage up to a system start code, so it stands on one of the system start
-// codes in the longest unit's span before the first start code at or after `from`. Empty with
-// *fromStart set when that span reaches the payload's start (the walk from 0 is the one).
+// The states the decryptor's walk must pass through one of near `from`. Its units begin at
+// system start codes and damage ends at the next one, so it stands on the first start code at
+// or after `from`, or jumps over it with a unit that begins at a start code before it (within
+// the longest unit's span). Empty with *fromStart set at the payload's start.
 std::vector<PsWalker> PsCandidates(Window& window, uint64_t from, bool* fromStart);
 
 struct PsStream {

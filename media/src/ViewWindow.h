@@ -17,7 +17,6 @@ public:
         : m_source(source), m_base(base), m_size(size), m_buffer(capacity) {}
 
     uint64_t Size() const { return m_size; }
-    bool Failed() const { return m_failed; }
     uint64_t bytesRead = 0;
 
     // The bytes from payload offset pos on: at least min(need, Size() - pos) of them (*got
@@ -30,7 +29,6 @@ public:
             bytesRead += read;
             m_begin = pos;
             m_end = pos + read;
-            if (read < n) m_failed = true;
             if (read < want) {
                 m_end = m_begin;  // nothing kept that a later call might trust
                 return nullptr;
@@ -49,7 +47,6 @@ private:
     const uint64_t m_size;
     AlignedBuffer m_buffer;
     uint64_t m_begin = 0, m_end = 0;
-    bool m_failed = false;
 };
 
 struct Event {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -147,6 +148,11 @@ std::vector<Recording> Recordings() {
     const Bytes captioned = WithCaptions(ReadFile(Vector("ts-mpeg2-ac3.ts")), 0x100);
     for (uint32_t blocks : {1u, 3u, 50u})
         all.push_back(EncryptTs("captioned ts-mpeg2-ac3", captioned, blocks));
+    // A PAT that moves the PMT to another PID halfway, whose PMT adds a stream.
+    all.push_back(EncryptTs("moved PMT",
+                            WithPmtMoved(ReadFile(Vector("ts-mpeg2-ac3.ts")), 0x1000, 0x1010,
+                                         {{0x02, 0x100, {}}, {0x81, 0x101, {}}, {0x81, 0x102, {}}}, 0x101, 0x102),
+                            7));
     return all;
 }
 
@@ -158,9 +164,245 @@ TEST(PayloadView, RandomReadsGiveTheReferenceBytes) {
     const TivoKeys keys = TestKeys();
     const std::vector<Recording> all = Recordings();
     uint64_t seed = 1;
+    int reads = 0;
     for (const Recording& r : all) {
         const Bytes want = Reference(r, keys);
-        RandomReads(r, keys, want, {}, 400, seed++);
-        RandomReads(r, keys, want, Tight(), 225, seed++);
+        const int each = (10000 - reads) / int(all.size() - (&r - all.data())) / 2;
+        RandomReads(r, keys, want, {}, each, seed++);
+        RandomReads(r, keys, want, Tight(), each, seed++);
+        reads += 2 * each;
     }
+    EXPECT_GE(reads, 9990);
+}
+
+namespace {
+
+// The whole payload through the view in pieces of `piece` bytes.
+Bytes ReadThrough(PayloadView& view, size_t piece) {
+    Bytes all(static_cast<size_t>(view.Size()));
+    for (uint64_t pos = 0; pos < all.size();) {
+        const size_t n = view.ReadAt(pos, all.data() + pos, std::min<size_t>(piece, all.size() - pos));
+        if (n == 0) break;
+        pos += n;
+    }
+    return all;
+}
+
+bool IsNullPacket(const uint8_t* p) {
+    static const uint8_t head[4] = {0x47, 0x1F, 0xFF, 0x10};
+    return std::equal(head, head + 4, p) && std::all_of(p + 4, p + 188, [](uint8_t b) { return b == 0xFF; });
+}
+
+// Where each unit of a well-formed program stream (the vectors') begins.
+std::vector<size_t> UnitStarts(const Bytes& ps) {
+    std::vector<size_t> starts;
+    for (size_t i = 0; i + 6 <= ps.size();) {
+        starts.push_back(i);
+        const uint8_t code = ps[i + 3];
+        i += code == 0xBA ? 14 + (ps[i + 13] & 7) : code == 0xB9 ? 4 : 6 + (size_t(ps[i + 4]) << 8 | ps[i + 5]);
+    }
+    return starts;
+}
+
+}  // namespace
+
+// The recordings an independent implementation encrypted read through the view as their clear
+// originals, but for what the view keeps to keep every offset:
+// - transport streams: each key packet (PID 0x0FF0) is a null packet, 188 bytes the original
+//   does not have; every other packet is the original's bit for bit, the PMT too (its key PID
+//   entry taken out again, the section and its CRC as they were, 0xFF after it);
+// - program streams: each scrambled packet still holds its record: 17 bytes more than the
+//   original (the PES extension's flags byte and the 16-byte record, both as in the .TiVo),
+//   with PES_packet_length and PES_header_data_length 17 larger and PES_extension_flag set;
+//   taken out, the rest is the original bit for bit.
+TEST(PayloadView, KnownAnswerRecordingsReadAsTheirClearOriginals) {
+    for (const std::string name : {"ts-mpeg2-ac3", "ts-h264-ac3", "ps-mpeg2-ac3", "ps-mpeg2-mp2-large"}) {
+        SCOPED_TRACE(name);
+        const bool ts = name[1] == 's' && name[0] == 't';
+        TivoFile file;
+        std::string error;
+        TivoParseOptions parse;
+        parse.mediaAccessKeys = {kMak};
+        ASSERT_EQ(ParseTivoFile(Vector(name + ".TiVo"), &file, &error, parse), TivoStatus::Ok) << error;
+        ASSERT_EQ(file.keyIndex, 0);
+        FileByteSource source;
+        ASSERT_TRUE(source.Open(Vector(name + ".TiVo"), &error)) << error;
+        PayloadView view(source, file, file.keys);
+        const Bytes got = ReadThrough(view, 65536);
+        const Bytes all = ReadFile(Vector(name + ".TiVo"));
+        const Bytes encrypted(all.begin() + static_cast<std::ptrdiff_t>(file.payloadOffset), all.end());
+        const Bytes original = ReadFile(Vector(name + (ts ? ".ts" : ".mpg")));
+        ASSERT_EQ(got.size(), encrypted.size());
+        EXPECT_TRUE(got == Reference({name, encrypted, ts}, file.keys));
+        EXPECT_EQ(view.Stats().packetsLeftScrambled, 0u);
+
+        Bytes kept;
+        if (ts) {
+            size_t keyPackets = 0, pmtsRewritten = 0;
+            for (size_t i = 0; i + 188 <= got.size(); i += 188) {
+                if (PidOf(&encrypted[i]) == 0x0FF0) {
+                    EXPECT_TRUE(IsNullPacket(&got[i])) << "packet " << i / 188;
+                    ++keyPackets;
+                    continue;
+                }
+                pmtsRewritten += PidOf(&encrypted[i]) == 0x1000 && !std::equal(&got[i], &got[i] + 188, &encrypted[i]);
+                kept.insert(kept.end(), &got[i], &got[i] + 188);
+            }
+            EXPECT_GE(keyPackets, 2u);
+            EXPECT_GT(pmtsRewritten, 0u);
+        } else {
+            const std::vector<size_t> starts = UnitStarts(encrypted);
+            size_t records = 0;
+            for (size_t k = 0; k < starts.size(); ++k) {
+                const size_t at = starts[k], end = k + 1 < starts.size() ? starts[k + 1] : got.size();
+                Bytes unit(got.begin() + static_cast<std::ptrdiff_t>(at), got.begin() + static_cast<std::ptrdiff_t>(end));
+                const uint8_t id = unit[3];
+                if ((id == 0xBD || (id >= 0xC0 && id <= 0xEF)) && (encrypted[at + 6] & 0xF0) == 0xB0) {
+                    // The record follows the PTS, or stands first where there is none.
+                    const size_t ext = 9 + ((unit[7] & 0x80) ? 5 : 0);
+                    ASSERT_EQ(unit[6] & 0x30, 0);
+                    ASSERT_TRUE(std::equal(&unit[ext], &unit[ext] + 17, &encrypted[at + ext]));
+                    unit.erase(unit.begin() + static_cast<std::ptrdiff_t>(ext),
+                               unit.begin() + static_cast<std::ptrdiff_t>(ext + 17));
+                    unit[7] &= 0xFE;
+                    unit[8] = U8(unit[8] - 17);
+                    unit[4] = U8((unit.size() - 6) >> 8), unit[5] = U8(unit.size() - 6);
+                    ++records;
+                }
+                Append(kept, unit);
+            }
+            EXPECT_GT(records, 5u);
+            EXPECT_TRUE(PerStream(ReadAll(got)) == PerStream(ReadAll(original)));
+        }
+        EXPECT_TRUE(kept == original);
+    }
+}
+
+TEST(PayloadView, ReadsAtAndPastTheEndAndOfNothing) {
+    const TivoKeys keys = TestKeys();
+    for (const Recording& r : {EncryptPs("ps", ReadFile(Vector("ps-mpeg2-ac3.mpg")), 50),
+                               EncryptTs("ts", ReadFile(Vector("ts-h264-ac3.ts")), 50)}) {
+        const Bytes want = Reference(r, keys);
+        MemoryByteSource source(r.payload.data(), r.payload.size());
+        PayloadView view(source, FileOf(r), keys);
+        Bytes buffer(3 << 20, 0x5A);
+        EXPECT_EQ(view.ReadAt(want.size(), buffer.data(), 10), 0u);
+        EXPECT_EQ(view.ReadAt(want.size() + 5000, buffer.data(), 10), 0u);
+        EXPECT_EQ(view.ReadAt(1000, buffer.data(), 0), 0u);
+        EXPECT_EQ(buffer[0], 0x5A);  // nothing written
+        ASSERT_EQ(view.ReadAt(want.size() - 100, buffer.data(), 1000), 100u);
+        EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 100, want.end() - 100));
+        // The whole payload in one read, larger than the view's window.
+        ASSERT_EQ(view.ReadAt(0, buffer.data(), buffer.size()), want.size());
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), buffer.begin()));
+        EXPECT_FALSE(view.Failed());
+    }
+}
+
+// A recording cut short inside a packet, packets that cannot be decrypted (a record's marker
+// bit wrong, a key packet lost, a packet flagged in error) and damage between units: the view
+// gives what the decryptor keeping offsets gives, the packets it cannot decrypt as they are in
+// the file, counted.
+TEST(PayloadView, CutShortAndDamagedRecordings) {
+    const TivoKeys keys = TestKeys();
+    std::vector<std::pair<Recording, std::vector<size_t>>> cases;  // and packets that stay scrambled
+
+    Recording ps = EncryptPs("ps cut and damaged", ReadFile(Vector("ps-mpeg2-ac3.mpg")), 50);
+    const std::vector<size_t> units = UnitStarts(ps.payload);
+    size_t scrambled = 0;
+    for (size_t at : units)
+        if (ps.payload[at + 3] == 0xE0 && (ps.payload[at + 6] & 0x30) == 0x30 && at > ps.payload.size() / 3) {
+            scrambled = at;
+            break;
+        }
+    ASSERT_NE(scrambled, 0u);
+    const size_t ext = scrambled + 9 + ((ps.payload[scrambled + 7] & 0x80) ? 5 : 0);
+    ps.payload[ext + 1 + 15] &= 0xFE;  // the record's last marker bit
+    const Bytes junk = {0x00, 0x00, 0x01, 0x07, 0x12, 0x47, 0x00, 0x01, 0x00, 0x00, 0x01};
+    ps.payload.insert(ps.payload.begin() + static_cast<std::ptrdiff_t>(units[units.size() / 2]), junk.begin(), junk.end());
+    ps.payload.resize(ps.payload.size() - 1000);
+    cases.push_back({ps, {scrambled}});
+
+    // Without the first key packet the streams have no record until the next one.
+    Recording ts = EncryptTs("ts cut and damaged", ReadFile(Vector("ts-mpeg2-ac3.ts")), 50);
+    size_t lostKey = 0, afterLost = 0, inError = 0;
+    for (size_t i = 0; i + 188 <= ts.payload.size(); i += 188) {
+        const uint8_t* p = &ts.payload[i];
+        if (!lostKey && PidOf(p) == 0x0FF0)
+            lostKey = i;
+        else if (lostKey && !afterLost && PidOf(p) == 0x100 && (p[3] & 0xC0))
+            afterLost = i;
+        else if (i > ts.payload.size() / 2 && !inError && PidOf(p) == 0x101 && (p[3] & 0xC0))
+            inError = i;
+    }
+    ASSERT_TRUE(lostKey && afterLost && inError);
+    ts.payload[inError + 1] |= 0x80;
+    ts.payload.erase(ts.payload.begin() + static_cast<std::ptrdiff_t>(lostKey),
+                     ts.payload.begin() + static_cast<std::ptrdiff_t>(lostKey + 188));
+    afterLost -= 188;
+    Bytes garbage;
+    for (int i = 0; i < 700; ++i)
+        garbage.push_back(i % 100 == 0 ? 0x47 : U8(i * 37 + 1));
+    ts.payload.insert(ts.payload.begin() + 188 * 1000 + 50, garbage.begin(), garbage.end());
+    inError += garbage.size() - 188;
+    ts.payload.resize(ts.payload.size() - 100);
+    cases.push_back({ts, {afterLost, inError}});
+
+    uint64_t seed = 100;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first.name);
+        DecryptStats stats;
+        const Bytes want = Reference(c.first, keys, &stats);
+        EXPECT_GT(stats.packetsDropped, 0u);
+        EXPECT_GT(stats.damageEvents + stats.truncatedUnits, 1u);
+        RandomReads(c.first, keys, want, {}, 300, seed++);
+        RandomReads(c.first, keys, want, Tight(), 300, seed++);
+        MemoryByteSource source(c.first.payload.data(), c.first.payload.size());
+        PayloadView view(source, FileOf(c.first), keys);
+        const Bytes got = ReadThrough(view, 100000);
+        for (size_t at : c.second)
+            EXPECT_TRUE(std::equal(got.begin() + static_cast<std::ptrdiff_t>(at),
+                                   got.begin() + static_cast<std::ptrdiff_t>(at + 188),
+                                   c.first.payload.begin() + static_cast<std::ptrdiff_t>(at)))
+                << at;
+        EXPECT_EQ(view.Stats().packetsLeftScrambled, stats.packetsDropped);
+    }
+}
+
+// A file that cannot be read past a point: reads come back short there, and the view says so.
+TEST(PayloadView, AFileThatCannotBeReadMakesAShortRead) {
+    class Failing final : public ByteSource {
+    public:
+        Failing(const Bytes& bytes, uint64_t limit) : m_bytes(bytes), m_limit(limit) {}
+        uint64_t Size() const override { return m_bytes.size(); }
+        size_t ReadAt(uint64_t offset, void* buffer, size_t size) override {
+            const uint64_t end = std::min<uint64_t>(offset + size, m_limit);
+            if (end <= offset) return 0;
+            std::memcpy(buffer, m_bytes.data() + offset, static_cast<size_t>(end - offset));
+            return static_cast<size_t>(end - offset);
+        }
+
+    private:
+        const Bytes& m_bytes;
+        uint64_t m_limit;
+    };
+    const Recording r = EncryptTs("ts", ReadFile(Vector("ts-h264-ac3.ts")), 50);
+    const Bytes want = Reference(r, TestKeys());
+    Failing source(r.payload, 200000);
+    PayloadView view(source, FileOf(r), TestKeys());
+    Bytes got(100000);
+    EXPECT_EQ(view.ReadAt(0, got.data(), got.size()), got.size());
+    EXPECT_FALSE(view.Failed());
+    EXPECT_LT(view.ReadAt(150000, got.data(), got.size()), 50000u);
+    EXPECT_TRUE(view.Failed());
+    EXPECT_TRUE(std::equal(want.begin(), want.begin() + 1000, (view.ReadAt(0, got.data(), 1000), got.begin())));
+}
+
+TEST(PayloadView, AClearRecordingReadsAsItsFile) {
+    const Bytes clear = ReadFile(Vector("ts-h264-ac3.ts"));
+    TivoFile file = FileOf({"clear", clear, true});
+    file.scrambled = false;
+    MemoryByteSource source(clear.data(), clear.size());
+    PayloadView view(source, file, TestKeys());
+    EXPECT_TRUE(ReadThrough(view, 77777) == clear);
 }

@@ -15,11 +15,17 @@
 //   stays as it is in the file, scrambling bits and all, and is counted;
 // - a clear recording reads as its file does.
 //
-// A read at any offset costs at most the span of the key blocks in force there: the view
-// finds the packets around the offset and, per stream, where its current block began, makes
-// the keystream up to the offset, and keeps what it learnt (checkpoints, and the state after
-// the last read, so reading on from there costs nothing extra). Nothing is scanned when the
-// view is made. Memory stays bounded whatever the file's size.
+// Every read gives exactly what DecryptLayout::KeepOffsets gives decrypting the whole payload
+// in one pass. A read at an offset the view holds nothing for costs the span of the key
+// blocks in force there: the view finds the units around the offset and, per stream, where
+// its current block began (parsing headers only), then makes the keystream from there to the
+// offset. One case reaches further: where a transport stream's MPEG-2 video block begins
+// inside the clear part of a PES (headers and user data before the first slice), where that
+// part ends is known only from the keystream of the block before; with caption user data in
+// every picture the view reaches back to a block that began at a PES start (a TiVo's blocks
+// of 50 to 300 packets make that a few MB). It keeps what it learnt: the state after the last
+// read, keystreams included, so that reading on costs only the new bytes, and checkpoints.
+// Nothing is read when the view is made. Memory stays bounded whatever the file's size.
 //
 // Not internally locked: one thread at a time (the source filter holds a lock around it).
 #pragma once
@@ -38,7 +44,7 @@ namespace korvane::media {
 struct PayloadViewStats {
     uint64_t reads = 0;
     uint64_t bytesRead = 0;
-    uint64_t rescans = 0;          // reads that could not go on from the previous state
+    uint64_t rescans = 0;          // reads that could go on neither from the last read nor from a checkpoint
     uint64_t bytesScanned = 0;     // file bytes parsed to find where blocks began
     uint64_t keystreamBytes = 0;   // keystream made, including bytes skipped to reach an offset
     uint64_t packetsLeftScrambled = 0;  // scrambled units given out as they are, each time read
