@@ -2,8 +2,9 @@
 # The source filter as other programs' parsers use it: reads through its IAsyncReader.
 #  1. A generated, encrypted recording of about 1 GB read from start to end (64 KiB to 1 MiB per
 #     request), in the same run as converting it through our graph and a `dd bs=1M` copy.
-#  2. A generated, encrypted recording of about 10 GB: loading, the first read at its end,
-#     1000 reads of 64 KiB at random offsets, a read after a backward seek.
+#  2. A generated, encrypted recording of about 10 GB whose key blocks each span about 16 MiB
+#     (8000 packs of 2 KiB; a TiVo's span less): loading, the first read at its end, 1000 reads
+#     of 64 KiB at random offsets, a read after a backward seek.
 #   bench/graph/run-reader-bench.sh [MiB] [BIG_MiB]   (defaults 1024 and 10240; ROUNDS=n, default 3)
 # Needs about 14 GiB free in build/reader-bench; deletes the 10 GB recording afterwards
 # (KEEP=1 keeps it). Uses build/filters-native and build/filters-win64, or the trees that
@@ -44,17 +45,18 @@ timed() {
   read -r WALL user sys <"$data/time.txt"
   CPU=$(echo "$user + $sys" | bc -l)
 }
-# An encrypted recording of the given size (DVD-style packs, the writer's default blocks).
+# An encrypted recording of the given size (DVD-style packs) with blocks of the given number
+# of packets.
 make_recording() {
-  local size=$1 out=$2
+  local size=$1 out=$2 blocks=$3
   [ -s "$out" ] && return 0
   "$native/bench/media/media_bench" --mib "$size" --generate "$data/clear.mpg" >/dev/null
-  "$native/tools/korvane-tivo" wrap "$data/clear.mpg" "$out" --mak $mak >/dev/null
+  "$native/tools/korvane-tivo" wrap "$data/clear.mpg" "$out" --mak $mak --block-packets "$blocks" >/dev/null
   rm -f "$data/clear.mpg"
 }
 
 recording=$data/recording-$mib.TiVo
-make_recording "$mib" "$recording"
+make_recording "$mib" "$recording" 300
 cat "$recording" >/dev/null  # from the page cache for every contender alike
 mb=$(echo "$(stat -c %s "$recording") / 1000000" | bc -l)
 dd_w=""; g_run=""; r_seq=""; r_w=""; r_c=""; r_peak=""
@@ -81,10 +83,10 @@ printf '  reader/graph time: %.2f (target < 1)   reader throughput/dd: %.2f\n' \
   "$(rate "$r_seq" "$g_run")" "$(rate "$dd_w" "$r_seq")"
 
 big=$data/recording-$big_mib.TiVo
-make_recording "$big_mib" "$big"
+make_recording "$big_mib" "$big" 8000
 cat "$big" >/dev/null 2>&1 || true
 timed /usr/lib/wine/wine64 "$win/bench/graph/bench_reader.exe" "$(winpath "$big")" --random 1000 --no-sequential
-printf 'encrypted program stream, %.0f MB (load %s)\n' "$(echo "$(stat -c %s "$big") / 1000000" | bc -l)" \
+printf 'encrypted program stream, %.0f MB, blocks of 8000 packets (about 16 MiB) (load %s)\n' "$(echo "$(stat -c %s "$big") / 1000000" | bc -l)" \
   "$(cut -d' ' -f1 /proc/loadavg)"
 printf '  Load %s ms; first read at the end %s ms; 1000 random 64 KiB reads: max %s ms, p99 %s ms, median %s ms; after a backward seek %s ms; peak working set %s MiB\n' \
   "$(field load_ms)" "$(field first_end_ms)" "$(field random_max_ms)" "$(field random_p99_ms)" \
