@@ -133,8 +133,9 @@ HRESULT Register(bool replaceOthers) {
     LONG rc = WriteString(HKEY_CLASSES_ROOT, checkKey, L"0", kCheckBytes);
     if (rc == ERROR_SUCCESS) rc = WriteString(HKEY_CLASSES_ROOT, checkKey, kSourceFilterValue, ourSource);
     std::wstring extensionSource;
-    const bool othersExtension = ReadString(HKEY_CLASSES_ROOT, kExtensionKey, kSourceFilterValue, &extensionSource) &&
-                                 !extensionSource.empty() && lstrcmpiW(extensionSource.c_str(), ourSource.c_str()) != 0;
+    const bool othersExtension =
+        ReadString(HKEY_CLASSES_ROOT, kExtensionKey, kSourceFilterValue, &extensionSource) &&
+        !extensionSource.empty() && lstrcmpiW(extensionSource.c_str(), ourSource.c_str()) != 0;
     if (rc == ERROR_SUCCESS && RegistersExtension() && (replaceOthers || !othersExtension))
         rc = WriteString(HKEY_CLASSES_ROOT, kExtensionKey, kSourceFilterValue, ourSource);
     return HRESULT_FROM_WIN32(rc);

@@ -83,8 +83,8 @@ const char* Measure(const wchar_t* input, int randomReads, bool sequential) {
             times.push_back(MillisecondsSince(t));
         }
         std::sort(times.begin(), times.end());
-        std::printf("random_reads=%d\nrandom_max_ms=%.2f\nrandom_p99_ms=%.2f\nrandom_median_ms=%.2f\n", randomReads,
-                    times.back(), times[times.size() * 99 / 100], times[times.size() / 2]);
+        std::printf("random_reads=%d\nrandom_max_ms=%.2f\nrandom_p99_ms=%.2f\nrandom_median_ms=%.2f\n",
+                    randomReads, times.back(), times[times.size() * 99 / 100], times[times.size() / 2]);
         if (FAILED(reader->SyncRead(total / 10 * 9, kRandomSize, buffer.data()))) return "reading at 90%";
         t = Clock::now();
         if (FAILED(reader->SyncRead(total / 10, kRandomSize, buffer.data()))) return "reading at 10%";

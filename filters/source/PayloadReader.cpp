@@ -32,7 +32,7 @@ STDMETHODIMP_(ULONG) PayloadReader::Release() {
 }
 
 STDMETHODIMP PayloadReader::RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* properties,
-                                        IMemAllocator** actual) {
+                                             IMemAllocator** actual) {
     if (!properties || !actual) return E_POINTER;
     *actual = nullptr;
     // Any alignment serves: reads go through a buffer of the view's own.

@@ -72,8 +72,9 @@ private:
 std::unique_ptr<media::ByteSource> OpenPayload(const std::wstring& fileName, const media::TivoFile& tivo,
                                                bool encrypted, const media::TivoKeys& keys, HRESULT* error) {
     // Reads come at any offset: no sequential-scan hint, unlike the conversion's own handle.
-    ScopedFile file(CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedFile file(CreateFileW(fileName.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         *error = HRESULT_FROM_WIN32(GetLastError());
         return nullptr;

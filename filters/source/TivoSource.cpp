@@ -165,7 +165,8 @@ public:
     // The type a file source of the payload would offer.
     HRESULT GetPlainType(AM_MEDIA_TYPE* mt) {
         if (FAILED(m_unusable)) return m_unusable;
-        return MakeMediaType(mt, MEDIATYPE_Stream, m_transport ? MEDIASUBTYPE_MPEG2_TRANSPORT : MEDIASUBTYPE_MPEG2_PROGRAM,
+        return MakeMediaType(mt, MEDIATYPE_Stream,
+                             m_transport ? MEDIASUBTYPE_MPEG2_TRANSPORT : MEDIASUBTYPE_MPEG2_PROGRAM,
                              GUID_NULL, nullptr, 0);
     }
 
@@ -370,9 +371,9 @@ private:
     uint64_t m_payloadOffset = 0;
     uint64_t m_payloadSize = 0;
     bool m_transport = false;
-    bool m_encrypted = false;   // Load: the payload is decrypted with m_keys
-    media::TivoKeys m_keys;     // Load; read only by the streaming thread
-    HRESULT m_unusable = S_OK;  // why a loaded file cannot be delivered
+    bool m_encrypted = false;      // Load: the payload is decrypted with m_keys
+    media::TivoKeys m_keys;        // Load; read only by the streaming thread
+    HRESULT m_unusable = S_OK;     // why a loaded file cannot be delivered
     bool m_streamsListed = false;  // our demultiplexer can carry its streams
     StreamListFormat m_streams{};
     CriticalSection m_threadLock;         // guards m_thread between Pause and Stop's join
@@ -428,7 +429,8 @@ HRESULT SourceOutput::CheckMediaType(const AM_MEDIA_TYPE* mt) {
     }
     if (!m_readable || FAILED(m_source->GetPlainType(candidate.Get()))) return S_FALSE;
     const bool noFormat = IsEqualGUID(mt->formattype, GUID_NULL) || IsEqualGUID(mt->formattype, FORMAT_None);
-    return IsEqualGUID(mt->majortype, MEDIATYPE_Stream) && IsEqualGUID(mt->subtype, candidate.Get()->subtype) && noFormat
+    return IsEqualGUID(mt->majortype, MEDIATYPE_Stream) &&
+                   IsEqualGUID(mt->subtype, candidate.Get()->subtype) && noFormat
                ? S_OK
                : S_FALSE;
 }

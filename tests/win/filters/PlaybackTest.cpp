@@ -34,7 +34,8 @@ int ExpectedFrames(const std::string& name) {
     return -1;
 }
 
-const CLSID CLSID_FrameCounter = {0x2E4D9B31, 0x7A1C, 0x4F3E, {0x8B, 0x52, 0x11, 0x6C, 0x9D, 0x0E, 0x4A, 0x77}};
+const CLSID CLSID_FrameCounter = {
+    0x2E4D9B31, 0x7A1C, 0x4F3E, {0x8B, 0x52, 0x11, 0x6C, 0x9D, 0x0E, 0x4A, 0x77}};
 
 // A renderer of the test's own in place of a player's: takes whatever video the decoder
 // gives, counts the frames and where the segment starts, and completes at the end of stream.
@@ -48,36 +49,76 @@ public:
     }
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
-#define KORVANE_PASS_UP(call)                                                                        \
-    {                                                                                                \
-        ComPtr<IMediaSeeking> up;                                                                    \
-        IPin* peer = m_input->Peer();                                                                \
-        if (!peer || FAILED(peer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(up.Out())))) \
-            return E_NOTIMPL;                                                                        \
-        return up->call;                                                                             \
+    STDMETHODIMP GetCapabilities(DWORD* c) override {
+        const auto up = Upstream();
+        return up ? up->GetCapabilities(c) : E_NOTIMPL;
     }
-    STDMETHODIMP GetCapabilities(DWORD* c) override KORVANE_PASS_UP(GetCapabilities(c))
-    STDMETHODIMP CheckCapabilities(DWORD* c) override KORVANE_PASS_UP(CheckCapabilities(c))
-    STDMETHODIMP IsFormatSupported(const GUID* f) override KORVANE_PASS_UP(IsFormatSupported(f))
-    STDMETHODIMP QueryPreferredFormat(GUID* f) override KORVANE_PASS_UP(QueryPreferredFormat(f))
-    STDMETHODIMP GetTimeFormat(GUID* f) override KORVANE_PASS_UP(GetTimeFormat(f))
-    STDMETHODIMP IsUsingTimeFormat(const GUID* f) override KORVANE_PASS_UP(IsUsingTimeFormat(f))
-    STDMETHODIMP SetTimeFormat(const GUID* f) override KORVANE_PASS_UP(SetTimeFormat(f))
-    STDMETHODIMP GetDuration(LONGLONG* d) override KORVANE_PASS_UP(GetDuration(d))
-    STDMETHODIMP GetStopPosition(LONGLONG* s) override KORVANE_PASS_UP(GetStopPosition(s))
-    STDMETHODIMP GetCurrentPosition(LONGLONG* c) override KORVANE_PASS_UP(GetCurrentPosition(c))
-    STDMETHODIMP ConvertTimeFormat(LONGLONG* t, const GUID* tf, LONGLONG s, const GUID* sf) override
-        KORVANE_PASS_UP(ConvertTimeFormat(t, tf, s, sf))
-    STDMETHODIMP SetPositions(LONGLONG* c, DWORD cf, LONGLONG* s, DWORD sf) override
-        KORVANE_PASS_UP(SetPositions(c, cf, s, sf))
-    STDMETHODIMP GetPositions(LONGLONG* c, LONGLONG* s) override KORVANE_PASS_UP(GetPositions(c, s))
-    STDMETHODIMP GetAvailable(LONGLONG* e, LONGLONG* l) override KORVANE_PASS_UP(GetAvailable(e, l))
-    STDMETHODIMP SetRate(double r) override KORVANE_PASS_UP(SetRate(r))
-    STDMETHODIMP GetRate(double* r) override KORVANE_PASS_UP(GetRate(r))
-    STDMETHODIMP GetPreroll(LONGLONG* p) override KORVANE_PASS_UP(GetPreroll(p))
-#undef KORVANE_PASS_UP
+    STDMETHODIMP CheckCapabilities(DWORD* c) override {
+        const auto up = Upstream();
+        return up ? up->CheckCapabilities(c) : E_NOTIMPL;
+    }
+    STDMETHODIMP IsFormatSupported(const GUID* f) override {
+        const auto up = Upstream();
+        return up ? up->IsFormatSupported(f) : E_NOTIMPL;
+    }
+    STDMETHODIMP QueryPreferredFormat(GUID* f) override {
+        const auto up = Upstream();
+        return up ? up->QueryPreferredFormat(f) : E_NOTIMPL;
+    }
+    STDMETHODIMP GetTimeFormat(GUID* f) override {
+        const auto up = Upstream();
+        return up ? up->GetTimeFormat(f) : E_NOTIMPL;
+    }
+    STDMETHODIMP IsUsingTimeFormat(const GUID* f) override {
+        const auto up = Upstream();
+        return up ? up->IsUsingTimeFormat(f) : E_NOTIMPL;
+    }
+    STDMETHODIMP SetTimeFormat(const GUID* f) override {
+        const auto up = Upstream();
+        return up ? up->SetTimeFormat(f) : E_NOTIMPL;
+    }
+    STDMETHODIMP GetDuration(LONGLONG* d) override {
+        const auto up = Upstream();
+        return up ? up->GetDuration(d) : E_NOTIMPL;
+    }
+    STDMETHODIMP GetStopPosition(LONGLONG* s) override {
+        const auto up = Upstream();
+        return up ? up->GetStopPosition(s) : E_NOTIMPL;
+    }
+    STDMETHODIMP GetCurrentPosition(LONGLONG* c) override {
+        const auto up = Upstream();
+        return up ? up->GetCurrentPosition(c) : E_NOTIMPL;
+    }
+    STDMETHODIMP ConvertTimeFormat(LONGLONG* t, const GUID* tf, LONGLONG s, const GUID* sf) override {
+        const auto up = Upstream();
+        return up ? up->ConvertTimeFormat(t, tf, s, sf) : E_NOTIMPL;
+    }
+    STDMETHODIMP SetPositions(LONGLONG* c, DWORD cf, LONGLONG* s, DWORD sf) override {
+        const auto up = Upstream();
+        return up ? up->SetPositions(c, cf, s, sf) : E_NOTIMPL;
+    }
+    STDMETHODIMP GetPositions(LONGLONG* c, LONGLONG* s) override {
+        const auto up = Upstream();
+        return up ? up->GetPositions(c, s) : E_NOTIMPL;
+    }
+    STDMETHODIMP GetAvailable(LONGLONG* e, LONGLONG* l) override {
+        const auto up = Upstream();
+        return up ? up->GetAvailable(e, l) : E_NOTIMPL;
+    }
+    STDMETHODIMP SetRate(double r) override {
+        const auto up = Upstream();
+        return up ? up->SetRate(r) : E_NOTIMPL;
+    }
+    STDMETHODIMP GetRate(double* r) override {
+        const auto up = Upstream();
+        return up ? up->GetRate(r) : E_NOTIMPL;
+    }
+    STDMETHODIMP GetPreroll(LONGLONG* p) override {
+        const auto up = Upstream();
+        return up ? up->GetPreroll(p) : E_NOTIMPL;
+    }
 
-    std::atomic<int> frames{0};               // since the last flush
+    std::atomic<int> frames{0};                  // since the last flush
     std::atomic<REFERENCE_TIME> firstStart{-1};  // of the first frame since the last flush
     std::atomic<REFERENCE_TIME> segmentStart{0};
 
@@ -90,7 +131,8 @@ private:
         }
         HRESULT OnReceive(IMediaSample* sample) override {
             REFERENCE_TIME start = 0, stop = 0;
-            if (SUCCEEDED(sample->GetTime(&start, &stop)) && m_counter->firstStart < 0) m_counter->firstStart = start;
+            if (SUCCEEDED(sample->GetTime(&start, &stop)) && m_counter->firstStart < 0)
+                m_counter->firstStart = start;
             ++m_counter->frames;
             return S_OK;
         }
@@ -110,6 +152,13 @@ private:
     private:
         FrameCounter* m_counter;
     };
+    ComPtr<IMediaSeeking> Upstream() {
+        ComPtr<IMediaSeeking> up;
+        IPin* peer = m_input->Peer();
+        if (peer) peer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(up.Out()));
+        return up;
+    }
+
     Input* m_input;
 };
 
@@ -128,7 +177,8 @@ std::vector<CLSID> ClassesIn(IGraphBuilder* graph) {
 }
 
 bool Contains(const std::vector<CLSID>& classes, const CLSID& clsid) {
-    return std::any_of(classes.begin(), classes.end(), [&](const CLSID& c) { return IsEqualCLSID(c, clsid); });
+    return std::any_of(classes.begin(), classes.end(),
+                       [&](const CLSID& c) { return IsEqualCLSID(c, clsid); });
 }
 
 // A player's graph for the file, its renderers swapped for a frame counter (video) or left
@@ -170,7 +220,8 @@ public:
             }
             ASSERT_HRESULT_SUCCEEDED(m_graph->RemoveFilter(renderer));
             if (video && upstream) {
-                ASSERT_EQ(S_OK, m_graph->ConnectDirect(upstream.Get(), Pin(m_counter.Get(), L"In").Get(), nullptr));
+                ASSERT_EQ(S_OK,
+                          m_graph->ConnectDirect(upstream.Get(), Pin(m_counter.Get(), L"In").Get(), nullptr));
             }
         }
         ComPtr<IMediaFilter> clockless;
@@ -183,7 +234,8 @@ public:
         ComPtr<IMediaControl> control;
         ComPtr<IMediaEvent> events;
         EXPECT_HRESULT_SUCCEEDED(Query(m_graph.Get(), control));
-        EXPECT_HRESULT_SUCCEEDED(m_graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.Out())));
+        EXPECT_HRESULT_SUCCEEDED(
+            m_graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.Out())));
         EXPECT_HRESULT_SUCCEEDED(control->Run());
         long code = 0;
         EXPECT_EQ(S_OK, events->WaitForCompletion(60000, &code));
@@ -202,8 +254,8 @@ public:
     void SeekTo(REFERENCE_TIME position) {
         ComPtr<IMediaSeeking> seeking;
         ASSERT_HRESULT_SUCCEEDED(Query(m_graph.Get(), seeking));
-        ASSERT_HRESULT_SUCCEEDED(
-            seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning));
+        ASSERT_HRESULT_SUCCEEDED(seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr,
+                                                       AM_SEEKING_NoPositioning));
     }
 
     FrameCounter* Counter() const { return m_counter.Get(); }
@@ -227,7 +279,8 @@ protected:
 
     // Plays the plain file and its .TiVo form alike: the same duration from the same parser,
     // to EC_COMPLETE, the same frames, through none of our other filters.
-    void ExpectPlaysLikeThePlainFile(const std::string& tivo, const std::string& plain, const std::string& original) {
+    void ExpectPlaysLikeThePlainFile(const std::string& tivo, const std::string& plain,
+                                     const std::string& original) {
         SCOPED_TRACE(tivo);
         REFERENCE_TIME plainDuration = 0;
         int plainFrames = 0;
@@ -250,8 +303,9 @@ protected:
         EXPECT_EQ(EC_COMPLETE, player.RunToEnd());
         EXPECT_EQ(plainFrames, player.Counter()->frames.load());
         EXPECT_GT(plainFrames, 0);
-        std::printf("%s: %d frames delivered, as from the plain file; ffprobe counts %d in the clear original\n",
-                    tivo.c_str(), plainFrames, ExpectedFrames(original));
+        std::printf(
+            "%s: %d frames delivered, as from the plain file; ffprobe counts %d in the clear original\n",
+            tivo.c_str(), plainFrames, ExpectedFrames(original));
     }
 };
 
@@ -288,8 +342,8 @@ TEST_F(PlaybackTest, RecordingsPlayLikeTheirPlainFiles) {
     // An encrypted transport stream carries TiVo's key packets, which the reader turns into
     // null packets: the splitter estimates a transport stream's duration from its size, so
     // the plain file to match is the reader's bytes, the same packets.
-    for (const std::string& tivo : {WrapAsTivo(ts, m_scratch.Path("ts-encrypted.TiVo"), kKey),
-                                    Vector("ts-mpeg2-ac3.TiVo")})
+    for (const std::string& tivo :
+         {WrapAsTivo(ts, m_scratch.Path("ts-encrypted.TiVo"), kKey), Vector("ts-mpeg2-ac3.TiVo")})
         ExpectPlaysLikeThePlainFile(tivo, ClearPayloadOf(tivo, m_scratch.Path("view.ts")), "ts-mpeg2-ac3.ts");
 }
 
@@ -338,7 +392,8 @@ TEST_F(PlaybackTest, TheReaderGivesTheClearPayloadAnywhere) {
     std::vector<std::string> files;
     for (const char* name : {"ac3.mpg", "large_packets.mpg", "ts_mpeg2_ac3.ts", "ts_h264_ac3.ts"})
         files.push_back(WrapAsTivo(name, m_scratch.Path(std::string(name) + ".TiVo"), kKey));
-    for (const char* name : {"ps-mpeg2-ac3.TiVo", "ps-mpeg2-mp2-large.TiVo", "ts-mpeg2-ac3.TiVo", "ts-h264-ac3.TiVo"})
+    for (const char* name :
+         {"ps-mpeg2-ac3.TiVo", "ps-mpeg2-mp2-large.TiVo", "ts-mpeg2-ac3.TiVo", "ts-h264-ac3.TiVo"})
         files.push_back(Vector(name));
     files.push_back(WrapAsTivo("ac3.mpg", m_scratch.Path("clear.TiVo")));
     std::mt19937 random(20261207);
@@ -374,8 +429,10 @@ TEST_F(PlaybackTest, TheReaderGivesTheClearPayloadAnywhere) {
             const LONGLONG at = std::uniform_int_distribution<LONGLONG>(0, total)(random);
             const LONG size = std::uniform_int_distribution<LONG>(1, i % 10 ? 4096 : 1 << 20)(random);
             const LONG inside = static_cast<LONG>(std::min<LONGLONG>(size, total - at));
-            ASSERT_EQ(inside == size ? S_OK : S_FALSE, reader->SyncRead(at, size, got.data())) << at << " " << size;
-            ASSERT_TRUE(std::equal(got.begin(), got.begin() + inside, expected.begin() + at)) << at << " " << size;
+            ASSERT_EQ(inside == size ? S_OK : S_FALSE, reader->SyncRead(at, size, got.data()))
+                << at << " " << size;
+            ASSERT_TRUE(std::equal(got.begin(), got.begin() + inside, expected.begin() + at))
+                << at << " " << size;
         }
 
         ALLOCATOR_PROPERTIES wanted{3, 65536, 1, 0};
@@ -425,8 +482,8 @@ TEST_F(PlaybackTest, TheReaderGivesTheClearPayloadAnywhere) {
 // the conversion is; the recording then plays and the key is remembered.
 TEST_F(PlaybackTest, APlayersWindowIsAskedForAKeyNotStored) {
     const std::string tivo = WrapAsTivo(MaterialDir() + "\\ac3.mpg", m_scratch.Path("ps.TiVo"), kKey);
-    HWND window = CreateWindowExW(0, L"STATIC", L"Korvane test player", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
-                                  300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND window = CreateWindowExW(0, L"STATIC", L"Korvane test player", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
+                                  10, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     SetForegroundWindow(window);
     HWND dialogOwner = nullptr;
     DialogScript script;
