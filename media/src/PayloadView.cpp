@@ -90,7 +90,7 @@ public:
     Reader(ByteSource& source, const TivoFile& file, const TivoKeys& keys, const PayloadViewOptions& options,
            PayloadViewStats& stats)
         : m_window(source, file.payloadOffset, file.payloadSize, std::max<size_t>(options.windowBytes, 1 << 17)),
-          m_keys(keys.media),
+          m_keys(keys.media, options.keystreamMaking),
           m_options(options),
           m_stats(stats) {}
 
@@ -99,6 +99,7 @@ public:
         const bool ok = ReadInto(sink);
         *made = static_cast<size_t>(sink.from - offset);
         m_stats.keystreamBytes = m_keys.made;
+        m_stats.blocksMadeAhead = m_keys.handedOver;
         return ok;
     }
 
@@ -119,8 +120,12 @@ private:
     };
 
     bool ReadInto(Sink& sink) {
+        // Blocks are made ahead only while the read goes on from the last one: elsewhere the
+        // next block of a stream is not likely what comes next.
+        m_keys.SetReadingOn(false);
         // The unit the last read ended in.
         if (m_live && m_hasPending && sink.from >= m_pending.start && sink.from < m_pending.start + m_pending.size) {
+            m_keys.SetReadingOn(true);
             size_t got = 0;
             const uint8_t* raw = m_window.Get(m_pending.start, m_pending.size, &got);
             if (!raw || !Apply(m_pending, raw, sink)) return false;
@@ -128,12 +133,15 @@ private:
             m_hasPending = false;
         }
         if (m_live && m_walker.pos <= sink.from && sink.from - m_walker.pos <= m_options.continueBytes) {
+            m_keys.SetReadingOn(true);
             const RunResult r = Run(m_walker, m_engine, sink);
             if (r.status != RunStatus::Unknown) return Finished(r);
         } else if (FromCheckpoint(sink.from)) {
+            m_keys.SetReadingOn(false);
             const RunResult r = Run(m_walker, m_engine, sink);
             if (r.status != RunStatus::Unknown) return Finished(r);
         }
+        m_keys.SetReadingOn(false);
         return Resolve(sink);
     }
 

@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "KeystreamHelper.h"
 #include "media/TivoKeys.h"
 #include "media/Turing.h"
 
@@ -115,11 +116,34 @@ private:
 // keystream where it stands. Bounded: the least used is dropped when all entries are taken
 // (as many as the streaming decryptor keeps keystreams, 4.5 KiB each, made only when used; a
 // recording scrambles a handful of streams).
+//
+// With KeystreamMaking::WithHelperThread, while the reader goes on from its last read (a
+// parser streaming through the file), a helper thread makes ahead the blocks to come of the
+// first kHelpedSlots slots, as KeystreamSet does for the decryptors: the caller makes one
+// block, the helper the next, so that two cores share what bounds sequential reading. The
+// bytes are the same either way; a read elsewhere makes its keystream as before, and a block
+// made ahead that does not come next is dropped.
 class LazyKeystreams {
 public:
     static constexpr size_t kMaxEntries = 64;
+    static constexpr size_t kHelpedSlots = KeystreamSet::kHelpedSlots;
 
-    explicit LazyKeystreams(const uint8_t* baseKey) { std::memcpy(m_baseKey, baseKey, sizeof m_baseKey); }
+    explicit LazyKeystreams(const uint8_t* baseKey, KeystreamMaking making = KeystreamMaking::OnCallerThread)
+        : m_withHelper(making == KeystreamMaking::WithHelperThread) {
+        std::memcpy(m_baseKey, baseKey, sizeof m_baseKey);
+    }
+    ~LazyKeystreams() {
+        // Blocks being made ahead are no longer wanted: the helper stops at its next piece
+        // (m_helper, declared first, is joined last).
+        for (auto& e : m_entries)
+            if (e->ahead) e->ahead->Cancel();
+    }
+    LazyKeystreams(const LazyKeystreams&) = delete;
+    LazyKeystreams& operator=(const LazyKeystreams&) = delete;
+
+    // Whether the reader goes on from its last read: only then are blocks made ahead, since
+    // only then is the next block of a stream likely the one wanted next.
+    void SetReadingOn(bool on) { m_readingOn = on; }
 
     // The keystream of (stream id, block) in the slot, standing at byte `index`; nullptr when
     // the hash library failed.
@@ -127,11 +151,7 @@ public:
         Entry* e = Find(slot);
         if (!e || e->streamId != streamId || e->block != block || e->keystream.Position() > index) {
             if (!e) e = Take(slot);
-            e->ready = false;
-            if (!InitKeystream(e->keystream, m_baseKey, streamId, block)) return nullptr;
-            e->ready = true;
-            e->streamId = streamId;
-            e->block = block;
+            if (!Build(*e, streamId, block)) return nullptr;
         }
         e->lastUse = ++m_clock;
         const uint64_t skip = index - e->keystream.Position();
@@ -155,14 +175,21 @@ public:
         if (!ks) return false;
         // Made and taken back: a copy of the whole keystream would copy its 4 KiB of tables.
         TuringKeystream::Saved here;
-        if (!ks->Save(&here)) return false;
-        ks->Generate(out, 5);
-        ks->Restore(here);
+        if (ks->Save(&here)) {
+            ks->Generate(out, 5);
+            ks->Restore(here);
+        } else {
+            // Bytes made ahead are in hand, which Save cannot keep: a copy reads on over them
+            // (it shares them and only reads them), the keystream itself stays where it is.
+            TuringKeystream copy(*ks);
+            copy.Generate(out, 5);
+        }
         made += 5;
         return true;
     }
 
-    // Where the slot's keystream stands, to keep at a checkpoint.
+    // Where the slot's keystream stands, to keep at a checkpoint. False too while the slot
+    // uses a block made ahead (a read from the checkpoint then makes it from the block's start).
     struct Kept {
         uint16_t slot;
         uint8_t streamId;
@@ -193,7 +220,8 @@ public:
         e->lastUse = ++m_clock;
     }
 
-    uint64_t made = 0;  // keystream bytes made, skipped ones included
+    uint64_t made = 0;       // keystream bytes made, skipped ones included
+    uint64_t handedOver = 0;  // blocks the helper made ahead and this took over
 
 private:
     struct Entry {
@@ -203,7 +231,62 @@ private:
         uint32_t block = 0;
         uint64_t lastUse = 0;
         TuringKeystream keystream;
+        // With a helper: whether it makes this slot's blocks, the block it is making ahead, how
+        // much of the slot's last block was used (how much to make ahead), and blocks made
+        // ahead in a row that did not come next while reading on.
+        bool helped = false;
+        std::shared_ptr<PreparedKeystream> ahead;
+        uint64_t lastBlockBytes = 0;
+        unsigned misses = 0;
     };
+
+    // A stream whose blocks do not follow one another would have the helper make nothing but
+    // waste: after this many misses in a row it stops helping that slot (KeystreamSet's rule).
+    static constexpr unsigned kMissesBeforeGivingUp = 3;
+
+    static uint32_t BlockAfter(uint32_t block) { return (block + 1) & 0xFFFFFF; }  // 24-bit block numbers
+
+    // The entry's keystream at the start of (stream id, block): handed over from the helper
+    // when it made that block ahead, made here otherwise.
+    bool Build(Entry& e, uint8_t streamId, uint32_t block) {
+        if (e.ready && e.streamId == streamId && e.block != block) e.lastBlockBytes = e.keystream.Position();
+        e.ready = false;
+        if (e.ahead && e.ahead->streamId == streamId && e.ahead->block == block) {
+            // This thread makes the next block itself while the helper makes the one after.
+            const std::shared_ptr<PreparedKeystream> prepared = std::move(e.ahead);
+            e.misses = 0;
+            if (!prepared->WaitStarted()) return false;
+            e.keystream.ContinueFrom(prepared);
+            ++handedOver;
+            if (m_readingOn && e.helped) PrepareAhead(e, streamId, BlockAfter(BlockAfter(block)));
+        } else {
+            // A block made ahead stays while it may still come (the same block made again
+            // after going back a little in it keeps the next ones).
+            if (e.ahead && !(e.ahead->streamId == streamId && (e.ahead->block == BlockAfter(block) ||
+                                                                e.ahead->block == BlockAfter(BlockAfter(block))))) {
+                e.ahead->Cancel();
+                e.ahead.reset();
+                if (m_readingOn && ++e.misses >= kMissesBeforeGivingUp) e.helped = false;
+            }
+            if (!InitKeystream(e.keystream, m_baseKey, streamId, block)) return false;
+            if (m_readingOn && e.helped && !e.ahead) PrepareAhead(e, streamId, BlockAfter(block));
+        }
+        e.ready = true;
+        e.streamId = streamId;
+        e.block = block;
+        return true;
+    }
+
+    void PrepareAhead(Entry& e, uint8_t streamId, uint32_t block) {
+        // Blocks of a stream hold about as many packets each: a little more than the last one
+        // took (KeystreamSet's guess), so that the helper neither stops short often nor makes
+        // much for nothing.
+        constexpr uint64_t kFirstGuess = 512 << 10, kLeast = 64 << 10, kMost = KeystreamBuffers::kBufferBytes;
+        const uint64_t guess = e.lastBlockBytes ? e.lastBlockBytes + e.lastBlockBytes / 8 : kFirstGuess;
+        if (!m_helper) m_helper.reset(new KeystreamHelper(m_baseKey));
+        e.ahead = m_helper->Prepare(streamId, block, static_cast<size_t>(std::clamp(guess, kLeast, kMost)));
+    }
+
     Entry* Find(uint16_t slot) {
         for (auto& e : m_entries)
             if (e->ready && e->slot == slot) return e.get();
@@ -228,11 +311,30 @@ private:
                 if (c->lastUse < e->lastUse) e = c.get();
         }
         e->ready = false;
+        if (e->ahead) e->ahead->Cancel();
+        e->ahead.reset();
+        e->misses = 0;
+        e->lastBlockBytes = 0;
+        // The first slots used keep their help when their entry is taken and given back.
+        e->helped = false;
+        if (m_withHelper) {
+            const auto known = std::find(m_helpedSlots.begin(), m_helpedSlots.end(), slot);
+            if (known != m_helpedSlots.end()) {
+                e->helped = true;
+            } else if (m_helpedSlots.size() < kHelpedSlots) {
+                m_helpedSlots.push_back(slot);
+                e->helped = true;
+            }
+        }
         e->slot = slot;
         return e;
     }
 
     uint8_t m_baseKey[kTivoKeySize];
+    const bool m_withHelper;
+    bool m_readingOn = false;
+    std::vector<uint16_t> m_helpedSlots;        // at most kHelpedSlots
+    std::unique_ptr<KeystreamHelper> m_helper;  // started when first needed; joined after the entries go
     std::vector<std::unique_ptr<Entry>> m_entries;
     uint64_t m_clock = 0;
 };

@@ -49,6 +49,7 @@ struct PayloadViewStats {
     uint64_t keystreamBytes = 0;   // keystream made, including bytes skipped to reach an offset
     uint64_t packetsLeftScrambled = 0;  // scrambled units given out as they are, each time read
     uint64_t checkpoints = 0;           // held now
+    uint64_t blocksMadeAhead = 0;       // blocks whose keystream the helper thread made and handed over
 };
 
 // How much the view holds and how far it looks; the defaults suit the source filter. Tests and
@@ -61,6 +62,13 @@ struct PayloadViewOptions {
                                                   // checkpoint, a read still goes on from it
     uint64_t checkpointSpacing = uint64_t(1) << 20;  // the least distance between checkpoints
     size_t maxCheckpoints = 512;                     // about 2 KiB each
+    // WithHelperThread: while reads go on from the last one (a parser streaming through the
+    // file), a helper thread of the view's own makes the keystream of each scrambled stream's
+    // next blocks ahead, as the decryptors' does: two cores share what bounds sequential
+    // reading. The same bytes either way; other reads are made as they are without it. Costs
+    // the thread (started at the first block made ahead, joined when the view goes) and a
+    // buffer of at most 2 MiB per block made ahead (a few at a time).
+    KeystreamMaking keystreamMaking = KeystreamMaking::OnCallerThread;
 };
 
 class PayloadView final : public ByteSource {
