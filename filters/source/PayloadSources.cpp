@@ -53,7 +53,14 @@ public:
         if (offset >= m_tivo.payloadSize) return 0;
         size = static_cast<size_t>(std::min<uint64_t>(size, m_tivo.payloadSize - offset));
         if (!m_encrypted) return m_file.ReadAt(m_tivo.payloadOffset + offset, buffer, size);
-        if (!m_view) m_view = std::make_unique<media::PayloadView>(m_file, m_tivo, m_keys);
+        if (!m_view) {
+            // A parser streams through the file as a rule: a second core makes the keystream
+            // of the blocks ahead while this one decrypts. (The conversion's own source keeps
+            // one thread: its downstream filters have the other core.)
+            media::PayloadViewOptions options;
+            options.keystreamMaking = media::KeystreamMaking::WithHelperThread;
+            m_view = std::make_unique<media::PayloadView>(m_file, m_tivo, m_keys, options);
+        }
         return m_view->ReadAt(offset, buffer, size);
     }
     bool Failed() const override { return m_view ? m_view->Failed() : m_file.Failed(); }
