@@ -5,7 +5,8 @@
 #  2. A generated, encrypted recording of about 10 GB whose key blocks each span about 16 MiB
 #     (8000 packs of 2 KiB; a TiVo's span less): loading, the first read at its end, 1000 reads
 #     of 64 KiB at random offsets, a read after a backward seek.
-#   bench/graph/run-reader-bench.sh [MiB] [BIG_MiB]   (defaults 1024 and 10240; ROUNDS=n, default 3)
+#   bench/graph/run-reader-bench.sh [MiB] [BIG_MiB]   (defaults 1024 and 10240, 0 leaves the big
+#   one out; ROUNDS=n, default 3)
 # Needs about 14 GiB free in build/reader-bench; deletes the 10 GB recording afterwards
 # (KEEP=1 keeps it). Uses build/filters-native and build/filters-win64, or the trees that
 # KORVANE_BENCH_NATIVE and KORVANE_BENCH_WIN64 name. The key goes into the prefix's store first.
@@ -64,12 +65,11 @@ for ((r = 0; r < rounds; r++)); do
   timed dd if="$recording" of="$data/dd.out" bs=1M status=none
   dd_w=$(min "$dd_w" "$WALL"); rm -f "$data/dd.out"
 done
+# The graph and the reader take turns, so that a spell of other work hits both alike.
 for ((r = 0; r < rounds; r++)); do
   timed /usr/lib/wine/wine64 "$win/bench/graph/bench_graph.exe" "$(winpath "$recording")" "$(winpath "$data/graph.out.mpg")"
-  g_run=$(min "$g_run" "$(sed -n 's/.*run_seconds=\([0-9.]*\).*/\1/p' "$data/stdout.txt")")
+  g_run=$(min "$g_run" "$(sed -n 's/.*run_seconds=\([0-9.]*\).*/\1/p' "$data/stdout.txt" | tr -d '\r')")
   rm -f "$data/graph.out.mpg"
-done
-for ((r = 0; r < rounds; r++)); do
   timed /usr/lib/wine/wine64 "$win/bench/graph/bench_reader.exe" "$(winpath "$recording")"
   r_seq=$(min "$r_seq" "$(field sequential_s)"); r_w=$(min "$r_w" "$WALL"); r_c=$(min "$r_c" "$CPU")
   r_peak=$(field peak_working_set_mib)
@@ -82,6 +82,7 @@ printf '  dd bs=1M                     %6.2f s  %7.1f MB/s\n' "$dd_w" "$(rate "$
 printf '  reader/graph time: %.2f (target < 1)   reader throughput/dd: %.2f\n' \
   "$(rate "$r_seq" "$g_run")" "$(rate "$dd_w" "$r_seq")"
 
+[ "$big_mib" = 0 ] && exit 0
 big=$data/recording-$big_mib.TiVo
 make_recording "$big_mib" "$big" 8000
 cat "$big" >/dev/null 2>&1 || true
