@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "DialogScript.h"
+#include "EmptyKeyStoreTest.h"
 #include "GraphSupport.h"
 #include "keys/KeyDialogIds.h"
 #include "keys/KeyStore.h"
@@ -32,17 +33,8 @@ std::unique_ptr<HWND__, BOOL(WINAPI*)(HWND)> ActiveWindow() {
     return {window, DestroyWindow};
 }
 
-// The key store is the user's: each test starts and ends with it empty.
-class KeySourceTest : public PackTest {
+class KeySourceTest : public EmptyKeyStoreTest {
 protected:
-    void SetUp() override {
-        RegDeleteKeyW(HKEY_CURRENT_USER, filters::kKeyStorePath);
-        PackTest::SetUp();
-    }
-    void TearDown() override {
-        PackTest::TearDown();
-        RegDeleteKeyW(HKEY_CURRENT_USER, filters::kKeyStorePath);
-    }
     std::string Encrypted(const std::string& materialName, const char* mak) {
         return WrapAsTivo(materialName, m_scratch.Path(materialName + "." + mak + ".TiVo"), mak);
     }

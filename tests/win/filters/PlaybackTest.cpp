@@ -9,6 +9,7 @@
 #include <random>
 
 #include "DialogScript.h"
+#include "EmptyKeyStoreTest.h"
 #include "GraphSupport.h"
 #include "base/BaseFilter.h"
 #include "keys/KeyDialogIds.h"
@@ -266,16 +267,8 @@ private:
     ComPtr<FrameCounter> m_counter;
 };
 
-class PlaybackTest : public PackTest {
+class PlaybackTest : public EmptyKeyStoreTest {
 protected:
-    void SetUp() override {
-        RegDeleteKeyW(HKEY_CURRENT_USER, filters::kKeyStorePath);
-        PackTest::SetUp();
-    }
-    void TearDown() override {
-        PackTest::TearDown();
-        RegDeleteKeyW(HKEY_CURRENT_USER, filters::kKeyStorePath);
-    }
 
     // Plays the plain file and its .TiVo form alike: the same duration from the same parser,
     // to EC_COMPLETE, the same frames, through none of our other filters.
