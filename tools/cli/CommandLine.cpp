@@ -1,7 +1,5 @@
 #include "cli/CommandLine.h"
 
-#include <cstring>
-
 namespace korvane::cli {
 namespace {
 
