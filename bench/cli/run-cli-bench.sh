@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Decrypts a generated, encrypted 1 GB .TiVo with korvane-tivodecode, as front ends run it:
 # from a file into a file, and from standard input to standard output through pipes (a
-# `dd bs=1M` feeding it and another writing what comes out into a file). In the same run
+# `dd bs=1M` feeding it and another writing what comes out into a file; once more with cat
+# in its place, to show what the pipes alone allow). In the same run
 # `dd bs=1M` copies the same bytes into a new file, the yardstick. Prints seconds, MB/s,
 # CPU, the decoder's peak RSS and the ratio of each throughput to dd's.
 #   bench/cli/run-cli-bench.sh [MiB]     (default 1024; ROUNDS=n runs of each, default 3)
@@ -73,6 +74,13 @@ for ((r = 0; r < rounds; r++)); do
   rm -f "$data/out.mpg"
 done
 
+# The same pipeline with cat in the decoder's place: what the pipes alone allow.
+cat_w=""
+for ((r = 0; r < rounds; r++)); do
+  timed "dd if='$recording' bs=1M status=none | cat | dd of='$data/out.mpg' bs=1M status=none"
+  cat_w=$(min "$cat_w" "$WALL"); rm -f "$data/out.mpg"
+done
+
 printf 'encrypted program stream: %.0f MB .TiVo -> %.0f MB .mpg, best of %d runs each (load %s)\n' \
   "$mb" "$(echo "$out_bytes / 1000000" | bc -l)" "$rounds" "$(cut -d' ' -f1 /proc/loadavg)"
 printf '  dd bs=1M, file -> file       %6.2f s  %7.1f MB/s   CPU %5.2f s\n' "$dd_w" "$(rate "$mb" "$dd_w")" "$dd_c"
@@ -80,5 +88,6 @@ printf '  tivodecode, file -> file     %6.2f s  %7.1f MB/s   CPU %5.2f s   peak 
   "$file_w" "$(rate "$mb" "$file_w")" "$file_c" "$(echo "$file_rss / 1024" | bc -l)"
 printf '  tivodecode, pipe -> pipe     %6.2f s  %7.1f MB/s   CPU %5.2f s   peak RSS %.1f MiB (CPU of all three processes)\n' \
   "$pipe_w" "$(rate "$mb" "$pipe_w")" "$pipe_c" "$(echo "$pipe_rss / 1024" | bc -l)"
-printf '  throughput / dd: %.2f (file -> file), %.2f (pipe -> pipe)   target >= 0.4; peak RSS target < 32 MiB\n' \
-  "$(rate "$dd_w" "$file_w")" "$(rate "$dd_w" "$pipe_w")"
+printf '  cat, pipe -> pipe (no decoder) %6.2f s  %7.1f MB/s   the most the pipes carry\n' "$cat_w" "$(rate "$mb" "$cat_w")"
+printf '  throughput / dd: %.2f (file -> file), %.2f (pipe -> pipe; cat alone: %.2f)   target >= 0.4; peak RSS target < 32 MiB\n' \
+  "$(rate "$dd_w" "$file_w")" "$(rate "$dd_w" "$pipe_w")" "$(rate "$dd_w" "$cat_w")"
