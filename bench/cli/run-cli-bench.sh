@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Decrypts a generated, encrypted 1 GB .TiVo with korvane-tivodecode, as front ends run it:
 # from a file into a file, and from standard input to standard output through pipes (a
-# `dd bs=1M` feeding it and another writing what comes out into a file). In the same run
+# `dd bs=1M` feeding it and another writing what comes out into a file; once more with cat
+# in its place, the pipes alone at their default size). In the same run
 # `dd bs=1M` copies the same bytes into a new file, the yardstick. Prints seconds, MB/s,
 # CPU, the decoder's peak RSS and the ratio of each throughput to dd's.
 #   bench/cli/run-cli-bench.sh [MiB]     (default 1024; ROUNDS=n runs of each, default 3)
@@ -48,7 +49,7 @@ timed() {
 # The decoder's own peak RSS in KiB, written by the run through /usr/bin/time.
 peak() { cat "$data/rss.txt"; }
 
-dd_w=""; dd_c=""; file_w=""; file_c=""; file_rss=0; pipe_w=""; pipe_c=""; pipe_rss=0
+dd_w=""; dd_c=""; file_w=""; file_c=""; file_rss=0; pipe_w=""; pipe_c=""; pipe_rss=0; cat_w=""
 load_first=$(cut -d' ' -f1 /proc/loadavg)
 for ((r = 0; r < rounds; r++)); do
   timed "dd if='$recording' of='$data/dd.out' bs=1M status=none"
@@ -68,6 +69,10 @@ for ((r = 0; r < rounds; r++)); do
   [ "$(stat -c %s "$data/out.mpg")" = "$out_bytes" ] || echo "  WARNING: the piped run wrote $(stat -c %s "$data/out.mpg") bytes, the file run $out_bytes"
   [ $r = 0 ] && { cmp -s "$data/out.mpg" "$clear" || echo "  WARNING: the piped stream differs from the clear original"; }
   rm -f "$data/out.mpg"
+
+  # The same pipeline with cat in the decoder's place: the pipes alone, at their default size.
+  timed "dd if='$recording' bs=1M status=none | cat | dd of='$data/out.mpg' bs=1M status=none"
+  cat_w=$(min "$cat_w" "$WALL"); rm -f "$data/out.mpg"
 done
 
 printf 'encrypted program stream: %.0f MB .TiVo -> %.0f MB .mpg, best of %d runs each (load %s before, %s after)\n' \
@@ -77,5 +82,6 @@ printf '  tivodecode, file -> file     %6.2f s  %7.1f MB/s   CPU %5.2f s   peak 
   "$file_w" "$(rate "$mb" "$file_w")" "$file_c" "$(echo "$file_rss / 1024" | bc -l)"
 printf '  tivodecode, pipe -> pipe     %6.2f s  %7.1f MB/s   CPU %5.2f s   peak RSS %.1f MiB (CPU of all three processes)\n' \
   "$pipe_w" "$(rate "$mb" "$pipe_w")" "$pipe_c" "$(echo "$pipe_rss / 1024" | bc -l)"
-printf '  throughput / dd: %.2f (file -> file), %.2f (pipe -> pipe)   target >= 0.4; peak RSS target < 32 MiB\n' \
-  "$(rate "$dd_w" "$file_w")" "$(rate "$dd_w" "$pipe_w")"
+printf '  cat, pipe -> pipe (no decoder) %6.2f s  %7.1f MB/s   cat leaves the pipes at their default size\n' "$cat_w" "$(rate "$mb" "$cat_w")"
+printf '  throughput / dd: %.2f (file -> file), %.2f (pipe -> pipe; cat alone: %.2f)   target >= 0.4; peak RSS target < 32 MiB\n' \
+  "$(rate "$dd_w" "$file_w")" "$(rate "$dd_w" "$pipe_w")" "$(rate "$dd_w" "$cat_w")"

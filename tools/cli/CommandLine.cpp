@@ -1,25 +1,23 @@
 #include "cli/CommandLine.h"
 
-#include <cstring>
-
 namespace korvane::cli {
 namespace {
 
-const OptionSpec* FindShort(const std::vector<OptionSpec>& specs, char name) {
-    for (const OptionSpec& spec : specs)
-        if (spec.shortName == name) return &spec;
+const OptionRule* FindShort(const std::vector<OptionRule>& rules, char name) {
+    for (const OptionRule& rule : rules)
+        if (rule.shortName == name) return &rule;
     return nullptr;
 }
 
-const OptionSpec* FindLong(const std::vector<OptionSpec>& specs, const std::string& name) {
-    for (const OptionSpec& spec : specs)
-        if (spec.longName && name == spec.longName) return &spec;
+const OptionRule* FindLong(const std::vector<OptionRule>& rules, const std::string& name) {
+    for (const OptionRule& rule : rules)
+        if (rule.longName && name == rule.longName) return &rule;
     return nullptr;
 }
 
 }  // namespace
 
-bool ParseCommandLine(int argc, char** argv, int first, const std::vector<OptionSpec>& specs,
+bool ParseCommandLine(int argc, char** argv, int first, const std::vector<OptionRule>& rules,
                       ParsedCommandLine* parsed, std::string* error) {
     bool optionsEnded = false;
     for (int i = first; i < argc; ++i) {
@@ -32,13 +30,13 @@ bool ParseCommandLine(int argc, char** argv, int first, const std::vector<Option
             const size_t equals = arg.find('=');
             const std::string name =
                 arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-            const OptionSpec* spec = FindLong(specs, name);
-            if (!spec) {
+            const OptionRule* rule = FindLong(rules, name);
+            if (!rule) {
                 *error = "unknown option --" + name;
                 return false;
             }
-            ParsedOption option{spec->id, {}};
-            if (spec->takesValue) {
+            ParsedOption option{rule->id, {}};
+            if (rule->takesValue) {
                 if (equals != std::string::npos) {
                     option.value = arg.substr(equals + 1);
                 } else if (i + 1 < argc) {
@@ -56,13 +54,13 @@ bool ParseCommandLine(int argc, char** argv, int first, const std::vector<Option
             // A bunch of short flags; the first that takes a value ends it, with the rest of
             // the word (or the next word) as its value.
             for (size_t k = 1; k < arg.size(); ++k) {
-                const OptionSpec* spec = FindShort(specs, arg[k]);
-                if (!spec) {
+                const OptionRule* rule = FindShort(rules, arg[k]);
+                if (!rule) {
                     *error = std::string("unknown option -") + arg[k];
                     return false;
                 }
-                ParsedOption option{spec->id, {}};
-                if (spec->takesValue) {
+                ParsedOption option{rule->id, {}};
+                if (rule->takesValue) {
                     if (k + 1 < arg.size()) {
                         option.value = arg.substr(k + 1);
                     } else if (i + 1 < argc) {

@@ -9,7 +9,7 @@
 
 namespace korvane::cli {
 
-struct OptionSpec {
+struct OptionRule {
     int id;                // what Parse reports for the option
     char shortName;        // 0: long form only
     const char* longName;  // nullptr: short form only
@@ -26,9 +26,9 @@ struct ParsedCommandLine {
     std::vector<std::string> operands;
 };
 
-// argv[first..argc) against specs. False with *error (a sentence naming the option) for an
+// argv[first..argc) against rules. False with *error (a sentence naming the option) for an
 // unknown option or a missing value.
-bool ParseCommandLine(int argc, char** argv, int first, const std::vector<OptionSpec>& specs,
+bool ParseCommandLine(int argc, char** argv, int first, const std::vector<OptionRule>& rules,
                       ParsedCommandLine* parsed, std::string* error);
 
 }  // namespace korvane::cli

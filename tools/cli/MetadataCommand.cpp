@@ -12,7 +12,7 @@ namespace {
 
 enum Option { kMak, kXml, kPyTivo };
 
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionRule> kOptions = {
     {kMak, 0, "mak", true}, {kXml, 0, "xml", true}, {kPyTivo, 0, "pytivo", false}};
 
 // The recording's head and keys, the key checked on its metadata.

@@ -1,5 +1,7 @@
 #include "cli/RecordingHead.h"
 
+#include <algorithm>
+
 #include "media/TivoMetadata.h"
 
 namespace korvane::cli {

@@ -15,7 +15,7 @@ constexpr const char* kProgram = "korvane-tdcat";
 
 enum Option { kMak, kOut, kFirst, kSecond, kVersion, kHelp };
 
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionRule> kOptions = {
     {kMak, 'm', "mak", true},         {kOut, 'o', "out", true},          {kFirst, '1', "chunk-1", false},
     {kSecond, '2', "chunk-2", false}, {kVersion, 'V', "version", false}, {kHelp, 'h', "help", false},
 };

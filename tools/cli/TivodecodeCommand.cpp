@@ -11,7 +11,7 @@ constexpr const char* kProgram = "korvane-tivodecode";
 
 enum Option { kMak, kOut, kNoVerify, kChunkFiles, kNoVideo, kVerbose, kVersion, kHelp };
 
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionRule> kOptions = {
     {kMak, 'm', "mak", true},
     {kOut, 'o', "out", true},
     {kNoVerify, 'n', "no-verify", false},
