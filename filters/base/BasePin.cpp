@@ -7,6 +7,7 @@
 #include "BaseFilter.h"
 #include "ComGuard.h"
 #include "Enumerators.h"
+#include "Guids.h"
 
 namespace korvane::filters {
 
@@ -30,6 +31,16 @@ bool FullySpecified(const AM_MEDIA_TYPE* mt) {
 }
 
 }  // namespace
+
+BaseFilter* FilterOfOurs(IPin* pin) {
+    PIN_INFO info{};
+    if (!pin || FAILED(pin->QueryPinInfo(&info)) || !info.pFilter) return nullptr;
+    const auto filter = ComPtr<IBaseFilter>::Adopt(info.pFilter);
+    ComPtr<BaseFilter> ours;
+    if (FAILED(filter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(ours.Out()))))
+        return nullptr;
+    return ours.Get();
+}
 
 BasePin::BasePin(BaseFilter* filter, PIN_DIRECTION direction, std::wstring name)
     : m_filter(filter), m_direction(direction), m_name(std::move(name)) {}

@@ -17,6 +17,10 @@ namespace korvane::filters {
 
 class BaseFilter;
 
+// The filter of pin if it is one of this pack's (or built on its base), else null. No reference
+// is kept: a connection to the pin keeps its filter alive.
+BaseFilter* FilterOfOurs(IPin* pin);
+
 class BasePin : public IPin, private Counted<ObjectKind::Pin> {
 public:
     BasePin(BaseFilter* filter, PIN_DIRECTION direction, std::wstring name);

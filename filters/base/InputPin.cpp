@@ -1,7 +1,5 @@
 #include "InputPin.h"
 
-#include "Guids.h"
-
 #include <vfwmsgs.h>
 
 #include "BaseFilter.h"
@@ -19,13 +17,7 @@ HRESULT InputPin::CheckConnect(IPin* peer) {
     if (FAILED(peer->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(reader.Out()))) || !reader)
         return S_OK;
     // Our own source serves parsers through IAsyncReader too, but pushes to our filters.
-    PIN_INFO info{};
-    if (FAILED(peer->QueryPinInfo(&info)) || !info.pFilter) return VFW_E_NO_TRANSPORT;
-    const auto filter = ComPtr<IBaseFilter>::Adopt(info.pFilter);
-    ComPtr<IUnknown> ours;
-    return SUCCEEDED(filter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(ours.Out())))
-               ? S_OK
-               : VFW_E_NO_TRANSPORT;
+    return FilterOfOurs(peer) ? S_OK : VFW_E_NO_TRANSPORT;
 }
 
 STDMETHODIMP InputPin::GetAllocator(IMemAllocator** allocator) {

@@ -7,7 +7,6 @@
 
 #include "Allocator.h"
 #include "BaseFilter.h"
-#include "Guids.h"
 
 namespace korvane::filters {
 
@@ -48,14 +47,7 @@ void OutputPin::BreakConnect() {
 }
 
 BaseFilter* OutputPin::PeerFilterOfOurs() const {
-    if (!m_peer) return nullptr;
-    PIN_INFO info;
-    if (FAILED(m_peer->QueryPinInfo(&info)) || !info.pFilter) return nullptr;
-    const auto filter = ComPtr<IBaseFilter>::Adopt(info.pFilter);
-    ComPtr<BaseFilter> ours;
-    if (FAILED(filter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(ours.Out()))))
-        return nullptr;
-    return ours.Get();  // the peer connection keeps it alive
+    return FilterOfOurs(m_peer.Get());
 }
 
 HRESULT OutputPin::Active() {

@@ -399,14 +399,6 @@ STDMETHODIMP SourceOutput::QueryInterface(REFIID iid, void** out) {
 
 namespace {
 
-bool IsPinOfOurs(IPin* pin) {
-    PIN_INFO info{};
-    if (FAILED(pin->QueryPinInfo(&info)) || !info.pFilter) return false;
-    const auto filter = ComPtr<IBaseFilter>::Adopt(info.pFilter);
-    ComPtr<BaseFilter> ours;
-    return SUCCEEDED(filter->QueryInterface(IID_KorvaneBaseFilter, reinterpret_cast<void**>(ours.Out())));
-}
-
 bool IsStreamListType(const AM_MEDIA_TYPE* mt) {
     return mt && IsEqualGUID(mt->formattype, FORMAT_KorvaneStreamList);
 }
@@ -415,7 +407,7 @@ bool IsStreamListType(const AM_MEDIA_TYPE* mt) {
 
 STDMETHODIMP SourceOutput::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
     // The graph serialises connections, so the flag belongs to this one call.
-    m_offerStreamList = receivePin && IsPinOfOurs(receivePin);
+    m_offerStreamList = FilterOfOurs(receivePin) != nullptr;
     const HRESULT hr = OutputPin::Connect(receivePin, mt);
     m_offerStreamList = true;
     return hr;
